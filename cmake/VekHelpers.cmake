@@ -1,0 +1,14 @@
+# vek_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>])
+# One GoogleTest binary; each TEST becomes its own CTest case.
+function(vek_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${T_NAME} PRIVATE
+    VEK_BUILD_DIR="${CMAKE_BINARY_DIR}" VEK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+endfunction()

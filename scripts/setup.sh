@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Run as root on Debian 12. Safe to run again.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # libraries the program links
+  zlib1g-dev libx11-dev libxext-dev libxfixes-dev
+  libcairo2-dev libpango1.0-dev
+  libavcodec-dev libavutil-dev libswscale-dev
+  libcurl4 libelf-dev libdw-dev
+  # fonts: a sans face and CJK coverage for the Chinese captions
+  fonts-dejavu-core fonts-noto-cjk
+  # peers the tests run against
+  ffmpeg xvfb xdotool x11-utils
+  python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base
+  libzydis-dev binutils
+  # benchmarks
+  time hyperfine valgrind
+)
+
+export DEBIAN_FRONTEND=noninteractive
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${packages[@]}"

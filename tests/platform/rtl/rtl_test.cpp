@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+
+#include "platform/rtl/codepage.h"
+#include "platform/rtl/component.h"
+#include "platform/rtl/format.h"
+
+TEST(FormatTest, FormatStringsReplacesInOrderAndLeavesOtherPercents)
+{
+    EXPECT_EQ(rtl::FormatStrings("Cannot open file \"%s\". %s", {"/a b", "No such file"}),
+              "Cannot open file \"/a b\". No such file");
+    EXPECT_EQ(rtl::FormatStrings("100%d %s %s", {"x"}), "100%d x %s");
+}
+
+TEST(CodePageTest, Cp936RoundTrip)
+{
+    // "AVI文件转换成功" as GBK bytes.
+    const std::string gbk = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB\xB3\xC9\xB9\xA6";
+    const std::string utf8 = rtl::CP936ToUtf8(gbk);
+    EXPECT_EQ(utf8, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F");
+    EXPECT_EQ(rtl::Utf8ToCP936(utf8), gbk);
+    EXPECT_EQ(rtl::CP936ToUtf8("a\xFF"), "a\xEF\xBF\xBD");
+}
+
+TEST(ComponentTest, OwnerDestroysOwnedComponents)
+{
+    static int destroyed = 0;
+    struct Probe : rtl::TComponent {
+        using TComponent::TComponent;
+        ~Probe() override { ++destroyed; }
+    };
+    auto* owner = new rtl::TComponent;
+    new Probe(owner);
+    auto* second = new Probe(owner);
+    delete second;  // leaves the owner's list
+    EXPECT_EQ(owner->Components().size(), 1u);
+    delete owner;
+    EXPECT_EQ(destroyed, 2);
+}
