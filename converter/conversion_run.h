@@ -1,0 +1,36 @@
+#pragma once
+// The conversion run behind the main window's "Start" button: reads one
+// frame file, turns every frame into a 24-bit bitmap and writes it through an
+// AVI recorder, moving a progress value as it goes. The same run serves the
+// desktop window and the command-line converter.
+#include <functional>
+#include <string>
+
+namespace avi {
+class TAVIRecorder;
+}
+
+namespace converter {
+
+struct ConversionHooks {
+    // Called with the recorder after the run has set it up (size, compressor
+    // by dialog) and before StartRecording; the command-line converter uses it
+    // to name the output file and pick the compressor. May be empty.
+    std::function<void(avi::TAVIRecorder&)> configure;
+    // Gauge1.Progress := value. Called once per row with the frame's value.
+    std::function<void(int)> progress;
+    // All frames are written: show the completion message. Runs before the
+    // recorder is stopped, while the AVI file is still open.
+    std::function<void()> completed;
+};
+
+enum class ConversionResult {
+    Completed,  // every frame was written and the AVI file finalised
+    Declined,   // the user cancelled the save dialog or declined to overwrite: no file written
+};
+
+// Throws rtl::Exception (or a subclass) with a clear message on every
+// failure; no partial output file is left behind then.
+ConversionResult RunConversion(const std::string& inputPath, const ConversionHooks& hooks);
+
+} // namespace converter
