@@ -1,0 +1,66 @@
+#include "crashreport/delivery/codecs/byte_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "crashreport/delivery/codecs/codec_error.h"
+#include "platform/rtl/format.h"
+
+namespace crashreport::codecs {
+
+size_t TMemorySource::Read(void* buffer, size_t count) {
+    size_t n = std::min(count, bytes_.size() - position_);
+    if (n > 0) std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += n;
+    return n;
+}
+
+TFileSource::TFileSource(const std::string& path) : path_(path) {
+    // Opened without any locking so other processes keep reading and writing.
+    fd_ = TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd_.Valid()) {
+        throw rtl::EFOpenError(
+            rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
+    }
+    struct stat info {};
+    if (::fstat(fd_.Get(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        throw rtl::EFOpenError(
+            rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(EISDIR)}));
+    }
+}
+
+size_t TFileSource::Read(void* buffer, size_t count) {
+    for (;;) {
+        ssize_t n = ::read(fd_.Get(), buffer, count);
+        if (n >= 0) return static_cast<size_t>(n);
+        if (errno == EINTR) continue;
+        throw rtl::EReadError(
+            rtl::FormatStrings("Cannot read file \"%s\". %s", {path_, std::strerror(errno)}));
+    }
+}
+
+void TVectorSink::Write(const void* data, size_t count) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    target_.insert(target_.end(), bytes, bytes + count);
+}
+
+void TStringSink::Write(const void* data, size_t count) {
+    target_.append(static_cast<const char*>(data), count);
+}
+
+std::vector<uint8_t> ReadAllBytes(TByteSource& source, size_t maxBytes) {
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    for (;;) {
+        size_t n = source.Read(chunk, sizeof chunk);
+        if (n == 0) return bytes;
+        if (n > maxBytes - bytes.size())
+            throw ECodecError(rtl::Format("Input is larger than %zu bytes", maxBytes));
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
+}
+
+} // namespace crashreport::codecs
