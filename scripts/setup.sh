@@ -19,7 +19,7 @@ packages=(
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base
   libzydis-dev binutils
   # benchmarks
-  time hyperfine valgrind
+  time bc hyperfine valgrind
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -1,0 +1,231 @@
+#include "avi/avi_recorder.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "avi/dib_capture.h"
+#include "platform/rtl/codepage.h"
+#include "platform/rtl/exception.h"
+#include "platform/rtl/format.h"
+#include "platform/ui/dialogs.h"
+
+namespace avi {
+namespace {
+
+// "是否覆盖 %s?" in code page 936.
+const char kOverwriteQuestion[] = "\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 %s?";
+
+bool FileExists(const std::string& path) { return !path.empty() && ::access(path.c_str(), F_OK) == 0; }
+
+void DeleteFileQuietly(const std::string& path)
+{
+    if (!path.empty()) std::remove(path.c_str());
+}
+
+[[noreturn]] void Fail(const char* message) { throw rtl::Exception(message); }
+
+} // namespace
+
+TAVIRecorder::TAVIRecorder(rtl::TComponent* owner) : rtl::TComponent(owner) {}
+
+TAVIRecorder::~TAVIRecorder()
+{
+    if (recording_) {
+        try {
+            StopRecording(true);
+        } catch (...) {
+            // A destructor must not throw; the recording is over either way.
+        }
+    }
+}
+
+int TAVIRecorder::RoundToBlock(int value) const
+{
+    switch (sizeRestriction_) {
+    case srForceBlock2x2: return (value / 2) * 2;
+    case srForceBlock4x4: return (value / 4) * 4;
+    case srForceBlock8x8: return (value / 8) * 8;
+    case srNoRestriction:
+    default: return value;
+    }
+}
+
+void TAVIRecorder::SetWidth(int value)
+{
+    if (recording_ || value == width_ || value <= 0) return;
+    width_ = RoundToBlock(value);
+}
+
+void TAVIRecorder::SetHeight(int value)
+{
+    if (recording_ || value == height_ || value <= 0) return;
+    height_ = RoundToBlock(value);
+}
+
+void TAVIRecorder::SetSizeRestriction(TAVISizeRestriction value)
+{
+    if (value == sizeRestriction_) return;
+    sizeRestriction_ = value;
+    height_ = RoundToBlock(height_);
+    width_ = RoundToBlock(width_);
+}
+
+bool TAVIRecorder::ChooseWorkingPath()
+{
+    workingPath_ = filename_;
+    if (workingPath_.empty()) {
+        ui::FileDialogRequest request;
+        request.options = ui::ofHideReadOnly | ui::ofNoReadOnlyReturn;
+        request.defaultExt = "avi";
+        request.filter = "AVI Files (*.avi)|*.avi";
+        std::string chosen;
+        if (ui::SaveFileDialog(request, chosen)) workingPath_ = chosen;
+    }
+    bool proceed = !workingPath_.empty();
+    if (proceed && FileExists(workingPath_)) {
+        const std::string question =
+            rtl::FormatStrings(rtl::CP936ToUtf8(kOverwriteQuestion), {workingPath_});
+        proceed = ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
+        if (proceed) DeleteFileQuietly(workingPath_);
+    }
+    return proceed;
+}
+
+void TAVIRecorder::FillStreamInfo(avifile::AVISTREAMINFOA& info) const
+{
+    std::memset(&info, 0, sizeof info);
+    info.fccType = avifile::streamtypeVIDEO;
+    info.fccHandler = 0;
+    info.dwScale = 1;
+    info.dwRate = fps_;
+    info.dwSuggestedBufferSize = static_cast<avifile::DWORD>(imageSize_);
+    info.rcFrame = {0, 0, frame_->Width(), frame_->Height()};
+}
+
+// Returns false when the user cancelled the compression-options dialog.
+bool TAVIRecorder::FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options)
+{
+    std::memset(&options, 0, sizeof options);
+    options.fccType = avifile::streamtypeVIDEO;
+    switch (compressor_) {
+    case acShowDialog: {
+        avifile::AVICOMPRESSOPTIONS* list[1] = {&options};
+        avifile::PAVISTREAM streams[1] = {stream_};
+        return avifile::AVISaveOptions(nullptr, avifile::ICMF_CHOOSE_KEYFRAME | avifile::ICMF_CHOOSE_DATARATE, 1,
+                                       streams, list) != 0;
+    }
+    case acDivX:
+        options.fccHandler = avifile::FourCC("divx");
+        return true;
+    case acDefault:
+    default:
+        options.fccHandler = avifile::FourCC("MSVC");
+        options.dwQuality = 7500;
+        options.dwFlags = 0;
+        return true;
+    }
+}
+
+bool TAVIRecorder::StartRecording()
+{
+    // A second start finishes the running recording first and keeps its file.
+    if (recording_) StopRecording(false);
+
+    if (!ChooseWorkingPath()) return false;
+
+    avifile::AVIFileInit();
+    frame_ = std::make_unique<gdi::Bitmap>();
+    frameCount_ = 0;
+    recording_ = true;
+
+    try {
+        frame_->SetFormat(gdi::PixelFormat::pf24bit);
+        frame_->SetSize(width_, height_);
+
+        if (avifile::AVIFileOpenA(&file_, workingPath_.c_str(), avifile::OF_CREATE | avifile::OF_WRITE, nullptr) != 0)
+            Fail("Cannot create AVI file. Disk full or file in use?");
+
+        int headerSize = 0;
+        QueryDIBSizes(*frame_, headerSize, imageSize_);
+        header_ = {};
+        pixels_.assign(static_cast<size_t>(imageSize_), 0);
+        CaptureDIB(*frame_, header_, pixels_.data());
+
+        FillStreamInfo(streamInfo_);
+        if (avifile::AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) Fail("Cannot create AVI stream.");
+
+        CaptureDIB(*frame_, header_, pixels_.data());
+
+        avifile::AVICOMPRESSOPTIONS options;
+        if (!FillCompressOptions(options)) {
+            // Cancelling the compression dialog declines the start like the
+            // save dialog does: nothing is left behind.
+            StopRecording(true);
+            return false;
+        }
+
+        const avifile::HRESULT made = avifile::AVIMakeCompressedStream(&compressed_, stream_, &options, nullptr);
+        if (made != 0) {
+            std::string message = "Cannot make compressed stream. ";
+            if (made == avifile::AVIERR_NOCOMPRESSOR) message += "No such compressor found";
+            throw rtl::Exception(message);
+        }
+
+        if (avifile::AVIStreamSetFormat(compressed_, 0, &header_, static_cast<avifile::LONG>(sizeof header_)) != 0)
+            Fail("AVIStreamSetFormat Error");
+    } catch (...) {
+        try {
+            StopRecording(true);
+        } catch (...) {
+        }
+        throw;
+    }
+    return true;
+}
+
+void TAVIRecorder::AddFrame(const gdi::Bitmap& bitmap)
+{
+    if (!recording_) Fail("Cannot add frame to AVI. AVI file not created.");
+    frame_->Draw(0, 0, bitmap);
+    WriteFrame();
+}
+
+void TAVIRecorder::WriteFrame()
+{
+    if (onPostProcess_) onPostProcess_(this, frame_.get());
+    CaptureDIB(*frame_, header_, pixels_.data());
+    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.data(), imageSize_, avifile::AVIIF_KEYFRAME,
+                                nullptr, nullptr) != 0)
+        Fail("Add Frame Error");
+    ++frameCount_;
+}
+
+void TAVIRecorder::ReleaseAvi()
+{
+    if (stream_) avifile::AVIStreamRelease(stream_);
+    stream_ = nullptr;
+    if (compressed_) avifile::AVIStreamRelease(compressed_);
+    compressed_ = nullptr;
+    if (file_) avifile::AVIFileRelease(file_);
+    file_ = nullptr;
+}
+
+void TAVIRecorder::StopRecording(bool deleteFile)
+{
+    if (!recording_) Fail("Cannot close AVI file. AVI file not created.");
+    try {
+        frame_.reset();
+        pixels_.clear();
+        pixels_.shrink_to_fit();
+        avifile::AVIFileExit();
+        ReleaseAvi();
+        if (deleteFile) DeleteFileQuietly(workingPath_);
+    } catch (...) {
+        recording_ = false;
+        throw;
+    }
+    recording_ = false;
+}
+
+} // namespace avi

@@ -1,0 +1,94 @@
+#pragma once
+// TAVIRecorder writes bitmaps, one per call, as the key frames of one video
+// stream in a new AVI file, through a compressor chosen by a property or by
+// the user in the compression-options dialog.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/avifile/avifile.h"
+#include "platform/gdi/bitmap.h"
+#include "platform/gdi/dib.h"
+#include "platform/rtl/component.h"
+
+namespace avi {
+
+enum TAVICompressor { acDefault, acShowDialog, acDivX };
+enum TAVISizeRestriction { srNoRestriction, srForceBlock2x2, srForceBlock4x4, srForceBlock8x8 };
+enum TAVIImageRetrievalMode { irmSnapShot, irmRenderToBitmap, irmBitBlt };
+
+class TAVIRecorder;
+// Called for every frame before it is captured, with the recorder's own
+// frame bitmap; what the handler draws is part of the frame.
+using TAVIRecorderPostProcessEvent = std::function<void(TAVIRecorder* Sender, gdi::Bitmap* frame)>;
+
+class TAVIRecorder : public rtl::TComponent {
+public:
+    explicit TAVIRecorder(rtl::TComponent* owner = nullptr);
+    // Stops a running recording and deletes its unfinished file.
+    ~TAVIRecorder() override;
+
+    uint8_t FPS() const { return fps_; }
+    void SetFPS(uint8_t value) { fps_ = value; }
+    int Width() const { return width_; }
+    void SetWidth(int value);
+    int Height() const { return height_; }
+    void SetHeight(int value);
+    const std::string& Filename() const { return filename_; }
+    void SetFilename(const std::string& value) { filename_ = value; }
+    TAVICompressor Compressor() const { return compressor_; }
+    void SetCompressor(TAVICompressor value) { compressor_ = value; }
+    TAVISizeRestriction SizeRestriction() const { return sizeRestriction_; }
+    void SetSizeRestriction(TAVISizeRestriction value);
+    TAVIImageRetrievalMode ImageRetrievalMode() const { return imageRetrievalMode_; }
+    void SetImageRetrievalMode(TAVIImageRetrievalMode value) { imageRetrievalMode_ = value; }
+    const TAVIRecorderPostProcessEvent& OnPostProcessEvent() const { return onPostProcess_; }
+    void SetOnPostProcessEvent(TAVIRecorderPostProcessEvent handler) { onPostProcess_ = std::move(handler); }
+
+    bool Recording() const { return recording_; }
+    // The path in use since the last StartRecording (Filename or the save dialog's choice).
+    const std::string& WorkingPath() const { return workingPath_; }
+    // Index at which the next frame is written.
+    int FrameCount() const { return frameCount_; }
+
+    // True when the file and its compressed stream are ready; false when no
+    // path was chosen, the user declined to overwrite, or cancelled the
+    // compression dialog. Other failures raise rtl::Exception and leave no file.
+    bool StartRecording();
+    void AddFrame(const gdi::Bitmap& bitmap);
+    void StopRecording(bool deleteFile);
+
+    int RoundToBlock(int value) const;
+
+private:
+    void WriteFrame();
+    bool ChooseWorkingPath();
+    void FillStreamInfo(avifile::AVISTREAMINFOA& info) const;
+    bool FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options);
+    void ReleaseAvi();
+
+    uint8_t fps_ = 25;
+    int width_ = 320;
+    int height_ = 200;
+    std::string filename_;
+    TAVICompressor compressor_ = acDefault;
+    TAVISizeRestriction sizeRestriction_ = srForceBlock8x8;
+    TAVIImageRetrievalMode imageRetrievalMode_ = irmBitBlt;
+    TAVIRecorderPostProcessEvent onPostProcess_;
+
+    std::unique_ptr<gdi::Bitmap> frame_;
+    int frameCount_ = 0;
+    avifile::AVISTREAMINFOA streamInfo_{};
+    avifile::PAVIFILE file_ = nullptr;
+    avifile::PAVISTREAM stream_ = nullptr;
+    avifile::PAVISTREAM compressed_ = nullptr;
+    gdi::BITMAPINFOHEADER header_{};
+    std::vector<uint8_t> pixels_;
+    int imageSize_ = 0;
+    std::string workingPath_;
+    bool recording_ = false;
+};
+
+} // namespace avi

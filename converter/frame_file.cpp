@@ -1,0 +1,72 @@
+#include "converter/frame_file.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "converter/byte_order.h"
+#include "platform/rtl/format.h"
+
+namespace converter {
+
+FrameFileHeader DecodeFrameFileHeader(const uint8_t* bytes)
+{
+    uint32_t count;
+    uint16_t height, width;
+    std::memcpy(&count, bytes, 4);
+    std::memcpy(&height, bytes + 4, 2);
+    std::memcpy(&width, bytes + 6, 2);
+    FrameFileHeader h;
+    h.frameCount = static_cast<int32_t>(ReverseBytes32(count));
+    h.height = ReverseBytes16(height);
+    h.width = ReverseBytes16(width);
+    return h;
+}
+
+void EncodeFrameFileHeader(const FrameFileHeader& header, uint8_t* bytes)
+{
+    const uint32_t count = ReverseBytes32(static_cast<uint32_t>(header.frameCount));
+    const uint16_t height = ReverseBytes16(header.height), width = ReverseBytes16(header.width);
+    std::memcpy(bytes, &count, 4);
+    std::memcpy(bytes + 4, &height, 2);
+    std::memcpy(bytes + 6, &width, 2);
+    std::memset(bytes + 8, 0, 6);
+}
+
+std::string CheckFrameFile(const FrameFileHeader& header, uint64_t fileSize)
+{
+    if (fileSize < kFrameFileHeaderSize)
+        return rtl::Format("the file is %llu bytes long, shorter than the %zu-byte header",
+                           static_cast<unsigned long long>(fileSize), kFrameFileHeaderSize);
+    if (header.frameCount < 0)
+        return rtl::Format("its frame count %u is 2^31 or more",
+                           static_cast<unsigned>(header.frameCount));
+    const uint64_t frame = FrameBytes(header);
+    if (frame > kMaxFrameBytes)
+        return rtl::Format("its frames of %u x %u pixels (%llu bytes each) are too large", header.width,
+                           header.height, static_cast<unsigned long long>(frame));
+    const uint64_t promised = kFrameFileHeaderSize + frame * static_cast<uint64_t>(header.frameCount);
+    if (fileSize < promised)
+        return rtl::Format("it is truncated: %d frames of %llu bytes need %llu bytes, the file has %llu",
+                           header.frameCount, static_cast<unsigned long long>(frame),
+                           static_cast<unsigned long long>(promised), static_cast<unsigned long long>(fileSize));
+    return {};
+}
+
+void TransformFrame(uint8_t* pixels, size_t pixelCount)
+{
+    for (size_t i = 0; i < pixelCount; ++i, pixels += 3) {
+        const uint8_t red = pixels[0];
+        pixels[0] = static_cast<uint8_t>(pixels[2] << 1);
+        pixels[1] = static_cast<uint8_t>(pixels[1] << 1);
+        pixels[2] = static_cast<uint8_t>(red << 1);
+    }
+}
+
+int ProgressValue(int32_t k, int32_t n)
+{
+    // The product is taken in 64 bits: it would wrap in 32 bits past 21,474,836 frames.
+    const double value = static_cast<double>(int64_t{k} * 100) / static_cast<double>(n);
+    return static_cast<int>(std::nearbyint(value));  // default rounding: ties to even
+}
+
+} // namespace converter

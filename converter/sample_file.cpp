@@ -1,0 +1,85 @@
+#include "converter/sample_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "converter/frame_file.h"
+#include "platform/rtl/exception.h"
+#include "platform/rtl/format.h"
+
+namespace converter {
+namespace {
+
+// Owns a stdio stream.
+class OutFile {
+public:
+    explicit OutFile(const std::string& path) : f_(std::fopen(path.c_str(), "wb")) {}
+    ~OutFile() { if (f_) std::fclose(f_); }
+    OutFile(const OutFile&) = delete;
+    OutFile& operator=(const OutFile&) = delete;
+    std::FILE* get() const { return f_; }
+    bool Close()
+    {
+        bool ok = f_ && std::fclose(f_) == 0;
+        f_ = nullptr;
+        return ok;
+    }
+
+private:
+    std::FILE* f_;
+};
+
+} // namespace
+
+uint8_t SamplePixel(int32_t f, int x, int y, int c, const SampleOptions& o)
+{
+    // A box that bounces across the picture over a drifting colour gradient.
+    const int box = std::max(4, std::min<int>(o.width, o.height) / 6);
+    const int spanX = std::max(1, o.width - box), spanY = std::max(1, o.height - box);
+    const int bx = (f * 5) % (2 * spanX), by = (f * 3) % (2 * spanY);
+    const int left = bx < spanX ? bx : 2 * spanX - bx, top = by < spanY ? by : 2 * spanY - by;
+    if (x >= left && x < left + box && y >= top && y < top + box) return c == 1 ? 20 : 127;
+    switch (c) {
+    case 0: return static_cast<uint8_t>((x * 127 / std::max(1, o.width - 1) + f) & 127);
+    case 1: return static_cast<uint8_t>((y * 127 / std::max(1, o.height - 1) + 2 * f) & 127);
+    default: return static_cast<uint8_t>(((x / 16 + y / 16) % 2) * 64 + (f & 63));
+    }
+}
+
+void WriteSampleFrameFile(const std::string& path, const SampleOptions& options)
+{
+    if (options.frames < 0) throw rtl::Exception("The number of frames must not be negative.");
+    const std::string partial = path + ".part";
+    OutFile out(partial);
+    if (!out.get())
+        throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {partial, std::strerror(errno)}));
+
+    FrameFileHeader header;
+    header.frameCount = options.frames;
+    header.width = options.width;
+    header.height = options.height;
+    uint8_t bytes[kFrameFileHeaderSize];
+    EncodeFrameFileHeader(header, bytes);
+    bool ok = std::fwrite(bytes, 1, sizeof bytes, out.get()) == sizeof bytes;
+
+    std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(header)));
+    for (int32_t f = 0; ok && f < options.frames; ++f) {
+        uint8_t* p = frame.data();
+        for (int y = 0; y < options.height; ++y)
+            for (int x = 0; x < options.width; ++x)
+                for (int c = 0; c < 3; ++c) *p++ = SamplePixel(f, x, y, c, options);
+        ok = std::fwrite(frame.data(), 1, frame.size(), out.get()) == frame.size();
+    }
+    const int writeError = errno;
+    ok = out.Close() && ok;
+    if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
+        const int error = ok ? errno : writeError;
+        std::remove(partial.c_str());
+        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error)}));
+    }
+}
+
+} // namespace converter

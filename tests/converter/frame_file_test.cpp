@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "converter/byte_order.h"
+#include "converter/frame_file.h"
+
+using namespace converter;
+
+TEST(FrameFormat, ByteOrderAndHeaderDecoding)
+{
+    EXPECT_EQ(ReverseBytes32(0x01020304u), 0x04030201u);
+    EXPECT_EQ(ReverseBytes16(0xA1B2), 0xB2A1);
+    const uint8_t bytes[14] = {0, 0, 1, 2, 0x01, 0xE0, 0x02, 0x80, 9, 9, 9, 9, 9, 9};
+    FrameFileHeader h = DecodeFrameFileHeader(bytes);
+    EXPECT_EQ(h.frameCount, 258);
+    EXPECT_EQ(h.height, 480);
+    EXPECT_EQ(h.width, 640);
+    const uint8_t negative[14] = {0x80, 0, 0, 0, 0, 1, 0, 1};
+    EXPECT_LT(DecodeFrameFileHeader(negative).frameCount, 0);
+}
+
+TEST(FrameFormat, TransformDoublesModulo256AndSwapsRedAndBlue)
+{
+    uint8_t frame[] = {10, 20, 30, 200, 100, 0};
+    TransformFrame(frame, 2);
+    const uint8_t expected[] = {60, 40, 20, 0, 200, 144};
+    EXPECT_EQ(0, memcmp(frame, expected, sizeof frame));
+}
+
+TEST(FrameFormat, ProgressRoundsHalfToEven)
+{
+    EXPECT_EQ(ProgressValue(0, 4), 0);
+    EXPECT_EQ(ProgressValue(1, 4), 25);
+    EXPECT_EQ(ProgressValue(3, 4), 75);
+    EXPECT_EQ(ProgressValue(1, 8), 12);  // 12.5
+    EXPECT_EQ(ProgressValue(3, 8), 38);  // 37.5
+    EXPECT_EQ(ProgressValue(5, 8), 62);  // 62.5
+    EXPECT_EQ(ProgressValue(2, 3), 67);
+    // Past 21,474,836 frames the product no longer fits in 32 bits.
+    EXPECT_EQ(ProgressValue(2000000000, 2147483647), 93);
+}
+
+TEST(FrameFormat, CheckRejectsWhatCannotBeConverted)
+{
+    FrameFileHeader h;
+    h.frameCount = 2;
+    h.width = 4;
+    h.height = 3;
+    EXPECT_EQ(CheckFrameFile(h, 14 + 72), "");
+    EXPECT_EQ(CheckFrameFile(h, 14 + 80), "");  // trailing bytes are ignored
+    EXPECT_NE(CheckFrameFile(h, 14 + 71).find("truncated"), std::string::npos);
+    EXPECT_NE(CheckFrameFile(h, 9).find("header"), std::string::npos);
+    h.frameCount = -1;
+    EXPECT_NE(CheckFrameFile(h, 1000).find("frame count 4294967295"), std::string::npos);
+    h.frameCount = 1;
+    h.width = 65535;
+    h.height = 65535;
+    EXPECT_NE(CheckFrameFile(h, 1ull << 40).find("too large"), std::string::npos);
+    h.width = 0;
+    EXPECT_EQ(CheckFrameFile(h, 14), "");  // empty frames are fine
+}
