@@ -1,0 +1,164 @@
+#include "crashreport/options/log_file_naming.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include "crashreport/options/module_identity.h"
+#include "crashreport/options/module_options.h"
+#include "crashreport/options/option_types.h"
+
+namespace crashreport {
+
+namespace {
+
+constexpr std::size_t kMaxComputerName = 15;
+constexpr std::size_t kMaxUserProfile = 1024;
+
+bool EndsWithLowerTlf(const std::string& s)
+{
+    if (s.size() < 4)
+        return false;
+    std::string tail = s.substr(s.size() - 4);
+    for (char& c : tail)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".tlf";
+}
+
+bool EnsureFolder(const std::string& folder)
+{
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name)
+{
+    if (!folder.empty() && folder.back() == '/')
+        return folder + name;
+    return folder + "/" + name;
+}
+
+} // namespace
+
+std::string ComputerNameForFileName(const std::string& rawName)
+{
+    std::string name = rawName.substr(0, kMaxComputerName);
+    for (char& c : name)
+        if (std::strchr("\"*/:<>?\\|", c) != nullptr && c != '\0')
+            c = '_';
+    return name;
+}
+
+std::string ComputerNameForFileName()
+{
+    struct utsname u {};
+    if (::uname(&u) != 0)
+        return std::string();
+    return ComputerNameForFileName(std::string(u.nodename));
+}
+
+std::string ExtractFilePath(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string ExtractFileName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ChangeFileExt(const std::string& path, const std::string& ext)
+{
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + ext;
+    return path.substr(0, dot) + ext;
+}
+
+std::string TTavrelModuleOptions::LogFilePath(const std::string& name) const
+{
+    if (EndsWithLowerTlf(logPath_))
+        return logPath_;
+    std::string folder = logPath_.empty() ? ExtractFilePath(name) : logPath_;
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder + ExtractFileName(name);
+}
+
+std::string TTavrelModuleOptions::LogFileNameFor(const std::string& name, const std::string& computerName) const
+{
+    const std::string module = name.empty() ? moduleFile_ : name;
+    std::string result = LogFilePath(ChangeFileExt(module, ".tlf"));
+    if (logFlags_.Contains(lgComputerNameInFileName)) {
+        const std::string file = ExtractFileName(result);
+        const auto dot = file.rfind('.');
+        const std::size_t at = dot == std::string::npos ? result.size() : result.size() - file.size() + dot;
+        result.insert(at, "_" + ComputerNameForFileName(computerName));
+    }
+    return result;
+}
+
+std::string TTavrelModuleOptions::LogFileName(const std::string& name) const
+{
+    return LogFileNameFor(name, ComputerNameForFileName());
+}
+
+bool IsUsableLogFile(const std::string& path, bool readOnly)
+{
+    if (path.empty())
+        return false;
+    if (readOnly) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        ::close(fd);
+        return true;
+    }
+    struct stat st {};
+    const bool existed = ::stat(path.c_str(), &st) == 0;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    if (!existed)
+        ::unlink(path.c_str());
+    return true;
+}
+
+bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnly)
+{
+    if (IsUsableLogFile(path, readOnly))
+        return true;
+    const char* home = std::getenv("HOME");
+    std::string profile = home != nullptr ? home : "";
+    if (profile.size() > kMaxUserProfile)
+        profile.clear(); // too long for the reporter's buffer: as if unset
+    std::string folder = JoinPath(profile.empty() ? "/" : profile, "TavrelLog");
+    if (!EnsureFolder(folder))
+        return false;
+    if (withProgramFolder) {
+        const std::string program = ChangeFileExt(ExtractFileName(ProgramFileName()), "");
+        if (!program.empty()) {
+            folder = JoinPath(folder, program);
+            if (!EnsureFolder(folder))
+                return false;
+        }
+    }
+    const std::string candidate = JoinPath(folder, ExtractFileName(path));
+    if (!IsUsableLogFile(candidate, readOnly))
+        return false;
+    path = candidate;
+    return true;
+}
+
+} // namespace crashreport

@@ -1,0 +1,34 @@
+#pragma once
+// Where the log file goes: the computer name rule and the fallback folder
+// used when the log file cannot be used where it is.
+#include <string>
+
+namespace crashreport {
+
+// The computer name as it goes into file names: at most 15 characters, with
+// each of  " * / : < > ? \ |  replaced by "_".
+std::string ComputerNameForFileName(const std::string& rawName);
+
+// The system's computer name (the host name) for file names.
+std::string ComputerNameForFileName();
+
+// The folder part of a path, with its final "/" ("" when there is none).
+std::string ExtractFilePath(const std::string& path);
+// The file-name part of a path.
+std::string ExtractFileName(const std::string& path);
+// The path with the extension of its file-name part replaced by `ext`
+// (which carries its dot); a name without extension gets `ext` appended.
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
+
+// Whether `path` can be used: with `readOnly` the existing file is opened for
+// reading; otherwise it is opened for reading and writing, created when
+// missing and deleted again if it was not there before.
+bool IsUsableLogFile(const std::string& path, bool readOnly);
+
+// Keeps `path` when it is usable; otherwise tries $HOME/TavrelLog (with
+// `withProgramFolder`, a subfolder named after the program file without
+// extension), creating the folders, and on success sets `path` to the file
+// of the same name there. False when no usable place was found.
+bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnly);
+
+} // namespace crashreport

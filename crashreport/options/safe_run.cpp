@@ -1,0 +1,80 @@
+#include "crashreport/options/safe_run.h"
+
+#include <atomic>
+#include <cctype>
+#include <exception>
+
+#include "crashreport/options/log_file_naming.h"
+#include "crashreport/options/module_identity.h"
+#include "crashreport/options/options_errors.h"
+#include "platform/rtl/format.h"
+
+namespace crashreport {
+
+namespace {
+
+std::atomic<TInternalErrorHandler> g_internalErrorHandler{nullptr};
+std::atomic<bool> g_designTimeHost{false};
+
+std::string StepAddress(TSafeRunStep step)
+{
+    return rtl::Format("%0*llX", static_cast<int>(2 * sizeof(void*)),
+                       static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(step)));
+}
+
+void CoreInit() { g_designTimeHost = IsDesignTimeHostFile(ProgramFileName()); }
+
+void CoreDone() { g_designTimeHost = false; }
+
+} // namespace
+
+TInternalErrorHandler SetInternalErrorHandler(TInternalErrorHandler handler)
+{
+    return g_internalErrorHandler.exchange(handler);
+}
+
+bool SafeRun(TSafeRunStep step, const std::string& name)
+{
+    try {
+        if (step != nullptr)
+            step();
+        return true;
+    } catch (...) {
+        if (TInternalErrorHandler handler = g_internalErrorHandler.load()) {
+            try {
+                handler(rtl::FormatStrings("%s (Address: %s)", {name, StepAddress(step)}));
+            } catch (...) {
+                // The internal error log runs inside this guard.
+            }
+            return false;
+        }
+        std::string message;
+        bool hasMessage = false;
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            message = e.what();
+            hasMessage = true;
+        } catch (...) {
+        }
+        if (!hasMessage)
+            throw ECriticalError("General internal error.");
+        throw ECriticalError(rtl::FormatStrings("Critical error at: \"%s\"\r\nError: \"%s\".", {name, message}));
+    }
+}
+
+bool IsDesignTimeHostFile(const std::string& programFile)
+{
+    std::string name = ExtractFileName(programFile);
+    for (char& c : name)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name == DesignTimeHostExecutable;
+}
+
+bool TavrelCoreInit() { return SafeRun(&CoreInit, "TCore.Init"); }
+
+bool TavrelCoreDone() { return SafeRun(&CoreDone, "TCore.Done"); }
+
+bool IsDesignTimeHost() { return g_designTimeHost.load(); }
+
+} // namespace crashreport

@@ -1,0 +1,182 @@
+#include "crashreport/options/stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/rtl/format.h"
+
+namespace crashreport {
+
+namespace {
+
+// Resolves a seek request against a stream of `size` bytes; never negative.
+std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t current, std::int64_t size)
+{
+    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? current : size;
+    if (offset > 0 && base > INT64_MAX - offset)
+        return INT64_MAX;
+    if (offset < 0 && base + offset < 0)
+        return 0;
+    return base + offset;
+}
+
+} // namespace
+
+std::int64_t TStream::Remaining() const
+{
+    const std::int64_t left = Size() - Position();
+    return left > 0 ? left : 0;
+}
+
+void TStream::ReadBuffer(void* buffer, std::size_t count)
+{
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = Read(out + done, count - done);
+        if (n == 0)
+            throw rtl::EReadError("Stream read error");
+        done += n;
+    }
+}
+
+void TStream::WriteBuffer(const void* buffer, std::size_t count)
+{
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const std::size_t n = Write(in + done, count - done);
+        if (n == 0)
+            throw EWriteError("Stream write error");
+        done += n;
+    }
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count)
+{
+    if (count <= 0)
+        count = source.Remaining();
+    std::uint8_t chunk[64 * 1024];
+    std::int64_t left = count;
+    while (left > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(left, sizeof chunk));
+        source.ReadBuffer(chunk, n);
+        WriteBuffer(chunk, n);
+        left -= static_cast<std::int64_t>(n);
+    }
+    return count;
+}
+
+std::size_t TMemoryStream::Read(void* buffer, std::size_t count)
+{
+    if (position_ >= data_.size())
+        return 0;
+    const std::size_t n = std::min(count, data_.size() - position_);
+    std::memcpy(buffer, data_.data() + position_, n);
+    position_ += n;
+    return n;
+}
+
+std::size_t TMemoryStream::Write(const void* buffer, std::size_t count)
+{
+    if (count == 0)
+        return 0;
+    if (position_ + count > data_.size())
+        data_.resize(position_ + count);
+    std::memcpy(data_.data() + position_, buffer, count);
+    position_ += count;
+    return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    position_ = static_cast<std::size_t>(Resolve(offset, origin, static_cast<std::int64_t>(position_), Size()));
+    return static_cast<std::int64_t>(position_);
+}
+
+void TMemoryStream::SetSize(std::size_t size)
+{
+    data_.resize(size);
+    position_ = std::min(position_, size);
+}
+
+void TMemoryStream::Clear()
+{
+    data_.clear();
+    position_ = 0;
+}
+
+std::size_t TByteViewStream::Read(void* buffer, std::size_t count)
+{
+    if (position_ >= size_)
+        return 0;
+    const std::size_t n = std::min(count, size_ - position_);
+    std::memcpy(buffer, data_ + position_, n);
+    position_ += n;
+    return n;
+}
+
+std::int64_t TByteViewStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    position_ = static_cast<std::size_t>(Resolve(offset, origin, static_cast<std::int64_t>(position_), Size()));
+    return static_cast<std::int64_t>(position_);
+}
+
+TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fileName)
+{
+    const int flags = mode == fmOpenRead ? O_RDONLY : mode == fmOpenReadWrite ? O_RDWR : O_RDWR | O_CREAT | O_TRUNC;
+    fd_ = ::open(fileName.c_str(), flags | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        const std::string reason = std::strerror(errno);
+        if (mode == fmCreate)
+            throw EFCreateError(rtl::FormatStrings("Cannot create file \"%s\". %s", {fileName, reason}));
+        throw rtl::EFOpenError(rtl::FormatStrings("Cannot open file \"%s\". %s", {fileName, reason}));
+    }
+}
+
+TFileStream::~TFileStream()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+std::size_t TFileStream::Read(void* buffer, std::size_t count)
+{
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, count);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
+std::size_t TFileStream::Write(const void* buffer, std::size_t count)
+{
+    for (;;) {
+        const ssize_t n = ::write(fd_, buffer, count);
+        if (n >= 0)
+            return static_cast<std::size_t>(n);
+        if (errno != EINTR)
+            return 0;
+    }
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
+{
+    const std::int64_t target = Resolve(offset, origin, ::lseek(fd_, 0, SEEK_CUR), Size());
+    const off_t at = ::lseek(fd_, static_cast<off_t>(target), SEEK_SET);
+    return at < 0 ? 0 : at;
+}
+
+std::int64_t TFileStream::Size() const
+{
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
+}
+
+} // namespace crashreport
