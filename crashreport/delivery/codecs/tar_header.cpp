@@ -62,7 +62,9 @@ TTarBlock BuildTarHeader(const TTarEntry& entry) {
                                     static_cast<unsigned long long>(entry.Size)));
     TTarBlock h{};
     std::memcpy(h.data(), entry.Name.data(), entry.Name.size());
-    WriteOctalField(&h[100], 8, 0);  // mode
+    // Read and write for the owner, read for others: a mode of 0 would leave
+    // extracted files unreadable to whoever unpacks them without root rights.
+    WriteOctalField(&h[100], 8, kTarEntryMode);
     WriteOctalField(&h[108], 8, 0);  // owner
     WriteOctalField(&h[116], 8, 0);  // group
     WriteOctalField(&h[124], 12, entry.Size);

@@ -1,6 +1,6 @@
 #pragma once
 // One 512-byte tar header block as the archives of attachments carry it:
-// name, mode/owner/group 0, size, modification time, checksum, type "0",
+// name, mode 0644, owner and group 0, size, modification time, checksum, type "0",
 // magic "ustar" and three spaces. Signal-safe except TarEntryName.
 #include <array>
 #include <cstddef>
@@ -14,6 +14,8 @@ inline constexpr size_t kTarBlockSize = 512;
 inline constexpr size_t kTarNameLength = 100;
 // The largest number the 11 digits of a long octal field hold (8 GiB - 1).
 inline constexpr uint64_t kTarLongFieldMax = 077777777777ull;
+
+inline constexpr uint64_t kTarEntryMode = 0644;
 
 using TTarBlock = std::array<uint8_t, kTarBlockSize>;
 
