@@ -160,6 +160,24 @@ int Canvas::Width() const { return impl_->width; }
 int Canvas::Height() const { return impl_->height; }
 TRect Canvas::ClipRect() const { return impl_->clip; }
 
+Canvas Canvas::SubCanvas(const TRect& rect) const
+{
+    TRect r = rect;
+    r.Right = std::max(r.Right, r.Left);
+    r.Bottom = std::max(r.Bottom, r.Top);
+    detail::SurfacePtr sub(
+        cairo_surface_create_for_rectangle(impl_->surface.get(), r.Left, r.Top, r.Width(), r.Height()));
+    if (cairo_surface_status(sub.get()) != CAIRO_STATUS_SUCCESS)
+        detail::ThrowCairoError("Cannot draw on a part of the surface", cairo_surface_status(sub.get()));
+    auto impl = std::make_unique<CanvasImpl>();
+    impl->Attach(std::move(sub), r.Width(), r.Height(), false);
+    // The parent's clip still applies, moved into the new origin.
+    impl->clip = Intersect(impl->clip, TRect{impl_->clip.Left - r.Left, impl_->clip.Top - r.Top,
+                                             impl_->clip.Right - r.Left, impl_->clip.Bottom - r.Top});
+    impl->ApplyClip();
+    return Canvas(std::move(impl));
+}
+
 void Canvas::SetSize(int width, int height)
 {
     if (!impl_->owned) throw rtl::Exception("Cannot change the size of a window's canvas");

@@ -59,6 +59,11 @@ public:
     int Height() const;
     TRect ClipRect() const;  // the area drawing reaches, in canvas coordinates
 
+    // A canvas on the same surface whose origin is rect's top-left corner and
+    // whose drawing stays inside rect (a child control's area, for one).
+    // Pen, brush and font start at their defaults. Must not outlive this canvas.
+    Canvas SubCanvas(const TRect& rect) const;
+
     // Changes the size of an off-screen canvas, keeping the pixels that stay
     // inside; new pixels are black. Throws rtl::Exception on a wrapped surface.
     void SetSize(int width, int height);

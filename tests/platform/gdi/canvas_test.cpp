@@ -357,3 +357,25 @@ TEST(CanvasTest, PngOutputAndItsErrors)
     EXPECT_THROW(c.SaveToPng("/nonexistent-folder/x.png"), rtl::Exception);
     EXPECT_THROW(Canvas(0, 0).SaveToPng(path), rtl::Exception);
 }
+
+TEST(CanvasTest, SubCanvasDrawsAtItsOffsetAndStaysInside)
+{
+    Canvas c(10, 10);
+    {
+        Canvas sub = c.SubCanvas(Rect(3, 4, 6, 8));
+        EXPECT_EQ(sub.Width(), 3);
+        EXPECT_EQ(sub.Height(), 4);
+        sub.Brush.Color = clWhite;
+        sub.FillRect(Rect(-5, -5, 20, 20));
+        EXPECT_EQ(sub.Pixel(0, 0), clWhite);
+        Canvas src(2, 2);
+        src.Brush.Color = clWhite;
+        src.FillRect(Rect(0, 0, 2, 2));
+        sub.Draw(1, 1, src, CopyMode::cmSrcInvert);
+    }
+    EXPECT_EQ(CountColor(c, Whole(c), clWhite), 12 - 4);
+    EXPECT_EQ(c.Pixel(3, 4), clWhite);
+    EXPECT_EQ(c.Pixel(4, 5), clBlack);
+    EXPECT_EQ(c.Pixel(2, 4), clBlack);
+    EXPECT_EQ(c.Pixel(6, 7), clBlack);
+}
