@@ -1,0 +1,143 @@
+#include "platform/kernel/memory.h"
+
+#include <sys/mman.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace kernel {
+namespace {
+
+std::mutex g_mapsLock;
+std::vector<TMemoryRegion> g_maps;  // sorted by start, as the kernel lists them
+
+void ReadMaps(std::vector<TMemoryRegion>& out)
+{
+    out.clear();
+    FILE* f = std::fopen("/proc/self/maps", "re");
+    if (!f)
+        return;
+    char line[512];
+    while (std::fgets(line, sizeof line, f)) {
+        unsigned long start = 0, end = 0, offset = 0, inode = 0;
+        char perms[8] = {};
+        char dev[16] = {};
+        int nameAt = 0;
+        if (std::sscanf(line, "%lx-%lx %7s %lx %15s %lu %n", &start, &end, perms, &offset, dev, &inode, &nameAt) < 6)
+            continue;
+        TMemoryRegion r;
+        r.Start = start;
+        r.End = end;
+        r.Protection = (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0) |
+                       (perms[2] == 'x' ? PROT_EXEC : 0);
+        r.Shared = perms[3] == 's';
+        if (nameAt > 0) {
+            const char* name = line + nameAt;
+            std::size_t n = std::strcspn(name, "\n");
+            // Keep the end of long paths: the file name is what callers show.
+            if (n >= sizeof r.Name) {
+                name += n - (sizeof r.Name - 1);
+                n = sizeof r.Name - 1;
+            }
+            std::memcpy(r.Name, name, n);
+            r.Name[n] = 0;
+        }
+        out.push_back(r);
+    }
+    std::fclose(f);
+}
+
+bool Lookup(std::uintptr_t a, TMemoryRegion& region)
+{
+    auto it = std::upper_bound(g_maps.begin(), g_maps.end(), a,
+                               [](std::uintptr_t v, const TMemoryRegion& r) { return v < r.Start; });
+    if (it == g_maps.begin())
+        return false;
+    --it;
+    if (a >= it->End)
+        return false;
+    region = *it;
+    return true;
+}
+
+} // namespace
+
+std::size_t PageSize()
+{
+    static const std::size_t size = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+bool QueryMemory(const void* address, TMemoryRegion& region, bool fresh)
+{
+    const auto a = reinterpret_cast<std::uintptr_t>(address);
+    std::lock_guard<std::mutex> lock(g_mapsLock);
+    if (!fresh && Lookup(a, region))
+        return true;
+    ReadMaps(g_maps);
+    return Lookup(a, region);
+}
+
+std::vector<TMemoryRegion> ListMemoryRegions()
+{
+    std::vector<TMemoryRegion> regions;
+    ReadMaps(regions);
+    return regions;
+}
+
+bool IsMemoryReadable(const void* address, std::size_t length)
+{
+    if (length == 0)
+        return true;
+    auto a = reinterpret_cast<std::uintptr_t>(address);
+    if (a + length < a)
+        return false;
+    char buffer[512];
+    const pid_t self = getpid();
+    const int savedErrno = errno;
+    bool ok = true;
+    while (length > 0) {
+        const std::size_t chunk = std::min(length, sizeof buffer);
+        iovec local{buffer, chunk};
+        iovec remote{reinterpret_cast<void*>(a), chunk};
+        const ssize_t got = process_vm_readv(self, &local, 1, &remote, 1, 0);
+        if (got < 0 && (errno == ENOSYS || errno == EPERM)) {
+            // The probe is not allowed here: fall back on the mapping table
+            // (not signal-safe, but such systems leave no other choice).
+            TMemoryRegion r;
+            ok = QueryMemory(reinterpret_cast<void*>(a), r) && (r.Protection & PROT_READ) && a + length <= r.End;
+            break;
+        }
+        if (got != static_cast<ssize_t>(chunk)) {
+            ok = false;
+            break;
+        }
+        a += chunk;
+        length -= chunk;
+    }
+    errno = savedErrno;
+    return ok;
+}
+
+bool ProtectMemory(const void* address, std::size_t length, int protection)
+{
+    const std::uintptr_t page = PageSize();
+    const auto a = reinterpret_cast<std::uintptr_t>(address);
+    const std::uintptr_t first = a & ~(page - 1);
+    const std::uintptr_t last = (a + length + page - 1) & ~(page - 1);
+    return mprotect(reinterpret_cast<void*>(first), last - first, protection) == 0;
+}
+
+void FlushInstructionCache(const void* address, std::size_t length)
+{
+    char* p = static_cast<char*>(const_cast<void*>(address));
+    __builtin___clear_cache(p, p + length);
+}
+
+} // namespace kernel

@@ -1,0 +1,42 @@
+#pragma once
+// Memory queries and protection changes of the current process: the stand-in
+// for VirtualQuery, VirtualProtect and FlushInstructionCache.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace kernel {
+
+// Protection bits as mprotect takes them (PROT_READ, PROT_WRITE, PROT_EXEC).
+struct TMemoryRegion {
+    std::uintptr_t Start = 0;
+    std::uintptr_t End = 0;  // one past the last byte
+    int Protection = 0;
+    bool Shared = false;
+    char Name[64] = {};      // mapped file name or "[vdso]" etc., cut to fit
+};
+
+// Finds the mapping that holds the address. The region table is read from
+// /proc/self/maps, cached, and read again when the address is not in it or
+// when fresh is set (protection changes are not seen by the cache).
+// Not signal-safe (reads a file and takes a lock).
+bool QueryMemory(const void* address, TMemoryRegion& region, bool fresh = false);
+
+// Every mapping of the process, read fresh from /proc/self/maps. Not signal-safe.
+std::vector<TMemoryRegion> ListMemoryRegions();
+
+// True when every byte of [address, address+length) can be read now. Probes
+// with process_vm_readv into a stack buffer, so it is signal-safe and sees
+// the page tables as they are at this moment.
+bool IsMemoryReadable(const void* address, std::size_t length);
+
+// Changes the protection of the pages that hold [address, address+length).
+// Not signal-safe.
+bool ProtectMemory(const void* address, std::size_t length, int protection);
+
+// Makes newly written code visible to instruction fetch. Signal-safe.
+void FlushInstructionCache(const void* address, std::size_t length);
+
+std::size_t PageSize();
+
+} // namespace kernel
