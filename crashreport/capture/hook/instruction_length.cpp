@@ -12,8 +12,8 @@ namespace {
 constexpr const char* kOneByteRows[16] = {
     "EEEE1B00EEEE1B0F", "EEEE1B00EEEE1B00", "EEEE1BF0EEEE1BF0", "EEEE1BF0EEEE1BF0",
     "0000000000000000", "0000000000000000", "00EEFFFFBE1E0000", "1111111111111111",
-    "EEEEEEEEEEEEEEEE", "0000000000D00000", "4444000001B00000", "11111111BBBBBBBB",
-    "EE20EEEE30201000", "EEEE1100EEEEEEEE", "11111111BBD10000", "F0FF00EE000000EE",
+    "EEEEEEEEEEEEEEEE", "0000000000D00000", "444400001B000000", "11111111BBBBBBBB",
+    "EE20EEEE30200100", "EEEE1100EEEEEEEE", "11111111BBD10000", "F0FF00EE000000EE",
 };
 constexpr const char* kTwoByteRows[16] = {
     "EEEEF00000FFFE0F", "EEEEEEEEEFFFFFFF", "EEEEFFFFEEEEEEEE", "000000FFFFFFFFFF",
@@ -65,12 +65,12 @@ bool InvalidIn64(std::uint8_t op)
 
 // 64-bit mode class of a 0x0F opcode: the 32-bit table plus the forms that
 // compilers put into 64-bit code (hint NOPs and endbr64, ud2, popcnt, SSE3
-// moves and conversions).
+// moves and conversions, the quadword unpacks).
 int TwoByteClass64(std::uint8_t op)
 {
     if (op == 0x0B)
         return 0;
-    if ((op >= 0x18 && op <= 0x1F) || op == 0xB8 || op == 0xD0 || op == 0xD6 || op == 0xE6 || op == 0xF0)
+    if ((op >= 0x18 && op <= 0x1F) || op == 0x6C || op == 0x6D || op == 0xB8 || op == 0xD0 || op == 0xD6 || op == 0xE6 || op == 0xF0)
         return kModRM;
     return kClassTable[op] >> 4;
 }
