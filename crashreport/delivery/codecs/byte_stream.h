@@ -1,6 +1,8 @@
 #pragma once
 // The smallest reader and writer interfaces the codecs need. Callers with
 // their own stream classes bridge to these with a few lines of adapter.
+// TMemorySource::Read is signal-safe; the file source and the growing sinks
+// are not (they allocate or raise).
 #include <cstddef>
 #include <cstdint>
 #include <span>

@@ -1,7 +1,9 @@
 #pragma once
 // One 512-byte tar header block as the archives of attachments carry it:
 // name, mode 0644, owner and group 0, size, modification time, checksum, type "0",
-// magic "ustar" and three spaces. Signal-safe except TarEntryName.
+// magic "ustar" and three spaces. WriteOctalField, TarModificationTime and
+// BuildTarHeader of a valid entry are signal-safe; TarEntryName allocates,
+// and raising for a bad entry is not signal-safe.
 #include <array>
 #include <cstddef>
 #include <cstdint>
