@@ -38,14 +38,25 @@ std::string SharedAreaName(const void* address)
 }
 
 // Ends the instruction stream of a procedure: nothing after it is sure to
-// belong to the same procedure.
-bool EndsFlow(const std::uint8_t* p, const TDecodedInstruction& d)
+// belong to the same procedure. A jump a few bytes forward (or back into the
+// block) only steps over bytes of its own procedure.
+bool EndsFlow(const std::uint8_t* begin, int at, const TDecodedInstruction& d)
 {
+    const std::uint8_t* p = begin + at;
     const std::uint8_t op = p[d.OpcodeOffset];
     if (d.TwoByte || d.Vex)
         return false;
-    return op == 0xC3 || op == 0xC2 || op == 0xE9 || op == 0xEB ||
-           (op == 0xFF && d.ModRMOffset >= 0 && ((p[d.ModRMOffset] >> 3) & 7) == 4);
+    if (op == 0xE9 || op == 0xEB) {
+        std::int32_t displacement;
+        if (op == 0xEB) {
+            displacement = static_cast<std::int8_t>(p[d.BranchDisplacementOffset]);
+        } else {
+            std::memcpy(&displacement, p + d.BranchDisplacementOffset, 4);
+        }
+        const std::int64_t destination = at + d.Length + static_cast<std::int64_t>(displacement);
+        return destination < 0 || destination > kJumpSize + 16;
+    }
+    return op == 0xC3 || op == 0xC2 || (op == 0xFF && d.ModRMOffset >= 0 && ((p[d.ModRMOffset] >> 3) & 7) == 4);
 }
 
 bool IsPadding(std::uint8_t b) { return b == 0xCC || b == 0x90; }
@@ -71,7 +82,7 @@ bool PlanBlock(const std::uint8_t* target, TPlan& plan)
             return false;
         plan.Offsets[plan.Count++] = plan.Moved;
         plan.Moved += d.Length;
-        if (plan.Moved < kJumpSize && EndsFlow(target + plan.Offsets[plan.Count - 1], d)) {
+        if (plan.Moved < kJumpSize && EndsFlow(target, plan.Offsets[plan.Count - 1], d)) {
             for (int i = plan.Moved; i < kJumpSize; ++i)
                 if (!IsPadding(target[i]))
                     return false;
