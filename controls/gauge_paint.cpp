@@ -55,10 +55,11 @@ void PaintVerticalBar(Canvas& c, const TRect& r, int p, const PictureStyle& s)
     PaintBackground(c, r, s.back);
     int w = r.Right - r.Left + 1;
     int h = r.Bottom - r.Top + 1;
-    // A full bar reaches the rectangle's top edge and no further.
+    // The bar stands on the rectangle's bottom edge and a full one reaches its
+    // top edge (with the border, the bottom edge is row h itself).
     int f = std::min(Trunc(h * p * 0.01), r.Bottom - r.Top);
     c.Brush.Color = s.fore;
-    c.FillRect(TRect{r.Left, h - f, w, h});
+    c.FillRect(TRect{r.Left, r.Bottom - f, w, r.Bottom});
 }
 
 void PaintPie(Canvas& c, const TRect& r, int p, const PictureStyle& s)
@@ -130,6 +131,11 @@ void TGauge::Paint(gdi::Canvas& canvas)
         FillBlack(textImage);
         textImage.Font = Font();
         textImage.Font.Color = gdi::clWhite;
+        // Exclusive-or inverts whole pixels: smoothed glyph edges would turn
+        // into stray colours over the bar, so the text is drawn solid unless
+        // the font asks for smoothing.
+        if (textImage.Font.Quality == gdi::FontQuality::fqDefault)
+            textImage.Font.Quality = gdi::FontQuality::fqNonAntialiased;
         textImage.Brush.Style = gdi::BrushStyle::bsClear;
         gdi::TSize size = textImage.TextExtent(text);
         int x = (rect.Right - rect.Left + 1 - size.cx) / 2;
