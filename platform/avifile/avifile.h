@@ -1,5 +1,5 @@
 #pragma once
-// The AVI library: files with one or more streams, compressors chosen by
+// The AVI library: files with one video stream, compressors chosen by
 // FourCC, and the compression-options dialog. Its functions and records keep
 // the shape and result codes the recorder is written against.
 //
@@ -131,6 +131,14 @@ HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMI
 unsigned long AVIFileRelease(PAVIFILE file);
 unsigned long AVIStreamRelease(PAVISTREAM stream);
 
+// Completes the file now (frames still held by compressors, headers, frame
+// count, indexes) and closes it, instead of at the last release, so the
+// outcome can be seen: AVIERR_FILEWRITE when the file could not be
+// completed (it is then removed, as it is when a release finalises it and
+// fails). Later writes fail with AVIERR_FILEWRITE; the handles must still be
+// released. A second call returns the first result.
+HRESULT AVIFileFinalize(PAVIFILE file);
+
 // Shows the compression-options dialog for nStreams streams and fills
 // options[i] with the user's choices. Returns TRUE (1) on OK, FALSE (0) on Cancel.
 int AVISaveOptions(void* ownerWindow, UINT flags, int nStreams, PAVISTREAM* streams, LPAVICOMPRESSOPTIONS* options);
@@ -151,6 +159,7 @@ struct CompressorInfo {
     bool hasDataRate;         // honours dwBytesPerSecond
     int widthMultiple;        // frame width must be a multiple of this (1: any)
     int heightMultiple;
+    DWORD defaultQuality;     // what ICQUALITY_DEFAULT stands for (0 when hasQuality is false)
 };
 
 // Every installed compressor, "DIB " (full frames) first.

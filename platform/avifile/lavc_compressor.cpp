@@ -1,0 +1,221 @@
+#include "platform/avifile/lavc_compressor.h"
+
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/avutil.h>
+#include <libavutil/frame.h>
+#include <libavutil/rational.h>
+#include <libswscale/swscale.h>
+}
+
+namespace avifile {
+
+namespace {
+
+struct CodecContextDeleter {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
+using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsDeleter>;
+
+AVCodecID CodecId(LavcCodec codec)
+{
+    switch (codec) {
+    case LavcCodec::Mpeg4: return AV_CODEC_ID_MPEG4;
+    case LavcCodec::Mjpeg: return AV_CODEC_ID_MJPEG;
+    case LavcCodec::Huffyuv: return AV_CODEC_ID_HUFFYUV;
+    case LavcCodec::Ffv1: return AV_CODEC_ID_FFV1;
+    }
+    return AV_CODEC_ID_NONE;
+}
+
+// Pixel formats in order of preference: lossless codecs keep RGB.
+const AVPixelFormat* Preferred(LavcCodec codec)
+{
+    static const AVPixelFormat mpeg4[] = {AV_PIX_FMT_YUV420P, AV_PIX_FMT_NONE};
+    static const AVPixelFormat mjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_NONE};
+    static const AVPixelFormat huffyuv[] = {AV_PIX_FMT_RGB24, AV_PIX_FMT_BGRA, AV_PIX_FMT_NONE};
+    static const AVPixelFormat ffv1[] = {AV_PIX_FMT_BGR0, AV_PIX_FMT_BGRA, AV_PIX_FMT_NONE};
+    switch (codec) {
+    case LavcCodec::Mpeg4: return mpeg4;
+    case LavcCodec::Mjpeg: return mjpeg;
+    case LavcCodec::Huffyuv: return huffyuv;
+    case LavcCodec::Ffv1: return ffv1;
+    }
+    return mpeg4;
+}
+
+bool QualityControlled(LavcCodec codec) { return codec == LavcCodec::Mpeg4 || codec == LavcCodec::Mjpeg; }
+
+AVPixelFormat ChoosePixelFormat(const AVCodec* encoder, LavcCodec codec)
+{
+    for (const AVPixelFormat* want = Preferred(codec); *want != AV_PIX_FMT_NONE; ++want) {
+        if (!encoder->pix_fmts) return *want;
+        for (const AVPixelFormat* has = encoder->pix_fmts; *has != AV_PIX_FMT_NONE; ++has)
+            if (*has == *want && sws_isSupportedOutput(*want)) return *want;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+void QuietLibraryLog()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+}
+
+class LavcCompressor final : public VideoCompressor {
+public:
+    LavcCompressor(const LavcCodecSpec& spec, const CompressorSettings& settings) : spec_(spec), settings_(settings) {}
+
+    HRESULT Begin(const InputFrameFormat& input, std::vector<uint8_t>& outputFormat) override
+    {
+        QuietLibraryLog();
+        context_.reset();
+        const AVCodec* encoder = avcodec_find_encoder(CodecId(spec_.codec));
+        if (!encoder) return AVIERR_NOCOMPRESSOR;
+        const AVPixelFormat pixelFormat = ChoosePixelFormat(encoder, spec_.codec);
+        if (pixelFormat == AV_PIX_FMT_NONE) return AVIERR_NOCOMPRESSOR;
+        input_ = input;
+
+        HRESULT hr = OpenEncoder(encoder, pixelFormat, 0);
+        if (hr != AVIERR_OK) hr = OpenEncoder(encoder, pixelFormat, 1);  // some set-ups refuse threads
+        if (hr != AVIERR_OK) return hr;
+
+        scaler_.reset(sws_getContext(input.width, input.height, AV_PIX_FMT_BGR24, input.width, input.height,
+                                     pixelFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
+        if (!scaler_) return AVIERR_BADFORMAT;
+        for (FramePtr& f : frames_) {
+            f.reset(av_frame_alloc());
+            if (!f) return AVIERR_MEMORY;
+            f->format = pixelFormat;
+            f->width = input.width;
+            f->height = input.height;
+            if (av_frame_get_buffer(f.get(), 0) < 0) return AVIERR_MEMORY;
+        }
+        packet_.reset(av_packet_alloc());
+        if (!packet_) return AVIERR_MEMORY;
+
+        const uint32_t extra = static_cast<uint32_t>(std::max(context_->extradata_size, 0));
+        const uint16_t bits = context_->bits_per_coded_sample > 0 ? static_cast<uint16_t>(context_->bits_per_coded_sample) : 24;
+        gdi::BITMAPINFOHEADER h = CompressedHeader(input, spec_.compression, bits, extra);
+        outputFormat.resize(sizeof h + extra);
+        std::memcpy(outputFormat.data(), &h, sizeof h);
+        if (extra) std::memcpy(outputFormat.data() + sizeof h, context_->extradata, extra);
+        nextPts_ = 0;
+        return AVIERR_OK;
+    }
+
+    HRESULT Compress(const uint8_t* frame, FrameSink& sink) override
+    {
+        if (!context_) return AVIERR_COMPRESSOR;
+        // Two frames in turn: the encoder may still hold the previous one.
+        AVFrame* picture = frames_[nextPts_ & 1].get();
+        if (av_frame_make_writable(picture) < 0) return AVIERR_MEMORY;
+        const uint8_t* src[4] = {input_.TopRow(frame), nullptr, nullptr, nullptr};
+        const int srcStride[4] = {static_cast<int>(input_.DownStep()), 0, 0, 0};
+        sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
+        picture->pts = nextPts_++;
+        picture->pict_type = AV_PICTURE_TYPE_I;
+        picture->quality = context_->global_quality;
+        if (avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
+        return Drain(sink);
+    }
+
+    HRESULT Flush(FrameSink& sink) override
+    {
+        if (!context_ || flushed_) return AVIERR_OK;
+        flushed_ = true;
+        if (avcodec_send_frame(context_.get(), nullptr) < 0) return AVIERR_COMPRESSOR;
+        return Drain(sink);
+    }
+
+private:
+    HRESULT OpenEncoder(const AVCodec* encoder, AVPixelFormat pixelFormat, int threads)
+    {
+        CodecContextPtr c(avcodec_alloc_context3(encoder));
+        if (!c) return AVIERR_MEMORY;
+        c->width = input_.width;
+        c->height = input_.height;
+        c->pix_fmt = pixelFormat;
+        int num = 1, den = 25;
+        av_reduce(&num, &den, std::max<DWORD>(settings_.scale, 1), std::max<DWORD>(settings_.rate, 1), 65535);
+        c->time_base = AVRational{num, den};
+        c->framerate = AVRational{den, num};
+        c->gop_size = 0;  // intra frames only
+        c->max_b_frames = 0;
+        c->thread_count = threads;
+        c->codec_tag = spec_.compression;
+        if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
+        if (QualityControlled(spec_.codec)) {
+            if (settings_.bytesPerSecond > 0) {
+                c->bit_rate = static_cast<int64_t>(settings_.bytesPerSecond) * 8;
+                c->rc_max_rate = c->bit_rate;
+                c->rc_buffer_size = static_cast<int>(std::min<int64_t>(c->bit_rate, INT32_MAX));
+            } else {
+                c->flags |= AV_CODEC_FLAG_QSCALE;
+                c->global_quality = FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, spec_.defaultQuality));
+            }
+        }
+        if (avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
+        context_ = std::move(c);
+        return AVIERR_OK;
+    }
+
+    HRESULT Drain(FrameSink& sink)
+    {
+        for (;;) {
+            int rc = avcodec_receive_packet(context_.get(), packet_.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return AVIERR_OK;
+            if (rc < 0) return AVIERR_COMPRESSOR;
+            HRESULT hr = sink.Put(packet_->data, static_cast<size_t>(packet_->size), (packet_->flags & AV_PKT_FLAG_KEY) != 0);
+            av_packet_unref(packet_.get());
+            if (hr != AVIERR_OK) return hr;
+        }
+    }
+
+    LavcCodecSpec spec_;
+    CompressorSettings settings_;
+    InputFrameFormat input_;
+    CodecContextPtr context_;
+    SwsPtr scaler_;
+    FramePtr frames_[2];
+    PacketPtr packet_;
+    int64_t nextPts_ = 0;
+    bool flushed_ = false;
+};
+
+} // namespace
+
+int QualityToQuantiser(DWORD quality)
+{
+    quality = std::min<DWORD>(quality, 10000);
+    return 31 - static_cast<int>((quality * 29 + 5000) / 10000);
+}
+
+bool LavcAvailable(LavcCodec codec)
+{
+    const AVCodec* encoder = avcodec_find_encoder(CodecId(codec));
+    return encoder && ChoosePixelFormat(encoder, codec) != AV_PIX_FMT_NONE &&
+           sws_isSupportedInput(AV_PIX_FMT_BGR24);
+}
+
+std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSpec& spec, const CompressorSettings& settings)
+{
+    return std::make_unique<LavcCompressor>(spec, settings);
+}
+
+} // namespace avifile
