@@ -42,6 +42,21 @@ size_t TFileSource::Read(void* buffer, size_t count) {
     }
 }
 
+size_t TIStreamSource::Read(void* buffer, size_t count) {
+    if (count == 0 || !stream_.good()) {
+        if (stream_.bad()) throw rtl::EReadError("Cannot read from the stream");
+        return 0;
+    }
+    stream_.read(static_cast<char*>(buffer), std::streamsize(count));
+    if (stream_.bad()) throw rtl::EReadError("Cannot read from the stream");
+    return size_t(stream_.gcount());
+}
+
+void TOStreamSink::Write(const void* data, size_t count) {
+    stream_.write(static_cast<const char*>(data), std::streamsize(count));
+    if (!stream_) throw EFWriteError("Cannot write to the stream");
+}
+
 void TVectorSink::Write(const void* data, size_t count) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     target_.insert(target_.end(), bytes, bytes + count);

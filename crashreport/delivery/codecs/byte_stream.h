@@ -5,6 +5,8 @@
 // are not (they allocate or raise).
 #include <cstddef>
 #include <cstdint>
+#include <istream>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -52,6 +54,26 @@ public:
 private:
     std::string path_;
     TUniqueFd fd_;
+};
+
+// Reads a standard input stream from its current position.
+class TIStreamSource final : public TByteSource {
+public:
+    explicit TIStreamSource(std::istream& stream) : stream_(stream) {}
+    size_t Read(void* buffer, size_t count) override;
+
+private:
+    std::istream& stream_;
+};
+
+// Writes to a standard output stream; a failed stream raises EFWriteError.
+class TOStreamSink final : public TByteSink {
+public:
+    explicit TOStreamSink(std::ostream& stream) : stream_(stream) {}
+    void Write(const void* data, size_t count) override;
+
+private:
+    std::ostream& stream_;
 };
 
 // Appends to a byte vector.

@@ -226,6 +226,12 @@ TEST(AttachmentArchive, ArchivePathIsInTheTemporaryFolder) {
     EXPECT_EQ(AttachmentArchivePath(), "/var/tmp/reports/CompressFiles.tgz");
     ::setenv("TMPDIR", "", 1);
     EXPECT_EQ(AttachmentArchivePath(), "/tmp/CompressFiles.tgz");
+    TScratchDir dir;
+    ::setenv("TMPDIR", dir.Path().c_str(), 1);
+    WriteFileBytes(dir.File("report.txt"), {'r'});
+    ASSERT_TRUE(WriteAttachmentArchive(AttachmentArchivePath(), {dir.File("report.txt")}, false, 0));
+    std::vector<uint8_t> gz = ReadFileBytes(dir.File("CompressFiles.tgz"));
+    EXPECT_EQ(std::string(gz.begin() + 10, gz.begin() + 28), std::string("CompressFiles.tar\0", 18));
     if (saved) ::setenv("TMPDIR", keep.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
@@ -268,4 +274,19 @@ TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights) {
     TCommandResult r = RunCommand(asUser + " 2>/dev/null");
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Output, "read");
+}
+
+TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition) {
+    TScratchDir dir;
+    std::istringstream stream("skipped|kept bytes");
+    stream.seekg(8);
+    TTGZWriter writer(dir.File("s.tgz"));
+    TIStreamSource source(stream);
+    writer.AddStream(source, "part.txt", kUnixEpochDayCount + 1);
+    writer.Finish();
+    const std::string out = dir.File("out");
+    ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
+    ASSERT_EQ(RunCommand("tar -xzf " + ShellQuote(dir.File("s.tgz")) + " -C " + ShellQuote(out) + " 2>/dev/null").ExitCode, 0);
+    std::vector<uint8_t> kept = ReadFileBytes(out + "/part.txt");
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "kept bytes");
 }
