@@ -1,0 +1,257 @@
+#include "platform/ui/button.h"
+
+#include <sstream>
+
+#include "platform/ui/form.h"
+
+namespace ui {
+
+using gdi::TRect;
+
+void DrawSunkenFrame(gdi::Canvas& c, const TRect& r)
+{
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = gdi::clBtnShadow;
+    c.FillRect(TRect{r.Left, r.Top, r.Right - 1, r.Top + 1});
+    c.FillRect(TRect{r.Left, r.Top, r.Left + 1, r.Bottom - 1});
+    c.Brush.Color = gdi::clBtnHighlight;
+    c.FillRect(TRect{r.Left, r.Bottom - 1, r.Right, r.Bottom});
+    c.FillRect(TRect{r.Right - 1, r.Top, r.Right, r.Bottom});
+    c.Brush.Color = gdi::cl3DDkShadow;
+    c.FillRect(TRect{r.Left + 1, r.Top + 1, r.Right - 2, r.Top + 2});
+    c.FillRect(TRect{r.Left + 1, r.Top + 1, r.Left + 2, r.Bottom - 2});
+}
+
+void DrawRaisedFrame(gdi::Canvas& c, const TRect& r, bool pressed)
+{
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = pressed ? gdi::cl3DDkShadow : gdi::clBtnHighlight;
+    c.FillRect(TRect{r.Left, r.Top, r.Right - 1, r.Top + 1});
+    c.FillRect(TRect{r.Left, r.Top, r.Left + 1, r.Bottom - 1});
+    c.Brush.Color = pressed ? gdi::clBtnHighlight : gdi::cl3DDkShadow;
+    c.FillRect(TRect{r.Left, r.Bottom - 1, r.Right, r.Bottom});
+    c.FillRect(TRect{r.Right - 1, r.Top, r.Right, r.Bottom});
+    if (!pressed) {
+        c.Brush.Color = gdi::clBtnShadow;
+        c.FillRect(TRect{r.Left + 1, r.Bottom - 2, r.Right - 1, r.Bottom - 1});
+        c.FillRect(TRect{r.Right - 2, r.Top + 1, r.Right - 1, r.Bottom - 1});
+    }
+}
+
+void DrawFocusRect(gdi::Canvas& c, const TRect& r)
+{
+    for (int x = r.Left; x < r.Right; x += 2) {
+        c.SetPixel(x, r.Top, gdi::clBlack);
+        c.SetPixel(x, r.Bottom - 1, gdi::clBlack);
+    }
+    for (int y = r.Top; y < r.Bottom; y += 2) {
+        c.SetPixel(r.Left, y, gdi::clBlack);
+        c.SetPixel(r.Right - 1, y, gdi::clBlack);
+    }
+}
+
+namespace {
+std::vector<std::string> WrapLines(gdi::Canvas& c, const std::string& text, int width, bool wrap)
+{
+    std::vector<std::string> lines;
+    std::string para;
+    std::istringstream in(text);
+    while (std::getline(in, para)) {
+        if (!para.empty() && para.back() == '\r')
+            para.pop_back();
+        if (!wrap || c.TextWidth(para) <= width) {
+            lines.push_back(para);
+            continue;
+        }
+        std::string line;
+        size_t i = 0;
+        while (i < para.size()) {
+            size_t j = para.find(' ', i);
+            std::string word = para.substr(i, j == std::string::npos ? std::string::npos : j - i);
+            std::string candidate = line.empty() ? word : line + " " + word;
+            if (!line.empty() && c.TextWidth(candidate) > width) {
+                lines.push_back(line);
+                line = word;
+            } else {
+                line = candidate;
+            }
+            if (j == std::string::npos)
+                break;
+            i = j + 1;
+        }
+        lines.push_back(line);
+    }
+    if (lines.empty())
+        lines.emplace_back();
+    return lines;
+}
+} // namespace
+
+int DrawTextBlock(gdi::Canvas& c, const TRect& r, const std::string& text, bool wrap, StaticText::Alignment align)
+{
+    const int lineHeight = c.TextHeight("Ag");
+    int y = r.Top;
+    c.Brush.Style = gdi::BrushStyle::bsClear;
+    for (const std::string& line : WrapLines(c, text, r.Width(), wrap)) {
+        int x = r.Left;
+        if (align != StaticText::Alignment::taLeft) {
+            int w = c.TextWidth(line);
+            x = align == StaticText::Alignment::taCenter ? r.Left + (r.Width() - w) / 2 : r.Right - w;
+        }
+        c.TextRect(r, x, y, line);
+        y += lineHeight;
+    }
+    return y - r.Top;
+}
+
+TSize MeasureTextBlock(gdi::Canvas& c, const std::string& text, int width)
+{
+    TSize s;
+    const int lineHeight = c.TextHeight("Ag");
+    for (const std::string& line : WrapLines(c, text, width, true)) {
+        s.cx = std::max(s.cx, c.TextWidth(line));
+        s.cy += lineHeight;
+    }
+    return s;
+}
+
+Button::Button(Window* parent, const std::string& caption) : Window(parent)
+{
+    TabStop = true;
+    SetText(caption);
+}
+
+void Button::Click()
+{
+    if (ModalResult != 0)
+        if (Form* f = TopLevel())
+            f->ModalResult = ModalResult;
+    if (OnClick)
+        OnClick();
+    NotifyParent(BN_CLICKED);
+}
+
+void Button::MouseDown(TPoint, unsigned button, unsigned)
+{
+    if (button != MK_LBUTTON)
+        return;
+    pressed_ = true;
+    Repaint();
+}
+
+void Button::MouseUp(TPoint p, unsigned button, unsigned)
+{
+    if (button != MK_LBUTTON || !pressed_)
+        return;
+    pressed_ = false;
+    Repaint();
+    if (ClientRect().Contains(p.X, p.Y))
+        Click();
+}
+
+bool Button::KeyDown(unsigned vk, unsigned)
+{
+    if (vk == VK_SPACE) {
+        Click();
+        return true;
+    }
+    return false;
+}
+
+// Caption text with the framework's '&' accelerator markers removed.
+static std::string StripAmpersands(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '&' && i + 1 < s.size()) {
+            ++i;
+        }
+        out += s[i];
+    }
+    return out;
+}
+
+void Button::Paint(gdi::Canvas& c)
+{
+    const TRect r = ClientRect();
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = Color;
+    c.FillRect(r);
+    TRect frame = r;
+    if (Default || Focused()) {
+        c.Brush.Color = gdi::clBlack;
+        c.FrameRect(r);
+        frame = gdi::Inflate(r, -1, -1);
+    }
+    DrawRaisedFrame(c, frame, pressed_);
+    const std::string caption = StripAmpersands(Text());
+    c.Font.Color = EnabledInForm() ? gdi::clBtnText : gdi::clGrayText;
+    const TSize ts = c.TextExtent(caption);
+    const int shift = pressed_ ? 1 : 0;
+    c.Brush.Style = gdi::BrushStyle::bsClear;
+    c.TextRect(frame, (Width() - ts.cx) / 2 + shift, (Height() - ts.cy) / 2 + shift, caption);
+    if (Focused())
+        DrawFocusRect(c, gdi::Inflate(frame, -3, -3));
+}
+
+CheckBox::CheckBox(Window* parent, const std::string& caption) : Button(parent, caption) {}
+
+void CheckBox::SetChecked(bool checked)
+{
+    if (checked == checked_)
+        return;
+    checked_ = checked;
+    Invalidate();
+    if (OnChange)
+        OnChange();
+}
+
+void CheckBox::Click()
+{
+    SetChecked(!checked_);
+    Button::Click();
+}
+
+void CheckBox::Paint(gdi::Canvas& c)
+{
+    const TRect r = ClientRect();
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = Color;
+    c.FillRect(r);
+    const int box = 13;
+    const int top = (Height() - box) / 2;
+    const TRect b{0, top, box, top + box};
+    c.Brush.Color = EnabledInForm() ? gdi::clWindow : gdi::clBtnFace;
+    c.FillRect(b);
+    DrawSunkenFrame(c, b);
+    if (checked_) {
+        c.Pen.Color = gdi::clWindowText;
+        c.Pen.Width = 1;
+        for (int k = 0; k < 3; ++k) {
+            c.MoveTo(3, top + 5 + k);
+            c.LineTo(5, top + 7 + k);
+            c.LineTo(10, top + 2 + k);
+        }
+    }
+    const std::string caption = StripAmpersands(Text());
+    c.Font.Color = EnabledInForm() ? gdi::clWindowText : gdi::clGrayText;
+    const TSize ts = c.TextExtent(caption);
+    c.Brush.Style = gdi::BrushStyle::bsClear;
+    c.TextRect(r, box + 4, (Height() - ts.cy) / 2, caption);
+    if (Focused())
+        DrawFocusRect(c, TRect{box + 2, (Height() - ts.cy) / 2 - 1, std::min(Width(), box + 6 + ts.cx),
+                               (Height() + ts.cy) / 2 + 1});
+}
+
+StaticText::StaticText(Window* parent, const std::string& text) : Window(parent) { SetText(text); }
+
+void StaticText::Paint(gdi::Canvas& c)
+{
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = Color;
+    c.FillRect(ClientRect());
+    c.Font.Color = TextColor;
+    DrawTextBlock(c, ClientRect(), Text(), WordWrap, Align);
+}
+
+} // namespace ui

@@ -1,0 +1,54 @@
+#include "platform/ui/x11_display.h"
+
+#include <cstdio>
+#include <mutex>
+
+#include "platform/ui/backend.h"
+
+namespace ui::x11 {
+namespace {
+int ReportError(Display* d, XErrorEvent* e)
+{
+    char text[256] = {};
+    XGetErrorText(d, e->error_code, text, sizeof text);
+    std::fprintf(stderr, "ui: X error %s (request %d.%d)\n", text, e->request_code, e->minor_code);
+    return 0;
+}
+
+void InitOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XInitThreads();
+        XSetErrorHandler(ReportError);
+    });
+}
+} // namespace
+
+DisplayPtr OpenDisplay()
+{
+    InitOnce();
+    return DisplayPtr(XOpenDisplay(nullptr));
+}
+
+unsigned long ScalePixel(unsigned long pixel, unsigned long mask)
+{
+    if (mask == 0)
+        return 0;
+    int shift = 0;
+    while (!((mask >> shift) & 1))
+        ++shift;
+    unsigned long value = (pixel & mask) >> shift;
+    unsigned long max = mask >> shift;
+    return max == 0 ? 0 : value * 255 / max;
+}
+
+} // namespace ui::x11
+
+namespace ui {
+bool X11DisplayReachable()
+{
+    static const bool reachable = [] { return x11::OpenDisplay() != nullptr; }();
+    return reachable;
+}
+} // namespace ui

@@ -1,0 +1,25 @@
+#pragma once
+// Internal to the X11 backend: an owned display connection, opened after
+// XInitThreads and with an error handler that reports instead of exiting.
+#include <X11/Xlib.h>
+
+#include <memory>
+
+namespace ui::x11 {
+
+struct DisplayCloser {
+    void operator()(Display* d) const
+    {
+        if (d)
+            XCloseDisplay(d);
+    }
+};
+using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
+
+// Opens $DISPLAY; nullptr when it cannot be opened.
+DisplayPtr OpenDisplay();
+
+// Converts an XImage in a TrueColor visual to 0x00RRGGBB pixels.
+unsigned long ScalePixel(unsigned long pixel, unsigned long mask);
+
+} // namespace ui::x11
