@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <optional>
 #include <fcntl.h>
 #include <sstream>
 
@@ -220,19 +221,27 @@ TEST(AttachmentArchive, NamesCarryTheExceptionTimeWhenAsked) {
 }
 
 TEST(AttachmentArchive, ArchivePathIsInTheTemporaryFolder) {
-    const char* saved = std::getenv("TMPDIR");
-    std::string keep = saved ? saved : "";
+    TScratchDir dir;
+    // Puts TMPDIR back however the test ends.
+    struct TRestoreTmpdir {
+        std::optional<std::string> saved;
+        TRestoreTmpdir() {
+            if (const char* v = std::getenv("TMPDIR")) saved = v;
+        }
+        ~TRestoreTmpdir() {
+            if (saved) ::setenv("TMPDIR", saved->c_str(), 1); else ::unsetenv("TMPDIR");
+        }
+    } restore;
     ::setenv("TMPDIR", "/var/tmp/reports", 1);
     EXPECT_EQ(AttachmentArchivePath(), "/var/tmp/reports/CompressFiles.tgz");
     ::setenv("TMPDIR", "", 1);
     EXPECT_EQ(AttachmentArchivePath(), "/tmp/CompressFiles.tgz");
-    TScratchDir dir;
-    ::setenv("TMPDIR", dir.Path().c_str(), 1);
+    ::setenv("TMPDIR", (dir.Path() + "/").c_str(), 1);
+    EXPECT_EQ(AttachmentArchivePath(), dir.File("CompressFiles.tgz"));
     WriteFileBytes(dir.File("report.txt"), {'r'});
     ASSERT_TRUE(WriteAttachmentArchive(AttachmentArchivePath(), {dir.File("report.txt")}, false, 0));
     std::vector<uint8_t> gz = ReadFileBytes(dir.File("CompressFiles.tgz"));
     EXPECT_EQ(std::string(gz.begin() + 10, gz.begin() + 28), std::string("CompressFiles.tar\0", 18));
-    if (saved) ::setenv("TMPDIR", keep.c_str(), 1); else ::unsetenv("TMPDIR");
 }
 
 TEST(AttachmentArchive, PacksTheListInOrderUnderAttachmentNames) {
