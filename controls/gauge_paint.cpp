@@ -17,9 +17,11 @@ namespace {
 using gdi::Canvas;
 using gdi::TRect;
 
-int Trunc(double v) { return static_cast<int>(std::trunc(v)); }
+// Towards zero, held inside the int range (a range inverted while loading can
+// give percentages far outside 0..100).
+int Trunc(double v) { return static_cast<int>(std::clamp(std::trunc(v), -1e9, 1e9)); }
 // Nearest integer, ties to the even one (the default rounding mode).
-int Round(double v) { return static_cast<int>(std::nearbyint(v)); }
+int Round(double v) { return static_cast<int>(std::clamp(std::nearbyint(v), -1e9, 1e9)); }
 
 void FillBlack(Canvas& c)
 {
@@ -44,7 +46,7 @@ void PaintHorizontalBar(Canvas& c, const TRect& r, int p, const PictureStyle& s)
     PaintBackground(c, r, s.back);
     int w = r.Right - r.Left + 1;
     int h = r.Bottom - r.Top + 1;
-    int f = std::min(Trunc(w * p * 0.01), w);
+    int f = std::min(Trunc(static_cast<double>(w) * p * 0.01), w);
     if (f < 1) return;
     c.Brush.Color = s.fore;
     c.FillRect(TRect{r.Left, r.Top, f, h});
@@ -57,7 +59,7 @@ void PaintVerticalBar(Canvas& c, const TRect& r, int p, const PictureStyle& s)
     int h = r.Bottom - r.Top + 1;
     // The bar stands on the rectangle's bottom edge and a full one reaches its
     // top edge (with the border, the bottom edge is row h itself).
-    int f = std::min(Trunc(h * p * 0.01), r.Bottom - r.Top);
+    int f = std::min(Trunc(static_cast<double>(h) * p * 0.01), r.Bottom - r.Top);
     c.Brush.Color = s.fore;
     c.FillRect(TRect{r.Left, r.Bottom - f, w, r.Bottom});
 }

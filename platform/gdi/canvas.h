@@ -50,6 +50,7 @@ public:
     // An off-screen canvas holding a copy of the bitmap.
     explicit Canvas(const Bitmap& bitmap);
     ~Canvas();
+    // A canvas moved from may only be destroyed or assigned to.
     Canvas(Canvas&&) noexcept;
     Canvas& operator=(Canvas&&) noexcept;
     Canvas(const Canvas&) = delete;

@@ -10,6 +10,8 @@ namespace gdi {
 namespace {
 
 constexpr int kDefaultEmPixels = 11;  // 8 points at 96 pixels per inch
+// Larger glyphs would only cost memory: no surface here is that tall.
+constexpr int kMaxEmPixels = 2048;
 
 void ApplyFontOptions(PangoContext* context, FontQuality quality)
 {
@@ -36,13 +38,14 @@ detail::FontDescriptionPtr Describe(const TFont& font, int emPixels)
 // the face's em-to-cell ratio.
 int EmPixels(PangoContext* context, const TFont& font)
 {
-    if (font.Height < 0) return -font.Height;
     if (font.Height == 0) return kDefaultEmPixels;
-    detail::FontDescriptionPtr desc = Describe(font, font.Height);
+    if (font.Height < 0) return font.Height < -kMaxEmPixels ? kMaxEmPixels : -font.Height;
+    int cellHeight = std::min(font.Height, kMaxEmPixels);
+    detail::FontDescriptionPtr desc = Describe(font, cellHeight);
     detail::FontMetricsPtr metrics(pango_context_get_metrics(context, desc.get(), nullptr));
     int cell = pango_font_metrics_get_ascent(metrics.get()) + pango_font_metrics_get_descent(metrics.get());
-    if (cell <= 0) return font.Height;
-    double em = static_cast<double>(font.Height) * font.Height * PANGO_SCALE / cell;
+    if (cell <= 0) return cellHeight;
+    double em = static_cast<double>(cellHeight) * cellHeight * PANGO_SCALE / cell;
     return std::max(1, static_cast<int>(em + 0.5));
 }
 

@@ -18,6 +18,7 @@ struct TFont {
     std::string Name = "MS Sans Serif";
     // Negative: the character height (em size) in pixels. Positive: the
     // cell height including internal leading. Zero: the default height.
+    // Text is drawn at most 2048 pixels high.
     int Height = -11;
     TColor Color = clWindowText;
     unsigned Style = 0;  // FontStyle bits

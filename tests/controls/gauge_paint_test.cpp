@@ -347,3 +347,37 @@ TEST(GaugePaintTest, MakeLikeTakesTheSizeAndTheWindowFrameColour)
     EXPECT_EQ(bitmap.Height(), 5);
     EXPECT_EQ(Count(bitmap, gdi::ColorToRGB(gdi::clWindowFrame)), 35);
 }
+
+TEST(GaugePaintTest, TinySizesPaintWithoutFault)
+{
+    for (TGaugeKind kind : {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle})
+        for (TBorderStyle border : {bsNone, bsSingle})
+            for (int size : {0, 1, 2, 3}) {
+                TGauge g;
+                g.SetBorderStyle(border);
+                Configure(g, kind, size, size, 42, true);
+                Canvas c(4, 4);
+                g.Paint(c);
+                // The needle's base line runs along the bottom edge, here row 0 or 1.
+                if (size > 0 && border == bsSingle && kind != gkNeedle) {
+                    EXPECT_EQ(c.Pixel(0, 0), gdi::clBlack) << kind << " " << size;
+                }
+            }
+}
+
+TEST(GaugePaintTest, RangeInvertedWhileLoadingStillPaints)
+{
+    for (TGaugeKind kind : {gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle}) {
+        TGauge g;
+        g.SetBounds(0, 0, 60, 40);
+        g.SetKind(kind);
+        g.SetProgress(100);
+        g.BeginLoading();
+        g.SetMinValue(INT_MAX);
+        g.SetMaxValue(INT_MIN);
+        g.EndLoading();
+        Canvas c(60, 40);
+        g.Paint(c);
+        EXPECT_EQ(c.Pixel(0, 0), gdi::clBlack);
+    }
+}

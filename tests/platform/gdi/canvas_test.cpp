@@ -379,3 +379,37 @@ TEST(CanvasTest, SubCanvasDrawsAtItsOffsetAndStaysInside)
     EXPECT_EQ(c.Pixel(2, 4), clBlack);
     EXPECT_EQ(c.Pixel(6, 7), clBlack);
 }
+
+TEST(CanvasTest, DegenerateShapesAndHugeFontsAreHarmless)
+{
+    Canvas c(20, 20);
+    c.Pen.Color = clWhite;
+    c.Brush.Color = clWhite;
+    c.Ellipse(5, 5, 5, 9);        // no width
+    c.Pie(5, 5, 6, 6, 0, 0, 0, 0);  // one pixel
+    c.Rectangle(9, 9, 3, 3);      // corners swapped
+    c.Polygon({});
+    c.CopyRect(Rect(0, 0, 5, 5), c, Rect(0, 0, 0, 0));
+    EXPECT_GT(CountColor(c, Whole(c), clWhite), 0);
+    c.Font.Height = -1000000;
+    EXPECT_LE(c.TextExtent("W").cy, 4000);
+    c.TextOut(0, 0, "W");
+    c.Brush.Color = clRed;  // the context still works afterwards
+    c.FillRect(Rect(0, 0, 1, 1));
+    EXPECT_EQ(c.Pixel(0, 0), clRed);
+}
+
+TEST(CanvasTest, CopyOntoItselfAndUnmatchedSizes)
+{
+    Canvas c(6, 2);
+    c.SetPixel(0, 0, clRed);
+    c.SetPixel(1, 0, clBlue);
+    c.CopyRect(Rect(2, 0, 4, 1), c, Rect(0, 0, 2, 1));  // onto itself
+    EXPECT_EQ(c.Pixel(2, 0), clRed);
+    EXPECT_EQ(c.Pixel(3, 0), clBlue);
+    // Exclusive-or uses the smaller of the two rectangles.
+    c.CopyRect(Rect(0, 1, 6, 2), c, Rect(0, 0, 2, 1), CopyMode::cmSrcInvert);
+    EXPECT_EQ(c.Pixel(0, 1), clRed);
+    EXPECT_EQ(c.Pixel(1, 1), clBlue);
+    EXPECT_EQ(c.Pixel(2, 1), clBlack);
+}
