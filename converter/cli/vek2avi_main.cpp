@@ -105,8 +105,7 @@ Arguments Parse(int argc, char** argv)
 int ListCodecs()
 {
     for (const auto& c : avifile::InstalledCompressors()) {
-        std::printf("%-4s  %s%s\n", avifile::FourCCToString(c.fourcc).c_str(), c.name.c_str(),
-                    c.lossless ? " (lossless)" : "");
+        std::printf("%-4s  %s\n", avifile::FourCCToString(c.fourcc).c_str(), c.name.c_str());
     }
     return kExitOk;
 }
