@@ -35,8 +35,9 @@ struct PixelBlock {
 
 // Reads rect (which must lie inside the surface) from any kind of surface.
 PixelBlock ReadPixels(const CanvasImpl& impl, const TRect& rect);
-// Writes block with its top-left corner at (x, y), honouring the clip.
-void WritePixels(CanvasImpl& impl, int x, int y, const PixelBlock& block);
+// Writes block with its top-left corner at (x, y), honouring the clip. The
+// block's words are lent to cairo for the copy.
+void WritePixels(CanvasImpl& impl, int x, int y, PixelBlock& block);
 
 void SetSourceColor(cairo_t* cr, TColor color);
 [[noreturn]] void ThrowCairoError(const std::string& what, cairo_status_t status);

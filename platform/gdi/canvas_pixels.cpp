@@ -48,11 +48,10 @@ PixelBlock ReadPixels(const CanvasImpl& impl, const TRect& rect)
     return block;
 }
 
-void WritePixels(CanvasImpl& impl, int x, int y, const PixelBlock& block)
+void WritePixels(CanvasImpl& impl, int x, int y, PixelBlock& block)
 {
     if (block.pixels.empty()) return;
-    PixelBlock copy = block;  // the image below must not outlive its words
-    SurfacePtr image = ImageOver(copy);
+    SurfacePtr image = ImageOver(block);
     cairo_t* cr = impl.cr.get();
     SavedState state(cr);
     cairo_set_source_surface(cr, image.get(), x, y);

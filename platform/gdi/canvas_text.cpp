@@ -1,6 +1,7 @@
 // Text output with pango. The layout's font comes from the canvas's TFont;
 // glyphs the face lacks come from fontconfig's fallback fonts.
 #include <algorithm>
+#include <memory>
 
 #include "platform/gdi/canvas.h"
 #include "platform/gdi/canvas_impl.h"
@@ -67,9 +68,9 @@ detail::LayoutPtr MakeLayout(cairo_t* cr, const TFont& font, const std::string& 
     if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
         pango_layout_set_text(layout.get(), text.data(), static_cast<int>(text.size()));
     } else {
-        gchar* valid = g_utf8_make_valid(text.data(), static_cast<gssize>(text.size()));
-        pango_layout_set_text(layout.get(), valid, -1);
-        g_free(valid);
+        std::unique_ptr<gchar, decltype(&g_free)> valid(
+            g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())), &g_free);
+        pango_layout_set_text(layout.get(), valid.get(), -1);
     }
     return layout;
 }
