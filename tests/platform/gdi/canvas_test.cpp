@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/gdi/canvas.h"
+#include "platform/gdi/canvas_cairo.h"
 #include "platform/rtl/exception.h"
 
 using namespace gdi;
@@ -354,6 +355,17 @@ TEST(CanvasTest, PngOutputAndItsErrors)
     std::fclose(f);
     EXPECT_EQ(sig[1], 'P');
     EXPECT_EQ(sig[2], 'N');
+    // Read back, the pixels are the canvas's.
+    c.SetPixel(2, 1, RGB(10, 200, 30));
+    c.SaveToPng(path);
+    cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+    {
+        Canvas back = CanvasForSurface(png, 3, 2);
+        EXPECT_EQ(back.Pixel(2, 1), RGB(10, 200, 30));
+        EXPECT_EQ(back.Pixel(0, 0), clBlack);
+    }
+    cairo_surface_destroy(png);
     EXPECT_THROW(c.SaveToPng("/nonexistent-folder/x.png"), rtl::Exception);
     EXPECT_THROW(Canvas(0, 0).SaveToPng(path), rtl::Exception);
 }
@@ -412,4 +424,58 @@ TEST(CanvasTest, CopyOntoItselfAndUnmatchedSizes)
     EXPECT_EQ(c.Pixel(0, 1), clRed);
     EXPECT_EQ(c.Pixel(1, 1), clBlue);
     EXPECT_EQ(c.Pixel(2, 1), clBlack);
+}
+
+TEST(CanvasTest, WrappedSurfaceWithAlphaKeepsItOpaque)
+{
+    // Windows with a 32-bit visual hand over surfaces with an alpha channel.
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 4, 4);
+    {
+        Canvas c = CanvasForSurface(surface, 4, 4);
+        c.Brush.Color = RGB(0x20, 0x40, 0x60);
+        c.FillRect(Rect(0, 0, 4, 4));
+        Canvas src(2, 2);
+        src.Brush.Color = clWhite;
+        src.FillRect(Rect(0, 0, 2, 2));
+        c.Draw(1, 1, src, CopyMode::cmSrcInvert);
+        EXPECT_EQ(c.Pixel(1, 1), RGB(0xDF, 0xBF, 0x9F));
+        EXPECT_EQ(c.Pixel(0, 0), RGB(0x20, 0x40, 0x60));
+        EXPECT_THROW(c.SetSize(5, 5), rtl::Exception);
+        c.Flush();
+    }
+    const uint32_t* data = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface));
+    int stride = cairo_image_surface_get_stride(surface) / 4;
+    EXPECT_EQ(data[1 * stride + 1], 0xFFDFBF9Fu);  // opaque, inverted
+    cairo_surface_destroy(surface);
+}
+
+TEST(CanvasTest, FontStylesChangeTheText)
+{
+    Canvas c(10, 10);
+    c.Font.Height = -16;
+    int regular = c.TextWidth("Wide text");
+    c.Font.Style = fsBold;
+    EXPECT_GT(c.TextWidth("Wide text"), regular);
+    // Underline adds a line below the glyphs.
+    auto inkRows = [](const Canvas& canvas) {
+        int rows = 0;
+        for (int y = 0; y < canvas.Height(); ++y)
+            for (int x = 0; x < canvas.Width(); ++x)
+                if (canvas.Pixel(x, y) != clBlack) {
+                    ++rows;
+                    break;
+                }
+        return rows;
+    };
+    Canvas plain(60, 30), underlined(60, 30);
+    for (Canvas* k : {&plain, &underlined}) {
+        k->Brush.Style = BrushStyle::bsClear;
+        k->Font.Color = clWhite;
+        k->Font.Height = -16;
+        k->Font.Quality = FontQuality::fqNonAntialiased;
+    }
+    underlined.Font.Style = fsUnderline;
+    plain.TextOut(0, 0, "ace");
+    underlined.TextOut(0, 0, "ace");
+    EXPECT_GT(inkRows(underlined), inkRows(plain));
 }
