@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gdi/canvas.h"
@@ -478,4 +479,24 @@ TEST(CanvasTest, FontStylesChangeTheText)
     plain.TextOut(0, 0, "ace");
     underlined.TextOut(0, 0, "ace");
     EXPECT_GT(inkRows(underlined), inkRows(plain));
+}
+
+TEST(CanvasTest, TextFromSeveralThreadsAtOnce)
+{
+    // The crash reporter's dialogs paint on their own thread while the main
+    // thread keeps painting: each thread has its own canvases.
+    auto work = [](int* width) {
+        Canvas c(100, 30);
+        c.Font.Color = clWhite;
+        for (int i = 0; i < 100; ++i) {
+            c.TextOut(0, 0, "Vek to avi Converter");
+            *width = c.TextWidth("Vek to avi Converter");
+        }
+    };
+    int a = 0, b = 0;
+    std::thread first(work, &a), second(work, &b);
+    first.join();
+    second.join();
+    EXPECT_GT(a, 50);
+    EXPECT_EQ(a, b);
 }
