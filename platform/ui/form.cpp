@@ -247,7 +247,7 @@ bool Form::PreviewKey(unsigned vk, unsigned modifiers)
             b->Click();
             return true;
         }
-        if (modal_) {
+        if (modal_ && EscapeCancels) {
             ModalResult = mrCancel;
             return true;
         }

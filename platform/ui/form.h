@@ -32,6 +32,8 @@ public:
     BorderStyle Border = BorderStyle::bsSizeable;
     FormPosition Position = FormPosition::poDesigned;
     Form* Owner = nullptr;  // for modal dialogs: the window they belong to
+    // Escape ends a modal form with mrCancel when it has no cancel button.
+    bool EscapeCancels = true;
 
     // The client area on the screen.
     void SetBounds(int left, int top, int width, int height) override;
