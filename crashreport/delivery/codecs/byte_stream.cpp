@@ -19,17 +19,21 @@ size_t TMemorySource::Read(void* buffer, size_t count) {
 }
 
 TFileSource::TFileSource(const std::string& path) : path_(path) {
+    auto openError = [&](int error) {
+        return rtl::EFOpenError(
+            rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(error)}));
+    };
     // Opened without any locking so other processes keep reading and writing.
-    fd_ = TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd_.Valid()) {
-        throw rtl::EFOpenError(
-            rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
-    }
+    // O_NONBLOCK keeps the open of a FIFO without writer from waiting forever.
+    fd_ = TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!fd_.Valid()) throw openError(errno);
     struct stat info {};
-    if (::fstat(fd_.Get(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        throw rtl::EFOpenError(
-            rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(EISDIR)}));
-    }
+    if (::fstat(fd_.Get(), &info) != 0) throw openError(errno);
+    if (S_ISDIR(info.st_mode)) throw openError(EISDIR);
+    // Devices, FIFOs and sockets may never end; only regular files are read.
+    if (!S_ISREG(info.st_mode)) throw openError(EINVAL);
+    int flags = ::fcntl(fd_.Get(), F_GETFL);
+    if (flags == -1 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) == -1) throw openError(errno);
 }
 
 size_t TFileSource::Read(void* buffer, size_t count) {

@@ -44,10 +44,11 @@ private:
     size_t position_ = 0;
 };
 
-// Reads an open file from its current offset.
+// Reads a regular file from its start.
 class TFileSource final : public TByteSource {
 public:
-    // Opens path for reading; raises rtl::EFOpenError when it cannot.
+    // Opens path for reading; raises rtl::EFOpenError when it cannot, or
+    // when path is not a regular file (a directory, device, FIFO or socket).
     explicit TFileSource(const std::string& path);
     size_t Read(void* buffer, size_t count) override;
 

@@ -184,6 +184,10 @@ TEST(TTGZWriter, UnreadableFilesRaiseAndLeaveTheImageAlone) {
     const std::vector<uint8_t> before = writer.TarImage();
     EXPECT_THROW(writer.AddFile(dir.File("missing")), rtl::EFOpenError);
     EXPECT_THROW(writer.AddFile(dir.Path()), rtl::EFOpenError);
+    // Neither a FIFO without writer nor an endless device may hang the writer.
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    EXPECT_THROW(writer.AddFile(dir.File("fifo")), rtl::EFOpenError);
+    EXPECT_THROW(writer.AddFile("/dev/zero"), rtl::EFOpenError);
     EXPECT_THROW(writer.AddFile(dir.File("good"), "/"), ETarError);
     EXPECT_EQ(writer.TarImage(), before);
     writer.Finish();
