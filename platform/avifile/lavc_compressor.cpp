@@ -162,9 +162,8 @@ private:
         if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
         if (QualityControlled(spec_.codec)) {
             if (settings_.bytesPerSecond > 0) {
+                // Average bit rate, as the library's own rate control keeps it.
                 c->bit_rate = static_cast<int64_t>(settings_.bytesPerSecond) * 8;
-                c->rc_max_rate = c->bit_rate;
-                c->rc_buffer_size = static_cast<int>(std::min<int64_t>(c->bit_rate, INT32_MAX));
             } else {
                 c->flags |= AV_CODEC_FLAG_QSCALE;
                 c->global_quality = FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, spec_.defaultQuality));
