@@ -21,6 +21,7 @@ std::atomic<int> g_beeps{0};
 class HeadlessWindow;
 std::mutex g_windowsMutex;
 std::vector<HeadlessWindow*> g_windows;
+HeadlessWindow* g_active = nullptr;
 
 class HeadlessWindow final : public NativeWindow {
 public:
@@ -33,6 +34,8 @@ public:
     {
         std::lock_guard lock(g_windowsMutex);
         g_windows.erase(std::remove(g_windows.begin(), g_windows.end(), this), g_windows.end());
+        if (g_active == this)
+            g_active = nullptr;
     }
     void SetCaption(const std::string& caption) override { caption_ = caption; }
     void SetBounds(const TRect& r) override
@@ -44,6 +47,10 @@ public:
     {
         std::lock_guard lock(g_windowsMutex);
         visible_ = visible;
+        if (visible)
+            g_active = this;
+        else if (g_active == this)
+            g_active = nullptr;
     }
     void Present(cairo_surface_t* surface, const TRect&) override
     {
@@ -51,7 +58,13 @@ public:
         if (shown_.get() != surface)
             shown_.reset(cairo_surface_reference(surface));
     }
-    void Activate() override {}
+    void Activate() override
+    {
+        std::lock_guard lock(g_windowsMutex);
+        if (visible_)
+            g_active = this;
+    }
+    TRect Bounds() const { return bounds_; }
     std::uint64_t Handle() const override { return 0; }
 
     // Under g_windowsMutex.
@@ -106,6 +119,11 @@ gdi::Bitmap CaptureScreen()
     cairo_surface_flush(screen.get());
     gdi::Canvas canvas = gdi::CairoAccess::Wrap(screen.get(), kScreen.cx, kScreen.cy);
     return canvas.ToBitmap();
+}
+TRect ActiveWindowRect()
+{
+    std::lock_guard lock(g_windowsMutex);
+    return g_active ? g_active->Bounds() : TRect{};
 }
 } // namespace headless
 

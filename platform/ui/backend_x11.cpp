@@ -88,6 +88,10 @@ public:
     void Add(::Window xid, HWND form, X11Window* w) { windows_[xid] = Entry{form, w}; }
     void Remove(::Window xid) { windows_.erase(xid); }
 
+private:
+    x11::DisplayPtr display_;  // before the atoms, which are looked up on it
+
+public:
     Atoms atoms;
 
 private:
@@ -96,7 +100,6 @@ private:
         X11Window* native;
     };
     void Handle(XEvent& e);
-    x11::DisplayPtr display_;
     std::unordered_map<::Window, Entry> windows_;
 };
 

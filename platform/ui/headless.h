@@ -23,6 +23,8 @@ int BeepCount();
 // The headless screen: the showing forms composed at their positions on a
 // grey desktop of ScreenSize.
 gdi::Bitmap CaptureScreen();
+// The screen rectangle of the form last shown or activated; empty when none shows.
+TRect ActiveWindowRect();
 } // namespace headless
 
 } // namespace ui

@@ -1,0 +1,171 @@
+// The toolkit against a real X server ($DISPLAY, e.g. Xvfb): window
+// properties read back with xprop, typing with xdotool, the clipboard
+// between two connections, and screen capture. Skipped without a display.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+
+#include "platform/ui/backend.h"
+#include "platform/ui/button.h"
+#include "platform/ui/clipboard.h"
+#include "platform/ui/edit.h"
+#include "platform/ui/form.h"
+#include "platform/ui/screen_capture.h"
+
+using namespace ui;
+
+namespace {
+
+std::string Shell(const std::string& cmd)
+{
+    std::string out;
+    if (FILE* p = popen(cmd.c_str(), "r")) {
+        std::array<char, 512> buf;
+        while (fgets(buf.data(), buf.size(), p))
+            out += buf.data();
+        pclose(p);
+    }
+    return out;
+}
+
+// Runs a command while this thread keeps handling its windows' messages.
+std::string RunPumping(const std::string& cmd)
+{
+    std::string out;
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        out = Shell(cmd);
+        done = true;
+    });
+    while (!done) {
+        WaitMessage(10);
+        PumpPending(false);
+    }
+    t.join();
+    for (int i = 0; i < 5; ++i) {
+        WaitMessage(10);
+        PumpPending(false);
+    }
+    return out;
+}
+
+void PumpFor(int ms)
+{
+    const auto end = TickCount() + static_cast<unsigned>(ms);
+    while (TickCount() < end) {
+        WaitMessage(10);
+        PumpPending(false);
+    }
+}
+
+struct X11 : ::testing::Test {
+    void SetUp() override
+    {
+        if (!X11DisplayReachable() || !SelectBackend(BackendKind::bkX11))
+            GTEST_SKIP() << "no X display reachable";
+    }
+};
+
+std::string Id(const Form& f) { return std::to_string(f.NativeHandle()); }
+
+} // namespace
+
+TEST_F(X11, FixedDialogFormCarriesItsHintsAndCaption)
+{
+    Form f;
+    f.Border = BorderStyle::bsDialog;
+    f.SetCaption("Toolkit \xE6\xB5\x8B\xE8\xAF\x95");
+    f.SetBounds(211, 210, 419, 128);
+    f.Show();
+    PumpFor(100);
+    ASSERT_NE(f.NativeHandle(), 0u);
+    const std::string props = Shell("xprop -id " + Id(f) + " WM_NORMAL_HINTS _NET_WM_NAME _MOTIF_WM_HINTS 2>&1");
+    EXPECT_NE(props.find("minimum size: 419 by 128"), std::string::npos) << props;
+    EXPECT_NE(props.find("maximum size: 419 by 128"), std::string::npos) << props;
+    EXPECT_NE(props.find("_NET_WM_NAME(UTF8_STRING) = \"Toolkit \xE6\xB5\x8B\xE8\xAF\x95\""), std::string::npos)
+        << props;
+    // Functions move + close (0x24), decorations border + title + menu (0x1a).
+    EXPECT_NE(props.find("0x3, 0x24, 0x1a"), std::string::npos) << props;
+    const std::string info = Shell("xwininfo -id " + Id(f));
+    EXPECT_NE(info.find("Width: 419"), std::string::npos) << info;
+    EXPECT_NE(info.find("Height: 128"), std::string::npos) << info;
+    EXPECT_NE(info.find("Absolute upper-left X:  211"), std::string::npos) << info;
+}
+
+TEST_F(X11, XdotoolTypingAndTabReachTheFocusedEdits)
+{
+    Form f;
+    f.SetCaption("typing");
+    f.SetBounds(100, 100, 300, 100);
+    Edit* a = f.Add<Edit>();
+    a->SetBounds(10, 10, 200, 21);
+    Edit* b = f.Add<Edit>();
+    b->SetBounds(10, 40, 200, 21);
+    b->TabOrder = 1;
+    f.Show();
+    PumpFor(100);
+    RunPumping("xdotool type --delay 5 '/tmp/x_Y.vek'; xdotool key Tab; xdotool type --delay 5 'two words'");
+    EXPECT_EQ(a->Text(), "/tmp/x_Y.vek");
+    EXPECT_EQ(b->Text(), "two words");
+    RunPumping("xdotool key shift+Home BackSpace");
+    EXPECT_EQ(b->Text(), "");
+}
+
+TEST_F(X11, ClickWithXdotoolPressesAButton)
+{
+    Form f;
+    f.SetCaption("clicking");
+    f.SetBounds(300, 300, 200, 80);
+    Button* b = f.Add<Button>("Press");
+    b->SetBounds(20, 20, 85, 25);
+    int clicks = 0;
+    b->OnClick = [&] { ++clicks; };
+    f.Show();
+    PumpFor(100);
+    RunPumping("xdotool mousemove 340 330 click 1");
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(X11, ClipboardTextOutlivesItsWriterAndReachesAnotherConnection)
+{
+    auto reader = CreateX11Clipboard();
+    {
+        auto writer = CreateX11Clipboard();
+        ASSERT_TRUE(writer && reader);
+        ASSERT_TRUE(writer->SetText("copied \xE2\x82\xAC"));
+        // Another connection asks the owner thread for the selection.
+        std::optional<std::string> got;
+        for (int i = 0; i < 20 && got.value_or("") != "copied \xE2\x82\xAC"; ++i)
+            got = reader->GetText();
+        EXPECT_EQ(got.value_or("<none>"), "copied \xE2\x82\xAC");
+    }
+}
+
+TEST_F(X11, ScreenCaptureSeesAShownWindow)
+{
+    struct Red : Form {
+        void Paint(gdi::Canvas& c) override
+        {
+            c.Brush.Color = gdi::RGB(250, 10, 20);
+            c.FillRect(ClientRect());
+        }
+    } f;
+    f.SetBounds(50, 60, 120, 90);
+    f.Show();
+    PumpFor(150);
+    gdi::Bitmap shot;
+    ASSERT_TRUE(CaptureScreen(CaptureArea::caScreen, false, shot));
+    ASSERT_GE(shot.Width(), 200);
+    const uint8_t* px = shot.ScanLine(100) + 100 * 3;
+    EXPECT_EQ(px[2], 250);
+    EXPECT_EQ(px[1], 10);
+    EXPECT_EQ(px[0], 20);
+    // The active window is ours (it took the focus when shown).
+    gdi::Bitmap active;
+    ASSERT_TRUE(CaptureScreen(CaptureArea::caActiveWindow, true, active));
+    EXPECT_EQ(active.Width(), 120);
+    EXPECT_EQ(active.Height(), 90);
+}
