@@ -19,6 +19,8 @@ struct Expectation {
     const char* codec;  // ffprobe's name
     double psnrFloor;   // at quality 7500; 99 means exact
 };
+void PrintTo(const Expectation& e, std::ostream* os) { *os << e.fourcc; }
+
 const Expectation kExpected[] = {
     {"DIB ", "rawvideo", 99}, {"MSVC", "msvideo1", 34}, {"divx", "mpeg4", 24},
     {"MJPG", "mjpeg", 24},    {"HFYU", "huffyuv", 99},  {"FFV1", "ffv1", 99},
@@ -112,7 +114,7 @@ TEST_P(EachCompressor, FileReadsBackAsKeyFramesOfTheRightCodec)
 TEST_P(EachCompressor, TopDownInputGivesTheSamePicture)
 {
     const Expectation& e = GetParam();
-    if (!Installed(e.fourcc) || std::string(e.fourcc) == "DIB ") GTEST_SKIP();
+    if (!Installed(e.fourcc)) GTEST_SKIP();
     ScratchDir dir;
     auto frames = Pictures(64, 48, 2);
     ASSERT_EQ(WriteAvi(dir.File("up.avi"), frames, WriteOptions{e.fourcc}), "");

@@ -1,0 +1,85 @@
+// A file past the first RIFF list's 1 GiB: full 1920x1080 frames, about
+// 1.24 GB in all, written to a scratch folder that is removed afterwards.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "avi_test_support.h"
+
+using namespace avifile;
+using namespace avitest;
+
+TEST(AviLargeFile, SwitchesToOpenDmlAndStaysReadable)
+{
+    constexpr int kFrames = 200;
+    ScratchDir dir;
+    const std::string path = dir.File("large.avi");
+    Frame f = MakePicture(1920, 1080, 0);
+
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr, compressed = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 25;
+    info.dwSuggestedBufferSize = static_cast<DWORD>(f.bits.size());
+    info.rcFrame = RECT{0, 0, 1920, 1080};
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    AVICOMPRESSOPTIONS opts{};
+    opts.fccHandler = FourCC("DIB ");
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
+    gdi::BITMAPINFOHEADER header = HeaderFor(f);
+    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
+    for (int i = 0; i < kFrames; ++i) {
+        // The frame number in the top-left pixel tells the frames apart.
+        uint8_t* p = f.At(0, 0);
+        p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(255 - i), p[2] = 7;
+        ASSERT_EQ(AVIStreamWrite(compressed, i, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
+                                 nullptr, nullptr), AVIERR_OK) << "frame " << i;
+    }
+    AVIFileExit();
+    AVIStreamRelease(stream);
+    AVIStreamRelease(compressed);
+    EXPECT_EQ(AVIFileRelease(file), 0u);
+
+    RiffInfo r = ReadRiff(path);
+    ASSERT_TRUE(r.valid) << r.error;
+    ASSERT_EQ(r.riffForms.size(), 2u);
+    EXPECT_EQ(r.riffForms[1], "AVIX");
+    EXPECT_LT(r.riffSizes[0], uint64_t{1} << 30);
+    EXPECT_EQ(r.strhLength, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.dmlhTotalFrames, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.avihTotalFrames, r.idx1Entries);  // frames of the first list
+    EXPECT_GT(r.idx1Entries, 150u);
+    EXPECT_LT(r.idx1Entries, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.superIndexEntries, 2u);
+    EXPECT_EQ(r.standardIndexFrames, static_cast<uint64_t>(kFrames));
+    EXPECT_EQ(r.movieChunks, static_cast<uint32_t>(kFrames));
+
+    ProbeInfo p = Probe(path);
+    EXPECT_EQ(p.streams, 1);
+    EXPECT_EQ(p.width, 1920);
+    EXPECT_EQ(p.height, 1080);
+    EXPECT_EQ(p.nbFrames, kFrames);
+    EXPECT_EQ(p.packets, kFrames);
+    EXPECT_EQ(p.keyPackets, kFrames);
+    CommandResult counted = avitest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames"
+                                " -of csv=p=0 " + Quote(path));
+    EXPECT_EQ(counted.output, std::to_string(kFrames) + "\n");
+
+    // The last frame, from the extension list, decodes to what was written.
+    const std::string last = dir.File("last.raw");
+    ASSERT_EQ(avitest::Run("ffmpeg -v error -y -i " + Quote(path) + " -vf " + Quote("select=eq(n\\," + std::to_string(kFrames - 1) + ")") +
+                  " -frames:v 1 -f rawvideo -pix_fmt bgr24 " + Quote(last)).exitCode, 0);
+    ASSERT_EQ(FileSize(last), 1920u * 1080 * 3);
+    FILE* in = fopen(last.c_str(), "rb");
+    ASSERT_NE(in, nullptr);
+    uint8_t px[3] = {};
+    ASSERT_EQ(fread(px, 1, 3, in), 3u);
+    fclose(in);
+    EXPECT_EQ(px[0], kFrames - 1);
+    EXPECT_EQ(px[1], 255 - (kFrames - 1));
+    EXPECT_EQ(px[2], 7);
+}
