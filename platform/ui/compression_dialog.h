@@ -1,0 +1,56 @@
+#pragma once
+// The AVI library's compression-options dialog: every installed compressor
+// by name and FourCC, the quality (shown 0..100, stored 0..10000), and the
+// key-frame rate and data rate when the caller's flags offer them
+// (ICMF_CHOOSE_KEYFRAME, ICMF_CHOOSE_DATARATE). Installed as the library's
+// save-options chooser, it is what AVISaveOptions shows.
+#include <functional>
+#include <vector>
+
+#include "platform/avifile/avifile.h"
+#include "platform/ui/button.h"
+#include "platform/ui/edit.h"
+#include "platform/ui/form.h"
+#include "platform/ui/list_box.h"
+
+namespace ui {
+
+class CompressionDialogForm : public Form {
+public:
+    CompressionDialogForm(Form* owner, std::vector<avifile::CompressorInfo> compressors, avifile::UINT flags,
+                          const avifile::AVICOMPRESSOPTIONS& current);
+
+    // Checks the fields; on success writes the choice into options and
+    // returns true, otherwise shows what is wrong and returns false.
+    bool Apply(avifile::AVICOMPRESSOPTIONS& options);
+    // The same check without a message box: the problem, or empty.
+    std::string Validate() const;
+    const std::vector<avifile::CompressorInfo>& Compressors() const { return compressors_; }
+    // Where OK writes the choice.
+    void SetTarget(avifile::AVICOMPRESSOPTIONS* target) { target_ = target; }
+
+    ListBox* CompressorList;
+    Edit* QualityEdit;
+    CheckBox* KeyFrameCheck = nullptr;
+    Edit* KeyFrameEdit = nullptr;
+    CheckBox* DataRateCheck = nullptr;
+    Edit* DataRateEdit = nullptr;
+    Button* OkButton;
+    Button* CancelButton;
+
+private:
+    void CompressorChanged();
+    std::vector<avifile::CompressorInfo> compressors_;
+    avifile::AVICOMPRESSOPTIONS current_;
+    avifile::AVICOMPRESSOPTIONS* target_ = nullptr;
+};
+
+// Shows the dialog modally; true (and options filled) on OK.
+bool RunCompressionDialog(avifile::UINT flags, avifile::AVICOMPRESSOPTIONS& options);
+// Makes RunCompressionDialog the AVI library's save-options chooser.
+void InstallCompressionDialog();
+
+// Runs for every compression dialog when set, before its modal loop.
+extern std::function<void(CompressionDialogForm&)> OnCompressionDialogShown;
+
+} // namespace ui
