@@ -67,6 +67,11 @@ int initCount = 0;
 
 bool IsLive(const void* p) { return p && Live().count(p) != 0; }
 
+// Positions past the next one are filled with empty frames; a position far
+// beyond would fill the disk with them and is taken for a wrong argument.
+constexpr uint32_t kMaxSkippedFrames = 1u << 20;
+bool TooFarAhead(uint32_t position, uint32_t next) { return position > next && position - next > kMaxSkippedFrames; }
+
 // Writes what a compressed stream's compressor hands out into the file,
 // with the empty frames of skipped positions in front.
 class StreamSink final : public FrameSink {
@@ -184,6 +189,7 @@ HRESULT WriteCompressed(AVIStreamObject& s, LONG start, const void* buffer, LONG
     if (static_cast<size_t>(bufferSize) < s.input.imageSize) return AVIERR_BADSIZE;
     uint32_t position = start < 0 ? s.nextPosition : static_cast<uint32_t>(start);
     if (position < s.nextPosition) return AVIERR_UNSUPPORTED;  // frames are only appended
+    if (TooFarAhead(position, s.nextPosition)) return AVIERR_BADPARAM;
     if (position > s.nextPosition) s.gaps.emplace_back(s.submitted, position - s.nextPosition);
     s.bytesThisCall = 0;
     StreamSink sink(s);
@@ -206,6 +212,7 @@ HRESULT WriteUncompressed(AVIStreamObject& s, LONG start, const void* buffer, LO
     const uint32_t count = w.FrameCount();
     const uint32_t position = start < 0 ? count : static_cast<uint32_t>(start);
     if (position < count) return AVIERR_UNSUPPORTED;
+    if (TooFarAhead(position, count)) return AVIERR_BADPARAM;
     for (uint32_t i = count; i < position; ++i) {
         HRESULT hr = w.WriteFrame(nullptr, 0, false);
         if (hr != AVIERR_OK) return hr;

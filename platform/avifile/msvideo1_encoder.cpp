@@ -75,8 +75,7 @@ HRESULT MsVideo1Encoder::Begin(const InputFrameFormat& input, std::vector<uint8_
 {
     if (input.width % 4 != 0 || input.height % 4 != 0) return AVIERR_BADFORMAT;
     input_ = input;
-    const size_t blocks = static_cast<size_t>(input.width / 4) * static_cast<size_t>(input.height / 4);
-    output_.reserve(blocks * 18 + 2);
+    output_.resize(MaxFrameBytes());
     gdi::BITMAPINFOHEADER h = CompressedHeader(input, FourCC("MSVC"), 16, 0);
     h.biSizeImage = static_cast<uint32_t>(static_cast<size_t>(input.width) * input.height * 2);
     outputFormat.resize(sizeof h);
@@ -189,11 +188,15 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
     return Put16(out, pb);
 }
 
-void MsVideo1Encoder::EncodeFrame(const uint8_t* frame, std::vector<uint8_t>& out) const
+size_t MsVideo1Encoder::MaxFrameBytes() const
+{
+    return static_cast<size_t>(input_.width / 4) * static_cast<size_t>(input_.height / 4) * 18 + 2;
+}
+
+size_t MsVideo1Encoder::EncodeFrame(const uint8_t* frame, uint8_t* out) const
 {
     const int blocksWide = input_.width / 4, blocksHigh = input_.height / 4;
-    out.resize(static_cast<size_t>(blocksWide) * blocksHigh * 18 + 2);
-    uint8_t* cursor = out.data();
+    uint8_t* cursor = out;
     // Blocks and their pixels run from the bottom of the image upwards.
     const uint8_t* bottom = input_.bottomUp ? frame : frame + (static_cast<size_t>(input_.height) - 1) * input_.stride;
     const ptrdiff_t up = input_.bottomUp ? static_cast<ptrdiff_t>(input_.stride) : -static_cast<ptrdiff_t>(input_.stride);
@@ -210,13 +213,13 @@ void MsVideo1Encoder::EncodeFrame(const uint8_t* frame, std::vector<uint8_t>& ou
         }
     }
     cursor = Put16(cursor, 0);  // end of frame
-    out.resize(static_cast<size_t>(cursor - out.data()));
+    return static_cast<size_t>(cursor - out);
 }
 
 HRESULT MsVideo1Encoder::Compress(const uint8_t* frame, FrameSink& sink)
 {
-    EncodeFrame(frame, output_);
-    return sink.Put(output_.data(), output_.size(), true);
+    const size_t length = EncodeFrame(frame, output_.data());
+    return sink.Put(output_.data(), length, true);
 }
 
 } // namespace avifile

@@ -26,8 +26,10 @@ public:
 
     // Squared-error budget of one block (16 pixels, 3 channels) for a quality.
     static uint32_t BlockThreshold(DWORD quality);
-    // Encodes one frame into out (resized to the coded length).
-    void EncodeFrame(const uint8_t* frame, std::vector<uint8_t>& out) const;
+    // Worst case of one coded frame: 8-colour blocks throughout, end code.
+    size_t MaxFrameBytes() const;
+    // Encodes one frame into out (MaxFrameBytes long); returns the length.
+    size_t EncodeFrame(const uint8_t* frame, uint8_t* out) const;
 
 private:
     struct Pixel {

@@ -275,6 +275,7 @@ TEST_F(AviWriterTest, RejectsBadArgumentsWithoutHarmingTheFile)
                              &samples, &bytes), AVIERR_OK);
     EXPECT_EQ(samples, 1);
     EXPECT_EQ(bytes, static_cast<LONG>(f.bits.size()));
+    EXPECT_EQ(Put(compressed, 0x7FFFFFFF, f), AVIERR_BADPARAM);  // would mean two thousand million empty frames
     // Another size after frames are out is refused; the same format is fine.
     gdi::BITMAPINFOHEADER other = HeaderFor(MakePicture(20, 30, 0));
     EXPECT_NE(AVIStreamSetFormat(compressed, 1, &other, sizeof other), AVIERR_OK);
