@@ -1,0 +1,314 @@
+#include "crashreport/report/debug_data.h"
+
+#include <algorithm>
+
+#include "crashreport/report/byte_reader.h"
+#include "crashreport/report/stored_data_format.h"
+
+namespace crashreport::stored {
+namespace {
+
+constexpr int kMaxPrefixDepth = 16;
+
+// One decoded line step.
+struct TLineStep {
+    bool ProcStart = false;
+    std::int64_t LineDelta = 0;
+    std::int64_t CodeDelta = 0;
+};
+
+bool ReadStep(TByteReader& r, std::uint16_t version, TLineStep& step)
+{
+    const std::size_t at = r.Position();
+    std::uint8_t f = 0;
+    if (!r.Read(f))
+        return false;
+    if ((f & 1) == 0) {
+        step = {false, (f >> 6) + 1, ((f >> 1) & 31) + 1};
+        return true;
+    }
+    if ((f & 3) == 1) {
+        step = {true, (f >> 5) + 1, ((f >> 2) & 7) + 1};
+        return true;
+    }
+    step.ProcStart = (f & 4) != 0;
+    r.Seek(at);
+    if (f & 8) {
+        std::uint32_t w = 0;
+        if (!r.Read(w))
+            return false;
+        const std::uint32_t d = w >> 4;
+        if (d == kWideStepEscape && version >= kFirstWideStepVersion) {
+            // Line delta - 1 is signed, so lines may go back; code delta - 1 is not.
+            std::int16_t line = 0;
+            std::uint16_t code = 0;
+            if (!r.Read(line) || !r.Read(code))
+                return false;
+            step.LineDelta = std::int64_t(line) + 1;
+            step.CodeDelta = std::int64_t(code) + 1;
+        } else {
+            step.LineDelta = std::int64_t(d & 0xFFFF) + 1;
+            const std::uint32_t high = d >> 16;
+            step.CodeDelta = high == kZeroCodeDelta ? 0 : std::int64_t(high) + 1;
+        }
+    } else {
+        std::uint16_t h = 0;
+        if (!r.Read(h))
+            return false;
+        step.LineDelta = (h >> 11) + 1;
+        step.CodeDelta = ((h >> 4) & 127) + 1;
+    }
+    return true;
+}
+
+void SplitProcedureName(const std::string& name, std::string& lastClass, std::string& cls,
+                        std::string& proc)
+{
+    if (!name.empty() && name[0] == '.') {
+        cls = lastClass;
+        proc = name.substr(1);
+    } else {
+        const auto dot = name.find('.');
+        if (dot == std::string::npos) {
+            cls.clear();
+            proc = name;
+        } else {
+            cls = name.substr(0, dot);
+            proc = name.substr(dot + 1);
+        }
+        if (!cls.empty())
+            lastClass = cls;
+    }
+    if (!proc.empty() && proc[0] == '@')
+        proc[0] = '_';
+}
+
+} // namespace
+
+TDebugData::TDebugData(std::vector<std::uint8_t> bytes, std::uint16_t version)
+    : bytes_(std::move(bytes)), version_(version), names_(version, {}, true)
+{
+}
+
+void TDebugData::SetNames(std::string_view password, bool readable)
+{
+    names_ = TDebugNameCodec(version_, password, readable);
+}
+
+bool TDebugData::SkipName(TByteReader& r, int depth) const
+{
+    std::uint8_t n = 0;
+    if (depth > kMaxPrefixDepth || !r.Read(n))
+        return false;
+    const bool prefixed = version_ >= kFirstPrefixedNameVersion && (n & 0x80);
+    if (version_ >= kFirstPrefixedNameVersion)
+        n &= 0x7F;
+    if (!r.Skip(n))
+        return false;
+    return !prefixed || SkipName(r, depth + 1);
+}
+
+bool TDebugData::ReadName(TByteReader& r, std::string& name, int depth) const
+{
+    std::uint8_t n = 0;
+    if (depth > kMaxPrefixDepth || !r.Read(n))
+        return false;
+    const bool prefixed = version_ >= kFirstPrefixedNameVersion && (n & 0x80);
+    if (version_ >= kFirstPrefixedNameVersion)
+        n &= 0x7F;
+    std::span<const std::uint8_t> stored;
+    if (!r.Bytes(n, stored))
+        return false;
+    name = names_.Decode(stored);
+    if (prefixed) {
+        std::string prefix;
+        if (!ReadName(r, prefix, depth + 1))
+            return false;
+        name = prefix + "." + name;
+    }
+    return true;
+}
+
+void TDebugData::BuildIndex() const
+{
+    TByteReader r(bytes_);
+    if (version_ >= kFirstSkippedHeaderVersion && version_ < kFirstSectionedVersion) {
+        std::uint32_t skip = 0;
+        if (!r.Read(skip) || !r.Skip(skip))
+            return;
+    }
+    std::uint32_t count = 0;
+    if (!r.Read(count))
+        return;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        TDebugUnitHeader u;
+        u.NameOffset = r.Position();
+        std::int32_t first = 0, start = 0, size = 0, table = 0;
+        if (!SkipName(r) || !r.Read(first) || !r.Read(start) || !r.Read(size) || !r.Read(table))
+            break;
+        if (table < 0 || size < 0 || std::size_t(table) > r.Remaining())
+            break;  // damaged: the units read so far stay usable
+        u.FirstLine = first;
+        u.CodeStart = start;
+        u.CodeSize = size;
+        u.TableOffset = r.Position();
+        u.TableSize = std::size_t(table);
+        r.Skip(u.TableSize);
+        units_.push_back(u);
+    }
+    byStart_.resize(units_.size());
+    for (std::size_t i = 0; i < units_.size(); ++i)
+        byStart_[i] = i;
+    std::stable_sort(byStart_.begin(), byStart_.end(),
+                     [this](std::size_t a, std::size_t b) { return units_[a].CodeStart < units_[b].CodeStart; });
+    disjoint_ = true;
+    for (std::size_t i = 1; i < byStart_.size(); ++i) {
+        const auto& prev = units_[byStart_[i - 1]];
+        if (prev.CodeStart + prev.CodeSize > units_[byStart_[i]].CodeStart)
+            disjoint_ = false;
+    }
+}
+
+const std::vector<TDebugUnitHeader>& TDebugData::Units() const
+{
+    std::call_once(indexOnce_, [this] { BuildIndex(); });
+    return units_;
+}
+
+std::string TDebugData::UnitName(const TDebugUnitHeader& unit) const
+{
+    TByteReader r(bytes_);
+    std::string name;
+    if (!r.Seek(unit.NameOffset) || !ReadName(r, name))
+        return {};
+    if (names_.Readable() && name.find('.') == std::string::npos)
+        name += kSourceFileExtension;
+    return name;
+}
+
+std::optional<TDebugLineHit> TDebugData::Lookup(std::uintptr_t handle, std::uintptr_t address) const
+{
+    const auto& units = Units();
+    const std::int64_t offset = std::int64_t(address - handle - kCodeBase);
+    TDebugLineHit hit;
+    if (disjoint_) {
+        // The unit with the greatest start not above the offset is the only candidate.
+        auto it = std::upper_bound(byStart_.begin(), byStart_.end(), offset,
+                                   [&units](std::int64_t v, std::size_t i) { return v < units[i].CodeStart; });
+        if (it == byStart_.begin())
+            return std::nullopt;
+        const auto& u = units[*(it - 1)];
+        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize)
+            return std::nullopt;
+        if (LookupInUnit(u, handle, address, hit))
+            return hit;
+        return std::nullopt;
+    }
+    for (const auto& u : units) {
+        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize)
+            continue;
+        if (LookupInUnit(u, handle, address, hit))
+            return hit;
+    }
+    return std::nullopt;
+}
+
+bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::string& cls,
+                         std::string& proc) const
+{
+    // A name that starts with "." keeps the last non-empty class: look back
+    // for the latest name that sets one. Only these names are deciphered.
+    std::string name;
+    TByteReader r(bytes_);
+    if (!r.Seek(starts[index]) || !ReadName(r, name))
+        return false;
+    std::string lastClass;
+    if (!name.empty() && name[0] == '.') {
+        for (std::size_t i = index; i-- > 0;) {
+            std::string earlier;
+            TByteReader er(bytes_);
+            if (!er.Seek(starts[i]) || !ReadName(er, earlier))
+                return false;
+            const auto dot = earlier.find('.');
+            if (!earlier.empty() && earlier[0] != '.' && dot != std::string::npos && dot > 0) {
+                lastClass = earlier.substr(0, dot);
+                break;
+            }
+        }
+    }
+    SplitProcedureName(name, lastClass, cls, proc);
+    return true;
+}
+
+bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handle, std::uintptr_t address,
+                              TDebugLineHit& hit) const
+{
+    const std::uintptr_t base = handle + kCodeBase;
+    TByteReader r(std::span<const std::uint8_t>(bytes_).subspan(0, unit.TableOffset + unit.TableSize));
+    r.Seek(unit.TableOffset);
+
+    std::int64_t line = unit.FirstLine;
+    std::int64_t code = unit.CodeStart;
+    std::int64_t procFirstLine = 0;
+    bool procKnown = false;
+    // Names are deciphered only for the hit: here only where they start.
+    std::size_t className = SIZE_MAX;   // name that gave the current class
+    std::size_t procName = SIZE_MAX;    // name of the current procedure
+    std::vector<std::size_t> starts;    // every procedure name of the unit so far
+
+    auto inside = [&](std::int64_t from, std::int64_t to) {  // [from, to)
+        const std::uintptr_t a = address;
+        return a >= base + std::uintptr_t(from) && a < base + std::uintptr_t(to);
+    };
+    auto finish = [&](std::int64_t atLine) {
+        hit.UnitName = UnitName(unit);
+        hit.Line = std::int32_t(atLine);
+        hit.ProcOffsetLine = procKnown ? std::int32_t(std::max<std::int64_t>(0, atLine - procFirstLine)) : 0;
+        hit.ClassName.clear();
+        hit.ProcedureName.clear();
+        std::string cls, proc;
+        if (procName != SIZE_MAX) {
+            if (!SplitAt(starts, procName, cls, proc))
+                return false;
+            hit.ProcedureName = proc;
+        }
+        if (className != SIZE_MAX) {
+            if (className != procName && !SplitAt(starts, className, cls, proc))
+                return false;
+            hit.ClassName = cls;
+        }
+        return true;
+    };
+
+    while (r.Remaining() > 0) {
+        TLineStep step;
+        if (!ReadStep(r, version_, step))
+            return false;
+        const std::int64_t newLine = line + step.LineDelta;
+        const std::int64_t newCode = code + step.CodeDelta;
+        std::size_t newName = SIZE_MAX;
+        if (step.ProcStart) {
+            procFirstLine = newLine;
+            procKnown = true;
+            newName = r.Position();
+            if (!SkipName(r))
+                return false;
+            starts.push_back(newName);
+            newName = starts.size() - 1;
+            className = newName;
+            if (procName == SIZE_MAX)
+                procName = newName;
+        }
+        if (inside(code, newCode))
+            return finish(line);
+        line = newLine;
+        code = newCode;
+        if (newName != SIZE_MAX)
+            procName = newName;
+    }
+    if (inside(code, unit.CodeStart + unit.CodeSize))
+        return finish(line);
+    return false;
+}
+
+} // namespace crashreport::stored

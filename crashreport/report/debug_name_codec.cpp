@@ -1,0 +1,64 @@
+#include "crashreport/report/debug_name_codec.h"
+
+#include <cstring>
+#include <vector>
+
+#include "crashreport/delivery/codecs/base64.h"
+#include "crashreport/report/stored_data_format.h"
+
+namespace crashreport::stored {
+
+TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable)
+    : version_(version), readable_(readable)
+{
+    if (version_ >= kFirstSectionedVersion)
+        cipher_.SetKey(password);
+}
+
+std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
+{
+    std::string name(reinterpret_cast<const char*>(stored.data()), stored.size());
+    if (version_ < kFirstSectionedVersion) {
+        for (char& c : name)
+            c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
+        return name;
+    }
+    if (!readable_)
+        return "?" + codecs::EncodeBase64(stored.data(), stored.size());
+    cipher_.Decrypt(name.data(), name.size());
+    return name;
+}
+
+std::string TDebugNameCodec::Encode(std::string_view name) const
+{
+    std::string stored(name);
+    if (version_ < kFirstSectionedVersion) {
+        for (char& c : stored)
+            c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
+        return stored;
+    }
+    cipher_.Encrypt(stored.data(), stored.size());
+    return stored;
+}
+
+std::uint32_t MakeCheckValue(std::string_view password)
+{
+    codecs::TStoredDataCipher cipher;
+    cipher.SetKey(password);
+    std::uint8_t bytes[4] = {kMagic & 0xFF, (kMagic >> 8) & 0xFF, (kMagic >> 16) & 0xFF, kMagic >> 24};
+    cipher.Encrypt(bytes, sizeof bytes);
+    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t(bytes[3]) << 24);
+}
+
+bool CheckValueOpens(std::uint32_t checkValue, std::string_view password)
+{
+    codecs::TStoredDataCipher cipher;
+    cipher.SetKey(password);
+    std::uint8_t bytes[4] = {std::uint8_t(checkValue), std::uint8_t(checkValue >> 8),
+                             std::uint8_t(checkValue >> 16), std::uint8_t(checkValue >> 24)};
+    cipher.Decrypt(bytes, sizeof bytes);
+    const std::uint32_t plain = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t(bytes[3]) << 24);
+    return plain == kMagic;
+}
+
+} // namespace crashreport::stored

@@ -1,0 +1,199 @@
+#include "crashreport/report/stack_scan.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "crashreport/report/call_recognizer.h"
+#include "crashreport/report/module_identity_info.h"
+#include "crashreport/report/readable_memory.h"
+#include "platform/kernel/memory.h"
+#include "platform/kernel/modules.h"
+
+namespace crashreport {
+namespace {
+
+constexpr std::size_t kSlot = sizeof(void*);
+constexpr std::size_t kBudgetBlock = 400;
+
+// Executable memory at the time of the scan: a value outside it cannot be a
+// return address, so it costs no readability probes.
+class TCodeRanges {
+public:
+    TCodeRanges()
+    {
+        for (const auto& r : kernel::ListMemoryRegions())
+            if (r.Protection & PROT_EXEC)
+                ranges_.push_back({r.Start, r.End});
+    }
+    bool Contains(std::uintptr_t a) const
+    {
+        auto it = std::upper_bound(ranges_.begin(), ranges_.end(), a,
+                                   [](std::uintptr_t v, const auto& r) { return v < r.first; });
+        return it != ranges_.begin() && a < (it - 1)->second;
+    }
+
+private:
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> ranges_;
+};
+
+class TEntryAdder {
+public:
+    TEntryAdder(TTavrelStackList& list, std::uint32_t kinds, int maxCount, int firstIndex, bool useDebugInfo,
+                std::uint8_t runningThread, std::int32_t threadID)
+        : list_(list), kinds_(kinds), maxCount_(maxCount), firstIndex_(firstIndex), useDebugInfo_(useDebugInfo),
+          runningThread_(runningThread), threadID_(threadID) {}
+
+    void Add(std::uintptr_t address)
+    {
+        auto entry = std::make_unique<TTavrelDebugInfo>();
+        const void* a = reinterpret_cast<const void*>(address);
+        if (useDebugInfo_) {
+            GetDebugInfo(*entry, a, threadID_, runningThread_);
+        } else {
+            entry->DebugDetail = dkModuleOnly;
+            entry->Addr = const_cast<void*>(a);
+            entry->ThreadID = threadID_;
+            entry->RunningThread = runningThread_;
+            kernel::TModuleImage image;
+            if (kernel::FindModuleByAddress(a, image)) {
+                entry->OwnModuleInfo = std::make_unique<TTavrelModuleInfo>();
+                entry->OwnModuleInfo->Handle = image.Handle;
+                entry->OwnModuleInfo->FileName = ModuleFileName(image.Handle);
+                entry->ModuleInfo = entry->OwnModuleInfo.get();
+            }
+        }
+        if (entry->DebugDetail > 7 || !((kinds_ >> entry->DebugDetail) & 1))
+            return;
+        const int index = seen_++;
+        const bool append = firstIndex_ == -1 ||
+                            (index >= firstIndex_ && (maxCount_ < 0 || appended_ < maxCount_));
+        if (append) {
+            list_.Add(std::move(entry));
+            ++appended_;
+        }
+    }
+
+private:
+    TTavrelStackList& list_;
+    std::uint32_t kinds_;
+    int maxCount_, firstIndex_;
+    bool useDebugInfo_;
+    std::uint8_t runningThread_;
+    std::int32_t threadID_;
+    int seen_ = 0, appended_ = 0;
+};
+
+bool Named(const TTavrelDebugInfo* e)
+{
+    return e->DebugDetail >= dkExportName && e->DebugDetail <= dkDebugLine;
+}
+
+std::uintptr_t HandleOf(const TTavrelDebugInfo* e)
+{
+    return e->ModuleInfo ? e->ModuleInfo->Handle : 0;
+}
+
+std::mutex g_currentLock;
+std::unique_ptr<TTavrelStackList> g_current;
+
+} // namespace
+
+void TidyStackEntries(TTavrelStackList& list, int first)
+{
+    auto nextNamed = [&list](int from, std::uintptr_t module) {
+        for (int j = from; j < list.Count(); ++j)
+            if (Named(list.Item(j)) && HandleOf(list.Item(j)) == module)
+                return j;
+        return -1;
+    };
+    for (int i = list.Count() - 2; i >= first; --i) {
+        TTavrelDebugInfo* e = list.Item(i);
+        if (!Named(e))
+            continue;
+        const int j = nextNamed(i + 1, HandleOf(e));
+        if (j < 0)
+            continue;
+        if (list.Item(j)->Addr == e->Addr) {
+            e->DebugDetail = dkUnknown;
+            continue;
+        }
+        const int k = nextNamed(j + 1, HandleOf(e));
+        if (k >= 0 && list.Item(k)->Addr == e->Addr)
+            e->DebugDetail = dkUnknown;
+    }
+}
+
+void AddStackEntries(TTavrelStackList& list, const void* firstAddress, const void* stackStart,
+                     std::uint32_t kinds, int maxCount, int firstIndex, bool addCallTargets, bool useDebugInfo,
+                     std::uint8_t runningThread, std::int32_t threadID, const void* stackEnd)
+{
+    const int countBefore = list.Count();
+    TEntryAdder adder(list, kinds, maxCount, firstIndex, useDebugInfo, runningThread, threadID);
+    if (firstAddress)
+        adder.Add(reinterpret_cast<std::uintptr_t>(firstAddress));
+
+    std::uintptr_t start = reinterpret_cast<std::uintptr_t>(stackStart);
+    std::uintptr_t end = reinterpret_cast<std::uintptr_t>(stackEnd);
+    start = (start + kSlot - 1) & ~(kSlot - 1);
+    if (start != 0 && end > start) {
+        if (end - start > kMaxScannedStackBytes)
+            end = start + kMaxScannedStackBytes;
+        const TCodeRanges code;
+        std::size_t budget = 0;
+        for (std::uintptr_t slot = start; slot + kSlot <= end; slot += kSlot) {
+            try {
+                if (budget == 0) {
+                    const std::size_t block = std::min<std::size_t>(kBudgetBlock, end - slot);
+                    if (IsReadableMemory(reinterpret_cast<const void*>(slot), block))
+                        budget = block;
+                    else if (IsReadableMemory(reinterpret_cast<const void*>(slot), kSlot))
+                        budget = kSlot;
+                    else
+                        continue;
+                }
+                budget = budget >= kSlot ? budget - kSlot : 0;
+                std::uintptr_t value;
+                std::memcpy(&value, reinterpret_cast<const void*>(slot), kSlot);
+                if (!code.Contains(value))
+                    continue;
+                TRecognizedCall call;
+                if (!RecognizeCall(value, addCallTargets, call))
+                    continue;
+                if (addCallTargets && call.TargetIsEntry)
+                    adder.Add(call.Target);
+                adder.Add(call.Site);
+            } catch (...) {
+                budget = 0;  // a fault while examining the slot: skip it
+            }
+        }
+    }
+    TidyStackEntries(list, countBefore);
+}
+
+std::unique_ptr<TTavrelStackList> GetCallStack(const void* firstAddress, const void* stackStart,
+                                               const void* stackEnd, std::uint32_t kinds, int maxCount,
+                                               int firstIndex, bool addCallTargets, std::int32_t threadID)
+{
+    auto list = std::make_unique<TTavrelStackList>();
+    AddStackEntries(*list, firstAddress, stackStart, kinds, maxCount, firstIndex, addCallTargets, true, 1, threadID,
+                    stackEnd);
+    return list;
+}
+
+TTavrelStackList* CurrentCallStack()
+{
+    std::lock_guard<std::mutex> lock(g_currentLock);
+    return g_current.get();
+}
+
+void SetCurrentCallStack(std::unique_ptr<TTavrelStackList> list)
+{
+    std::lock_guard<std::mutex> lock(g_currentLock);
+    g_current = std::move(list);
+}
+
+} // namespace crashreport

@@ -1,0 +1,231 @@
+#include "tools/debug_data_encoder.h"
+
+#include <cstring>
+
+#include "crashreport/report/debug_name_codec.h"
+#include "crashreport/report/stored_data_format.h"
+
+namespace tools {
+namespace st = crashreport::stored;
+namespace {
+
+constexpr std::size_t kShortName = 127;   // length byte with a prefix flag
+constexpr std::size_t kLongName = 255;    // length byte of versions before 502
+
+class TBytes {
+public:
+    void U8(std::uint8_t v) { bytes.push_back(v); }
+    void U16(std::uint16_t v) { Raw(&v, 2); }
+    void U32(std::uint32_t v) { Raw(&v, 4); }
+    void I32(std::int32_t v) { Raw(&v, 4); }
+    void Raw(const void* p, std::size_t n)
+    {
+        const auto* b = static_cast<const std::uint8_t*>(p);
+        bytes.insert(bytes.end(), b, b + n);
+    }
+    std::vector<std::uint8_t> bytes;
+};
+
+// "..." of a variadic function and any other dot would split a class-less
+// name; the class part must not hold a dot at all.
+std::string WithoutDots(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s.compare(i, 3, "...") == 0) {
+            out += "\xE2\x80\xA6";  // the ellipsis character
+            i += 2;
+        } else {
+            out += s[i] == '.' ? '_' : s[i];
+        }
+    }
+    return out;
+}
+
+class TUnitEncoder {
+public:
+    TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats)
+        : version_(version), codec_(codec), stats_(stats) {}
+
+    bool CanStep(std::int64_t lineDelta) const
+    {
+        if (lineDelta >= 1 && lineDelta <= 65536)
+            return true;
+        return version_ >= st::kFirstWideStepVersion && lineDelta >= -32767 && lineDelta <= 32768;
+    }
+
+    // Normal step: code delta >= 1.
+    void Step(std::int64_t ld, std::int64_t cd)
+    {
+        while (cd > 65536) {  // very long rows: advance code in pieces, line unchanged
+            Wide(ld, 65536);
+            ld = 0;
+            cd -= 65536;
+        }
+        if (ld >= 1 && ld <= 4 && cd <= 32) {
+            table_.U8(std::uint8_t(((ld - 1) << 6) | ((cd - 1) << 1)));
+        } else if (ld >= 1 && ld <= 32 && cd <= 128) {
+            table_.U16(std::uint16_t(((ld - 1) << 11) | ((cd - 1) << 4) | 3));
+        } else if (ld >= 1 && ld <= 65536 && cd <= 4095 &&
+                   (((std::uint32_t(cd - 1) << 16) | std::uint32_t(ld - 1)) != st::kWideStepEscape)) {
+            const std::uint32_t d = (std::uint32_t(cd - 1) << 16) | std::uint32_t(ld - 1);
+            table_.U32((d << 4) | 0xB);
+        } else {
+            Wide(ld, cd);
+        }
+    }
+
+    void Wide(std::int64_t ld, std::int64_t cd)
+    {
+        table_.U32((st::kWideStepEscape << 4) | 0xB);
+        table_.U16(std::uint16_t(std::int16_t(ld - 1)));
+        table_.U16(std::uint16_t(cd - 1));
+    }
+
+    // A step that moves no code: 1 <= ld <= 65536.
+    void ZeroWidth(std::int64_t ld, bool procStart)
+    {
+        const std::uint32_t d = (st::kZeroCodeDelta << 16) | std::uint32_t(ld - 1);
+        table_.U32((d << 4) | 0xB | (procStart ? 4 : 0));
+    }
+
+    void ProcedureName(const std::string& cls, const std::string& proc)
+    {
+        ++stats_.ProcedureStarts;
+        if (version_ >= st::kFirstPrefixedNameVersion) {
+            if (!cls.empty() && cls == lastClass_ && proc.size() < kShortName) {
+                Name("." + proc, kShortName, false);
+            } else if (!cls.empty()) {
+                Name(proc, kShortName, true);
+                Name(cls, kShortName, false);
+                lastClass_ = cls;
+            } else {
+                Name(proc, kShortName, false);
+            }
+            return;
+        }
+        std::string joined = cls.empty() ? proc : (cls == lastClass_ ? "." + proc : cls + "." + proc);
+        if (!cls.empty())
+            lastClass_ = cls;
+        Name(joined, kLongName, false);
+    }
+
+    void Name(std::string name, std::size_t limit, bool prefixFollows)
+    {
+        if (name.size() > limit) {
+            name.resize(limit);
+            ++stats_.TruncatedNames;
+        }
+        const std::string stored = codec_.Encode(name);
+        table_.U8(std::uint8_t(stored.size() | (prefixFollows ? 0x80 : 0)));
+        table_.Raw(stored.data(), stored.size());
+    }
+
+    std::vector<std::uint8_t> TakeTable() { return std::move(table_.bytes); }
+
+private:
+    std::uint16_t version_;
+    const st::TDebugNameCodec& codec_;
+    TDebugDataStats& stats_;
+    TBytes table_;
+    std::string lastClass_;
+};
+
+} // namespace
+
+void StoredFunctionName(const TFunctionName& f, std::uint16_t version, std::string& cls, std::string& proc)
+{
+    cls = WithoutDots(f.ClassName);
+    proc = cls.empty() ? WithoutDots(f.Procedure) : f.Procedure;
+    if (version >= st::kFirstPrefixedNameVersion) {
+        if (cls.size() > kShortName)
+            cls.resize(kShortName);
+        if (proc.size() > kShortName)
+            proc.resize(kShortName);
+    }
+    if (!proc.empty() && proc[0] == '@')
+        proc[0] = '_';
+}
+
+std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t version, const std::string& password,
+                                          TDebugDataStats* statsOut)
+{
+    TDebugDataStats stats;
+    const st::TDebugNameCodec codec(version, password, true);
+    TBytes out;
+    if (version >= st::kFirstSkippedHeaderVersion && version < st::kFirstSectionedVersion)
+        out.U32(0);  // the skipped block: empty
+    const std::size_t countAt = out.bytes.size();
+    out.U32(0);
+    std::uint32_t unitCount = 0;
+
+    const auto& rows = map.Rows;
+    std::size_t i = 0;
+    while (i < rows.size()) {
+        // One unit: rows of one file without gaps, lines that the steps can reach.
+        const std::size_t first = i;
+        TUnitEncoder unit(version, codec, stats);
+        std::int32_t currentFunction = -2;
+        std::int64_t line = 0;
+        std::uint64_t code = rows[first].Start;
+        std::int32_t headerLine = 0;
+        for (; i < rows.size(); ++i) {
+            const TCodeRow& row = rows[i];
+            if (i > first && (row.File != rows[first].File || row.Start != rows[i - 1].End))
+                break;
+            const bool procStart = row.Function != currentFunction;
+            std::string cls, proc;
+            std::int64_t procLine = row.Line;
+            if (procStart && row.Function >= 0) {
+                const TFunctionName& f = map.Functions[std::size_t(row.Function)];
+                StoredFunctionName(f, version, cls, proc);
+                if (f.FirstLine > 0 && f.FirstLine <= row.Line)
+                    procLine = f.FirstLine;
+            }
+            // Where the moving step must land so that the zero-width steps reach the row's line.
+            const std::int64_t landing = procStart ? procLine - 1 : row.Line;
+            if (i == first) {
+                headerLine = std::int32_t(landing);
+                line = landing;
+            } else {
+                if (!unit.CanStep(landing - line))
+                    break;  // a new unit starts with an absolute line
+                unit.Step(landing - line, std::int64_t(row.Start - code));
+                line = landing;
+                code = row.Start;
+            }
+            if (procStart) {
+                unit.ZeroWidth(1, true);
+                unit.ProcedureName(cls, proc);
+                line += 1;
+                if (row.Line > line) {
+                    unit.ZeroWidth(row.Line - line, false);
+                    line = row.Line;
+                }
+                currentFunction = row.Function;
+            }
+            ++stats.Rows;
+        }
+        const std::vector<std::uint8_t> table = unit.TakeTable();
+        std::string unitName = map.Files[std::size_t(rows[first].File)];
+        const std::size_t limit = version >= st::kFirstPrefixedNameVersion ? kShortName : kLongName;
+        if (unitName.size() > limit)
+            unitName.resize(limit);
+        const std::string storedName = codec.Encode(unitName);
+        out.U8(std::uint8_t(storedName.size()));
+        out.Raw(storedName.data(), storedName.size());
+        out.I32(headerLine);
+        out.I32(std::int32_t(rows[first].Start - map.HandleAddress - st::kCodeBase));
+        out.I32(std::int32_t(rows[i - 1].End - rows[first].Start));
+        out.I32(std::int32_t(table.size()));
+        out.Raw(table.data(), table.size());
+        ++unitCount;
+    }
+    std::memcpy(out.bytes.data() + countAt, &unitCount, 4);
+    stats.Units = unitCount;
+    if (statsOut)
+        *statsOut = stats;
+    return std::move(out.bytes);
+}
+
+} // namespace tools
