@@ -88,6 +88,10 @@ void* InterceptImport(std::uintptr_t module, const std::string& dllName, void* r
 bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const std::string& dllName, bool quiet,
                             void*& realAddress, void* replacement, const std::string& functionName);
 
+// Undoes, before shut-down, every recorded import interception that put in
+// this replacement, and forgets it. Answers the number of records undone.
+int RestoreImports(void* replacement);
+
 // Replaces one slot of a virtual table and returns the method that was there
 // before (the first one, when the slot was replaced already). A slot outside
 // every loaded module's image is left as it is. Null when not started.

@@ -74,6 +74,31 @@ bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const s
     return any;
 }
 
+int RestoreImports(void* replacement)
+{
+    auto& engine = detail::Engine();
+    std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    if (!engine.ImportHooks)
+        return 0;
+    int undone = 0;
+    auto& list = *engine.ImportHooks;
+    for (std::size_t i = 0; i < list.size();) {
+        TImportHook* h = list[i];
+        if (h->Replacement != replacement) {
+            ++i;
+            continue;
+        }
+        try {
+            InterceptImport(h->Module, h->DllName, h->Replacement, h->RealFunction, true, true, h->DllName);
+        } catch (const EHookError&) {
+        }
+        delete h;
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        ++undone;
+    }
+    return undone;
+}
+
 int ImportHookCount()
 {
     auto& engine = detail::Engine();
