@@ -302,6 +302,7 @@ void WalkList(Reader& rd, uint64_t begin, uint64_t end, RiffInfo& info, uint64_t
             }
         } else if (IsFrameChunk(id)) {
             ++info.movieChunks;
+            info.chunkSizes.push_back(size);
         }
         pos = data + size + (size & 1);
     }

@@ -86,6 +86,7 @@ struct RiffInfo {
     uint32_t superIndexEntries = 0;
     uint64_t standardIndexFrames = 0;  // sum over the ix00 chunks
     uint32_t movieChunks = 0;          // frame chunks in all movi lists
+    std::vector<uint32_t> chunkSizes;  // of those chunks, in file order
 };
 RiffInfo ReadRiff(const std::string& path);
 
