@@ -87,12 +87,14 @@ TPthreadCreate RealCreate()
 }
 
 // What a thread started through a plain pthread_create needs on its new
-// thread; the start routine travels here too, so the thread runs its code
-// even if its record is gone by then.
+// thread: its handle, its routine, and its record, which the thread appends
+// itself before it runs any of the caller's code (so the creator need not
+// wait for the new thread to learn its ID).
 struct TSystemStart {
     kernel::THandle Handle;
     void* (*Start)(void*);
     void* Parameter;
+    TTavrelThreadRecord* Record;
 };
 
 struct TFrameworkStart {
@@ -111,13 +113,30 @@ void RecordStackTop()
     g_threads->EndWrite();
 }
 
+void CopyCallerStack(TTavrelThreadRecord& r);
+
 void* SystemStartWrapper(void* p)
 {
     const TSystemStart start = *static_cast<TSystemStart*>(p);
     delete static_cast<TSystemStart*>(p);
     kernel::TThreadExitMark mark(start.Handle);
     kernel::EnterThread(start.Handle);
-    RecordStackTop();
+    TTavrelThreadRecord* record = start.Record;
+    record->ThreadID = kernel::GetCurrentThreadId();
+    record->StackTop = CurrentStackTop();
+    bool appended = false;
+    if (TTavrelThreadsList* threads = g_threads) {
+        threads->BeginWrite();
+        if (g_threads == threads && g_started) {  // tracking may have stopped meanwhile
+            threads->Append(record);
+            appended = true;
+        }
+        threads->EndWrite();
+    }
+    if (!appended)
+        TTavrelThreadsList::FreeRecord(record);
+    else if (g_delegation.Create)
+        g_delegation.Create(record);
     return start.Start(start.Parameter);
 }
 
@@ -172,8 +191,9 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     const std::uintptr_t top = CurrentStackTop();
     if (top <= position)
         return;
+    // The range is the calling thread's own live stack, so it is readable.
     const std::size_t size = top - position;
-    if (!kernel::IsMemoryReadable(reinterpret_cast<void*>(position), size))
+    if (size > (std::size_t(64) << 20))
         return;
     r.StarterStack = new std::uint8_t[size];
     std::memcpy(r.StarterStack, reinterpret_cast<void*>(position), size);
@@ -236,21 +256,26 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     bool held = false;             // we hold the thread at its gate
     bool callerSuspended = false;  // the caller asked for a suspended thread
     bool untracked = false;
-    void* (*routine)(void*) = start;
-    void* parameter = arg;
-    TSystemStart* systemStart = nullptr;
     kernel::TThreadStartBlock* block = nullptr;
     kernel::TThreadStartBlock original{};
 
     if (!IsNear(reinterpret_cast<void*>(start), reinterpret_cast<void*>(&kernel::RuntimeThreadWrapper))) {
-        // Started directly through the system: our wrapper runs first, behind a gate.
+        // Started directly through the system: our wrapper runs first and puts
+        // the record in the table; the creator is its starter, as if it had
+        // resumed it.
         record->SystemStartRoutine = reinterpret_cast<void*>(start);
-        handle = kernel::PrepareThread(true);
+        handle = kernel::PrepareThread(false);
+        record->Handle = handle;
         record->OwnsHandle = true;
-        held = handle != 0;
-        systemStart = new TSystemStart{handle, start, arg};
-        routine = &SystemStartWrapper;
-        parameter = systemStart;
+        record->StarterThreadID = kernel::GetCurrentThreadId();
+        CopyCallerStack(*record);
+        auto* systemStart = new TSystemStart{handle, start, arg, record};
+        const int rc = real(thread, attr, &SystemStartWrapper, systemStart);
+        if (rc != 0) {
+            delete systemStart;
+            TTavrelThreadsList::FreeRecord(record);
+        }
+        return rc;
     } else {
         block = static_cast<kernel::TThreadStartBlock*>(arg);
         original = *block;
@@ -275,17 +300,13 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
         callerSuspended = held && previous > 0;
     }
 
-    const int rc = real(thread, attr, routine, parameter);
+    const int rc = real(thread, attr, start, arg);
     if (rc != 0) {
-        if (systemStart) {
-            delete systemStart;
-        } else if (block) {
-            if (block->Start == &FrameworkStartWrapper)
-                delete static_cast<TFrameworkStart*>(block->Parameter);
-            *block = original;
-            if (held)
-                RealResume(handle);
-        }
+        if (block->Start == &FrameworkStartWrapper)
+            delete static_cast<TFrameworkStart*>(block->Parameter);
+        *block = original;
+        if (held)
+            RealResume(handle);
         TTavrelThreadsList::FreeRecord(record);
         return rc;
     }
