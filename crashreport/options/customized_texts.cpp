@@ -9,8 +9,8 @@ namespace {
 const char* const kDefaultTexts[] = {
     // 0..3: message box captions and the dialog's message
     "Information.", "Question.", "Error.",
-    "An error has occurred during program execution.\r\n"
-    "Please read the following information for further details.",
+    ("An error has occurred during program execution.\r\n"
+     "Please read the following information for further details."),
     // 4..13: tabs and their headings
     "General", "General Information", "Call Stack", "Call Stack Information", "Modules",
     "Modules Information", "CPU", "CPU Information", "Other", "Other Information",

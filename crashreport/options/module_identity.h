@@ -1,6 +1,7 @@
 #pragma once
-// Which loaded module a file name or a code address belongs to. A module's
-// handle is its load base, the lowest address of its loaded segments.
+// Which loaded module a file name or a code address belongs to, as the
+// options need it (through the kernel's module queries). A module's handle
+// is its load base.
 #include <cstdint>
 #include <string>
 
@@ -11,10 +12,9 @@ using TModuleHandle = std::uintptr_t;
 // The handle of the module that contains the crash reporter's code.
 TModuleHandle ReporterModuleHandle();
 
-// The handle of the loaded module whose file is `fileName`, or 0. A name
-// with a "/" is compared as a path (also after resolving links); a bare
-// name is compared with the modules' file-name parts. The main program's
-// file is /proc/self/exe.
+// The handle of the loaded module whose file is `fileName` (a full path, or
+// a bare file name compared with the modules' file-name parts), or 0 for an
+// empty or unknown name. The main program's file is /proc/self/exe.
 TModuleHandle ModuleHandleOfFile(const std::string& fileName);
 
 // The handle of the loaded module whose segments hold `address`, or 0.
