@@ -386,7 +386,7 @@ void Form::PaintNow()
     painting_ = true;
     EnsureSurface();
     try {
-        PaintTree(surface_, TPoint{0, 0}, ClientRect());
+        PaintTree(surface_, TPoint{0, 0}, ClientRect(), true);
     } catch (...) {
         painting_ = false;
         throw;
@@ -419,7 +419,7 @@ void Form::PaintControl(Window& control)
 gdi::Bitmap Form::Snapshot()
 {
     EnsureSurface();
-    PaintTree(surface_, TPoint{0, 0}, ClientRect());
+    PaintTree(surface_, TPoint{0, 0}, ClientRect(), true);
     cairo_surface_flush(surface_);
     gdi::Canvas c = gdi::CairoAccess::Wrap(surface_, Width(), Height());
     return c.ToBitmap();
@@ -428,7 +428,7 @@ gdi::Bitmap Form::Snapshot()
 void Form::SaveToPng(const std::string& path)
 {
     EnsureSurface();
-    PaintTree(surface_, TPoint{0, 0}, ClientRect());
+    PaintTree(surface_, TPoint{0, 0}, ClientRect(), true);
     cairo_surface_flush(surface_);
     gdi::Canvas c = gdi::CairoAccess::Wrap(surface_, Width(), Height());
     c.SaveToPng(path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/backend.h"
+#include "platform/ui/clipboard.h"
 
 namespace ui {
 
@@ -88,6 +89,29 @@ MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::
             f.ModalResult = escapeResult;
             return true;
         };
+}
+
+std::string MessageBoxForm::AsText() const
+{
+    const std::string rule = "---------------------------\r\n";
+    std::string buttons;
+    for (Button* b : buttons_) {
+        std::string caption;
+        for (char ch : b->Text())
+            if (ch != '&')
+                caption += ch;
+        buttons += caption + "   ";
+    }
+    return rule + Caption() + "\r\n" + rule + text_->Text() + "\r\n" + rule + buttons + "\r\n" + rule;
+}
+
+bool MessageBoxForm::PreviewKey(unsigned vk, unsigned modifiers)
+{
+    if ((vk == 'C' || vk == VK_INSERT) && (modifiers & kmCtrl)) {
+        Clipboard().SetText(AsText());
+        return true;
+    }
+    return Form::PreviewKey(vk, modifiers);
 }
 
 void MessageBoxForm::Paint(gdi::Canvas& c)

@@ -29,6 +29,10 @@ public:
     StaticText* TextLabel() const { return text_; }
     MessageIcon Icon() const { return icon_; }
     void Paint(gdi::Canvas& canvas) override;
+    // Ctrl+C copies the box as text (caption, message, buttons), as the
+    // platform's message boxes do.
+    bool PreviewKey(unsigned vk, unsigned modifiers) override;
+    std::string AsText() const;
 
 private:
     MessageIcon icon_;

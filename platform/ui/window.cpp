@@ -310,9 +310,9 @@ Window* Window::ChildAt(TPoint p)
     return nullptr;
 }
 
-void Window::PaintTree(cairo_surface_t* surface, TPoint origin, const TRect& clip)
+void Window::PaintTree(cairo_surface_t* surface, TPoint origin, const TRect& clip, bool root)
 {
-    if (!visible_)
+    if (!visible_ && !root)
         return;
     const TRect area{origin.X, origin.Y, origin.X + Width(), origin.Y + Height()};
     const TRect visible = gdi::Intersect(area, clip);

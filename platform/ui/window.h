@@ -83,6 +83,7 @@ public:
     void SetFocus();
 
     int Id = 0;  // control identifier carried by WM_COMMAND and WM_NOTIFY
+    std::string Name;  // the component name of the designer ("Form1", "Edit1")
     gdi::TFont Font;
     gdi::TColor Color = gdi::clBtnFace;
 
@@ -126,7 +127,8 @@ protected:
 
 private:
     friend class Form;
-    void PaintTree(cairo_surface_t* surface, TPoint origin, const TRect& clip);
+    // root: paint this window even while it is hidden (a form's snapshot).
+    void PaintTree(cairo_surface_t* surface, TPoint origin, const TRect& clip, bool root = false);
 
     HWND handle_ = 0;
     Window* parent_ = nullptr;

@@ -1,0 +1,28 @@
+// vek2avi-gui: the converter's desktop program.
+#include <cstdio>
+#include <memory>
+
+#include "converter/gui/command_line.h"
+#include "converter/gui/main_form.h"
+#include "platform/ui/application.h"
+#include "platform/ui/compression_dialog.h"
+
+int main(int argc, char** argv)
+{
+    ui::Application& app = ui::App();
+    app.Initialize();
+    ui::InstallCompressionDialog();
+
+    auto form = std::make_unique<converter::gui::TForm1>();
+    converter::gui::Form1 = form.get();
+    if (argc > 1) {
+        const std::string path = converter::gui::PathFromArgument(argv[1]);
+        if (path.empty())
+            std::fprintf(stderr, "vek2avi-gui: not a local file: %s\n", argv[1]);
+        form->Edit1->SetText(path);
+    }
+    app.SetMainForm(form.get());
+    const int code = app.Run();
+    converter::gui::Form1 = nullptr;
+    return code;
+}

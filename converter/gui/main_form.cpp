@@ -1,0 +1,79 @@
+#include "converter/gui/main_form.h"
+
+#include "converter/conversion_run.h"
+#include "platform/rtl/codepage.h"
+#include "platform/ui/dialogs.h"
+
+namespace converter::gui {
+
+TForm1* Form1 = nullptr;
+
+// "AVI文件转换" and "AVI文件转换成功" in code page 936.
+const char kCompletionCaption936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB";
+const char kCompletionText936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB\xB3\xC9\xB9\xA6";
+
+TForm1::TForm1()
+{
+    Name = "Form1";
+    SetCaption("Vek to avi Converter");
+    Border = ui::BorderStyle::bsDialog;
+    Position = ui::FormPosition::poDesigned;
+    SetBounds(211, 210, 419, 128);
+    Color = gdi::clBtnFace;
+    Font = gdi::TFont{};  // "MS Sans Serif", height -11, window-text colour
+    Font.Name = "MS Sans Serif";
+    Font.Height = -11;
+    Font.PixelsPerInch = 96;
+
+    // Controls in creation order, as laid out.
+    Gauge1.Name = "Gauge1";
+    Gauge1.SetBounds(48, 72, 249, 20);
+    Gauge1.SetForeColor(gdi::clGradientActiveCaption);
+    Gauge1.SetProgress(0);
+    gaugeHost_ = Add<GraphicControlHost>(Gauge1);
+    gaugeHost_->Name = "Gauge1";
+
+    Button1 = Add<ui::Button>("Open a file");
+    Button1->Name = "Button1";
+    Button1->SetBounds(312, 24, 85, 25);
+    Button1->TabOrder = 0;
+    Button1->OnClick = [this] { Button1Click(); };
+
+    Edit1 = Add<ui::Edit>();
+    Edit1->Name = "Edit1";
+    Edit1->SetBounds(48, 24, 249, 21);
+    Edit1->TabOrder = 1;
+
+    Button2 = Add<ui::Button>("Start");
+    Button2->Name = "Button2";
+    Button2->SetBounds(312, 72, 85, 25);
+    Button2->TabOrder = 2;
+    Button2->OnClick = [this] { Button2Click(); };
+
+    OpenDialog1.Name = "OpenDialog1";
+    OpenDialog1.Filter = "Vek files(*.vek)|*.vek";
+    OpenDialog1.OwnerWindow = this;
+    SaveDialog1.Name = "SaveDialog1";
+    SaveDialog1.OwnerWindow = this;
+}
+
+void TForm1::Button1Click()
+{
+    if (OpenDialog1.Execute())
+        Edit1->SetText(OpenDialog1.FileName);
+}
+
+void TForm1::Button2Click()
+{
+    ConversionHooks hooks;
+    hooks.progress = [this](int value) { Gauge1.SetProgress(value); };
+    hooks.completed = [this] {
+        ui::MessageBox(this, rtl::CP936ToUtf8(kCompletionText936), rtl::CP936ToUtf8(kCompletionCaption936), ui::MB_OK);
+    };
+    // Failures propagate to the application's exception handling. A declined
+    // save or overwrite question ends the run quietly: nothing was written,
+    // so nothing is reported as done.
+    RunConversion(Edit1->Text(), hooks);
+}
+
+} // namespace converter::gui

@@ -1,0 +1,41 @@
+#pragma once
+// The converter's main window: a path edit with "Open a file", "Start",
+// and the progress gauge. "Start" runs the whole conversion on the
+// user-interface thread; while it runs only the gauge repaints.
+#include <memory>
+
+#include "controls/gauge.h"
+#include "converter/gui/graphic_control_host.h"
+#include "platform/ui/button.h"
+#include "platform/ui/edit.h"
+#include "platform/ui/file_dialog_component.h"
+#include "platform/ui/form.h"
+
+namespace converter::gui {
+
+class TForm1 : public ui::Form {
+public:
+    TForm1();
+
+    controls::TGauge Gauge1;
+    ui::Button* Button1;
+    ui::Edit* Edit1;
+    ui::Button* Button2;
+    ui::TOpenDialog OpenDialog1;
+    ui::TSaveDialog SaveDialog1;
+
+    void Button1Click();
+    void Button2Click();
+
+private:
+    GraphicControlHost* gaugeHost_;
+};
+
+// The one main window, while it exists.
+extern TForm1* Form1;
+
+// The completion message of a run, as stored: code page 936.
+extern const char kCompletionCaption936[];
+extern const char kCompletionText936[];
+
+} // namespace converter::gui

@@ -1,0 +1,290 @@
+// The converter's main window on the headless backend: layout, tab order,
+// the open dialog, and whole runs with the real dialogs answered by
+// synthetic keys.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "converter/gui/command_line.h"
+#include "converter/gui/main_form.h"
+#include "platform/rtl/codepage.h"
+#include "platform/ui/application.h"
+#include "platform/ui/backend.h"
+#include "platform/ui/compression_dialog.h"
+#include "platform/ui/file_dialog.h"
+#include "platform/ui/headless.h"
+#include "platform/ui/message_box.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/vek_writer.h"
+
+using namespace converter::gui;
+using namespace testing_support;
+using ui::SimulateKey;
+using ui::SimulateText;
+
+namespace {
+
+struct MainWindow : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_TRUE(ui::SelectBackend(ui::BackendKind::bkHeadless));
+        ui::App().Initialize();
+        ui::InstallCompressionDialog();
+        form = std::make_unique<TForm1>();
+        form->Show();
+        ui::PumpPending(false);
+    }
+    void TearDown() override
+    {
+        ui::OnFileDialogShown = nullptr;
+        ui::OnMessageBoxShown = nullptr;
+        ui::OnCompressionDialogShown = nullptr;
+        form.reset();
+        ui::PumpPending(false);
+    }
+    void Pump() { ui::PumpPending(false); }
+    void PressStart()
+    {
+        ui::SimulateClick(*form->Button2, 10, 10);
+        Pump();
+    }
+    std::unique_ptr<TForm1> form;
+};
+
+void ExpectBounds(const ui::Window& w, int left, int top, int width, int height)
+{
+    EXPECT_EQ(w.Left(), left) << w.Name;
+    EXPECT_EQ(w.Top(), top) << w.Name;
+    EXPECT_EQ(w.Width(), width) << w.Name;
+    EXPECT_EQ(w.Height(), height) << w.Name;
+}
+
+ui::Window* Child(ui::Form& f, const std::string& name)
+{
+    for (ui::Window* c : f.Children())
+        if (c->Name == name)
+            return c;
+    return nullptr;
+}
+
+// Where the documentation pictures go: the docs folder when asked for,
+// otherwise the build tree.
+std::string ImageDir()
+{
+    const char* write = std::getenv("VEK_WRITE_DOCS_IMAGES");
+    std::string dir = (write && std::string(write) == "1") ? std::string(VEK_SOURCE_DIR) + "/docs/images"
+                                                           : std::string(VEK_BUILD_DIR) + "/docs-images";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+bool IsPng(const std::string& path)
+{
+    const std::string bytes = ReadFile(path);
+    return bytes.size() > 8 && bytes.compare(0, 8, "\x89PNG\r\n\x1a\n") == 0;
+}
+
+} // namespace
+
+TEST_F(MainWindow, LayoutCaptionsAndFixedFrame)
+{
+    EXPECT_EQ(form->Caption(), "Vek to avi Converter");
+    ExpectBounds(*form, 211, 210, 419, 128);
+    EXPECT_EQ(form->Border, ui::BorderStyle::bsDialog);
+    EXPECT_EQ(form->Color, gdi::clBtnFace);
+    EXPECT_EQ(form->Font.Name, "MS Sans Serif");
+    EXPECT_EQ(form->Font.Height, -11);
+    ExpectBounds(*form->Button1, 312, 24, 85, 25);
+    ExpectBounds(*form->Edit1, 48, 24, 249, 21);
+    ExpectBounds(*form->Button2, 312, 72, 85, 25);
+    ui::Window* gauge = Child(*form, "Gauge1");
+    ASSERT_NE(gauge, nullptr);
+    ExpectBounds(*gauge, 48, 72, 249, 20);
+    EXPECT_EQ(form->Button1->Text(), "Open a file");
+    EXPECT_EQ(form->Button2->Text(), "Start");
+    EXPECT_EQ(form->Edit1->Text(), "");
+    EXPECT_EQ(form->OpenDialog1.Filter, "Vek files(*.vek)|*.vek");
+
+    EXPECT_EQ(form->Gauge1.ForeColor(), gdi::SysColor(27));
+    EXPECT_EQ(form->Gauge1.Progress(), 0);
+    EXPECT_EQ(form->Gauge1.Kind(), controls::gkHorizontalBar);
+    EXPECT_TRUE(form->Gauge1.ShowText());
+    EXPECT_EQ(form->Gauge1.BackColor(), gdi::clWhite);
+    EXPECT_EQ(form->Gauge1.MaxValue(), 100);
+
+    // The picture: button face around the controls, the gauge's white
+    // empty bar inside its black border.
+    gdi::Bitmap shot = form->Snapshot();
+    ASSERT_EQ(shot.Width(), 419);
+    ASSERT_EQ(shot.Height(), 128);
+    const gdi::TColor face = gdi::ColorToRGB(gdi::clBtnFace);
+    EXPECT_EQ(shot.ScanLine(5)[5 * 3 + 2], gdi::GetRValue(face));
+    EXPECT_EQ(shot.ScanLine(72)[48 * 3], 0);             // gauge border
+    EXPECT_EQ(shot.ScanLine(75)[(48 + 230) * 3], 255);   // empty bar, right part
+}
+
+TEST_F(MainWindow, TabOrderIsOpenEditStart)
+{
+    EXPECT_EQ(form->FocusedControl(), form->Button1);
+    SimulateKey(*form, ui::VK_TAB);
+    Pump();
+    EXPECT_EQ(form->FocusedControl(), form->Edit1);
+    SimulateKey(*form, ui::VK_TAB);
+    Pump();
+    EXPECT_EQ(form->FocusedControl(), form->Button2);
+    SimulateKey(*form, ui::VK_TAB);
+    Pump();
+    EXPECT_EQ(form->FocusedControl(), form->Button1);  // the gauge takes no focus
+}
+
+TEST_F(MainWindow, OpenDialogFiltersVekFilesAndCancelKeepsTypedText)
+{
+    TempDir dir;
+    WriteFile(dir / "clip.vek", RandomVek(1, 2, 2, 1).Bytes());
+    WriteFile(dir / "notes.txt", "x");
+    std::filesystem::create_directory(dir / "sub");
+    form->OpenDialog1.InitialDir = dir.path();
+
+    ui::SimulateClick(*form->Edit1, 5, 5);
+    SimulateText(*form, "typed by hand");
+    Pump();
+    std::vector<std::string> entries;
+    std::string caption;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        entries = d.Entries->Items;
+        caption = d.Caption();
+        SimulateKey(d, ui::VK_ESCAPE);
+    };
+    ui::SimulateClick(*form->Button1, 5, 5);
+    Pump();
+    EXPECT_EQ(caption, "Open");
+    EXPECT_EQ(entries, (std::vector<std::string>{"..", "sub/", "clip.vek"}));
+    EXPECT_EQ(form->Edit1->Text(), "typed by hand");
+
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        SimulateText(d, "clip.vek\n");
+    };
+    ui::SimulateClick(*form->Button1, 5, 5);
+    Pump();
+    EXPECT_EQ(form->Edit1->Text(), dir / "clip.vek");
+}
+
+TEST_F(MainWindow, StartWithAnEmptyPathFailsAtOnceThroughTheApplicationHandler)
+{
+    std::string text, boxCaption;
+    bool saveDialogShown = false;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        saveDialogShown = true;
+        SimulateKey(d, ui::VK_ESCAPE);
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        text = box.TextLabel()->Text();
+        boxCaption = box.Caption();
+        EXPECT_EQ(box.Icon(), ui::MessageIcon::miError);
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(text.rfind("Cannot open file \"\". ", 0), 0u) << text;
+    EXPECT_EQ(boxCaption, ui::App().Title);
+    EXPECT_FALSE(saveDialogShown);
+    // The window goes on working afterwards: back from Start to the edit.
+    SimulateKey(*form, ui::VK_TAB, ui::kmShift);
+    SimulateText(*form, "abc");
+    Pump();
+    EXPECT_EQ(form->Edit1->Text(), "abc");
+}
+
+TEST_F(MainWindow, WholeRunWithTheRealDialogs)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(4, 8, 6, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    const std::string images = ImageDir();
+
+    std::string saveCaption, compressionCaption, doneCaption, doneText;
+    int progressAtEnd = -1;
+    int boxes = 0;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        saveCaption = d.Caption();
+        d.OpenFolder(dir.path());
+        SimulateText(d, "out\n");  // no extension: ".avi" is added
+    };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        compressionCaption = d.Caption();
+        d.SaveToPng(images + "/compression-dialog.png");
+        SimulateKey(d, ui::VK_RETURN);  // the first compressor: full frames
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        ++boxes;
+        doneCaption = box.Caption();
+        doneText = box.TextLabel()->Text();
+        progressAtEnd = form->Gauge1.Progress();
+        form->SaveToPng(images + "/main-window.png");
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(saveCaption, "Save As");
+    EXPECT_EQ(compressionCaption, "Video Compression");
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(doneCaption, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2");
+    EXPECT_EQ(doneText, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F");
+    EXPECT_EQ(doneCaption, rtl::CP936ToUtf8(kCompletionCaption936));
+    EXPECT_EQ(progressAtEnd, 75);
+    EXPECT_EQ(form->Gauge1.Progress(), 75);  // kept after the run
+
+    const VideoProbe probe = ProbeVideo(dir / "out.avi");
+    ASSERT_TRUE(probe.ok) << probe.errors;
+    EXPECT_EQ(probe.width, 8);
+    EXPECT_EQ(probe.height, 6);
+    EXPECT_EQ(probe.packets, 4);
+    EXPECT_EQ(probe.keyPackets, 4);
+    EXPECT_TRUE(IsPng(images + "/main-window.png"));
+    EXPECT_TRUE(IsPng(images + "/compression-dialog.png"));
+}
+
+TEST_F(MainWindow, DeclinedSaveOrOverwriteIsNotReportedAsSuccess)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(2, 4, 4, 3).Bytes());
+    WriteFile(dir / "old.avi", "keep me");
+    form->Edit1->SetText(dir / "in.vek");
+    int boxes = 0, compressionShown = 0;
+    std::vector<std::string> questions;
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        ++compressionShown;
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        ++boxes;
+        questions.push_back(box.TextLabel()->Text());
+        SimulateKey(box, ui::VK_TAB);  // to "No"
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    // Cancel in the save dialog.
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateKey(d, ui::VK_ESCAPE); };
+    PressStart();
+    EXPECT_EQ(boxes, 0);
+    EXPECT_EQ(compressionShown, 0);
+
+    // An existing file, and No to the overwrite question.
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "old.avi\n"); };
+    PressStart();
+    ASSERT_EQ(boxes, 1);
+    EXPECT_EQ(questions[0], rtl::CP936ToUtf8("\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 ") + (dir / "old.avi") + "?");
+    EXPECT_EQ(compressionShown, 0);
+    EXPECT_EQ(ReadFile(dir / "old.avi"), "keep me");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "old.avi"}));
+}
+
+TEST(CommandLine, PathsAndFileUris)
+{
+    EXPECT_EQ(PathFromArgument("/home/u/a b.vek"), "/home/u/a b.vek");
+    EXPECT_EQ(PathFromArgument("rel/x.vek"), "rel/x.vek");
+    EXPECT_EQ(PathFromArgument("file:///home/u/a%20b.vek"), "/home/u/a b.vek");
+    EXPECT_EQ(PathFromArgument("file://localhost/tmp/%E6%96%87.vek"), "/tmp/\xE6\x96\x87.vek");
+    EXPECT_EQ(PathFromArgument("file://otherhost/tmp/x.vek"), "");
+    EXPECT_EQ(PathFromArgument("https://example.org/x.vek"), "");
+}
