@@ -28,7 +28,7 @@ TEST(LogFileNaming, FolderComesFromLogPathOrTheModule)
     o.SetLogPath("");
     EXPECT_EQ(o.LogFileName("/usr/lib/libplugin.so"), "/usr/lib/libplugin.tlf");
     EXPECT_EQ(o.LogFileName("/opt/v1.2/tool"), "/opt/v1.2/tool.tlf");
-    EXPECT_EQ(o.LogFileName("Tool.exe"), "/Tool.tlf"); // no folder: the root, as designed
+    EXPECT_EQ(o.LogFileName("Tool.exe"), "/Tool.tlf"); // no folder: the root folder
     EXPECT_EQ(o.LogFilePath("/a/b/c.tlf"), "/a/b/c.tlf");
 }
 

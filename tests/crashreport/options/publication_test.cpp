@@ -167,3 +167,93 @@ TEST(OptionsPublication, UnpublishedAndDamagedCopies)
     EXPECT_THROW(LoadPublishedOptions(o, Pid(), ReporterModuleHandle()), EOptionsStreamError);
     EXPECT_FALSE(ReadPublishedBlock(Pid(), ReporterModuleHandle() + 1)); // no such module's block
 }
+
+namespace {
+
+// The JSON the independent decoder prints: numbers, and strings as lists of
+// byte values, in the order of the documented layout.
+class TExpectedJson {
+public:
+    TExpectedJson& Num(const char* name, long long v) { return Key(name) << std::to_string(v); }
+    TExpectedJson& Str(const char* name, const std::string& s) { return Key(name) << Bytes(s); }
+    TExpectedJson& Raw(const char* name, const std::string& json) { return Key(name) << json; }
+    static std::string Bytes(const std::string& s)
+    {
+        std::string out = "[";
+        for (std::size_t i = 0; i < s.size(); ++i)
+            out += (i ? ", " : "") + std::to_string(static_cast<unsigned char>(s[i]));
+        return out + "]";
+    }
+    std::string Done() const { return text_ + "}"; }
+
+private:
+    TExpectedJson& Key(const char* name)
+    {
+        text_ += (text_.size() > 1 ? ", \"" : "\"") + std::string(name) + "\": ";
+        return *this;
+    }
+    TExpectedJson& operator<<(const std::string& s)
+    {
+        text_ += s;
+        return *this;
+    }
+    std::string text_ = "{";
+};
+
+std::string RunPython(const std::string& blockName)
+{
+    const std::string command = "python3 '" VEK_SOURCE_DIR "/tests/crashreport/options/decode_options_block.py' " +
+                                blockName + " 2>&1";
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return "popen failed";
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+} // namespace
+
+TEST(OptionsPublication, AnIndependentDecoderReadsTheDocumentedLayout)
+{
+    std::mt19937 rng(2024);
+    TTavrelModuleOptionsEx o(optiontest::OwnProgramFile(), true);
+    optiontest::Randomize(o, rng, 3, 1);
+
+    TExpectedJson j;
+    j.Num("LogActivation", o.LogActivation()).Num("FilterActive", o.FilterActive());
+    j.Num("LogFlags", o.LogFlags().ToBits()).Num("AppendLogToMail", o.AppendLogToMail());
+    j.Num("SaveLog", o.SaveLog()).Num("FirstTab", o.FirstTab()).Num("FreezeWatch", o.FreezeWatch());
+    j.Num("FreezeSeconds", o.FreezeSeconds()).Str("FreezeText", o.FreezeText());
+    j.Str("SmtpSender", o.SmtpSender()).Str("SmtpServer", o.SmtpServer());
+    j.Num("SmtpServerPort", o.SmtpServerPort()).Str("SmtpUser", o.SmtpUser());
+    j.Str("SmtpUserPassword", o.SmtpUserPassword()).Num("TerminateAction", o.TerminateAction());
+    j.Num("ShowTerminateButton", o.ShowTerminateButton()).Num("MaxSavedErrors", o.MaxSavedErrors());
+    j.Num("TerminateButtonAfter", o.TerminateButtonAfter()).Str("MailRecipients", o.MailRecipients());
+    j.Str("MailSubject", o.MailSubject()).Num("MailMethod", o.MailMethod());
+    j.Num("ReportItems", static_cast<long long>(o.ReportItems().ToBits())).Str("LogPath", o.LogPath());
+    j.Num("WebMethod", o.WebMethod()).Str("WebAddress", o.WebAddress()).Str("WebUser", o.WebUser());
+    j.Str("WebUserPassword", o.WebUserPassword()).Num("WebServerPort", o.WebServerPort());
+    j.Str("ExtraFiles", o.ExtraFiles()).Num("SendFlags", o.SendFlags().ToBits());
+    j.Num("DialogFlags", o.DialogFlags().ToBits()).Num("DialogCloseSeconds", o.DialogCloseSeconds());
+    j.Str("SupportPage", o.SupportPage()).Str("HtmlTemplate", o.HtmlTemplate());
+    j.Num("StackFlags", o.StackFlags().ToBits()).Num("BehaviourFlags", o.BehaviourFlags().ToBits());
+    j.Num("CrashAction", o.CrashAction()).Num("CrashCount", o.CrashCount()).Num("CrashMinutes", o.CrashMinutes());
+    std::string filters = "[";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string message = i < o.FilterMessages().Count() ? o.FilterMessages()[i] : "";
+        filters += (i ? ", [" : "[") + TExpectedJson::Bytes(o.FilterClassNames()[i]) + ", " +
+                   TExpectedJson::Bytes(message) + "]";
+    }
+    j.Raw("Filters", filters + "]").Str("MailBody", o.MailBody());
+    std::string texts = "[";
+    for (std::size_t i = 0; i < CustomizedTextCount; ++i)
+        texts += (i ? ", " : "") + TExpectedJson::Bytes(o.GetText(i));
+    j.Raw("Texts", texts + "]");
+
+    EXPECT_EQ(RunPython(OwnBlockName()), j.Done());
+}
