@@ -3,7 +3,8 @@
 // control that starts and stops it, and the capture layer tells which record
 // is the options record of the reporter's own module; TTavrelModuleOptionsEx
 // starts or stops the watchdog when ReporterActive or FreezeWatch of that
-// record changes. Both are process-wide and may be left unset.
+// record changes. Both are process-wide and may be left unset; installing
+// and reading them is atomic and signal-safe.
 namespace crashreport {
 
 class TTavrelModuleOptions;

@@ -54,12 +54,15 @@ public:
     // ModuleFile names the module that contains the reporter.
     void CheckChanged();
 
+    // The getters and Texts() only read and are signal-safe; the setters are
+    // not (the change check enumerates modules and publishes).
+
     // Texts[index]; an index outside 0..95 raises ETextIndexError.
     const std::string& GetText(std::size_t index) const;
     const TCustomizedTexts& Texts() const { return texts_; }
 
     // The log file of module file `name` (ModuleFile when empty), see
-    // docs/options.md.
+    // docs/options.md. Not signal-safe (allocates).
     std::string LogFileName(const std::string& name = {}) const;
     // Same, with the computer name given instead of the system's.
     std::string LogFileNameFor(const std::string& name, const std::string& computerName) const;

@@ -55,6 +55,7 @@ public:
 };
 
 // Bytes in memory that the stream owns; writing past the end grows it.
+// Not signal-safe: writing allocates.
 class TMemoryStream : public TStream {
 public:
     TMemoryStream() = default;
@@ -76,7 +77,8 @@ private:
 };
 
 // A read-only stream over bytes owned by the caller, who keeps them alive
-// for the stream's lifetime.
+// for the stream's lifetime. Read and Seek are signal-safe (no allocation,
+// no lock); ReadBuffer is not, as it may raise.
 class TByteViewStream : public TStream {
 public:
     TByteViewStream(const void* data, std::size_t size)
@@ -95,7 +97,9 @@ private:
 };
 
 // A file opened for reading, reading and writing, or created (truncated).
-// Other readers and writers may use the file at the same time.
+// Other readers and writers may use the file at the same time. Read, Write
+// and Seek are plain system calls and signal-safe; opening is not (it
+// raises on failure).
 class TFileStream : public TStream {
 public:
     enum TMode { fmOpenRead, fmOpenReadWrite, fmCreate };
