@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <typeinfo>
 
@@ -229,18 +230,17 @@ void SetThreadTrackingDelegation(bool delegates)
     g_delegation = {};
     if (!delegates)
         return;
-    void* self = dlopen(nullptr, RTLD_NOW);
+    std::unique_ptr<void, int (*)(void*)> self(dlopen(nullptr, RTLD_NOW), dlclose);
     if (!self)
         return;
     auto look = [&](const char* name, auto& slot, void* own) {
-        void* p = dlsym(self, name);
+        void* p = dlsym(self.get(), name);
         if (p && p != own)  // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
     look("TavrelLog_CallCreateThread", g_delegation.Create, reinterpret_cast<void*>(&TavrelLog_CallCreateThread));
     look("TavrelLog_CallResumeThread", g_delegation.Resume, reinterpret_cast<void*>(&TavrelLog_CallResumeThread));
     look("TavrelLog_CallExitThread", g_delegation.Exit, reinterpret_cast<void*>(&TavrelLog_CallExitThread));
-    dlclose(self);
 }
 
 int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg)

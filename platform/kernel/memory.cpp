@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -20,11 +21,11 @@ std::vector<TMemoryRegion> g_maps;  // sorted by start, as the kernel lists them
 void ReadMaps(std::vector<TMemoryRegion>& out)
 {
     out.clear();
-    FILE* f = std::fopen("/proc/self/maps", "re");
-    if (!f)
+    std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen("/proc/self/maps", "re"), std::fclose);
+    if (!file)
         return;
     char line[512];
-    while (std::fgets(line, sizeof line, f)) {
+    while (std::fgets(line, sizeof line, file.get())) {
         unsigned long start = 0, end = 0, offset = 0, inode = 0;
         char perms[8] = {};
         char dev[16] = {};
@@ -50,7 +51,6 @@ void ReadMaps(std::vector<TMemoryRegion>& out)
         }
         out.push_back(r);
     }
-    std::fclose(f);
 }
 
 bool Lookup(std::uintptr_t a, TMemoryRegion& region)

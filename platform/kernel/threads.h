@@ -68,6 +68,31 @@ private:
 THandle OpenThread(std::uint32_t threadId);
 bool CloseHandle(THandle handle);
 
+// Closes a handle when it goes out of scope.
+class THandleOwner {
+public:
+    explicit THandleOwner(THandle handle = 0) : handle_(handle) {}
+    ~THandleOwner() { Reset(); }
+    THandleOwner(const THandleOwner&) = delete;
+    THandleOwner& operator=(const THandleOwner&) = delete;
+    THandle Get() const { return handle_; }
+    THandle Release()
+    {
+        const THandle h = handle_;
+        handle_ = 0;
+        return h;
+    }
+    void Reset(THandle handle = 0)
+    {
+        if (handle_)
+            CloseHandle(handle_);
+        handle_ = handle;
+    }
+
+private:
+    THandle handle_;
+};
+
 // Previous suspend count, or kSuspendFailed. Suspending the calling thread
 // blocks it until another thread resumes it. Not signal-safe.
 std::uint32_t SuspendThread(THandle handle);
@@ -88,6 +113,7 @@ struct TThreadContext {
 
 // The registers of a thread that is suspended (where it was interrupted), or
 // of the calling thread. False for a running or never-started thread.
+// Not signal-safe.
 bool GetThreadContext(THandle handle, TThreadContext& context);
 
 // The handle is valid and its thread still exists (tgkill(pid, tid, 0)).

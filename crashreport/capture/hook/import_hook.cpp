@@ -7,6 +7,8 @@
 
 #include <dlfcn.h>
 
+#include <memory>
+
 namespace crashreport::hook {
 namespace {
 
@@ -58,10 +60,10 @@ bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const s
                             void*& realAddress, void* replacement, const std::string& functionName)
 {
     realAddress = nullptr;
-    if (void* library = dlopen(dllName.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-        realAddress = dlsym(library, functionName.c_str());
-        dlclose(library);
-    }
+    // RTLD_NOLOAD: only a library that is loaded already counts.
+    std::unique_ptr<void, int (*)(void*)> library(dlopen(dllName.c_str(), RTLD_NOW | RTLD_NOLOAD), dlclose);
+    if (library)
+        realAddress = dlsym(library.get(), functionName.c_str());
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {

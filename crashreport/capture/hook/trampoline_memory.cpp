@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace crashreport::hook {
@@ -15,7 +16,28 @@ constexpr std::uintptr_t kReach = std::uintptr_t(1) << 30;  // leaves room for t
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kSlotsPerChunk = kChunkSize / kTrampolineSlotSize;
 
-struct TChunk {
+// Owns one mapped chunk of trampoline slots.
+class TChunk {
+public:
+    explicit TChunk(void* mapping)
+        : Start(reinterpret_cast<std::uintptr_t>(mapping)), Used(kSlotsPerChunk), UsedCount(0) {}
+    ~TChunk()
+    {
+        if (Start)
+            munmap(reinterpret_cast<void*>(Start), kChunkSize);
+    }
+    TChunk(TChunk&& other) noexcept : Start(other.Start), Used(std::move(other.Used)), UsedCount(other.UsedCount)
+    {
+        other.Start = 0;
+    }
+    TChunk& operator=(TChunk&& other) noexcept
+    {
+        std::swap(Start, other.Start);
+        std::swap(Used, other.Used);
+        std::swap(UsedCount, other.UsedCount);
+        return *this;
+    }
+
     std::uintptr_t Start;
     std::vector<bool> Used;
     std::size_t UsedCount;
@@ -104,8 +126,9 @@ void* AllocateTrampoline(const void* nearTo)
         void* p = MapNear(target);
         if (!p)
             continue;
-        TChunk c{reinterpret_cast<std::uintptr_t>(p), std::vector<bool>(kSlotsPerChunk), 1};
+        TChunk c(p);
         c.Used[0] = true;
+        c.UsedCount = 1;
         g_chunks.push_back(std::move(c));
         return p;
     }
@@ -126,10 +149,8 @@ void FreeTrampoline(void* slot)
             it->Used[i] = false;
             --it->UsedCount;
         }
-        if (it->UsedCount == 0) {
-            munmap(reinterpret_cast<void*>(it->Start), kChunkSize);
-            g_chunks.erase(it);
-        }
+        if (it->UsedCount == 0)
+            g_chunks.erase(it);  // unmaps it
         return;
     }
 }
