@@ -372,8 +372,13 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     main->ThreadID = kernel::MainThreadId();
     main->Handle = kernel::OpenThread(main->ThreadID);
     main->OwnsHandle = true;
-    if (kernel::GetCurrentThreadId() == kernel::MainThreadId())
+    if (kernel::GetCurrentThreadId() == kernel::MainThreadId()) {
         main->StackTop = CurrentStackTop();
+    } else {
+        for (const auto& region : kernel::ListMemoryRegions())  // started from another thread
+            if (std::strcmp(region.Name, "[stack]") == 0)
+                main->StackTop = region.End;
+    }
 
     Guarded("Thread resumption interceptor", reinterpret_cast<void*>(&ResumeThreadInterceptor), [] {
         g_realResume = reinterpret_cast<TResume>(hook::InterceptProcedure(

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/auxv.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstring>
@@ -169,6 +171,31 @@ TEST_F(ProcedureHook, NullAndSharedAreaTargetsRaiseTheirErrors)
         EXPECT_EQ(e.Message, "Cannot hook the module \"[vdso]\" located into the shared-area.");
     }
     EXPECT_EQ(ProcedureHookCount(), 0);
+}
+
+TEST_F(ProcedureHook, UnreadableOrUnwritableCodeIsRefusedWithoutHarm)
+{
+    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(&TReplacement<15>::Call), "low"),
+                 EHookingError);
+
+    // Code in a shared read-only file mapping: its protection cannot be lifted.
+    char path[] = "/tmp/hook-test-code-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const std::uint8_t code[16] = {0x48, 0x8D, 0x47, 0x64, 0x48, 0x83, 0xC0, 0x01, 0xC3};  // lea rax,[rdi+100]; add rax,1; ret
+    ASSERT_EQ(write(fd, code, sizeof code), static_cast<ssize_t>(sizeof code));
+    ASSERT_EQ(ftruncate(fd, 4096), 0);
+    close(fd);
+    const int readOnly = open(path, O_RDONLY);
+    ASSERT_GE(readOnly, 0);
+    void* mapped = mmap(nullptr, 4096, PROT_READ | PROT_EXEC, MAP_SHARED, readOnly, 0);
+    close(readOnly);
+    unlink(path);
+    ASSERT_NE(mapped, MAP_FAILED);
+    EXPECT_THROW(InterceptProcedure(mapped, reinterpret_cast<void*>(&TReplacement<15>::Call), "read-only"), EHookingError);
+    EXPECT_EQ(reinterpret_cast<TProc>(mapped)(1), 102);
+    EXPECT_EQ(ProcedureHookCount(), 0);
+    munmap(mapped, 4096);
 }
 
 TEST_F(ProcedureHook, FarReplacementIsReachedThroughAnAbsoluteJump)
