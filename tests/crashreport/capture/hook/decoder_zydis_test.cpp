@@ -92,13 +92,16 @@ void Compare(const std::string& path, TTally& tally)
     ZydisDecoder zydis;
     ZydisDecoderInit(&zydis, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
     for (const TFunction& f : FunctionSymbols(file)) {
+        // Instructions that start in the first 64 bytes, with the real bytes
+        // they run into after them.
         const std::uint64_t span = std::min<std::uint64_t>(64, f.Size);
         std::uint8_t buffer[64 + 16] = {};
-        std::memcpy(buffer, file.data() + f.Offset, span);
+        std::memcpy(buffer, file.data() + f.Offset, std::min<std::uint64_t>(sizeof buffer, f.Size));
         std::uint64_t at = 0;
         while (at < span) {
             ZydisDecodedInstruction insn;
-            if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&zydis, nullptr, buffer + at, f.Size - at, &insn)))
+            const std::uint64_t available = std::min<std::uint64_t>(f.Size, sizeof buffer) - at;
+            if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&zydis, nullptr, buffer + at, available, &insn)))
                 break;
             ++tally.Instructions;
             int ours = 0;
