@@ -38,6 +38,8 @@ function(vek_add_stored_data)
     list(APPEND args --file-end)
   endif()
   add_dependencies(${S_TARGET} tavrel-stored-data)
+  # A new tool writes the data again: the module is linked again when the tool changes.
+  set_property(TARGET ${S_TARGET} APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:tavrel-stored-data>)
   add_custom_command(TARGET ${S_TARGET} POST_BUILD
     COMMAND $<TARGET_FILE:tavrel-stored-data> ${args}
     COMMENT "Writing the stored reporter data into ${S_TARGET}"

@@ -12,10 +12,19 @@
 namespace tools {
 namespace {
 
+// One address range of a function or of an inlined call. The range that
+// names an address is the smallest piece holding it; among equal pieces
+// the later one in DIE order (as addr2line chooses).
 struct TInterval {
     std::uint64_t Low, High;
-    int Depth;
-    std::int32_t Function;
+    std::uint64_t Order;
+    std::int32_t Function;  // by linkage name; -1: named by the symbol at the address
+    std::int32_t PlainName; // by DW_AT_name, when no symbol holds the address
+};
+
+struct TSymbol {
+    std::uint64_t Value, Size;
+    std::string Name;
 };
 
 struct TLineSegment {
@@ -31,11 +40,19 @@ public:
     {
         ReadLoadBase();
         ReadExecutableRanges();
+        ReadSymbols();
         Dwarf_CU* cu = nullptr;
         Dwarf_Die cudie;
         std::uint8_t unitType = 0;
         while (dwarf_get_units(file_.Dwarf.get(), cu, &cu, nullptr, &unitType, &cudie, nullptr) == 0) {
             ReadLines(cudie);
+            Dwarf_Attribute lang;
+            Dwarf_Word language = 0;
+            if (dwarf_attr(&cudie, DW_AT_language, &lang))
+                dwarf_formudata(&lang, &language);
+            // In C a function's plain name is its symbol name.
+            plainNames_ = language == DW_LANG_C89 || language == DW_LANG_C || language == DW_LANG_C99 ||
+                          language == DW_LANG_C11;
             Dwarf_Die child;
             if (dwarf_child(&cudie, &child) == 0)
                 WalkDies(child, 1);
@@ -70,6 +87,58 @@ private:
             if (gelf_getshdr(scn, &sh) && (sh.sh_flags & SHF_EXECINSTR) && (sh.sh_flags & SHF_ALLOC))
                 code_.push_back({sh.sh_addr, sh.sh_addr + sh.sh_size});
         }
+    }
+
+    void ReadSymbols()
+    {
+        Elf_Scn* scn = nullptr;
+        while ((scn = elf_nextscn(file_.Elf.get(), scn)) != nullptr) {
+            GElf_Shdr sh;
+            if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB || sh.sh_entsize == 0)
+                continue;
+            Elf_Data* data = elf_getdata(scn, nullptr);
+            for (std::size_t i = 0; data && i < sh.sh_size / sh.sh_entsize; ++i) {
+                GElf_Sym sym;
+                if (!gelf_getsym(data, int(i), &sym) || sym.st_shndx == SHN_UNDEF ||
+                    GELF_ST_TYPE(sym.st_info) != STT_FUNC)
+                    continue;
+                const char* name = elf_strptr(file_.Elf.get(), sh.sh_link, sym.st_name);
+                if (name && *name)
+                    symbols_.push_back({sym.st_value, sym.st_size, name});
+            }
+        }
+        std::sort(symbols_.begin(), symbols_.end(), [](const TSymbol& a, const TSymbol& b) {
+            return a.Value < b.Value || (a.Value == b.Value && a.Size < b.Size);
+        });
+    }
+
+    // The function symbol that holds the address: the highest start not
+    // above it, the larger one among equal starts.
+    std::int32_t SymbolFunction(std::uint64_t a)
+    {
+        auto it = std::upper_bound(symbols_.begin(), symbols_.end(), a,
+                                   [](std::uint64_t v, const TSymbol& s) { return v < s.Value; });
+        while (it != symbols_.begin()) {
+            --it;
+            if (it->Size == 0 || a < it->Value + it->Size)
+                return NamedFunction(it->Name, 0);
+            if (it->Value + it->Size <= a)
+                break;
+        }
+        return -1;
+    }
+
+    std::int32_t NamedFunction(const std::string& name, std::int32_t declLine)
+    {
+        auto [it, added] = functionIndex_.emplace(std::make_pair(name, declLine), std::int32_t(map_.Functions.size()));
+        if (added) {
+            TFunctionName f;
+            crashreport::SplitCppClassAndProcedure(crashreport::DemangleCppName(name.c_str()), f.ClassName,
+                                                   f.Procedure);
+            f.FirstLine = declLine;
+            map_.Functions.push_back(std::move(f));
+        }
+        return it->second;
     }
 
     bool InCode(std::uint64_t a) const
@@ -123,46 +192,44 @@ private:
         }
     }
 
-    std::int32_t FunctionIndex(Dwarf_Die& die)
+    // The function's linkage name (in C its plain name); -1 when it has
+    // none: then the symbol that holds the address names it, as addr2line
+    // names such code.
+    std::int32_t FunctionIndex(Dwarf_Die& die, std::int32_t& plainName)
     {
         Dwarf_Attribute attr;
         const char* name = nullptr;
-        if (dwarf_attr_integrate(&die, DW_AT_linkage_name, &attr) ||
-            dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attr))
-            name = dwarf_formstring(&attr);
-        if (!name && dwarf_attr_integrate(&die, DW_AT_name, &attr))
-            name = dwarf_formstring(&attr);
-        if (!name)
-            return -1;
         Dwarf_Word declLine = 0;
         if (dwarf_attr_integrate(&die, DW_AT_decl_line, &attr))
             dwarf_formudata(&attr, &declLine);
-        auto [it, added] = functionIndex_.emplace(std::make_pair(std::string(name), std::int32_t(declLine)),
-                                                  std::int32_t(map_.Functions.size()));
-        if (added) {
-            TFunctionName f;
-            crashreport::SplitCppClassAndProcedure(crashreport::DemangleCppName(name), f.ClassName, f.Procedure);
-            f.FirstLine = std::int32_t(declLine);
-            map_.Functions.push_back(std::move(f));
-        }
-        return it->second;
+        plainName = -1;
+        if (dwarf_attr_integrate(&die, DW_AT_name, &attr))
+            if (const char* plain = dwarf_formstring(&attr))
+                plainName = NamedFunction(plain, std::int32_t(declLine));
+        if (dwarf_attr_integrate(&die, DW_AT_linkage_name, &attr) ||
+            dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attr))
+            name = dwarf_formstring(&attr);
+        if (name)
+            return NamedFunction(name, std::int32_t(declLine));
+        return plainNames_ ? plainName : -1;
     }
 
     void WalkDies(Dwarf_Die die, int depth)
     {
         do {
+            ++order_;
             const int tag = dwarf_tag(&die);
             if (tag == DW_TAG_subprogram || tag == DW_TAG_inlined_subroutine) {
                 Dwarf_Addr base = 0, low = 0, high = 0;
                 std::ptrdiff_t offset = 0;
                 std::int32_t function = -2;
+                std::int32_t plainName = -1;
                 while ((offset = dwarf_ranges(&die, offset, &base, &low, &high)) > 0) {
                     if (high <= low || !InCode(low))
                         continue;
                     if (function == -2)
-                        function = FunctionIndex(die);
-                    if (function >= 0)
-                        intervals_.push_back({low, high, depth, function});
+                        function = FunctionIndex(die, plainName);
+                    intervals_.push_back({low, high, order_, function, plainName});
                 }
             }
             if (tag != DW_TAG_class_type && tag != DW_TAG_structure_type && tag != DW_TAG_union_type &&
@@ -176,14 +243,29 @@ private:
 
     void MakeRows()
     {
-        std::sort(segments_.begin(), segments_.end(),
-                  [](const TLineSegment& a, const TLineSegment& b) { return a.Start < b.Start; });
+        std::stable_sort(segments_.begin(), segments_.end(),
+                         [](const TLineSegment& a, const TLineSegment& b) { return a.Start < b.Start; });
+        // Code of one unit never holds another unit's rows: a row ends where
+        // the next row of any unit starts. (libdw's sorting may put a row that
+        // ends a sequence behind the sequence's end marker, which would make
+        // it reach up to the unit's next sequence.)
+        for (std::size_t i = 0, j = 0; i < segments_.size(); ++i) {
+            j = std::max(j, i + 1);
+            while (j < segments_.size() && segments_[j].Start <= segments_[i].Start)
+                ++j;
+            if (j < segments_.size())
+                segments_[i].End = std::min(segments_[i].End, segments_[j].Start);
+        }
         std::sort(intervals_.begin(), intervals_.end(),
                   [](const TInterval& a, const TInterval& b) { return a.Low < b.Low; });
         std::vector<std::uint64_t> bounds;
         for (const auto& i : intervals_) {
             bounds.push_back(i.Low);
             bounds.push_back(i.High);
+        }
+        for (const auto& sym : symbols_) {
+            bounds.push_back(sym.Value);
+            bounds.push_back(sym.Value + sym.Size);
         }
         std::sort(bounds.begin(), bounds.end());
         bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
@@ -202,17 +284,19 @@ private:
                 while (next < intervals_.size() && intervals_[next].Low <= start)
                     active.push_back(intervals_[next++]);
                 std::erase_if(active, [start](const TInterval& i) { return i.High <= start; });
-                std::int32_t function = -1;
-                int depth = -1;
-                std::uint64_t width = UINT64_MAX;
+                const TInterval* best = nullptr;
                 for (const auto& i : active) {
                     if (i.Low > start)
                         continue;
-                    if (i.Depth > depth || (i.Depth == depth && i.High - i.Low < width)) {
-                        depth = i.Depth;
-                        width = i.High - i.Low;
-                        function = i.Function;
-                    }
+                    if (!best || i.High - i.Low < best->High - best->Low ||
+                        (i.High - i.Low == best->High - best->Low && i.Order > best->Order))
+                        best = &i;
+                }
+                std::int32_t function = best ? best->Function : -1;
+                if (best && function < 0) {
+                    function = SymbolFunction(start);
+                    if (function < 0)
+                        function = best->PlainName;
                 }
                 AppendRow({start, end, seg.File, seg.Line, function});
                 start = end;
@@ -241,6 +325,9 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> code_;
     std::vector<TLineSegment> segments_;
     std::vector<TInterval> intervals_;
+    std::vector<TSymbol> symbols_;
+    std::uint64_t order_ = 0;
+    bool plainNames_ = false;
     std::unordered_map<std::string, std::int32_t> fileIndex_;
     std::map<std::pair<std::string, std::int32_t>, std::int32_t> functionIndex_;
 };

@@ -1,7 +1,7 @@
 #pragma once
 // What the tool learns from a module's DWARF: for every piece of code that
 // has line information, its source file, line and the innermost function
-// (an inlined function where code was inlined), in address order.
+// in address order.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -42,6 +42,28 @@ std::string WithoutDots(const std::string& s)
     return out;
 }
 
+// From 502 on: pieces of at most 127 characters, a full piece continued by
+// the next; the first length byte carries the prefix flag.
+void WriteName(TBytes& out, const std::string& stored, std::uint16_t version, bool prefixFollows)
+{
+    if (version < st::kFirstPrefixedNameVersion) {
+        out.U8(std::uint8_t(stored.size()));
+        out.Raw(stored.data(), stored.size());
+        return;
+    }
+    std::size_t at = 0;
+    bool first = true;
+    for (;;) {
+        const std::size_t n = std::min<std::size_t>(kShortName, stored.size() - at);
+        out.U8(std::uint8_t(n | (first && prefixFollows ? 0x80 : 0)));
+        out.Raw(stored.data() + at, n);
+        at += n;
+        first = false;
+        if (n < kShortName)
+            return;
+    }
+}
+
 class TUnitEncoder {
 public:
     TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats)
@@ -93,7 +115,7 @@ public:
     {
         ++stats_.ProcedureStarts;
         if (version_ >= st::kFirstPrefixedNameVersion) {
-            if (!cls.empty() && cls == lastClass_ && proc.size() < kShortName) {
+            if (!cls.empty() && cls == lastClass_) {
                 Name("." + proc, kShortName, false);
             } else if (!cls.empty()) {
                 Name(proc, kShortName, true);
@@ -112,13 +134,11 @@ public:
 
     void Name(std::string name, std::size_t limit, bool prefixFollows)
     {
-        if (name.size() > limit) {
+        if (version_ < st::kFirstPrefixedNameVersion && name.size() > limit) {
             name.resize(limit);
             ++stats_.TruncatedNames;
         }
-        const std::string stored = codec_.Encode(name);
-        table_.U8(std::uint8_t(stored.size() | (prefixFollows ? 0x80 : 0)));
-        table_.Raw(stored.data(), stored.size());
+        WriteName(table_, codec_.Encode(name), version_, prefixFollows);
     }
 
     std::vector<std::uint8_t> TakeTable() { return std::move(table_.bytes); }
@@ -133,16 +153,19 @@ private:
 
 } // namespace
 
-void StoredFunctionName(const TFunctionName& f, std::uint16_t version, std::string& cls, std::string& proc)
+void StoredFunctionName(const TFunctionName& f, std::uint16_t, std::string& cls, std::string& proc)
 {
     cls = WithoutDots(f.ClassName);
-    proc = cls.empty() ? WithoutDots(f.Procedure) : f.Procedure;
-    if (version >= st::kFirstPrefixedNameVersion) {
-        if (cls.size() > kShortName)
-            cls.resize(kShortName);
-        if (proc.size() > kShortName)
-            proc.resize(kShortName);
-    }
+    proc = f.Procedure;
+    // A plain symbol name of a part the compiler split off ("main.cold",
+    // "f.part.0") names the function it belongs to.
+    const auto paren = proc.find('(');
+    const auto dot = proc.find('.');
+    if (cls.empty() && dot != std::string::npos && dot > 0 && (paren == std::string::npos || dot < paren) &&
+        proc.compare(dot, 3, "...") != 0)
+        proc.resize(dot);
+    if (cls.empty())
+        proc = WithoutDots(proc);
     if (!proc.empty() && proc[0] == '@')
         proc[0] = '_';
 }
@@ -208,12 +231,9 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
         }
         const std::vector<std::uint8_t> table = unit.TakeTable();
         std::string unitName = map.Files[std::size_t(rows[first].File)];
-        const std::size_t limit = version >= st::kFirstPrefixedNameVersion ? kShortName : kLongName;
-        if (unitName.size() > limit)
-            unitName.resize(limit);
-        const std::string storedName = codec.Encode(unitName);
-        out.U8(std::uint8_t(storedName.size()));
-        out.Raw(storedName.data(), storedName.size());
+        if (version < st::kFirstPrefixedNameVersion && unitName.size() > kLongName)
+            unitName.resize(kLongName);
+        WriteName(out, codec.Encode(unitName), version, false);
         out.I32(headerLine);
         out.I32(std::int32_t(rows[first].Start - map.HandleAddress - st::kCodeBase));
         out.I32(std::int32_t(rows[i - 1].End - rows[first].Start));

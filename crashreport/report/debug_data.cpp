@@ -95,31 +95,52 @@ void TDebugData::SetNames(std::string_view password, bool readable)
     names_ = TDebugNameCodec(version_, password, readable);
 }
 
-bool TDebugData::SkipName(TByteReader& r, int depth) const
+// A name piece: a length byte and that many stored characters. From
+// version 502 the length's high bit says that a qualifying prefix follows
+// (the name becomes prefix + "." + name), and a piece of 127 characters is
+// continued by the next piece, so names of any length can be stored.
+bool TDebugData::ReadStoredName(TByteReader& r, std::string& stored, bool& prefixed) const
 {
     std::uint8_t n = 0;
-    if (depth > kMaxPrefixDepth || !r.Read(n))
+    if (!r.Read(n))
         return false;
-    const bool prefixed = version_ >= kFirstPrefixedNameVersion && (n & 0x80);
-    if (version_ >= kFirstPrefixedNameVersion)
+    stored.clear();
+    prefixed = false;
+    const bool pieces = version_ >= kFirstPrefixedNameVersion;
+    if (pieces) {
+        prefixed = (n & 0x80) != 0;
         n &= 0x7F;
-    if (!r.Skip(n))
+    }
+    for (;;) {
+        std::span<const std::uint8_t> bytes;
+        if (!r.Bytes(n, bytes))
+            return false;
+        stored.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (!pieces || n != 0x7F)
+            return true;
+        if (stored.size() > (1u << 16) || !r.Read(n))
+            return false;
+        n &= 0x7F;
+    }
+}
+
+bool TDebugData::SkipName(TByteReader& r, int depth) const
+{
+    std::string stored;
+    bool prefixed = false;
+    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed))
         return false;
     return !prefixed || SkipName(r, depth + 1);
 }
 
 bool TDebugData::ReadName(TByteReader& r, std::string& name, int depth) const
 {
-    std::uint8_t n = 0;
-    if (depth > kMaxPrefixDepth || !r.Read(n))
+    std::string stored;
+    bool prefixed = false;
+    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed))
         return false;
-    const bool prefixed = version_ >= kFirstPrefixedNameVersion && (n & 0x80);
-    if (version_ >= kFirstPrefixedNameVersion)
-        n &= 0x7F;
-    std::span<const std::uint8_t> stored;
-    if (!r.Bytes(n, stored))
-        return false;
-    name = names_.Decode(stored);
+    name = names_.Decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(stored.data()),
+                                                        stored.size()));
     if (prefixed) {
         std::string prefix;
         if (!ReadName(r, prefix, depth + 1))

@@ -62,6 +62,7 @@ private:
     // Reads a name at reader's position (prefix chain included); false when damaged.
     bool ReadName(class TByteReader& reader, std::string& name, int depth = 0) const;
     bool SkipName(class TByteReader& reader, int depth = 0) const;
+    bool ReadStoredName(class TByteReader& reader, std::string& stored, bool& prefixed) const;
     // Class and procedure of the procedure start starts[index].
     bool SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::string& cls,
                  std::string& proc) const;
