@@ -50,8 +50,20 @@ bool PatchCode(void* address, const void* source, std::size_t count)
             break;
         }
     }
-    if (ok)
-        std::memcpy(address, source, count);
+    if (ok) {
+        const std::uintptr_t word = begin & ~std::uintptr_t(7);
+        if (begin + count <= word + 8) {
+            // One aligned 8-byte store: a thread running this code sees the
+            // old bytes or the new ones, never a torn mix (a jump at a
+            // procedure's aligned entry is written this way).
+            auto* cell = reinterpret_cast<std::uint64_t*>(word);
+            std::uint64_t value = __atomic_load_n(cell, __ATOMIC_RELAXED);
+            std::memcpy(reinterpret_cast<std::uint8_t*>(&value) + (begin - word), source, count);
+            __atomic_store_n(cell, value, __ATOMIC_RELEASE);
+        } else {
+            std::memcpy(address, source, count);
+        }
+    }
     for (std::size_t i = 0; i < changed; ++i) {
         const Page& page = pageAt(i);
         if ((page.Protection & (PROT_READ | PROT_WRITE)) != (PROT_READ | PROT_WRITE))

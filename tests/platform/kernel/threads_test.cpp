@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <unistd.h>
 #include <thread>
@@ -159,6 +160,25 @@ TEST(KernelThreads, EndedThreadsAreNotSuspended)
     CloseHandle(h);
     EXPECT_EQ(SuspendThread(h), kSuspendFailed) << "closed handle";
     EXPECT_EQ(OpenThread(0x7FFFFFF0u), 0u);
+}
+
+TEST(KernelThreads, SuspendingAThreadThatIsEndingNeverHangs)
+{
+    // Each thread ends at once; the suspension races its exit.
+    int suspended = 0;
+    for (int i = 0; i < 200; ++i) {
+        TCounter c;
+        THandle h = CreateThread(CountOnce, &c, 0, nullptr);
+        ASSERT_NE(h, 0u);
+        const std::uint32_t previous = SuspendThread(h);
+        if (previous != kSuspendFailed) {
+            ++suspended;
+            EXPECT_EQ(ResumeThread(h), previous + 1);
+        }
+        EXPECT_TRUE(WaitForThread(h, 10000));
+        CloseHandle(h);
+    }
+    std::printf("suspended %d of 200 ending threads before they ended\n", suspended);
 }
 
 TEST(KernelThreads, ForeignThreadsAndTheCurrentThread)
