@@ -46,13 +46,17 @@ public:
         close(wake_);
     }
 
+    // Returns once the owner thread holds the selection (or gave up), so a
+    // reader that asks next finds the text.
     bool SetText(const std::string& utf8) override
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         owned_ = utf8;
         claim_ = true;
+        const unsigned ticket = ++claimSerial_;
         Signal();
-        return true;
+        cv_.wait_for(lock, std::chrono::seconds(1), [&] { return claimedSerial_ >= ticket; });
+        return owning_;
     }
 
     std::optional<std::string> GetText() override
@@ -88,6 +92,8 @@ private:
                     claim_ = false;
                     XSetSelectionOwner(dpy, clipboard_, window_, CurrentTime);
                     owning_ = XGetSelectionOwner(dpy, clipboard_) == window_;
+                    claimedSerial_ = claimSerial_;
+                    cv_.notify_all();
                 }
                 if (requested_) {
                     requested_ = false;
@@ -174,6 +180,7 @@ private:
     std::string owned_;
     std::optional<std::string> received_;
     unsigned requestSerial_ = 0, pendingSerial_ = 0, answeredSerial_ = 0;
+    unsigned claimSerial_ = 0, claimedSerial_ = 0;
 };
 
 } // namespace

@@ -1,6 +1,9 @@
 #include "platform/ui/x11_display.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <thread>
 #include <mutex>
 
 #include "platform/ui/backend.h"
@@ -28,7 +31,18 @@ void InitOnce()
 DisplayPtr OpenDisplay()
 {
     InitOnce();
-    return DisplayPtr(XOpenDisplay(nullptr));
+    const char* name = std::getenv("DISPLAY");
+    if (!name || !*name)
+        return nullptr;
+    // A server whose last client just left resets itself and refuses
+    // connections for a moment (Xvfb does): try again briefly.
+    for (int attempt = 0;; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr))
+            return DisplayPtr(d);
+        if (attempt == 10)
+            return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
 }
 
 unsigned long ScalePixel(unsigned long pixel, unsigned long mask)

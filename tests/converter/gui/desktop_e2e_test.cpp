@@ -1,0 +1,212 @@
+// vek2avi-gui as a person uses it, on the X server in $DISPLAY: xdotool
+// types and clicks, the real dialogs answer, ffprobe reads the AVI file.
+// Texts shown in message boxes are read back with Ctrl+C, which copies a
+// box to the clipboard. Skipped when no display is reachable.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/ui/backend.h"
+#include "platform/ui/clipboard.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/vek_writer.h"
+
+extern char** environ;
+
+using namespace testing_support;
+
+namespace {
+
+// The program under test, ended when the test ends.
+class Program {
+public:
+    explicit Program(const std::vector<std::string>& args)
+    {
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+    }
+    ~Program()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    pid_t pid() const { return pid_; }
+    bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string Xdotool(const std::string& args) { return RunCommand("xdotool " + args + " 2>/dev/null"); }
+
+// The first shown window of the program whose name matches, waiting up to 10 s.
+std::string WaitWindow(pid_t pid, const std::string& name)
+{
+    for (int i = 0; i < 100; ++i) {
+        std::string out =
+            Xdotool("search --all --onlyvisible --pid " + std::to_string(pid) + " --name " + ShellQuote(name));
+        if (!out.empty()) {
+            // Mapped; give the program a moment to take the keyboard focus.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return out.substr(0, out.find('\n'));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+}
+
+bool WaitGone(pid_t pid, const std::string& name)
+{
+    for (int i = 0; i < 100; ++i) {
+        if (Xdotool("search --all --onlyvisible --pid " + std::to_string(pid) + " --name " + ShellQuote(name)).empty())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// The client area's top-left corner on the screen.
+std::pair<int, int> Origin(const std::string& window)
+{
+    const std::string info = RunCommand("xwininfo -id " + window);
+    auto number = [&](const std::string& key) {
+        size_t p = info.find(key);
+        return p == std::string::npos ? -1 : std::atoi(info.c_str() + p + key.size());
+    };
+    return {number("Absolute upper-left X:"), number("Absolute upper-left Y:")};
+}
+
+void ClickAt(const std::string& window, int x, int y)
+{
+    auto [ox, oy] = Origin(window);
+    Xdotool("mousemove " + std::to_string(ox + x) + " " + std::to_string(oy + y) + " click 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+void Type(const std::string& text)
+{
+    Xdotool("type --delay 15 " + ShellQuote(text));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+void Key(const std::string& keys)
+{
+    Xdotool("key --delay 30 " + keys);
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+}
+
+struct DesktopProgram : ::testing::Test {
+    void SetUp() override
+    {
+        if (!ui::X11DisplayReachable())
+            GTEST_SKIP() << "no X display reachable";
+        clipboard = ui::CreateX11Clipboard();
+        ASSERT_TRUE(clipboard);
+        program = std::make_unique<Program>(std::vector<std::string>{VEK_BUILD_DIR "/converter/gui/vek2avi-gui"});
+        ASSERT_GT(program->pid(), 0);
+        main = WaitWindow(program->pid(), "^Vek to avi Converter$");
+        ASSERT_FALSE(main.empty()) << "the main window did not appear";
+    }
+    // What the program put on the clipboard with Ctrl+C.
+    std::string Copied()
+    {
+        for (int i = 0; i < 20; ++i) {
+            if (auto t = clipboard->GetText(); t && !t->empty())
+                return *t;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return {};
+    }
+    void ClearClipboard() { clipboard->SetText(""); }
+
+    std::unique_ptr<ui::ClipboardService> clipboard;
+    std::unique_ptr<Program> program;
+    std::string main;
+};
+
+} // namespace
+
+TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
+{
+    TempDir dir;
+    WriteFile(dir / "clip.vek", RandomVek(5, 16, 8, 11).Bytes());
+    ClickAt(main, 60, 34);  // into Edit1
+    Type(dir / "clip.vek");
+    ClickAt(main, 354, 84);  // "Start"
+
+    const std::string save = WaitWindow(program->pid(), "^Save As$");
+    ASSERT_FALSE(save.empty()) << "no save dialog";
+    Type(dir / "movie");  // the dialog adds ".avi"
+    Key("Return");
+
+    const std::string compression = WaitWindow(program->pid(), "^Video Compression$");
+    ASSERT_FALSE(compression.empty()) << "no compression dialog";
+    Key("Down");  // Microsoft Video 1
+    Key("Return");
+
+    const std::string done = WaitWindow(program->pid(), "^AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2$");
+    ASSERT_FALSE(done.empty()) << "no completion message";
+    ClearClipboard();
+    Key("ctrl+c");
+    const std::string text = Copied();
+    EXPECT_NE(text.find("AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F"), std::string::npos)
+        << text;
+    Key("Return");
+    ASSERT_TRUE(WaitGone(program->pid(), "^AVI"));
+
+    VideoProbe probe;
+    for (int i = 0; i < 50 && !probe.ok; ++i) {
+        probe = ProbeVideo(dir / "movie.avi");
+        if (!probe.ok)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(probe.ok) << probe.errors;
+    EXPECT_EQ(probe.codecTag, "MSVC");
+    EXPECT_EQ(probe.width, 16);
+    EXPECT_EQ(probe.height, 8);
+    EXPECT_EQ(probe.packets, 5);
+    EXPECT_EQ(probe.keyPackets, 5);
+    EXPECT_TRUE(program->Running());
+}
+
+TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
+{
+    ClickAt(main, 60, 34);
+    Type("typed by hand.vek");
+    ClickAt(main, 354, 36);  // "Open a file"
+    ASSERT_FALSE(WaitWindow(program->pid(), "^Open$").empty()) << "no open dialog";
+    Key("Escape");
+    ASSERT_TRUE(WaitGone(program->pid(), "^Open$"));
+    ClickAt(main, 60, 34);
+    ClearClipboard();
+    Key("ctrl+a ctrl+c");
+    EXPECT_EQ(Copied(), "typed by hand.vek");
+}
+
+TEST_F(DesktopProgram, StartWithAnEmptyPathShowsTheOpenError)
+{
+    ClickAt(main, 354, 84);  // "Start", Edit1 empty
+    const std::string box = WaitWindow(program->pid(), "^vek2avi-gui$");
+    ASSERT_FALSE(box.empty()) << "no error message box";
+    ClearClipboard();
+    Key("ctrl+c");
+    const std::string text = Copied();
+    EXPECT_NE(text.find("\r\nCannot open file \"\". "), std::string::npos) << text;
+    Key("Return");
+    EXPECT_TRUE(WaitGone(program->pid(), "^vek2avi-gui$"));
+    EXPECT_TRUE(program->Running());  // the loop goes on after the error
+}
