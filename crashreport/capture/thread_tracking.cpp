@@ -29,9 +29,9 @@ void BodyWrapper(rtl::TThread* self);
 std::atomic<bool> g_started{false};
 TTavrelThreadsList* g_threads = nullptr;
 std::vector<std::string> g_modules;
-TPthreadCreate g_realCreate = nullptr;
-TPthreadExit g_realExit = nullptr;
-TResume g_realResume = nullptr;
+std::atomic<TPthreadCreate> g_realCreate{nullptr};
+std::atomic<TPthreadExit> g_realExit{nullptr};
+std::atomic<TResume> g_realResume{nullptr};
 std::atomic<TBodyExceptionHandler> g_bodyHandler{nullptr};
 
 // The main executable's entries when this module delegates.
@@ -68,8 +68,13 @@ std::uintptr_t CurrentStackTop()
 // The kernel's resume without recording anything.
 std::uint32_t RealResume(kernel::THandle handle)
 {
-    const TResume real = g_realResume;
-    return real ? real(handle) : kernel::ResumeThread(handle);
+    if (const TResume real = g_realResume)
+        return real(handle);
+    // Not known yet: the interception may be under way on another thread;
+    // the engine's record tells (and waits for it to finish).
+    if (const hook::TProcedureHook* h = hook::FindProcedureHook(reinterpret_cast<void*>(&kernel::ResumeThread)))
+        return reinterpret_cast<TResume>(h->Trampoline)(handle);
+    return kernel::ResumeThread(handle);
 }
 
 void* InterceptBody(rtl::TThread* object)
@@ -84,7 +89,8 @@ void* InterceptBody(rtl::TThread* object)
 
 TPthreadCreate RealCreate()
 {
-    return g_realCreate ? g_realCreate : reinterpret_cast<TPthreadCreate>(dlsym(RTLD_DEFAULT, "pthread_create"));
+    const TPthreadCreate real = g_realCreate;
+    return real ? real : reinterpret_cast<TPthreadCreate>(dlsym(RTLD_DEFAULT, "pthread_create"));
 }
 
 // What a thread started through a plain pthread_create needs on its new
@@ -355,7 +361,9 @@ void ExitThreadInterceptor(void* result)
         if (g_delegation.Exit)
             g_delegation.Exit();
     }
-    TPthreadExit real = g_realExit ? g_realExit : reinterpret_cast<TPthreadExit>(dlsym(RTLD_DEFAULT, "pthread_exit"));
+    TPthreadExit real = g_realExit;
+    if (!real)
+        real = reinterpret_cast<TPthreadExit>(dlsym(RTLD_DEFAULT, "pthread_exit"));
     real(result);
     __builtin_unreachable();
 }
