@@ -211,6 +211,8 @@ TEST_F(ThreadTracking, StdThreadsAreTrackedThroughLibstdcxx)
 }
 
 // Framework threads.
+std::atomic<int> g_workerBodies{0};
+
 class TWorkerThread : public rtl::TThread {
 public:
     explicit TWorkerThread(bool suspended, bool raise) : TThread(suspended), raise_(raise) {}
@@ -222,6 +224,7 @@ protected:
     {
         RanOn = kernel::GetCurrentThreadId();
         ++Runs;
+        ++g_workerBodies;
         if (raise_)
             throw rtl::Exception("body failed");
     }
@@ -409,6 +412,38 @@ TEST_F(ThreadTracking, PausingDuringAReportFollowsTheOptions)
     }
     stop = true;
     spinner.join();
+}
+
+class TSelfFreeingThread : public rtl::TThread {
+public:
+    explicit TSelfFreeingThread(std::atomic<int>* destroyed) : TThread(false), destroyed_(destroyed)
+    {
+        FreeOnTerminate = true;
+    }
+    ~TSelfFreeingThread() override { ++*destroyed_; }
+
+protected:
+    void Execute() override {}
+
+private:
+    std::atomic<int>* destroyed_;
+};
+
+TEST(FrameworkThreadLifetime, FreeOnTerminateAndNeverStartedThreads)
+{
+    std::atomic<int> destroyed{0};
+    rtl::TThread::Create<TSelfFreeingThread>(&destroyed);
+    WaitUntil([&] { return destroyed == 1; });
+    EXPECT_EQ(destroyed, 1);
+
+    // A thread made suspended and never started is ended by its destructor
+    // without running its body.
+    const int bodies = g_workerBodies;
+    auto* idle = rtl::TThread::Create<TWorkerThread>(true, false);
+    EXPECT_TRUE(idle->Suspended());
+    EXPECT_NE(idle->ThreadID(), 0u);
+    delete idle;
+    EXPECT_EQ(g_workerBodies, bodies);
 }
 
 TEST(ThreadClassification, OptionTests)
