@@ -48,6 +48,9 @@ public:
     std::uint64_t Handle() const override { return xid_; }
 
     void Mapped();
+    // Without a window manager nothing enforces the size hints: a fixed
+    // window that was resized from outside takes its own size back.
+    void Configured(int width, int height);
     bool mapped = false;
     bool wantFocus = false;
     Time lastClick = 0;
@@ -221,6 +224,14 @@ void X11Window::Mapped()
     }
 }
 
+void X11Window::Configured(int width, int height)
+{
+    if (fixed_ && (width != bounds_.Width() || height != bounds_.Height())) {
+        XResizeWindow(c_.dpy(), xid_, std::max(1, bounds_.Width()), std::max(1, bounds_.Height()));
+        XFlush(c_.dpy());
+    }
+}
+
 void X11Window::Activate()
 {
     XRaiseWindow(c_.dpy(), xid_);
@@ -330,6 +341,7 @@ void X11Connection::Handle(XEvent& e)
             XTranslateCoordinates(dpy(), e.xconfigure.window, DefaultRootWindow(dpy()), 0, 0, &x, &y, &child);
         }
         form->NativeMoved(x, y);
+        native->Configured(e.xconfigure.width, e.xconfigure.height);
         break;
     }
     case ClientMessage:

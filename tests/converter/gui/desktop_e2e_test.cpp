@@ -140,6 +140,36 @@ struct DesktopProgram : ::testing::Test {
 
 } // namespace
 
+TEST_F(DesktopProgram, MainWindowHasAFixedDialogFrame)
+{
+    const std::string hints = RunCommand("xprop -id " + main + " WM_NORMAL_HINTS _MOTIF_WM_HINTS WM_NAME");
+    EXPECT_NE(hints.find("minimum size: 419 by 128"), std::string::npos) << hints;
+    EXPECT_NE(hints.find("maximum size: 419 by 128"), std::string::npos) << hints;
+    EXPECT_NE(hints.find("location: 211, 210"), std::string::npos) << hints;
+    // Move and close only; no resize, minimise or maximise.
+    EXPECT_NE(hints.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24, 0x1a"), std::string::npos) << hints;
+    EXPECT_NE(hints.find("\"Vek to avi Converter\""), std::string::npos) << hints;
+    auto size = [&] {
+        const std::string info = RunCommand("xwininfo -id " + main);
+        auto number = [&](const std::string& key) {
+            size_t p = info.find(key);
+            return p == std::string::npos ? -1 : std::atoi(info.c_str() + p + key.size());
+        };
+        return std::make_pair(number("Width:"), number("Height:"));
+    };
+    EXPECT_EQ(size(), std::make_pair(419, 128));
+    EXPECT_EQ(Origin(main), std::make_pair(211, 210));
+    // A resize from outside does not stick.
+    Xdotool("windowsize " + main + " 600 300");
+    std::pair<int, int> now;
+    for (int i = 0; i < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if ((now = size()) == std::make_pair(419, 128))
+            break;
+    }
+    EXPECT_EQ(now, std::make_pair(419, 128));
+}
+
 TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
 {
     TempDir dir;

@@ -126,6 +126,21 @@ TEST_F(MainWindow, LayoutCaptionsAndFixedFrame)
     EXPECT_EQ(shot.ScanLine(75)[(48 + 230) * 3], 255);   // empty bar, right part
 }
 
+TEST_F(MainWindow, GaugeRepaintsAtOnceWithoutTheMessageLoop)
+{
+    // The screen as shown, at a point in the left part of the bar.
+    auto shownPixel = [] {
+        gdi::Bitmap screen = ui::headless::CaptureScreen();
+        const uint8_t* p = screen.ScanLine(210 + 82) + (211 + 58) * 3;
+        return gdi::RGB(p[2], p[1], p[0]);
+    };
+    EXPECT_EQ(shownPixel(), gdi::clWhite);
+    form->Gauge1.SetProgress(60);  // no message handled after this
+    EXPECT_EQ(shownPixel(), gdi::ColorToRGB(gdi::clGradientActiveCaption));
+    ui::Msg m;
+    EXPECT_FALSE(ui::PeekMessage(m, 0, ui::WM_PAINT, ui::WM_PAINT, ui::PM_NOREMOVE));
+}
+
 TEST_F(MainWindow, TabOrderIsOpenEditStart)
 {
     EXPECT_EQ(form->FocusedControl(), form->Button1);
@@ -186,7 +201,9 @@ TEST_F(MainWindow, StartWithAnEmptyPathFailsAtOnceThroughTheApplicationHandler)
         EXPECT_EQ(box.Icon(), ui::MessageIcon::miError);
         SimulateKey(box, ui::VK_RETURN);
     };
+    const int beeps = ui::headless::BeepCount();
     PressStart();
+    EXPECT_EQ(ui::headless::BeepCount(), beeps + 1);  // the error box rings the bell
     EXPECT_EQ(text.rfind("Cannot open file \"\". ", 0), 0u) << text;
     EXPECT_EQ(boxCaption, ui::App().Title);
     EXPECT_FALSE(saveDialogShown);
