@@ -14,6 +14,7 @@ long hk_padded_short(long);
 long hk_too_short(long);
 long hk_after_short(long);
 long hk_stub(long);
+long hk_ibt_stub(long);
 long hk_stub_target(long);
 extern long hk_data;
 }

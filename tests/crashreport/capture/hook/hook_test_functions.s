@@ -123,6 +123,14 @@ hk_stub:                                # an import jump stub
         jmp qword ptr [rip + hk_stub_cell]      # FF 25 disp32
         .size hk_stub, . - hk_stub
 
+        .globl hk_ibt_stub
+        .type hk_ibt_stub, @function
+hk_ibt_stub:                            # a PLT entry of an IBT-enabled binary
+        endbr64
+        bnd jmp qword ptr [rip + hk_stub_cell]  # F2 FF 25 disp32
+        nop dword ptr [rax + rax]
+        .size hk_ibt_stub, . - hk_ibt_stub
+
         .globl hk_stub_target
         .type hk_stub_target, @function
 hk_stub_target:                         # 3x + 1

@@ -5,10 +5,13 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cstring>
 
 extern "C" {
 long itl_call_getppid();
@@ -119,6 +122,26 @@ TEST_F(ImportHook, LazilyBoundCellIsFoundByItsSymbol)
     EXPECT_EQ(*lazy[0], real);
     EXPECT_EQ(itl_call_getpgrp(), getpgrp());
     StartHookEngine();
+}
+
+TEST_F(ImportHook, LazyPltEntryIsFollowedToTheRealFunction)
+{
+    // The library's call to getpgrp goes to its PLT entry; find that entry
+    // from the call instruction.
+    const auto* code = reinterpret_cast<const std::uint8_t*>(&itl_call_getpgrp);
+    void* plt = nullptr;
+    for (int at = 0; at < 32 && !plt;) {
+        TDecodedInstruction d;
+        ASSERT_TRUE(DecodeInstruction(code + at, NativeCodeMode, d));
+        if (d.Branch == TBranchKind::Near32) {
+            std::int32_t displacement;
+            std::memcpy(&displacement, code + at + d.BranchDisplacementOffset, 4);
+            plt = const_cast<std::uint8_t*>(code + at + d.Length + displacement);
+        }
+        at += d.Length;
+    }
+    ASSERT_NE(plt, nullptr);
+    EXPECT_EQ(FollowImportStub(plt), dlsym(RTLD_DEFAULT, "getpgrp"));
 }
 
 TEST_F(ImportHook, MissingEntriesAndLibraries)

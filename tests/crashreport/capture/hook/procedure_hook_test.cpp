@@ -138,6 +138,9 @@ TEST_F(ProcedureHook, ImportJumpStubLeadsToItsTarget)
     EXPECT_EQ(hk_stub_target(4), 13);
     EXPECT_EQ(R::Calls, 2);
     EXPECT_TRUE(RestoreProcedure(reinterpret_cast<void*>(hk_stub)));
+    // An endbr64 landing pad with a bnd-prefixed jump leads to the same place.
+    EXPECT_EQ(FollowImportStub(reinterpret_cast<void*>(hk_ibt_stub)), reinterpret_cast<void*>(hk_stub_target));
+    EXPECT_EQ(FollowImportStub(reinterpret_cast<void*>(hk_six)), reinterpret_cast<void*>(hk_six));
 }
 
 TEST_F(ProcedureHook, ProcedureEndingBeforeFiveBytesIsRefused)
