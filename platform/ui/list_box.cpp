@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/ui/button.h"
+#include "platform/ui/notify.h"
 
 namespace ui {
 
@@ -87,6 +88,10 @@ void ListBox::DoubleClick(TPoint p, unsigned flags)
     const int i = top_ + (p.Y - 2) / std::max(1, ItemHeight);
     if (i == index_ && index_ >= 0) {
         NotifyParent(LBN_DBLCLK);
+        if (Parent()) {
+            NotifyHeader h{Handle(), Id, NM_DBLCLK};
+            Parent()->Perform(WM_NOTIFY, static_cast<WPARAM>(Id), reinterpret_cast<LPARAM>(&h));
+        }
         if (OnActivate)
             OnActivate();
     }
@@ -115,6 +120,18 @@ void ListBox::Paint(gdi::Canvas& c)
         const bool selected = i == index_;
         if (OnDrawItem) {
             OnDrawItem(c, i, item, selected);
+            continue;
+        }
+        if (OwnerDraw && Parent()) {
+            DrawItemParams p;
+            p.ctlId = Id;
+            p.hwndItem = Handle();
+            p.itemId = i;
+            p.itemState = (selected ? ODS_SELECTED : 0u) | (selected && Focused() ? ODS_FOCUS : 0u) |
+                          (EnabledInForm() ? 0u : ODS_DISABLED);
+            p.canvas = &c;
+            p.rcItem = item;
+            Parent()->Perform(WM_DRAWITEM, static_cast<WPARAM>(Id), reinterpret_cast<LPARAM>(&p));
             continue;
         }
         c.Brush.Style = gdi::BrushStyle::bsSolid;

@@ -21,8 +21,10 @@ public:
     int ItemHeight = 16;
     std::function<void()> OnSelect;    // the selection changed
     std::function<void()> OnActivate;  // double click on an item
-    // Owner drawing: draws item index in rect (the list's canvas).
+    // Owner drawing: draws item index in rect (the list's canvas). Without
+    // OnDrawItem and with OwnerDraw set, the parent gets WM_DRAWITEM instead.
     std::function<void(gdi::Canvas&, int index, const TRect& rect, bool selected)> OnDrawItem;
+    bool OwnerDraw = false;
 
     bool WantsDialogKey(unsigned vk) const override
     {

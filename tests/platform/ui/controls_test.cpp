@@ -12,6 +12,7 @@
 #include "platform/ui/headless.h"
 #include "platform/ui/list_box.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/notify.h"
 #include "platform/ui/progress_bar.h"
 
 using namespace ui;
@@ -423,4 +424,43 @@ TEST_F(Controls, ListBoxKeyboardAndActivation)
     SimulateDoubleClick(*l, 10, 2 + l->ItemHeight / 2);
     Pump();
     EXPECT_EQ(activated, 0);
+}
+
+TEST_F(Controls, OwnerDrawnListAsksItsParentToDrawEachItem)
+{
+    struct Host : Form {
+        std::vector<std::pair<int, unsigned>> drawn;
+        std::vector<int> notified;
+        LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override
+        {
+            if (message == WM_DRAWITEM) {
+                auto* p = reinterpret_cast<DrawItemParams*>(lParam);
+                drawn.emplace_back(p->itemId, p->itemState);
+                p->canvas->Brush.Color = gdi::clRed;
+                p->canvas->FillRect(p->rcItem);
+                return 1;
+            }
+            if (message == WM_NOTIFY)
+                notified.push_back(reinterpret_cast<NotifyHeader*>(lParam)->code);
+            return Form::WndProc(message, wParam, lParam);
+        }
+    } f;
+    f.SetBounds(0, 0, 200, 200);
+    ListBox* l = f.Add<ListBox>();
+    l->Id = 7;
+    l->OwnerDraw = true;
+    l->SetBounds(5, 5, 150, 100);
+    l->SetItems({"a", "b"});
+    l->SetItemIndex(1);
+    f.Show();
+    Pump();
+    ASSERT_EQ(f.drawn.size(), 2u);
+    EXPECT_EQ(f.drawn[0], std::make_pair(0, 0u));
+    EXPECT_EQ(f.drawn[1], std::make_pair(1, unsigned(ODS_SELECTED | ODS_FOCUS)));
+    // What the parent drew is in the list's picture.
+    gdi::Bitmap shot = f.Snapshot();
+    EXPECT_EQ(shot.ScanLine(5 + 2 + 3)[(5 + 10) * 3 + 2], 255);
+    SimulateDoubleClick(*l, 10, 2 + l->ItemHeight + 3);
+    Pump();
+    EXPECT_EQ(f.notified, std::vector<int>{NM_DBLCLK});
 }
