@@ -33,6 +33,26 @@ std::uintptr_t Absolute(const kernel::TModuleImage& m, std::uintptr_t value)
     return value >= m.ImageStart ? value : value + m.Bias;
 }
 
+// Symbols, and cells, lie close together: each page is probed once.
+class TPageProbe {
+public:
+    bool Readable(const void* p, std::size_t n)
+    {
+        const std::uintptr_t mask = ~static_cast<std::uintptr_t>(kernel::PageSize() - 1);
+        const auto first = reinterpret_cast<std::uintptr_t>(p) & mask;
+        const auto last = (reinterpret_cast<std::uintptr_t>(p) + n - 1) & mask;
+        if (first == last && first == known_)
+            return true;
+        if (!kernel::IsMemoryReadable(p, n))
+            return false;
+        known_ = last;
+        return true;
+    }
+
+private:
+    std::uintptr_t known_ = 0;
+};
+
 } // namespace
 
 bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& imports)
@@ -70,6 +90,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
             imports.Needed.emplace_back(strings + offset);
 
     const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(symtab);
+    TPageProbe symbolPages, cellPages;
     auto walk = [&](std::uintptr_t table, std::size_t size) {
         if (!table || !kernel::IsMemoryReadable(reinterpret_cast<void*>(table), size))
             return;
@@ -79,13 +100,13 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
             if (type != kJumpSlot && type != kGlobDat)
                 continue;
             const ElfW(Sym)* sym = symbols + RelSym(r[i]);
-            if (!kernel::IsMemoryReadable(sym, sizeof *sym) || sym->st_name >= strsz)
+            if (!symbolPages.Readable(sym, sizeof *sym) || sym->st_name >= strsz)
                 continue;
             TImportCell cell;
             cell.Cell = reinterpret_cast<void**>(module.Bias + r[i].r_offset);
             cell.SymbolName = strings + sym->st_name;
             cell.PltSlot = type == kJumpSlot;
-            if (kernel::IsMemoryReadable(cell.Cell, sizeof(void*)))
+            if (cellPages.Readable(cell.Cell, sizeof(void*)))
                 imports.Cells.push_back(cell);
         }
     };
