@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/auxv.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -124,6 +126,32 @@ TEST_F(ProcedureHook, MovesWholeInstructionsOnly)
     EXPECT_EQ(HookAndCheck<9>(hk_one_one_three, "hk_one_one_three"), 5);
     EXPECT_EQ(HookAndCheck<10>(hk_six, "hk_six"), 6);
     EXPECT_EQ(HookAndCheck<11>(hk_padded_short, "hk_padded_short"), 5);
+}
+
+using TStrtol = long (*)(const char*, char**, int);
+TStrtol g_strtolTrampoline = nullptr;
+long PlusOneStrtol(const char* text, char** end, int base) { return g_strtolTrampoline(text, end, base) + 1; }
+
+TEST_F(ProcedureHook, LibcProcedureWithARipRelativeEntry)
+{
+    // glibc's strtol begins with a RIP-relative load of its locale pointer.
+    void* target = dlsym(RTLD_DEFAULT, "strtol");
+    ASSERT_NE(target, nullptr);
+    std::array<std::uint8_t, 32> bytes;
+    std::memcpy(bytes.data(), target, bytes.size());
+    char text[] = "123";
+    ASSERT_EQ(std::strtol(text, nullptr, 10), 123);
+
+    g_strtolTrampoline = reinterpret_cast<TStrtol>(
+        InterceptProcedure(target, reinterpret_cast<void*>(&PlusOneStrtol), "libc.so.6.strtol"));
+    EXPECT_EQ(std::strtol(text, nullptr, 10), 124);
+    char* end = nullptr;
+    char hex[] = "ff!";
+    EXPECT_EQ(g_strtolTrampoline(hex, &end, 16), 255);
+    EXPECT_EQ(end, hex + 2);
+    EXPECT_TRUE(RestoreProcedure(target));
+    EXPECT_EQ(std::memcmp(bytes.data(), target, bytes.size()), 0);
+    EXPECT_EQ(std::strtol(text, nullptr, 10), 123);
 }
 
 TEST_F(ProcedureHook, ImportJumpStubLeadsToItsTarget)
