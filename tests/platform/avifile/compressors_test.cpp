@@ -86,8 +86,10 @@ TEST_P(EachCompressor, FileReadsBackAsKeyFramesOfTheRightCodec)
     const Expectation& e = GetParam();
     if (!Installed(e.fourcc)) GTEST_SKIP() << e.fourcc << " not installed here";
     ScratchDir dir;
-    const int width = std::string(e.fourcc) == "MSVC" ? 320 : 322;  // MSVC needs whole 4x4 blocks
-    const auto frames = Pictures(width, 240, 8);
+    // Odd sizes (and padded rows) except for MSVC, which needs whole 4x4 blocks.
+    const bool blocks = std::string(e.fourcc) == "MSVC";
+    const int width = blocks ? 320 : 333, height = blocks ? 240 : 241;
+    const auto frames = Pictures(width, height, 8);
     const std::string path = dir.File("c.avi");
     WriteOptions o;
     o.fourcc = e.fourcc;
@@ -97,7 +99,7 @@ TEST_P(EachCompressor, FileReadsBackAsKeyFramesOfTheRightCodec)
     EXPECT_EQ(p.streams, 1);
     EXPECT_EQ(p.codec, e.codec);
     EXPECT_EQ(p.width, width);
-    EXPECT_EQ(p.height, 240);
+    EXPECT_EQ(p.height, height);
     EXPECT_EQ(p.packets, 8);
     EXPECT_EQ(p.keyPackets, 8);
     EXPECT_EQ(p.nbFrames, 8);
@@ -310,4 +312,59 @@ TEST(MsVideo1, SharpEdgesSurviveAtHighQuality)
     o.quality = 9000;
     ASSERT_EQ(WriteAvi(dir.File("edges.avi"), {f}, o), "");
     EXPECT_EQ(Psnr(Decode(dir.File("edges.avi"), "bgr24"), TopDownBgr(f)), 99.0);
+}
+
+TEST(CompressorInput, ArbitraryHeadersAreAcceptedOrRefusedButNeverHarmful)
+{
+    // Random headers, near-valid ones among them: every compressor either
+    // takes the format and a frame of it, or refuses it with a result code.
+    ScratchDir dir;
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    AVIFileInit();
+    int accepted = 0;
+    for (const CompressorInfo& c : InstalledCompressors()) {
+        for (int round = 0; round < 60; ++round) {
+            gdi::BITMAPINFOHEADER h{};
+            h.biSize = (next() % 4) ? 40 : next() % 80;
+            h.biWidth = (next() % 3) ? static_cast<int32_t>(next() % 70) - 3 : static_cast<int32_t>(next());
+            h.biHeight = (next() % 3) ? static_cast<int32_t>(next() % 70) - 35 : static_cast<int32_t>(next());
+            h.biPlanes = (next() % 5) ? 1 : static_cast<uint16_t>(next());
+            h.biBitCount = (next() % 4) ? 24 : static_cast<uint16_t>(next() % 40);
+            h.biCompression = (next() % 5) ? 0 : next();
+            h.biSizeImage = (next() % 2) ? 0 : next() % 20000;
+            PAVIFILE file = nullptr;
+            PAVISTREAM stream = nullptr, compressed = nullptr;
+            const std::string path = dir.File("r.avi");
+            ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+            AVISTREAMINFOA info{};
+            info.fccType = streamtypeVIDEO;
+            info.dwScale = 1;
+            info.dwRate = 25;
+            ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+            AVICOMPRESSOPTIONS opts{};
+            opts.fccHandler = c.fourcc;
+            opts.dwQuality = next() % 10001;
+            ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
+            const LONG formatSize = static_cast<LONG>(sizeof h);
+            if (AVIStreamSetFormat(compressed, 0, &h, formatSize) == AVIERR_OK) {
+                ++accepted;
+                const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
+                const size_t image = ((static_cast<size_t>(h.biWidth) * 24 + 31) / 32) * 4 * static_cast<size_t>(height);
+                ASSERT_LT(image, 100000u) << "accepted a header the test never makes";
+                std::vector<uint8_t> pixels(image, static_cast<uint8_t>(next()));
+                EXPECT_EQ(AVIStreamWrite(compressed, 0, 1, pixels.data(), static_cast<LONG>(image), AVIIF_KEYFRAME,
+                                         nullptr, nullptr), AVIERR_OK);
+            } else {
+                EXPECT_NE(AVIStreamWrite(compressed, 0, 1, &h, sizeof h, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+            }
+            AVIStreamRelease(compressed);
+            AVIStreamRelease(stream);
+            AVIFileRelease(file);
+            RiffInfo r = ReadRiff(path);
+            EXPECT_TRUE(r.valid) << FourCCToString(c.fourcc) << ": " << r.error;
+        }
+    }
+    AVIFileExit();
+    EXPECT_GT(accepted, 20);
 }
