@@ -13,6 +13,7 @@
 
 #include "platform/ui/backend.h"
 #include "platform/ui/clipboard.h"
+#include "tests/platform/ui/x11_input_lock.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
@@ -110,6 +111,7 @@ void Key(const std::string& keys)
 }
 
 struct DesktopProgram : ::testing::Test {
+    X11InputLock lock;
     void SetUp() override
     {
         if (!ui::X11DisplayReachable())

@@ -11,11 +11,13 @@
 #include "platform/ui/edit.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/message_box.h"
+#include "tests/platform/ui/x11_input_lock.h"
 
 using namespace ui;
 
 namespace {
 struct Backend : ::testing::TestWithParam<BackendKind> {
+    testing_support::X11InputLock lock;
     void SetUp() override
     {
         if (!SelectBackend(GetParam()))

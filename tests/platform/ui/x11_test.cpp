@@ -14,6 +14,7 @@
 #include "platform/ui/edit.h"
 #include "platform/ui/form.h"
 #include "platform/ui/screen_capture.h"
+#include "tests/platform/ui/x11_input_lock.h"
 
 using namespace ui;
 
@@ -62,6 +63,7 @@ void PumpFor(int ms)
 }
 
 struct X11 : ::testing::Test {
+    testing_support::X11InputLock lock;
     void SetUp() override
     {
         if (!X11DisplayReachable() || !SelectBackend(BackendKind::bkX11))
