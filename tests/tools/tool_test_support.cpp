@@ -53,13 +53,13 @@ void CopyFile(const std::string& from, const std::string& to)
 }
 
 std::unique_ptr<crashreport::TTavrelModuleInfo> LoadRecord(const std::string& file, const std::string& password,
-                                                            bool* loaded)
+                                                            bool* loaded, std::uintptr_t handle)
 {
     crashreport::TElfSections elf;
     elf.Open(file);
     auto record = std::make_unique<crashreport::TTavrelModuleInfo>();
     record->FileName = file;
-    record->Handle = elf.HandleAddress();
+    record->Handle = handle ? handle : elf.HandleAddress();
     record->Options = std::make_unique<crashreport::TTavrelModuleOptionsEx>(file, true);
     g_password = password;
     auto& global = crashreport::GlobalEventHandlers();
