@@ -1,5 +1,6 @@
 # vek_add_stored_data(TARGET <target> [OPTIONS <file>] [VERSION a.b.c.d]
-#                     [DESCRIPTION <text>] [PASSWORD <text>] [FORMAT_VERSION <n>] [FILE_END])
+#                     [DESCRIPTION <text>] [PASSWORD <text>] [FORMAT_VERSION <n>] [FILE_END]
+#                     [SYMBOLS <id>=<symbol> ...])
 #
 # Writes the crash reporter's stored data into the linked module of <target>
 # after every link: the options from the readable options file, the debug
@@ -9,7 +10,7 @@
 include_guard(GLOBAL)
 
 function(vek_add_stored_data)
-  cmake_parse_arguments(S "FILE_END" "TARGET;OPTIONS;VERSION;DESCRIPTION;PASSWORD;FORMAT_VERSION" "" ${ARGN})
+  cmake_parse_arguments(S "FILE_END" "TARGET;OPTIONS;VERSION;DESCRIPTION;PASSWORD;FORMAT_VERSION" "SYMBOLS" ${ARGN})
   if(NOT S_TARGET)
     message(FATAL_ERROR "vek_add_stored_data: TARGET is required")
   endif()
@@ -34,6 +35,9 @@ function(vek_add_stored_data)
   if(S_FORMAT_VERSION)
     list(APPEND args --format-version ${S_FORMAT_VERSION})
   endif()
+  foreach(symbol IN LISTS S_SYMBOLS)
+    list(APPEND args --symbol ${symbol})
+  endforeach()
   if(S_FILE_END)
     list(APPEND args --file-end)
   endif()

@@ -7,13 +7,15 @@
 namespace tools {
 namespace st = crashreport::stored;
 
-std::vector<TStoredSymbol> FindStoredSymbols(TElfFile& file, std::uint64_t handleAddress)
+std::vector<TStoredSymbol> FindStoredSymbols(TElfFile& file, std::uint64_t handleAddress,
+                                             const std::map<std::string, std::uint8_t>& extra)
 {
-    static const std::map<std::string, std::uint8_t> wanted = {
+    std::map<std::string, std::uint8_t> wanted = {
         {"__cxa_throw", st::siCxaThrow},       {"_Unwind_RaiseException", st::siUnwindRaise},
         {"_ZSt9terminatev", st::siTerminate},  {"__cxa_rethrow", st::siCxaRethrow},
         {"pthread_create", st::siThreadCreate}, {"pthread_exit", st::siThreadExit},
     };
+    wanted.insert(extra.begin(), extra.end());
     std::map<std::uint8_t, TStoredSymbol> found;
     Elf_Scn* scn = nullptr;
     while ((scn = elf_nextscn(file.Elf.get(), scn)) != nullptr) {

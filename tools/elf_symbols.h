@@ -2,6 +2,8 @@
 // The runtime routines of the symbol table that the module itself defines
 // (a statically linked runtime), found in its ELF symbol table.
 #include <cstdint>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "tools/elf_handles.h"
@@ -9,6 +11,8 @@
 
 namespace tools {
 
-std::vector<TStoredSymbol> FindStoredSymbols(TElfFile& file, std::uint64_t handleAddress);
+// The known runtime routines, plus `extra` (symbol name -> identifier).
+std::vector<TStoredSymbol> FindStoredSymbols(TElfFile& file, std::uint64_t handleAddress,
+                                             const std::map<std::string, std::uint8_t>& extra = {});
 
 } // namespace tools

@@ -3,12 +3,13 @@
 //
 //   tavrel-stored-data write MODULE [--options FILE] [--password TEXT]
 //       [--format-version N] [--file-end] [--version A.B.C.D] [--description TEXT]
-//       [--build-time DAYS] [--objcopy PATH] [--stats]
+//       [--build-time DAYS] [--symbol ID=NAME] [--objcopy PATH] [--stats]
 //   tavrel-stored-data dump MODULE     (units and their names, for checking)
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <map>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -33,13 +34,14 @@ struct TArguments {
     bool FileEnd = false, Stats = false;
     st::TVersionNumbers Version;
     double BuildTime = -1;
+    std::map<std::string, std::uint8_t> Symbols;  // extra symbol table entries
 };
 
 [[noreturn]] void Usage()
 {
     std::cerr << "usage: tavrel-stored-data write MODULE [--options FILE] [--password TEXT]\n"
                  "           [--format-version N] [--file-end] [--version A.B.C.D] [--description TEXT]\n"
-                 "           [--build-time DAYS] [--objcopy PATH] [--stats]\n";
+                 "           [--build-time DAYS] [--symbol ID=NAME] [--objcopy PATH] [--stats]\n";
     std::exit(2);
 }
 
@@ -88,7 +90,16 @@ TArguments Parse(int argc, char** argv)
             a.BuildTime = std::stod(value());
         else if (arg == "--objcopy")
             a.Objcopy = value();
-        else if (arg == "--stats")
+        else if (arg == "--symbol") {
+            const std::string v = value();
+            const auto eq = v.find('=');
+            if (eq == std::string::npos)
+                Usage();
+            const unsigned long id = std::stoul(v.substr(0, eq));
+            if (id == 0 || id > 255)
+                throw rtl::Exception("A symbol identifier is from 1 to 255.");
+            a.Symbols[v.substr(eq + 1)] = std::uint8_t(id);
+        } else if (arg == "--stats")
             a.Stats = true;
         else
             Usage();
@@ -140,7 +151,7 @@ int Write(const TArguments& a)
         // The file-end form carries no protected part: its names are keyed by the empty password.
         parts.DebugData = tools::EncodeDebugData(map, a.FormatVersion, a.FileEnd ? std::string() : a.Password, &stats);
         if (a.FormatVersion >= st::kFirstSectionedVersion)
-            parts.Symbols = tools::FindStoredSymbols(file, handleAddress);
+            parts.Symbols = tools::FindStoredSymbols(file, handleAddress, a.Symbols);
         if (a.Stats)
             std::cout << "units " << stats.Units << ", rows " << stats.Rows << ", procedure starts "
                       << stats.ProcedureStarts << ", truncated names " << stats.TruncatedNames
