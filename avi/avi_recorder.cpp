@@ -214,11 +214,16 @@ void TAVIRecorder::ReleaseAvi()
 void TAVIRecorder::StopRecording(bool deleteFile)
 {
     if (!recording_) Fail("Cannot close AVI file. AVI file not created.");
+    bool completed = true;
     try {
         frame_.reset();
         pixels_.clear();
         pixels_.shrink_to_fit();
         avifile::AVIFileExit();
+        // Complete a file that is kept before letting go of it, so that a
+        // file that could not be completed (disk full) is not taken for a
+        // finished one; the library removes such a file.
+        if (!deleteFile && file_) completed = avifile::AVIFileFinalize(file_) == avifile::AVIERR_OK;
         ReleaseAvi();
         if (deleteFile) DeleteFileQuietly(workingPath_);
     } catch (...) {
@@ -226,6 +231,7 @@ void TAVIRecorder::StopRecording(bool deleteFile)
         throw;
     }
     recording_ = false;
+    if (!completed) Fail("Cannot complete AVI file. Disk full or file in use?");
 }
 
 } // namespace avi

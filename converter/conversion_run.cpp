@@ -109,7 +109,6 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
             recorder->AddFrame(bitmap);
         }
 
-        if (hooks.completed) hooks.completed();
     } catch (...) {
         // A run that did not finish leaves no output file behind.
         if (recorder->Recording()) {
@@ -120,7 +119,10 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
         }
         throw;
     }
+    // Completion is reported once the file is complete: closing it is the
+    // last step that can fail (a full disk), and then it is not a success.
     recorder->StopRecording(false);
+    if (hooks.completed) hooks.completed();
     return ConversionResult::Completed;
 }
 

@@ -19,8 +19,8 @@ struct ConversionHooks {
     std::function<void(avi::TAVIRecorder&)> configure;
     // Gauge1.Progress := value. Called once per row with the frame's value.
     std::function<void(int)> progress;
-    // All frames are written: show the completion message. Runs before the
-    // recorder is stopped, while the AVI file is still open.
+    // All frames are written and the AVI file is complete: show the
+    // completion message.
     std::function<void()> completed;
 };
 

@@ -1,7 +1,11 @@
 // The conversion run end to end: .vek in, AVI out, read back by ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <set>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "avi/avi_recorder.h"
 #include "converter/conversion_run.h"
@@ -237,5 +241,43 @@ TEST_F(ConversionTest, LossyCompressorsStayCloseToTheSource)
         EXPECT_EQ(p.keyPackets, 4) << c;
         const double psnr = Psnr(Expected(v), DecodeRgb24(out));
         EXPECT_GT(psnr, 28.0) << c;
+    }
+}
+
+TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
+{
+    // A file-size limit stands in for a full disk; the run happens in a child
+    // process so the limit does not touch the test itself.
+    const std::string input = WriteVek("big.vek", RandomVek(12, 300, 300, 4));
+    ASSERT_EQ(Run(input, dir / "whole.avi"), ConversionResult::Completed);
+    const rlim_t whole = ReadFile(dir / "whole.avi").size();
+    completed = 0;
+    const std::string out = dir / "full.avi";
+    // The disk fills up while frames are written, and just before the index.
+    for (rlim_t limit : {whole / 3, whole - 20}) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit r{limit, limit};
+            ::setrlimit(RLIMIT_FSIZE, &r);
+            int code = 0;
+            try {
+                Run(input, out);
+                code = 10;  // reported as a success
+            } catch (const rtl::Exception& e) {
+                const bool expected = e.Message == "Add Frame Error" ||
+                                      e.Message == "Cannot complete AVI file. Disk full or file in use?";
+                code = expected ? 0 : 11;
+                if (std::getenv("VEK_TEST_VERBOSE")) std::fprintf(stderr, "limit %lu: %s\n", (unsigned long)limit, e.Message.c_str());
+            }
+            if (completed) code = 12;
+            if (FileExists(out)) code = 13;
+            ::_exit(code);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
     }
 }
