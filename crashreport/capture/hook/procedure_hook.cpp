@@ -72,21 +72,23 @@ struct TPlan {
 // Decodes whole instructions until at least 5 bytes are covered. Fails on an
 // instruction it does not know (moving part of one would break it), and on
 // a block that would run past the end of a procedure shorter than 5 bytes.
-bool PlanBlock(const std::uint8_t* target, TPlan& plan)
+bool PlanBlock(const std::uint8_t* target, int minimum, TPlan& plan)
 {
-    if (!kernel::IsMemoryReadable(target, kJumpSize + 15))
+    if (!kernel::IsMemoryReadable(target, static_cast<std::size_t>(minimum) + 15))
         return false;
-    while (plan.Moved < kJumpSize) {
+    while (plan.Moved < minimum) {
+        if (plan.Count == kMaxMoved)
+            return false;
         TDecodedInstruction& d = plan.Instructions[plan.Count];
         if (!DecodeInstruction(target + plan.Moved, NativeCodeMode, d))
             return false;
         plan.Offsets[plan.Count++] = plan.Moved;
         plan.Moved += d.Length;
-        if (plan.Moved < kJumpSize && EndsFlow(target, plan.Offsets[plan.Count - 1], d)) {
-            for (int i = plan.Moved; i < kJumpSize; ++i)
+        if (plan.Moved < minimum && EndsFlow(target, plan.Offsets[plan.Count - 1], d)) {
+            for (int i = plan.Moved; i < minimum; ++i)
                 if (!IsPadding(target[i]))
                     return false;
-            plan.Moved = kJumpSize;  // the padding is moved with it and never runs
+            plan.Moved = minimum;  // the padding is moved with it and never runs
             break;
         }
     }
@@ -102,6 +104,14 @@ bool PlanBlock(const std::uint8_t* target, TPlan& plan)
             ++plan.ShortStubs;
     }
     return true;
+}
+
+// jmp [rip+0] followed by the destination: reaches anywhere.
+void PutAbsoluteJump(std::uint8_t* buffer, std::uintptr_t destination)
+{
+    const std::uint8_t jump[6] = {0xFF, 0x25, 0, 0, 0, 0};
+    std::memcpy(buffer, jump, sizeof jump);
+    std::memcpy(buffer + sizeof jump, &destination, sizeof destination);
 }
 
 void PutJump(std::uint8_t* buffer, std::uintptr_t placedAt, std::uintptr_t destination)
@@ -122,12 +132,16 @@ bool Rel32(std::uintptr_t from, std::uintptr_t to, std::int32_t& out)
 
 // Copies the block into buffer (to be placed at trampoline) and relocates
 // every relative operand; appends the jump back and the short-branch stubs.
-bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr_t trampoline, std::uint8_t* buffer)
+// A far trampoline (out of reach of 32-bit displacements) uses absolute
+// jumps and refuses moved code that reaches out of the block otherwise.
+bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr_t trampoline, bool far,
+                     std::uint8_t* buffer)
 {
     const auto begin = reinterpret_cast<std::uintptr_t>(target);
     const std::uintptr_t end = begin + plan.Moved;
+    const int jumpSize = far ? kAbsoluteJumpSize : kJumpSize;
     std::memcpy(buffer, target, plan.Moved);
-    int stub = plan.Moved + kJumpSize;
+    int stub = plan.Moved + jumpSize;
     for (int i = 0; i < plan.Count; ++i) {
         const TDecodedInstruction& d = plan.Instructions[i];
         const int at = plan.Offsets[i];
@@ -137,14 +151,19 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
             const std::uintptr_t destination = oldNext + static_cast<std::int8_t>(target[at + d.BranchDisplacementOffset]);
             if (destination >= begin && destination <= end)
                 continue;  // stays in the block, or lands on the jump back
-            PutJump(buffer + stub, trampoline + stub, destination);
-            if (!InRel32Reach(reinterpret_cast<void*>(trampoline + stub + kJumpSize), reinterpret_cast<void*>(destination)))
-                return false;
+            if (far) {
+                PutAbsoluteJump(buffer + stub, destination);
+            } else {
+                PutJump(buffer + stub, trampoline + stub, destination);
+                if (!InRel32Reach(reinterpret_cast<void*>(trampoline + stub + kJumpSize),
+                                  reinterpret_cast<void*>(destination)))
+                    return false;
+            }
             const std::intptr_t reach = static_cast<std::intptr_t>(trampoline + stub - newNext);
             if (reach > 127)
                 return false;
             buffer[at + d.BranchDisplacementOffset] = static_cast<std::uint8_t>(reach);
-            stub += kJumpSize;
+            stub += jumpSize;
         } else if (d.Branch == TBranchKind::Near32) {
             std::int32_t old;
             std::memcpy(&old, target + at + d.BranchDisplacementOffset, 4);
@@ -152,7 +171,7 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
             if (destination >= begin && destination <= end)
                 continue;
             std::int32_t displacement;
-            if (!Rel32(newNext, destination, displacement))
+            if (far || !Rel32(newNext, destination, displacement))
                 return false;
             std::memcpy(buffer + at + d.BranchDisplacementOffset, &displacement, 4);
         }
@@ -163,10 +182,14 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
             if (referenced >= begin && referenced < end)
                 return false;  // data inside the moved bytes: they are about to be overwritten
             std::int32_t displacement;
-            if (!Rel32(newNext, referenced, displacement))
+            if (far || !Rel32(newNext, referenced, displacement))
                 return false;
             std::memcpy(buffer + at + d.RipDisplacementOffset, &displacement, 4);
         }
+    }
+    if (far) {
+        PutAbsoluteJump(buffer + plan.Moved, end);
+        return true;
     }
     PutJump(buffer + plan.Moved, trampoline + plan.Moved, end);
     return InRel32Reach(reinterpret_cast<void*>(trampoline + plan.Moved + kJumpSize), reinterpret_cast<void*>(end));
@@ -183,6 +206,12 @@ void* InterceptProcedure(void* procedure, void* replacement, const std::string& 
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    // A procedure intercepted with an absolute jump looks like an import
+    // stub itself: look for it before following anything.
+    if (engine.ProcedureHooks && procedure)
+        for (TProcedureHook* h : *engine.ProcedureHooks)
+            if (h->Target == procedure)
+                return h->Trampoline;
     procedure = FollowImportStub(procedure);
     replacement = FollowImportStub(replacement);
     if (!procedure || !replacement)
@@ -197,31 +226,37 @@ void* InterceptProcedure(void* procedure, void* replacement, const std::string& 
             return h->Trampoline;
 
     auto* target = static_cast<std::uint8_t*>(procedure);
-    TPlan plan;
-    if (!PlanBlock(target, plan))
-        HookingFailed(displayName);
-
-    const bool relay = !InRel32Reach(target + kJumpSize, replacement);
-    const int size = plan.Moved + kJumpSize + kJumpSize * plan.ShortStubs + (relay ? kAbsoluteJumpSize : 0);
-    if (size > static_cast<int>(kTrampolineSlotSize))
-        HookingFailed(displayName);
-
+    // Near the target when the address space allows; otherwise anywhere,
+    // reached through absolute jumps (which need 14 bytes at the target).
     void* slot = AllocateTrampoline(target);
+    const bool far = slot == nullptr;
+    if (far)
+        slot = AllocateTrampoline(nullptr);
     if (!slot)
         HookingFailed(displayName);
+    TPlan plan;
+    if (!PlanBlock(target, far ? kAbsoluteJumpSize : kJumpSize, plan)) {
+        FreeTrampoline(slot);
+        HookingFailed(displayName);
+    }
+
+    const bool relay = !far && !InRel32Reach(target + kJumpSize, replacement);
+    const int jumpSize = far ? kAbsoluteJumpSize : kJumpSize;
+    const int size = plan.Moved + jumpSize + jumpSize * plan.ShortStubs + (relay ? kAbsoluteJumpSize : 0);
+    if (size > static_cast<int>(kTrampolineSlotSize)) {
+        FreeTrampoline(slot);
+        HookingFailed(displayName);
+    }
     const auto trampoline = reinterpret_cast<std::uintptr_t>(slot);
     std::uint8_t buffer[kTrampolineSlotSize];
     std::memset(buffer, 0xCC, sizeof buffer);
     const void* jumpTo = replacement;
-    bool ok = BuildTrampoline(target, plan, trampoline, buffer);
+    bool ok = BuildTrampoline(target, plan, trampoline, far, buffer);
     if (ok && relay) {
         // The replacement is out of reach of the 5-byte jump: go through an
         // absolute jump kept at the end of the trampoline.
         const int at = size - kAbsoluteJumpSize;
-        const std::uint8_t absolute[6] = {0xFF, 0x25, 0, 0, 0, 0};
-        std::memcpy(buffer + at, absolute, sizeof absolute);
-        const auto address = reinterpret_cast<std::uintptr_t>(replacement);
-        std::memcpy(buffer + at + 6, &address, sizeof address);
+        PutAbsoluteJump(buffer + at, reinterpret_cast<std::uintptr_t>(replacement));
         jumpTo = reinterpret_cast<void*>(trampoline + at);
     }
     ok = ok && PatchCode(slot, buffer, static_cast<std::size_t>(size));
@@ -231,7 +266,13 @@ void* InterceptProcedure(void* procedure, void* replacement, const std::string& 
     if (ok) {
         saved.reset(new std::uint8_t[plan.Moved]);
         std::memcpy(saved.get(), target, plan.Moved);
-        ok = WriteJump(target, jumpTo);
+        if (far) {
+            std::uint8_t jump[kAbsoluteJumpSize];
+            PutAbsoluteJump(jump, reinterpret_cast<std::uintptr_t>(replacement));
+            ok = PatchCode(target, jump, sizeof jump);
+        } else {
+            ok = WriteJump(target, jumpTo);
+        }
     }
     if (!ok) {
         FreeTrampoline(slot);
@@ -252,7 +293,10 @@ bool RestoreProcedure(void* procedure)
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
     if (!engine.ProcedureHooks || !procedure)
         return false;
-    void* followed = FollowImportStub(procedure);
+    bool exact = false;
+    for (TProcedureHook* h : *engine.ProcedureHooks)
+        exact |= h->Target == procedure;
+    void* followed = exact ? procedure : FollowImportStub(procedure);
     bool found = false;
     auto& list = *engine.ProcedureHooks;
     for (std::size_t i = list.size(); i-- > 0;) {

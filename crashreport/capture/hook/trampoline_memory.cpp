@@ -45,10 +45,11 @@ public:
 
 std::mutex g_lock;
 std::vector<TChunk> g_chunks;
+bool g_refuseNear = false;
 
 bool Near(std::uintptr_t chunkStart, std::uintptr_t target)
 {
-    if (!target)
+    if (!target || sizeof(void*) == 4)  // a 32-bit displacement reaches all of a 32-bit space
         return true;
     // The farthest byte of the chunk from the target must be within reach.
     const std::uintptr_t lo = chunkStart, hi = chunkStart + kChunkSize;
@@ -111,6 +112,8 @@ void* AllocateTrampoline(const void* nearTo)
 {
     const auto target = reinterpret_cast<std::uintptr_t>(nearTo);
     std::lock_guard<std::mutex> lock(g_lock);
+    if (target && g_refuseNear)
+        return nullptr;
     for (auto& c : g_chunks) {
         if (c.UsedCount == kSlotsPerChunk || !Near(c.Start, target))
             continue;
@@ -133,6 +136,12 @@ void* AllocateTrampoline(const void* nearTo)
         return p;
     }
     return nullptr;
+}
+
+void RefuseNearTrampolinesForTesting(bool refuse)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_refuseNear = refuse;
 }
 
 void FreeTrampoline(void* slot)

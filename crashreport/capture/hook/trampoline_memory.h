@@ -14,4 +14,8 @@ constexpr std::size_t kTrampolineSlotSize = 128;
 void* AllocateTrampoline(const void* near);
 void FreeTrampoline(void* slot);
 
+// Makes every request for memory near a target fail, so that tests can run
+// the far placement (absolute jumps) on an ordinary address space.
+void RefuseNearTrampolinesForTesting(bool refuse);
+
 } // namespace crashreport::hook

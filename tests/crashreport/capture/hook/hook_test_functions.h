@@ -13,6 +13,7 @@ long hk_six(long);
 long hk_padded_short(long);
 long hk_too_short(long);
 long hk_after_short(long);
+long hk_long_prologue(long);
 long hk_stub(long);
 long hk_ibt_stub(long);
 long hk_stub_target(long);

@@ -117,6 +117,24 @@ hk_after_short:
         ret
         .size hk_after_short, . - hk_after_short
 
+        .globl hk_long_prologue
+        .type hk_long_prologue, @function
+hk_long_prologue:                       # x == 0 ? 0x100 : x + 0x11; 16 bytes before the first branch target
+        push rbp                                # 1
+        mov rbp, rsp                            # 3
+        test edi, edi                           # 2
+        jz 1f                                   # 2: leaves a 14-byte block
+        push rbx                                # 1
+        mov rax, rdi                            # 3
+        add rax, 0x11                           # 4
+        pop rbx
+        pop rbp
+        ret
+1:      mov eax, 0x100
+        pop rbp
+        ret
+        .size hk_long_prologue, . - hk_long_prologue
+
         .globl hk_stub
         .type hk_stub, @function
 hk_stub:                                # an import jump stub

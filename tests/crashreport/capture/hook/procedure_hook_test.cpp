@@ -1,6 +1,7 @@
 // Procedure interception of real code in this process: the trampoline must
 // behave exactly like the procedure did, and restoring must put back every byte.
 #include "crashreport/capture/hook/hook_engine.h"
+#include "crashreport/capture/hook/trampoline_memory.h"
 #include "hook_test_functions.h"
 
 #include <gtest/gtest.h>
@@ -257,6 +258,51 @@ TEST_F(ProcedureHook, FarReplacementIsReachedThroughAnAbsoluteJump)
     EXPECT_TRUE(RestoreProcedure(reinterpret_cast<void*>(hk_short_out)));
     EXPECT_EQ(Bytes(hk_short_out), bytes);
     munmap(far, 4096);
+}
+
+// Without memory near the target the trampoline goes anywhere and absolute
+// jumps connect it (14 bytes are moved).
+class FarProcedureHook : public ProcedureHook {
+protected:
+    void SetUp() override
+    {
+        ProcedureHook::SetUp();
+        RefuseNearTrampolinesForTesting(true);
+    }
+    void TearDown() override
+    {
+        RefuseNearTrampolinesForTesting(false);
+        ProcedureHook::TearDown();
+    }
+};
+
+TEST_F(FarProcedureHook, AbsoluteJumpsConnectAFarTrampoline)
+{
+    EXPECT_EQ(HookAndCheck<30>(hk_long_prologue, "hk_long_prologue"), 16);
+
+    InterceptProcedure(reinterpret_cast<void*>(hk_long_prologue), reinterpret_cast<void*>(&TReplacement<30>::Call), "x");
+    const TProcedureHook* hook = FindProcedureHook(reinterpret_cast<void*>(hk_long_prologue));
+    ASSERT_NE(hook, nullptr);
+    // 16 moved bytes, an absolute jump back and one absolute stub.
+    EXPECT_EQ(hook->TrampolineSize, 16 + 14 + 14);
+    const auto* entry = reinterpret_cast<const std::uint8_t*>(hk_long_prologue);
+    EXPECT_EQ(entry[0], 0xFF);
+    EXPECT_EQ(entry[1], 0x25);
+    EXPECT_TRUE(RestoreProcedure(reinterpret_cast<void*>(hk_long_prologue)));
+}
+
+TEST_F(FarProcedureHook, MovedCodeThatReachesOutIsRefused)
+{
+    const auto bytes = Bytes(hk_rip_load);
+    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(hk_rip_load), reinterpret_cast<void*>(&TReplacement<31>::Call),
+                                    "hk_rip_load"),
+                 EHookingError);
+    EXPECT_EQ(Bytes(hk_rip_load), bytes);
+    // Too short for an absolute jump: the next procedure would be overwritten.
+    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(hk_one_one_three),
+                                    reinterpret_cast<void*>(&TReplacement<31>::Call), "hk_one_one_three"),
+                 EHookingError);
+    EXPECT_EQ(ProcedureHookCount(), 0);
 }
 
 TEST(HookEngineLifecycle, LastShutDownUndoesEveryInterception)
