@@ -1,0 +1,70 @@
+// The body wrapper: replaces Execute of every tracked framework thread
+// class, records the thread's stack top, and reports an exception that leaves
+// the body once before the framework sees it.
+#include "crashreport/capture/hook/hook_engine.h"
+#include "crashreport/capture/thread_tracking_state.h"
+#include "platform/rtl/thread.h"
+
+#include <algorithm>
+
+namespace crashreport::detail {
+namespace {
+
+using TBody = void (*)(rtl::TThread*);
+
+void BodyWrapper(rtl::TThread* self)
+{
+    TTavrelThreadRecord record{};
+    bool found = false;
+    if (TTavrelThreadsList* threads = ActiveThreads()) {
+        threads->BeginWrite();
+        const int i = threads->FindByThreadObject(self);
+        if (i >= 0) {
+            TTavrelThreadRecord* r = threads->Get(i);
+            r->StackTop = CurrentStackTop();
+            record = *r;  // private copy: the table may change while the body runs
+            found = true;
+        }
+        threads->EndWrite();
+    }
+    auto body = reinterpret_cast<TBody>(record.SavedBodyMethod);
+    if (!body)  // the slot's record still knows the method it replaced
+        body = reinterpret_cast<TBody>(hook::InterceptVirtualMethod(
+            *reinterpret_cast<void**>(self), rtl::TThread::BodySlot(), reinterpret_cast<void*>(&BodyWrapper)));
+    if (!body || body == &BodyWrapper)
+        return;
+    try {
+        body(self);
+    } catch (...) {
+        // Reported once here, on the thread itself; the framework's own
+        // handling still gets the exception.
+        if (found && record.ThreadID == kernel::GetCurrentThreadId())
+            if (TBodyExceptionHandler handler = Tracking().BodyHandler.load())
+                handler(std::current_exception(), self);
+        throw;
+    }
+}
+
+} // namespace
+
+void* InterceptBody(rtl::TThread* object)
+{
+    void* vtable = *reinterpret_cast<void**>(object);
+    void* previous = hook::InterceptVirtualMethod(vtable, rtl::TThread::BodySlot(), reinterpret_cast<void*>(&BodyWrapper));
+    auto& state = Tracking();
+    std::lock_guard<std::mutex> lock(state.BodyTablesLock);
+    if (std::find(state.BodyTables.begin(), state.BodyTables.end(), vtable) == state.BodyTables.end())
+        state.BodyTables.push_back(vtable);
+    return previous;
+}
+
+void RestoreBodies()
+{
+    auto& state = Tracking();
+    std::lock_guard<std::mutex> lock(state.BodyTablesLock);
+    for (void* vtable : state.BodyTables)
+        hook::RestoreVirtualMethod(vtable, rtl::TThread::BodySlot());
+    state.BodyTables.clear();
+}
+
+} // namespace crashreport::detail
