@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace avifile {
@@ -59,16 +60,25 @@ inline bool OneColourCodable(uint16_t c) { return (c & 0x7C00) != 0x0400; }
 } // namespace
 
 MsVideo1Encoder::MsVideo1Encoder(DWORD quality)
-    : threshold_(BlockThreshold(EffectiveQuality(quality, kDefaultQuality)))
+    : threshold_(BlockThreshold(EffectiveQuality(quality, kDefaultQuality))),
+      lambda_(ByteWeight(EffectiveQuality(quality, kDefaultQuality)))
 {
+}
+
+uint32_t MsVideo1Encoder::ByteWeight(DWORD quality)
+{
+    // What one more byte of a block must save in squared error: 0 at quality
+    // 10000 (always the truest coding), 100 at 7500, 1600 at 0.
+    const double lost = (10000.0 - std::min<DWORD>(quality, 10000)) / 10000.0;
+    return static_cast<uint32_t>(1600.0 * lost * lost + 0.5);
 }
 
 uint32_t MsVideo1Encoder::BlockThreshold(DWORD quality)
 {
-    // Mean squared error per sample from 0 (quality 10000) to 2000 (quality 0),
-    // growing with the cube of the quality lost: about 5.6 levels RMS at 7500.
+    // Mean squared error per sample from 0 (quality 10000) to 600 (quality 0),
+    // growing with the cube of the quality lost: about 3 levels RMS at 7500.
     const double lost = (10000.0 - std::min<DWORD>(quality, 10000)) / 10000.0;
-    return static_cast<uint32_t>(48.0 * 2000.0 * lost * lost * lost + 0.5);
+    return static_cast<uint32_t>(48.0 * 600.0 * lost * lost * lost + 0.5);
 }
 
 HRESULT MsVideo1Encoder::Begin(const InputFrameFormat& input, std::vector<uint8_t>& outputFormat)
@@ -127,39 +137,56 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
     uint32_t err8 = ~0u;
     uint16_t colours8[8];
     uint32_t mask8 = 0;
-    if (err2 > threshold_) {
+    const uint64_t lambda = lambda_;
+    const bool oneCodable = OneColourCodable(mean);
+    const uint64_t cost1 = err1 + lambda * (oneCodable ? 2 : 6);
+    const uint64_t cost2 = err2 + lambda * 6;
+    // Eight colours can only pay off when they save more than their 12 extra bytes cost.
+    if (err2 > threshold_ && err2 > lambda * 12) {
         // Eight colours: the best split of each 2x2 quadrant into two groups.
         err8 = 0;
         for (int q = 0; q < 4; ++q) {
             const int x0 = (q & 1) * 2, y0 = (q >> 1) * 2;
             const int idx[4] = {y0 * 4 + x0, y0 * 4 + x0 + 1, (y0 + 1) * 4 + x0, (y0 + 1) * 4 + x0 + 1};
-            uint32_t bestErr = ~0u, bestMask = 0;
-            uint16_t bestFirst = 0, bestSecond = 0;
-            // Subsets holding the quadrant's last pixel take the second colour.
-            for (uint32_t first = 0; first < 8; ++first) {
-                int n1 = 0, r1 = 0, g1 = 0, b1 = 0, r2 = 0, g2 = 0, b2 = 0;
-                for (int k = 0; k < 4; ++k) {
-                    const Pixel& p = px[idx[k]];
-                    if (first & (1u << k)) {
-                        ++n1, r1 += p.r, g1 += p.g, b1 += p.b;
-                    } else {
-                        r2 += p.r, g2 += p.g, b2 += p.b;
-                    }
-                }
-                const int n2 = 4 - n1;
-                uint16_t c1 = n1 ? Pack(Colour{(r1 + n1 / 2) / n1, (g1 + n1 / 2) / n1, (b1 + n1 / 2) / n1}) : 0;
-                uint16_t c2 = Pack(Colour{(r2 + n2 / 2) / n2, (g2 + n2 / 2) / n2, (b2 + n2 / 2) / n2});
-                const Colour d1 = Unpack(c1), d2 = Unpack(c2);
-                uint32_t e = 0;
-                for (int k = 0; k < 4; ++k)
-                    e += static_cast<uint32_t>(Dist(px[idx[k]], (first & (1u << k)) ? d1 : d2));
-                if (e < bestErr) {
-                    bestErr = e, bestFirst = n1 ? c1 : c2, bestSecond = c2;
-                    bestMask = 0;
-                    for (int k = 0; k < 4; ++k)
-                        if (first & (1u << k)) bestMask |= 1u << idx[k];
-                }
+            // The split with the least squared error around its two means
+            // (12 x error, exact in integers: 12 / n is whole for n <= 4).
+            int sq = 0;
+            for (int k = 0; k < 4; ++k) sq += px[idx[k]].r * px[idx[k]].r + px[idx[k]].g * px[idx[k]].g + px[idx[k]].b * px[idx[k]].b;
+            // Splits are subsets of the first three pixels: the last one always
+            // takes the second colour (block pixel 15 must). Their sums, each
+            // from a smaller subset:
+            int sr[8] = {}, sg[8] = {}, sb[8] = {}, sn[8] = {};
+            for (uint32_t first = 1; first < 8; ++first) {
+                const uint32_t low = first & (0u - first), rest = first & ~low;
+                const Pixel& p = px[idx[low == 1 ? 0 : low == 2 ? 1 : 2]];
+                sr[first] = sr[rest] + p.r, sg[first] = sg[rest] + p.g, sb[first] = sb[rest] + p.b;
+                sn[first] = sn[rest] + 1;
             }
+            const int tr = sr[7] + px[idx[3]].r, tg = sg[7] + px[idx[3]].g, tb = sb[7] + px[idx[3]].b;
+            int64_t bestScore = INT64_MAX;
+            uint32_t best = 0;
+            for (uint32_t first = 0; first < 8; ++first) {
+                const int n1 = sn[first], n2 = 4 - n1;
+                const int r2 = tr - sr[first], g2 = tg - sg[first], b2 = tb - sb[first];
+                int64_t score = 12 * static_cast<int64_t>(sq) - (12 / n2) * static_cast<int64_t>(r2 * r2 + g2 * g2 + b2 * b2);
+                if (n1) score -= (12 / n1) * static_cast<int64_t>(sr[first] * sr[first] + sg[first] * sg[first] + sb[first] * sb[first]);
+                if (score < bestScore) bestScore = score, best = first;
+            }
+            int n1 = 0, r1 = 0, g1 = 0, b1 = 0, r2 = 0, g2 = 0, b2 = 0;
+            uint32_t bestMask = 0;
+            for (int k = 0; k < 4; ++k) {
+                const Pixel& p = px[idx[k]];
+                if (best & (1u << k)) ++n1, r1 += p.r, g1 += p.g, b1 += p.b, bestMask |= 1u << idx[k];
+                else r2 += p.r, g2 += p.g, b2 += p.b;
+            }
+            const int n2 = 4 - n1;
+            const uint16_t bestSecond = Pack(Colour{(r2 + n2 / 2) / n2, (g2 + n2 / 2) / n2, (b2 + n2 / 2) / n2});
+            const uint16_t bestFirst =
+                n1 ? Pack(Colour{(r1 + n1 / 2) / n1, (g1 + n1 / 2) / n1, (b1 + n1 / 2) / n1}) : bestSecond;
+            const Colour d1 = Unpack(bestFirst), d2 = Unpack(bestSecond);
+            uint32_t bestErr = 0;
+            for (int k = 0; k < 4; ++k)
+                bestErr += static_cast<uint32_t>(Dist(px[idx[k]], (best & (1u << k)) ? d1 : d2));
             err8 += bestErr;
             mask8 |= bestMask;
             colours8[q * 2] = bestFirst;
@@ -167,7 +194,16 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
         }
     }
 
-    if (err8 < err2) {
+    const uint64_t cost8 = err8 == ~0u ? ~uint64_t{0} : err8 + lambda * 18;
+    // The truest coding for its size: squared error plus the weighted bytes.
+    if (cost1 <= cost2 && cost1 <= cost8) {
+        if (oneCodable) return Put16(out, static_cast<uint16_t>(0x8000 | mean));
+        // A flat colour whose one-colour code reads as a skip code: two equal colours.
+        out = Put16(out, 0);
+        out = Put16(out, mean);
+        return Put16(out, mean);
+    }
+    if (cost8 < cost2) {
         out = Put16(out, static_cast<uint16_t>(mask8));
         out = Put16(out, static_cast<uint16_t>(colours8[0] | 0x8000));
         for (int i = 1; i < 8; ++i) out = Put16(out, colours8[i]);
@@ -178,10 +214,6 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
     if (mask2 & 0x8000) {
         mask2 = ~mask2 & 0xFFFF;
         std::swap(pa, pb);
-    }
-    if (err2 >= err1) {  // a flat block whose colour has no one-colour code
-        mask2 = 0;
-        pa = pb = mean;
     }
     out = Put16(out, static_cast<uint16_t>(mask2));
     out = Put16(out, pa);
