@@ -17,7 +17,7 @@ enum class Backend { Dib, MsVideo1, Lavc };
 struct Entry {
     CompressorInfo info;
     Backend backend;
-    LavcCodecSpec lavc;
+    LavcCodecSetup lavc;
 };
 
 const std::vector<Entry>& Entries()
@@ -26,7 +26,7 @@ const std::vector<Entry>& Entries()
         {{FourCC("DIB "), "Full Frames (Uncompressed)", true, false, false, 1, 1, 0}, Backend::Dib, {}},
         {{FourCC("MSVC"), "Microsoft Video 1", false, true, false, 4, 4, MsVideo1Encoder::kDefaultQuality},
          Backend::MsVideo1, {}},
-        {{FourCC("divx"), "MPEG-4 Part 2 (DivX compatible, intra frames)", false, true, true, 1, 1, 7500},
+        {{FourCC("divx"), "MPEG-4 Visual (DivX compatible, intra frames)", false, true, true, 1, 1, 7500},
          Backend::Lavc, {LavcCodec::Mpeg4, FourCC("DIVX"), 7500}},
         {{FourCC("MJPG"), "Motion JPEG", false, true, true, 1, 1, 7500}, Backend::Lavc,
          {LavcCodec::Mjpeg, FourCC("MJPG"), 7500}},

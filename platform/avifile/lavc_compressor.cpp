@@ -79,15 +79,15 @@ void QuietLibraryLog()
 
 class LavcCompressor final : public VideoCompressor {
 public:
-    LavcCompressor(const LavcCodecSpec& spec, const CompressorSettings& settings) : spec_(spec), settings_(settings) {}
+    LavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings) : setup_(setup), settings_(settings) {}
 
     HRESULT Begin(const InputFrameFormat& input, std::vector<uint8_t>& outputFormat) override
     {
         QuietLibraryLog();
         context_.reset();
-        const AVCodec* encoder = avcodec_find_encoder(CodecId(spec_.codec));
+        const AVCodec* encoder = avcodec_find_encoder(CodecId(setup_.codec));
         if (!encoder) return AVIERR_NOCOMPRESSOR;
-        const AVPixelFormat pixelFormat = ChoosePixelFormat(encoder, spec_.codec);
+        const AVPixelFormat pixelFormat = ChoosePixelFormat(encoder, setup_.codec);
         if (pixelFormat == AV_PIX_FMT_NONE) return AVIERR_NOCOMPRESSOR;
         input_ = input;
 
@@ -111,7 +111,7 @@ public:
 
         const uint32_t extra = static_cast<uint32_t>(std::max(context_->extradata_size, 0));
         const uint16_t bits = context_->bits_per_coded_sample > 0 ? static_cast<uint16_t>(context_->bits_per_coded_sample) : 24;
-        gdi::BITMAPINFOHEADER h = CompressedHeader(input, spec_.compression, bits, extra);
+        gdi::BITMAPINFOHEADER h = CompressedHeader(input, setup_.compression, bits, extra);
         outputFormat.resize(sizeof h + extra);
         std::memcpy(outputFormat.data(), &h, sizeof h);
         if (extra) std::memcpy(outputFormat.data() + sizeof h, context_->extradata, extra);
@@ -158,15 +158,15 @@ private:
         c->gop_size = 0;  // intra frames only
         c->max_b_frames = 0;
         c->thread_count = threads;
-        c->codec_tag = spec_.compression;
+        c->codec_tag = setup_.compression;
         if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
-        if (QualityControlled(spec_.codec)) {
+        if (QualityControlled(setup_.codec)) {
             if (settings_.bytesPerSecond > 0) {
                 // Average bit rate, as the library's own rate control keeps it.
                 c->bit_rate = static_cast<int64_t>(settings_.bytesPerSecond) * 8;
             } else {
                 c->flags |= AV_CODEC_FLAG_QSCALE;
-                c->global_quality = FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, spec_.defaultQuality));
+                c->global_quality = FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
             }
         }
         if (avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
@@ -186,7 +186,7 @@ private:
         }
     }
 
-    LavcCodecSpec spec_;
+    LavcCodecSetup setup_;
     CompressorSettings settings_;
     InputFrameFormat input_;
     CodecContextPtr context_;
@@ -212,9 +212,9 @@ bool LavcAvailable(LavcCodec codec)
            sws_isSupportedInput(AV_PIX_FMT_BGR24);
 }
 
-std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSpec& spec, const CompressorSettings& settings)
+std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings)
 {
-    return std::make_unique<LavcCompressor>(spec, settings);
+    return std::make_unique<LavcCompressor>(setup, settings);
 }
 
 } // namespace avifile

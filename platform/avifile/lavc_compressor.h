@@ -10,7 +10,7 @@ namespace avifile {
 
 enum class LavcCodec { Mpeg4, Mjpeg, Huffyuv, Ffv1 };
 
-struct LavcCodecSpec {
+struct LavcCodecSetup {
     LavcCodec codec;
     FOURCC compression;  // biCompression of the stream format
     DWORD defaultQuality;
@@ -20,7 +20,7 @@ struct LavcCodecSpec {
 // we can feed.
 bool LavcAvailable(LavcCodec codec);
 
-std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSpec& spec, const CompressorSettings& settings);
+std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings);
 
 // Fixed quantiser (2 best .. 31 worst) for a quality of 0..10000.
 int QualityToQuantiser(DWORD quality);
