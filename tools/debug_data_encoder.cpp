@@ -1,6 +1,7 @@
 #include "tools/debug_data_encoder.h"
 
 #include <cstring>
+#include <unordered_map>
 
 #include "crashreport/report/debug_name_codec.h"
 #include "crashreport/report/stored_data_format.h"
@@ -64,10 +65,35 @@ void WriteName(TBytes& out, const std::string& stored, std::uint16_t version, bo
     }
 }
 
+// Names already stored, by text: a repeated name is stored as a reference
+// to the first one (from version 500 on).
+struct TNameReferences {
+    std::unordered_map<std::string, std::uint32_t> FirstAt;  // offset of the name's length byte
+    bool Enabled = false;
+};
+
+// Writes a name piece at absolute offset `at` of the debug data: the
+// characters, or a reference to where they were stored before.
+void WriteNamePiece(TBytes& out, std::size_t at, const std::string& name, const st::TDebugNameCodec& codec,
+                    std::uint16_t version, bool prefixFollows, TNameReferences& refs)
+{
+    if (refs.Enabled && name.size() > st::kNameReferenceSize) {
+        auto [it, added] = refs.FirstAt.emplace(name, std::uint32_t(at));
+        if (!added) {
+            std::string reference(1, char(st::kNameReferenceMark));
+            reference.append(reinterpret_cast<const char*>(&it->second), 4);
+            WriteName(out, codec.Encode(reference), version, prefixFollows);
+            return;
+        }
+    }
+    WriteName(out, codec.Encode(name), version, prefixFollows);
+}
+
 class TUnitEncoder {
 public:
-    TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats)
-        : version_(version), codec_(codec), stats_(stats) {}
+    TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats,
+                 TNameReferences& refs, std::size_t tableBase)
+        : version_(version), codec_(codec), stats_(stats), refs_(refs), tableBase_(tableBase) {}
 
     bool CanStep(std::int64_t lineDelta) const
     {
@@ -138,7 +164,7 @@ public:
             name.resize(limit);
             ++stats_.TruncatedNames;
         }
-        WriteName(table_, codec_.Encode(name), version_, prefixFollows);
+        WriteNamePiece(table_, tableBase_ + table_.bytes.size(), name, codec_, version_, prefixFollows, refs_);
     }
 
     std::vector<std::uint8_t> TakeTable() { return std::move(table_.bytes); }
@@ -147,6 +173,8 @@ private:
     std::uint16_t version_;
     const st::TDebugNameCodec& codec_;
     TDebugDataStats& stats_;
+    TNameReferences& refs_;
+    std::size_t tableBase_;  // absolute offset of the table's first byte
     TBytes table_;
     std::string lastClass_;
 };
@@ -181,13 +209,21 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
     const std::size_t countAt = out.bytes.size();
     out.U32(0);
     std::uint32_t unitCount = 0;
+    TNameReferences refs;
+    refs.Enabled = version >= st::kFirstSectionedVersion;
 
     const auto& rows = map.Rows;
     std::size_t i = 0;
     while (i < rows.size()) {
         // One unit: rows of one file without gaps, lines that the steps can reach.
         const std::size_t first = i;
-        TUnitEncoder unit(version, codec, stats);
+        // The unit's header: its name, then four numbers; the table follows.
+        std::string unitName = map.Files[std::size_t(rows[first].File)];
+        if (version < st::kFirstPrefixedNameVersion && unitName.size() > kLongName)
+            unitName.resize(kLongName);
+        TBytes header;
+        WriteNamePiece(header, out.bytes.size(), unitName, codec, version, false, refs);
+        TUnitEncoder unit(version, codec, stats, refs, out.bytes.size() + header.bytes.size() + 16);
         std::int32_t currentFunction = -2;
         std::int64_t line = 0;
         std::uint64_t code = rows[first].Start;
@@ -230,10 +266,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
             ++stats.Rows;
         }
         const std::vector<std::uint8_t> table = unit.TakeTable();
-        std::string unitName = map.Files[std::size_t(rows[first].File)];
-        if (version < st::kFirstPrefixedNameVersion && unitName.size() > kLongName)
-            unitName.resize(kLongName);
-        WriteName(out, codec.Encode(unitName), version, false);
+        out.Raw(header.bytes.data(), header.bytes.size());
         out.I32(headerLine);
         out.I32(std::int32_t(rows[first].Start - map.HandleAddress - st::kCodeBase));
         out.I32(std::int32_t(rows[i - 1].End - rows[first].Start));

@@ -1,6 +1,7 @@
 #include "crashreport/report/debug_data.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "crashreport/report/byte_reader.h"
 #include "crashreport/report/stored_data_format.h"
@@ -133,14 +134,32 @@ bool TDebugData::SkipName(TByteReader& r, int depth) const
     return !prefixed || SkipName(r, depth + 1);
 }
 
+bool TDebugData::DecodeName(const std::string& stored, std::size_t at, std::string& name, int depth) const
+{
+    name = names_.Decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(stored.data()),
+                                                        stored.size()));
+    if (version_ < kFirstSectionedVersion || name.size() != kNameReferenceSize || std::uint8_t(name[0]) != kNameReferenceMark)
+        return true;
+    // A repeated name: the characters stored earlier (only backwards, so
+    // damaged data cannot loop).
+    std::uint32_t offset = 0;
+    std::memcpy(&offset, name.data() + 1, 4);
+    TByteReader earlier(bytes_);
+    std::string earlierStored;
+    bool prefixed = false;
+    if (depth > kMaxPrefixDepth || offset >= at || !earlier.Seek(offset) ||
+        !ReadStoredName(earlier, earlierStored, prefixed))
+        return false;
+    return DecodeName(earlierStored, offset, name, depth + 1);
+}
+
 bool TDebugData::ReadName(TByteReader& r, std::string& name, int depth) const
 {
     std::string stored;
     bool prefixed = false;
-    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed))
+    const std::size_t at = r.Position();
+    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed) || !DecodeName(stored, at, name))
         return false;
-    name = names_.Decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(stored.data()),
-                                                        stored.size()));
     if (prefixed) {
         std::string prefix;
         if (!ReadName(r, prefix, depth + 1))

@@ -63,6 +63,8 @@ private:
     bool ReadName(class TByteReader& reader, std::string& name, int depth = 0) const;
     bool SkipName(class TByteReader& reader, int depth = 0) const;
     bool ReadStoredName(class TByteReader& reader, std::string& stored, bool& prefixed) const;
+    // Deciphers a stored name read at `at`, following a reference to an earlier one.
+    bool DecodeName(const std::string& stored, std::size_t at, std::string& name, int depth = 0) const;
     // Class and procedure of the procedure start starts[index].
     bool SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::string& cls,
                  std::string& proc) const;

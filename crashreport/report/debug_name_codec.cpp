@@ -8,11 +8,45 @@
 
 namespace crashreport::stored {
 
+namespace {
+
+constexpr std::size_t kKeyStreamBytes = 2048;
+
+void ExtendKeyStream(const codecs::TStoredDataCipher& cipher, std::vector<std::uint8_t>& stream, std::size_t size)
+{
+    std::uint8_t block[8];
+    if (stream.empty())
+        std::memset(block, 0xFF, sizeof block);
+    else
+        std::memcpy(block, stream.data() + stream.size() - 8, 8);
+    while (stream.size() < size) {
+        cipher.EncryptBlock(block);
+        stream.insert(stream.end(), block, block + 8);
+    }
+}
+
+} // namespace
+
 TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable)
     : version_(version), readable_(readable)
 {
-    if (version_ >= kFirstSectionedVersion)
+    if (version_ >= kFirstSectionedVersion) {
         cipher_.SetKey(password);
+        ExtendKeyStream(cipher_, stream_, kKeyStreamBytes);
+    }
+}
+
+void TDebugNameCodec::Combine(std::string& bytes) const
+{
+    const std::uint8_t* key = stream_.data();
+    std::vector<std::uint8_t> longer;
+    if (bytes.size() > stream_.size()) {
+        longer = stream_;
+        ExtendKeyStream(cipher_, longer, bytes.size());
+        key = longer.data();
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(static_cast<std::uint8_t>(bytes[i]) ^ key[i]);
 }
 
 std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
@@ -25,7 +59,7 @@ std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
     }
     if (!readable_)
         return "?" + codecs::EncodeBase64(stored.data(), stored.size());
-    cipher_.Decrypt(name.data(), name.size());
+    Combine(name);
     return name;
 }
 
@@ -37,7 +71,7 @@ std::string TDebugNameCodec::Encode(std::string_view name) const
             c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
         return stored;
     }
-    cipher_.Encrypt(stored.data(), stored.size());
+    Combine(stored);
     return stored;
 }
 

@@ -1,14 +1,19 @@
 #pragma once
 // Encipherment of the names in the debug data. From version 500 on each
-// name is enciphered on its own with the stored-data cipher keyed by the
-// module's password, so equal names give equal bytes (the debug part still
-// compresses well); older versions scramble every byte with a fixed byte.
+// name is combined by exclusive-or with the key stream of the stored-data
+// cipher keyed by the module's password: the chaining block of eight 0xFF
+// bytes enciphered again and again (the cipher's own treatment of a short
+// tail, continued). Each name starts at the stream's beginning, so equal
+// names give equal bytes (the debug part still compresses well) and a name
+// is deciphered with one exclusive-or per byte. Older versions scramble
+// every byte with a fixed byte.
 // A name that cannot be deciphered is shown as "?" and its base64 form.
 // Not signal-safe: results are allocated strings.
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crashreport/delivery/codecs/stored_data_cipher.h"
 
@@ -24,9 +29,14 @@ public:
     bool Readable() const { return readable_; }
 
 private:
+    // The key stream for the first bytes of every name; longer names extend
+    // a copy of it.
+    void Combine(std::string& bytes) const;
+
     std::uint16_t version_;
     bool readable_;
     codecs::TStoredDataCipher cipher_;
+    std::vector<std::uint8_t> stream_;
 };
 
 // The check value of the protected part: the magic, enciphered with the

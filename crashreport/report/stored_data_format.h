@@ -3,6 +3,7 @@
 // writes into a module and the reporter reads back: the `.tldata` section
 // (or the block at the end of the file), its debug part, and the `.tlversion`
 // section. docs/stored-data.md describes the layouts byte by byte.
+#include <cstddef>
 #include <cstdint>
 
 namespace crashreport::stored {
@@ -31,6 +32,12 @@ inline constexpr const char* kVersionSection = ".tlversion";
 inline constexpr std::uint32_t kWideStepEscape = 0xFFEFFFE;
 // High part of a 32-bit line step that means "no code advance".
 inline constexpr std::uint32_t kZeroCodeDelta = 4095;
+
+// From version 500 on, a name whose deciphered text is this byte and a
+// 4-byte offset repeats the name stored at that earlier offset of the
+// debug data (a length byte and its characters).
+inline constexpr std::uint8_t kNameReferenceMark = 0x01;
+inline constexpr std::size_t kNameReferenceSize = 5;
 
 // Names of versions below 500 are scrambled with this byte.
 inline constexpr std::uint8_t kNameScrambleByte = 0xA7;

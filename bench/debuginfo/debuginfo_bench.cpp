@@ -1,0 +1,159 @@
+// debuginfo_bench MODULE PASSWORD COUNT
+//
+// Resolves COUNT random code addresses of MODULE (which carries stored data
+// written by the tool and still has its DWARF) three ways, each from a cold
+// start: through the stored data, with addr2line (one run for all
+// addresses), and with libdw; prints addresses per second and the ratios.
+// Then compares the stored data's size with .debug_info + .debug_line.
+#include <dwarf.h>
+#include <elfutils/libdw.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crashreport/report/binding/events.h"
+#include "crashreport/report/binding/stored_data_loader.h"
+#include "crashreport/report/elf_sections.h"
+#include "tools/elf_handles.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point from) { return std::chrono::duration<double>(Clock::now() - from).count(); }
+
+std::string g_password;
+void GivePassword(void*, std::string& p) { p = g_password; }
+
+std::vector<std::uint64_t> RandomCodeAddresses(const crashreport::TElfSections& elf, std::size_t count)
+{
+    const crashreport::TElfSection* text = elf.Find(".text");
+    std::mt19937_64 random(20261208);
+    std::vector<std::uint64_t> out;
+    for (std::size_t i = 0; i < count; ++i)
+        out.push_back(text->Address + random() % text->Size);
+    return out;
+}
+
+// Stored data: load the module's record (inflate, index on first lookup), then look up.
+std::size_t StoredLookups(const std::string& module, const crashreport::TElfSections& elf,
+                          const std::vector<std::uint64_t>& addresses)
+{
+    crashreport::TTavrelModuleInfo record;
+    record.FileName = module;
+    record.Handle = elf.HandleAddress();
+    record.Options = std::make_unique<crashreport::TTavrelModuleOptionsEx>(module, false);
+    crashreport::GlobalEventHandlers().OnPasswordRequest = &GivePassword;
+    if (!crashreport::LoadStoredOptions(record) || !record.DebugData) {
+        std::fprintf(stderr, "no stored data in %s\n", module.c_str());
+        std::exit(1);
+    }
+    const auto loadedAt = Clock::now();
+    std::size_t resolved = 0;
+    for (auto a : addresses)
+        if (auto hit = record.DebugData->Lookup(record.Handle, a); hit && !hit->ProcedureName.empty())
+            ++resolved;
+    std::printf("  (stored data: %.3f s for the lookups alone)\n", Seconds(loadedAt));
+    return resolved;
+}
+
+std::size_t Addr2line(const std::string& module, const std::vector<std::uint64_t>& addresses)
+{
+    const std::string list = "/tmp/debuginfo_bench_addresses.txt";
+    {
+        std::ofstream out(list);
+        for (auto a : addresses)
+            out << std::hex << "0x" << a << "\n";
+    }
+    FILE* p = popen(("addr2line -f -C -e '" + module + "' < " + list).c_str(), "r");
+    std::size_t lines = 0, resolved = 0;
+    char buffer[8192];
+    while (p && std::fgets(buffer, sizeof buffer, p))
+        if (++lines % 2 == 1 && std::string(buffer) != "??\n")
+            ++resolved;
+    if (p)
+        pclose(p);
+    std::remove(list.c_str());
+    return resolved;
+}
+
+// libdw: the unit, the line and the innermost function scope of each address.
+std::size_t Libdw(const std::string& module, const std::vector<std::uint64_t>& addresses)
+{
+    tools::TElfFile file = tools::OpenElfFile(module, true);
+    const auto loadedAt = Clock::now();
+    std::size_t resolved = 0;
+    for (auto a : addresses) {
+        Dwarf_Die cu;
+        if (!dwarf_addrdie(file.Dwarf.get(), a, &cu))
+            continue;
+        Dwarf_Line* line = dwarf_getsrc_die(&cu, a);
+        int lineNo = 0;
+        if (line)
+            dwarf_lineno(line, &lineNo);
+        Dwarf_Die* scopes = nullptr;
+        const int n = dwarf_getscopes(&cu, a, &scopes);
+        const char* name = nullptr;
+        for (int i = 0; i < n && !name; ++i)
+            if (dwarf_tag(&scopes[i]) == DW_TAG_subprogram || dwarf_tag(&scopes[i]) == DW_TAG_inlined_subroutine)
+                name = dwarf_diename(&scopes[i]);
+        free(scopes);
+        if (name && line && dwarf_linesrc(line, nullptr, nullptr))
+            ++resolved;
+    }
+    return resolved;
+}
+
+std::uint64_t SectionSize(const crashreport::TElfSections& elf, const char* name)
+{
+    const crashreport::TElfSection* s = elf.Find(name);
+    return s ? s->Size : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: debuginfo_bench MODULE PASSWORD COUNT\n");
+        return 2;
+    }
+    const std::string module = argv[1];
+    g_password = argv[2];
+    crashreport::TElfSections elf;
+    if (!elf.Open(module) || !elf.Find(".text") || !elf.Find(".debug_info")) {
+        std::fprintf(stderr, "%s: needs an unstripped module with stored data\n", module.c_str());
+        return 1;
+    }
+    const auto addresses = RandomCodeAddresses(elf, std::size_t(std::stoul(argv[3])));
+
+    auto t = Clock::now();
+    const std::size_t stored = StoredLookups(module, elf, addresses);
+    const double storedSeconds = Seconds(t);
+    t = Clock::now();
+    const std::size_t byAddr2line = Addr2line(module, addresses);
+    const double addr2lineSeconds = Seconds(t);
+    t = Clock::now();
+    const std::size_t byLibdw = Libdw(module, addresses);
+    const double libdwSeconds = Seconds(t);
+
+    const double n = double(addresses.size());
+    std::printf("module %s, %zu random addresses in .text\n", module.c_str(), addresses.size());
+    std::printf("  stored data: %10.0f addresses/s (%zu resolved, %.3f s)\n", n / storedSeconds, stored, storedSeconds);
+    std::printf("  addr2line:   %10.0f addresses/s (%zu resolved, %.3f s)\n", n / addr2lineSeconds, byAddr2line,
+                addr2lineSeconds);
+    std::printf("  libdw:       %10.0f addresses/s (%zu resolved, %.3f s)\n", n / libdwSeconds, byLibdw, libdwSeconds);
+    std::printf("  stored data is %.1f times as fast as addr2line and %.1f times as fast as libdw\n",
+                addr2lineSeconds / storedSeconds, libdwSeconds / storedSeconds);
+
+    const std::uint64_t stored_size = SectionSize(elf, ".tldata");
+    const std::uint64_t dwarf = SectionSize(elf, ".debug_info") + SectionSize(elf, ".debug_line");
+    std::printf("  .tldata %llu bytes; .debug_info + .debug_line %llu bytes; ratio %.2f %%\n",
+                static_cast<unsigned long long>(stored_size), static_cast<unsigned long long>(dwarf),
+                100.0 * double(stored_size) / double(dwarf));
+    return 0;
+}
