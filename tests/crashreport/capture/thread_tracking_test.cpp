@@ -379,6 +379,19 @@ TEST_F(ThreadTracking, ExportedEntriesKeepAnotherModulesThreadsInTheTable)
     EXPECT_EQ(foreignStack[0], 1) << "a stack copy of another module is never freed here";
 }
 
+class TSpinningWorker : public rtl::TThread {
+public:
+    TSpinningWorker() : TThread(false) {}
+    std::atomic<long> Spins{0};
+
+protected:
+    void Execute() override
+    {
+        while (!Terminated())
+            ++Spins;
+    }
+};
+
 TEST_F(ThreadTracking, PausingDuringAReportFollowsTheOptions)
 {
     std::atomic<long> spins{0};
@@ -412,6 +425,22 @@ TEST_F(ThreadTracking, PausingDuringAReportFollowsTheOptions)
     }
     stop = true;
     spinner.join();
+
+    // A framework thread is a runtime thread.
+    auto* worker = rtl::TThread::Create<TSpinningWorker>();
+    WaitUntil([&] { return worker->Spins > 0; });
+    auto withWorker = TTavrelThreadsList::PrivateCopy(*TrackedThreads());
+    TPausedThreads paused;
+    paused.Pause(*withWorker, TBehaviourFlags{bhPauseRuntimeThreads, bhKeepMainThreadRunning}, 0);
+    ASSERT_EQ(paused.ThreadIds().size(), 1u);
+    EXPECT_EQ(paused.ThreadIds()[0], worker->ThreadID());
+    const long frozen = worker->Spins;
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(worker->Spins, frozen);
+    paused.ResumeAll();
+    worker->Terminate();
+    worker->WaitFor();
+    delete worker;
 }
 
 class TSelfFreeingThread : public rtl::TThread {

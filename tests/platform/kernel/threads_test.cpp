@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 #include <thread>
 
@@ -179,6 +181,33 @@ TEST(KernelThreads, SuspendingAThreadThatIsEndingNeverHangs)
         CloseHandle(h);
     }
     std::printf("suspended %d of 200 ending threads before they ended\n", suspended);
+}
+
+TEST(KernelThreads, ThreadThatBlocksTheSignalIsNotWaitedForForever)
+{
+    std::atomic<int> stage{0};
+    std::atomic<std::uint32_t> tid{0};
+    std::thread t([&] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SuspendSignal());
+        pthread_sigmask(SIG_BLOCK, &set, nullptr);
+        tid = GetCurrentThreadId();
+        stage = 1;
+        while (stage != 2)
+            std::this_thread::sleep_for(1ms);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // a late signal must find nothing to do
+    });
+    WaitUntil([&] { return stage == 1; });
+    THandle h = OpenThread(tid);
+    ASSERT_NE(h, 0u);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(SuspendThread(h), kSuspendFailed);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, 10s);
+    EXPECT_EQ(ResumeThread(h), 0u) << "the failed suspension left no count";
+    stage = 2;
+    t.join();
+    CloseHandle(h);
 }
 
 TEST(KernelThreads, ForeignThreadsAndTheCurrentThread)
