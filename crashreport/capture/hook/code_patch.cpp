@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace crashreport::hook {
@@ -16,6 +17,10 @@ bool PatchCode(void* address, const void* source, std::size_t count)
 {
     if (count == 0)
         return true;
+    // One patch at a time: two patches of one page must not see each other's
+    // temporary protection as the page's own.
+    static std::mutex patchLock;
+    std::lock_guard<std::mutex> lock(patchLock);
     const std::uintptr_t pageSize = kernel::PageSize();
     const auto begin = reinterpret_cast<std::uintptr_t>(address);
     const std::uintptr_t firstPage = begin & ~(pageSize - 1);
