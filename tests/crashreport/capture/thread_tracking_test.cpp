@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <vector>
 
 using namespace crashreport;
 using namespace std::chrono_literals;
@@ -277,6 +278,40 @@ TEST_F(ThreadTracking, FrameworkThreadBodyThatRaisesIsReportedOnceAndStillReache
     EXPECT_EQ(g_bodyReports, 1);
     EXPECT_FALSE(quiet->FatalException());
     delete quiet;
+}
+
+// Classes with tables of their own, to be intercepted from several threads at once.
+std::atomic<int> g_kindBodies{0};
+template <int N>
+class TKindThread : public rtl::TThread {
+public:
+    TKindThread() : TThread(false) {}
+
+protected:
+    void Execute() override { g_kindBodies += N; }
+};
+
+template <int N>
+void CreateKind()
+{
+    auto* t = rtl::TThread::Create<TKindThread<N>>();
+    t->WaitFor();
+    delete t;
+}
+
+TEST_F(ThreadTracking, ClassesInterceptedFromSeveralThreadsAtOnce)
+{
+    g_kindBodies = 0;
+    std::vector<std::thread> creators;
+    for (int round = 0; round < 4; ++round) {
+        creators.emplace_back([] { CreateKind<1>(); CreateKind<2>(); });
+        creators.emplace_back([] { CreateKind<4>(); CreateKind<8>(); });
+        creators.emplace_back([] { CreateKind<16>(); CreateKind<32>(); });
+    }
+    for (auto& t : creators)
+        t.join();
+    EXPECT_EQ(g_kindBodies, 4 * 63);
+    EXPECT_GE(hook::HookedMethodCount(), 6);
 }
 
 // The reporter's own thread classes, and one derived from them.
