@@ -83,3 +83,46 @@ TEST(AviLargeFile, SwitchesToOpenDmlAndStaysReadable)
     EXPECT_EQ(px[1], 255 - (kFrames - 1));
     EXPECT_EQ(px[2], 7);
 }
+
+TEST(AviLargeFile, ManySmallFramesAlsoContinueInExtensionLists)
+{
+    // A standard index covers 2^20 frames at most; tiny frames reach that
+    // long before 1 GiB.
+    constexpr int kFrames = (1 << 20) + 1000;
+    ScratchDir dir;
+    const std::string path = dir.File("many.avi");
+    Frame f = MakePicture(2, 2, 0);
+    AVIFileInit();
+    PAVIFILE file = nullptr;
+    PAVISTREAM stream = nullptr, compressed = nullptr;
+    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVISTREAMINFOA info{};
+    info.fccType = streamtypeVIDEO;
+    info.dwScale = 1;
+    info.dwRate = 1000;
+    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
+    AVICOMPRESSOPTIONS opts{};
+    opts.fccHandler = FourCC("DIB ");
+    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
+    gdi::BITMAPINFOHEADER header = HeaderFor(f);
+    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
+    for (int i = 0; i < kFrames; ++i)
+        ASSERT_EQ(AVIStreamWrite(compressed, i, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
+                                 nullptr, nullptr), AVIERR_OK) << "frame " << i;
+    AVIStreamRelease(stream);
+    AVIStreamRelease(compressed);
+    AVIFileRelease(file);
+    AVIFileExit();
+
+    RiffInfo r = ReadRiff(path);
+    ASSERT_TRUE(r.valid) << r.error;
+    ASSERT_EQ(r.riffForms.size(), 2u);
+    EXPECT_EQ(r.idx1Entries, 1u << 20);
+    EXPECT_EQ(r.avihTotalFrames, 1u << 20);
+    EXPECT_EQ(r.strhLength, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.dmlhTotalFrames, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.standardIndexFrames, static_cast<uint64_t>(kFrames));
+    CommandResult counted = avitest::Run("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+                                         "stream=nb_read_packets,nb_frames -of csv=p=0 " + Quote(path));
+    EXPECT_EQ(counted.output, std::to_string(kFrames) + "," + std::to_string(kFrames) + "\n");
+}
