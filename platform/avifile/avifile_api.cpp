@@ -63,6 +63,13 @@ std::unordered_set<const void*>& Live()
     static std::unordered_set<const void*> live;
     return live;
 }
+// Files being written, to refuse a second open of one of them.
+std::unordered_set<AVIFileObject*>& OpenFiles()
+{
+    static std::unordered_set<AVIFileObject*> files;
+    return files;
+}
+
 int initCount = 0;
 
 bool IsLive(const void* p) { return p && Live().count(p) != 0; }
@@ -135,6 +142,7 @@ unsigned long ReleaseFile(AVIFileObject* f)
     if (--f->refs > 0) return f->refs;
     FinaliseFile(*f);
     Live().erase(f);
+    OpenFiles().erase(f);
     delete f;
     return 0;
 }
@@ -222,6 +230,20 @@ HRESULT WriteUncompressed(AVIStreamObject& s, LONG start, const void* buffer, LO
     return hr;
 }
 
+// True when the path names a file this library is still writing: opening it
+// again would truncate it under the first writer ("file in use").
+bool InUse(const char* path)
+{
+    struct stat st {};
+    if (::stat(path, &st) != 0) return false;
+    for (const AVIFileObject* f : OpenFiles()) {
+        const BufferedFile& out = f->writer.File();
+        if (!f->writer.Finished() && out.IsRegularFile() && out.Device() == st.st_dev && out.Inode() == st.st_ino)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 HRESULT AVIFileInit()
@@ -247,12 +269,14 @@ HRESULT AVIFileOpenA(PAVIFILE* file, const char* path, UINT mode, const CLSID* h
     if ((mode & (OF_CREATE | OF_WRITE)) != (OF_CREATE | OF_WRITE)) return AVIERR_UNSUPPORTED;
     std::lock_guard<std::recursive_mutex> lock(Lock());
     if (initCount == 0) return AVIERR_ERROR;
+    if (InUse(path)) return AVIERR_FILEOPEN;
     try {
         auto f = std::make_unique<AVIFileObject>();
         f->path = path;
         HRESULT hr = f->writer.Open(path);
         if (hr != AVIERR_OK) return hr;
         Live().insert(f.get());
+        OpenFiles().insert(f.get());
         *file = f.release();
         return AVIERR_OK;
     } catch (const std::bad_alloc&) {

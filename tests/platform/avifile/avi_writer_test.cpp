@@ -177,6 +177,23 @@ TEST_F(AviWriterTest, OpenFailsForBadPathsAndModes)
     }
 }
 
+TEST_F(AviWriterTest, AFileBeingWrittenCannotBeOpenedAgain)
+{
+    const std::string path = dir.File("busy.avi");
+    Frame f = MakePicture(16, 16, 0);
+    Handles h = OpenAll(path, f);
+    ASSERT_EQ(Put(h.compressed, 0, f), AVIERR_OK);
+    PAVIFILE again = nullptr;
+    EXPECT_EQ(AVIFileOpenA(&again, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_FILEOPEN);
+    AVIStreamRelease(h.stream);
+    AVIStreamRelease(h.compressed);
+    AVIFileRelease(h.file);
+    EXPECT_EQ(ReadRiff(path).strhLength, 1u);  // the first writer's file is whole
+    // Once completed, the file may be replaced.
+    ASSERT_EQ(AVIFileOpenA(&again, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
+    AVIFileRelease(again);
+}
+
 TEST(AviLibraryInit, OpeningNeedsTheLibraryInitialised)
 {
     ScratchDir dir;
