@@ -2,7 +2,7 @@
 // The tracked threads: a list of thread records guarded by a multi-reader,
 // single-writer lock. A private copy (taken for one report) has no lock and
 // owns duplicates of the starter stacks, so the report can read them while
-// the live table changes.
+// the live table changes. Nothing here is signal-safe (it locks and allocates).
 #include "crashreport/capture/thread_record.h"
 
 #include <memory>

@@ -117,6 +117,7 @@ struct TThreadContext {
 bool GetThreadContext(THandle handle, TThreadContext& context);
 
 // The handle is valid and its thread still exists (tgkill(pid, tid, 0)).
+// Handle lookups take the handle table's lock: not signal-safe.
 bool IsThreadActive(THandle handle);
 std::uint32_t GetThreadId(THandle handle);
 // Waits for the thread to end; false on time-out (timeoutMs < 0: no limit).
