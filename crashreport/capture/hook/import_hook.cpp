@@ -2,6 +2,7 @@
 // to) a function are overwritten with a replacement.
 #include "crashreport/capture/hook/elf_imports.h"
 #include "crashreport/capture/hook/hook_state.h"
+#include "crashreport/capture/hook/shared_area.h"
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
 
@@ -32,6 +33,9 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
 {
     if (!realFunction)
         throw EProcNull(rtl::FormatStrings("Cannot hook a null procedure (\"%s\").", {displayName}));
+    const std::string shared = SharedAreaName(reinterpret_cast<const void*>(moduleHandle));
+    if (!shared.empty())
+        throw ESharedArea(rtl::FormatStrings("Cannot hook the module \"%s\" located into the shared-area.", {shared}));
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
 

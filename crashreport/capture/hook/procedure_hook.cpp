@@ -2,12 +2,11 @@
 // into a trampoline (with their relative operands rewritten for the new
 // place), and a jump to the replacement takes their place.
 #include "crashreport/capture/hook/hook_state.h"
+#include "crashreport/capture/hook/shared_area.h"
 #include "crashreport/capture/hook/trampoline_memory.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
-
-#include <sys/auxv.h>
 
 #include <cstring>
 #include <memory>
@@ -19,23 +18,6 @@ constexpr int kJumpSize = 5;
 constexpr int kAbsoluteJumpSize = 14;  // jmp [rip+0] followed by the 64-bit address
 constexpr int kMaxMoved = 32;
 
-std::string SharedAreaName(const void* address)
-{
-    const auto a = reinterpret_cast<std::uintptr_t>(address);
-#if defined(__x86_64__)
-    if (a >= (std::uintptr_t(1) << 47))
-        return a >= 0xFFFFFFFFFF600000ull ? "[vsyscall]" : "[kernel]";
-#endif
-    kernel::TMemoryRegion region;
-    if (kernel::QueryMemory(address, region) &&
-        (std::strcmp(region.Name, "[vdso]") == 0 || std::strcmp(region.Name, "[vvar]") == 0 ||
-         std::strcmp(region.Name, "[vsyscall]") == 0))
-        return region.Name;
-    const auto vdso = static_cast<std::uintptr_t>(getauxval(AT_SYSINFO_EHDR));
-    if (vdso && a >= vdso && a < vdso + 2 * kernel::PageSize())
-        return "[vdso]";
-    return {};
-}
 
 // Ends the instruction stream of a procedure: nothing after it is sure to
 // belong to the same procedure. A jump a few bytes forward (or back into the

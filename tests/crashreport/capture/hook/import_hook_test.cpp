@@ -7,6 +7,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <sys/auxv.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -156,6 +157,15 @@ TEST_F(ImportHook, MissingEntriesAndLibraries)
         FAIL();
     } catch (const EHookingError& e) {
         EXPECT_EQ(e.Message, "Cannot hook the procedure \"libc.so.6.getuid\".");
+    }
+    // The vDSO is shared with the kernel.
+    const auto vdso = static_cast<std::uintptr_t>(getauxval(AT_SYSINFO_EHDR));
+    ASSERT_NE(vdso, 0u);
+    try {
+        InterceptImport(vdso, "libc.so.6", real, reinterpret_cast<void*>(&FakeGetppid), false, true, "x");
+        FAIL();
+    } catch (const ESharedArea& e) {
+        EXPECT_EQ(e.Message, "Cannot hook the module \"[vdso]\" located into the shared-area.");
     }
     // A library the module does not need.
     EXPECT_EQ(InterceptImport(m.Handle, "libz.so.1", reinterpret_cast<void*>(&::getppid),
