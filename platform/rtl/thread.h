@@ -10,7 +10,7 @@
 // TThread::Create<T>(...), or call AfterConstruction() after construction
 // (as the framework does). Start() on an object that was never made
 // running creates its thread then.
-// Link platform_kernel with any target that uses this class.
+// Link platform_rtl_thread with any target that uses this class.
 #include "platform/kernel/threads.h"
 
 #include <atomic>
