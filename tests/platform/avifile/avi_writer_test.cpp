@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <thread>
 
 #include "avi_test_support.h"
 
@@ -414,4 +415,25 @@ TEST_F(AviWriterTest, FinalizeReportsSuccessAndLaterWritesFail)
     RiffInfo r = ReadRiff(path);
     ASSERT_TRUE(r.valid) << r.error;
     EXPECT_EQ(r.strhLength, 1u);
+}
+
+TEST_F(AviWriterTest, FilesWrittenFromTwoThreadsAtOnceStayWhole)
+{
+    Frame f = MakePicture(64, 64, 2);
+    auto writeOne = [&](const std::string& path) {
+        Handles h = OpenAll(path, f, "MSVC");
+        for (int i = 0; i < 30; ++i) EXPECT_EQ(Put(h.compressed, i, f), AVIERR_OK);
+        AVIFileRelease(h.file);
+        AVIStreamRelease(h.compressed);
+        AVIStreamRelease(h.stream);
+    };
+    std::thread a(writeOne, dir.File("a.avi")), b(writeOne, dir.File("b.avi"));
+    a.join();
+    b.join();
+    for (const char* name : {"a.avi", "b.avi"}) {
+        RiffInfo r = ReadRiff(dir.File(name));
+        ASSERT_TRUE(r.valid) << name << ": " << r.error;
+        EXPECT_EQ(r.idx1KeyEntries, 30u) << name;
+        EXPECT_EQ(Probe(dir.File(name)).packets, 30) << name;
+    }
 }
