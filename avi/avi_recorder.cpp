@@ -116,7 +116,10 @@ bool TAVIRecorder::FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options)
                                        streams, list) != 0;
     }
     case acDivX:
+        // The MPEG-4 compressor runs on its own settings: a quality of 0
+        // would ask it for its coarsest quantiser.
         options.fccHandler = avifile::FourCC("divx");
+        options.dwQuality = avifile::ICQUALITY_DEFAULT;
         return true;
     case acDefault:
     default:
