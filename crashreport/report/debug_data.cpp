@@ -10,6 +10,7 @@ namespace crashreport::stored {
 namespace {
 
 constexpr int kMaxPrefixDepth = 16;
+constexpr unsigned kPageShift = 10;  // 1 KiB pages of code in the unit directory
 
 // One decoded line step.
 struct TLineStep {
@@ -96,6 +97,12 @@ void TDebugData::SetNames(std::string_view password, bool readable)
     names_ = TDebugNameCodec(version_, password, readable);
 }
 
+bool TDebugData::NameAt(std::size_t offset, std::string& name) const
+{
+    TByteReader r(bytes_);
+    return r.Seek(offset) && ReadName(r, name);
+}
+
 // A name piece: a length byte and that many stored characters. From
 // version 502 the length's high bit says that a qualifying prefix follows
 // (the name becomes prefix + "." + name), and a piece of 127 characters is
@@ -134,10 +141,9 @@ bool TDebugData::SkipName(TByteReader& r, int depth) const
     return !prefixed || SkipName(r, depth + 1);
 }
 
-bool TDebugData::DecodeName(const std::string& stored, std::size_t at, std::string& name, int depth) const
+bool TDebugData::DecodeName(std::string& name, std::size_t at, int depth) const
 {
-    name = names_.Decode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(stored.data()),
-                                                        stored.size()));
+    names_.DecodeInPlace(name);
     if (version_ < kFirstSectionedVersion || name.size() != kNameReferenceSize || std::uint8_t(name[0]) != kNameReferenceMark)
         return true;
     // A repeated name: the characters stored earlier (only backwards, so
@@ -145,26 +151,25 @@ bool TDebugData::DecodeName(const std::string& stored, std::size_t at, std::stri
     std::uint32_t offset = 0;
     std::memcpy(&offset, name.data() + 1, 4);
     TByteReader earlier(bytes_);
-    std::string earlierStored;
     bool prefixed = false;
     if (depth > kMaxPrefixDepth || offset >= at || !earlier.Seek(offset) ||
-        !ReadStoredName(earlier, earlierStored, prefixed))
+        !ReadStoredName(earlier, name, prefixed))
         return false;
-    return DecodeName(earlierStored, offset, name, depth + 1);
+    return DecodeName(name, offset, depth + 1);
 }
 
 bool TDebugData::ReadName(TByteReader& r, std::string& name, int depth) const
 {
-    std::string stored;
     bool prefixed = false;
     const std::size_t at = r.Position();
-    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed) || !DecodeName(stored, at, name))
+    if (depth > kMaxPrefixDepth || !ReadStoredName(r, name, prefixed) || !DecodeName(name, at))
         return false;
     if (prefixed) {
         std::string prefix;
         if (!ReadName(r, prefix, depth + 1))
             return false;
-        name = prefix + "." + name;
+        prefix += '.';
+        name.insert(0, prefix);
     }
     return true;
 }
@@ -201,6 +206,25 @@ void TDebugData::BuildIndex() const
         byStart_[i] = i;
     std::stable_sort(byStart_.begin(), byStart_.end(),
                      [this](std::size_t a, std::size_t b) { return units_[a].CodeStart < units_[b].CodeStart; });
+    sortedStarts_.reserve(byStart_.size());
+    for (std::size_t i : byStart_)
+        sortedStarts_.push_back(units_[i].CodeStart);
+    // Page p of the code holds units from pages_[p] (the last one starting
+    // at or before the page) on.
+    if (!sortedStarts_.empty()) {
+        pagesBase_ = sortedStarts_.front();
+        const std::uint64_t span = std::uint64_t(sortedStarts_.back() - pagesBase_);
+        if ((span >> kPageShift) < (1u << 20)) {
+            pages_.resize((span >> kPageShift) + 2);
+            std::size_t u = 0;
+            for (std::size_t p = 0; p < pages_.size(); ++p) {
+                const std::int64_t pageStart = pagesBase_ + std::int64_t(p << kPageShift);
+                while (u + 1 < sortedStarts_.size() && sortedStarts_[u + 1] <= pageStart)
+                    ++u;
+                pages_[p] = std::uint32_t(u);
+            }
+        }
+    }
     disjoint_ = true;
     for (std::size_t i = 1; i < byStart_.size(); ++i) {
         const auto& prev = units_[byStart_[i - 1]];
@@ -217,9 +241,8 @@ const std::vector<TDebugUnitHeader>& TDebugData::Units() const
 
 std::string TDebugData::UnitName(const TDebugUnitHeader& unit) const
 {
-    TByteReader r(bytes_);
     std::string name;
-    if (!r.Seek(unit.NameOffset) || !ReadName(r, name))
+    if (!NameAt(unit.NameOffset, name))
         return {};
     if (names_.Readable() && name.find('.') == std::string::npos)
         name += kSourceFileExtension;
@@ -233,11 +256,19 @@ std::optional<TDebugLineHit> TDebugData::Lookup(std::uintptr_t handle, std::uint
     TDebugLineHit hit;
     if (disjoint_) {
         // The unit with the greatest start not above the offset is the only candidate.
-        auto it = std::upper_bound(byStart_.begin(), byStart_.end(), offset,
-                                   [&units](std::int64_t v, std::size_t i) { return v < units[i].CodeStart; });
-        if (it == byStart_.begin())
+        // The page directory narrows the search to the units of the offset's page.
+        auto from = sortedStarts_.begin(), to = sortedStarts_.end();
+        if (!pages_.empty() && offset >= pagesBase_) {
+            const std::uint64_t page = std::uint64_t(offset - pagesBase_) >> kPageShift;
+            if (page + 1 < pages_.size()) {
+                from = sortedStarts_.begin() + pages_[page];
+                to = sortedStarts_.begin() + std::min<std::size_t>(pages_[page + 1] + 1, sortedStarts_.size());
+            }
+        }
+        auto it = std::upper_bound(from, to, offset);
+        if (it == sortedStarts_.begin())
             return std::nullopt;
-        const auto& u = units[*(it - 1)];
+        const auto& u = units[byStart_[std::size_t(it - sortedStarts_.begin()) - 1]];
         if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize)
             return std::nullopt;
         if (LookupInUnit(u, handle, address, hit))
@@ -253,28 +284,46 @@ std::optional<TDebugLineHit> TDebugData::Lookup(std::uintptr_t handle, std::uint
     return std::nullopt;
 }
 
-bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::string& cls,
-                         std::string& proc) const
+bool TDebugData::SetsClass(std::size_t offset) const
 {
-    // A name that starts with "." keeps the last non-empty class: look back
-    // for the latest name that sets one. Only these names are deciphered.
-    std::string name;
+    // A prefixed name is prefix + "." + name: a class unless the prefix is
+    // empty. Other names are looked at in full.
     TByteReader r(bytes_);
-    if (!r.Seek(starts[index]) || !ReadName(r, name))
+    std::uint8_t n = 0;
+    if (!r.Seek(offset) || !r.Read(n))
+        return false;
+    if (version_ >= kFirstPrefixedNameVersion && (n & 0x80)) {
+        r.Seek(offset);
+        std::string stored;
+        bool prefixed = false;
+        std::uint8_t prefixLength = 0;
+        if (ReadStoredName(r, stored, prefixed) && r.Read(prefixLength))
+            return (prefixLength & 0x7F) > 0;
+        return false;
+    }
+    std::string name;
+    if (!NameAt(offset, name))
+        return false;
+    const auto dot = name.find('.');
+    return !name.empty() && name[0] != '.' && dot != std::string::npos && dot > 0;
+}
+
+bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::size_t classSetter,
+                         std::string& cls, std::string& proc) const
+{
+    // A name that starts with "." keeps the last non-empty class: that of the
+    // latest name before it that set one.
+    std::string name;
+    if (!NameAt(starts[index], name))
         return false;
     std::string lastClass;
-    if (!name.empty() && name[0] == '.') {
-        for (std::size_t i = index; i-- > 0;) {
-            std::string earlier;
-            TByteReader er(bytes_);
-            if (!er.Seek(starts[i]) || !ReadName(er, earlier))
-                return false;
-            const auto dot = earlier.find('.');
-            if (!earlier.empty() && earlier[0] != '.' && dot != std::string::npos && dot > 0) {
-                lastClass = earlier.substr(0, dot);
-                break;
-            }
-        }
+    if (!name.empty() && name[0] == '.' && classSetter != SIZE_MAX) {
+        std::string earlier;
+        if (!NameAt(starts[classSetter], earlier))
+            return false;
+        const auto dot = earlier.find('.');
+        if (dot != std::string::npos)
+            lastClass = earlier.substr(0, dot);
     }
     SplitProcedureName(name, lastClass, cls, proc);
     return true;
@@ -295,6 +344,10 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
     std::size_t className = SIZE_MAX;   // name that gave the current class
     std::size_t procName = SIZE_MAX;    // name of the current procedure
     std::vector<std::size_t> starts;    // every procedure name of the unit so far
+    starts.reserve(16);
+    // The latest name that set a class, before the current class name and
+    // before the current procedure name.
+    std::size_t setter = SIZE_MAX, setterBeforeClass = SIZE_MAX, setterBeforeProc = SIZE_MAX;
 
     auto inside = [&](std::int64_t from, std::int64_t to) {  // [from, to)
         const std::uintptr_t a = address;
@@ -308,12 +361,12 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         hit.ProcedureName.clear();
         std::string cls, proc;
         if (procName != SIZE_MAX) {
-            if (!SplitAt(starts, procName, cls, proc))
+            if (!SplitAt(starts, procName, setterBeforeProc, cls, proc))
                 return false;
             hit.ProcedureName = proc;
         }
         if (className != SIZE_MAX) {
-            if (className != procName && !SplitAt(starts, className, cls, proc))
+            if (className != procName && !SplitAt(starts, className, setterBeforeClass, cls, proc))
                 return false;
             hit.ClassName = cls;
         }
@@ -336,15 +389,22 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
             starts.push_back(newName);
             newName = starts.size() - 1;
             className = newName;
-            if (procName == SIZE_MAX)
+            setterBeforeClass = setter;
+            if (procName == SIZE_MAX) {
                 procName = newName;
+                setterBeforeProc = setter;
+            }
         }
         if (inside(code, newCode))
             return finish(line);
         line = newLine;
         code = newCode;
-        if (newName != SIZE_MAX)
+        if (newName != SIZE_MAX) {
             procName = newName;
+            setterBeforeProc = setter;
+            if (SetsClass(starts[newName]))
+                setter = newName;
+        }
     }
     if (inside(code, unit.CodeStart + unit.CodeSize))
         return finish(line);

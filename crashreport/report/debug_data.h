@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "crashreport/report/debug_name_codec.h"
@@ -63,11 +64,17 @@ private:
     bool ReadName(class TByteReader& reader, std::string& name, int depth = 0) const;
     bool SkipName(class TByteReader& reader, int depth = 0) const;
     bool ReadStoredName(class TByteReader& reader, std::string& stored, bool& prefixed) const;
+    // The name stored at `offset`, deciphered.
+    bool NameAt(std::size_t offset, std::string& name) const;
     // Deciphers a stored name read at `at`, following a reference to an earlier one.
-    bool DecodeName(const std::string& stored, std::size_t at, std::string& name, int depth = 0) const;
-    // Class and procedure of the procedure start starts[index].
-    bool SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::string& cls,
-                 std::string& proc) const;
+    // `name` holds the stored bytes on entry and the name on return.
+    bool DecodeName(std::string& name, std::size_t at, int depth = 0) const;
+    // Class and procedure of the procedure start starts[index]; a name that
+    // keeps the class takes it from starts[classSetter].
+    bool SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::size_t classSetter,
+                 std::string& cls, std::string& proc) const;
+    // Whether the name at offset sets the class (a "." name keeps it).
+    bool SetsClass(std::size_t offset) const;
 
     std::vector<std::uint8_t> bytes_;
     std::uint16_t version_;
@@ -76,6 +83,9 @@ private:
     mutable std::vector<TDebugUnitHeader> units_;
     mutable std::vector<std::size_t> byStart_;  // unit indexes sorted by CodeStart
     mutable bool disjoint_ = false;
+    mutable std::vector<std::int64_t> sortedStarts_;  // CodeStart of byStart_, for the search
+    mutable std::vector<std::uint32_t> pages_;        // first candidate unit of each page of code
+    mutable std::int64_t pagesBase_ = 0;
 };
 
 } // namespace crashreport::stored

@@ -52,15 +52,22 @@ void TDebugNameCodec::Combine(std::string& bytes) const
 std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
 {
     std::string name(reinterpret_cast<const char*>(stored.data()), stored.size());
+    DecodeInPlace(name);
+    return name;
+}
+
+void TDebugNameCodec::DecodeInPlace(std::string& name) const
+{
     if (version_ < kFirstSectionedVersion) {
         for (char& c : name)
             c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
-        return name;
+        return;
     }
-    if (!readable_)
-        return "?" + codecs::EncodeBase64(stored.data(), stored.size());
+    if (!readable_) {
+        name = "?" + codecs::EncodeBase64(name.data(), name.size());
+        return;
+    }
     Combine(name);
-    return name;
 }
 
 std::string TDebugNameCodec::Encode(std::string_view name) const

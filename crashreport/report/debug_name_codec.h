@@ -25,6 +25,8 @@ public:
     TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable);
 
     std::string Decode(std::span<const std::uint8_t> stored) const;
+    // The same, in place: `name` holds the stored bytes on entry.
+    void DecodeInPlace(std::string& name) const;
     std::string Encode(std::string_view name) const;
     bool Readable() const { return readable_; }
 
