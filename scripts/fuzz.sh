@@ -20,7 +20,8 @@ for target in build-fuzz/tests/fuzz/fuzz_*; do
   corpus="build-fuzz/corpus/$name"
   mkdir -p "$corpus"
   seeds="tests/fuzz/seeds/${name#fuzz_}"
-  echo "fuzz: $name for ${seeds:+seeded }${seconds}s"
+  [ -d "$seeds" ] && note="seeded, " || note=""
+  echo "fuzz: $name (${note}${seconds}s)"
   if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) > "build-fuzz/$name.log" 2>&1; then
     echo "fuzz: $name FAILED"; tail -40 "build-fuzz/$name.log"; status=1
