@@ -119,17 +119,19 @@ bool TDebugData::ReadStoredName(TByteReader& r, std::string& stored, bool& prefi
         prefixed = (n & 0x80) != 0;
         n &= 0x7F;
     }
-    for (;;) {
-        std::span<const std::uint8_t> bytes;
-        if (!r.Bytes(n, bytes))
-            return false;
-        stored.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-        if (!pieces || n != 0x7F)
-            return true;
+    std::span<const std::uint8_t> bytes;
+    if (!r.Bytes(n, bytes))
+        return false;
+    stored.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    while (pieces && n == 0x7F) {
         if (stored.size() > (1u << 16) || !r.Read(n))
             return false;
         n &= 0x7F;
+        if (!r.Bytes(n, bytes))
+            return false;
+        stored.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    return true;
 }
 
 bool TDebugData::SkipName(TByteReader& r, int depth) const
@@ -314,8 +316,31 @@ bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t ind
     // A name that starts with "." keeps the last non-empty class: that of the
     // latest name before it that set one.
     std::string name;
-    if (!NameAt(starts[index], name))
-        return false;
+    // The usual name: a procedure with its class as prefix. Class and
+    // procedure are the two parts when the class has no dot of its own.
+    {
+        TByteReader r(bytes_);
+        std::uint8_t n = 0;
+        if (version_ >= kFirstPrefixedNameVersion && r.Seek(starts[index]) && r.Read(n) && (n & 0x80)) {
+            r.Seek(starts[index]);
+            bool prefixed = false;
+            const std::size_t at = r.Position();
+            std::string prefix;
+            if (!ReadStoredName(r, name, prefixed) || !DecodeName(name, at) || !ReadName(r, prefix, 1))
+                return false;
+            if (!prefix.empty() && prefix.find('.') == std::string::npos) {
+                cls = std::move(prefix);
+                proc = std::move(name);
+                if (!proc.empty() && proc[0] == '@')
+                    proc[0] = '_';
+                return true;
+            }
+            prefix += '.';
+            name.insert(0, prefix);
+        } else if (!NameAt(starts[index], name)) {
+            return false;
+        }
+    }
     std::string lastClass;
     if (!name.empty() && name[0] == '.' && classSetter != SIZE_MAX) {
         std::string earlier;
@@ -363,12 +388,12 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         if (procName != SIZE_MAX) {
             if (!SplitAt(starts, procName, setterBeforeProc, cls, proc))
                 return false;
-            hit.ProcedureName = proc;
+            hit.ProcedureName = std::move(proc);
         }
         if (className != SIZE_MAX) {
             if (className != procName && !SplitAt(starts, className, setterBeforeClass, cls, proc))
                 return false;
-            hit.ClassName = cls;
+            hit.ClassName = std::move(cls);
         }
         return true;
     };
