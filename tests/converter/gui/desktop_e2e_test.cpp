@@ -13,6 +13,7 @@
 
 #include "platform/ui/backend.h"
 #include "platform/ui/clipboard.h"
+#include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/temp_dir.h"
@@ -46,6 +47,19 @@ public:
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
     pid_t pid() const { return pid_; }
+    // Waits up to timeoutMs for the program to end; its exit status, or -1.
+    int WaitExit(int timeoutMs)
+    {
+        for (int i = 0; i < timeoutMs / 20; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return -1;
+    }
     bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
 
 private:
@@ -241,4 +255,10 @@ TEST_F(DesktopProgram, StartWithAnEmptyPathShowsTheOpenError)
     Key("Return");
     EXPECT_TRUE(WaitGone(program->pid(), "^vek2avi-gui$"));
     EXPECT_TRUE(program->Running());  // the loop goes on after the error
+}
+
+TEST_F(DesktopProgram, ClosingTheMainWindowEndsTheProgram)
+{
+    ASSERT_TRUE(SendDeleteWindow(std::stoul(main)));
+    EXPECT_EQ(program->WaitExit(5000), 0);
 }

@@ -14,6 +14,7 @@
 #include "platform/ui/edit.h"
 #include "platform/ui/form.h"
 #include "platform/ui/screen_capture.h"
+#include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
 
 using namespace ui;
@@ -183,4 +184,30 @@ TEST_F(X11, ScreenCaptureSeesAShownWindow)
     ASSERT_TRUE(CaptureScreen(CaptureArea::caActiveWindow, true, active));
     EXPECT_EQ(active.Width(), 120);
     EXPECT_EQ(active.Height(), 90);
+}
+
+TEST_F(X11, CloseBoxAsksTheFormAndItsHandlerMayRefuse)
+{
+    Form f;
+    f.SetCaption("closing");
+    f.SetBounds(400, 100, 150, 60);
+    int asked = 0, closed = 0;
+    bool allow = false;
+    f.OnCloseQuery = [&](Form&) {
+        ++asked;
+        return allow;
+    };
+    f.OnClose = [&](Form&) { ++closed; };
+    f.Show();
+    PumpFor(50);
+    ASSERT_TRUE(testing_support::SendDeleteWindow(f.NativeHandle()));
+    PumpFor(100);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(closed, 0);
+    EXPECT_TRUE(f.Visible());
+    allow = true;
+    ASSERT_TRUE(testing_support::SendDeleteWindow(f.NativeHandle()));
+    PumpFor(100);
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(f.Visible());
 }
