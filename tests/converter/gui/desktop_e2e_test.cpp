@@ -262,3 +262,16 @@ TEST_F(DesktopProgram, ClosingTheMainWindowEndsTheProgram)
     ASSERT_TRUE(SendDeleteWindow(std::stoul(main)));
     EXPECT_EQ(program->WaitExit(5000), 0);
 }
+
+TEST_F(DesktopProgram, AFileArgumentFillsThePathBox)
+{
+    program.reset();
+    program = std::make_unique<Program>(
+        std::vector<std::string>{VEK_BUILD_DIR "/converter/gui/vek2avi-gui", "file:///tmp/some%20clip.vek"});
+    main = WaitWindow(program->pid(), "^Vek to avi Converter$");
+    ASSERT_FALSE(main.empty());
+    ClickAt(main, 60, 34);
+    ClearClipboard();
+    Key("ctrl+a ctrl+c");
+    EXPECT_EQ(Copied(), "/tmp/some clip.vek");
+}
