@@ -112,20 +112,23 @@ private:
         });
     }
 
-    // The function symbol that holds the address: the highest start not
-    // above it, the larger one among equal starts.
+    // The function symbol that holds the address (the larger one among
+    // equal starts); failing that, as addr2line, the nearest one below it.
     std::int32_t SymbolFunction(std::uint64_t a)
     {
         auto it = std::upper_bound(symbols_.begin(), symbols_.end(), a,
                                    [](std::uint64_t v, const TSymbol& s) { return v < s.Value; });
-        while (it != symbols_.begin()) {
-            --it;
-            if (it->Size == 0 || a < it->Value + it->Size)
-                return NamedFunction(it->Name, 0);
-            if (it->Value + it->Size <= a)
+        if (it == symbols_.begin())
+            return -1;
+        const TSymbol& nearest = *(it - 1);
+        for (auto j = it; j != symbols_.begin();) {
+            --j;
+            if (j->Value != nearest.Value)
                 break;
+            if (j->Size == 0 || a < j->Value + j->Size)
+                return NamedFunction(j->Name, 0);
         }
-        return -1;
+        return NamedFunction(nearest.Name, 0);
     }
 
     std::int32_t NamedFunction(const std::string& name, std::int32_t declLine)
@@ -293,9 +296,11 @@ private:
                         best = &i;
                 }
                 std::int32_t function = best ? best->Function : -1;
-                if (best && function < 0) {
+                if (function < 0) {
+                    // No linkage name, or code no function's range covers
+                    // (padding after a function): the symbol names it.
                     function = SymbolFunction(start);
-                    if (function < 0)
+                    if (function < 0 && best)
                         function = best->PlainName;
                 }
                 AppendRow({start, end, seg.File, seg.Line, function});

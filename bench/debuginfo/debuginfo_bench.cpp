@@ -19,11 +19,13 @@
 #include <sys/resource.h>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "crashreport/report/binding/events.h"
+#include "crashreport/report/debug_data.h"
 #include "crashreport/report/binding/stored_data_loader.h"
 #include "crashreport/report/elf_sections.h"
 #include "tools/elf_handles.h"
@@ -62,6 +64,8 @@ std::vector<std::uint64_t> RandomCodeAddresses(const crashreport::TElfSections& 
 }
 
 double g_loadSeconds = 0;
+std::vector<std::optional<crashreport::stored::TDebugLineHit>> g_hits;  // of the last run
+bool g_keepHits = false;
 
 // Stored data: load the module's record (inflate, index on first lookup), then look up.
 std::size_t StoredLookups(const std::string& module, const crashreport::TElfSections& elf,
@@ -79,14 +83,23 @@ std::size_t StoredLookups(const std::string& module, const crashreport::TElfSect
     }
     g_loadSeconds = OwnCpuSeconds() - started;
     std::size_t resolved = 0;
-    for (auto a : addresses)
-        if (auto hit = record.DebugData->Lookup(record.Handle, a); hit && !hit->ProcedureName.empty())
+    g_hits.clear();
+    g_hits.reserve(addresses.size());
+    for (auto a : addresses) {
+        auto hit = record.DebugData->Lookup(record.Handle, a);
+        if (hit && !hit->ProcedureName.empty())
             ++resolved;
+        if (g_keepHits)
+            g_hits.push_back(std::move(hit));
+    }
     return resolved;
 }
 
+std::vector<std::string> g_addr2lineLines;  // of the last run: function, location, ...
+
 std::size_t Addr2line(const std::string& module, const std::vector<std::uint64_t>& addresses)
 {
+    g_addr2lineLines.clear();
     const std::string list = "/tmp/debuginfo_bench_addresses.txt";
     {
         std::ofstream out(list);
@@ -96,9 +109,14 @@ std::size_t Addr2line(const std::string& module, const std::vector<std::uint64_t
     FILE* p = popen(("addr2line -f -C -e '" + module + "' < " + list).c_str(), "r");
     std::size_t lines = 0, resolved = 0;
     char buffer[8192];
-    while (p && std::fgets(buffer, sizeof buffer, p))
-        if (++lines % 2 == 1 && std::string(buffer) != "??\n")
+    while (p && std::fgets(buffer, sizeof buffer, p)) {
+        std::string text(buffer);
+        if (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        if (++lines % 2 == 1 && text != "??")
             ++resolved;
+        g_addr2lineLines.push_back(std::move(text));
+    }
     if (p)
         pclose(p);
     std::remove(list.c_str());
@@ -131,6 +149,48 @@ std::size_t Libdw(const std::string& module, const std::vector<std::uint64_t>& a
     return resolved;
 }
 
+std::string BaseName(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Addresses with a DWARF line where the stored data gives addr2line's file,
+// line and function name (ours a suffix of its, which may carry a return type).
+void PrintAgreement(const std::vector<std::uint64_t>& addresses)
+{
+    std::size_t compared = 0, agree = 0;
+    for (std::size_t i = 0; i < g_hits.size() && 2 * i + 1 < g_addr2lineLines.size(); ++i) {
+        const std::string& function = g_addr2lineLines[2 * i];
+        std::string location = g_addr2lineLines[2 * i + 1];
+        const auto space = location.find(" (discriminator");
+        if (space != std::string::npos)
+            location.resize(space);
+        const auto colon = location.rfind(':');
+        if (colon == std::string::npos)
+            continue;
+        const int line = std::atoi(location.c_str() + colon + 1);
+        if (line == 0)
+            continue;
+        ++compared;
+        const auto& hit = g_hits[i];
+        if (!hit)
+            continue;
+        const std::string ours = hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
+        const bool name = function.size() >= ours.size() &&
+                          function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
+                          (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
+        if (name && line == hit->Line && BaseName(location.substr(0, colon)) == hit->UnitName)
+            ++agree;
+        else if (std::getenv("DEBUGINFO_BENCH_MISMATCHES") && compared - agree < 25)
+            std::printf("    %llx: %s at %s; stored %s at %s:%d\n", static_cast<unsigned long long>(addresses[i]),
+                        function.substr(0, 90).c_str(), location.c_str(),
+                        ours.substr(0, 90).c_str(), hit->UnitName.c_str(), hit->Line);
+    }
+    std::printf("  agreement with addr2line (one run over all addresses): %zu of %zu addresses with a line "
+                "(%.2f %%)\n", agree, compared, compared ? 100.0 * double(agree) / double(compared) : 0.0);
+}
+
 std::uint64_t SectionSize(const crashreport::TElfSections& elf, const char* name)
 {
     const crashreport::TElfSection* s = elf.Find(name);
@@ -158,6 +218,7 @@ int main(int argc, char** argv)
     std::size_t stored = 0, byAddr2line = 0;
     double storedSeconds = 1e9, addr2lineSeconds = 1e9, storedWall = 1e9, addr2lineWall = 1e9, storedLoad = 0;
     for (int run = 0; run < kRuns; ++run) {
+        g_keepHits = run == kRuns - 1;
         auto t = Clock::now();
         double cpu = OwnCpuSeconds();
         stored = StoredLookups(module, elf, addresses);
@@ -190,6 +251,7 @@ int main(int argc, char** argv)
     std::printf("  wall clock: stored data %.3f s, addr2line %.3f s, libdw %.3f s: %.1f and %.1f times as fast\n",
                 storedWall, addr2lineWall, libdwWall, addr2lineWall / storedWall, libdwWall / storedWall);
 
+    PrintAgreement(addresses);
     const std::uint64_t stored_size = SectionSize(elf, ".tldata");
     const std::uint64_t dwarf = SectionSize(elf, ".debug_info") + SectionSize(elf, ".debug_line");
     std::printf("  .tldata %llu bytes; .debug_info + .debug_line %llu bytes; ratio %.2f %%\n",

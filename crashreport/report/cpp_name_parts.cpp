@@ -61,8 +61,10 @@ std::vector<std::string> SplitCppScopes(std::string_view s)
                     continue;
                 }
             }
-            if (s[i] == ' ' && parts.empty()) {
-                // A return type in front of a template function's name.
+            if (s[i] == ' ') {
+                // A return type in front of a template function's name (it
+                // may have scopes of its own: "ns::T* ns::f<int>()").
+                parts.clear();
                 partStart = i + 1;
                 continue;
             }

@@ -24,6 +24,8 @@ TEST(CppNameParts, SplitsScopesOutsideBrackets)
         {"std::vector<int, std::allocator<int> >::push_back(int const&)",
          {"std", "vector<int, std::allocator<int> >", "push_back(int const&)"}},
         {"void ns::f<int>(int)", {"ns", "f<int>(int)"}},
+        {"ns::Node<int>* ns::Alloc<int>::make<int>(int&&)", {"ns", "Alloc<int>", "make<int>(int&&)"}},
+        {"unsigned long ns::size<char>()", {"ns", "size<char>()"}},
         {"(anonymous namespace)::Helper::run()", {"(anonymous namespace)", "Helper", "run()"}},
         {"main::{lambda(int)#1}::operator()(int) const", {"main", "{lambda(int)#1}", "operator()(int) const"}},
         {"foo(int)::{lambda()#2}::operator()() const", {"foo(int)", "{lambda()#2}", "operator()() const"}},
