@@ -1,6 +1,7 @@
 #pragma once
 // One loaded module as the reporter knows it (`TTavrelModuleInfo`), its
-// exported functions (`TTavrelFunctionInfo`) and their lists.
+// exported functions (`TTavrelFunctionInfo`) and their lists. Not
+// signal-safe: the lists allocate.
 #include <cstdint>
 #include <memory>
 #include <string>

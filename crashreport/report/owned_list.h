@@ -1,7 +1,7 @@
 #pragma once
 // The reporter's record lists: get by index, delete by index (frees the
 // record with its strings and owned objects), clear (deletes from the front
-// until empty). Destroying the list clears it.
+// until empty). Destroying the list clears it. Not signal-safe (allocates).
 #include <cstddef>
 #include <memory>
 #include <utility>

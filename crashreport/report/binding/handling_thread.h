@@ -9,6 +9,7 @@
 //
 // The exception capture marks the handling thread with BeginHandling and
 // EndHandling; until it does, every step runs on the calling thread.
+// Not signal-safe: steps run arbitrary code and the poster sleeps.
 #include <functional>
 
 namespace crashreport {
