@@ -10,6 +10,7 @@
 
 #include "crashreport/options/published_options.h"
 #include "crashreport/options/stream.h"
+#include "crashreport/report/binding/events.h"
 #include "crashreport/report/binding/stored_data_loader.h"
 #include "crashreport/report/elf_sections.h"
 #include "platform/kernel/shared_memory.h"
@@ -130,6 +131,31 @@ TEST_F(StoredDataForms, Version449IsUncompressedAndOlderStill)
     const auto bytes = elf.Read(*elf.Find(".tldata"));
     ASSERT_TRUE(bytes);
     EXPECT_GT(bytes->size(), 1000u);
+}
+
+TEST_F(StoredDataForms, LightModeLoadsTheOptionsOnly)
+{
+    const std::string path = Make("light", "--password pw");
+    static int asked = 0;
+    asked = 0;
+    GlobalEventHandlers().OnPasswordRequest = [](void*, std::string& p) {
+        ++asked;
+        p = "pw";
+    };
+    TTavrelModuleInfo record;
+    record.FileName = path;
+    record.Options = std::make_unique<TTavrelModuleOptionsEx>(path, false);
+    {
+        TLightModeScope light;
+        EXPECT_TRUE(LoadStoredOptions(record));
+    }
+    EXPECT_EQ(record.Options->SmtpServerPort(), 2525);
+    EXPECT_FALSE(record.DebugData);
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(LoadStoredOptions(record));
+    EXPECT_TRUE(record.DebugData);
+    EXPECT_EQ(asked, 1);
+    GlobalEventHandlers().OnPasswordRequest = nullptr;
 }
 
 TEST_F(StoredDataForms, FileEndFormLoadsWithoutASection)
