@@ -64,20 +64,7 @@ public:
     }
 
 private:
-    void ReadLoadBase()
-    {
-        std::size_t count = 0;
-        elf_getphdrnum(file_.Elf.get(), &count);
-        std::uint64_t low = UINT64_MAX;
-        for (std::size_t i = 0; i < count; ++i) {
-            GElf_Phdr ph;
-            if (gelf_getphdr(file_.Elf.get(), int(i), &ph) && ph.p_type == PT_LOAD)
-                low = std::min<std::uint64_t>(low, ph.p_vaddr);
-        }
-        if (low == UINT64_MAX)
-            throw rtl::Exception("The module has no loadable segment.");
-        map_.HandleAddress = low & ~std::uint64_t(0xFFF);
-    }
+    void ReadLoadBase() { map_.HandleAddress = HandleAddressOf(file_); }
 
     void ReadExecutableRanges()
     {
@@ -338,6 +325,21 @@ private:
 };
 
 } // namespace
+
+std::uint64_t HandleAddressOf(TElfFile& file)
+{
+    std::size_t count = 0;
+    elf_getphdrnum(file.Elf.get(), &count);
+    std::uint64_t low = UINT64_MAX;
+    for (std::size_t i = 0; i < count; ++i) {
+        GElf_Phdr ph;
+        if (gelf_getphdr(file.Elf.get(), int(i), &ph) && ph.p_type == PT_LOAD)
+            low = std::min<std::uint64_t>(low, ph.p_vaddr);
+    }
+    if (low == UINT64_MAX)
+        throw rtl::Exception("The module has no loadable segment.");
+    return low & ~std::uint64_t(0xFFF);
+}
 
 TCodeMap ReadCodeMap(TElfFile& file)
 {

@@ -34,4 +34,8 @@ struct TCodeMap {
 // Raises rtl::Exception when the file has no usable DWARF line information.
 TCodeMap ReadCodeMap(TElfFile& file);
 
+// The virtual address of the module's handle: its lowest loadable page.
+// Raises rtl::Exception for a file without loadable segments.
+std::uint64_t HandleAddressOf(TElfFile& file);
+
 } // namespace tools

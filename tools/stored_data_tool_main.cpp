@@ -145,7 +145,15 @@ int Write(const TArguments& a)
     std::uint64_t handleAddress = 0;
     {
         tools::TElfFile file = tools::OpenElfFile(a.Module, true);
-        const tools::TCodeMap map = tools::ReadCodeMap(file);
+        tools::TCodeMap map;
+        map.HandleAddress = tools::HandleAddressOf(file);
+        try {
+            map = tools::ReadCodeMap(file);
+        } catch (const rtl::Exception& e) {
+            // Options and version still go in; call stacks then name exports only.
+            std::cerr << "tavrel-stored-data: warning: " << a.Module << ": " << e.Message
+                      << " The debug data is left empty.\n";
+        }
         handleAddress = map.HandleAddress;
         tools::TDebugDataStats stats;
         // The file-end form carries no protected part: its names are keyed by the empty password.
