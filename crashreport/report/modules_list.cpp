@@ -97,7 +97,12 @@ TTavrelModuleInfo* FindModuleInfo(std::uintptr_t handle)
             return list.Item(i);
         list.Delete(i);  // made during enumeration: build it again in full
     }
-    TTavrelModuleInfo* record = LoadModuleInfo(handle);
+    TTavrelModuleInfo* record = nullptr;
+    try {
+        record = LoadModuleInfo(handle);
+    } catch (...) {
+        return nullptr;  // a module that cannot be read is left out, the report goes on
+    }
     if (record && i >= 0)
         list.SortByHandle();
     return record;
@@ -124,9 +129,15 @@ void RefreshModulesList()
             list.Delete(i);
     }
     TEnumerationScope enumerating;
-    for (const auto& image : loaded)
-        if (list.IndexOfHandle(image.Handle) < 0)
+    for (const auto& image : loaded) {
+        if (list.IndexOfHandle(image.Handle) >= 0)
+            continue;
+        try {
             LoadModuleInfo(image.Handle);
+        } catch (...) {
+            // A module that cannot be read is left out of the list.
+        }
+    }
     list.SortByHandle();
 }
 
