@@ -88,7 +88,7 @@ void SplitProcedureName(const std::string& name, std::string& lastClass, std::st
 } // namespace
 
 TDebugData::TDebugData(std::vector<std::uint8_t> bytes, std::uint16_t version)
-    : bytes_(std::move(bytes)), version_(version), names_(version, {}, true)
+    : bytes_(std::move(bytes)), version_(version), names_(version, {}, true, false)
 {
 }
 

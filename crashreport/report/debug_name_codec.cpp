@@ -27,12 +27,14 @@ void ExtendKeyStream(const codecs::TStoredDataCipher& cipher, std::vector<std::u
 
 } // namespace
 
-TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable)
+TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable,
+                                 bool prepareStream)
     : version_(version), readable_(readable)
 {
     if (version_ >= kFirstSectionedVersion) {
         cipher_.SetKey(password);
-        ExtendKeyStream(cipher_, stream_, kKeyStreamBytes);
+        if (prepareStream)
+            ExtendKeyStream(cipher_, stream_, kKeyStreamBytes);
     }
 }
 

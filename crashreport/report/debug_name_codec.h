@@ -21,8 +21,10 @@ namespace crashreport::stored {
 
 class TDebugNameCodec {
 public:
-    // readable: whether the password opened the protected part.
-    TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable);
+    // readable: whether the password opened the protected part. Without
+    // prepareStream the key stream is made for each name (for codecs that are
+    // replaced before use).
+    TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable, bool prepareStream = true);
 
     std::string Decode(std::span<const std::uint8_t> stored) const;
     // The same, in place: `name` holds the stored bytes on entry.

@@ -88,16 +88,17 @@ bool LoadOptions(TTavrelModuleInfo& record, TStream& stream, std::uint16_t versi
     }
 }
 
-// A 4-byte length and that many bytes of debug data, from the stream's position.
-bool LoadDebugData(TTavrelModuleInfo& record, std::span<const std::uint8_t> rest)
+// A 4-byte length and that many bytes of debug data, from `at` on.
+bool LoadDebugData(TTavrelModuleInfo& record, std::vector<std::uint8_t>&& bytes, std::size_t at)
 {
-    st::TByteReader r(rest);
+    st::TByteReader r(bytes);
     std::uint32_t length = 0;
-    std::span<const std::uint8_t> data;
-    if (!r.Read(length) || !r.Bytes(length, data))
+    if (!r.Seek(at) || !r.Read(length) || length > r.Remaining())
         return false;
-    record.DebugData = std::make_unique<st::TDebugData>(std::vector<std::uint8_t>(data.begin(), data.end()),
-                                                        record.DebugVersion);
+    // The inflated block becomes the debug data in place.
+    bytes.erase(bytes.begin(), bytes.begin() + std::ptrdiff_t(r.Position()));
+    bytes.resize(length);
+    record.DebugData = std::make_unique<st::TDebugData>(std::move(bytes), record.DebugVersion);
     return true;
 }
 
@@ -163,8 +164,8 @@ bool LoadSectionForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
         OpenProtectedPart(record, checkValue);
         std::span<const std::uint8_t> rest;
         r.Bytes(r.Remaining(), rest);
-        const auto debug = Inflate(rest);
-        if (!debug || !LoadDebugData(record, *debug))
+        auto debug = Inflate(rest);
+        if (!debug || !LoadDebugData(record, std::move(*debug), 0))
             return false;
         record.DebugData->SetNames(record.DebugPassword, record.NamesReadable != 0);
         return true;
@@ -187,7 +188,8 @@ bool LoadSectionForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
         return false;
     if (light)
         return true;
-    return LoadDebugData(record, std::span<const std::uint8_t>(body).subspan(std::size_t(stream.Position())));
+    const std::size_t at = std::size_t(stream.Position());
+    return LoadDebugData(record, std::move(body), at);
 }
 
 bool LoadFileEndForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>& bytes, bool light)
@@ -204,7 +206,7 @@ bool LoadFileEndForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
         return false;
     if (light)
         return true;
-    if (!LoadDebugData(record, std::span<const std::uint8_t>(bytes).subspan(r.Position() + std::size_t(stream.Position()))))
+    if (!LoadDebugData(record, std::vector<std::uint8_t>(bytes), r.Position() + std::size_t(stream.Position())))
         return false;
     // This form has no protected part: its names are keyed by the empty password.
     record.DebugPassword.clear();
