@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/avifile/unique_fd.h"
+#include "platform/kernel/unique_fd.h"
 
 namespace avifile {
 
@@ -53,7 +53,7 @@ private:
     bool Fail(int err);
     bool WriteAll(const ::iovec* parts, int count);
 
-    UniqueFd fd_;
+    kernel::TUniqueFd fd_;
     std::vector<uint8_t> buffer_;
     size_t used_ = 0;
     uint64_t position_ = 0;  // logical end of the file (flushed + buffered)

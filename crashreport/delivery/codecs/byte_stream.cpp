@@ -25,7 +25,7 @@ TFileSource::TFileSource(const std::string& path) : path_(path) {
     };
     // Opened without any locking so other processes keep reading and writing.
     // O_NONBLOCK keeps the open of a FIFO without writer from waiting forever.
-    fd_ = TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    fd_ = kernel::TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd_.Valid()) throw openError(errno);
     struct stat info {};
     if (::fstat(fd_.Get(), &info) != 0) throw openError(errno);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/delivery/codecs/unique_fd.h"
+#include "platform/kernel/unique_fd.h"
 
 namespace crashreport::codecs {
 
@@ -54,7 +54,7 @@ public:
 
 private:
     std::string path_;
-    TUniqueFd fd_;
+    kernel::TUniqueFd fd_;
 };
 
 // Reads a standard input stream from its current position.

@@ -10,7 +10,7 @@
 
 #include "crashreport/delivery/codecs/codec_error.h"
 #include "crashreport/delivery/codecs/day_count.h"
-#include "crashreport/delivery/codecs/unique_fd.h"
+#include "platform/kernel/unique_fd.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {
@@ -47,7 +47,7 @@ void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes)
     if (path.empty() || path.back() == '/') RaiseWriteError(path, EISDIR);
     TTemporaryFile temp;
     std::string pattern = path + ".XXXXXX";
-    TUniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    kernel::TUniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (!fd.Valid()) RaiseWriteError(path, errno);
     temp.path = pattern;
     size_t done = 0;
@@ -59,7 +59,7 @@ void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes)
         }
         done += size_t(n);
     }
-    if (fd.Reset() != 0) RaiseWriteError(path, errno);
+    if (!fd.Close()) RaiseWriteError(path, errno);
     if (::rename(temp.path.c_str(), path.c_str()) != 0) RaiseWriteError(path, errno);
     temp.keep = true;
 }
