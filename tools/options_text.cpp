@@ -176,24 +176,6 @@ const std::map<std::string, TSetter>& Setters()
     return setters;
 }
 
-// Whether the form of version v holds text `index` (the older forms lack some).
-bool FormHoldsText(std::uint16_t v, std::size_t index)
-{
-    auto among = [index](std::initializer_list<std::size_t> list) {
-        return std::find(list.begin(), list.end(), index) != list.end();
-    };
-    auto in = [index](std::size_t lo, std::size_t hi) { return index >= lo && index <= hi; };
-    if (v < 420 && index == 17)
-        return false;
-    if (v < 421 && index == 16)
-        return false;
-    if (v < 450 && (in(8, 11) || in(18, 20) || among({26, 41, 52, 47, 48}) || in(75, 95)))
-        return false;
-    if (v < 500 && (among({12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) || in(54, 61) || in(68, 74)))
-        return false;
-    return true;
-}
-
 // The four bytes older forms keep the report items in: the inverse of the
 // reader's repacking (positions 5, 20..22 and 24..28 of the 40 held items
 // that no longer exist).
@@ -270,7 +252,7 @@ void WriteOlderForm(const cr::TTavrelModuleOptions& o, const TOptionsText& t, st
     }
     w.String(o.MailBody());
     for (std::size_t i = 0; i < cr::CustomizedTextCount; ++i)
-        if (FormHoldsText(v, i))
+        if (cr::StreamFormHoldsText(v, i))
             w.String(Text(o, t, i));
 }
 

@@ -30,25 +30,6 @@ TReportItems RepackOldReportItems(std::uint64_t bits)
     return TReportItems::FromBits(packed);
 }
 
-// Whether the form of version v holds text `index`.
-bool FormHoldsText(std::uint16_t v, std::size_t index)
-{
-    auto among = [index](std::initializer_list<std::size_t> list) {
-        return std::find(list.begin(), list.end(), index) != list.end();
-    };
-    auto in = [index](std::size_t lo, std::size_t hi) { return index >= lo && index <= hi; };
-    if (v < 420 && index == 17)
-        return false;
-    if (v < 421 && index == 16)
-        return false;
-    if (v < 450 && (in(8, 11) || in(18, 20) || among({26, 41, 52, 47, 48}) || in(75, 95)))
-        return false;
-    if (v < 500 && (among({12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) || in(54, 61) || in(68, 74)))
-        return false;
-    return true;
-}
-
-
 } // namespace
 
 void TTavrelModuleOptions::SaveToStream(TStream& stream) const
@@ -218,7 +199,7 @@ void TTavrelModuleOptions::LoadFields(TStream& stream, std::uint16_t v)
     }
     mailBody_ = r.String("MailBody");
     for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        if (FormHoldsText(v, i))
+        if (StreamFormHoldsText(v, i))
             texts_[i] = r.String("Texts[" + std::to_string(i) + "]");
 }
 

@@ -1,6 +1,8 @@
 #include "crashreport/options/options_stream_io.h"
 
+#include <algorithm>
 #include <climits>
+#include <initializer_list>
 
 #include "crashreport/options/options_errors.h"
 
@@ -133,6 +135,23 @@ std::int32_t TOptionsReader::Count(std::size_t minBytesEach, const char* field)
                                   " (" + std::to_string(n) + " entries at offset " + std::to_string(at) + ", " +
                                   std::to_string(stream_.Remaining()) + " bytes left)");
     return n;
+}
+
+bool StreamFormHoldsText(std::uint16_t v, std::size_t index)
+{
+    auto among = [index](std::initializer_list<std::size_t> list) {
+        return std::find(list.begin(), list.end(), index) != list.end();
+    };
+    auto in = [index](std::size_t lo, std::size_t hi) { return index >= lo && index <= hi; };
+    if (v < 420 && index == 17)
+        return false;
+    if (v < 421 && index == 16)
+        return false;
+    if (v < 450 && (in(8, 11) || in(18, 20) || among({26, 41, 52, 47, 48}) || in(75, 95)))
+        return false;
+    if (v < 500 && (among({12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) || in(54, 61) || in(68, 74)))
+        return false;
+    return true;
 }
 
 } // namespace crashreport

@@ -22,6 +22,10 @@ inline constexpr std::uint8_t OptionsStringKey = 0xA5;
 // than one character) is stored without that final CR LF.
 std::string StripSingleTrailingCrLf(const std::string& s);
 
+// Whether the stream form of version v holds text `index`: the older forms
+// lack some of the 96 texts.
+bool StreamFormHoldsText(std::uint16_t v, std::size_t index);
+
 class TOptionsWriter {
 public:
     explicit TOptionsWriter(TStream& stream) : stream_(stream) {}
