@@ -79,13 +79,13 @@ std::vector<uint8_t> DecodeRgb24(const std::string& path)
 
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
 {
-    if (a.size() != b.size() || a.empty()) return 0;
+    if (a.size() != b.size() || a.empty()) return -1;
     double sum = 0;
     for (size_t i = 0; i < a.size(); ++i) {
         double d = double(a[i]) - double(b[i]);
         sum += d * d;
     }
-    if (sum == 0) return 200;
+    if (sum == 0) return kIdenticalPsnr;
     return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 

@@ -27,7 +27,9 @@ VideoProbe ProbeVideo(const std::string& path);
 // Decodes every frame to packed 24-bit RGB (top row first). Empty on failure.
 std::vector<uint8_t> DecodeRgb24(const std::string& path);
 
-// Peak signal-to-noise ratio in dB of b against a (same size); large for identical data.
+// Peak signal-to-noise ratio in dB of b against a: kIdenticalPsnr for
+// identical data, -1 when the sizes differ or there is no data.
+constexpr double kIdenticalPsnr = 99.0;
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
 
 } // namespace testing_support

@@ -19,43 +19,10 @@ namespace avitest {
 
 using namespace avifile;
 
-ScratchDir::ScratchDir()
-{
-    const char* tmp = std::getenv("TMPDIR");
-    std::string base = (tmp && *tmp) ? tmp : "/tmp";
-    std::string templ = base + "/avifile-test-XXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = buf.data();
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-std::string Quote(const std::string& text)
-{
-    std::string out = "'";
-    for (char c : text) {
-        if (c == '\'') out += "'\\''";
-        else out += c;
-    }
-    return out + "'";
-}
-
 CommandResult Run(const std::string& command)
 {
     CommandResult r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.output.append(buf, n);
-    int status = pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.output = testing_support::RunCommand(command, &r.exitCode);
     return r;
 }
 
@@ -207,19 +174,6 @@ std::vector<uint8_t> Decode(const std::string& path, const std::string& pixFmt)
     }
     std::remove(out.c_str());
     return bytes;
-}
-
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
-{
-    if (a.size() != b.size() || a.empty()) return -1;
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        double d = static_cast<double>(a[i]) - b[i];
-        sum += d * d;
-    }
-    double mse = sum / static_cast<double>(a.size());
-    if (mse == 0) return 99.0;
-    return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
 uint64_t FileSize(const std::string& path)

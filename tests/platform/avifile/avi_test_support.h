@@ -7,21 +7,16 @@
 #include <vector>
 
 #include "platform/avifile/avifile.h"
+#include "tests/support/media_probe.h"
+#include "tests/support/temp_dir.h"
 
 namespace avitest {
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
-class ScratchDir {
+class ScratchDir : public testing_support::TempDir {
 public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    const std::string& Path() const { return path(); }
+    std::string File(const std::string& name) const { return *this / name; }
 };
 
 struct CommandResult {
@@ -29,7 +24,7 @@ struct CommandResult {
     std::string output;  // standard output
 };
 CommandResult Run(const std::string& command);
-std::string Quote(const std::string& text);
+inline std::string Quote(const std::string& text) { return testing_support::ShellQuote(text); }
 
 // One bottom-up 24-bit frame, rows padded to 4 bytes.
 struct Frame {
@@ -70,7 +65,7 @@ ProbeInfo Probe(const std::string& path);
 // Decodes the first video stream to top-down frames of the pixel format.
 std::vector<uint8_t> Decode(const std::string& path, const std::string& pixFmt);
 
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
+using testing_support::Psnr;
 uint64_t FileSize(const std::string& path);
 
 // The chunk structure of an AVI file, as far as the tests look at it.
