@@ -100,19 +100,20 @@ void TDebugData::SetNames(std::string_view password, bool readable)
 bool TDebugData::NameAt(std::size_t offset, std::string& name) const
 {
     TByteReader r(bytes_);
-    return r.Seek(offset) && ReadName(r, name);
+    name.clear();
+    return r.Seek(offset) && AppendName(r, name);
 }
 
 // A name piece: a length byte and that many stored characters. From
 // version 502 the length's high bit says that a qualifying prefix follows
 // (the name becomes prefix + "." + name), and a piece of 127 characters is
 // continued by the next piece, so names of any length can be stored.
-bool TDebugData::ReadStoredName(TByteReader& r, std::string& stored, bool& prefixed) const
+bool TDebugData::AppendStoredName(TByteReader& r, std::string& out, bool& prefixed) const
 {
     std::uint8_t n = 0;
     if (!r.Read(n))
         return false;
-    stored.clear();
+    const std::size_t from = out.size();
     prefixed = false;
     const bool pieces = version_ >= kFirstPrefixedNameVersion;
     if (pieces) {
@@ -122,58 +123,97 @@ bool TDebugData::ReadStoredName(TByteReader& r, std::string& stored, bool& prefi
     std::span<const std::uint8_t> bytes;
     if (!r.Bytes(n, bytes))
         return false;
-    stored.assign(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     while (pieces && n == 0x7F) {
-        if (stored.size() > (1u << 16) || !r.Read(n))
+        if (out.size() - from > (1u << 16) || !r.Read(n))
             return false;
         n &= 0x7F;
         if (!r.Bytes(n, bytes))
             return false;
-        stored.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    return true;
+}
+
+// The same pieces as ReadStoredName, passed over without copying them.
+bool TDebugData::SkipStoredName(TByteReader& r, bool& prefixed) const
+{
+    std::uint8_t n = 0;
+    if (!r.Read(n))
+        return false;
+    prefixed = false;
+    const bool pieces = version_ >= kFirstPrefixedNameVersion;
+    if (pieces) {
+        prefixed = (n & 0x80) != 0;
+        n &= 0x7F;
+    }
+    if (!r.Skip(n))
+        return false;
+    std::size_t size = n;
+    while (pieces && n == 0x7F) {
+        if (size > (1u << 16) || !r.Read(n))
+            return false;
+        n &= 0x7F;
+        if (!r.Skip(n))
+            return false;
+        size += n;
     }
     return true;
 }
 
 bool TDebugData::SkipName(TByteReader& r, int depth) const
 {
-    std::string stored;
     bool prefixed = false;
-    if (depth > kMaxPrefixDepth || !ReadStoredName(r, stored, prefixed))
+    if (depth > kMaxPrefixDepth || !SkipStoredName(r, prefixed))
         return false;
     return !prefixed || SkipName(r, depth + 1);
 }
 
-bool TDebugData::DecodeName(std::string& name, std::size_t at, int depth) const
+bool TDebugData::DecodeAppended(std::string& out, std::size_t from, std::size_t at) const
 {
-    names_.DecodeInPlace(name);
-    if (version_ < kFirstSectionedVersion || name.size() != kNameReferenceSize || std::uint8_t(name[0]) != kNameReferenceMark)
-        return true;
-    // A repeated name: the characters stored earlier (only backwards, so
-    // damaged data cannot loop).
-    std::uint32_t offset = 0;
-    std::memcpy(&offset, name.data() + 1, 4);
-    TByteReader earlier(bytes_);
-    bool prefixed = false;
-    if (depth > kMaxPrefixDepth || offset >= at || !earlier.Seek(offset) ||
-        !ReadStoredName(earlier, name, prefixed))
-        return false;
-    return DecodeName(name, offset, depth + 1);
+    for (int depth = 0;; ++depth) {
+        names_.DecodeTail(out, from);
+        if (version_ < kFirstSectionedVersion || out.size() - from != kNameReferenceSize ||
+            std::uint8_t(out[from]) != kNameReferenceMark)
+            return true;
+        // A repeated name: the characters stored earlier (only backwards, so
+        // damaged data cannot loop).
+        std::uint32_t offset = 0;
+        std::memcpy(&offset, out.data() + from + 1, 4);
+        out.resize(from);
+        TByteReader earlier(bytes_);
+        bool prefixed = false;
+        if (depth > kMaxPrefixDepth || offset >= at || !earlier.Seek(offset) ||
+            !AppendStoredName(earlier, out, prefixed))
+            return false;
+        at = offset;
+    }
 }
 
-bool TDebugData::ReadName(TByteReader& r, std::string& name, int depth) const
+// prefix + "." + name: the name is stored first, so it is passed over, the
+// prefix chain appended, and the name deciphered behind it; nothing is
+// inserted or copied twice.
+bool TDebugData::AppendName(TByteReader& r, std::string& out, int depth) const
 {
+    if (depth > kMaxPrefixDepth)
+        return false;
+    TByteReader name = r;
     bool prefixed = false;
-    const std::size_t at = r.Position();
-    if (depth > kMaxPrefixDepth || !ReadStoredName(r, name, prefixed) || !DecodeName(name, at))
+    if (!SkipStoredName(r, prefixed))
         return false;
     if (prefixed) {
-        std::string prefix;
-        if (!ReadName(r, prefix, depth + 1))
+        if (!AppendName(r, out, depth + 1))
             return false;
-        prefix += '.';
-        name.insert(0, prefix);
+        out += '.';
     }
-    return true;
+    return AppendDecodedName(name, out);
+}
+
+bool TDebugData::AppendDecodedName(TByteReader r, std::string& out) const
+{
+    const std::size_t at = r.Position(), from = out.size();
+    bool prefixed = false;
+    return AppendStoredName(r, out, prefixed) && DecodeAppended(out, from, at);
 }
 
 void TDebugData::BuildIndex() const
@@ -296,10 +336,9 @@ bool TDebugData::SetsClass(std::size_t offset) const
         return false;
     if (version_ >= kFirstPrefixedNameVersion && (n & 0x80)) {
         r.Seek(offset);
-        std::string stored;
         bool prefixed = false;
         std::uint8_t prefixLength = 0;
-        if (ReadStoredName(r, stored, prefixed) && r.Read(prefixLength))
+        if (SkipStoredName(r, prefixed) && r.Read(prefixLength))
             return (prefixLength & 0x7F) > 0;
         return false;
     }
@@ -310,8 +349,8 @@ bool TDebugData::SetsClass(std::size_t offset) const
     return !name.empty() && name[0] != '.' && dot != std::string::npos && dot > 0;
 }
 
-bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::size_t classSetter,
-                         std::string& cls, std::string& proc) const
+bool TDebugData::SplitAt(std::size_t nameOffset, std::size_t classSetter, std::string& cls,
+                         std::string& proc) const
 {
     // A name that starts with "." keeps the last non-empty class: that of the
     // latest name before it that set one.
@@ -321,30 +360,35 @@ bool TDebugData::SplitAt(const std::vector<std::size_t>& starts, std::size_t ind
     {
         TByteReader r(bytes_);
         std::uint8_t n = 0;
-        if (version_ >= kFirstPrefixedNameVersion && r.Seek(starts[index]) && r.Read(n) && (n & 0x80)) {
-            r.Seek(starts[index]);
+        if (version_ >= kFirstPrefixedNameVersion && r.Seek(nameOffset) && r.Read(n) && (n & 0x80)) {
+            r.Seek(nameOffset);
+            const TByteReader stored = r;
             bool prefixed = false;
-            const std::size_t at = r.Position();
             std::string prefix;
-            if (!ReadStoredName(r, name, prefixed) || !DecodeName(name, at) || !ReadName(r, prefix, 1))
+            if (!SkipStoredName(r, prefixed) || !AppendName(r, prefix, 1))
                 return false;
             if (!prefix.empty() && prefix.find('.') == std::string::npos) {
+                // Both parts are deciphered straight into the results.
+                proc.clear();
+                if (!AppendDecodedName(stored, proc))
+                    return false;
                 cls = std::move(prefix);
-                proc = std::move(name);
                 if (!proc.empty() && proc[0] == '@')
                     proc[0] = '_';
                 return true;
             }
-            prefix += '.';
-            name.insert(0, prefix);
-        } else if (!NameAt(starts[index], name)) {
+            name = std::move(prefix);
+            name += '.';
+            if (!AppendDecodedName(stored, name))
+                return false;
+        } else if (!NameAt(nameOffset, name)) {
             return false;
         }
     }
     std::string lastClass;
     if (!name.empty() && name[0] == '.' && classSetter != SIZE_MAX) {
         std::string earlier;
-        if (!NameAt(starts[classSetter], earlier))
+        if (!NameAt(classSetter, earlier))
             return false;
         const auto dot = earlier.find('.');
         if (dot != std::string::npos)
@@ -365,11 +409,10 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
     std::int64_t code = unit.CodeStart;
     std::int64_t procFirstLine = 0;
     bool procKnown = false;
-    // Names are deciphered only for the hit: here only where they start.
+    // Names are deciphered only for the hit: here only where they start
+    // (offsets in the data; SIZE_MAX for none).
     std::size_t className = SIZE_MAX;   // name that gave the current class
     std::size_t procName = SIZE_MAX;    // name of the current procedure
-    std::vector<std::size_t> starts;    // every procedure name of the unit so far
-    starts.reserve(16);
     // The latest name that set a class, before the current class name and
     // before the current procedure name.
     std::size_t setter = SIZE_MAX, setterBeforeClass = SIZE_MAX, setterBeforeProc = SIZE_MAX;
@@ -386,12 +429,12 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         hit.ProcedureName.clear();
         std::string cls, proc;
         if (procName != SIZE_MAX) {
-            if (!SplitAt(starts, procName, setterBeforeProc, cls, proc))
+            if (!SplitAt(procName, setterBeforeProc, cls, proc))
                 return false;
             hit.ProcedureName = std::move(proc);
         }
         if (className != SIZE_MAX) {
-            if (className != procName && !SplitAt(starts, className, setterBeforeClass, cls, proc))
+            if (className != procName && !SplitAt(className, setterBeforeClass, cls, proc))
                 return false;
             hit.ClassName = std::move(cls);
         }
@@ -411,8 +454,6 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
             newName = r.Position();
             if (!SkipName(r))
                 return false;
-            starts.push_back(newName);
-            newName = starts.size() - 1;
             className = newName;
             setterBeforeClass = setter;
             if (procName == SIZE_MAX) {
@@ -427,7 +468,7 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         if (newName != SIZE_MAX) {
             procName = newName;
             setterBeforeProc = setter;
-            if (SetsClass(starts[newName]))
+            if (SetsClass(newName))
                 setter = newName;
         }
     }

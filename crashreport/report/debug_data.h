@@ -60,19 +60,23 @@ private:
     void BuildIndex() const;
     bool LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handle, std::uintptr_t address,
                       TDebugLineHit& hit) const;
-    // Reads a name at reader's position (prefix chain included); false when damaged.
-    bool ReadName(class TByteReader& reader, std::string& name, int depth = 0) const;
+    // Appends the name at reader's position (prefix chain included) to out
+    // and moves past it; false when damaged.
+    bool AppendName(class TByteReader& reader, std::string& out, int depth = 0) const;
+    // Appends the name piece at reader's position alone (no prefix), deciphered.
+    bool AppendDecodedName(class TByteReader reader, std::string& out) const;
     bool SkipName(class TByteReader& reader, int depth = 0) const;
-    bool ReadStoredName(class TByteReader& reader, std::string& stored, bool& prefixed) const;
+    // Appends the stored bytes of a name piece; SkipStoredName passes over it.
+    bool AppendStoredName(class TByteReader& reader, std::string& out, bool& prefixed) const;
+    bool SkipStoredName(class TByteReader& reader, bool& prefixed) const;
     // The name stored at `offset`, deciphered.
     bool NameAt(std::size_t offset, std::string& name) const;
-    // Deciphers a stored name read at `at`, following a reference to an earlier one.
-    // `name` holds the stored bytes on entry and the name on return.
-    bool DecodeName(std::string& name, std::size_t at, int depth = 0) const;
-    // Class and procedure of the procedure start starts[index]; a name that
-    // keeps the class takes it from starts[classSetter].
-    bool SplitAt(const std::vector<std::size_t>& starts, std::size_t index, std::size_t classSetter,
-                 std::string& cls, std::string& proc) const;
+    // Deciphers the stored bytes out[from..] of a name read at `at`, following a
+    // reference to an earlier one.
+    bool DecodeAppended(std::string& out, std::size_t from, std::size_t at) const;
+    // Class and procedure of the procedure name at nameOffset; a name that
+    // keeps the class takes it from the name at classSetter (SIZE_MAX: none).
+    bool SplitAt(std::size_t nameOffset, std::size_t classSetter, std::string& cls, std::string& proc) const;
     // Whether the name at offset sets the class (a "." name keeps it).
     bool SetsClass(std::size_t offset) const;
 

@@ -40,16 +40,19 @@ TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view passwor
 
 void TDebugNameCodec::Combine(std::string& bytes) const
 {
+    Combine(bytes.data(), bytes.size());
+}
+
+void TDebugNameCodec::Combine(char* p, std::size_t n) const
+{
     const std::uint8_t* key = stream_.data();
     std::vector<std::uint8_t> longer;
-    if (bytes.size() > stream_.size()) {
+    if (n > stream_.size()) {
         longer = stream_;
-        ExtendKeyStream(cipher_, longer, bytes.size());
+        ExtendKeyStream(cipher_, longer, n);
         key = longer.data();
     }
     // Eight bytes at a time: names are looked up in every report.
-    char* p = bytes.data();
-    const std::size_t n = bytes.size();
     std::size_t i = 0;
     for (; i + 8 <= n; i += 8) {
         std::uint64_t a, b;
@@ -81,6 +84,23 @@ void TDebugNameCodec::DecodeInPlace(std::string& name) const
         return;
     }
     Combine(name);
+}
+
+void TDebugNameCodec::DecodeTail(std::string& text, std::size_t from) const
+{
+    char* p = text.data() + from;
+    const std::size_t n = text.size() - from;
+    if (version_ < kFirstSectionedVersion) {
+        for (std::size_t i = 0; i < n; ++i)
+            p[i] = static_cast<char>(static_cast<std::uint8_t>(p[i]) ^ kNameScrambleByte);
+        return;
+    }
+    if (!readable_) {
+        std::string shown = "?" + codecs::EncodeBase64(p, n);
+        text.replace(from, n, shown);
+        return;
+    }
+    Combine(p, n);
 }
 
 std::string TDebugNameCodec::Encode(std::string_view name) const

@@ -29,6 +29,9 @@ public:
     std::string Decode(std::span<const std::uint8_t> stored) const;
     // The same, in place: `name` holds the stored bytes on entry.
     void DecodeInPlace(std::string& name) const;
+    // The same for the stored bytes text[from..] (a name appended to what
+    // comes before it).
+    void DecodeTail(std::string& text, std::size_t from) const;
     std::string Encode(std::string_view name) const;
     bool Readable() const { return readable_; }
 
@@ -36,6 +39,7 @@ private:
     // The key stream for the first bytes of every name; longer names extend
     // a copy of it.
     void Combine(std::string& bytes) const;
+    void Combine(char* bytes, std::size_t size) const;
 
     std::uint16_t version_;
     bool readable_;

@@ -1,6 +1,7 @@
 #include "crashreport/report/binding/stored_data_loader.h"
 
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cstring>
@@ -27,6 +28,10 @@ std::vector<TStoredSymbolEntry> g_reporterSymbols;
 
 // Stored data bigger than this is taken for damage.
 constexpr std::uint64_t kMaxStoredSize = 256u << 20;
+// Inflated data bigger than this is taken for damage (the codecs' own limit).
+constexpr std::uint64_t kMaxInflatedSize = codecs::kDefaultMaxInflatedSize;
+// Deflate cannot give more than this many bytes for one byte of input.
+constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 enum class TStoredForm { sfSection, sfFileEnd };
 
@@ -76,6 +81,68 @@ std::optional<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> b
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+struct TZlibInflater {
+    z_stream z{};
+    bool open = false;
+    ~TZlibInflater()
+    {
+        if (open)
+            inflateEnd(&z);
+    }
+    // Inflates until `size` bytes are written to `out` or the stream stops;
+    // returns zlib's last result.
+    int Fill(std::uint8_t* out, std::size_t size, int rc)
+    {
+        z.next_out = out;
+        z.avail_out = uInt(size);
+        while (z.avail_out > 0 && rc == Z_OK)
+            rc = inflate(&z, Z_NO_FLUSH);
+        return rc;
+    }
+};
+
+// The debug part from version 500 on: one zlib stream holding a u32 length
+// and that many bytes of debug data. The length comes first, so the data is
+// inflated straight into a buffer of its size: it is neither grown nor moved
+// afterwards. Whatever follows the debug data inside the stream is inflated
+// (the stream is checked to its end and its check value) but not kept. Empty
+// when the stream is damaged, truncated, does not fill `input` exactly or
+// holds fewer bytes than its length says.
+std::optional<std::vector<std::uint8_t>> InflateDebugPart(std::span<const std::uint8_t> input)
+{
+    if (input.size() > kMaxStoredSize)
+        return std::nullopt;
+    TZlibInflater f;
+    if (inflateInit(&f.z) != Z_OK)
+        return std::nullopt;
+    f.open = true;
+    f.z.next_in = const_cast<Bytef*>(input.data());
+    f.z.avail_in = uInt(input.size());
+    std::uint8_t head[4];
+    int rc = f.Fill(head, sizeof head, Z_OK);
+    if (f.z.avail_out > 0)
+        return std::nullopt;  // the stream ends or breaks before the length
+    std::uint32_t length = 0;
+    std::memcpy(&length, head, sizeof length);
+    if (length > kMaxInflatedSize - sizeof head || length > kMaxDeflateRatio * input.size())
+        return std::nullopt;  // more than the stream can hold
+    std::vector<std::uint8_t> data(length);
+    if (length > 0) {
+        rc = f.Fill(data.data(), data.size(), rc);
+        if (f.z.avail_out > 0)
+            return std::nullopt;  // fewer bytes than the length says
+    }
+    std::uint8_t rest[4096];
+    while (rc == Z_OK) {
+        rc = f.Fill(rest, sizeof rest, rc);
+        if (f.z.total_out > kMaxInflatedSize)
+            return std::nullopt;
+    }
+    if (rc != Z_STREAM_END || f.z.avail_in != 0)
+        return std::nullopt;
+    return data;
 }
 
 bool LoadOptions(TTavrelModuleInfo& record, TStream& stream, std::uint16_t version)
@@ -164,9 +231,10 @@ bool LoadSectionForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
         OpenProtectedPart(record, checkValue);
         std::span<const std::uint8_t> rest;
         r.Bytes(r.Remaining(), rest);
-        auto debug = Inflate(rest);
-        if (!debug || !LoadDebugData(record, std::move(*debug), 0))
+        auto debug = InflateDebugPart(rest);
+        if (!debug)
             return false;
+        record.DebugData = std::make_unique<st::TDebugData>(std::move(*debug), record.DebugVersion);
         record.DebugData->SetNames(record.DebugPassword, record.NamesReadable != 0);
         return true;
     }
