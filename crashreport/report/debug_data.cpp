@@ -227,6 +227,10 @@ void TDebugData::BuildIndex() const
     std::uint32_t count = 0;
     if (!r.Read(count))
         return;
+    // A unit takes at least a length byte and four numbers, so a damaged
+    // count cannot reserve more than the data could hold.
+    constexpr std::size_t kMinUnitSize = 1 + 4 * sizeof(std::int32_t);
+    units_.reserve(std::min<std::size_t>(count, r.Remaining() / kMinUnitSize));
     for (std::uint32_t i = 0; i < count; ++i) {
         TDebugUnitHeader u;
         u.NameOffset = r.Position();
