@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 
+#include "crashreport/delivery/codecs/deflate_codec.h"
 #include "crashreport/options/published_options.h"
 #include "crashreport/options/stream.h"
 #include "crashreport/report/binding/events.h"
@@ -223,6 +224,87 @@ TEST_F(StoredDataForms, DamagedSectionStopsLoadingWithFalse)
         if (loaded && damaged->DebugData)
             damaged->DebugData->Lookup(damaged->Handle, MainAddress());
     }
+}
+
+// The debug part is inflated straight into a buffer of the length stored at
+// its start: a stream that holds less than that length, is cut short, or is
+// followed by other bytes stops loading with false; bytes after the debug
+// data inside the stream are passed over.
+TEST_F(StoredDataForms, DebugPartLengthAndStreamEndAreChecked)
+{
+    const std::string path = Make("debugpart", "--password pw");
+    std::vector<std::uint8_t> head, plain;
+    {
+        TElfSections elf;
+        ASSERT_TRUE(elf.Open(path));
+        const auto section = elf.Read(*elf.Find(".tldata"));
+        ASSERT_TRUE(section);
+        std::uint32_t symbols = 0, options = 0;
+        std::memcpy(&symbols, section->data() + 14, 4);
+        std::memcpy(&options, section->data() + 18 + symbols, 4);
+        const std::size_t debugPart = 26 + std::size_t(symbols) + options;
+        ASSERT_LT(debugPart, section->size());
+        head.assign(section->begin(), section->begin() + long(debugPart));
+        plain = codecs::InflateZlib(std::span<const std::uint8_t>(*section).subspan(debugPart));
+        ASSERT_GT(plain.size(), 4u);
+    }
+    const std::string part = TempPath("debugpart.tldata");
+    files_.push_back(part);
+    // The section replaced by the head and the given debug part.
+    auto loadWith = [&](const std::vector<std::uint8_t>& compressed, std::unique_ptr<TTavrelModuleInfo>& r) {
+        auto bytes = head;
+        bytes.insert(bytes.end(), compressed.begin(), compressed.end());
+        WriteAll(part, bytes);
+        int status = -1;
+        tooltest::Run("objcopy --update-section .tldata='" + part + "' '" + path + "'", &status);
+        EXPECT_EQ(status, 0);
+        bool loaded = false;
+        r = LoadRecord(path, "pw", &loaded);
+        return loaded;
+    };
+    auto deflate = [](const std::vector<std::uint8_t>& data) {
+        return codecs::Deflate(data, codecs::TDeflateFraming::dfZlib);
+    };
+    auto withLength = [&](std::uint32_t length) {
+        auto data = plain;
+        std::memcpy(data.data(), &length, 4);
+        return data;
+    };
+    std::uint32_t length = 0;
+    std::memcpy(&length, plain.data(), 4);
+    ASSERT_EQ(length, plain.size() - 4);
+
+    std::unique_ptr<TTavrelModuleInfo> r;
+    ASSERT_TRUE(loadWith(deflate(plain), r));  // written again unchanged
+    ExpectMainResolves(*r);
+    EXPECT_EQ(r->DebugData->Bytes().size(), length);
+
+    auto longer = plain;  // bytes after the debug data, inside the stream
+    longer.insert(longer.end(), 300, 0xEE);
+    ASSERT_TRUE(loadWith(deflate(longer), r));
+    ExpectMainResolves(*r);
+    EXPECT_EQ(r->DebugData->Bytes().size(), length);
+
+    ASSERT_TRUE(loadWith(deflate(withLength(length - 1)), r));  // a shorter length: the rest is passed over
+    EXPECT_EQ(r->DebugData->Bytes().size(), length - 1);
+
+    EXPECT_FALSE(loadWith(deflate(withLength(length + 1)), r));
+    EXPECT_FALSE(r->DebugData);
+    EXPECT_FALSE(loadWith(deflate(withLength(0xFFFFFFFFu)), r));
+    EXPECT_FALSE(loadWith(deflate(std::vector<std::uint8_t>(plain.begin(), plain.begin() + 3)), r));
+
+    auto cut = deflate(plain);
+    cut.resize(cut.size() - 10);
+    EXPECT_FALSE(loadWith(cut, r));
+    auto followed = deflate(plain);
+    followed.push_back(0);
+    EXPECT_FALSE(loadWith(followed, r));
+    auto checkValue = deflate(plain);  // the stream's own check value damaged
+    checkValue.back() ^= 0x01;
+    EXPECT_FALSE(loadWith(checkValue, r));
+
+    ASSERT_TRUE(loadWith(deflate(plain), r));  // and back again
+    ExpectMainResolves(*r);
 }
 
 TEST_F(StoredDataForms, SectionWithoutMagicFallsBackToTheFileEnd)
