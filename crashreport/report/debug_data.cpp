@@ -353,7 +353,7 @@ bool TDebugData::SetsClass(std::size_t offset) const
     return !name.empty() && name[0] != '.' && dot != std::string::npos && dot > 0;
 }
 
-bool TDebugData::SplitAt(std::size_t nameOffset, std::size_t classSetter, std::string& cls,
+bool TDebugData::SplitAt(std::size_t nameOffset, std::span<const std::size_t> starts, std::string& cls,
                          std::string& proc) const
 {
     // A name that starts with "." keeps the last non-empty class: that of the
@@ -390,6 +390,14 @@ bool TDebugData::SplitAt(std::size_t nameOffset, std::size_t classSetter, std::s
         }
     }
     std::string lastClass;
+    std::size_t classSetter = SIZE_MAX;
+    if (!name.empty() && name[0] == '.') {
+        // Only such a name needs the setter, so only here are the earlier
+        // names looked at: the latest one before it that sets a class.
+        for (auto it = starts.rbegin(); it != starts.rend() && classSetter == SIZE_MAX; ++it)
+            if (*it < nameOffset && SetsClass(*it))
+                classSetter = *it;
+    }
     if (!name.empty() && name[0] == '.' && classSetter != SIZE_MAX) {
         std::string earlier;
         if (!NameAt(classSetter, earlier))
@@ -417,9 +425,10 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
     // (offsets in the data; SIZE_MAX for none).
     std::size_t className = SIZE_MAX;   // name that gave the current class
     std::size_t procName = SIZE_MAX;    // name of the current procedure
-    // The latest name that set a class, before the current class name and
-    // before the current procedure name.
-    std::size_t setter = SIZE_MAX, setterBeforeClass = SIZE_MAX, setterBeforeProc = SIZE_MAX;
+    // Every procedure name of the unit so far, in stored order: a name that
+    // keeps the class looks back through them for the one that set it.
+    std::vector<std::size_t> starts;
+    starts.reserve(16);
 
     auto inside = [&](std::int64_t from, std::int64_t to) {  // [from, to)
         const std::uintptr_t a = address;
@@ -433,12 +442,12 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         hit.ProcedureName.clear();
         std::string cls, proc;
         if (procName != SIZE_MAX) {
-            if (!SplitAt(procName, setterBeforeProc, cls, proc))
+            if (!SplitAt(procName, starts, cls, proc))
                 return false;
             hit.ProcedureName = std::move(proc);
         }
         if (className != SIZE_MAX) {
-            if (className != procName && !SplitAt(className, setterBeforeClass, cls, proc))
+            if (className != procName && !SplitAt(className, starts, cls, proc))
                 return false;
             hit.ClassName = std::move(cls);
         }
@@ -458,23 +467,17 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
             newName = r.Position();
             if (!SkipName(r))
                 return false;
+            starts.push_back(newName);
             className = newName;
-            setterBeforeClass = setter;
-            if (procName == SIZE_MAX) {
+            if (procName == SIZE_MAX)
                 procName = newName;
-                setterBeforeProc = setter;
-            }
         }
         if (inside(code, newCode))
             return finish(line);
         line = newLine;
         code = newCode;
-        if (newName != SIZE_MAX) {
+        if (newName != SIZE_MAX)
             procName = newName;
-            setterBeforeProc = setter;
-            if (SetsClass(newName))
-                setter = newName;
-        }
     }
     if (inside(code, unit.CodeStart + unit.CodeSize))
         return finish(line);

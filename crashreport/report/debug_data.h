@@ -75,8 +75,10 @@ private:
     // reference to an earlier one.
     bool DecodeAppended(std::string& out, std::size_t from, std::size_t at) const;
     // Class and procedure of the procedure name at nameOffset; a name that
-    // keeps the class takes it from the name at classSetter (SIZE_MAX: none).
-    bool SplitAt(std::size_t nameOffset, std::size_t classSetter, std::string& cls, std::string& proc) const;
+    // keeps the class takes it from the latest of `starts` (the procedure
+    // names met so far) before it that sets one.
+    bool SplitAt(std::size_t nameOffset, std::span<const std::size_t> starts, std::string& cls,
+                 std::string& proc) const;
     // Whether the name at offset sets the class (a "." name keeps it).
     bool SetsClass(std::size_t offset) const;
 
