@@ -83,28 +83,23 @@ std::string Hex(HRESULT hr)
 }
 } // namespace
 
-std::string WriteAvi(const std::string& path, const std::vector<Frame>& frames, const WriteOptions& options)
+OpenedStream::OpenedStream(const std::string& path, const WriteOptions& options,
+                           const gdi::BITMAPINFOHEADER& header, DWORD suggestedBufferSize)
 {
-    if (frames.empty()) return "no frames to take the size from";
     AVIFileInit();
-    std::string failure;
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    HRESULT hr = AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
-    if (hr != AVIERR_OK) failure = "AVIFileOpenA: " + Hex(hr);
-    const Frame& first = frames.front();
-    gdi::BITMAPINFOHEADER header = HeaderFor(first);
-    if (failure.empty()) {
+    HRESULT hr = AVIFileOpenA(&file_, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
+    if (hr != AVIERR_OK) error_ = "AVIFileOpenA: " + Hex(hr);
+    if (error_.empty()) {
         AVISTREAMINFOA info{};
         info.fccType = streamtypeVIDEO;
         info.dwScale = 1;
         info.dwRate = static_cast<DWORD>(options.fps);
-        info.dwSuggestedBufferSize = header.biSizeImage;
-        info.rcFrame = RECT{0, 0, first.width, first.height};
-        hr = AVIFileCreateStreamA(file, &stream, &info);
-        if (hr != AVIERR_OK) failure = "AVIFileCreateStreamA: " + Hex(hr);
+        info.dwSuggestedBufferSize = suggestedBufferSize;
+        info.rcFrame = RECT{0, 0, header.biWidth, header.biHeight < 0 ? -header.biHeight : header.biHeight};
+        hr = AVIFileCreateStreamA(file_, &stream_, &info);
+        if (hr != AVIERR_OK) error_ = "AVIFileCreateStreamA: " + Hex(hr);
     }
-    if (failure.empty()) {
+    if (error_.empty()) {
         AVICOMPRESSOPTIONS opts{};
         opts.fccType = streamtypeVIDEO;
         opts.fccHandler = StringToFourCC(options.fourcc);
@@ -113,23 +108,42 @@ std::string WriteAvi(const std::string& path, const std::vector<Frame>& frames, 
             opts.dwBytesPerSecond = options.bytesPerSecond;
             opts.dwFlags = AVICOMPRESSF_DATARATE;
         }
-        hr = AVIMakeCompressedStream(&compressed, stream, &opts, nullptr);
-        if (hr != AVIERR_OK) failure = "AVIMakeCompressedStream: " + Hex(hr);
+        hr = AVIMakeCompressedStream(&compressed_, stream_, &opts, nullptr);
+        if (hr != AVIERR_OK) error_ = "AVIMakeCompressedStream: " + Hex(hr);
     }
-    if (failure.empty()) {
-        hr = AVIStreamSetFormat(compressed, 0, &header, sizeof header);
-        if (hr != AVIERR_OK) failure = "AVIStreamSetFormat: " + Hex(hr);
+    if (error_.empty()) {
+        hr = AVIStreamSetFormat(compressed_, 0, &header, sizeof header);
+        if (hr != AVIERR_OK) error_ = "AVIStreamSetFormat: " + Hex(hr);
     }
-    for (size_t i = 0; failure.empty() && i < frames.size(); ++i) {
-        hr = AVIStreamWrite(compressed, static_cast<LONG>(i), 1, frames[i].bits.data(),
-                            static_cast<LONG>(frames[i].bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
-        if (hr != AVIERR_OK) failure = "AVIStreamWrite: " + Hex(hr);
-    }
+}
+
+HRESULT OpenedStream::Write(LONG position, const Frame& frame)
+{
+    if (!error_.empty()) return AVIERR_ERROR;
+    return AVIStreamWrite(compressed_, position, 1, frame.bits.data(), static_cast<LONG>(frame.bits.size()),
+                          AVIIF_KEYFRAME, nullptr, nullptr);
+}
+
+unsigned long OpenedStream::Release()
+{
+    if (released_) return 0;
+    released_ = true;
     AVIFileExit();  // before the releases, as the recorder does
-    if (stream) AVIStreamRelease(stream);
-    if (compressed) AVIStreamRelease(compressed);
-    if (file) AVIFileRelease(file);
-    return failure;
+    if (stream_) AVIStreamRelease(stream_);
+    if (compressed_) AVIStreamRelease(compressed_);
+    return file_ ? AVIFileRelease(file_) : 0;
+}
+
+std::string WriteAvi(const std::string& path, const std::vector<Frame>& frames, const WriteOptions& options)
+{
+    if (frames.empty()) return "no frames to take the size from";
+    gdi::BITMAPINFOHEADER header = HeaderFor(frames.front());
+    OpenedStream out(path, options, header, header.biSizeImage);
+    for (size_t i = 0; out.Error().empty() && i < frames.size(); ++i) {
+        HRESULT hr = out.Write(static_cast<LONG>(i), frames[i]);
+        if (hr != AVIERR_OK) return "AVIStreamWrite: " + Hex(hr);
+    }
+    return out.Error();
 }
 
 ProbeInfo Probe(const std::string& path)

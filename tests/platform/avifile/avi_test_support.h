@@ -47,6 +47,30 @@ struct WriteOptions {
     avifile::DWORD bytesPerSecond = 0;  // with AVICOMPRESSF_DATARATE when set
     int fps = 25;
 };
+// A file with one compressed stream, opened the way the recorder opens it:
+// file, stream, compressed stream, format. Error() is empty when every step
+// succeeded, else the first failing step and its result ("SetFormat: 0x...").
+// Release() (or the destructor) ends the library's use and releases the
+// handles in the recorder's order; it returns what the file's release returned.
+class OpenedStream {
+public:
+    OpenedStream(const std::string& path, const WriteOptions& options, const gdi::BITMAPINFOHEADER& header,
+                 avifile::DWORD suggestedBufferSize = 0);
+    ~OpenedStream() { Release(); }
+    OpenedStream(const OpenedStream&) = delete;
+    OpenedStream& operator=(const OpenedStream&) = delete;
+
+    const std::string& Error() const { return error_; }
+    avifile::HRESULT Write(avifile::LONG position, const Frame& frame);
+    unsigned long Release();
+
+private:
+    std::string error_;
+    avifile::PAVIFILE file_ = nullptr;
+    avifile::PAVISTREAM stream_ = nullptr, compressed_ = nullptr;
+    bool released_ = false;
+};
+
 // Writes frames the way the recorder does: file, stream, compressed stream,
 // format, one AVIStreamWrite per frame, then releases. Returns the first
 // failing result, tagged with the step ("SetFormat: 0x...").

@@ -121,34 +121,18 @@ TEST_P(EachCompressor, TopDownInputGivesTheSamePicture)
     auto frames = Pictures(64, 48, 2);
     ASSERT_EQ(WriteAvi(dir.File("up.avi"), frames, WriteOptions{e.fourcc}), "");
     // The same pictures as top-down images: rows reversed, negative height.
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, dir.File("down.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    AVICOMPRESSOPTIONS opts{};
-    opts.fccHandler = StringToFourCC(e.fourcc);
-    opts.dwQuality = 7500;
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
     gdi::BITMAPINFOHEADER header = HeaderFor(frames[0]);
     header.biHeight = -header.biHeight;
-    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
+    OpenedStream down(dir.File("down.avi"), WriteOptions{e.fourcc}, header);
+    ASSERT_EQ(down.Error(), "");
     for (int i = 0; i < 2; ++i) {
         Frame flipped = frames[static_cast<size_t>(i)];
         for (int y = 0; y < flipped.height; ++y)
             std::memcpy(flipped.bits.data() + y * flipped.stride,
                         frames[static_cast<size_t>(i)].bits.data() + (flipped.height - 1 - y) * flipped.stride, flipped.stride);
-        ASSERT_EQ(AVIStreamWrite(compressed, i, 1, flipped.bits.data(), static_cast<LONG>(flipped.bits.size()),
-                                 AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
+        ASSERT_EQ(down.Write(i, flipped), AVIERR_OK);
     }
-    AVIStreamRelease(compressed);
-    AVIStreamRelease(stream);
-    AVIFileRelease(file);
-    AVIFileExit();
+    down.Release();
     EXPECT_TRUE(Decode(dir.File("up.avi"), "bgr24") == Decode(dir.File("down.avi"), "bgr24"));
 }
 
@@ -162,30 +146,11 @@ TEST_P(EachCompressor, SkippedPositionsKeepTheirPlaceAmongFramesTheEncoderHoldsB
     ScratchDir dir;
     const std::string path = dir.File("gaps.avi");
     auto frames = Pictures(64, 48, 4);
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    AVICOMPRESSOPTIONS opts{};
-    opts.fccHandler = StringToFourCC(e.fourcc);
-    opts.dwQuality = 7500;
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
-    gdi::BITMAPINFOHEADER header = HeaderFor(frames[0]);
-    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
+    OpenedStream out(path, WriteOptions{e.fourcc}, HeaderFor(frames[0]));
+    ASSERT_EQ(out.Error(), "");
     const LONG positions[4] = {0, 1, 4, 7};
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(AVIStreamWrite(compressed, positions[i], 1, frames[static_cast<size_t>(i)].bits.data(),
-                                 static_cast<LONG>(frames[static_cast<size_t>(i)].bits.size()), AVIIF_KEYFRAME,
-                                 nullptr, nullptr), AVIERR_OK);
-    AVIStreamRelease(stream);
-    AVIStreamRelease(compressed);
-    AVIFileRelease(file);
-    AVIFileExit();
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(out.Write(positions[i], frames[static_cast<size_t>(i)]), AVIERR_OK);
+    out.Release();
     RiffInfo r = ReadRiff(path);
     ASSERT_TRUE(r.valid) << r.error;
     ASSERT_EQ(r.chunkSizes.size(), 8u);

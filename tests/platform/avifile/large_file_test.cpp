@@ -16,33 +16,15 @@ TEST(AviLargeFile, SwitchesToOpenDmlAndStaysReadable)
     const std::string path = dir.File("large.avi");
     Frame f = MakePicture(1920, 1080, 0);
 
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 25;
-    info.dwSuggestedBufferSize = static_cast<DWORD>(f.bits.size());
-    info.rcFrame = RECT{0, 0, 1920, 1080};
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    AVICOMPRESSOPTIONS opts{};
-    opts.fccHandler = FourCC("DIB ");
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
-    gdi::BITMAPINFOHEADER header = HeaderFor(f);
-    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
+    OpenedStream out(path, WriteOptions{"DIB ", 0}, HeaderFor(f), static_cast<DWORD>(f.bits.size()));
+    ASSERT_EQ(out.Error(), "");
     for (int i = 0; i < kFrames; ++i) {
         // The frame number in the top-left pixel tells the frames apart.
         uint8_t* p = f.At(0, 0);
         p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(255 - i), p[2] = 7;
-        ASSERT_EQ(AVIStreamWrite(compressed, i, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
-                                 nullptr, nullptr), AVIERR_OK) << "frame " << i;
+        ASSERT_EQ(out.Write(i, f), AVIERR_OK) << "frame " << i;
     }
-    AVIFileExit();
-    AVIStreamRelease(stream);
-    AVIStreamRelease(compressed);
-    EXPECT_EQ(AVIFileRelease(file), 0u);
+    EXPECT_EQ(out.Release(), 0u);
 
     RiffInfo r = ReadRiff(path);
     ASSERT_TRUE(r.valid) << r.error;
@@ -92,27 +74,12 @@ TEST(AviLargeFile, ManySmallFramesAlsoContinueInExtensionLists)
     ScratchDir dir;
     const std::string path = dir.File("many.avi");
     Frame f = MakePicture(2, 2, 0);
-    AVIFileInit();
-    PAVIFILE file = nullptr;
-    PAVISTREAM stream = nullptr, compressed = nullptr;
-    ASSERT_EQ(AVIFileOpenA(&file, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    AVISTREAMINFOA info{};
-    info.fccType = streamtypeVIDEO;
-    info.dwScale = 1;
-    info.dwRate = 1000;
-    ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    AVICOMPRESSOPTIONS opts{};
-    opts.fccHandler = FourCC("DIB ");
-    ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
-    gdi::BITMAPINFOHEADER header = HeaderFor(f);
-    ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
-    for (int i = 0; i < kFrames; ++i)
-        ASSERT_EQ(AVIStreamWrite(compressed, i, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
-                                 nullptr, nullptr), AVIERR_OK) << "frame " << i;
-    AVIStreamRelease(stream);
-    AVIStreamRelease(compressed);
-    AVIFileRelease(file);
-    AVIFileExit();
+    WriteOptions options{"DIB ", 0};
+    options.fps = 1000;
+    OpenedStream out(path, options, HeaderFor(f));
+    ASSERT_EQ(out.Error(), "");
+    for (int i = 0; i < kFrames; ++i) ASSERT_EQ(out.Write(i, f), AVIERR_OK) << "frame " << i;
+    out.Release();
 
     RiffInfo r = ReadRiff(path);
     ASSERT_TRUE(r.valid) << r.error;
