@@ -152,9 +152,8 @@ void SimulateDoubleClick(Window& window, int x, int y)
     Form* f = window.TopLevel();
     if (!f)
         return;
+    SimulateClick(window, x, y);
     const TPoint p = InForm(window, x, y);
-    f->InjectMouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
-    f->InjectMouse(WM_LBUTTONUP, p, 0);
     f->InjectMouse(WM_LBUTTONDBLCLK, p, MK_LBUTTON);
     f->InjectMouse(WM_LBUTTONUP, p, 0);
 }
