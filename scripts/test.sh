@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs the whole test suite.
+# Sets up the machine, builds everything and runs the whole test suite twice:
+# once as shipped (./build) and once under AddressSanitizer and
+# UndefinedBehaviorSanitizer (./build-sanitize); then the bounded fuzz targets.
 # Tests that show windows use the X server in $DISPLAY; without one, a
-# private Xvfb is started for the run.
+# private Xvfb is started for the run. SANITIZE=0 skips the second run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${SKIP_SETUP:-0}" = 1 ] || scripts/setup.sh
@@ -22,7 +24,19 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
 fi
 
 status=0
+echo "== the suite as shipped"
 ctest --test-dir build --output-on-failure -j "$(nproc)" || status=$?
+
+if [ "${SANITIZE:-1}" = 1 ]; then
+  echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+  scripts/build-sanitize.sh
+  # Leak checking stays off: the X11 and fontconfig libraries keep caches
+  # until exit that LeakSanitizer would report as leaks of every window test.
+  ASAN_OPTIONS="detect_leaks=0:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=0" \
+  UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)" || status=$?
+fi
+
 if [ -x scripts/fuzz.sh ]; then
   scripts/fuzz.sh || status=$?
 fi
