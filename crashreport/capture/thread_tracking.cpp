@@ -61,7 +61,7 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     if (size > (std::size_t(64) << 20))
         return;
     r.StarterStack = new std::uint8_t[size];
-    std::memcpy(r.StarterStack, reinterpret_cast<void*>(position), size);
+    kernel::CopyRawMemory(r.StarterStack, reinterpret_cast<void*>(position), size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
 }
 

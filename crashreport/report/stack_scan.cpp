@@ -157,7 +157,7 @@ void AddStackEntries(TTavrelStackList& list, const void* firstAddress, const voi
                 }
                 budget = budget >= kSlot ? budget - kSlot : 0;
                 std::uintptr_t value;
-                std::memcpy(&value, reinterpret_cast<const void*>(slot), kSlot);
+                kernel::CopyRawMemory(&value, reinterpret_cast<const void*>(slot), kSlot);
                 if (!code.Contains(value))
                     continue;
                 TRecognizedCall call;

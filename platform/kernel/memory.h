@@ -30,6 +30,12 @@ std::vector<TMemoryRegion> ListMemoryRegions();
 // the page tables as they are at this moment.
 bool IsMemoryReadable(const void* address, std::size_t length);
 
+// Copies length bytes that the caller knows to be readable (its own live
+// stack, or a range IsMemoryReadable has just vouched for) without the
+// address checker of a sanitized build: stack copies and scans read dead
+// frames and guard zones on purpose. Signal-safe.
+void CopyRawMemory(void* destination, const void* source, std::size_t length);
+
 // Changes the protection of the pages that hold [address, address+length).
 // Not signal-safe.
 bool ProtectMemory(const void* address, std::size_t length, int protection);

@@ -20,16 +20,19 @@ struct TBlockUse {
     bool createdHere = false;
 };
 
+// Both live until the process ends: blocks owned by other static objects
+// (the modules list's options) are closed after this file's statics would
+// have been destroyed.
 std::mutex& RegistryLock()
 {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 std::map<std::string, TBlockUse>& Registry()
 {
-    static std::map<std::string, TBlockUse> uses;
-    return uses;
+    static auto* uses = new std::map<std::string, TBlockUse>;
+    return *uses;
 }
 
 void AddOwner(const std::string& name, bool created)

@@ -26,11 +26,18 @@ void TThread::AfterConstruction()
 {
     if (handle_)
         return;
-    suspended_ = createSuspended_;
-    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, createSuspended_ ? kernel::CREATE_SUSPENDED : 0,
-                                   &threadId_);
-    if (!handle_)
+    // Always born suspended: a running thread that frees itself when it ends
+    // could otherwise be gone before its handle and identifier are stored in
+    // the object it deleted.
+    std::uint32_t threadId = 0;
+    const kernel::THandle handle = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId);
+    if (!handle)
         throw Exception("Thread creation error");
+    handle_ = handle;
+    threadId_ = threadId;
+    suspended_ = createSuspended_;
+    if (!createSuspended_)
+        kernel::ResumeThread(handle);  // from here on the object may be gone
 }
 
 void TThread::Resume()

@@ -66,8 +66,15 @@ bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const s
     realAddress = nullptr;
     // RTLD_NOLOAD: only a library that is loaded already counts.
     std::unique_ptr<void, int (*)(void*)> library(dlopen(dllName.c_str(), RTLD_NOW | RTLD_NOLOAD), dlclose);
-    if (library)
+    if (library) {
         realAddress = dlsym(library.get(), functionName.c_str());
+        // A library loaded before this one (a preloaded tool, a sanitizer
+        // runtime) may define the same function; the modules' imports are
+        // then bound to its definition, which becomes the one to chain to.
+        void* bound = dlsym(RTLD_DEFAULT, functionName.c_str());
+        if (realAddress && bound)
+            realAddress = bound;
+    }
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {
