@@ -62,8 +62,12 @@ bool IsDebuggerPresent()
 
 void OutputDebugString(std::string_view text)
 {
-    if (!IsDebuggerPresent())
-        return;
+    if (IsDebuggerPresent())
+        WriteDebugLine(text);
+}
+
+void WriteDebugLine(std::string_view text)
+{
     // One write for the whole line where it fits, so lines of several
     // threads do not interleave.
     char line[1024];

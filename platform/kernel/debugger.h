@@ -14,4 +14,8 @@ bool IsDebuggerPresent();
 // it otherwise. Signal-safe (write(2) only).
 void OutputDebugString(std::string_view text);
 
+// The same line written whether or not a debugger is attached, for callers
+// that made the debugger test themselves. Signal-safe.
+void WriteDebugLine(std::string_view text);
+
 } // namespace kernel
