@@ -1,7 +1,8 @@
 #pragma once
 // The diagnostic text of an internal error, as it is saved next to the
 // program: labelled lines, the call stack last. Building it is apart from
-// gathering the facts so that the layout can be checked on its own.
+// gathering the facts so that the layout can be checked on its own. Not
+// signal-safe (strings).
 #include <string>
 #include <vector>
 
