@@ -149,14 +149,15 @@ TEST(InternalError, UnderADebuggerTheErrorLineAndTheDiagnosticFileAppear)
 
 TEST(InternalError, WithoutADebuggerItLeavesNoTrace)
 {
-    TempDir dir;
+    TempDir dir, home;
     for (const char* scenario : {"pipeline", "saferun", "hook"}) {
         SCOPED_TRACE(scenario);
-        const TRun run = RunCopy(dir.path(), kProgram, {scenario}, false);
+        const TRun run = RunCopy(dir.path(), kProgram, {scenario}, false, home.path());
         EXPECT_EQ(run.ExitCode, 0);
-        EXPECT_EQ(run.Stdout, "");
+        EXPECT_EQ(run.Stdout, "");  // no call stack asked for, no box
         EXPECT_EQ(run.Stderr, "");
         EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{kProgram});
+        EXPECT_TRUE(ListDir(home.path()).empty());  // nor in the fallback folder
     }
 }
 
@@ -251,27 +252,4 @@ TEST(InternalErrorDiagnostic, CodeDumpOnlyOfReadableBytes)
     EXPECT_EQ(dump.substr(dump.size() - 4), "$FF ");
     EXPECT_EQ(FormatCodeDump(nullptr), "");
     EXPECT_EQ(FormatCodeDump(reinterpret_cast<const void*>(16)), "");
-}
-
-TEST(InternalErrorDiagnostic, LinesInOrderWithAnEmptyStack)
-{
-    TDiagnosticFacts facts;
-    facts.Version = "5.1.5";
-    facts.Date = "Tue, 8 Dec 2026 06:18:30 +0000";
-    facts.OS = "Debian";
-    facts.RAD = "GCC 12";
-    facts.Section = "706";
-    facts.Address = "0000000000000000";
-    facts.Message = "General internal error.";
-    EXPECT_EQ(BuildDiagnosticText(facts), "Version   : 5.1.5\r\n"
-                                          "Date      : Tue, 8 Dec 2026 06:18:30 +0000\r\n"
-                                          "OS        : Debian\r\n"
-                                          "RAD       : GCC 12\r\n"
-                                          "Dump      : \r\n"
-                                          "Section   : 706\r\n"
-                                          "LastExcept: \r\n"
-                                          "Address   : $0000000000000000\r\n"
-                                          "Exception : \r\n"
-                                          "Message   : General internal error.\r\n"
-                                          "Call Stack: ");
 }

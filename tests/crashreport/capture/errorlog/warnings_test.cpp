@@ -102,14 +102,3 @@ TEST_F(Warnings, SendingWarningsAreShownWhileTheSendingDialogIsOpen)
     EXPECT_EQ(g_boxes[1], "Error.|eeWebHTTPError|" + std::to_string(0x10 | 0x2000 | 0x40000 | 0x200000));
     EXPECT_EQ(g_boxes[3], "Error.|eeWebFTPError|" + std::to_string(0x10 | 0x2000 | 0x40000 | 0x200000));
 }
-
-TEST(LogErrorCode, NamesInTheirOrder)
-{
-    const char* expected[] = {"eeNone",           "eeShowError",      "eeLogError",
-                              "eeEmailMAPIError", "eeEmailShellError", "eeEmailSMTPError",
-                              "eeWebHTTPError",   "eeWebHTTPSError",  "eeWebFTPError"};
-    for (int i = 0; i < 9; ++i)
-        EXPECT_STREQ(LogErrorCodeName(TTavrelLogErrorCode(i)), expected[i]);
-    EXPECT_STREQ(LogErrorCodeName(TTavrelLogErrorCode(9)), "");
-    EXPECT_STREQ(LogErrorCodeName(TTavrelLogErrorCode(-1)), "");
-}
