@@ -77,9 +77,6 @@ void Guarded(const char* label, const void* address, Step step)
 {
     try {
         step();
-    } catch (const std::exception& e) {
-        hook::ReportInternalError(rtl::Format("%s: %s (Address: %0*zX)", label, e.what(), int(sizeof(void*) * 2),
-                                              reinterpret_cast<std::size_t>(address)));
     } catch (...) {
         hook::ReportInternalError(rtl::Format("%s (Address: %0*zX)", label, int(sizeof(void*) * 2),
                                               reinterpret_cast<std::size_t>(address)));

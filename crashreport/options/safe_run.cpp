@@ -13,7 +13,6 @@ namespace crashreport {
 
 namespace {
 
-std::atomic<TInternalErrorHandler> g_internalErrorHandler{nullptr};
 std::atomic<bool> g_designTimeHost{false};
 
 std::string StepAddress(TSafeRunStep step)
@@ -28,11 +27,6 @@ void CoreDone() { g_designTimeHost = false; }
 
 } // namespace
 
-TInternalErrorHandler SetInternalErrorHandler(TInternalErrorHandler handler)
-{
-    return g_internalErrorHandler.exchange(handler);
-}
-
 bool SafeRun(TSafeRunStep step, const std::string& name)
 {
     try {
@@ -40,24 +34,17 @@ bool SafeRun(TSafeRunStep step, const std::string& name)
             step();
         return true;
     } catch (...) {
-        if (TInternalErrorHandler handler = g_internalErrorHandler.load()) {
-            try {
-                handler(rtl::FormatStrings("%s (Address: %s)", {name, StepAddress(step)}));
-            } catch (...) {
-                // The internal error log runs inside this guard.
-            }
+        if (ReportInternalError(rtl::FormatStrings("%s (Address: %s)", {name, StepAddress(step)})))
             return false;
-        }
         std::string message;
-        bool hasMessage = false;
         try {
             throw;
         } catch (const std::exception& e) {
             message = e.what();
-            hasMessage = true;
         } catch (...) {
         }
-        if (!hasMessage)
+        // An empty message says no more than no message at all.
+        if (message.empty())
             throw ECriticalError("General internal error.");
         throw ECriticalError(rtl::FormatStrings("Critical error at: \"%s\"\r\nError: \"%s\".", {name, message}));
     }

@@ -4,23 +4,18 @@
 // start-up and shut-down only.
 #include <string>
 
+#include "crashreport/options/internal_error_sink.h"
+
 namespace crashreport {
-
-// Receives "<name> (Address: <step address>)" while the failure of a guarded
-// step is being handled, so it may look at the current exception.
-using TInternalErrorHandler = void (*)(const std::string& sectionText);
-
-// Installs the internal-error handler (null removes it); returns the
-// previous one.
-TInternalErrorHandler SetInternalErrorHandler(TInternalErrorHandler handler);
 
 using TSafeRunStep = void (*)();
 
 // Runs `step`. True when it ran through. When it fails and an internal-error
-// handler is installed, the handler gets the failure and SafeRun returns
-// false without raising; without a handler it raises ECriticalError with
-// "Critical error at: \"<name>\"\r\nError: \"<message>\"." (or "General
-// internal error." for a failure that carries no message).
+// sink is installed, the sink gets "<name> (Address: <step address>)" and
+// SafeRun returns false without raising; without a sink it raises
+// ECriticalError with "Critical error at: \"<name>\"\r\nError: \"<message>\"."
+// (or "General internal error." for a failure whose message is missing or
+// empty).
 bool SafeRun(TSafeRunStep step, const std::string& name);
 
 // The development environment's executable, compared in upper case with

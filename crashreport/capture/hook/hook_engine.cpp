@@ -8,10 +8,6 @@
 namespace crashreport::hook {
 namespace {
 
-void DefaultInternalError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
-
-TInternalErrorHandler g_internalError = DefaultInternalError;
-
 // Runs one step; a failure becomes "<label> (Address: <step address>)".
 template <typename Step>
 void GuardedStep(const char* label, const void* address, Step step)
@@ -32,17 +28,10 @@ detail::TEngineState& detail::Engine()
     return state;
 }
 
-void SetInternalErrorHandler(TInternalErrorHandler handler)
-{
-    g_internalError = handler ? handler : DefaultInternalError;
-}
-
 void ReportInternalError(const std::string& message)
 {
-    try {
-        g_internalError(message);
-    } catch (...) {
-    }
+    if (!crashreport::ReportInternalError(message))
+        std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 bool HookEngineStarted()

@@ -3,6 +3,7 @@
 // trampolines, import (GOT) interception, and virtual-method slot
 // interception, each recorded so that the last shut-down undoes it exactly.
 #include "crashreport/capture/hook/code_patch.h"
+#include "crashreport/options/internal_error_sink.h"
 #include "crashreport/capture/hook/hook_errors.h"
 #include "crashreport/capture/hook/instruction_length.h"
 
@@ -64,10 +65,10 @@ void StartHookEngine();
 void ShutdownHookEngine();
 bool HookEngineStarted();
 
-// Receives the messages of failed start-up and shut-down steps. The default
-// writes them to stderr.
-using TInternalErrorHandler = void (*)(const std::string& message);
-void SetInternalErrorHandler(TInternalErrorHandler handler);
+// Failed start-up and shut-down steps go to the reporter's one internal
+// error sink; without a sink the message is written to stderr.
+using crashreport::SetInternalErrorHandler;
+using crashreport::TInternalErrorHandler;
 void ReportInternalError(const std::string& message);
 
 // Returns a trampoline through which the original procedure can still be

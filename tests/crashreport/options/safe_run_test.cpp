@@ -14,6 +14,7 @@ namespace {
 void Succeeds() {}
 void RaisesRuntimeError() { throw rtl::Exception("boom"); }
 void RaisesNonException() { throw 42; }
+void RaisesWithoutMessage() { throw rtl::Exception(""); }
 
 std::string g_section;
 std::string g_seenMessage;
@@ -58,6 +59,13 @@ TEST(SafeRun, WithoutAHandlerFailuresBecomeCriticalErrors)
     }
     try {
         SafeRun(&RaisesNonException, "TCore.Done");
+        FAIL();
+    } catch (const ECriticalError& e) {
+        EXPECT_EQ(e.Message, "General internal error.");
+    }
+    // An exception whose message is empty carries no message either.
+    try {
+        SafeRun(&RaisesWithoutMessage, "TCore.Done");
         FAIL();
     } catch (const ECriticalError& e) {
         EXPECT_EQ(e.Message, "General internal error.");

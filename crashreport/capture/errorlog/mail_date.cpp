@@ -1,0 +1,73 @@
+#include "crashreport/capture/errorlog/mail_date.h"
+
+#include <time.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "crashreport/delivery/codecs/day_count.h"
+#include "platform/rtl/format.h"
+
+namespace crashreport {
+namespace {
+
+constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// Day 0 of the runtime's count, 1899-12-30, was a Saturday.
+int DayOfWeek(double dateTime)
+{
+    const long long day = static_cast<long long>(std::floor(dateTime));
+    return static_cast<int>(((day + 6) % 7 + 7) % 7);
+}
+
+} // namespace
+
+std::string FormatZoneHours(long offsetSeconds)
+{
+    // Whole hours, halves to the even number: +5:30 gives +6, +10:30 gives +10.
+    long hours = offsetSeconds >= 0 ? offsetSeconds / 3600 : -((-offsetSeconds) / 3600);
+    const long rest = offsetSeconds - hours * 3600;  // same sign as the offset
+    if (2 * std::labs(rest) > 3600 || (2 * std::labs(rest) == 3600 && hours % 2 != 0))
+        hours += rest > 0 ? 1 : -1;
+    std::string digits = rtl::Format("%ld", std::labs(hours));
+    if (digits.size() == 1)
+        digits = "0" + digits;
+    return (hours < 0 ? "-" : "+") + digits + "00";
+}
+
+std::string FormatMailDate(double dateTime)
+{
+    const auto fields = codecs::DecodeDayCount(dateTime);
+    if (!fields)
+        return {};
+    // The offset of this local date-time: mktime finds whether summer
+    // time was in effect then.
+    struct tm local {};
+    local.tm_year = fields->Year - 1900;
+    local.tm_mon = fields->Month - 1;
+    local.tm_mday = fields->Day;
+    local.tm_hour = fields->Hour;
+    local.tm_min = fields->Minute;
+    local.tm_sec = fields->Second;
+    local.tm_isdst = -1;
+    tzset();
+    const long offset = ::mktime(&local) == static_cast<time_t>(-1) ? 0 : local.tm_gmtoff;
+    return rtl::Format("%s, %d %s %d %02d:%02d:%02d %s", kDays[DayOfWeek(dateTime)], fields->Day,
+                       kMonths[fields->Month - 1], fields->Year, fields->Hour, fields->Minute, fields->Second,
+                       FormatZoneHours(offset).c_str());
+}
+
+double LocalNow()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local {};
+    tzset();
+    ::localtime_r(&now.tv_sec, &local);
+    const long long localMs = (static_cast<long long>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000;
+    return codecs::UnixMillisecondsToDayCount(localMs);
+}
+
+} // namespace crashreport
