@@ -24,17 +24,12 @@ int DayOfWeek(double dateTime)
 
 } // namespace
 
-std::string FormatZoneHours(long offsetSeconds)
+std::string FormatZone(long offsetSeconds)
 {
-    // Whole hours, halves to the even number: +5:30 gives +6, +10:30 gives +10.
-    long hours = offsetSeconds >= 0 ? offsetSeconds / 3600 : -((-offsetSeconds) / 3600);
-    const long rest = offsetSeconds - hours * 3600;  // same sign as the offset
-    if (2 * std::labs(rest) > 3600 || (2 * std::labs(rest) == 3600 && hours % 2 != 0))
-        hours += rest > 0 ? 1 : -1;
-    std::string digits = rtl::Format("%ld", std::labs(hours));
-    if (digits.size() == 1)
-        digits = "0" + digits;
-    return (hours < 0 ? "-" : "+") + digits + "00";
+    // Hours and minutes, so that a zone of +5:30 is not written an hour or
+    // half an hour away from the true time; whole-hour zones read "+0100".
+    const long minutes = std::labs(offsetSeconds) / 60;
+    return rtl::Format("%c%02ld%02ld", offsetSeconds < 0 && minutes > 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
 std::string FormatMailDate(double dateTime)
@@ -56,7 +51,7 @@ std::string FormatMailDate(double dateTime)
     const long offset = ::mktime(&local) == static_cast<time_t>(-1) ? 0 : local.tm_gmtoff;
     return rtl::Format("%s, %d %s %d %02d:%02d:%02d %s", kDays[DayOfWeek(dateTime)], fields->Day,
                        kMonths[fields->Month - 1], fields->Year, fields->Hour, fields->Minute, fields->Second,
-                       FormatZoneHours(offset).c_str());
+                       FormatZone(offset).c_str());
 }
 
 double LocalNow()

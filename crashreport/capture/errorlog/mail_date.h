@@ -8,7 +8,7 @@ namespace crashreport {
 
 // `dateTime` is a local date-time as the runtime keeps it (days since
 // 1899-12-30). The zone is the local offset from UTC in effect at that
-// moment, in whole hours (halves to even), written "+hh00" or "-hh00".
+// moment, in hours and minutes, written "+hhmm" or "-hhmm".
 // Empty for a date the runtime cannot represent.
 std::string FormatMailDate(double dateTime);
 
@@ -16,6 +16,6 @@ std::string FormatMailDate(double dateTime);
 double LocalNow();
 
 // The zone text for an offset of local time from UTC in seconds.
-std::string FormatZoneHours(long offsetSeconds);
+std::string FormatZone(long offsetSeconds);
 
 } // namespace crashreport

@@ -90,28 +90,27 @@ TEST(FormatMailDate, UtcAndWholeHourZonesWithSummerTime)
     }
 }
 
-TEST(FormatMailDate, HalfHourZonesRoundToTheEvenHour)
+TEST(FormatMailDate, ZonesOffByPartsOfAnHourKeepTheirMinutes)
 {
     {
-        TZone zone("Asia/Kolkata");  // +5:30 -> +6
-        EXPECT_EQ(FormatMailDate(DayCount(2026, 3, 1, 10, 0, 0)), "Sun, 1 Mar 2026 10:00:00 +0600");
+        TZone zone("Asia/Kolkata");
+        EXPECT_EQ(FormatMailDate(DayCount(2026, 3, 1, 10, 0, 0)), "Sun, 1 Mar 2026 10:00:00 +0530");
     }
     {
-        TZone zone("Australia/Adelaide");  // +10:30 in January -> +10, +9:30 in July -> +10
-        EXPECT_EQ(FormatMailDate(DayCount(2026, 1, 15, 8, 0, 0)), "Thu, 15 Jan 2026 08:00:00 +1000");
-        EXPECT_EQ(FormatMailDate(DayCount(2026, 7, 15, 8, 0, 0)), "Wed, 15 Jul 2026 08:00:00 +1000");
+        TZone zone("Australia/Adelaide");  // summer time in January
+        EXPECT_EQ(FormatMailDate(DayCount(2026, 1, 15, 8, 0, 0)), "Thu, 15 Jan 2026 08:00:00 +1030");
+        EXPECT_EQ(FormatMailDate(DayCount(2026, 7, 15, 8, 0, 0)), "Wed, 15 Jul 2026 08:00:00 +0930");
     }
     {
-        TZone zone("America/St_Johns");  // -3:30 in January -> -4, -2:30 in July -> -2
-        EXPECT_EQ(FormatMailDate(DayCount(2026, 1, 15, 8, 0, 0)), "Thu, 15 Jan 2026 08:00:00 -0400");
-        EXPECT_EQ(FormatMailDate(DayCount(2026, 7, 15, 8, 0, 0)), "Wed, 15 Jul 2026 08:00:00 -0200");
+        TZone zone("America/St_Johns");
+        EXPECT_EQ(FormatMailDate(DayCount(2026, 1, 15, 8, 0, 0)), "Thu, 15 Jan 2026 08:00:00 -0330");
+        EXPECT_EQ(FormatMailDate(DayCount(2026, 7, 15, 8, 0, 0)), "Wed, 15 Jul 2026 08:00:00 -0230");
     }
-    EXPECT_EQ(FormatZoneHours(0), "+0000");
-    EXPECT_EQ(FormatZoneHours(-1800), "+0000");  // -0.5 rounds to 0, which is not negative
-    EXPECT_EQ(FormatZoneHours(5400), "+0200");   // 1.5 -> 2
-    EXPECT_EQ(FormatZoneHours(-5400), "-0200");
-    EXPECT_EQ(FormatZoneHours(45900), "+1300");  // +12:45 rounds up
-    EXPECT_EQ(FormatZoneHours(-36000), "-1000");
+    EXPECT_EQ(FormatZone(0), "+0000");
+    EXPECT_EQ(FormatZone(-1800), "-0030");
+    EXPECT_EQ(FormatZone(-59), "+0000");  // under a minute is no offset
+    EXPECT_EQ(FormatZone(45900), "+1245");
+    EXPECT_EQ(FormatZone(-36000), "-1000");
 }
 
 TEST(FormatMailDate, NowIsTheLocalTimeThatDateShows)
