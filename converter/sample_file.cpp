@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "converter/conversion_run.h"
 #include "converter/frame_file.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/format.h"
@@ -49,7 +50,8 @@ uint8_t SamplePixel(int32_t f, int x, int y, int c, const SampleOptions& o)
     }
 }
 
-void WriteSampleFrameFile(const std::string& path, const SampleOptions& options)
+void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
+                          const std::function<bool()>& stopRequested)
 {
     if (options.frames < 0) throw rtl::Exception("The number of frames must not be negative.");
     const std::string partial = path + ".part";
@@ -67,6 +69,11 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options)
 
     std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(header)));
     for (int32_t f = 0; ok && f < options.frames; ++f) {
+        if (stopRequested && stopRequested()) {
+            out.Close();
+            std::remove(partial.c_str());
+            throw EInterrupted();
+        }
         uint8_t* p = frame.data();
         for (int y = 0; y < options.height; ++y)
             for (int x = 0; x < options.width; ++x)

@@ -1,6 +1,7 @@
 #pragma once
 // A generated frame file for trying the converter out: a moving test pattern.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace converter {
@@ -16,7 +17,10 @@ struct SampleOptions {
 uint8_t SamplePixel(int32_t f, int x, int y, int c, const SampleOptions& options);
 
 // Writes the file next to its final name and renames it into place, so a
-// failure never leaves a half-written file. Throws rtl::Exception.
-void WriteSampleFrameFile(const std::string& path, const SampleOptions& options);
+// failure never leaves a half-written file. Throws rtl::Exception; when
+// stopRequested answers true between frames, removes the partial file and
+// throws EInterrupted.
+void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
+                          const std::function<bool()>& stopRequested = {});
 
 } // namespace converter

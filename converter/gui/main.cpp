@@ -1,4 +1,5 @@
 // vek2avi-gui: the converter's desktop program.
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -9,6 +10,8 @@
 
 int main(int argc, char** argv)
 {
+    // A file-size limit fails the write (and the run) instead of killing the program.
+    std::signal(SIGXFSZ, SIG_IGN);
     ui::Application& app = ui::App();
     app.Initialize();
     ui::InstallCompressionDialog();

@@ -1,6 +1,7 @@
 #include "converter/gui/main_form.h"
 
 #include "converter/conversion_run.h"
+#include "converter/gui/recorder_dialogs.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/dialogs.h"
 
@@ -65,7 +66,10 @@ void TForm1::Button1Click()
 
 void TForm1::Button2Click()
 {
+    const std::string input = Edit1->Text();
+    TRecorderDialogs dialogs(SuggestedOutputName(input));
     ConversionHooks hooks;
+    hooks.decisions = &dialogs;
     hooks.progress = [this](int value) { Gauge1.SetProgress(value); };
     hooks.completed = [this] {
         ui::MessageBox(this, rtl::CP936ToUtf8(kCompletionText936), rtl::CP936ToUtf8(kCompletionCaption936), ui::MB_OK);
@@ -73,7 +77,7 @@ void TForm1::Button2Click()
     // Failures propagate to the application's exception handling. A declined
     // save or overwrite question ends the run quietly: nothing was written,
     // so nothing is reported as done.
-    RunConversion(Edit1->Text(), hooks);
+    RunConversion(input, hooks);
 }
 
 } // namespace converter::gui
