@@ -9,6 +9,7 @@
 
 #include "converter/gui/command_line.h"
 #include "converter/gui/main_form.h"
+#include "converter/gui/recorder_dialogs.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/application.h"
 #include "platform/ui/backend.h"
@@ -304,4 +305,36 @@ TEST(CommandLine, PathsAndFileUris)
     EXPECT_EQ(PathFromArgument("file://localhost/tmp/%E6%96%87.vek"), "/tmp/\xE6\x96\x87.vek");
     EXPECT_EQ(PathFromArgument("file://otherhost/tmp/x.vek"), "");
     EXPECT_EQ(PathFromArgument("https://example.org/x.vek"), "");
+}
+
+TEST_F(MainWindow, SaveDialogSuggestsTheInputsNameAndTheInputIsNeverReplaced)
+{
+    TempDir dir;
+    const std::string bytes = RandomVek(2, 4, 4, 3).Bytes();
+    WriteFile(dir / "clip.vek", bytes);
+    form->Edit1->SetText(dir / "clip.vek");
+    std::string suggested, folder, message;
+    int questions = 0;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        suggested = d.PathEdit->Text();
+        folder = d.Folder();
+        d.PathEdit->SetText("");
+        SimulateText(d, dir / "clip.vek\n");  // the input itself
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        const std::string text = box.TextLabel()->Text();
+        if (text.find("\xE6\x98\xAF\xE5\x90\xA6") == 0) ++questions;  // the overwrite question
+        else message = text;
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(suggested, "clip.avi");
+    EXPECT_EQ(folder, dir.path());
+    EXPECT_EQ(questions, 0) << "refused before the overwrite question";
+    EXPECT_EQ(message, "Cannot convert \"" + (dir / "clip.vek") + "\": the output file \"" + (dir / "clip.vek") +
+                           "\" is the input file itself.");
+    EXPECT_EQ(ReadFile(dir / "clip.vek"), bytes);
+    EXPECT_EQ(SuggestedOutputName("/a.b/c"), "/a.b/c.avi");
+    EXPECT_EQ(SuggestedOutputName("x.vek"), "x.avi");
+    EXPECT_EQ(SuggestedOutputName("/d/.hidden"), "/d/.hidden.avi");
 }
