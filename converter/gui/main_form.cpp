@@ -31,7 +31,7 @@ TForm1::TForm1()
     Gauge1.SetBounds(48, 72, 249, 20);
     Gauge1.SetForeColor(gdi::clGradientActiveCaption);
     Gauge1.SetProgress(0);
-    gaugeHost_ = Add<GraphicControlHost>(Gauge1);
+    gaugeHost_ = std::make_unique<GraphicControlHost>(this, Gauge1);
     gaugeHost_->Name = "Gauge1";
 
     Button1 = Add<ui::Button>("Open a file");

@@ -338,3 +338,12 @@ TEST_F(MainWindow, SaveDialogSuggestsTheInputsNameAndTheInputIsNeverReplaced)
     EXPECT_EQ(SuggestedOutputName("x.vek"), "x.avi");
     EXPECT_EQ(SuggestedOutputName("/d/.hidden"), "/d/.hidden.avi");
 }
+
+TEST_F(MainWindow, TheGaugeOutlivesTheWindowThatHostsIt)
+{
+    // The host unhooks itself from Gauge1 while Gauge1 exists; the other
+    // order stops the program in the gauge's destructor.
+    EXPECT_NE(form->Gauge1.Host(), nullptr);
+    form.reset();
+    SUCCEED() << "the window closed without touching a destroyed gauge";
+}
