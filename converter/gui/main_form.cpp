@@ -4,10 +4,16 @@
 #include "converter/gui/recorder_dialogs.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/message_queue.h"
 
 namespace converter::gui {
 
 TForm1* Form1 = nullptr;
+
+namespace {
+// How often a running conversion serves the window's paint requests.
+constexpr std::uint64_t kPaintIntervalMs = 40;
+} // namespace
 
 // "AVI文件转换" and "AVI文件转换成功" in code page 936.
 const char kCompletionCaption936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB";
@@ -70,7 +76,17 @@ void TForm1::Button2Click()
     TRecorderDialogs dialogs(SuggestedOutputName(input));
     ConversionHooks hooks;
     hooks.decisions = &dialogs;
-    hooks.progress = [this](int value) { Gauge1.SetProgress(value); };
+    // The run blocks the message loop; the window's paint requests (after a
+    // dialog closed over it, say) are served now and then, input waits.
+    std::uint64_t lastPaint = 0;
+    hooks.progress = [this, &lastPaint](int value) {
+        Gauge1.SetProgress(value);
+        const std::uint64_t now = ui::TickCount();
+        if (lastPaint == 0 || now - lastPaint >= kPaintIntervalMs) {
+            lastPaint = now == 0 ? 1 : now;
+            ui::PumpPaints();
+        }
+    };
     hooks.completed = [this] {
         ui::MessageBox(this, rtl::CP936ToUtf8(kCompletionText936), rtl::CP936ToUtf8(kCompletionCaption936), ui::MB_OK);
     };

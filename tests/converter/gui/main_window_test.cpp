@@ -347,3 +347,43 @@ TEST_F(MainWindow, TheGaugeOutlivesTheWindowThatHostsIt)
     form.reset();
     SUCCEED() << "the window closed without touching a destroyed gauge";
 }
+
+namespace {
+// A child window that notes the gauge's value whenever it is painted.
+struct PaintProbe : ui::Window {
+    PaintProbe(ui::Window* parent, const controls::TGauge& gauge) : ui::Window(parent), gauge_(gauge) {}
+    void Paint(gdi::Canvas&) override { progressAtPaint.push_back(gauge_.Progress()); }
+    std::vector<int> progressAtPaint;
+
+private:
+    const controls::TGauge& gauge_;
+};
+} // namespace
+
+TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(4, 8, 6, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    auto* probe = form->Add<PaintProbe>(form->Gauge1);
+    probe->SetBounds(0, 0, 4, 4);
+    Pump();
+    std::vector<int> paintsBeforeRun;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        // The dialog's closing leaves the main window to be painted again.
+        probe->progressAtPaint.clear();
+        probe->Invalidate();
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    int progressAtEnd = -1;
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        progressAtEnd = form->Gauge1.Progress();
+        paintsBeforeRun = probe->progressAtPaint;
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(progressAtEnd, 75);
+    ASSERT_FALSE(paintsBeforeRun.empty()) << "the window was not painted before the completion message";
+    EXPECT_LT(paintsBeforeRun.front(), 75) << "painted only after the run";
+}
