@@ -14,8 +14,8 @@
 #include "avi/avi_recorder.h"
 #include "converter/cli/cli_decisions.h"
 #include "converter/cli/cli_texts.h"
-#include "converter/cli/interrupt.h"
 #include "converter/conversion_run.h"
+#include "converter/interrupt.h"
 #include "converter/sample_file.h"
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
@@ -232,6 +232,7 @@ int main(int argc, char** argv)
     if (args.listCodecs) return ListCodecs();
     converter::InstallInterruptHandlers();
     int status = kExitOk;
+    converter::DeferInterrupts deferred;
     if (args.sample) {
         try {
             converter::WriteSampleFrameFile(*args.sample, args.sampleOptions,

@@ -2,6 +2,7 @@
 
 #include "converter/conversion_run.h"
 #include "converter/gui/recorder_dialogs.h"
+#include "converter/interrupt.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/message_queue.h"
@@ -90,10 +91,20 @@ void TForm1::Button2Click()
     hooks.completed = [this] {
         ui::MessageBox(this, rtl::CP936ToUtf8(kCompletionText936), rtl::CP936ToUtf8(kCompletionCaption936), ui::MB_OK);
     };
-    // Failures propagate to the application's exception handling. A declined
-    // save or overwrite question ends the run quietly: nothing was written,
-    // so nothing is reported as done.
-    RunConversion(input, hooks);
+    // A signal to end the program during the run stops the run first, so
+    // that its unfinished file goes, and then ends the program by it.
+    DeferInterrupts deferred;
+    hooks.stopRequested = [] { return PendingInterrupt() != 0; };
+    try {
+        // Failures propagate to the application's exception handling. A
+        // declined save or overwrite question ends the run quietly: nothing
+        // was written, so nothing is reported as done.
+        RunConversion(input, hooks);
+    } catch (const EInterrupted&) {
+        EndByInterrupt(PendingInterrupt());
+    }
+    if (const int signal = PendingInterrupt())
+        EndByInterrupt(signal);
 }
 
 } // namespace converter::gui

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
 #include "converter/gui/command_line.h"
 #include "converter/gui/main_form.h"
 #include "converter/gui/recorder_dialogs.h"
+#include "converter/interrupt.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/application.h"
 #include "platform/ui/backend.h"
@@ -386,4 +390,44 @@ TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
     EXPECT_EQ(progressAtEnd, 75);
     ASSERT_FALSE(paintsBeforeRun.empty()) << "the window was not painted before the completion message";
     EXPECT_LT(paintsBeforeRun.front(), 75) << "painted only after the run";
+}
+
+// SIGTERM during a run (a session ending, say): the unfinished file goes,
+// the file it would have replaced stays, and the program ends by the signal.
+TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(6, 16, 16, 7).Bytes());
+    WriteFile(dir / "out.avi", "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ui::SelectBackend(ui::BackendKind::bkHeadless);
+        ui::App().Initialize();
+        ui::InstallCompressionDialog();
+        converter::InstallInterruptHandlers();
+        TForm1 form;
+        form.Show();
+        form.Edit1->SetText(dir / "in.vek");
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+        ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+            if (box.TextLabel()->Text().find("out.avi") != std::string::npos)
+                SimulateKey(box, ui::VK_RETURN);  // Yes, replace it
+            else
+                ::_exit(3);  // a completion or error message: the run was not stopped
+        };
+        ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+            ::raise(SIGTERM);  // held while the run goes on
+            SimulateKey(d, ui::VK_RETURN);
+        };
+        ui::SimulateClick(*form.Button2, 10, 10);
+        ui::PumpPending(false);
+        ::_exit(4);  // the run ended and the program went on
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
 }

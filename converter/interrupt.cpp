@@ -1,19 +1,25 @@
-#include "converter/cli/interrupt.h"
+#include "converter/interrupt.h"
+
+#include <unistd.h>
 
 #include <csignal>
 #include <initializer_list>
-#include <cstdlib>
-#include <unistd.h>
 
 namespace converter {
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t g_deferring = 0;
 
-// Signal-safe: stores the number and returns.
+// Signal-safe: notes the signal during a run, else ends the program by it.
 void Note(int signal)
 {
-    if (g_signal == 0) g_signal = signal;
+    if (g_deferring) {
+        if (g_signal == 0) g_signal = signal;
+        return;
+    }
+    std::signal(signal, SIG_DFL);
+    ::raise(signal);
 }
 
 } // namespace
@@ -40,5 +46,9 @@ void EndByInterrupt(int signal)
     ::raise(signal);
     ::_exit(128 + signal);  // a signal whose default action does not end the program
 }
+
+DeferInterrupts::DeferInterrupts() { g_deferring = 1; }
+
+DeferInterrupts::~DeferInterrupts() { g_deferring = 0; }
 
 } // namespace converter
