@@ -431,3 +431,26 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
     EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
 }
+
+TEST_F(MainWindow, TheWindowIsPaintedBehindAMessageBox)
+{
+    auto* probe = form->Add<PaintProbe>(form->Gauge1);
+    probe->SetBounds(0, 0, 4, 4);
+    Pump();
+    bool boxUp = false;
+    size_t paintsWhileUp = 0;
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        boxUp = true;
+        probe->progressAtPaint.clear();
+        probe->Invalidate();  // as an exposure of the main window would
+        // Answered a little later, once the box's loop has run.
+        ui::SetTimer(0, 0, 20, [&box, &paintsWhileUp, probe](ui::HWND, std::uintptr_t id) {
+            ui::KillTimer(0, id);
+            paintsWhileUp = probe->progressAtPaint.size();
+            SimulateKey(box, ui::VK_RETURN);
+        });
+    };
+    ui::ShowMessageBox(form.get(), "Cannot convert.", "Error", ui::MB_OK | ui::MB_ICONERROR);
+    EXPECT_TRUE(boxUp);
+    EXPECT_GE(paintsWhileUp, 1u) << "the main window was not painted while the box was up";
+}
