@@ -30,7 +30,7 @@ const char kUsage[] =
     "Usage:\n"
     "  vek2avi [--codec FOURCC] [--quality N] [--fps N] [--force] INPUT.vek OUTPUT.avi\n"
     "  vek2avi --list-codecs\n"
-    "  vek2avi --sample FILE.vek [--frames N] [--width W] [--height H]\n"
+    "  vek2avi --sample FILE.vek [--frames N] [--width W] [--height H] [--force]\n"
     "  vek2avi --help\n"
     "\n"
     "Converts every frame of a .vek frame file into a key frame of one video\n"
@@ -40,7 +40,7 @@ const char kUsage[] =
     "                  size when MSVC cannot); see --list-codecs\n"
     "  --quality N     0 (smallest) to 100 (best), default 75\n"
     "  --fps N         frames per second, 1 to 255, default 25\n"
-    "  --force         replace OUTPUT.avi if it exists\n"
+    "  --force         replace OUTPUT.avi (or the --sample file) if it exists\n"
     "  --list-codecs   list the installed compressors\n"
     "  --sample FILE   write a generated moving test pattern (default 100 frames\n"
     "                  of 320 x 240)\n"
@@ -94,11 +94,14 @@ Arguments Parse(int argc, char** argv)
         };
         if (arg == "--help" || arg == "-h") flag(), a.help = true;
         else if (arg == "--list-codecs") flag(), a.listCodecs = true;
-        else if (arg == "--force" || arg == "-f") flag(), a.force = conversionOption = true;
+        else if (arg == "--force" || arg == "-f") flag(), a.force = true;
         else if (arg == "--codec") a.codec = value(), a.codecNamed = conversionOption = true;
         else if (arg == "--quality") a.quality = static_cast<int>(ParseNumber(arg, value(), 0, 100)), conversionOption = true;
         else if (arg == "--fps") a.fps = static_cast<int>(ParseNumber(arg, value(), 1, 255)), conversionOption = true;
-        else if (arg == "--sample") a.sample = value();
+        else if (arg == "--sample") {
+            a.sample = value();
+            if (a.sample->empty()) throw UsageError{"--sample needs a file name"};
+        }
         else if (arg == "--frames")
             a.sampleOptions.frames = static_cast<int32_t>(ParseNumber(arg, value(), 0, INT_MAX)), sampleOption = true;
         else if (arg == "--width")
@@ -120,12 +123,14 @@ Arguments Parse(int argc, char** argv)
     }
     if (a.sample) {
         if (!a.files.empty()) throw UsageError{"--sample takes no other file names"};
-        if (conversionOption) throw UsageError{"--codec, --quality, --fps and --force are for converting, not --sample"};
+        if (conversionOption) throw UsageError{"--codec, --quality and --fps are for converting, not --sample"};
+        a.sampleOptions.replace = a.force;
         return a;
     }
     if (sampleOption) throw UsageError{"--frames, --width and --height go with --sample"};
     if (a.files.size() < 2) throw UsageError{"expected INPUT.vek and OUTPUT.avi"};
     if (a.files.size() > 2) throw UsageError{"too many arguments: \"" + a.files[2] + "\""};
+    if (a.files[0].empty() || a.files[1].empty()) throw UsageError{"a file name is empty"};
     if (a.codec.size() > 4 || (a.codecNamed && a.codec.empty()))
         throw UsageError{"a FourCC has one to four characters, not \"" + a.codec + "\""};
     return a;

@@ -366,3 +366,33 @@ TEST(Vek2aviCli, TheOverwriteQuestionFollowsTheLocale)
         << chinese;
     EXPECT_EQ(ReadFile(avi), "old");
 }
+
+TEST(Vek2aviCli, SampleReplacesOnlyARegularFileAndOnlyWhenAsked)
+{
+    TempDir dir;
+    const std::string vek = dir / "s.vek";
+    WriteFile(vek, "precious");
+    Result kept = Vek2avi("--sample " + ShellQuote(vek) + " --frames 1", dir);
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(kept.err, "vek2avi: Cannot write file \"" + vek + "\": it exists.\n");
+    EXPECT_EQ(ReadFile(vek), "precious");
+    Result forced = Vek2avi("--sample " + ShellQuote(vek) + " --frames 1 --width 4 --height 4 --force", dir);
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(ReadFile(vek).size(), 14u + 4 * 4 * 3);
+
+    // A pipe (or a device) at the name is never replaced, forced or not.
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    Result piped = Vek2avi("--force --sample " + ShellQuote(fifo) + " --frames 1", dir);
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.err, "vek2avi: Cannot write file \"" + fifo +
+                             "\": it is a pipe (FIFO); only a regular file can be replaced.\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"fifo", "s.vek"}));
+
+    Result empty = Vek2avi(ShellQuote(vek) + " ''", dir);
+    EXPECT_EQ(empty.status, 2);
+    EXPECT_NE(empty.err.find("a file name is empty"), std::string::npos) << empty.err;
+}
