@@ -396,3 +396,22 @@ TEST(Vek2aviCli, SampleReplacesOnlyARegularFileAndOnlyWhenAsked)
     EXPECT_EQ(empty.status, 2);
     EXPECT_NE(empty.err.find("a file name is empty"), std::string::npos) << empty.err;
 }
+
+// A disk that fills up: a small memory file system in a mount namespace of
+// the test's own (skipped where the system allows none).
+TEST(Vek2aviCli, AFullDiskIsNamedAndTheOldFileSurvives)
+{
+    TempDir dir;
+    const std::string vek = dir / "in.vek", disk = dir / "disk";
+    WriteFile(vek, RandomVek(100, 128, 128, 4).Bytes());  // 4.9 MB of frames for a 256 KiB disk
+    ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
+    int status = -1;
+    RunCommand("unshare -rm true 2>/dev/null", &status);
+    if (status != 0) GTEST_SKIP() << "no mount namespace for a small file system";
+    const std::string script = "mount -t tmpfs -o size=256k none " + ShellQuote(disk) + " && echo old > " +
+                               ShellQuote(disk + "/out.avi") + " && { " + Vek2aviPath() + " --force --codec DIB " +
+                               ShellQuote(vek) + " " + ShellQuote(disk + "/out.avi") + " 2>&1; echo status $?; cat " +
+                               ShellQuote(disk + "/out.avi") + "; ls " + ShellQuote(disk) + "; }";
+    const std::string out = RunCommand("unshare -rm sh -c " + ShellQuote(script), &status);
+    EXPECT_EQ(out, "vek2avi: Add Frame Error. The disk is full (No space left on device).\nstatus 1\nold\nout.avi\n");
+}
