@@ -1,29 +1,30 @@
 #include "avi/avi_recorder.h"
 
-#include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "avi/dib_capture.h"
-#include "platform/rtl/codepage.h"
+#include "avi/format_advice.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/format.h"
-#include "platform/ui/dialogs.h"
 
 namespace avi {
 namespace {
 
-// "是否覆盖 %s?" in code page 936.
-const char kOverwriteQuestion[] = "\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 %s?";
+const char kCannotCreate[] = "Cannot create AVI file. Disk full or file in use?";
+const char kCannotComplete[] = "Cannot complete AVI file. Disk full or file in use?";
 
-bool FileExists(const std::string& path) { return !path.empty() && ::access(path.c_str(), F_OK) == 0; }
+[[noreturn]] void Fail(const std::string& message) { throw rtl::Exception(message); }
 
-void DeleteFileQuietly(const std::string& path)
+// The designed message, then the reason when one is known.
+std::string WithReason(const std::string& message, const std::string& reason)
 {
-    if (!path.empty()) std::remove(path.c_str());
+    if (reason.empty()) return message;
+    const char last = message.empty() ? '.' : message.back();
+    const bool ended = last == '.' || last == '?' || last == '!';
+    return message + (ended ? " " : ". ") + reason + ".";
 }
-
-[[noreturn]] void Fail(const char* message) { throw rtl::Exception(message); }
 
 } // namespace
 
@@ -74,22 +75,22 @@ void TAVIRecorder::SetSizeRestriction(TAVISizeRestriction value)
 bool TAVIRecorder::ChooseWorkingPath()
 {
     workingPath_ = filename_;
-    if (workingPath_.empty()) {
-        ui::FileDialogRequest request;
-        request.options = ui::ofHideReadOnly | ui::ofNoReadOnlyReturn;
-        request.defaultExt = "avi";
-        request.filter = "AVI Files (*.avi)|*.avi";
+    if (workingPath_.empty() && decisions_) {
         std::string chosen;
-        if (ui::SaveFileDialog(request, chosen)) workingPath_ = chosen;
+        if (decisions_->ChooseOutputPath(chosen)) workingPath_ = chosen;
     }
-    bool proceed = !workingPath_.empty();
-    if (proceed && FileExists(workingPath_)) {
-        const std::string question =
-            rtl::FormatStrings(rtl::CP936ToUtf8(kOverwriteQuestion), {workingPath_});
-        proceed = ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
-        if (proceed) DeleteFileQuietly(workingPath_);
+    if (workingPath_.empty()) return false;
+    // Only a regular file is ever replaced: a folder, device or pipe at the
+    // path is refused before anything is asked or written.
+    const std::string refusal = ReplaceRefusal(workingPath_);
+    if (!refusal.empty())
+        Fail(rtl::FormatStrings("Cannot write the AVI file to \"%s\": %s; only a regular file can be replaced.",
+                                {workingPath_, refusal}));
+    if (::access(workingPath_.c_str(), F_OK) == 0) {
+        // The existing file stays until the new one is complete.
+        return decisions_ && decisions_->ConfirmOverwrite(workingPath_);
     }
-    return proceed;
+    return true;
 }
 
 void TAVIRecorder::FillStreamInfo(avifile::AVISTREAMINFOA& info) const
@@ -103,17 +104,20 @@ void TAVIRecorder::FillStreamInfo(avifile::AVISTREAMINFOA& info) const
     info.rcFrame = {0, 0, frame_->Width(), frame_->Height()};
 }
 
-// Returns false when the user cancelled the compression-options dialog.
+// Returns false when the compression choice was cancelled.
 bool TAVIRecorder::FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options)
 {
     std::memset(&options, 0, sizeof options);
     options.fccType = avifile::streamtypeVIDEO;
     switch (compressor_) {
     case acShowDialog: {
-        avifile::AVICOMPRESSOPTIONS* list[1] = {&options};
-        avifile::PAVISTREAM streams[1] = {stream_};
-        return avifile::AVISaveOptions(nullptr, avifile::ICMF_CHOOSE_KEYFRAME | avifile::ICMF_CHOOSE_DATARATE, 1,
-                                       streams, list) != 0;
+        if (!decisions_) return false;
+        TAVICompressionRequest request;
+        request.width = frame_->Width();
+        request.height = frame_->Height();
+        request.dialogFlags = avifile::ICMF_CHOOSE_KEYFRAME | avifile::ICMF_CHOOSE_DATARATE;
+        request.stream = stream_;
+        return decisions_->ChooseCompression(request, options);
     }
     case acDivX:
         // The MPEG-4 compressor runs on its own settings: a quality of 0
@@ -146,23 +150,27 @@ bool TAVIRecorder::StartRecording()
         frame_->SetFormat(gdi::PixelFormat::pf24bit);
         frame_->SetSize(width_, height_);
 
-        if (avifile::AVIFileOpenA(&file_, workingPath_.c_str(), avifile::OF_CREATE | avifile::OF_WRITE, nullptr) != 0)
-            Fail("Cannot create AVI file. Disk full or file in use?");
+        const int created = output_.Create(workingPath_);
+        if (created != 0)
+            Fail(WithReason(kCannotCreate, rtl::FormatStrings("\"%s\": %s", {workingPath_, std::strerror(created)})));
+        if (avifile::AVIFileOpenA(&file_, output_.TemporaryPath().c_str(), avifile::OF_CREATE | avifile::OF_WRITE,
+                                  nullptr) != 0)
+            Fail(kCannotCreate);
 
         int headerSize = 0;
         QueryDIBSizes(*frame_, headerSize, imageSize_);
         header_ = {};
-        pixels_.assign(static_cast<size_t>(imageSize_), 0);
-        CaptureDIB(*frame_, header_, pixels_.data());
+        pixels_.Assign(static_cast<size_t>(imageSize_));
+        CaptureDIB(*frame_, header_, pixels_.Data());
 
         FillStreamInfo(streamInfo_);
         if (avifile::AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) Fail("Cannot create AVI stream.");
 
-        CaptureDIB(*frame_, header_, pixels_.data());
+        CaptureDIB(*frame_, header_, pixels_.Data());
 
         avifile::AVICOMPRESSOPTIONS options;
         if (!FillCompressOptions(options)) {
-            // Cancelling the compression dialog declines the start like the
+            // Cancelling the compression choice declines the start like the
             // save dialog does: nothing is left behind.
             StopRecording(true);
             return false;
@@ -176,7 +184,8 @@ bool TAVIRecorder::StartRecording()
         }
 
         if (avifile::AVIStreamSetFormat(compressed_, 0, &header_, static_cast<avifile::LONG>(sizeof header_)) != 0)
-            Fail("AVIStreamSetFormat Error");
+            Fail(WithReason("AVIStreamSetFormat Error",
+                            FrameSizeAdvice(options.fccHandler, frame_->Width(), frame_->Height())));
     } catch (...) {
         try {
             StopRecording(true);
@@ -194,13 +203,18 @@ void TAVIRecorder::AddFrame(const gdi::Bitmap& bitmap)
     WriteFrame();
 }
 
+void TAVIRecorder::FailWithWriteError(const char* message)
+{
+    Fail(WithReason(message, WriteErrorText(file_ ? avifile::AVIFileWriteError(file_) : 0)));
+}
+
 void TAVIRecorder::WriteFrame()
 {
     if (onPostProcess_) onPostProcess_(this, frame_.get());
-    CaptureDIB(*frame_, header_, pixels_.data());
-    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.data(), imageSize_, avifile::AVIIF_KEYFRAME,
+    CaptureDIB(*frame_, header_, pixels_.Data());
+    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.Data(), imageSize_, avifile::AVIIF_KEYFRAME,
                                 nullptr, nullptr) != 0)
-        Fail("Add Frame Error");
+        FailWithWriteError("Add Frame Error");
     ++frameCount_;
 }
 
@@ -217,24 +231,33 @@ void TAVIRecorder::ReleaseAvi()
 void TAVIRecorder::StopRecording(bool deleteFile)
 {
     if (!recording_) Fail("Cannot close AVI file. AVI file not created.");
-    bool completed = true;
+    std::string failure;
     try {
         frame_.reset();
-        pixels_.clear();
-        pixels_.shrink_to_fit();
+        pixels_.Release();
         avifile::AVIFileExit();
         // Complete a file that is kept before letting go of it, so that a
         // file that could not be completed (disk full) is not taken for a
         // finished one; the library removes such a file.
-        if (!deleteFile && file_) completed = avifile::AVIFileFinalize(file_) == avifile::AVIERR_OK;
+        if (!deleteFile && file_ && avifile::AVIFileFinalize(file_) != avifile::AVIERR_OK)
+            failure = WithReason(kCannotComplete, WriteErrorText(avifile::AVIFileWriteError(file_)));
         ReleaseAvi();
-        if (deleteFile) DeleteFileQuietly(workingPath_);
+        if (deleteFile || !failure.empty()) {
+            output_.Discard();
+        } else if (output_.Active()) {
+            const std::string destination = output_.Destination();
+            const int renamed = output_.Commit();
+            if (renamed != 0)
+                failure = WithReason(kCannotComplete,
+                                     rtl::FormatStrings("\"%s\": %s", {destination, std::strerror(renamed)}));
+        }
     } catch (...) {
+        output_.Discard();
         recording_ = false;
         throw;
     }
     recording_ = false;
-    if (!completed) Fail("Cannot complete AVI file. Disk full or file in use?");
+    if (!failure.empty()) Fail(failure);
 }
 
 } // namespace avi

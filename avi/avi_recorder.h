@@ -1,13 +1,17 @@
 #pragma once
 // TAVIRecorder writes bitmaps, one per call, as the key frames of one video
 // stream in a new AVI file, through a compressor chosen by a property or by
-// the user in the compression-options dialog.
+// the program's answer to the compression question. The questions (output
+// path, overwrite, compressor) go to the program through
+// TAVIRecorderDecisions; the recorder shows no windows of its own.
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
+#include "avi/frame_buffer.h"
+#include "avi/output_file.h"
+#include "avi/recorder_decisions.h"
 #include "platform/avifile/avifile.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/gdi/dib.h"
@@ -46,18 +50,29 @@ public:
     void SetImageRetrievalMode(TAVIImageRetrievalMode value) { imageRetrievalMode_ = value; }
     const TAVIRecorderPostProcessEvent& OnPostProcessEvent() const { return onPostProcess_; }
     void SetOnPostProcessEvent(TAVIRecorderPostProcessEvent handler) { onPostProcess_ = std::move(handler); }
+    // Who answers the recorder's questions; nullptr declines them all. The
+    // caller keeps ownership.
+    TAVIRecorderDecisions* Decisions() const { return decisions_; }
+    void SetDecisions(TAVIRecorderDecisions* decisions) { decisions_ = decisions; }
 
     bool Recording() const { return recording_; }
-    // The path in use since the last StartRecording (Filename or the save dialog's choice).
+    // The path in use since the last StartRecording (Filename or the chosen one).
     const std::string& WorkingPath() const { return workingPath_; }
+    // Where the frames go while recording: a temporary file next to the
+    // working path, renamed over it by StopRecording(false).
+    const std::string& TemporaryPath() const { return output_.TemporaryPath(); }
     // Index at which the next frame is written.
     int FrameCount() const { return frameCount_; }
 
     // True when the file and its compressed stream are ready; false when no
     // path was chosen, the user declined to overwrite, or cancelled the
-    // compression dialog. Other failures raise rtl::Exception and leave no file.
+    // compression choice. Other failures raise rtl::Exception and leave no
+    // file; a path that names a folder, device or pipe is refused. An
+    // existing file is only replaced when StopRecording(false) completes.
     bool StartRecording();
     void AddFrame(const gdi::Bitmap& bitmap);
+    // Completes the file and renames it to the working path, or (deleteFile)
+    // removes it; the working path is untouched then.
     void StopRecording(bool deleteFile);
 
     int RoundToBlock(int value) const;
@@ -68,6 +83,7 @@ private:
     void FillStreamInfo(avifile::AVISTREAMINFOA& info) const;
     bool FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options);
     void ReleaseAvi();
+    [[noreturn]] void FailWithWriteError(const char* message);
 
     uint8_t fps_ = 25;
     int width_ = 320;
@@ -77,6 +93,7 @@ private:
     TAVISizeRestriction sizeRestriction_ = srForceBlock8x8;
     TAVIImageRetrievalMode imageRetrievalMode_ = irmBitBlt;
     TAVIRecorderPostProcessEvent onPostProcess_;
+    TAVIRecorderDecisions* decisions_ = nullptr;
 
     std::unique_ptr<gdi::Bitmap> frame_;
     int frameCount_ = 0;
@@ -85,9 +102,10 @@ private:
     avifile::PAVISTREAM stream_ = nullptr;
     avifile::PAVISTREAM compressed_ = nullptr;
     gdi::BITMAPINFOHEADER header_{};
-    std::vector<uint8_t> pixels_;
+    TFrameBuffer pixels_;
     int imageSize_ = 0;
     std::string workingPath_;
+    TOutputFile output_;
     bool recording_ = false;
 };
 

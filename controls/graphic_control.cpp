@@ -1,10 +1,21 @@
 #include "controls/graphic_control.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <algorithm>
 
 namespace controls {
 
 TGraphicControl::TGraphicControl(rtl::TComponent* owner) : rtl::TComponent(owner) {}
+
+TGraphicControl::~TGraphicControl()
+{
+    if (host_) {
+        std::fprintf(stderr, "TGraphicControl \"%s\" destroyed while a window still hosts it\n", Name.c_str());
+        std::abort();
+    }
+}
 
 void TGraphicControl::SetBounds(int left, int top, int width, int height)
 {

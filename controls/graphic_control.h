@@ -26,6 +26,10 @@ public:
     using InvalidateHandler = std::function<void(TGraphicControl&, const gdi::TRect& parentRect)>;
 
     explicit TGraphicControl(rtl::TComponent* owner = nullptr);
+    // A control still hosted when it is destroyed means its host would call
+    // into a destroyed object later: the program's ownership order is wrong,
+    // and the process stops here with a message instead.
+    ~TGraphicControl() override;
 
     // Bounds in the parent's client coordinates.
     int Left() const { return bounds_.Left; }
@@ -66,6 +70,9 @@ public:
 
     void SetRepaintHandler(RepaintHandler handler) { onRepaint_ = std::move(handler); }
     void SetInvalidateHandler(InvalidateHandler handler) { onInvalidate_ = std::move(handler); }
+    // The window that hosts the control, set by the host while it lives.
+    const void* Host() const { return host_; }
+    void SetHost(const void* host) { host_ = host; }
 
     // Draws the control on canvas, whose origin is the control's top-left
     // corner and whose size is the control's.
@@ -96,6 +103,7 @@ private:
     bool loading_ = false;
     RepaintHandler onRepaint_;
     InvalidateHandler onInvalidate_;
+    const void* host_ = nullptr;
 };
 
 } // namespace controls

@@ -1,45 +1,80 @@
 #include "converter/conversion_run.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "avi/avi_recorder.h"
+#include "avi/format_advice.h"
+#include "avi/recorder_decisions.h"
 #include "converter/frame_file.h"
 #include "platform/gdi/bitmap.h"
-#include "platform/rtl/exception.h"
+#include "platform/kernel/unique_fd.h"
 #include "platform/rtl/format.h"
 
 namespace converter {
 namespace {
 
-// Owns the read descriptor of the frame file.
+[[noreturn]] void Refuse(const std::string& path, const std::string& reason)
+{
+    throw rtl::EReadError(rtl::FormatStrings("Cannot convert \"%s\": %s.", {path, reason}));
+}
+
+// Why a file of this kind is not read as a frame file; "" for a regular file.
+std::string KindRefusal(mode_t mode)
+{
+    if (S_ISREG(mode)) return {};
+    if (S_ISDIR(mode)) return "it is a folder, not a frame file";
+    if (S_ISFIFO(mode))
+        return "it is a pipe, and frame files are read from disk; save the data to a file and convert that";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "it is a device, not a frame file";
+    if (S_ISSOCK(mode)) return "it is a socket, not a frame file";
+    return "it is not a regular file";
+}
+
+// Owns the read descriptor of the frame file. Only regular files are
+// opened: a pipe or a device would block or never end.
 class InputFile {
 public:
     explicit InputFile(const std::string& path)
     {
-        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw rtl::EFOpenError(rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            const std::string refusal = KindRefusal(st.st_mode);
+            if (!refusal.empty()) Refuse(path, refusal);
+        }
+        // Non-blocking, so that a FIFO put in place after the check cannot hang the open.
+        fd_.Reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (!fd_.Valid())
+            throw rtl::EFOpenError(rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
+        if (::fstat(fd_.Get(), &st_) != 0)
+            throw rtl::EFOpenError(rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(errno)}));
+        const std::string refusal = KindRefusal(st_.st_mode);
+        if (!refusal.empty()) Refuse(path, refusal);
+        ::fcntl(fd_.Get(), F_SETFL, ::fcntl(fd_.Get(), F_GETFL) & ~O_NONBLOCK);
         // Readers may share the file; a writer that locks it is kept out while the run lasts.
-        if (::flock(fd_, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            ::close(fd_);
+        if (::flock(fd_.Get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK)
             throw rtl::EFOpenError(
                 rtl::FormatStrings("Cannot open file \"%s\". %s", {path, "The file is locked by another program."}));
-        }
     }
-    ~InputFile() { ::close(fd_); }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
 
     uint64_t Size() const
     {
         struct stat st {};
-        return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        return ::fstat(fd_.Get(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    }
+
+    // Whether path names this very file (through any link or "..").
+    bool IsSameFile(const std::string& path) const
+    {
+        struct stat st {};
+        return ::stat(path.c_str(), &st) == 0 && st.st_dev == st_.st_dev && st.st_ino == st_.st_ino;
     }
 
     // Reads up to count bytes, as many as the file still has; returns how many arrived.
@@ -48,7 +83,7 @@ public:
         auto* p = static_cast<uint8_t*>(buffer);
         size_t done = 0;
         while (done < count) {
-            ssize_t n = ::read(fd_, p + done, count - done);
+            ssize_t n = ::read(fd_.Get(), p + done, count - done);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             done += static_cast<size_t>(n);
@@ -57,12 +92,43 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    kernel::TUniqueFd fd_;
+    struct stat st_ {};
 };
 
-[[noreturn]] void Refuse(const std::string& path, const std::string& reason)
+// Passes the recorder's questions on, but refuses an output path that is
+// the input file: replacing it would destroy the frames being read.
+class InputGuard final : public avi::TAVIRecorderDecisions {
+public:
+    InputGuard(avi::TAVIRecorderDecisions* next, const InputFile& input, const std::string& inputPath)
+        : next_(next), input_(input), inputPath_(inputPath)
+    {
+    }
+    bool ChooseOutputPath(std::string& path) override { return next_ && next_->ChooseOutputPath(path); }
+    bool ConfirmOverwrite(const std::string& path) override
+    {
+        RefuseInput(path);
+        return next_ && next_->ConfirmOverwrite(path);
+    }
+    bool ChooseCompression(const avi::TAVICompressionRequest& request, avifile::AVICOMPRESSOPTIONS& options) override
+    {
+        return next_ && next_->ChooseCompression(request, options);
+    }
+    void RefuseInput(const std::string& path) const
+    {
+        if (input_.IsSameFile(path))
+            Refuse(inputPath_, rtl::FormatStrings("the output file \"%s\" is the input file itself", {path}));
+    }
+
+private:
+    avi::TAVIRecorderDecisions* next_;
+    const InputFile& input_;
+    const std::string& inputPath_;
+};
+
+void CheckStop(const ConversionHooks& hooks)
 {
-    throw rtl::EReadError(rtl::FormatStrings("Cannot convert \"%s\": %s.", {path, reason}));
+    if (hooks.stopRequested && hooks.stopRequested()) throw EInterrupted();
 }
 
 } // namespace
@@ -71,6 +137,7 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
 {
     const std::string path = inputPath;
     InputFile input(path);
+    InputGuard guard(hooks.decisions, input, path);
 
     gdi::Bitmap bitmap;
     auto recorder = std::make_unique<avi::TAVIRecorder>(nullptr);
@@ -92,8 +159,12 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
         recorder->SetCompressor(avi::acShowDialog);
         recorder->SetWidth(bitmap.Width());
         recorder->SetHeight(bitmap.Height());
+        recorder->SetDecisions(&guard);
         if (hooks.configure) hooks.configure(*recorder);
-
+        // Frames the recorder would cut or pad would not be the file's frames.
+        if (recorder->Width() != header.width || recorder->Height() != header.height)
+            Refuse(path, rtl::Format("its frames are %u x %u pixels, but the recorder would write %d x %d",
+                                     header.width, header.height, recorder->Width(), recorder->Height()));
         if (!recorder->StartRecording()) return ConversionResult::Declined;
 
         const size_t rowBytes = static_cast<size_t>(header.width) * 3;
@@ -103,12 +174,13 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
             TransformFrame(frame.data(), pixelCount);
             const int progress = ProgressValue(k, header.frameCount);
             for (int row = 0; row < header.height; ++row) {
+                CheckStop(hooks);
                 std::memcpy(bitmap.ScanLine(row), frame.data() + static_cast<size_t>(row) * rowBytes, rowBytes);
                 if (hooks.progress) hooks.progress(progress);
             }
             recorder->AddFrame(bitmap);
         }
-
+        CheckStop(hooks);
     } catch (...) {
         // A run that did not finish leaves no output file behind.
         if (recorder->Recording()) {

@@ -6,13 +6,22 @@
 #include <functional>
 #include <string>
 
+#include "platform/rtl/exception.h"
+
 namespace avi {
 class TAVIRecorder;
+class TAVIRecorderDecisions;
 }
 
 namespace converter {
 
 struct ConversionHooks {
+    // Answers the recorder's questions (output path, overwrite, compressor).
+    // Without one every question is declined and the run writes nothing.
+    avi::TAVIRecorderDecisions* decisions = nullptr;
+    // Asked between rows and before the file is completed; true ends the
+    // run with EInterrupted and no output.
+    std::function<bool()> stopRequested;
     // Called with the recorder after the run has set it up (size, compressor
     // by dialog) and before StartRecording; the command-line converter uses it
     // to name the output file and pick the compressor. May be empty.
@@ -24,13 +33,21 @@ struct ConversionHooks {
     std::function<void()> completed;
 };
 
+// The run was stopped through ConversionHooks::stopRequested.
+class EInterrupted : public rtl::Exception {
+public:
+    EInterrupted() : rtl::Exception("The conversion was interrupted.") {}
+};
+
 enum class ConversionResult {
     Completed,  // every frame was written and the AVI file finalised
     Declined,   // the user cancelled the save dialog or declined to overwrite: no file written
 };
 
 // Throws rtl::Exception (or a subclass) with a clear message on every
-// failure; no partial output file is left behind then.
+// failure; no partial output file is left behind then. Input that is not a
+// regular frame file, frames without bytes, and an output path that names
+// the input file itself are refused before any output exists.
 ConversionResult RunConversion(const std::string& inputPath, const ConversionHooks& hooks);
 
 } // namespace converter

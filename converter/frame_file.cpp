@@ -38,8 +38,15 @@ std::string CheckFrameFile(const FrameFileHeader& header, uint64_t fileSize)
         return rtl::Format("the file is %llu bytes long, shorter than the %zu-byte header",
                            static_cast<unsigned long long>(fileSize), kFrameFileHeaderSize);
     if (header.frameCount < 0)
-        return rtl::Format("its frame count %u is 2^31 or more",
+        return rtl::Format("its frame count %d is negative (stored as %u, 2^31 or more)", header.frameCount,
                            static_cast<unsigned>(header.frameCount));
+    // Frames without bytes would give a video of no size, written for as
+    // many frames as the count says, from a file that holds nothing.
+    if (header.width == 0 || header.height == 0)
+        return rtl::Format("its frames of %u x %u pixels hold no bytes", header.width, header.height);
+    if (header.width > kMaxFrameSide || header.height > kMaxFrameSide)
+        return rtl::Format("its frames of %u x %u pixels are larger than the %u x %u pixels an AVI file can hold",
+                           header.width, header.height, kMaxFrameSide, kMaxFrameSide);
     const uint64_t frame = FrameBytes(header);
     if (frame > kMaxFrameBytes)
         return rtl::Format("its frames of %u x %u pixels (%llu bytes each) are too large", header.width,

@@ -24,6 +24,9 @@ void EncodeFrameFileHeader(const FrameFileHeader& header, uint8_t* bytes);
 // H × W × 3; 64-bit so that sizes past the signed 32-bit range can be refused.
 inline uint64_t FrameBytes(const FrameFileHeader& h) { return uint64_t{h.height} * h.width * 3; }
 
+// Largest width and height of a frame in an AVI file.
+constexpr unsigned kMaxFrameSide = 32767;
+
 // Largest frame the run accepts: its byte count must fit in a signed 32-bit value.
 constexpr uint64_t kMaxFrameBytes = 0x7FFFFFFFu;
 

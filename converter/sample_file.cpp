@@ -6,6 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include <unistd.h>
+
+#include "avi/output_file.h"
+#include "converter/conversion_run.h"
 #include "converter/frame_file.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/format.h"
@@ -49,13 +53,24 @@ uint8_t SamplePixel(int32_t f, int x, int y, int c, const SampleOptions& o)
     }
 }
 
-void WriteSampleFrameFile(const std::string& path, const SampleOptions& options)
+void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
+                          const std::function<bool()>& stopRequested)
 {
     if (options.frames < 0) throw rtl::Exception("The number of frames must not be negative.");
-    const std::string partial = path + ".part";
-    OutFile out(partial);
+    // Only a regular file is ever replaced, and only when asked.
+    const std::string refusal = avi::ReplaceRefusal(path);
+    if (!refusal.empty())
+        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\": %s; only a regular file can be replaced.",
+                                                {path, refusal}));
+    if (!options.replace && ::access(path.c_str(), F_OK) == 0)
+        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\": it exists.", {path}));
+
+    avi::TOutputFile output;
+    if (const int error = output.Create(path))
+        throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {path, std::strerror(error)}));
+    OutFile out(output.TemporaryPath());
     if (!out.get())
-        throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {partial, std::strerror(errno)}));
+        throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {path, std::strerror(errno)}));
 
     FrameFileHeader header;
     header.frameCount = options.frames;
@@ -67,19 +82,18 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options)
 
     std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(header)));
     for (int32_t f = 0; ok && f < options.frames; ++f) {
+        if (stopRequested && stopRequested()) throw EInterrupted();  // the output file removes the partial one
         uint8_t* p = frame.data();
         for (int y = 0; y < options.height; ++y)
             for (int x = 0; x < options.width; ++x)
                 for (int c = 0; c < 3; ++c) *p++ = SamplePixel(f, x, y, c, options);
         ok = std::fwrite(frame.data(), 1, frame.size(), out.get()) == frame.size();
     }
-    const int writeError = errno;
-    ok = out.Close() && ok;
-    if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
-        const int error = ok ? errno : writeError;
-        std::remove(partial.c_str());
-        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error)}));
-    }
+    int error = ok ? 0 : errno;
+    if (!out.Close() && ok) error = errno ? errno : EIO, ok = false;
+    if (ok) error = output.Commit();
+    if (!ok || error != 0)
+        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error ? error : EIO)}));
 }
 
 } // namespace converter

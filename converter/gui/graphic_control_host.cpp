@@ -6,6 +6,7 @@ GraphicControlHost::GraphicControlHost(ui::Window* parent, controls::TGraphicCon
     : Window(parent), control_(control)
 {
     control_.ParentChanged(parent ? parent->Color : gdi::clBtnFace, parent ? parent->Font : gdi::TFont{});
+    control_.SetHost(this);
     control_.SetRepaintHandler([this](controls::TGraphicControl&) { Repaint(); });
     control_.SetInvalidateHandler([this](controls::TGraphicControl&, const gdi::TRect&) { Invalidate(); });
     Window::SetBounds(control_.Left(), control_.Top(), control_.Width(), control_.Height());
@@ -15,6 +16,7 @@ GraphicControlHost::~GraphicControlHost()
 {
     control_.SetRepaintHandler(nullptr);
     control_.SetInvalidateHandler(nullptr);
+    control_.SetHost(nullptr);
 }
 
 void GraphicControlHost::SetBounds(int left, int top, int width, int height)

@@ -4,11 +4,15 @@
 
 #include "converter/gui/command_line.h"
 #include "converter/gui/main_form.h"
+#include "converter/interrupt.h"
 #include "platform/ui/application.h"
 #include "platform/ui/compression_dialog.h"
 
 int main(int argc, char** argv)
 {
+    // A file-size limit fails the write (and the run) instead of killing the
+    // program; SIGTERM and the like during a run remove its unfinished file.
+    converter::InstallInterruptHandlers();
     ui::Application& app = ui::App();
     app.Initialize();
     ui::InstallCompressionDialog();

@@ -28,7 +28,9 @@ public:
     void Button2Click();
 
 private:
-    GraphicControlHost* gaugeHost_;
+    // Declared after Gauge1, so destroyed before it: the host unhooks
+    // itself from the gauge while the gauge still exists.
+    std::unique_ptr<GraphicControlHost> gaugeHost_;
 };
 
 // The one main window, while it exists.

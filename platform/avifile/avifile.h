@@ -139,6 +139,11 @@ unsigned long AVIStreamRelease(PAVISTREAM stream);
 // released. A second call returns the first result.
 HRESULT AVIFileFinalize(PAVIFILE file);
 
+// The system's error number (errno) of the file's first failed write or
+// close, 0 when nothing failed or the handle is unknown, so that a caller can
+// tell a full disk from a size limit (an addition to the Windows set).
+int AVIFileWriteError(PAVIFILE file);
+
 // Shows the compression-options dialog for nStreams streams and fills
 // options[i] with the user's choices. Returns TRUE (1) on OK, FALSE (0) on Cancel.
 int AVISaveOptions(void* ownerWindow, UINT flags, int nStreams, PAVISTREAM* streams, LPAVICOMPRESSOPTIONS* options);

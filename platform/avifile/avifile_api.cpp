@@ -346,6 +346,13 @@ HRESULT AVIFileFinalize(PAVIFILE file)
     }
 }
 
+int AVIFileWriteError(PAVIFILE file)
+{
+    std::lock_guard<std::recursive_mutex> lock(Lock());
+    if (!IsLive(file)) return 0;
+    return file->writer.File().LastErrno();
+}
+
 HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source, const AVICOMPRESSOPTIONS* options,
                                 const CLSID* handler)
 {

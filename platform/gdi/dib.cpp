@@ -32,7 +32,8 @@ int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits,
         if (scan >= height) break;
         int row = bottomUp ? height - 1 - static_cast<int>(scan) : static_cast<int>(scan);
         uint8_t* dst = out + static_cast<size_t>(i) * stride;
-        std::memcpy(dst, bitmap.ScanLine(row), copy);
+        if (copy > 0)  // an empty bitmap has no rows to copy from
+            std::memcpy(dst, bitmap.ScanLine(row), copy);
         if (stride > copy) std::memset(dst + copy, 0, stride - copy);
         ++copied;
     }

@@ -126,7 +126,10 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
     const long pid = getpid();
     XChangeProperty(d, xid_, c.atoms.netWmPid, XA_CARDINAL, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&pid), 1);
-    Atom type = p.owner ? c.atoms.typeDialog : c.atoms.typeNormal;
+    // A dialog frame is a dialog to the window manager too, owned or not:
+    // window managers that pass over the Motif hints give dialogs no
+    // maximise button.
+    Atom type = p.owner || p.dialogFrame ? c.atoms.typeDialog : c.atoms.typeNormal;
     XChangeProperty(d, xid_, c.atoms.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&type), 1);
     if (p.owner)

@@ -99,7 +99,9 @@ int DrawTextBlock(gdi::Canvas& c, const TRect& r, const std::string& text, bool 
             x = align == StaticText::Alignment::taCenter ? r.Left + (r.Width() - w) / 2 : r.Right - w;
         }
         c.TextRect(r, x, y, line);
-        y += lineHeight;
+        // A line with characters of a taller fallback font (Chinese in a
+        // Latin font) takes its own height, so its descenders are not cut.
+        y += std::max(lineHeight, c.TextHeight(line));
     }
     return y - r.Top;
 }
@@ -109,8 +111,9 @@ TSize MeasureTextBlock(gdi::Canvas& c, const std::string& text, int width)
     TSize s;
     const int lineHeight = c.TextHeight("Ag");
     for (const std::string& line : WrapLines(c, text, width, true)) {
-        s.cx = std::max(s.cx, c.TextWidth(line));
-        s.cy += lineHeight;
+        const TSize extent = c.TextExtent(line);
+        s.cx = std::max(s.cx, extent.cx);
+        s.cy += std::max(lineHeight, extent.cy);
     }
     return s;
 }

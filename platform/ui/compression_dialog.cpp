@@ -13,7 +13,6 @@ std::function<void(CompressionDialogForm&)> OnCompressionDialogShown;
 namespace {
 // Defaults shown when the record holds no earlier choice.
 constexpr int kDefaultQuality = 75;
-constexpr int kDefaultKeyFrames = 15;
 constexpr int kDefaultDataRateKB = 300;
 
 bool ParseInt(const std::string& text, long min, long max, long& value)
@@ -48,6 +47,8 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
     int selected = 0;
     for (size_t i = 0; i < compressors_.size(); ++i) {
         std::string code = FourCCToString(compressors_[i].fourcc);
+        while (!code.empty() && (code.back() == ' ' || code.back() == '\0'))
+            code.pop_back();  // "DIB ", as the user types it: "DIB"
         items.push_back(compressors_[i].name + " (" + code + ")");
         if (compressors_[i].fourcc == current.fccHandler)
             selected = static_cast<int>(i);
@@ -74,11 +75,12 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
         KeyFrameEdit->TabOrder = 3;
         auto* unit = Add<StaticText>("frames");
         unit->SetBounds(200, y + 3, 60, 16);
-        const bool on = valid && (current.dwFlags & AVICOMPRESSF_KEYFRAMES) && current.dwKeyFrameEvery > 0;
-        KeyFrameCheck->SetChecked(on);
-        KeyFrameEdit->SetText(std::to_string(on ? current.dwKeyFrameEvery : kDefaultKeyFrames));
-        KeyFrameEdit->SetEnabled(on);
-        KeyFrameCheck->OnChange = [this] { KeyFrameEdit->SetEnabled(KeyFrameCheck->Checked()); };
+        // Every compressor of the library makes only key frames: the row
+        // shows that, greyed, and offers no choice.
+        KeyFrameCheck->SetChecked(true);
+        KeyFrameCheck->SetEnabled(false);
+        KeyFrameEdit->SetText("1");
+        KeyFrameEdit->SetEnabled(false);
         y += 28;
     }
     if (flags & ICMF_CHOOSE_DATARATE) {
@@ -141,8 +143,6 @@ std::string CompressionDialogForm::Validate() const
     long v;
     if (QualityEdit->Enabled() && !ParseInt(QualityEdit->Text(), 0, 100, v))
         return "The quality must be a whole number from 0 to 100.";
-    if (KeyFrameCheck && KeyFrameCheck->Checked() && !ParseInt(KeyFrameEdit->Text(), 1, 1000000, v))
-        return "The key-frame rate must be a whole number of frames from 1 to 1000000.";
     if (DataRateCheck && DataRateCheck->Checked() && DataRateCheck->Enabled() &&
         !ParseInt(DataRateEdit->Text(), 1, 4000000, v))
         return "The data rate must be a whole number of KB/sec from 1 to 4000000.";
@@ -157,22 +157,18 @@ bool CompressionDialogForm::Apply(AVICOMPRESSOPTIONS& o)
         return false;
     }
     const CompressorInfo& c = compressors_[static_cast<size_t>(CompressorList->ItemIndex())];
-    long quality = kDefaultQuality, keyFrames = 0, dataRate = 0;
+    long quality = kDefaultQuality, dataRate = 0;
     if (QualityEdit->Enabled())
         ParseInt(QualityEdit->Text(), 0, 100, quality);
-    const bool keys = KeyFrameCheck && KeyFrameCheck->Checked();
-    if (keys)
-        ParseInt(KeyFrameEdit->Text(), 1, 1000000, keyFrames);
     const bool rate = DataRateCheck && DataRateCheck->Checked() && DataRateCheck->Enabled();
     if (rate)
         ParseInt(DataRateEdit->Text(), 1, 4000000, dataRate);
     o.fccType = streamtypeVIDEO;
     o.fccHandler = c.fourcc;
     o.dwQuality = static_cast<DWORD>(quality * 100);
-    o.dwKeyFrameEvery = keys ? static_cast<DWORD>(keyFrames) : 0;
+    o.dwKeyFrameEvery = 0;  // the compressor's own rule: every frame
     o.dwBytesPerSecond = rate ? static_cast<DWORD>(dataRate * 1024) : 0;
-    o.dwFlags = (o.dwFlags & AVICOMPRESSF_INTERLEAVE) | (keys ? AVICOMPRESSF_KEYFRAMES : 0) |
-                (rate ? AVICOMPRESSF_DATARATE : 0) | AVICOMPRESSF_VALID;
+    o.dwFlags = (o.dwFlags & AVICOMPRESSF_INTERLEAVE) | (rate ? AVICOMPRESSF_DATARATE : 0) | AVICOMPRESSF_VALID;
     return true;
 }
 

@@ -85,7 +85,8 @@ FileDialogForm::FileDialogForm(const FileDialogRequest& request, Kind kind)
     FolderLabel->WordWrap = false;
     FolderLabel->SetBounds(10, 10, 420, 16);
     Entries = Add<ListBox>();
-    Entries->SetBounds(10, 30, 420, 210);
+    // Whole rows only: 13 of them and the frame.
+    Entries->SetBounds(10, 30, 420, 4 + 13 * Entries->ItemHeight);
     Entries->TabOrder = 1;
     auto* nameLabel = Add<StaticText>("File name:");
     nameLabel->SetBounds(10, 252, 70, 16);
@@ -106,8 +107,13 @@ FileDialogForm::FileDialogForm(const FileDialogRequest& request, Kind kind)
     CancelButton->ModalResult = mrCancel;
     CancelButton->TabOrder = 4;
 
-    if (filters_.empty())
-        filters_.push_back(FileFilter{"All files", {}});
+    // Every dialog can also show all files, so the type button always works.
+    const bool hasAll = std::any_of(filters_.begin(), filters_.end(), [](const FileFilter& f) {
+        return f.patterns.empty() || std::find(f.patterns.begin(), f.patterns.end(), "*") != f.patterns.end() ||
+               std::find(f.patterns.begin(), f.patterns.end(), "*.*") != f.patterns.end();
+    });
+    if (!hasAll)
+        filters_.push_back(FileFilter{"All files (*)", {"*"}});
     FilterButton->SetText("Type: " + filters_[0].description);
     FilterButton->SetEnabled(filters_.size() > 1);
     FilterButton->OnClick = [this] {
@@ -223,7 +229,8 @@ bool FileDialogForm::Accept()
         return false;
     }
     const bool exists = fs::exists(p, ec);
-    if ((request_.options & ofFileMustExist) && !exists) {
+    // An open dialog hands back only files that are there to open.
+    if ((kind_ == Kind::fdOpen || (request_.options & ofFileMustExist)) && !exists) {
         ShowMessageBox(this, path + "\nFile not found.\nCheck the file name and try again.", Caption(),
                        MB_OK | MB_ICONWARNING);
         return false;

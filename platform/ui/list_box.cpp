@@ -23,6 +23,55 @@ void ListBox::SetItems(std::vector<std::string> items)
 
 int ListBox::VisibleCount() const { return std::max(1, (Height() - 4) / std::max(1, ItemHeight)); }
 
+int ListBox::MaxTop() const { return std::max(0, static_cast<int>(Items.size()) - VisibleCount()); }
+
+void ListBox::SetTopIndex(int index)
+{
+    index = std::clamp(index, 0, MaxTop());
+    if (index == top_)
+        return;
+    top_ = index;
+    Invalidate();
+}
+
+TRect ListBox::ScrollBarRect() const
+{
+    if (!ScrollBarShown())
+        return TRect{};
+    return TRect{Width() - 2 - kScrollBarWidth, 2, Width() - 2, Height() - 2};
+}
+
+TRect ListBox::ThumbRect() const
+{
+    const TRect bar = ScrollBarRect();
+    if (bar.Width() <= 0)
+        return TRect{};
+    const int trackTop = bar.Top + kScrollBarWidth, trackBottom = bar.Bottom - kScrollBarWidth;
+    const int track = std::max(0, trackBottom - trackTop);
+    const int count = std::max(1, static_cast<int>(Items.size()));
+    const int thumb = std::min(track, std::max(8, track * VisibleCount() / count));
+    const int maxTop = std::max(1, MaxTop());
+    const int y = trackTop + (track - thumb) * std::min(top_, maxTop) / maxTop;
+    return TRect{bar.Left, y, bar.Right, y + thumb};
+}
+
+bool ListBox::ScrollBarMouseDown(TPoint p)
+{
+    const TRect bar = ScrollBarRect();
+    if (bar.Width() <= 0 || p.X < bar.Left)
+        return false;
+    const TRect thumb = ThumbRect();
+    if (p.Y < bar.Top + kScrollBarWidth)
+        SetTopIndex(top_ - 1);
+    else if (p.Y >= bar.Bottom - kScrollBarWidth)
+        SetTopIndex(top_ + 1);
+    else if (p.Y < thumb.Top)
+        SetTopIndex(top_ - VisibleCount());
+    else if (p.Y >= thumb.Bottom)
+        SetTopIndex(top_ + VisibleCount());
+    return true;
+}
+
 void ListBox::EnsureVisible(int index)
 {
     if (index < 0)
@@ -75,15 +124,20 @@ bool ListBox::KeyDown(unsigned vk, unsigned)
 
 void ListBox::MouseDown(TPoint p, unsigned button, unsigned)
 {
-    if (button != MK_LBUTTON)
+    if (button != MK_LBUTTON || ScrollBarMouseDown(p))
         return;
-    const int i = top_ + (p.Y - 2) / std::max(1, ItemHeight);
-    if (i >= 0 && i < static_cast<int>(Items.size()))
+    const int row = (p.Y - 2) / std::max(1, ItemHeight);
+    const int i = top_ + row;
+    if (row < VisibleCount() && i >= 0 && i < static_cast<int>(Items.size()))
         SetItemIndex(i);
 }
 
 void ListBox::DoubleClick(TPoint p, unsigned flags)
 {
+    if (ScrollBarShown() && p.X >= ScrollBarRect().Left) {
+        ScrollBarMouseDown(p);
+        return;
+    }
     MouseDown(p, MK_LBUTTON, flags);
     const int i = top_ + (p.Y - 2) / std::max(1, ItemHeight);
     if (i == index_ && index_ >= 0) {
@@ -99,9 +153,38 @@ void ListBox::DoubleClick(TPoint p, unsigned flags)
 
 void ListBox::MouseWheel(int steps)
 {
-    const int maxTop = std::max(0, static_cast<int>(Items.size()) - VisibleCount());
-    top_ = std::clamp(top_ - steps * 3, 0, maxTop);
-    Invalidate();
+    SetTopIndex(top_ - steps * 3);
+}
+
+namespace {
+void Arrow(gdi::Canvas& c, const TRect& box, bool up)
+{
+    const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
+    c.Pen.Color = gdi::clBtnText;
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = gdi::clBtnText;
+    gdi::TPoint tri[3] = {{cx - 4, up ? cy + 2 : cy - 2}, {cx + 4, up ? cy + 2 : cy - 2}, {cx, up ? cy - 2 : cy + 2}};
+    c.Polygon(tri);
+}
+} // namespace
+
+void ListBox::PaintScrollBar(gdi::Canvas& c)
+{
+    const TRect bar = ScrollBarRect();
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = gdi::clScrollBar;
+    c.FillRect(bar);
+    const TRect upBox{bar.Left, bar.Top, bar.Right, bar.Top + kScrollBarWidth};
+    const TRect downBox{bar.Left, bar.Bottom - kScrollBarWidth, bar.Right, bar.Bottom};
+    const TRect thumb = ThumbRect();
+    for (const TRect& box : {upBox, downBox, thumb}) {
+        c.Brush.Style = gdi::BrushStyle::bsSolid;
+        c.Brush.Color = gdi::clBtnFace;
+        c.FillRect(box);
+        DrawRaisedFrame(c, box, false);
+    }
+    Arrow(c, upBox, true);
+    Arrow(c, downBox, false);
 }
 
 void ListBox::Paint(gdi::Canvas& c)
@@ -112,11 +195,11 @@ void ListBox::Paint(gdi::Canvas& c)
     c.FillRect(r);
     DrawSunkenFrame(c, r);
     c.IntersectClipRect(gdi::Inflate(r, -2, -2));
-    for (int i = top_; i < static_cast<int>(Items.size()); ++i) {
+    const int right = Width() - 2 - (ScrollBarShown() ? kScrollBarWidth : 0);
+    const int end = std::min(static_cast<int>(Items.size()), top_ + VisibleCount());
+    for (int i = top_; i < end; ++i) {
         const int y = 2 + (i - top_) * ItemHeight;
-        if (y >= Height() - 2)
-            break;
-        const TRect item{2, y, Width() - 2, y + ItemHeight};
+        const TRect item{2, y, right, y + ItemHeight};
         const bool selected = i == index_;
         if (OnDrawItem) {
             OnDrawItem(c, i, item, selected);
@@ -144,6 +227,8 @@ void ListBox::Paint(gdi::Canvas& c)
         if (selected && Focused())
             DrawFocusRect(c, item);
     }
+    if (ScrollBarShown())
+        PaintScrollBar(c);
 }
 
 } // namespace ui

@@ -13,6 +13,10 @@ namespace {
 constexpr int kIcon = 32;
 constexpr int kMargin = 12;
 constexpr int kButtonW = 75, kButtonH = 23, kButtonGap = 6;
+constexpr int kMinWidth = 200;
+// Room the window manager's title bar takes besides the caption (icon and
+// buttons), and how much wider its bold title font runs than ours.
+constexpr int kTitleBarExtra = 96;
 } // namespace
 
 void DrawMessageIcon(gdi::Canvas& c, int x, int y, MessageIcon icon)
@@ -62,7 +66,9 @@ MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::
     const int textLeft = icon == MessageIcon::miNone ? kMargin : kMargin + kIcon + kMargin;
     const int textTop = kMargin + std::max(0, (kIcon - textSize.cy) / 2);
     const int rowWidth = static_cast<int>(buttons.size()) * (kButtonW + kButtonGap) - kButtonGap;
-    const int width = std::max({textLeft + textSize.cx + kMargin + 8, rowWidth + 2 * kMargin, 160});
+    const int captionWidth = measure.TextWidth(caption) * 5 / 4 + kTitleBarExtra;
+    const int width =
+        std::max({textLeft + textSize.cx + kMargin + 8, rowWidth + 2 * kMargin, captionWidth, kMinWidth});
     const int buttonsTop = std::max(textTop + textSize.cy, kMargin + (icon == MessageIcon::miNone ? 0 : kIcon)) + 18;
     SetBounds(0, 0, width, buttonsTop + kButtonH + kMargin);
 

@@ -458,6 +458,13 @@ LRESULT DispatchMessage(const Msg& msg)
     return r;
 }
 
+void PumpPaints()
+{
+    Msg m;
+    while (PeekMessage(m, 0, WM_PAINT, WM_PAINT, PM_REMOVE))
+        DispatchMessage(m);
+}
+
 void PumpPending(bool dropInput)
 {
     auto q = CurrentQueue();

@@ -69,6 +69,10 @@ void PostQuitMessage(int exitCode);
 // paints always; input messages are dropped when dropInput is set. For a
 // thread that waits for another one and must keep its windows alive.
 void PumpPending(bool dropInput);
+// Handles the paint requests waiting now (native exposures included) and
+// messages sent from other threads; everything else stays queued. For a
+// thread busy with long work, so that its windows stay drawn.
+void PumpPaints();
 
 // Timers deliver WM_TIMER (wParam = id) to hwnd, or call proc when given.
 // hwnd 0 makes a thread timer; its id is chosen when id is 0. Returns the id.

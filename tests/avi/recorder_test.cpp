@@ -1,39 +1,20 @@
 // The recorder against the real AVI library; files are read back with ffprobe/ffmpeg.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include "avi/avi_recorder.h"
 #include "avi/dib_capture.h"
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
 #include "tests/support/media_probe.h"
-#include "tests/support/scripted_dialogs.h"
+#include "tests/support/scripted_decisions.h"
 #include "tests/support/temp_dir.h"
 
 using namespace testing_support;
 using avi::TAVIRecorder;
 
 namespace {
-
-// Answers the compression dialog with one compressor, and counts the calls.
-class ChooserScope {
-public:
-    explicit ChooserScope(const char* fourcc, bool ok = true, int* calls = nullptr)
-    {
-        const avifile::FOURCC code = avifile::StringToFourCC(fourcc);
-        previous_ = avifile::SetSaveOptionsChooser([=](avifile::UINT flags, avifile::AVICOMPRESSOPTIONS& o) {
-            if (calls) ++*calls;
-            EXPECT_EQ(flags, 3u);  // key-frame rate and data rate offered
-            EXPECT_EQ(o.fccType, avifile::streamtypeVIDEO);
-            o.fccHandler = code;
-            o.dwQuality = 7500;
-            return ok;
-        });
-    }
-    ~ChooserScope() { avifile::SetSaveOptionsChooser(previous_); }
-
-private:
-    avifile::SaveOptionsChooser previous_;
-};
 
 gdi::Bitmap Solid(int w, int h, uint8_t r, uint8_t g, uint8_t b)
 {
@@ -51,8 +32,7 @@ const uint8_t* Pixel(const std::vector<uint8_t>& rgb, int w, int h, int f, int x
 class RecorderTest : public ::testing::Test {
 protected:
     TempDir dir;
-    ScriptedDialogs dialogs;
-    ui::ScopedDialogProvider useDialogs{&dialogs};
+    ScriptedDecisions decisions;
 };
 
 } // namespace
@@ -113,13 +93,11 @@ TEST(RecorderDib, HeaderAndSizesFollowTheBitmap)
 TEST_F(RecorderTest, CancelledSaveDialogLeavesTheRecorderIdle)
 {
     TAVIRecorder r;
-    dialogs.savePaths = {""};
+    r.SetDecisions(&decisions);
+    decisions.outputPaths = {""};
     EXPECT_FALSE(r.StartRecording());
     EXPECT_FALSE(r.Recording());
-    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
-    EXPECT_EQ(dialogs.saveRequests[0].filter, "AVI Files (*.avi)|*.avi");
-    EXPECT_EQ(dialogs.saveRequests[0].defaultExt, "avi");
-    EXPECT_EQ(dialogs.saveRequests[0].options, unsigned(ui::ofHideReadOnly | ui::ofNoReadOnlyReturn));
+    EXPECT_EQ(decisions.pathRequests, 1);
     try {
         r.AddFrame(Solid(8, 8, 1, 2, 3));
         FAIL() << "AddFrame while idle must fail";
@@ -138,20 +116,19 @@ TEST_F(RecorderTest, OverwriteQuestionDeclinedKeepsTheFileAcceptedReplacesIt)
 {
     const std::string path = dir / "out.avi";
     WriteFile(path, "precious");
-    ChooserScope chooser("DIB ");
     TAVIRecorder r;
+    r.SetDecisions(&decisions);
     r.SetFilename(path);
-    dialogs.answers = {ui::mrNo};
+    decisions.overwrite = {false};
     EXPECT_FALSE(r.StartRecording());
-    ASSERT_EQ(dialogs.questions.size(), 1u);
-    // "是否覆盖 <path>?"
-    EXPECT_EQ(dialogs.questions[0], "\xE6\x98\xAF\xE5\x90\xA6\xE8\xA6\x86\xE7\x9B\x96 " + path + "?");
+    EXPECT_EQ(decisions.overwriteQuestions, std::vector<std::string>{path});
     EXPECT_EQ(ReadFile(path), "precious");
-    EXPECT_TRUE(dialogs.saveRequests.empty());  // Filename set: no save dialog
+    EXPECT_EQ(decisions.pathRequests, 0);  // Filename set: no path asked for
 
-    dialogs.answers = {ui::mrYes};
+    decisions.overwrite = {true};
     ASSERT_TRUE(r.StartRecording());
     r.AddFrame(Solid(r.Width(), r.Height(), 10, 20, 30));
+    EXPECT_EQ(ReadFile(path), "precious");  // replaced only once complete
     r.StopRecording(false);
     EXPECT_TRUE(ProbeVideo(path).ok);
     EXPECT_EQ(ProbeVideo(path).packets, 1);
@@ -160,15 +137,20 @@ TEST_F(RecorderTest, OverwriteQuestionDeclinedKeepsTheFileAcceptedReplacesIt)
 TEST_F(RecorderTest, FramesAreWrittenInOrderAsKeyFramesFirstRowOnTop)
 {
     const std::string path = dir / "order.avi";
-    ChooserScope chooser("DIB ");
     TAVIRecorder r;
+    r.SetDecisions(&decisions);
     r.SetSizeRestriction(avi::srNoRestriction);
     r.SetWidth(6);
     r.SetHeight(4);
     r.SetFPS(10);
     r.SetCompressor(avi::acShowDialog);
-    dialogs.savePaths = {path};
+    decisions.outputPaths = {path};
     ASSERT_TRUE(r.StartRecording());
+    ASSERT_EQ(decisions.compressionRequests.size(), 1u);
+    EXPECT_EQ(decisions.compressionRequests[0].dialogFlags, 3u);  // key-frame rate and data rate offered
+    EXPECT_EQ(decisions.compressionRequests[0].width, 6);
+    EXPECT_EQ(decisions.compressionRequests[0].height, 4);
+    EXPECT_NE(decisions.compressionRequests[0].stream, nullptr);
     EXPECT_EQ(r.WorkingPath(), path);
     EXPECT_TRUE(r.Filename().empty());  // the dialog does not change Filename
     for (int f = 0; f < 5; ++f) {
@@ -202,8 +184,8 @@ TEST_F(RecorderTest, FramesAreWrittenInOrderAsKeyFramesFirstRowOnTop)
 TEST_F(RecorderTest, PostProcessDrawingShowsAndPersistsWhereTheSourceDoesNotCover)
 {
     const std::string path = dir / "post.avi";
-    ChooserScope chooser("DIB ");
     TAVIRecorder r;
+    r.SetDecisions(&decisions);
     r.SetSizeRestriction(avi::srNoRestriction);
     r.SetWidth(8);
     r.SetHeight(8);
@@ -231,16 +213,18 @@ TEST_F(RecorderTest, PostProcessDrawingShowsAndPersistsWhereTheSourceDoesNotCove
 TEST_F(RecorderTest, DestroyingARecordingRecorderDeletesItsFile)
 {
     const std::string path = dir / "unfinished.avi";
-    ChooserScope chooser("DIB ");
     {
         TAVIRecorder r;
+        r.SetDecisions(&decisions);
         r.SetFilename(path);
         r.SetCompressor(avi::acShowDialog);
         ASSERT_TRUE(r.StartRecording());
         r.AddFrame(Solid(16, 16, 1, 1, 1));
-        EXPECT_TRUE(FileExists(path));
+        EXPECT_FALSE(FileExists(path));  // nothing under the output name until complete
+        EXPECT_TRUE(FileExists(r.TemporaryPath()));
+        EXPECT_EQ(r.TemporaryPath().rfind(dir.path() + "/", 0), 0u) << "in the output's folder";
     }
-    EXPECT_FALSE(FileExists(path));
+    EXPECT_TRUE(ListDir(dir.path()).empty());
 }
 
 TEST_F(RecorderTest, CompressorChoiceByProperty)
@@ -281,47 +265,81 @@ TEST_F(RecorderTest, FailedStartsRaiseTheirMessagesAndLeaveNoFile)
         EXPECT_FALSE(FileExists(path));
     };
     {
-        ChooserScope chooser("XVX9");
+        decisions.codec = "XVX9";
         TAVIRecorder r;
+        r.SetDecisions(&decisions);
         r.SetFilename(path);
         r.SetCompressor(avi::acShowDialog);
         expectFailure(r, "Cannot make compressed stream. No such compressor found");
+        decisions.codec = "DIB ";
     }
     {
+        // The designed message, then the system's reason.
         TAVIRecorder r;
-        r.SetFilename(dir / "no-such-dir/x.avi");
-        expectFailure(r, "Cannot create AVI file. Disk full or file in use?");
+        const std::string missing = dir / "no-such-dir/x.avi";
+        r.SetFilename(missing);
+        expectFailure(r, "Cannot create AVI file. Disk full or file in use? \"" + missing +
+                             "\": No such file or directory.");
+        const std::string longName = dir / (std::string(300, 'n') + ".avi");
+        r.SetFilename(longName);
+        expectFailure(r, "Cannot create AVI file. Disk full or file in use? \"" + longName + "\": File name too long.");
     }
     {
         // A width below the block rounds to 0: no compressor takes an empty frame.
-        ChooserScope chooser("DIB ");
         TAVIRecorder r;
+        r.SetDecisions(&decisions);
         r.SetFilename(path);
         r.SetCompressor(avi::acShowDialog);
         r.SetWidth(5);
         ASSERT_EQ(r.Width(), 0);
-        expectFailure(r, "AVIStreamSetFormat Error");
+        expectFailure(r, "AVIStreamSetFormat Error. An AVI file holds frames of 1 to 32767 pixels in width and "
+                         "height; the frames are 0 x 200. No installed compressor can take them.");
     }
+    {
+        // The size rule of the chosen compressor, and the ones that would do.
+        decisions.codec = "MSVC";
+        TAVIRecorder r;
+        r.SetDecisions(&decisions);
+        r.SetSizeRestriction(avi::srNoRestriction);
+        r.SetWidth(321);
+        r.SetHeight(241);
+        r.SetFilename(path);
+        r.SetCompressor(avi::acShowDialog);
+        try {
+            r.StartRecording();
+            ADD_FAILURE() << "MSVC must refuse 321 x 241";
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message.rfind("AVIStreamSetFormat Error. Microsoft Video 1 needs a width and height that are "
+                                      "multiples of 4; the frames are 321 x 241. Compressors that can take them: DIB, ",
+                                      0),
+                      0u)
+                << e.Message;
+            EXPECT_EQ(e.Message.find("MSVC"), std::string::npos) << e.Message;
+        }
+        EXPECT_FALSE(FileExists(path));
+        decisions.codec = "DIB ";
+    }
+    EXPECT_TRUE(ListDir(dir.path()).empty()) << "no temporary file left";
 }
 
 TEST_F(RecorderTest, CancelledCompressionDialogDeclinesTheStart)
 {
     const std::string path = dir / "cancel.avi";
-    int calls = 0;
-    ChooserScope chooser("DIB ", false, &calls);
+    decisions.compressionOk = false;
     TAVIRecorder r;
+    r.SetDecisions(&decisions);
     r.SetFilename(path);
     r.SetCompressor(avi::acShowDialog);
     EXPECT_FALSE(r.StartRecording());
-    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(decisions.compressionRequests.size(), 1u);
     EXPECT_FALSE(r.Recording());
     EXPECT_FALSE(FileExists(path));
 }
 
 TEST_F(RecorderTest, SecondStartFinishesTheRunningRecordingAndKeepsItsFile)
 {
-    ChooserScope chooser("DIB ");
     TAVIRecorder r;
+    r.SetDecisions(&decisions);
     r.SetCompressor(avi::acShowDialog);
     r.SetFilename(dir / "first.avi");
     ASSERT_TRUE(r.StartRecording());
@@ -331,4 +349,76 @@ TEST_F(RecorderTest, SecondStartFinishesTheRunningRecordingAndKeepsItsFile)
     r.StopRecording(false);
     EXPECT_EQ(ProbeVideo(dir / "first.avi").packets, 1);
     EXPECT_TRUE(ProbeVideo(dir / "second.avi").ok);
+}
+
+TEST_F(RecorderTest, AnExistingFileSurvivesEveryRunThatDoesNotComplete)
+{
+    const std::string path = dir / "keep.avi";
+    WriteFile(path, "precious");
+    decisions.overwrite = {true, true};
+    {
+        TAVIRecorder r;  // stopped with deletion
+        r.SetDecisions(&decisions);
+        r.SetFilename(path);
+        ASSERT_TRUE(r.StartRecording());
+        r.AddFrame(Solid(320, 200, 5, 5, 5));
+        r.StopRecording(true);
+    }
+    EXPECT_EQ(ReadFile(path), "precious");
+    {
+        TAVIRecorder r;  // destroyed while recording
+        r.SetDecisions(&decisions);
+        r.SetFilename(path);
+        ASSERT_TRUE(r.StartRecording());
+        r.AddFrame(Solid(320, 200, 5, 5, 5));
+    }
+    EXPECT_EQ(ReadFile(path), "precious");
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"keep.avi"});
+}
+
+TEST_F(RecorderTest, OnlyARegularFileIsReplaced)
+{
+    const std::string folder = dir / "d3";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    for (const auto& [path, reason] : {std::pair<std::string, std::string>{folder, "it is a folder"},
+                                       {fifo, "it is a pipe (FIFO)"},
+                                       {"/dev/null", "it is a device"}}) {
+        decisions.overwrite = {true};
+        TAVIRecorder r;
+        r.SetDecisions(&decisions);
+        r.SetFilename(path);
+        try {
+            r.StartRecording();
+            ADD_FAILURE() << path << " accepted";
+        } catch (const rtl::Exception& e) {
+            EXPECT_EQ(e.Message, "Cannot write the AVI file to \"" + path + "\": " + reason +
+                                     "; only a regular file can be replaced.");
+        }
+        EXPECT_FALSE(r.Recording());
+    }
+    EXPECT_TRUE(decisions.overwriteQuestions.empty()) << "refused before asking";
+    struct stat st {};
+    ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"d3", "fifo"}));
+}
+
+TEST_F(RecorderTest, WithoutAnAnswererEveryQuestionIsDeclined)
+{
+    const std::string path = dir / "exists.avi";
+    WriteFile(path, "old");
+    TAVIRecorder r;
+    EXPECT_FALSE(r.StartRecording());  // no Filename and nobody to choose one
+    r.SetFilename(path);
+    EXPECT_FALSE(r.StartRecording());  // nobody to allow the overwrite
+    EXPECT_EQ(ReadFile(path), "old");
+    r.SetFilename(dir / "new.avi");
+    r.SetCompressor(avi::acShowDialog);
+    EXPECT_FALSE(r.StartRecording());  // nobody to choose the compressor
+    EXPECT_FALSE(FileExists(dir / "new.avi"));
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"exists.avi"});
 }

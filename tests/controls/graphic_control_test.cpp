@@ -84,3 +84,23 @@ TEST(GraphicControlTest, OwnerDestroysTheControl)
     ASSERT_EQ(owner.Components().size(), 1u);
     EXPECT_EQ(owner.Components()[0], g);
 }
+
+// A host that outlived its control would call into a destroyed object: the
+// wrong order of ownership stops the program at once.
+TEST(GraphicControlDeathTest, DestroyingAHostedControlStopsTheProgram)
+{
+    EXPECT_DEATH(
+        {
+            auto* g = new controls::TGauge;
+            g->Name = "Gauge1";
+            int host = 0;
+            g->SetHost(&host);
+            delete g;
+        },
+        "TGraphicControl \"Gauge1\" destroyed while a window still hosts it");
+    controls::TGauge g;  // unhosted before it goes: fine
+    int host = 0;
+    g.SetHost(&host);
+    EXPECT_EQ(g.Host(), &host);
+    g.SetHost(nullptr);
+}

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <set>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +13,7 @@
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
 #include "tests/support/media_probe.h"
-#include "tests/support/scripted_dialogs.h"
+#include "tests/support/scripted_decisions.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
 
@@ -25,17 +26,6 @@ namespace {
 
 class ConversionTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        previous_ = avifile::SetSaveOptionsChooser([this](avifile::UINT, avifile::AVICOMPRESSOPTIONS& o) {
-            ++chooserCalls;
-            o.fccHandler = avifile::StringToFourCC(codec);
-            o.dwQuality = quality;
-            return true;
-        });
-    }
-    void TearDown() override { avifile::SetSaveOptionsChooser(previous_); }
-
     std::string WriteVek(const std::string& name, const VekFile& v)
     {
         WriteFile(dir / name, v.Bytes());
@@ -45,8 +35,12 @@ protected:
     // Runs with the save dialog answered by output; records progress values.
     ConversionResult Run(const std::string& input, const std::string& output)
     {
-        dialogs.savePaths = {output};
+        decisions.outputPaths = {output};
+        decisions.codec = codec;
+        decisions.quality = quality;
         ConversionHooks hooks;
+        hooks.decisions = &decisions;
+        hooks.stopRequested = stopRequested;
         hooks.progress = [this](int p) {
             ++progressCalls;
             if (progress.empty() || progress.back() != p) progress.push_back(p);
@@ -66,16 +60,15 @@ protected:
         return "";
     }
 
+    int ChooserCalls() const { return static_cast<int>(decisions.compressionRequests.size()); }
+
     TempDir dir;
-    ScriptedDialogs dialogs;
-    ui::ScopedDialogProvider useDialogs{&dialogs};
+    ScriptedDecisions decisions;
     std::string codec = "DIB ";
     avifile::DWORD quality = 7500;
-    int chooserCalls = 0, completed = 0, progressCalls = 0;
+    std::function<bool()> stopRequested;
+    int completed = 0, progressCalls = 0;
     std::vector<int> progress;
-
-private:
-    avifile::SaveOptionsChooser previous_;
 };
 
 // What the video must show for the stored frames: each channel doubled, RGB order.
@@ -95,7 +88,7 @@ TEST_F(ConversionTest, UncompressedVideoHoldsExactlyTheTransformedFrames)
     const std::string out = dir / "exact.avi";
     ASSERT_EQ(Run(WriteVek("exact.vek", v), out), ConversionResult::Completed);
     EXPECT_EQ(completed, 1);
-    EXPECT_EQ(chooserCalls, 1);
+    EXPECT_EQ(ChooserCalls(), 1);
     VideoProbe p = ProbeVideo(out);
     ASSERT_TRUE(p.ok) << p.errors;
     EXPECT_EQ(p.width, 7);
@@ -137,22 +130,103 @@ TEST_F(ConversionTest, ZeroFramesStillWriteAValidEmptyVideo)
     EXPECT_TRUE(progress.empty());
 }
 
-TEST_F(ConversionTest, EmptyFrameDimensionKeepsTheRecorderDefault)
+TEST_F(ConversionTest, FramesWithoutBytesAreRefusedBeforeAnyOutput)
 {
-    VekFile v;
-    v.frameCount = 2;
-    v.width = 0;
-    v.height = 6;
-    const std::string out = dir / "w0.avi";
-    ASSERT_EQ(Run(WriteVek("w0.vek", v), out), ConversionResult::Completed);
-    VideoProbe p = ProbeVideo(out);
-    ASSERT_TRUE(p.ok) << p.errors;
-    EXPECT_EQ(p.width, 320);  // ignored size 0: the default stays
-    EXPECT_EQ(p.height, 6);
-    EXPECT_EQ(p.packets, 2);
-    auto rgb = DecodeRgb24(out);
-    ASSERT_EQ(rgb.size(), 2u * 320 * 6 * 3);
-    EXPECT_EQ(std::set<uint8_t>(rgb.begin(), rgb.end()), std::set<uint8_t>{0});  // the untouched black image
+    // 14 bytes that promise 2^31 - 1 frames of no bytes: the recorder would
+    // write its default picture for ever.
+    for (auto [w, h] : {std::pair<uint16_t, uint16_t>{0, 6}, {6, 0}, {0, 0}}) {
+        VekFile v;
+        v.frameCount = 0x7FFFFFFF;
+        v.width = w;
+        v.height = h;
+        const std::string input = WriteVek("empty-frames.vek", v);
+        const std::string message = Failure(input, dir / "w0.avi");
+        EXPECT_EQ(message, "Cannot convert \"" + input + "\": its frames of " + std::to_string(w) + " x " +
+                               std::to_string(h) + " pixels hold no bytes.");
+        EXPECT_EQ(decisions.pathRequests, 0) << "refused before any question";
+        EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"empty-frames.vek"});
+    }
+}
+
+TEST_F(ConversionTest, AFrameSizeTheRecorderWouldChangeIsRefused)
+{
+    const std::string input = WriteVek("odd.vek", RandomVek(2, 13, 9, 2));
+    ConversionHooks hooks;
+    hooks.decisions = &decisions;
+    decisions.outputPaths = {dir / "odd.avi"};
+    hooks.configure = [](avi::TAVIRecorder& r) { r.SetSizeRestriction(avi::srForceBlock8x8); };
+    try {
+        RunConversion(input, hooks);
+        ADD_FAILURE() << "a rounded frame size was accepted";
+    } catch (const rtl::Exception& e) {
+        EXPECT_EQ(e.Message, "Cannot convert \"" + input +
+                                 "\": its frames are 13 x 9 pixels, but the recorder would write 8 x 8.");
+    }
+    EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"odd.vek"});
+}
+
+TEST_F(ConversionTest, TheOutputMayNotBeTheInputUnderAnyName)
+{
+    const VekFile v = RandomVek(2, 4, 4, 11);
+    const std::string input = WriteVek("s.vek", v);
+    ASSERT_EQ(::symlink(input.c_str(), (dir / "link.avi").c_str()), 0);
+    ASSERT_EQ(::link(input.c_str(), (dir / "hard.avi").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    for (const std::string& out : {input, dir / "link.avi", dir / "hard.avi", dir / "sub/../s.vek"}) {
+        decisions.overwrite = {true};
+        const std::string message = Failure(input, out);
+        EXPECT_EQ(message, "Cannot convert \"" + input + "\": the output file \"" + out + "\" is the input file itself.");
+        EXPECT_TRUE(decisions.overwriteQuestions.empty()) << "refused before the overwrite question: " << out;
+        EXPECT_EQ(ReadFile(input), v.Bytes()) << out;
+    }
+    EXPECT_EQ(completed, 0);
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"hard.avi", "link.avi", "s.vek", "sub"}));
+}
+
+TEST_F(ConversionTest, InputThatIsNoRegularFileIsRefusedAtOnce)
+{
+    const std::string out = dir / "o.avi";
+    const std::string folder = dir / "folder.vek";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    const std::string fifo = dir / "fifo.vek";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);  // no writer: opening it for reading would wait for ever
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe(pipeEnds), 0);
+    const std::string bytes = RandomVek(1, 2, 2, 1).Bytes();
+    ASSERT_EQ(::write(pipeEnds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(pipeEnds[1]);
+    const std::string pipePath = "/dev/fd/" + std::to_string(pipeEnds[0]);
+    const std::string pipeReason =
+        "it is a pipe, and frame files are read from disk; save the data to a file and convert that";
+    struct Case {
+        std::string path, reason;
+    };
+    for (const Case& c : {Case{folder, "it is a folder, not a frame file"}, Case{fifo, pipeReason},
+                          Case{pipePath, pipeReason}, Case{"/dev/zero", "it is a device, not a frame file"}}) {
+        EXPECT_EQ(Failure(c.path, out), "Cannot convert \"" + c.path + "\": " + c.reason + ".");
+        EXPECT_EQ(decisions.pathRequests, 0);
+    }
+    ::close(pipeEnds[0]);
+    EXPECT_FALSE(FileExists(out));
+}
+
+TEST_F(ConversionTest, AStopRequestEndsTheRunWithoutOutputAndKeepsTheOldFile)
+{
+    const std::string input = WriteVek("long.vek", RandomVek(6, 8, 8, 3));
+    const std::string out = dir / "keep.avi";
+    WriteFile(out, "old");
+    decisions.overwrite = {true};
+    int rows = 0;
+    stopRequested = [&] { return ++rows > 20; };  // during the third frame
+    try {
+        Run(input, out);
+        ADD_FAILURE() << "not interrupted";
+    } catch (const converter::EInterrupted& e) {
+        EXPECT_EQ(e.Message, "The conversion was interrupted.");
+    }
+    EXPECT_EQ(completed, 0);
+    EXPECT_EQ(ReadFile(out), "old");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"keep.avi", "long.vek"}));
 }
 
 TEST_F(ConversionTest, DeclinedStartIsNotASuccessAndWritesNothing)
@@ -160,11 +234,11 @@ TEST_F(ConversionTest, DeclinedStartIsNotASuccessAndWritesNothing)
     const std::string input = WriteVek("d.vek", RandomVek(2, 4, 4, 3));
     EXPECT_EQ(Run(input, ""), ConversionResult::Declined);  // save dialog cancelled
     EXPECT_EQ(completed, 0);
-    EXPECT_EQ(chooserCalls, 0);
+    EXPECT_EQ(ChooserCalls(), 0);
 
     const std::string existing = dir / "keep.avi";
     WriteFile(existing, "old");
-    dialogs.answers = {ui::mrNo};
+    decisions.overwrite = {false};
     EXPECT_EQ(Run(input, existing), ConversionResult::Declined);  // overwrite declined
     EXPECT_EQ(ReadFile(existing), "old");
     EXPECT_EQ(completed, 0);
@@ -181,14 +255,21 @@ TEST_F(ConversionTest, MalformedFramesFilesFailClearlyAndLeaveNoOutput)
     };
     VekFile negative = ok;
     negative.frameCount = 0x80000001u;
+    VekFile minusOne = ok;
+    minusOne.frameCount = 0xFFFFFFFFu;
     VekFile huge;
     huge.frameCount = 1;
     huge.width = huge.height = 40000;
+    VekFile tooManyBytes;
+    tooManyBytes.frameCount = 1;
+    tooManyBytes.width = tooManyBytes.height = 32767;
     std::vector<Case> cases = {
         {"short-header.vek", full.substr(0, 5), "shorter than the 14-byte header"},
         {"truncated.vek", full.substr(0, full.size() - 1), "truncated: 3 frames of 48 bytes"},
-        {"negative.vek", negative.Bytes(), "frame count 2147483649 is 2^31 or more"},
-        {"huge.vek", huge.Bytes(), "too large"},
+        {"negative.vek", negative.Bytes(), "frame count -2147483647 is negative (stored as 2147483649, 2^31 or more)"},
+        {"minus-one.vek", minusOne.Bytes(), "frame count -1 is negative (stored as 4294967295, 2^31 or more)"},
+        {"huge.vek", huge.Bytes(), "frames of 40000 x 40000 pixels are larger than the 32767 x 32767 pixels"},
+        {"too-many-bytes.vek", tooManyBytes.Bytes(), "(3221028867 bytes each) are too large"},
     };
     for (const auto& c : cases) {
         const std::string input = dir / c.name;
@@ -197,7 +278,7 @@ TEST_F(ConversionTest, MalformedFramesFilesFailClearlyAndLeaveNoOutput)
         EXPECT_NE(message.find("\"" + input + "\""), std::string::npos) << message;
         EXPECT_NE(message.find(c.expected), std::string::npos) << message;
         EXPECT_FALSE(FileExists(out)) << c.name;
-        EXPECT_TRUE(dialogs.saveRequests.empty()) << "no dialog for a file that cannot be converted: " << c.name;
+        EXPECT_EQ(decisions.pathRequests, 0) << "no question for a file that cannot be converted: " << c.name;
         std::remove(input.c_str());
     }
     EXPECT_EQ(Failure(dir / "missing.vek", out),
@@ -253,6 +334,7 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
     const rlim_t whole = ReadFile(dir / "whole.avi").size();
     completed = 0;
     const std::string out = dir / "full.avi";
+    WriteFile(out, "old");  // replaced only by a complete file
     // The disk fills up while frames are written, and just before the index.
     for (rlim_t limit : {whole / 3, whole - 20}) {
         pid_t child = ::fork();
@@ -261,18 +343,20 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
             ::signal(SIGXFSZ, SIG_IGN);
             rlimit r{limit, limit};
             ::setrlimit(RLIMIT_FSIZE, &r);
+            decisions.overwrite = {true};
             int code = 0;
+            const std::string reason = " The file reached the size limit for files (File too large).";
             try {
                 Run(input, out);
                 code = 10;  // reported as a success
             } catch (const rtl::Exception& e) {
-                const bool expected = e.Message == "Add Frame Error" ||
-                                      e.Message == "Cannot complete AVI file. Disk full or file in use?";
+                const bool expected = e.Message == "Add Frame Error." + reason ||
+                                      e.Message == "Cannot complete AVI file. Disk full or file in use?" + reason;
                 code = expected ? 0 : 11;
-                if (std::getenv("VEK_TEST_VERBOSE")) std::fprintf(stderr, "limit %lu: %s\n", (unsigned long)limit, e.Message.c_str());
+                if (!expected) std::fprintf(stderr, "limit %lu: %s\n", (unsigned long)limit, e.Message.c_str());
             }
             if (completed) code = 12;
-            if (FileExists(out)) code = 13;
+            if (ReadFile(out) != "old") code = 13;
             ::_exit(code);
         }
         int status = 0;
@@ -280,4 +364,5 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
     }
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"big.vek", "full.avi", "whole.avi"}));
 }

@@ -50,11 +50,21 @@ TEST(FrameFormat, CheckRejectsWhatCannotBeConverted)
     EXPECT_NE(CheckFrameFile(h, 14 + 71).find("truncated"), std::string::npos);
     EXPECT_NE(CheckFrameFile(h, 9).find("header"), std::string::npos);
     h.frameCount = -1;
-    EXPECT_NE(CheckFrameFile(h, 1000).find("frame count 4294967295"), std::string::npos);
+    EXPECT_EQ(CheckFrameFile(h, 1000), "its frame count -1 is negative (stored as 4294967295, 2^31 or more)");
     h.frameCount = 1;
     h.width = 65535;
     h.height = 65535;
+    EXPECT_NE(CheckFrameFile(h, 1ull << 40).find("larger than the 32767 x 32767 pixels"), std::string::npos);
+    h.width = h.height = 32767;
     EXPECT_NE(CheckFrameFile(h, 1ull << 40).find("too large"), std::string::npos);
+    h.width = 32767;
+    h.height = 21845;  // 2^31 - 1 bytes and a little less: the largest that passes
+    EXPECT_EQ(CheckFrameFile(h, 1ull << 40), "");
+    // Frames of no bytes would be written for as many frames as the count says.
+    h.frameCount = 0x7FFFFFFF;
     h.width = 0;
-    EXPECT_EQ(CheckFrameFile(h, 14), "");  // empty frames are fine
+    EXPECT_EQ(CheckFrameFile(h, 14), "its frames of 0 x 21845 pixels hold no bytes");
+    h.width = 7;
+    h.height = 0;
+    EXPECT_EQ(CheckFrameFile(h, 14), "its frames of 7 x 0 pixels hold no bytes");
 }

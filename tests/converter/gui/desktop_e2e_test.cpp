@@ -158,7 +158,10 @@ struct DesktopProgram : ::testing::Test {
 
 TEST_F(DesktopProgram, MainWindowHasAFixedDialogFrame)
 {
-    const std::string hints = RunCommand("xprop -id " + main + " WM_NORMAL_HINTS _MOTIF_WM_HINTS WM_NAME");
+    const std::string hints =
+        RunCommand("xprop -id " + main + " WM_NORMAL_HINTS _MOTIF_WM_HINTS WM_NAME _NET_WM_WINDOW_TYPE");
+    // A dialog to the window manager as well: no maximise button where the Motif hints are not read.
+    EXPECT_NE(hints.find("_NET_WM_WINDOW_TYPE(ATOM) = _NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << hints;
     EXPECT_NE(hints.find("minimum size: 419 by 128"), std::string::npos) << hints;
     EXPECT_NE(hints.find("maximum size: 419 by 128"), std::string::npos) << hints;
     EXPECT_NE(hints.find("location: 211, 210"), std::string::npos) << hints;

@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 
 #include "converter/gui/command_line.h"
 #include "converter/gui/main_form.h"
+#include "converter/gui/recorder_dialogs.h"
+#include "converter/interrupt.h"
 #include "platform/rtl/codepage.h"
 #include "platform/ui/application.h"
 #include "platform/ui/backend.h"
@@ -304,4 +309,148 @@ TEST(CommandLine, PathsAndFileUris)
     EXPECT_EQ(PathFromArgument("file://localhost/tmp/%E6%96%87.vek"), "/tmp/\xE6\x96\x87.vek");
     EXPECT_EQ(PathFromArgument("file://otherhost/tmp/x.vek"), "");
     EXPECT_EQ(PathFromArgument("https://example.org/x.vek"), "");
+}
+
+TEST_F(MainWindow, SaveDialogSuggestsTheInputsNameAndTheInputIsNeverReplaced)
+{
+    TempDir dir;
+    const std::string bytes = RandomVek(2, 4, 4, 3).Bytes();
+    WriteFile(dir / "clip.vek", bytes);
+    form->Edit1->SetText(dir / "clip.vek");
+    std::string suggested, folder, message;
+    int questions = 0;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+        suggested = d.PathEdit->Text();
+        folder = d.Folder();
+        d.PathEdit->SetText("");
+        SimulateText(d, dir / "clip.vek\n");  // the input itself
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        const std::string text = box.TextLabel()->Text();
+        if (text.find("\xE6\x98\xAF\xE5\x90\xA6") == 0) ++questions;  // the overwrite question
+        else message = text;
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(suggested, "clip.avi");
+    EXPECT_EQ(folder, dir.path());
+    EXPECT_EQ(questions, 0) << "refused before the overwrite question";
+    EXPECT_EQ(message, "Cannot convert \"" + (dir / "clip.vek") + "\": the output file \"" + (dir / "clip.vek") +
+                           "\" is the input file itself.");
+    EXPECT_EQ(ReadFile(dir / "clip.vek"), bytes);
+    EXPECT_EQ(SuggestedOutputName("/a.b/c"), "/a.b/c.avi");
+    EXPECT_EQ(SuggestedOutputName("x.vek"), "x.avi");
+    EXPECT_EQ(SuggestedOutputName("/d/.hidden"), "/d/.hidden.avi");
+}
+
+TEST_F(MainWindow, TheGaugeOutlivesTheWindowThatHostsIt)
+{
+    // The host unhooks itself from Gauge1 while Gauge1 exists; the other
+    // order stops the program in the gauge's destructor.
+    EXPECT_NE(form->Gauge1.Host(), nullptr);
+    form.reset();
+    SUCCEED() << "the window closed without touching a destroyed gauge";
+}
+
+namespace {
+// A child window that notes the gauge's value whenever it is painted.
+struct PaintProbe : ui::Window {
+    PaintProbe(ui::Window* parent, const controls::TGauge& gauge) : ui::Window(parent), gauge_(gauge) {}
+    void Paint(gdi::Canvas&) override { progressAtPaint.push_back(gauge_.Progress()); }
+    std::vector<int> progressAtPaint;
+
+private:
+    const controls::TGauge& gauge_;
+};
+} // namespace
+
+TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(4, 8, 6, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    auto* probe = form->Add<PaintProbe>(form->Gauge1);
+    probe->SetBounds(0, 0, 4, 4);
+    Pump();
+    std::vector<int> paintsBeforeRun;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        // The dialog's closing leaves the main window to be painted again.
+        probe->progressAtPaint.clear();
+        probe->Invalidate();
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    int progressAtEnd = -1;
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        progressAtEnd = form->Gauge1.Progress();
+        paintsBeforeRun = probe->progressAtPaint;
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(progressAtEnd, 75);
+    ASSERT_FALSE(paintsBeforeRun.empty()) << "the window was not painted before the completion message";
+    EXPECT_LT(paintsBeforeRun.front(), 75) << "painted only after the run";
+}
+
+// SIGTERM during a run (a session ending, say): the unfinished file goes,
+// the file it would have replaced stays, and the program ends by the signal.
+TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(6, 16, 16, 7).Bytes());
+    WriteFile(dir / "out.avi", "old");
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ui::SelectBackend(ui::BackendKind::bkHeadless);
+        ui::App().Initialize();
+        ui::InstallCompressionDialog();
+        converter::InstallInterruptHandlers();
+        TForm1 form;
+        form.Show();
+        form.Edit1->SetText(dir / "in.vek");
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+        ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+            if (box.TextLabel()->Text().find("out.avi") != std::string::npos)
+                SimulateKey(box, ui::VK_RETURN);  // Yes, replace it
+            else
+                ::_exit(3);  // a completion or error message: the run was not stopped
+        };
+        ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+            ::raise(SIGTERM);  // held while the run goes on
+            SimulateKey(d, ui::VK_RETURN);
+        };
+        ui::SimulateClick(*form.Button2, 10, 10);
+        ui::PumpPending(false);
+        ::_exit(4);  // the run ended and the program went on
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
+}
+
+TEST_F(MainWindow, TheWindowIsPaintedBehindAMessageBox)
+{
+    auto* probe = form->Add<PaintProbe>(form->Gauge1);
+    probe->SetBounds(0, 0, 4, 4);
+    Pump();
+    bool boxUp = false;
+    size_t paintsWhileUp = 0;
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        boxUp = true;
+        probe->progressAtPaint.clear();
+        probe->Invalidate();  // as an exposure of the main window would
+        // Answered a little later, once the box's loop has run.
+        ui::SetTimer(0, 0, 20, [&box, &paintsWhileUp, probe](ui::HWND, std::uintptr_t id) {
+            ui::KillTimer(0, id);
+            paintsWhileUp = probe->progressAtPaint.size();
+            SimulateKey(box, ui::VK_RETURN);
+        });
+    };
+    ui::ShowMessageBox(form.get(), "Cannot convert.", "Error", ui::MB_OK | ui::MB_ICONERROR);
+    EXPECT_TRUE(boxUp);
+    EXPECT_GE(paintsWhileUp, 1u) << "the main window was not painted while the box was up";
 }

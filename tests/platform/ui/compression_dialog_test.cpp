@@ -54,10 +54,14 @@ AVICOMPRESSOPTIONS Cleared()
 TEST_F(CompressionDialog, ListsEveryInstalledCompressorWithItsFourCC)
 {
     std::vector<std::string> items;
-    bool keyFrameOffered = false, dataRateOffered = false;
+    bool keyFrameOffered = false, dataRateOffered = false, keyFrameGreyed = false;
+    std::string keyFrameText;
     OnCompressionDialogShown = [&](CompressionDialogForm& d) {
         items = d.CompressorList->Items;
         keyFrameOffered = d.KeyFrameCheck != nullptr;
+        // Every frame is a key frame: shown, ticked, and greyed out.
+        keyFrameGreyed = !d.KeyFrameCheck->Enabled() && d.KeyFrameCheck->Checked() && !d.KeyFrameEdit->Enabled();
+        keyFrameText = d.KeyFrameEdit->Text();
         dataRateOffered = d.DataRateCheck != nullptr;
         SimulateKey(d, VK_ESCAPE);
     };
@@ -65,9 +69,16 @@ TEST_F(CompressionDialog, ListsEveryInstalledCompressorWithItsFourCC)
     EXPECT_EQ(Ask(ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, o), 0);
     const auto installed = InstalledCompressors();
     ASSERT_EQ(items.size(), installed.size());
-    for (size_t i = 0; i < installed.size(); ++i)
-        EXPECT_EQ(items[i], installed[i].name + " (" + FourCCToString(installed[i].fourcc) + ")");
+    for (size_t i = 0; i < installed.size(); ++i) {
+        std::string code = FourCCToString(installed[i].fourcc);
+        if (code == "DIB ")
+            code = "DIB";  // no trailing blank
+        EXPECT_EQ(items[i], installed[i].name + " (" + code + ")");
+    }
+    EXPECT_EQ(items.front(), "Full Frames (Uncompressed) (DIB)");
     EXPECT_TRUE(keyFrameOffered);
+    EXPECT_TRUE(keyFrameGreyed);
+    EXPECT_EQ(keyFrameText, "1");
     EXPECT_TRUE(dataRateOffered);
     // Cancel leaves the record untouched.
     EXPECT_EQ(o.fccHandler, 0u);
@@ -94,11 +105,7 @@ TEST_F(CompressionDialog, OkFillsTheRecordAsTheRecorderExpects)
             SimulateKey(d, VK_DOWN);
         SimulateKey(d, VK_TAB);  // quality, all selected on entry
         SimulateText(d, "42");
-        SimulateKey(d, VK_TAB);  // key-frame box
-        SimulateKey(d, VK_SPACE);
-        SimulateKey(d, VK_TAB);
-        SimulateText(d, "5");
-        SimulateKey(d, VK_TAB);  // data-rate box
+        SimulateKey(d, VK_TAB);  // past the greyed key-frame row to the data-rate box
         SimulateKey(d, VK_SPACE);
         SimulateKey(d, VK_TAB);
         SimulateText(d, "200");
@@ -109,9 +116,9 @@ TEST_F(CompressionDialog, OkFillsTheRecordAsTheRecorderExpects)
     EXPECT_EQ(o.fccType, streamtypeVIDEO);
     EXPECT_EQ(o.fccHandler, FourCC("divx"));
     EXPECT_EQ(o.dwQuality, 4200u);
-    EXPECT_EQ(o.dwKeyFrameEvery, 5u);
+    EXPECT_EQ(o.dwKeyFrameEvery, 0u);  // the compressor's rule: every frame
     EXPECT_EQ(o.dwBytesPerSecond, 200u * 1024);
-    EXPECT_EQ(o.dwFlags, AVICOMPRESSF_KEYFRAMES | AVICOMPRESSF_DATARATE | AVICOMPRESSF_VALID);
+    EXPECT_EQ(o.dwFlags, AVICOMPRESSF_DATARATE | AVICOMPRESSF_VALID);
 
     // Shown again with that record, the dialog starts from the same choice.
     std::string quality, keys;
@@ -125,7 +132,7 @@ TEST_F(CompressionDialog, OkFillsTheRecordAsTheRecorderExpects)
     };
     ASSERT_EQ(Ask(ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, o), 1);
     EXPECT_EQ(quality, "42");
-    EXPECT_EQ(keys, "5");
+    EXPECT_EQ(keys, "1");
     EXPECT_EQ(selected, expected);
 }
 

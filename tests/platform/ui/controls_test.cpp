@@ -464,3 +464,34 @@ TEST_F(Controls, OwnerDrawnListAsksItsParentToDrawEachItem)
     Pump();
     EXPECT_EQ(f.notified, std::vector<int>{NM_DBLCLK});
 }
+
+// Boxes take the size of their texts: Chinese characters come from a taller
+// fallback font, and the Latin letters beside them keep their descenders;
+// a short text does not cut the caption.
+TEST_F(Dialogs, MessageBoxesAreSizedToTheirTextsAndCaptions)
+{
+    const std::string question = "\xE6\x98\xAF\xE5\x90\xA6\xE8\xA6\x86\xE7\x9B\x96 /tmp/gui_out.avi?";
+    const std::string caption = "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2";
+    struct Seen {
+        TRect label;
+        int width = 0, height = 0;
+        int textHeight = 0, captionWidth = 0;
+    } seen;
+    OnMessageBoxShown = [&](MessageBoxForm& box) {
+        seen.label = box.TextLabel()->BoundsRect();
+        seen.width = box.Width();
+        seen.height = box.Height();
+        gdi::Canvas measure(1, 1);
+        measure.Font = box.TextLabel()->Font;
+        seen.textHeight = measure.TextHeight(box.TextLabel()->Text());
+        seen.captionWidth = measure.TextWidth(box.Caption());
+        SimulateKey(box, VK_RETURN);
+    };
+    ShowMessageDialog(nullptr, question, MsgDlgType::mtConfirmation, mbYes | mbNo);
+    EXPECT_GE(seen.label.Height(), seen.textHeight) << "the label cuts the line's descenders";
+
+    ShowMessageBox(nullptr, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F", caption, MB_OK);
+    EXPECT_GE(seen.label.Height(), seen.textHeight);
+    EXPECT_GE(seen.width, seen.captionWidth + 96) << "room for the caption beside the title bar's buttons";
+    EXPECT_GE(seen.width, 200);
+}

@@ -10,6 +10,7 @@
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/message_box.h"
+#include "platform/ui/message_queue.h"
 #include "platform/ui/screen_capture.h"
 #include "tests/support/temp_dir.h"
 
@@ -101,22 +102,80 @@ TEST_F(FileDialogs, ListsFoldersThenFilteredFilesAndTheFilterButtonSteps)
     EXPECT_EQ(d.Folder(), dir.path());
 }
 
-TEST_F(FileDialogs, OpenReturnsTheFullPathAndChecksExistenceWhenAsked)
+TEST_F(FileDialogs, OpenReturnsTheFullPathOfAFileThatExists)
 {
     std::string path;
     ASSERT_TRUE(Run(FileDialogForm::Kind::fdOpen, Request("V|*.vek"), "a.vek", path));
     EXPECT_EQ(path, dir / "a.vek");
     EXPECT_TRUE(questions.empty());
-    // A missing file is fine without ofFileMustExist...
-    ASSERT_TRUE(Run(FileDialogForm::Kind::fdOpen, Request("V|*.vek"), "new.vek", path));
+    // A missing file is refused, asked for or not: the dialog stays, Escape then cancels.
+    for (unsigned options : {0u, unsigned(ofFileMustExist)}) {
+        questions.clear();
+        EXPECT_FALSE(Run(FileDialogForm::Kind::fdOpen, Request("V|*.vek", options), "none.vek", path));
+        ASSERT_EQ(questions.size(), 1u);
+        EXPECT_NE(questions[0].find("File not found."), std::string::npos);
+    }
+    // A save dialog takes a new name.
+    ASSERT_TRUE(Run(FileDialogForm::Kind::fdSave, Request("V|*.vek"), "new.vek", path));
     EXPECT_EQ(path, dir / "new.vek");
-    // ...and refused with it: the dialog stays, Escape then cancels.
-    EXPECT_FALSE(Run(FileDialogForm::Kind::fdOpen, Request("V|*.vek", ofFileMustExist), "none.vek", path));
-    ASSERT_EQ(questions.size(), 1u);
-    EXPECT_NE(questions[0].find("File not found."), std::string::npos);
     // A folder that does not exist is always refused.
+    questions.clear();
     EXPECT_FALSE(Run(FileDialogForm::Kind::fdOpen, Request("V|*.vek"), "nowhere/x.vek", path));
-    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_EQ(questions.size(), 1u);
+}
+
+TEST_F(FileDialogs, ASingleTypeFilterCanStillShowAllFiles)
+{
+    FileDialogForm d(Request("Vek files(*.vek)|*.vek"), FileDialogForm::Kind::fdOpen);
+    EXPECT_EQ(d.Entries->Items, (std::vector<std::string>{"..", "inner/", "a.vek"}));
+    EXPECT_TRUE(d.FilterButton->Enabled());
+    d.FilterButton->Click();
+    EXPECT_EQ(d.FilterButton->Text(), "Type: All files (*)");
+    EXPECT_EQ(d.Entries->Items, (std::vector<std::string>{"..", "inner/", "a.vek", "b.avi", "c.txt"}));
+    d.FilterButton->Click();  // and back
+    EXPECT_EQ(d.Entries->Items, (std::vector<std::string>{"..", "inner/", "a.vek"}));
+    // A filter that shows everything already gets no second one.
+    FileDialogForm all(Request("Everything|*.*"), FileDialogForm::Kind::fdOpen);
+    EXPECT_FALSE(all.FilterButton->Enabled());
+}
+
+TEST_F(FileDialogs, ALongFolderScrollsAndShowsNoCutRow)
+{
+    for (int i = 0; i < 40; ++i)
+        WriteFile(dir / ("f" + std::to_string(100 + i) + ".vek"), "x");
+    FileDialogForm d(Request("V|*.vek"), FileDialogForm::Kind::fdOpen);
+    ListBox& list = *d.Entries;
+    EXPECT_EQ((list.Height() - 4) % list.ItemHeight, 0) << "the list holds whole rows";
+    ASSERT_TRUE(list.ScrollBarShown());
+    const TRect bar = list.ScrollBarRect();
+    EXPECT_EQ(bar.Width(), ListBox::kScrollBarWidth);
+    // Rows are painted whole, and only the rows that fit.
+    std::vector<int> painted;
+    list.OnDrawItem = [&](gdi::Canvas&, int index, const TRect& r, bool) {
+        painted.push_back(index);
+        EXPECT_LE(r.Bottom, list.Height() - 2) << "row " << index << " is cut";
+        EXPECT_LE(r.Right, bar.Left) << "row " << index << " runs under the scroll bar";
+    };
+    d.Show();
+    d.Snapshot();
+    ASSERT_FALSE(painted.empty());
+    EXPECT_EQ(painted.back() - painted.front() + 1, list.VisibleCount());
+    // The arrows scroll by a row, the track by a page; the end stops the scrolling.
+    auto click = [&](int x, int y) {
+        SimulateClick(list, x, y);
+        PumpPending(false);
+    };
+    click(bar.Left + 4, bar.Bottom - 4);
+    EXPECT_EQ(list.TopIndex(), 1);
+    const TRect thumb = list.ThumbRect();
+    click(bar.Left + 4, thumb.Bottom + 2);
+    EXPECT_EQ(list.TopIndex(), 1 + list.VisibleCount());
+    click(bar.Left + 4, bar.Top + 4);
+    EXPECT_EQ(list.TopIndex(), list.VisibleCount());
+    for (int i = 0; i < 60; ++i)
+        click(bar.Left + 4, bar.Bottom - 4);
+    EXPECT_EQ(list.TopIndex(), static_cast<int>(list.Items.size()) - list.VisibleCount());
+    EXPECT_EQ(list.ItemIndex(), -1) << "clicks on the bar select nothing";
 }
 
 TEST_F(FileDialogs, SaveAddsTheDefaultExtensionOnlyWhenThereIsNone)

@@ -234,6 +234,23 @@ TEST(MessageQueue, PumpPendingCanDropInputButKeepsOtherMessages)
     EXPECT_FALSE(PeekMessage(m));
 }
 
+TEST(MessageQueue, PumpPaintsServesPaintRequestsAndLeavesTheRestQueued)
+{
+    RecordingWindow w;
+    PostMessage(w.Handle(), WM_LBUTTONDOWN);
+    PostMessage(w.Handle(), WM_USER + 7);
+    CurrentQueue()->RequestPaint(w.Handle());
+    PumpPaints();
+    ASSERT_EQ(w.seen.size(), 1u);
+    EXPECT_EQ(w.seen[0].message, static_cast<UINT>(WM_PAINT));
+    Msg m;
+    ASSERT_TRUE(PeekMessage(m));  // the click and the posted message wait, in order
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_LBUTTONDOWN));
+    ASSERT_TRUE(PeekMessage(m));
+    EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 7));
+    EXPECT_FALSE(PeekMessage(m));
+}
+
 TEST(MessageQueue, EscapingExceptionGoesToTheHandlerAndTheLoopGoesOn)
 {
     RecordingWindow w;

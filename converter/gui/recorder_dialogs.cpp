@@ -1,0 +1,50 @@
+#include "converter/gui/recorder_dialogs.h"
+
+#include "platform/rtl/codepage.h"
+#include "platform/rtl/format.h"
+#include "platform/ui/dialogs.h"
+
+namespace converter::gui {
+
+const char kOverwriteQuestion936[] = "\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 %s?";
+
+std::string SuggestedOutputName(const std::string& inputPath)
+{
+    if (inputPath.empty()) return {};
+    const size_t slash = inputPath.rfind('/');
+    const size_t dot = inputPath.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    return (hasExtension ? inputPath.substr(0, dot) : inputPath) + ".avi";
+}
+
+bool TRecorderDialogs::ChooseOutputPath(std::string& path)
+{
+    ui::FileDialogRequest request;
+    request.options = ui::ofHideReadOnly | ui::ofNoReadOnlyReturn;
+    request.defaultExt = "avi";
+    request.filter = "AVI Files (*.avi)|*.avi";
+    const size_t slash = suggestedName_.rfind('/');
+    if (slash != std::string::npos) {
+        request.initialDir = slash == 0 ? "/" : suggestedName_.substr(0, slash);
+        request.fileName = suggestedName_.substr(slash + 1);
+    } else {
+        request.fileName = suggestedName_;
+    }
+    return ui::SaveFileDialog(request, path) && !path.empty();
+}
+
+bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
+{
+    const std::string question = rtl::FormatStrings(rtl::CP936ToUtf8(kOverwriteQuestion936), {path});
+    return ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
+}
+
+bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& request,
+                                         avifile::AVICOMPRESSOPTIONS& options)
+{
+    avifile::AVICOMPRESSOPTIONS* list[1] = {&options};
+    avifile::PAVISTREAM streams[1] = {request.stream};
+    return avifile::AVISaveOptions(nullptr, request.dialogFlags, 1, streams, list) != 0;
+}
+
+} // namespace converter::gui

@@ -1,0 +1,30 @@
+#pragma once
+// The desktop program's answers to the recorder: the save dialog, the
+// overwrite question as a confirmation box, and the compression-options
+// dialog of the AVI library.
+#include <string>
+
+#include "avi/recorder_decisions.h"
+
+namespace converter::gui {
+
+class TRecorderDialogs final : public avi::TAVIRecorderDecisions {
+public:
+    // suggestedName pre-fills the save dialog (the input's name with ".avi").
+    explicit TRecorderDialogs(std::string suggestedName = {}) : suggestedName_(std::move(suggestedName)) {}
+
+    bool ChooseOutputPath(std::string& path) override;
+    bool ConfirmOverwrite(const std::string& path) override;
+    bool ChooseCompression(const avi::TAVICompressionRequest& request, avifile::AVICOMPRESSOPTIONS& options) override;
+
+private:
+    std::string suggestedName_;
+};
+
+// "clip.vek" -> "clip.avi", the folder kept; "" for an empty path.
+std::string SuggestedOutputName(const std::string& inputPath);
+
+// The overwrite question as stored: "是否覆盖 %s?" in code page 936.
+extern const char kOverwriteQuestion936[];
+
+} // namespace converter::gui
