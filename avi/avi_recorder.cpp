@@ -17,7 +17,7 @@ const char kCannotComplete[] = "Cannot complete AVI file. Disk full or file in u
 
 [[noreturn]] void Fail(const std::string& message) { throw rtl::Exception(message); }
 
-// The designed message, then the reason when one is known.
+// The recorder's own message, then the reason when one is known.
 std::string WithReason(const std::string& message, const std::string& reason)
 {
     if (reason.empty()) return message;

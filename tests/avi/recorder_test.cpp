@@ -274,7 +274,7 @@ TEST_F(RecorderTest, FailedStartsRaiseTheirMessagesAndLeaveNoFile)
         decisions.codec = "DIB ";
     }
     {
-        // The designed message, then the system's reason.
+        // The recorder's own message, then the system's reason.
         TAVIRecorder r;
         const std::string missing = dir / "no-such-dir/x.avi";
         r.SetFilename(missing);
