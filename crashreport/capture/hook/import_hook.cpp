@@ -3,10 +3,10 @@
 #include "crashreport/capture/hook/elf_imports.h"
 #include "crashreport/capture/hook/hook_state.h"
 #include "crashreport/capture/hook/shared_area.h"
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
 
-#include <dlfcn.h>
 
 #include <memory>
 
@@ -65,9 +65,7 @@ bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const s
 {
     realAddress = nullptr;
     // RTLD_NOLOAD: only a library that is loaded already counts.
-    std::unique_ptr<void, int (*)(void*)> library(dlopen(dllName.c_str(), RTLD_NOW | RTLD_NOLOAD), dlclose);
-    if (library)
-        realAddress = dlsym(library.get(), functionName.c_str());
+    realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str());
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {
