@@ -1,12 +1,13 @@
-#include "crashreport/report/binding/events.h"
+#include "crashreport/binding/events.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 
 #include "crashreport/options/module_identity.h"
-#include "crashreport/report/binding/handling_thread.h"
-#include "crashreport/report/binding/module_exports.h"
+#include "crashreport/binding/handling_thread.h"
+#include "crashreport/binding/module_exports.h"
+#include "crashreport/modules/stored_data_loader.h"
 
 namespace crashreport {
 namespace {
@@ -71,6 +72,19 @@ private:
     TTavrelExceptionRecord saved_;
     std::string text_;
 };
+
+// The modules' stored data asks its passwords through the events, with the
+// record of the exception being reported. Installed when the event layer is
+// part of the program (anything that registers a handler links this file).
+const bool g_passwordRequestsInstalled = [] {
+    TPasswordRequests requests;
+    requests.FromModule = [](std::uintptr_t module) {
+        return RequestModulePassword(module, TTavrelExceptionRecord(CurrentExceptionRecord()));
+    };
+    requests.FromLocalHandlers = [] { return RequestLocalPassword(TTavrelExceptionRecord(CurrentExceptionRecord())); };
+    SetPasswordRequests(requests);
+    return true;
+}();
 
 } // namespace
 

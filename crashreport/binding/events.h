@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/report/binding/exception_record.h"
+#include "crashreport/binding/exception_record.h"
 
 namespace crashreport {
 

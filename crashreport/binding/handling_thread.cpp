@@ -1,12 +1,11 @@
-#include "crashreport/report/binding/handling_thread.h"
-
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "crashreport/binding/handling_thread.h"
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
 #include <thread>
+
+#include "platform/kernel/threads.h"
 
 namespace crashreport {
 namespace {
@@ -19,7 +18,7 @@ std::function<void()> g_duplicateCheck;
 
 int CurrentThreadId()
 {
-    return static_cast<int>(::syscall(SYS_gettid));
+    return static_cast<int>(kernel::GetCurrentThreadId());
 }
 
 void RunGuarded(const THandlingStep& step)

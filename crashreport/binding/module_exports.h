@@ -1,7 +1,6 @@
 #pragma once
-// Finds a function that a loaded module itself exports (dlsym on the module,
-// checked with dladdr so a definition in one of its dependencies does not
-// count). Not signal-safe.
+// Finds a function that a loaded module itself exports (a definition in one
+// of its dependencies does not count). Not signal-safe.
 #include <cstdint>
 
 namespace crashreport {

@@ -1,10 +1,10 @@
-#include "crashreport/report/binding/symbol_hooks.h"
+#include "crashreport/binding/symbol_hooks.h"
 
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/options/module_identity.h"
-#include "crashreport/report/binding/module_exports.h"
-#include "crashreport/report/binding/stored_data_loader.h"
-#include "crashreport/report/modules_list.h"
+#include "crashreport/binding/module_exports.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/modules_list.h"
 #include "platform/kernel/modules.h"
 
 namespace crashreport {

@@ -1,12 +1,15 @@
-#include "crashreport/delivery/codecs/attachment_archive.h"
+#include "crashreport/codecs/attachment_archive.h"
 
 #include <cstdlib>
 
-#include "crashreport/delivery/codecs/day_count.h"
-#include "crashreport/delivery/codecs/file_io.h"
-#include "crashreport/delivery/codecs/tgz_writer.h"
+#include "crashreport/codecs/day_count.h"
+#include "crashreport/codecs/file_io.h"
+#include "crashreport/codecs/tgz_writer.h"
+#include "platform/rtl/file_names.h"
 
 namespace crashreport::codecs {
+
+using rtl::ExtractFileName;
 
 std::string TemporaryFolder() {
     const char* dir = std::getenv("TMPDIR");

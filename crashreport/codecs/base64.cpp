@@ -1,6 +1,6 @@
-#include "crashreport/delivery/codecs/base64.h"
+#include "crashreport/codecs/base64.h"
 
-#include "crashreport/delivery/codecs/codec_error.h"
+#include "crashreport/codecs/codec_error.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {

@@ -1,12 +1,10 @@
-#include "crashreport/delivery/codecs/byte_stream.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
+#include "crashreport/codecs/byte_stream.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "crashreport/delivery/codecs/codec_error.h"
+#include "crashreport/codecs/codec_error.h"
+#include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {
@@ -23,27 +21,15 @@ TFileSource::TFileSource(const std::string& path) : path_(path) {
         return rtl::EFOpenError(
             rtl::FormatStrings("Cannot open file \"%s\". %s", {path, std::strerror(error)}));
     };
-    // Opened without any locking so other processes keep reading and writing.
-    // O_NONBLOCK keeps the open of a FIFO without writer from waiting forever.
-    fd_ = kernel::TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // Only regular files: devices, FIFOs and sockets may never end.
+    fd_ = kernel::OpenRegularFileForReading(path);
     if (!fd_.Valid()) throw openError(errno);
-    struct stat info {};
-    if (::fstat(fd_.Get(), &info) != 0) throw openError(errno);
-    if (S_ISDIR(info.st_mode)) throw openError(EISDIR);
-    // Devices, FIFOs and sockets may never end; only regular files are read.
-    if (!S_ISREG(info.st_mode)) throw openError(EINVAL);
-    int flags = ::fcntl(fd_.Get(), F_GETFL);
-    if (flags == -1 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) == -1) throw openError(errno);
 }
 
 size_t TFileSource::Read(void* buffer, size_t count) {
-    for (;;) {
-        ssize_t n = ::read(fd_.Get(), buffer, count);
-        if (n >= 0) return static_cast<size_t>(n);
-        if (errno == EINTR) continue;
-        throw rtl::EReadError(
-            rtl::FormatStrings("Cannot read file \"%s\". %s", {path_, std::strerror(errno)}));
-    }
+    const std::ptrdiff_t n = kernel::ReadFile(fd_.Get(), buffer, count);
+    if (n >= 0) return static_cast<size_t>(n);
+    throw rtl::EReadError(rtl::FormatStrings("Cannot read file \"%s\". %s", {path_, std::strerror(errno)}));
 }
 
 size_t TIStreamSource::Read(void* buffer, size_t count) {

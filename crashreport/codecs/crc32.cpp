@@ -1,4 +1,4 @@
-#include "crashreport/delivery/codecs/crc32.h"
+#include "crashreport/codecs/crc32.h"
 
 #include <array>
 

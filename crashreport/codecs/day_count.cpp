@@ -1,4 +1,4 @@
-#include "crashreport/delivery/codecs/day_count.h"
+#include "crashreport/codecs/day_count.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "crashreport/delivery/codecs/deflate_codec.h"
+#include "crashreport/codecs/deflate_codec.h"
 
 #include <zlib.h>
 
 #include <algorithm>
 
-#include "crashreport/delivery/codecs/codec_error.h"
+#include "crashreport/codecs/codec_error.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {

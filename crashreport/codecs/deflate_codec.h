@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "crashreport/delivery/codecs/byte_stream.h"
+#include "crashreport/codecs/byte_stream.h"
 
 namespace crashreport::codecs {
 

@@ -1,16 +1,12 @@
-#include "crashreport/delivery/codecs/file_io.h"
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "crashreport/codecs/file_io.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/day_count.h"
-#include "platform/kernel/unique_fd.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/day_count.h"
+#include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {
@@ -25,42 +21,34 @@ struct TTemporaryFile {
     std::string path;
     bool keep = false;
     ~TTemporaryFile() {
-        if (!keep && !path.empty()) ::unlink(path.c_str());
+        if (!keep && !path.empty()) kernel::DeleteFile(path);
     }
 };
 
 } // namespace
 
 double FileLastWriteDate(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return 0;
-    int64_t ms = int64_t(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1'000'000;
+    const auto info = kernel::GetFileInfo(path);
+    if (!info || info->IsFolder) return 0;
+    int64_t ms = info->LastWriteSeconds * 1000 + info->LastWriteNanoseconds / 1'000'000;
     return UnixMillisecondsToDayCount(ms);
-}
-
-std::string ExtractFileName(const std::string& path) {
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes) {
     if (path.empty() || path.back() == '/') RaiseWriteError(path, EISDIR);
     TTemporaryFile temp;
     std::string pattern = path + ".XXXXXX";
-    kernel::TUniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    kernel::TUniqueFd fd = kernel::CreateUniqueFile(pattern);
     if (!fd.Valid()) RaiseWriteError(path, errno);
     temp.path = pattern;
     size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            RaiseWriteError(path, errno);
-        }
+        const std::ptrdiff_t n = kernel::WriteFile(fd.Get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0) RaiseWriteError(path, errno);
         done += size_t(n);
     }
     if (!fd.Close()) RaiseWriteError(path, errno);
-    if (::rename(temp.path.c_str(), path.c_str()) != 0) RaiseWriteError(path, errno);
+    if (!kernel::MoveFile(temp.path, path)) RaiseWriteError(path, errno);
     temp.keep = true;
 }
 

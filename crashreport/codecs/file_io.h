@@ -16,7 +16,4 @@ double FileLastWriteDate(const std::string& path);
 // half-written file behind. Raises EFWriteError (codec_error.h).
 void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes);
 
-// The file-name part of a path (after the last "/").
-std::string ExtractFileName(const std::string& path);
-
 } // namespace crashreport::codecs

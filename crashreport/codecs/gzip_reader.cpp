@@ -1,9 +1,9 @@
-#include "crashreport/delivery/codecs/gzip_reader.h"
+#include "crashreport/codecs/gzip_reader.h"
 
 #include <algorithm>
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/crc32.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/crc32.h"
 
 namespace crashreport::codecs {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/delivery/codecs/byte_stream.h"
-#include "crashreport/delivery/codecs/deflate_codec.h"
+#include "crashreport/codecs/byte_stream.h"
+#include "crashreport/codecs/deflate_codec.h"
 
 namespace crashreport::codecs {
 

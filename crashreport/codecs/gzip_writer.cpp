@@ -1,8 +1,8 @@
-#include "crashreport/delivery/codecs/gzip_writer.h"
+#include "crashreport/codecs/gzip_writer.h"
 
-#include "crashreport/delivery/codecs/crc32.h"
-#include "crashreport/delivery/codecs/deflate_codec.h"
-#include "crashreport/delivery/codecs/file_io.h"
+#include "crashreport/codecs/crc32.h"
+#include "crashreport/codecs/deflate_codec.h"
+#include "crashreport/codecs/file_io.h"
 
 namespace crashreport::codecs {
 namespace {

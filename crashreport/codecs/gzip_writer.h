@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashreport/delivery/codecs/byte_stream.h"
+#include "crashreport/codecs/byte_stream.h"
 
 namespace crashreport::codecs {
 

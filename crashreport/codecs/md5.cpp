@@ -1,4 +1,4 @@
-#include "crashreport/delivery/codecs/md5.h"
+#include "crashreport/codecs/md5.h"
 
 #include <cstring>
 

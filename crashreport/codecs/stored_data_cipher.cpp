@@ -1,8 +1,8 @@
-#include "crashreport/delivery/codecs/stored_data_cipher.h"
+#include "crashreport/codecs/stored_data_cipher.h"
 
 #include <cstring>
 
-#include "crashreport/delivery/codecs/md5.h"
+#include "crashreport/codecs/md5.h"
 
 namespace crashreport::codecs {
 namespace {

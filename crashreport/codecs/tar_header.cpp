@@ -1,9 +1,9 @@
-#include "crashreport/delivery/codecs/tar_header.h"
+#include "crashreport/codecs/tar_header.h"
 
 #include <cstring>
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/day_count.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/day_count.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport::codecs {

@@ -1,9 +1,9 @@
-#include "crashreport/delivery/codecs/tgz_writer.h"
+#include "crashreport/codecs/tgz_writer.h"
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/file_io.h"
-#include "crashreport/delivery/codecs/gzip_writer.h"
-#include "crashreport/delivery/codecs/tar_header.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/file_io.h"
+#include "crashreport/codecs/gzip_writer.h"
+#include "crashreport/codecs/tar_header.h"
 
 namespace crashreport::codecs {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/delivery/codecs/byte_stream.h"
+#include "crashreport/codecs/byte_stream.h"
 
 namespace crashreport::codecs {
 

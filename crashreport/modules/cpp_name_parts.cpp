@@ -1,4 +1,4 @@
-#include "crashreport/report/cpp_name_parts.h"
+#include "crashreport/modules/cpp_name_parts.h"
 
 #include <cxxabi.h>
 

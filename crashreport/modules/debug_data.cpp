@@ -1,10 +1,10 @@
-#include "crashreport/report/debug_data.h"
+#include "crashreport/modules/debug_data.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "crashreport/report/byte_reader.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/byte_reader.h"
+#include "crashreport/modules/stored_data_format.h"
 
 namespace crashreport::stored {
 namespace {

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "crashreport/report/debug_name_codec.h"
+#include "crashreport/modules/debug_name_codec.h"
 
 namespace crashreport::stored {
 

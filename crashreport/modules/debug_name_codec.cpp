@@ -1,10 +1,10 @@
-#include "crashreport/report/debug_name_codec.h"
+#include "crashreport/modules/debug_name_codec.h"
 
 #include <cstring>
 #include <vector>
 
-#include "crashreport/delivery/codecs/base64.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/codecs/base64.h"
+#include "crashreport/modules/stored_data_format.h"
 
 namespace crashreport::stored {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashreport/delivery/codecs/stored_data_cipher.h"
+#include "crashreport/codecs/stored_data_cipher.h"
 
 namespace crashreport::stored {
 

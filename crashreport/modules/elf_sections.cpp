@@ -1,4 +1,4 @@
-#include "crashreport/report/elf_sections.h"
+#include "crashreport/modules/elf_sections.h"
 
 #include <elf.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "crashreport/options/stream.h"
-#include "crashreport/report/byte_reader.h"
+#include "crashreport/modules/byte_reader.h"
 
 namespace crashreport {
 namespace {

@@ -1,4 +1,4 @@
-#include "crashreport/report/module_identity_info.h"
+#include "crashreport/modules/module_identity_info.h"
 
 #include <elf.h>
 #include <link.h>
@@ -7,11 +7,11 @@
 #include <cstring>
 #include <filesystem>
 
-#include "crashreport/report/byte_reader.h"
-#include "crashreport/report/cpp_name_parts.h"
-#include "crashreport/report/elf_sections.h"
-#include "crashreport/report/readable_memory.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/byte_reader.h"
+#include "crashreport/modules/cpp_name_parts.h"
+#include "crashreport/modules/elf_sections.h"
+#include "crashreport/modules/readable_memory.h"
+#include "crashreport/modules/stored_data_format.h"
 #include "platform/kernel/modules.h"
 
 namespace crashreport {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "crashreport/report/module_info.h"
+#include "crashreport/modules/module_info.h"
 
 namespace crashreport {
 

@@ -1,4 +1,4 @@
-#include "crashreport/report/module_info.h"
+#include "crashreport/modules/module_info.h"
 
 #include <algorithm>
 

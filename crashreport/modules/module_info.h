@@ -7,8 +7,8 @@
 #include <string>
 
 #include "crashreport/options/module_options_ex.h"
-#include "crashreport/report/debug_data.h"
-#include "crashreport/report/owned_list.h"
+#include "crashreport/modules/debug_data.h"
+#include "crashreport/modules/owned_list.h"
 
 namespace crashreport {
 

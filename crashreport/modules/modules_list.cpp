@@ -1,16 +1,15 @@
-#include "crashreport/report/modules_list.h"
-
-#include <sys/stat.h>
+#include "crashreport/modules/modules_list.h"
 
 #include <atomic>
 #include <ctime>
 #include <mutex>
 
-#include "crashreport/delivery/codecs/day_count.h"
-#include "crashreport/report/binding/stored_data_loader.h"
-#include "crashreport/report/elf_sections.h"
-#include "crashreport/report/module_identity_info.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/codecs/day_count.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/elf_sections.h"
+#include "crashreport/modules/module_identity_info.h"
+#include "crashreport/modules/stored_data_format.h"
+#include "platform/kernel/files.h"
 #include "platform/kernel/modules.h"
 
 namespace crashreport {
@@ -18,15 +17,16 @@ namespace {
 
 std::recursive_mutex g_lock;
 std::atomic<bool> g_enumerating{false};
+std::atomic<int> g_noLoading{0};
 
 // The file's last write time in local time, at the 2-second steps of a DOS
 // date-time; 0 when the file is missing.
 double LastModifiedLocal(const std::string& file)
 {
-    struct stat st {};
-    if (::stat(file.c_str(), &st) != 0)
+    const auto info = kernel::GetFileInfo(file);
+    if (!info)
         return 0;
-    std::time_t t = st.st_mtime;
+    std::time_t t = info->LastWriteSeconds;
     std::tm local {};
     if (!localtime_r(&t, &local))
         return 0;
@@ -93,10 +93,12 @@ TTavrelModuleInfo* FindModuleInfo(std::uintptr_t handle)
     auto& list = ModulesList();
     const int i = list.IndexOfHandle(handle);
     if (i >= 0) {
-        if (list.Item(i)->ModuleKind != mkUnclassified || EnumeratingModules())
+        if (list.Item(i)->ModuleKind != mkUnclassified || EnumeratingModules() || !ModuleLoadingAllowed())
             return list.Item(i);
         list.Delete(i);  // made during enumeration: build it again in full
     }
+    if (!ModuleLoadingAllowed())
+        return nullptr;
     TTavrelModuleInfo* record = nullptr;
     try {
         record = LoadModuleInfo(handle);
@@ -114,6 +116,30 @@ TTavrelModuleInfo* FindModuleInfoByAddr(const void* address)
     if (!kernel::FindModuleByAddress(address, image))
         return nullptr;
     return FindModuleInfo(image.Handle);
+}
+
+TNoModuleLoadingScope::TNoModuleLoadingScope() { ++g_noLoading; }
+TNoModuleLoadingScope::~TNoModuleLoadingScope() { --g_noLoading; }
+bool ModuleLoadingAllowed() { return g_noLoading.load() == 0; }
+
+void LoadModulesForReport()
+{
+    TModulesListLock lock;
+    const auto loaded = kernel::EnumerateModules();
+    auto& list = ModulesList();
+    for (int i = list.Count() - 1; i >= 0; --i) {
+        bool present = false;
+        for (const auto& image : loaded)
+            present = present || image.Handle == list.Item(i)->Handle;
+        if (!present)
+            list.Delete(i);
+    }
+    for (const auto& image : loaded) {
+        TTavrelModuleInfo* record = FindModuleInfo(image.Handle);
+        if (record && record->DebugData)
+            record->DebugData->Units();  // the index, built on first use otherwise
+    }
+    list.SortByHandle();
 }
 
 void RefreshModulesList()

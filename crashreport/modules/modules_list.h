@@ -4,7 +4,7 @@
 // loaded modules by RefreshModulesList. Not signal-safe.
 #include <cstdint>
 
-#include "crashreport/report/module_info.h"
+#include "crashreport/modules/module_info.h"
 
 namespace crashreport {
 
@@ -23,8 +23,37 @@ TTavrelModuleInfo* FindModuleInfoByAddr(const void* address);
 void RefreshModulesList();
 bool EnumeratingModules();
 
-// The lock every user of the list holds while reading its records.
+// Everything a report reads about the modules, loaded before the report
+// pauses the other threads: a full record (options, stored data, debug data
+// with its index, exported functions) of every loaded module. A thread
+// paused while it holds a lock that loading takes (the allocator's, the
+// dynamic linker's, one an event handler needs) then cannot stop the report.
+void LoadModulesForReport();
+
+// While one lives, lookups answer from the records loaded so far and never
+// build one: no file is read, nothing is inflated, no handler is asked for
+// a password. The report holds one while other threads are paused.
+class TNoModuleLoadingScope {
+public:
+    TNoModuleLoadingScope();
+    ~TNoModuleLoadingScope();
+    TNoModuleLoadingScope(const TNoModuleLoadingScope&) = delete;
+    TNoModuleLoadingScope& operator=(const TNoModuleLoadingScope&) = delete;
+};
+bool ModuleLoadingAllowed();
+
+// The lock every user of the list holds while reading its records
+// (recursive: the list's own functions take it again).
 void LockModulesList();
 void UnlockModulesList();
+
+// Holds the modules list's lock for a scope.
+class TModulesListLock {
+public:
+    TModulesListLock() { LockModulesList(); }
+    ~TModulesListLock() { UnlockModulesList(); }
+    TModulesListLock(const TModulesListLock&) = delete;
+    TModulesListLock& operator=(const TModulesListLock&) = delete;
+};
 
 } // namespace crashreport

@@ -1,4 +1,4 @@
-#include "crashreport/report/readable_memory.h"
+#include "crashreport/modules/readable_memory.h"
 
 #include <cstring>
 

@@ -1,28 +1,29 @@
-#include "crashreport/report/binding/stored_data_loader.h"
+#include "crashreport/modules/stored_data_loader.h"
 
-#include <unistd.h>
 #include <zlib.h>
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
 
-#include "crashreport/delivery/codecs/deflate_codec.h"
+#include "crashreport/codecs/deflate_codec.h"
 #include "crashreport/options/module_identity.h"
 #include "crashreport/options/published_options.h"
 #include "crashreport/options/stream.h"
-#include "crashreport/report/binding/events.h"
-#include "crashreport/report/byte_reader.h"
-#include "crashreport/report/debug_name_codec.h"
-#include "crashreport/report/elf_sections.h"
-#include "crashreport/report/module_identity_info.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/byte_reader.h"
+#include "crashreport/modules/debug_name_codec.h"
+#include "crashreport/modules/elf_sections.h"
+#include "crashreport/modules/module_identity_info.h"
+#include "crashreport/modules/stored_data_format.h"
+#include "platform/kernel/process.h"
 
 namespace crashreport {
 namespace st = stored;
 namespace {
 
 std::atomic<int> g_lightMode{0};
+std::mutex g_passwordsLock;
+TPasswordRequests g_passwords;
 std::mutex g_symbolsLock;
 std::vector<TStoredSymbolEntry> g_reporterSymbols;
 
@@ -176,11 +177,15 @@ bool IsReporterModule(const TTavrelModuleInfo& record)
 
 void OpenProtectedPart(TTavrelModuleInfo& record, std::uint32_t checkValue)
 {
-    const TTavrelExceptionRecord exceptionRecord = CurrentExceptionRecord();
-    std::string password = RequestModulePassword(record.Handle, exceptionRecord);
+    TPasswordRequests requests;
+    {
+        std::lock_guard<std::mutex> lock(g_passwordsLock);
+        requests = g_passwords;
+    }
+    std::string password = requests.FromModule ? requests.FromModule(record.Handle) : std::string();
     bool open = st::CheckValueOpens(checkValue, password);
     if (!open && !IsReporterModule(record)) {
-        password = RequestLocalPassword(exceptionRecord);
+        password = requests.FromLocalHandlers ? requests.FromLocalHandlers() : std::string();
         open = st::CheckValueOpens(checkValue, password);
     }
     record.DebugPassword = password;
@@ -288,13 +293,19 @@ void ApplyPublishedCopy(TTavrelModuleInfo& record)
     if (IsReporterModule(record))
         return;
     try {
-        LoadPublishedOptions(*record.Options, std::uint32_t(getpid()), record.Handle);
+        LoadPublishedOptions(*record.Options, kernel::GetCurrentProcessId(), record.Handle);
     } catch (const std::exception&) {
         // A damaged published copy leaves the stored options in force.
     }
 }
 
 } // namespace
+
+void SetPasswordRequests(const TPasswordRequests& requests)
+{
+    std::lock_guard<std::mutex> lock(g_passwordsLock);
+    g_passwords = requests;
+}
 
 TLightModeScope::TLightModeScope() { ++g_lightMode; }
 TLightModeScope::~TLightModeScope() { --g_lightMode; }

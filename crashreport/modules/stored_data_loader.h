@@ -10,13 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/report/module_info.h"
+#include "crashreport/modules/module_info.h"
 
 namespace crashreport {
 
 // True when the module's file has a `.tldata` section that starts with the
 // magic, or ends with the magic.
 bool HasStoredData(std::uintptr_t handle);
+
+// Who answers the password request of a module's protected part. The event
+// layer installs its dispatch (the module's own export, then this module's
+// handlers); until one is installed no password is known. The request for
+// the module is asked first; the local one only when that password does not
+// open the part and the module is not the reporter's own.
+struct TPasswordRequests {
+    std::string (*FromModule)(std::uintptr_t module) = nullptr;
+    std::string (*FromLocalHandlers)() = nullptr;
+};
+void SetPasswordRequests(const TPasswordRequests& requests);
 
 // Reads the stored data into the record (whose Options exist already), then
 // applies the published copy; returns whether stored data was found and read.

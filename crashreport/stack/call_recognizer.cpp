@@ -1,8 +1,8 @@
-#include "crashreport/report/call_recognizer.h"
+#include "crashreport/stack/call_recognizer.h"
 
 #include <cstring>
 
-#include "crashreport/report/readable_memory.h"
+#include "crashreport/modules/readable_memory.h"
 
 namespace crashreport {
 namespace {

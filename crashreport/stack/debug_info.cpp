@@ -1,8 +1,8 @@
-#include "crashreport/report/debug_info.h"
+#include "crashreport/stack/debug_info.h"
 
-#include "crashreport/report/cpp_name_parts.h"
-#include "crashreport/report/debug_data.h"
-#include "crashreport/report/modules_list.h"
+#include "crashreport/modules/cpp_name_parts.h"
+#include "crashreport/modules/debug_data.h"
+#include "crashreport/modules/modules_list.h"
 
 namespace crashreport {
 
@@ -38,7 +38,7 @@ void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t thre
     info.RunningThread = runningThread;
     info.ThreadID = threadID;
     info.Addr = const_cast<void*>(address);
-    LockModulesList();
+    TModulesListLock lock;
     try {
         info.ModuleInfo = FindModuleInfoByAddr(address);
         const auto a = reinterpret_cast<std::uintptr_t>(address);
@@ -50,7 +50,6 @@ void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t thre
                 info.ProcedureName = std::move(hit->ProcedureName);
                 info.Line = hit->Line;
                 info.ProcOffsetLine = hit->ProcOffsetLine;
-                UnlockModulesList();
                 return;
             }
         }
@@ -62,7 +61,6 @@ void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t thre
     } catch (...) {
         // A failed lookup leaves what was found so far.
     }
-    UnlockModulesList();
 }
 
 } // namespace crashreport

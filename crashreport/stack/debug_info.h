@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "crashreport/report/module_info.h"
-#include "crashreport/report/owned_list.h"
+#include "crashreport/modules/module_info.h"
+#include "crashreport/modules/owned_list.h"
 
 namespace crashreport {
 

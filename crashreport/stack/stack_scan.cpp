@@ -1,15 +1,13 @@
-#include "crashreport/report/stack_scan.h"
-
-#include <sys/mman.h>
+#include "crashreport/stack/stack_scan.h"
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
-#include "crashreport/report/call_recognizer.h"
-#include "crashreport/report/module_identity_info.h"
-#include "crashreport/report/readable_memory.h"
+#include "crashreport/stack/call_recognizer.h"
+#include "crashreport/modules/module_identity_info.h"
+#include "crashreport/modules/readable_memory.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
@@ -26,7 +24,7 @@ public:
     TCodeRanges()
     {
         for (const auto& r : kernel::ListMemoryRegions())
-            if (r.Protection & PROT_EXEC)
+            if (r.Protection & kernel::kProtectExecute)
                 ranges_.push_back({r.Start, r.End});
     }
     bool Contains(std::uintptr_t a) const
@@ -42,10 +40,9 @@ private:
 
 class TEntryAdder {
 public:
-    TEntryAdder(TTavrelStackList& list, std::uint32_t kinds, int maxCount, int firstIndex, bool useDebugInfo,
-                std::uint8_t runningThread, std::int32_t threadID)
-        : list_(list), kinds_(kinds), maxCount_(maxCount), firstIndex_(firstIndex), useDebugInfo_(useDebugInfo),
-          runningThread_(runningThread), threadID_(threadID) {}
+    TEntryAdder(TTavrelStackList& list, const TStackScanOptions& options)
+        : list_(list), kinds_(options.Kinds), maxCount_(options.MaxCount), firstIndex_(options.FirstIndex),
+          useDebugInfo_(options.UseDebugInfo), runningThread_(options.RunningThread), threadID_(options.ThreadID) {}
 
     void Add(std::uintptr_t address)
     {
@@ -127,17 +124,26 @@ void TidyStackEntries(TTavrelStackList& list, int first)
     }
 }
 
-void AddStackEntries(TTavrelStackList& list, const void* firstAddress, const void* stackStart,
-                     std::uint32_t kinds, int maxCount, int firstIndex, bool addCallTargets, bool useDebugInfo,
-                     std::uint8_t runningThread, std::int32_t threadID, const void* stackEnd)
+std::uint32_t ShownDetailKinds(TStackFlags flags)
+{
+    std::uint32_t kinds = 1u << dkDebugLine;
+    if (flags.Contains(stDllFrames))
+        kinds |= 1u << dkExportName;
+    if (flags.Contains(stPackageFrames))
+        kinds |= 1u << dkDecoratedName;
+    return kinds;
+}
+
+void AddStackEntries(TTavrelStackList& list, const TStackArea& area, const TStackScanOptions& options)
 {
     const int countBefore = list.Count();
-    TEntryAdder adder(list, kinds, maxCount, firstIndex, useDebugInfo, runningThread, threadID);
-    if (firstAddress)
-        adder.Add(reinterpret_cast<std::uintptr_t>(firstAddress));
+    const bool addCallTargets = options.AddCallTargets;
+    TEntryAdder adder(list, options);
+    if (area.FirstAddress)
+        adder.Add(reinterpret_cast<std::uintptr_t>(area.FirstAddress));
 
-    std::uintptr_t start = reinterpret_cast<std::uintptr_t>(stackStart);
-    std::uintptr_t end = reinterpret_cast<std::uintptr_t>(stackEnd);
+    std::uintptr_t start = reinterpret_cast<std::uintptr_t>(area.Start);
+    std::uintptr_t end = reinterpret_cast<std::uintptr_t>(area.End);
     start = (start + kSlot - 1) & ~(kSlot - 1);
     if (start != 0 && end > start) {
         if (end - start > kMaxScannedStackBytes)
@@ -174,13 +180,12 @@ void AddStackEntries(TTavrelStackList& list, const void* firstAddress, const voi
     TidyStackEntries(list, countBefore);
 }
 
-std::unique_ptr<TTavrelStackList> GetCallStack(const void* firstAddress, const void* stackStart,
-                                               const void* stackEnd, std::uint32_t kinds, int maxCount,
-                                               int firstIndex, bool addCallTargets, std::int32_t threadID)
+std::unique_ptr<TTavrelStackList> GetCallStack(const TStackArea& area, TStackScanOptions options)
 {
+    options.UseDebugInfo = true;
+    options.RunningThread = 1;
     auto list = std::make_unique<TTavrelStackList>();
-    AddStackEntries(*list, firstAddress, stackStart, kinds, maxCount, firstIndex, addCallTargets, true, 1, threadID,
-                    stackEnd);
+    AddStackEntries(*list, area, options);
     return list;
 }
 

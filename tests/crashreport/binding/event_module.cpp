@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "crashreport/report/binding/events.h"
+#include "crashreport/binding/events.h"
 
 using namespace crashreport;
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "crashreport/options/module_identity.h"
-#include "crashreport/report/binding/events.h"
-#include "crashreport/report/binding/handling_thread.h"
+#include "crashreport/binding/events.h"
+#include "crashreport/binding/handling_thread.h"
 
 extern "C" void EventModuleInstall(void (*log)(const char*));
 extern "C" int EventModuleCode(int v);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/capture/hook/hook_engine.h"
-#include "crashreport/report/binding/symbol_hooks.h"
+#include "crashreport/binding/symbol_hooks.h"
 
 extern "C" int PlainModuleCode(int v);
 

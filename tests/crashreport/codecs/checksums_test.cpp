@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "crashreport/delivery/codecs/base64.h"
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/crc32.h"
-#include "crashreport/delivery/codecs/md5.h"
+#include "crashreport/codecs/base64.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/crc32.h"
+#include "crashreport/codecs/md5.h"
 #include "test_support.h"
 
 using namespace crashreport::codecs;

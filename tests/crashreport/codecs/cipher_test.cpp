@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "crashreport/delivery/codecs/stored_data_cipher.h"
+#include "crashreport/codecs/stored_data_cipher.h"
 #include "test_support.h"
 
 using namespace crashreport::codecs;
@@ -13,7 +13,7 @@ using namespace codecs_test;
 namespace {
 
 const std::string kReference = std::string(VEK_SOURCE_DIR) +
-                               "/tests/crashreport/delivery/codecs/stored_cipher_reference.py";
+                               "/tests/crashreport/codecs/stored_cipher_reference.py";
 
 std::vector<uint8_t> FromHex(const std::string& hex) {
     std::vector<uint8_t> bytes;

@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/crc32.h"
-#include "crashreport/delivery/codecs/deflate_codec.h"
-#include "crashreport/delivery/codecs/gzip_reader.h"
-#include "crashreport/delivery/codecs/gzip_writer.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/crc32.h"
+#include "crashreport/codecs/deflate_codec.h"
+#include "crashreport/codecs/gzip_reader.h"
+#include "crashreport/codecs/gzip_writer.h"
 #include "test_support.h"
 
 using namespace crashreport::codecs;

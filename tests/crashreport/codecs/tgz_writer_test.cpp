@@ -8,12 +8,12 @@
 #include <fcntl.h>
 #include <sstream>
 
-#include "crashreport/delivery/codecs/attachment_archive.h"
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/day_count.h"
-#include "crashreport/delivery/codecs/file_io.h"
-#include "crashreport/delivery/codecs/gzip_reader.h"
-#include "crashreport/delivery/codecs/tgz_writer.h"
+#include "crashreport/codecs/attachment_archive.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/day_count.h"
+#include "crashreport/codecs/file_io.h"
+#include "crashreport/codecs/gzip_reader.h"
+#include "crashreport/codecs/tgz_writer.h"
 #include "test_support.h"
 
 using namespace crashreport::codecs;

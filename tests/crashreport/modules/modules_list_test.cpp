@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "crashreport/report/module_identity_info.h"
-#include "crashreport/report/modules_list.h"
+#include "crashreport/modules/module_identity_info.h"
+#include "crashreport/modules/modules_list.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "crashreport/report/call_recognizer.h"
-#include "crashreport/report/stack_scan.h"
+#include "crashreport/stack/call_recognizer.h"
+#include "crashreport/stack/stack_scan.h"
 
 namespace {
 
@@ -124,16 +124,14 @@ TEST(CallRecognizer, DirectCallThroughImportThunkAddsTargetAndSite)
     std::vector<std::uintptr_t> stack(4, 0);
     stack[1] = v;
     TTavrelStackList list;
-    AddStackEntries(list, nullptr, stack.data(), kAllDetailKinds, -1, -1, true, false, 1, 1,
-                    stack.data() + stack.size());
+    AddStackEntries(list, {nullptr, stack.data(), stack.data() + stack.size()}, {.AddCallTargets = true, .UseDebugInfo = false, .ThreadID = 1});
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list.Item(0)->Addr), function);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list.Item(1)->Addr), v - 5);
 
     // Without call targets only the site.
     TTavrelStackList sitesOnly;
-    AddStackEntries(sitesOnly, nullptr, stack.data(), kAllDetailKinds, -1, -1, false, false, 1, 1,
-                    stack.data() + stack.size());
+    AddStackEntries(sitesOnly, {nullptr, stack.data(), stack.data() + stack.size()}, {.UseDebugInfo = false, .ThreadID = 1});
     EXPECT_EQ(sitesOnly.Count(), 1);
 }
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <dlfcn.h>
 
-#include "crashreport/report/cpp_name_parts.h"
-#include "crashreport/report/debug_info.h"
-#include "crashreport/report/modules_list.h"
+#include "crashreport/modules/cpp_name_parts.h"
+#include "crashreport/stack/debug_info.h"
+#include "crashreport/modules/modules_list.h"
 
 namespace {
 

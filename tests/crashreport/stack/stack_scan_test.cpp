@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "crashreport/report/stack_scan.h"
+#include "crashreport/stack/stack_scan.h"
 
 namespace {
 
@@ -32,8 +32,7 @@ std::unique_ptr<TTavrelStackList> g_chainStack;
 extern "C" __attribute__((noinline)) int ChainInner(int v)
 {
     volatile char here = 0;
-    g_chainStack = GetCallStack(nullptr, const_cast<char*>(&here), StackTop(), kAllDetailKinds, -1, -1, false,
-                                ThreadId());
+    g_chainStack = GetCallStack({nullptr, const_cast<char*>(&here), StackTop()}, {.ThreadID = ThreadId()});
     return v + here + 1;
 }
 
@@ -93,7 +92,7 @@ TEST(StackScan, ScansOnlyTheFirst102400Bytes)
 
     stack[lastSlot] = reinterpret_cast<std::uintptr_t>(returnAddress);
     TTavrelStackList inside;
-    AddStackEntries(inside, nullptr, start, kAllDetailKinds, -1, -1, false, true, 1, 7, end);
+    AddStackEntries(inside, {nullptr, start, end}, {.ThreadID = 7});
     ASSERT_EQ(inside.Count(), 1);
     EXPECT_LT(inside.Item(0)->Addr, returnAddress);
     EXPECT_NE(inside.Item(0)->ClassName.find("StackScan_ScansOnlyTheFirst102400Bytes_Test"), std::string::npos);
@@ -103,7 +102,7 @@ TEST(StackScan, ScansOnlyTheFirst102400Bytes)
     stack[lastSlot] = 0;
     stack[lastSlot + 1] = reinterpret_cast<std::uintptr_t>(returnAddress);
     TTavrelStackList beyond;
-    AddStackEntries(beyond, nullptr, start, kAllDetailKinds, -1, -1, false, true, 1, 7, end);
+    AddStackEntries(beyond, {nullptr, start, end}, {.ThreadID = 7});
     EXPECT_EQ(beyond.Count(), 0);
 }
 
@@ -114,8 +113,7 @@ TEST(StackScan, FirstAddressMaxCountAndFirstIndex)
     for (int i = 0; i < 5; ++i)
         stack[std::size_t(i) * 4] = reinterpret_cast<std::uintptr_t>(returnAddress);
     TTavrelStackList all;
-    AddStackEntries(all, reinterpret_cast<void*>(&ReturnAddressOfCaller), stack.data(), kAllDetailKinds, -1, -1,
-                    false, true, 0, 1, stack.data() + stack.size());
+    AddStackEntries(all, {reinterpret_cast<void*>(&ReturnAddressOfCaller), stack.data(), stack.data() + stack.size()}, {.RunningThread = 0, .ThreadID = 1});
     ASSERT_EQ(all.Count(), 6);
     EXPECT_EQ(all.Item(0)->ProcedureName, "ReturnAddressOfCaller()");
     EXPECT_EQ(all.Item(0)->RunningThread, 0);
@@ -125,14 +123,12 @@ TEST(StackScan, FirstAddressMaxCountAndFirstIndex)
     EXPECT_EQ(all.Item(5)->DebugDetail, dkDebugLine);
 
     TTavrelStackList window;
-    AddStackEntries(window, nullptr, stack.data(), kAllDetailKinds, 2, 1, false, true, 1, 1,
-                    stack.data() + stack.size());
+    AddStackEntries(window, {nullptr, stack.data(), stack.data() + stack.size()}, {.FirstIndex = 1, .MaxCount = 2, .ThreadID = 1});
     EXPECT_EQ(window.Count(), 2);
 
     // Only the kinds asked for: debug lines are left out here.
     TTavrelStackList moduleOnly;
-    AddStackEntries(moduleOnly, nullptr, stack.data(), 1u << dkModuleOnly, -1, -1, false, true, 1, 1,
-                    stack.data() + stack.size());
+    AddStackEntries(moduleOnly, {nullptr, stack.data(), stack.data() + stack.size()}, {.Kinds = 1u << dkModuleOnly, .ThreadID = 1});
     EXPECT_EQ(moduleOnly.Count(), 0);
 }
 
@@ -142,8 +138,7 @@ TEST(StackScan, WithoutDebugInformationEntriesNameTheModuleOnly)
     std::vector<std::uintptr_t> stack(8, 0);
     stack[2] = reinterpret_cast<std::uintptr_t>(returnAddress);
     TTavrelStackList list;
-    AddStackEntries(list, nullptr, stack.data(), kAllDetailKinds, -1, -1, false, false, 1, 1,
-                    stack.data() + stack.size());
+    AddStackEntries(list, {nullptr, stack.data(), stack.data() + stack.size()}, {.UseDebugInfo = false, .ThreadID = 1});
     ASSERT_EQ(list.Count(), 1);
     EXPECT_EQ(list.Item(0)->DebugDetail, dkModuleOnly);
     ASSERT_NE(list.Item(0)->ModuleInfo, nullptr);
@@ -194,10 +189,19 @@ TEST(StackScan, UnreadableStackPagesAreSkipped)
     area[2 * page / 8 + 1] = reinterpret_cast<std::uintptr_t>(returnAddress);
     ASSERT_EQ(mprotect(reinterpret_cast<char*>(area) + page, page, PROT_NONE), 0);
     TTavrelStackList list;
-    AddStackEntries(list, nullptr, area, kAllDetailKinds, -1, -1, false, true, 1, 1,
-                    reinterpret_cast<char*>(area) + 3 * page);
+    AddStackEntries(list, {nullptr, area, reinterpret_cast<char*>(area) + 3 * page}, {.ThreadID = 1});
     EXPECT_EQ(list.Count(), 2);  // both, on either side of the guard page
     munmap(area, 3 * page);
+}
+
+TEST(StackScan, ShownDetailKindsFollowTheStackFlags)
+{
+    const std::uint32_t line = 1u << dkDebugLine;
+    EXPECT_EQ(ShownDetailKinds(TStackFlags{}), line);
+    EXPECT_EQ(ShownDetailKinds(TStackFlags{stDllFrames}), line | 1u << dkExportName);
+    EXPECT_EQ(ShownDetailKinds(TStackFlags{stPackageFrames, stLineOffsets}), line | 1u << dkDecoratedName);
+    EXPECT_EQ(ShownDetailKinds(TStackFlags{stDllFrames, stPackageFrames, stRuntimeThreads, stSystemThreads}),
+              line | 1u << dkExportName | 1u << dkDecoratedName);
 }
 
 } // namespace
