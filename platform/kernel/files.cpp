@@ -103,6 +103,16 @@ bool FileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
+std::optional<std::string> GetRealPath(const std::string& path)
+{
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return std::nullopt;
+    std::string result(real);
+    std::free(real);
+    return result;
+}
+
 bool CreateFolder(const std::string& path)
 {
     if (::mkdir(path.c_str(), 0755) == 0)

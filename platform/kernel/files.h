@@ -48,6 +48,9 @@ struct TFileInfo {
 // None when nothing is at the path.
 std::optional<TFileInfo> GetFileInfo(const std::string& path);
 bool FileExists(const std::string& path);
+// The path with every symbolic link, "." and ".." resolved; none when it
+// does not exist.
+std::optional<std::string> GetRealPath(const std::string& path);
 // True when the folder exists afterwards (made now or already there).
 bool CreateFolder(const std::string& path);
 bool DeleteFile(const std::string& path);
