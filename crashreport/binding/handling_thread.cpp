@@ -1,10 +1,9 @@
 #include "crashreport/binding/handling_thread.h"
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
-#include <thread>
 
+#include "platform/kernel/process.h"
 #include "platform/kernel/threads.h"
 
 namespace crashreport {
@@ -70,7 +69,7 @@ void RunInHandlingThread(const THandlingStep& step)
         std::lock_guard<std::mutex> lock(g_postLock);
         g_posted = &step;
         while (g_posted.load() != nullptr && g_handlingThread.load() != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            kernel::Sleep(10);
         // Handling ended before the step ran: run it here rather than lose it.
         const THandlingStep* left = &step;
         if (g_posted.compare_exchange_strong(left, nullptr))

@@ -5,6 +5,7 @@
 #include "crashreport/codecs/day_count.h"
 #include "crashreport/codecs/file_io.h"
 #include "crashreport/codecs/tgz_writer.h"
+#include "platform/kernel/process.h"
 #include "platform/rtl/file_names.h"
 
 namespace crashreport::codecs {
@@ -12,8 +13,8 @@ namespace crashreport::codecs {
 using rtl::ExtractFileName;
 
 std::string TemporaryFolder() {
-    const char* dir = std::getenv("TMPDIR");
-    std::string folder = (dir != nullptr && *dir != '\0') ? dir : "/tmp";
+    std::string folder = kernel::GetEnvironmentVariable("TMPDIR").value_or("");
+    if (folder.empty()) folder = "/tmp";
     if (folder.back() != '/') folder += '/';
     return folder;
 }

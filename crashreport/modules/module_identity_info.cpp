@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "crashreport/modules/byte_reader.h"
 #include "crashreport/modules/cpp_name_parts.h"
 #include "crashreport/modules/elf_sections.h"
 #include "crashreport/modules/readable_memory.h"
 #include "crashreport/modules/stored_data_format.h"
+#include "platform/kernel/files.h"
 #include "platform/kernel/modules.h"
 
 namespace crashreport {
@@ -102,9 +102,7 @@ TVersionInfo GetVersionInfo(const std::string& fileName)
     }
     if (!found) {
         // Other libraries: the numbers after ".so." of the real file name.
-        std::error_code ec;
-        const auto real = std::filesystem::canonical(fileName, ec);
-        const std::string name = BaseName(ec ? fileName : real.string());
+        const std::string name = BaseName(kernel::GetRealPath(fileName).value_or(fileName));
         const auto so = name.find(".so.");
         if (so == std::string::npos)
             return info;

@@ -109,8 +109,7 @@ bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnl
 {
     if (IsUsableLogFile(path, readOnly))
         return true;
-    const char* home = std::getenv("HOME");
-    std::string profile = home != nullptr ? home : "";
+    std::string profile = kernel::GetEnvironmentVariable("HOME").value_or("");
     if (profile.size() > kMaxUserProfile)
         profile.clear(); // too long for the reporter's buffer: as if unset
     std::string folder = JoinPath(profile.empty() ? "/" : profile, "TavrelLog");
