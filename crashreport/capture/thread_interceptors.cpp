@@ -5,7 +5,6 @@
 #include "platform/kernel/libraries.h"
 #include "platform/rtl/thread.h"
 
-
 #include <memory>
 #include <typeinfo>
 
@@ -118,6 +117,7 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     auto* block = static_cast<kernel::TThreadStartBlock*>(arg);
     const kernel::TThreadStartBlock original = *block;
     const kernel::THandle handle = block->Handle;
+    std::unique_ptr<TFrameworkStart> frameworkStart;  // handed to the new thread's wrapper
     bool untracked = false;
     if (IsNear(reinterpret_cast<void*>(block->Start), reinterpret_cast<void*>(&rtl::TThread::ThreadProc))) {
         auto* object = static_cast<rtl::TThread*>(block->Parameter);
@@ -130,8 +130,8 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     } else {
         record->FrameworkStartRoutine = reinterpret_cast<void*>(block->Start);
         record->StartParameter = block->Parameter;
-        // The new thread's wrapper takes this block over.
-        block->Parameter = std::make_unique<TFrameworkStart>(TFrameworkStart{block->Start, block->Parameter}).release();
+        frameworkStart = std::make_unique<TFrameworkStart>(TFrameworkStart{block->Start, block->Parameter});
+        block->Parameter = frameworkStart.get();
         block->Start = &FrameworkStartWrapper;
     }
     // Our own hold on the gate; the caller's request shows in the count.
@@ -141,13 +141,12 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
 
     const int rc = RealCreate()(thread, attr, start, arg);
     if (rc != 0) {
-        if (block->Start == &FrameworkStartWrapper)
-            std::unique_ptr<TFrameworkStart>(static_cast<TFrameworkStart*>(block->Parameter)).reset();
-        *block = original;
+        *block = original;  // frameworkStart frees the block it no longer names
         if (held)
             RealResume(handle);
         return rc;
     }
+    frameworkStart.release();  // the new thread's wrapper owns it now
 
     record->ThreadID = kernel::WaitForThreadId(handle);
     record->Handle = handle;
