@@ -17,27 +17,6 @@ namespace {
 constexpr std::size_t kSlot = sizeof(void*);
 constexpr std::size_t kBudgetBlock = 400;
 
-// Executable memory at the time of the scan: a value outside it cannot be a
-// return address, so it costs no readability probes.
-class TCodeRanges {
-public:
-    TCodeRanges()
-    {
-        for (const auto& r : kernel::ListMemoryRegions())
-            if (r.Protection & kernel::kProtectExecute)
-                ranges_.push_back({r.Start, r.End});
-    }
-    bool Contains(std::uintptr_t a) const
-    {
-        auto it = std::upper_bound(ranges_.begin(), ranges_.end(), a,
-                                   [](std::uintptr_t v, const auto& r) { return v < r.first; });
-        return it != ranges_.begin() && a < (it - 1)->second;
-    }
-
-private:
-    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> ranges_;
-};
-
 class TEntryAdder {
 public:
     TEntryAdder(TTavrelStackList& list, const TStackScanOptions& options)
@@ -134,50 +113,92 @@ std::uint32_t ShownDetailKinds(TStackFlags flags)
     return kinds;
 }
 
-void AddStackEntries(TTavrelStackList& list, const TStackArea& area, const TStackScanOptions& options)
+TCodeRanges::TCodeRanges()
 {
-    const int countBefore = list.Count();
-    const bool addCallTargets = options.AddCallTargets;
-    TEntryAdder adder(list, options);
-    if (area.FirstAddress)
-        adder.Add(reinterpret_cast<std::uintptr_t>(area.FirstAddress));
+    for (const auto& r : kernel::ListMemoryRegions())
+        if (r.Protection & kernel::kProtectExecute)
+            ranges_.push_back({r.Start, r.End});
+}
 
+bool TCodeRanges::Contains(std::uintptr_t a) const
+{
+    auto it = std::upper_bound(ranges_.begin(), ranges_.end(), a,
+                               [](std::uintptr_t v, const auto& r) { return v < r.first; });
+    return it != ranges_.begin() && a < (it - 1)->second;
+}
+
+TStackAddresses::TStackAddresses(std::size_t capacity)
+    : items_(std::make_unique<std::uintptr_t[]>(capacity)), capacity_(capacity) {}
+
+bool TStackAddresses::Add(std::uintptr_t address)
+{
+    if (count_ == capacity_)
+        return false;
+    items_[count_++] = address;
+    return true;
+}
+
+// One slot of a stack that is not ours: a plain load (the memory checker's
+// copy routines would take other frames' guard zones for errors).
+__attribute__((no_sanitize("address"))) static std::uintptr_t ReadSlot(std::uintptr_t slot)
+{
+    return *reinterpret_cast<const volatile std::uintptr_t*>(slot);
+}
+
+void ScanStackAddresses(const TStackArea& area, bool addCallTargets, const TCodeRanges& code, TStackAddresses& out)
+{
+    if (area.FirstAddress)
+        out.Add(reinterpret_cast<std::uintptr_t>(area.FirstAddress));
     std::uintptr_t start = reinterpret_cast<std::uintptr_t>(area.Start);
     std::uintptr_t end = reinterpret_cast<std::uintptr_t>(area.End);
     start = (start + kSlot - 1) & ~(kSlot - 1);
-    if (start != 0 && end > start) {
-        if (end - start > kMaxScannedStackBytes)
-            end = start + kMaxScannedStackBytes;
-        const TCodeRanges code;
-        std::size_t budget = 0;
-        for (std::uintptr_t slot = start; slot + kSlot <= end; slot += kSlot) {
-            try {
-                if (budget == 0) {
-                    const std::size_t block = std::min<std::size_t>(kBudgetBlock, end - slot);
-                    if (IsReadableMemory(reinterpret_cast<const void*>(slot), block))
-                        budget = block;
-                    else if (IsReadableMemory(reinterpret_cast<const void*>(slot), kSlot))
-                        budget = kSlot;
-                    else
-                        continue;
-                }
-                budget = budget >= kSlot ? budget - kSlot : 0;
-                std::uintptr_t value;
-                std::memcpy(&value, reinterpret_cast<const void*>(slot), kSlot);
-                if (!code.Contains(value))
+    if (start == 0 || end <= start)
+        return;
+    if (end - start > kMaxScannedStackBytes)
+        end = start + kMaxScannedStackBytes;
+    std::size_t budget = 0;
+    for (std::uintptr_t slot = start; slot + kSlot <= end; slot += kSlot) {
+        try {
+            if (budget == 0) {
+                const std::size_t block = std::min<std::size_t>(kBudgetBlock, end - slot);
+                if (IsReadableMemory(reinterpret_cast<const void*>(slot), block))
+                    budget = block;
+                else if (IsReadableMemory(reinterpret_cast<const void*>(slot), kSlot))
+                    budget = kSlot;
+                else
                     continue;
-                TRecognizedCall call;
-                if (!RecognizeCall(value, addCallTargets, call))
-                    continue;
-                if (addCallTargets && call.TargetIsEntry)
-                    adder.Add(call.Target);
-                adder.Add(call.Site);
-            } catch (...) {
-                budget = 0;  // a fault while examining the slot: skip it
             }
+            budget = budget >= kSlot ? budget - kSlot : 0;
+            const std::uintptr_t value = ReadSlot(slot);
+            if (!code.Contains(value))
+                continue;
+            TRecognizedCall call;
+            if (!RecognizeCall(value, addCallTargets, call))
+                continue;
+            if (addCallTargets && call.TargetIsEntry)
+                out.Add(call.Target);
+            out.Add(call.Site);
+        } catch (...) {
+            budget = 0;  // a fault while examining the slot: skip it
         }
     }
+}
+
+void AddResolvedEntries(TTavrelStackList& list, const TStackAddresses& addresses, const TStackScanOptions& options)
+{
+    const int countBefore = list.Count();
+    TEntryAdder adder(list, options);
+    for (const std::uintptr_t address : addresses.Items())
+        adder.Add(address);
     TidyStackEntries(list, countBefore);
+}
+
+void AddStackEntries(TTavrelStackList& list, const TStackArea& area, const TStackScanOptions& options)
+{
+    const TCodeRanges code;
+    TStackAddresses addresses;
+    ScanStackAddresses(area, options.AddCallTargets, code, addresses);
+    AddResolvedEntries(list, addresses, options);
 }
 
 std::unique_ptr<TTavrelStackList> GetCallStack(const TStackArea& area, TStackScanOptions options)

@@ -2,11 +2,14 @@
 // The raw stack scan: every 8-byte slot of a thread's stack (at most the
 // first 102400 bytes) whose value points just behind a call instruction is
 // a return address; the call's address becomes a call-stack entry.
-// Not signal-safe: entries are resolved and allocated. It runs on the
-// reporting thread while the scanned threads are suspended.
+// AddStackEntries is not signal-safe (entries are resolved and allocated);
+// ScanStackAddresses is the part that runs while the threads are suspended.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <utility>
+#include <vector>
 
 #include "crashreport/options/option_types.h"
 #include "crashreport/stack/debug_info.h"
@@ -42,8 +45,57 @@ struct TStackScanOptions {
 // exported (decorated) names with stPackageFrames.
 std::uint32_t ShownDetailKinds(TStackFlags flags);
 
-// Appends one thread's entries to the list.
+// Appends one thread's entries to the list: ScanStackAddresses, then
+// AddResolvedEntries.
 void AddStackEntries(TTavrelStackList& list, const TStackArea& area, const TStackScanOptions& options);
+
+// A report reads the stacks of paused threads in two steps. While they are
+// paused it only collects the addresses (ScanStackAddresses), into room and
+// against code ranges made before the pause; after they run again it
+// resolves them into entries (AddResolvedEntries), which reads module data,
+// allocates and may load. So a thread paused inside the allocator or the
+// dynamic linker cannot stop the report.
+
+// Executable memory at one moment: a value outside it cannot be a return
+// address, so it costs no readability probe. Making one reads the mapping
+// table and allocates; Contains is signal-safe.
+class TCodeRanges {
+public:
+    TCodeRanges();
+    bool Contains(std::uintptr_t address) const;
+
+private:
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> ranges_;
+};
+
+// The addresses one scan found, in stack order. The room is reserved when
+// it is made (the default holds whatever one stack can give); Add never
+// allocates and is signal-safe.
+class TStackAddresses {
+public:
+    static constexpr std::size_t kMaxPerStack = 1 + 2 * (kMaxScannedStackBytes / sizeof(void*));
+    explicit TStackAddresses(std::size_t capacity = kMaxPerStack);
+
+    bool Add(std::uintptr_t address);  // false when full
+    void Clear() { count_ = 0; }
+    std::span<const std::uintptr_t> Items() const { return {items_.get(), count_}; }
+
+private:
+    std::unique_ptr<std::uintptr_t[]> items_;
+    std::size_t capacity_;
+    std::size_t count_ = 0;
+};
+
+// The return addresses of one stack (and the targets of direct calls that
+// are entries, with addCallTargets), appended to `out`. Reads only the stack
+// and the code it points into: no allocation, no file, no lock (a fault while
+// a slot is examined raises, which allocates the exception, and the slot is
+// skipped).
+void ScanStackAddresses(const TStackArea& area, bool addCallTargets, const TCodeRanges& code, TStackAddresses& out);
+
+// Resolves the addresses into entries as AddStackEntries keeps them (kinds,
+// window, tidy step). Not signal-safe: resolution allocates and may load.
+void AddResolvedEntries(TTavrelStackList& list, const TStackAddresses& addresses, const TStackScanOptions& options);
 
 // A new list with the entries of one stack, always resolved with debug
 // information and marked as a running thread's.

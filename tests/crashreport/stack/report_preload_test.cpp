@@ -1,12 +1,16 @@
-// Loading what a report needs before the other threads are paused: a thread
-// paused while it holds a lock that loading would take must not stop the
-// report. The lock here is the one this module's password handler takes
-// (loading a module's stored data asks for its password); the handler only
-// tries the lock, so a failure shows as a count instead of a hang.
+// What a report does while other threads are paused: a thread paused while
+// it holds a lock that the report would take must not stop the report. Two
+// such locks stand in here: the one this module's password handler takes
+// (loading a module's stored data asks for its password), and the lock of
+// this program's allocator (operator new below, which every container and
+// string of the program goes through). Both are only tried, so a report that
+// would wait shows as a count instead of a hang.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -14,6 +18,30 @@
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/stack/stack_scan.h"
 #include "platform/kernel/threads.h"
+
+namespace {
+
+std::mutex g_allocatorLock;  // held by a paused thread "inside the allocator"
+std::atomic<bool> g_watchAllocations{false};
+std::atomic<int> g_allocationsThatWouldWait{0};
+
+} // namespace
+
+// Kept out of line: inlined next to a new-expression, the compiler would
+// take the free() below for a mismatch.
+__attribute__((noinline)) void* operator new(std::size_t size)
+{
+    if (g_watchAllocations.load(std::memory_order_relaxed)) {
+        std::unique_lock<std::mutex> lock(g_allocatorLock, std::try_to_lock);
+        if (!lock.owns_lock())
+            ++g_allocationsThatWouldWait;  // a real allocator would wait here for ever
+    }
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
+    throw std::bad_alloc();
+}
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace {
 
@@ -34,10 +62,10 @@ void GivePassword(void*, std::string& password)
     password = "preload";
 }
 
-// A thread that takes the lock and is paused while it holds it.
+// A thread that takes a lock and is paused while it holds it.
 class TPausedHolder {
 public:
-    TPausedHolder()
+    explicit TPausedHolder(std::mutex& held = g_lock) : held_(held)
     {
         handle_ = kernel::CreateThread(&Body, this, 0, nullptr);
         while (!holding_)
@@ -58,13 +86,14 @@ private:
     static std::intptr_t Body(void* p)
     {
         auto* self = static_cast<TPausedHolder*>(p);
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(self->held_);
         self->holding_ = true;
         while (!self->release_)
             std::this_thread::yield();
         return 0;
     }
 
+    std::mutex& held_;
     kernel::THandle handle_ = 0;
     bool paused_ = false;
     std::atomic<bool> holding_{false}, release_{false};
@@ -81,6 +110,7 @@ protected:
         ModulesList().Clear();  // every record is built again
         g_passwordRequests = 0;
         g_wouldWait = 0;
+        g_allocationsThatWouldWait = 0;
     }
     void TearDown() override { GlobalEventHandlers().OnPasswordRequest = nullptr; }
 
@@ -133,6 +163,89 @@ TEST_F(ReportPreload, NoLoadingScopeAnswersFromTheRecordsThereAre)
     ASSERT_EQ(stack->Count(), 1);
     EXPECT_EQ(stack->Item(0)->ModuleInfo, nullptr) << "no record existed and none was built";
     EXPECT_EQ(stack->Item(0)->DebugDetail, dkUnknown);
+}
+
+// The top of the calling thread's stack, found before any thread is paused.
+std::uintptr_t OwnStackTop()
+{
+    std::uintptr_t top = 0, bottom = 0;
+    EXPECT_TRUE(kernel::GetCurrentThreadStack(top, bottom));
+    return top;
+}
+
+// Scans from a frame below the test's own, so the test's call is on it.
+__attribute__((noinline)) void ScanOwnStack(std::uintptr_t top, const TCodeRanges& code, TStackAddresses& out)
+{
+    volatile char here = 0;
+    ScanStackAddresses({nullptr, const_cast<char*>(&here), reinterpret_cast<void*>(top)}, true, code, out);
+}
+
+__attribute__((noinline)) void AddOwnStack(std::uintptr_t top, TTavrelStackList& list, const TStackScanOptions& options)
+{
+    volatile char here = 0;
+    AddStackEntries(list, {nullptr, const_cast<char*>(&here), reinterpret_cast<void*>(top)}, options);
+}
+
+bool HasEntryOfThisTest(const TTavrelStackList& list, const std::string& testName)
+{
+    for (int i = 0; i < list.Count(); ++i)
+        if (list.Item(i)->ProcedureName == "TestBody()" &&
+            list.Item(i)->ClassName.find(testName) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST_F(ReportPreload, APausedThreadInsideTheAllocatorDoesNotStopTheStackScan)
+{
+    LoadModulesForReport();
+    const std::uintptr_t top = OwnStackTop();
+    const TCodeRanges code;
+    TStackAddresses addresses;
+    {
+        TPausedHolder holder(g_allocatorLock);
+        ASSERT_TRUE(holder.Paused());
+        TNoModuleLoadingScope noLoading;
+        g_watchAllocations = true;
+        ScanOwnStack(top, code, addresses);
+        g_watchAllocations = false;
+    }
+    EXPECT_EQ(g_allocationsThatWouldWait, 0) << "the scan allocated while the allocator was held";
+    EXPECT_FALSE(addresses.Items().empty());
+
+    // Resolved after the thread runs again.
+    TTavrelStackList resolved;
+    AddResolvedEntries(resolved, addresses, {.AddCallTargets = true});
+    EXPECT_TRUE(HasEntryOfThisTest(resolved, "APausedThreadInsideTheAllocator"));
+}
+
+TEST_F(ReportPreload, ResolvingWhileTheAllocatorIsHeldWouldWait)
+{
+    LoadModulesForReport();
+    const std::uintptr_t top = OwnStackTop();
+    TTavrelStackList list;
+    {
+        TPausedHolder holder(g_allocatorLock);
+        ASSERT_TRUE(holder.Paused());
+        TNoModuleLoadingScope noLoading;
+        g_watchAllocations = true;
+        AddOwnStack(top, list, {.AddCallTargets = true});
+        g_watchAllocations = false;
+    }
+    EXPECT_GT(g_allocationsThatWouldWait, 0) << "resolving entries allocates: it belongs after the pause";
+    EXPECT_TRUE(HasEntryOfThisTest(list, "ResolvingWhileTheAllocatorIsHeld"));
+}
+
+TEST(StackAddresses, TheRoomIsReservedUpFront)
+{
+    TStackAddresses addresses(2);
+    EXPECT_TRUE(addresses.Add(1));
+    EXPECT_TRUE(addresses.Add(2));
+    EXPECT_FALSE(addresses.Add(3)) << "full: nothing is allocated to make room";
+    ASSERT_EQ(addresses.Items().size(), 2u);
+    EXPECT_EQ(addresses.Items()[1], 2u);
+    addresses.Clear();
+    EXPECT_TRUE(addresses.Items().empty());
+    EXPECT_GE(TStackAddresses::kMaxPerStack, 1 + 2 * kMaxScannedStackBytes / sizeof(void*));
 }
 
 } // namespace
