@@ -34,6 +34,18 @@ double LastModifiedLocal(const std::string& file)
     return codecs::UnixMillisecondsToDayCount((localSeconds - (localSeconds & 1)) * 1000);
 }
 
+// Drops the records of modules that are no longer loaded.
+void DropUnloadedRecords(TTavrelModulesList& list, const std::vector<kernel::TModuleImage>& loaded)
+{
+    for (int i = list.Count() - 1; i >= 0; --i) {
+        bool present = false;
+        for (const auto& image : loaded)
+            present = present || image.Handle == list.Item(i)->Handle;
+        if (!present)
+            list.Delete(i);
+    }
+}
+
 class TEnumerationScope {
 public:
     TEnumerationScope() { g_enumerating = true; }
@@ -127,13 +139,7 @@ void LoadModulesForReport()
     TModulesListLock lock;
     const auto loaded = kernel::EnumerateModules();
     auto& list = ModulesList();
-    for (int i = list.Count() - 1; i >= 0; --i) {
-        bool present = false;
-        for (const auto& image : loaded)
-            present = present || image.Handle == list.Item(i)->Handle;
-        if (!present)
-            list.Delete(i);
-    }
+    DropUnloadedRecords(list, loaded);
     for (const auto& image : loaded) {
         TTavrelModuleInfo* record = FindModuleInfo(image.Handle);
         if (record && record->DebugData)
@@ -147,13 +153,7 @@ void RefreshModulesList()
     std::lock_guard<std::recursive_mutex> lock(g_lock);
     const auto loaded = kernel::EnumerateModules();
     auto& list = ModulesList();
-    for (int i = list.Count() - 1; i >= 0; --i) {
-        bool present = false;
-        for (const auto& image : loaded)
-            present = present || image.Handle == list.Item(i)->Handle;
-        if (!present)
-            list.Delete(i);
-    }
+    DropUnloadedRecords(list, loaded);
     TEnumerationScope enumerating;
     for (const auto& image : loaded) {
         if (list.IndexOfHandle(image.Handle) >= 0)

@@ -48,7 +48,7 @@ std::size_t PageSize();
 // exactly at `address` when it is not 0, and then only when that range is
 // free; anywhere otherwise. Null on failure. Not signal-safe.
 void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection);
-// Gives back memory that AllocateMemory returned (VirtualFree).
+// Gives back memory that AllocateMemory returned (VirtualFree). Not signal-safe.
 bool FreeMemory(void* address, std::size_t size);
 
 } // namespace kernel
