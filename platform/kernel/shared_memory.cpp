@@ -21,16 +21,18 @@ struct TBlockUse {
     bool createdHere = false;
 };
 
+// Both are made once and never destroyed: owners that are themselves
+// destroyed at exit (in records of other static objects) still deregister.
 std::mutex& RegistryLock()
 {
-    static std::mutex lock;
-    return lock;
+    static auto* lock = new std::mutex;
+    return *lock;
 }
 
 std::map<std::string, TBlockUse>& Registry()
 {
-    static std::map<std::string, TBlockUse> uses;
-    return uses;
+    static auto* uses = new std::map<std::string, TBlockUse>;
+    return *uses;
 }
 
 void AddOwner(const std::string& name, bool created)

@@ -66,9 +66,11 @@ TEST(ModulesList, RecordsInFullGiveKindsVersionsSizesAndDates)
 
     const TTavrelModuleInfo* libc = FindByName("libc.so");
     ASSERT_NE(libc, nullptr);
-    EXPECT_EQ(FindModuleInfo(libc->Handle)->ModuleKind, mkLibrary);
-    EXPECT_EQ(GetModuleKind(libc->Handle), mkLibrary);
-    EXPECT_EQ(FindModuleInfo(libc->Handle)->Version, "6.0.0.0");
+    // The enumeration's record is replaced by a full one: only its handle is kept.
+    const std::uintptr_t libcHandle = libc->Handle;
+    EXPECT_EQ(FindModuleInfo(libcHandle)->ModuleKind, mkLibrary);
+    EXPECT_EQ(GetModuleKind(libcHandle), mkLibrary);
+    EXPECT_EQ(FindModuleInfo(libcHandle)->Version, "6.0.0.0");
 }
 
 TEST(ModulesList, VersionsFromFileNames)

@@ -27,21 +27,35 @@ std::atomic<int> g_allocationsThatWouldWait{0};
 
 } // namespace
 
-// Kept out of line: inlined next to a new-expression, the compiler would
-// take the free() below for a mismatch.
-__attribute__((noinline)) void* operator new(std::size_t size)
+// Every form of operator new and delete goes through these two, so what one
+// form allocates any other frees. Kept out of line: inlined next to a
+// new-expression, the compiler would take the free() below for a mismatch.
+__attribute__((noinline)) void* WatchedAllocate(std::size_t size) noexcept
 {
     if (g_watchAllocations.load(std::memory_order_relaxed)) {
         std::unique_lock<std::mutex> lock(g_allocatorLock, std::try_to_lock);
         if (!lock.owns_lock())
             ++g_allocationsThatWouldWait;  // a real allocator would wait here for ever
     }
-    if (void* p = std::malloc(size ? size : 1))
+    return std::malloc(size ? size : 1);
+}
+__attribute__((noinline)) void WatchedFree(void* p) noexcept { std::free(p); }
+
+void* operator new(std::size_t size)
+{
+    if (void* p = WatchedAllocate(size))
         return p;
     throw std::bad_alloc();
 }
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return WatchedAllocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return WatchedAllocate(size); }
+void operator delete(void* p) noexcept { WatchedFree(p); }
+void operator delete[](void* p) noexcept { WatchedFree(p); }
+void operator delete(void* p, std::size_t) noexcept { WatchedFree(p); }
+void operator delete[](void* p, std::size_t) noexcept { WatchedFree(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { WatchedFree(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { WatchedFree(p); }
 
 namespace {
 
