@@ -27,10 +27,13 @@ void TThread::AfterConstruction()
     if (handle_)
         return;
     suspended_ = createSuspended_;
-    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, createSuspended_ ? kernel::CREATE_SUSPENDED : 0,
-                                   &threadId_);
+    // Made suspended and let go only once handle and ID are stored: a thread
+    // that frees itself on termination may be gone as soon as it runs.
+    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId_);
     if (!handle_)
         throw Exception("Thread creation error");
+    if (!createSuspended_)
+        kernel::ResumeThread(handle_);  // `this` may be freed from here on
 }
 
 void TThread::Resume()
