@@ -63,9 +63,12 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
 bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const std::string& dllName, bool quiet,
                             void*& realAddress, void* replacement, const std::string& functionName)
 {
-    realAddress = nullptr;
-    // RTLD_NOLOAD: only a library that is loaded already counts.
-    realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str());
+    // Only a library that is loaded already counts. The modules' cells hold
+    // the definition the process binds the name to: the library's own, unless
+    // another library (a memory checker, say) interposes it.
+    realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str())
+                      ? kernel::FindGlobalSymbol(functionName.c_str())
+                      : nullptr;
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {
