@@ -17,7 +17,7 @@ void BodyWrapper(rtl::TThread* self)
     TTavrelThreadRecord record{};
     bool found = false;
     if (TTavrelThreadsList* threads = ActiveThreads()) {
-        threads->BeginWrite();
+        TThreadsListWriteLock lock(*threads);
         const int i = threads->FindByThreadObject(self);
         if (i >= 0) {
             TTavrelThreadRecord* r = threads->Get(i);
@@ -25,7 +25,6 @@ void BodyWrapper(rtl::TThread* self)
             record = *r;  // private copy: the table may change while the body runs
             found = true;
         }
-        threads->EndWrite();
     }
     auto body = reinterpret_cast<TBody>(record.SavedBodyMethod);
     if (!body)  // the slot's record still knows the method it replaced

@@ -1,10 +1,10 @@
 // Start and stop of thread tracking, and the state its parts share.
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/capture/thread_tracking_state.h"
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/memory.h"
 #include "platform/rtl/format.h"
 
-#include <dlfcn.h>
 
 #include <cstring>
 #include <memory>
@@ -48,6 +48,16 @@ std::uint32_t RealResume(kernel::THandle handle)
     return kernel::ResumeThread(handle);
 }
 
+// Copies bytes of a live stack with plain loads, which the memory checker
+// does not take for overflows of the frames' guard zones (its memcpy would).
+__attribute__((no_sanitize("address"))) static void CopyStackBytes(std::uint8_t* to, std::uintptr_t from,
+                                                                    std::size_t size)
+{
+    const auto* source = reinterpret_cast<const volatile std::uint8_t*>(from);
+    for (std::size_t i = 0; i < size; ++i)
+        to[i] = source[i];
+}
+
 void CopyCallerStack(TTavrelThreadRecord& r)
 {
     TTavrelThreadsList::FreeStarterStack(r);
@@ -61,7 +71,7 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     if (size > (std::size_t(64) << 20))
         return;
     r.StarterStack = new std::uint8_t[size];
-    kernel::CopyRawMemory(r.StarterStack, reinterpret_cast<void*>(position), size);
+    CopyStackBytes(r.StarterStack, position, size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
 }
 
@@ -99,11 +109,8 @@ void SetThreadTrackingDelegation(bool delegates)
     delegation = {};
     if (!delegates)
         return;
-    std::unique_ptr<void, int (*)(void*)> self(dlopen(nullptr, RTLD_NOW), dlclose);
-    if (!self)
-        return;
     auto look = [&](const char* name, auto& slot, void* own) {
-        void* p = dlsym(self.get(), name);
+        void* p = kernel::FindGlobalSymbol(name);
         if (p && p != own)  // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
@@ -124,7 +131,7 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
         state.Threads = threads;
     }
 
-    TTavrelThreadRecord* main = threads->NewRecord(false);
+    TThreadRecordOwner main = TTavrelThreadsList::NewRecord();
     main->ThreadID = kernel::MainThreadId();
     main->Handle = kernel::OpenThread(main->ThreadID);
     main->OwnsHandle = true;
@@ -135,9 +142,10 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
             if (std::strcmp(region.Name, "[stack]") == 0)
                 main->StackTop = region.End;
     }
-    threads->BeginWrite();
-    threads->Append(main);
-    threads->EndWrite();
+    {
+        TThreadsListWriteLock lock(*threads);
+        threads->Append(std::move(main));
+    }
 
     Guarded("Thread resumption interceptor", reinterpret_cast<void*>(&ResumeThreadInterceptor), [&] {
         state.RealResume = reinterpret_cast<TResume>(hook::InterceptProcedure(
@@ -173,11 +181,10 @@ void StopThreadTracking()
     hook::ShutdownHookEngine();
     // The list object stays (see TTrackingState); its records go.
     TTavrelThreadsList* threads = state.Threads.load();
-    threads->BeginWrite();
+    TThreadsListWriteLock lock(*threads);
     state.Started = false;
     while (threads->Count() > 0)
         threads->Delete(threads->Count() - 1);
-    threads->EndWrite();
 }
 
 } // namespace crashreport

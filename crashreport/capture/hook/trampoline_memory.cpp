@@ -2,8 +2,6 @@
 
 #include "platform/kernel/memory.h"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <mutex>
 #include <utility>
@@ -24,7 +22,7 @@ public:
     ~TChunk()
     {
         if (Start)
-            munmap(reinterpret_cast<void*>(Start), kChunkSize);
+            kernel::FreeMemory(reinterpret_cast<void*>(Start), kChunkSize);
     }
     TChunk(TChunk&& other) noexcept : Start(other.Start), Used(std::move(other.Used)), UsedCount(other.UsedCount)
     {
@@ -59,15 +57,7 @@ bool Near(std::uintptr_t chunkStart, std::uintptr_t target)
 
 void* MapAt(std::uintptr_t hint)
 {
-    void* p = mmap(reinterpret_cast<void*>(hint), kChunkSize, PROT_READ | PROT_EXEC,
-                   MAP_PRIVATE | MAP_ANONYMOUS | (hint ? MAP_FIXED_NOREPLACE : 0), -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    if (hint && reinterpret_cast<std::uintptr_t>(p) != hint) {  // kernels before 4.17 treat the flag as a hint
-        munmap(p, kChunkSize);
-        return nullptr;
-    }
-    return p;
+    return kernel::AllocateMemory(hint, kChunkSize, kernel::kProtectRead | kernel::kProtectExecute);
 }
 
 // Maps a chunk in the free gap closest to target within reach.
