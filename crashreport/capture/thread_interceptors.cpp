@@ -2,6 +2,7 @@
 // wrappers that run first on every new thread.
 #include "crashreport/capture/thread_classes.h"
 #include "crashreport/capture/thread_tracking_state.h"
+#include "platform/kernel/signal_stack.h"
 #include "platform/rtl/thread.h"
 
 #include <dlfcn.h>
@@ -65,6 +66,7 @@ void* SystemStartWrapper(void* p)
         TTavrelThreadsList::FreeRecord(record);
     else if (Tracking().Delegation.Create)
         Tracking().Delegation.Create(record);
+    kernel::RunThreadStartHook();
     return start.Start(start.Parameter);
 }
 
