@@ -58,6 +58,8 @@ void* InterceptBody(rtl::TThread* object)
     return previous;
 }
 
+const void* BodyWrapperAddress() { return reinterpret_cast<const void*>(&BodyWrapper); }
+
 void RestoreBodies()
 {
     auto& state = Tracking();

@@ -49,5 +49,7 @@ void CopyCallerStack(TTavrelThreadRecord& record);
 // The body wrapper (thread_body_wrapper.cpp).
 void* InterceptBody(rtl::TThread* object);
 void RestoreBodies();
+// The body wrapper's entry (the exception capture recognises its catch).
+const void* BodyWrapperAddress();
 
 } // namespace crashreport::detail

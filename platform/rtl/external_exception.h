@@ -123,6 +123,12 @@ public:
 };
 [[noreturn]] void Abort();
 
+// A failed assertion of the runtime.
+class EAssertionFailed : public Exception {
+public:
+    using Exception::Exception;
+};
+
 // Storage for one mapped object, prepared before a fault (per thread). The
 // reserved bytes in front leave room for the C++ runtime's raise header, so
 // the object can be looked at as if it had been thrown.

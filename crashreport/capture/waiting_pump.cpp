@@ -1,0 +1,40 @@
+#include "crashreport/capture/waiting_pump.h"
+
+#include "crashreport/capture/dispatcher.h"
+#include "platform/ui/backend.h"
+#include "platform/ui/message_queue.h"
+
+namespace crashreport {
+
+bool IsDroppedWhileWaiting(std::uint32_t message)
+{
+    return (message >= 0x00A1 && message <= 0x00A9) || (message >= 0x0100 && message <= 0x0102) ||
+           (message >= 0x0104 && message <= 0x0106) || (message >= 0x0201 && message <= 0x0209);
+}
+
+bool WaitingPumpRound()
+{
+    if (!ui::CurrentQueueIfAny())
+        return true;  // a thread without windows has nothing to pump
+    for (int i = 0; i < kPumpMessagesPerRound; ++i) {
+        ui::Msg msg;
+        if (!ui::PeekMessage(msg, 0, 0, 0, ui::PM_REMOVE))
+            break;
+        if (msg.message == ui::WM_QUIT)
+            continue;
+        if (IsDroppedWhileWaiting(msg.message)) {
+            ui::Beep();
+            continue;
+        }
+        try {
+            ui::DispatchMessage(msg);
+        } catch (...) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void InstallWaitingPump() { SetWaitingPump(&WaitingPumpRound); }
+
+} // namespace crashreport

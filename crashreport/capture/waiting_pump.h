@@ -1,0 +1,22 @@
+#pragma once
+// The waiting main thread's message pumping while a report runs: up to 11
+// messages a round; quit is removed and dropped; non-client mouse messages,
+// keyboard messages and mouse button messages are dropped with the default
+// beep; everything else is dispatched (paints keep the windows drawn).
+// Link crashreport_capture_pump and call InstallWaitingPump() to use it.
+#include <cstdint>
+
+namespace crashreport {
+
+constexpr int kPumpMessagesPerRound = 11;
+
+// Whether the waiting loop drops the message (with a beep).
+bool IsDroppedWhileWaiting(std::uint32_t message);
+
+// One round; false when dispatching raised (pumping stops for this wait).
+bool WaitingPumpRound();
+
+// Registers WaitingPumpRound with the dispatcher.
+void InstallWaitingPump();
+
+} // namespace crashreport
