@@ -28,6 +28,18 @@ void CopyText(char* out, std::size_t capacity, const char* text)
 
 TThreadCaptureState& ThreadCapture() { return t_state; }
 
+std::uint32_t CachedThreadId()
+{
+    static const bool forkHandled = [] {
+        pthread_atfork(nullptr, nullptr, [] { t_state.ThreadId = 0; });
+        return true;
+    }();
+    (void)forkHandled;
+    if (!t_state.ThreadId)
+        t_state.ThreadId = kernel::GetCurrentThreadId();
+    return t_state.ThreadId;
+}
+
 TCaptureState& Capture()
 {
     static TCaptureState state;
@@ -36,7 +48,7 @@ TCaptureState& Capture()
 
 bool TRaiseLock::TryLock()
 {
-    const std::uint32_t self = kernel::GetCurrentThreadId();
+    const std::uint32_t self = CachedThreadId();
     for (;;) {
         std::uint32_t expected = 0;
         if (owner_.compare_exchange_weak(expected, self, std::memory_order_acquire))
@@ -54,7 +66,7 @@ bool CaptureOnForThisThread()
     TCaptureState& state = Capture();
     if (!state.CaptureOn.load(std::memory_order_relaxed))
         return false;
-    const std::uint32_t self = kernel::GetCurrentThreadId();
+    const std::uint32_t self = CachedThreadId();
     for (const auto& id : state.OffList)
         if (id.load(std::memory_order_relaxed) == self)
             return false;
@@ -114,12 +126,21 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
     std::size_t length = top - from;
     if (length > kSnapshotSize)
         length = kSnapshotSize;
-    // A read through the kernel: a page that is gone gives an error, not a fault.
-    iovec local{state.Snapshot.Buffer, length};
-    iovec remote{reinterpret_cast<void*>(from), length};
-    const ssize_t copied = length ? process_vm_readv(getpid(), &local, 1, &remote, 1, 0) : 0;
-    state.Snapshot.Length = copied > 0 ? static_cast<std::size_t>(copied) : 0;
-    state.Snapshot.ThreadID = kernel::GetCurrentThreadId();
+    if (from >= here && from < top) {
+        // Between this frame and the top the thread's own stack is in use,
+        // so mapped: a plain copy.
+        std::memcpy(state.Snapshot.Buffer, reinterpret_cast<const void*>(from), length);
+        state.Snapshot.Length = length;
+    } else {
+        // Below the current frame (a fault on the alternate stack looks at
+        // the interrupted stack): read through the kernel, so a page that is
+        // gone gives an error, not a fault.
+        iovec local{state.Snapshot.Buffer, length};
+        iovec remote{reinterpret_cast<void*>(from), length};
+        const ssize_t copied = length ? process_vm_readv(getpid(), &local, 1, &remote, 1, 0) : 0;
+        state.Snapshot.Length = copied > 0 ? static_cast<std::size_t>(copied) : 0;
+    }
+    state.Snapshot.ThreadID = CachedThreadId();
     state.Snapshot.Address = address;
     state.Snapshot.Start = from;
 }

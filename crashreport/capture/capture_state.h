@@ -27,10 +27,15 @@ struct TThreadCaptureState {
     void* SignalObject;
     // Set while the fault handler (or the abort handler) captures.
     std::uint8_t InFaultHandler;
+    std::uint32_t ThreadId;
     // Stack bounds of a thread that has no alternate-stack record.
     std::uintptr_t StackTop;
 };
 TThreadCaptureState& ThreadCapture();  // signal-safe
+
+// The calling thread's ID, kept per thread (reset in the child of a fork).
+// Signal-safe.
+std::uint32_t CachedThreadId();
 
 // A spin lock for state touched on the raise path (never held while
 // calling out). A thread that finds itself the owner (a fault inside the

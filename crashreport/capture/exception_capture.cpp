@@ -74,6 +74,7 @@ void StepDelegation()
 void StepState()
 {
     TCaptureState& state = Capture();
+    CachedThreadId();  // prepares the per-thread ID cache (and its fork handler)
     state.Started = true;
     state.CaptureOn = true;
     for (auto& id : state.OffList)

@@ -2,6 +2,7 @@
 
 #include <cxxabi.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstring>
 
@@ -94,7 +95,7 @@ bool ShortClassName(const std::type_info& type, char* out, std::size_t capacity)
     return false;
 }
 
-bool ClassDescendsFromName(const std::type_info* type, const char* className)
+bool ClassDescendsFromNameUncached(const std::type_info* type, const char* className)
 {
     char name[128];
     for (const std::type_info* t = type; t; t = FirstBase(*t)) {
@@ -117,7 +118,49 @@ const std::exception* AsStdException(const TExceptionObject& object)
 
 bool IsManageable(const TExceptionObject& object)
 {
-    return object.Valid() && !ClassDescendsFromName(object.Type, "EAbort");
+    return object.Valid() && !(ClassFlags(object.Type) & cfAbort);
+}
+
+namespace {
+
+struct TFlagsEntry {
+    const std::type_info* Type;
+    unsigned Flags;
+};
+constexpr int kFlagsCacheSize = 16;
+TFlagsEntry g_flags[kFlagsCacheSize];
+std::atomic<int> g_flagsNext{0};
+std::atomic_flag g_flagsLock = ATOMIC_FLAG_INIT;
+
+} // namespace
+
+unsigned ClassFlags(const std::type_info* type)
+{
+    if (!type)
+        return 0;
+    // A spin lock never held across a call: a fault inside is impossible.
+    while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
+    }
+    for (const TFlagsEntry& e : g_flags)
+        if (e.Type == type) {
+            const unsigned flags = e.Flags;
+            g_flagsLock.clear(std::memory_order_release);
+            return flags;
+        }
+    g_flagsLock.clear(std::memory_order_release);
+    const unsigned flags = cfKnown | (ClassDescendsFromNameUncached(type, "EAbort") ? cfAbort : 0) |
+                           (ClassDescendsFromNameUncached(type, "EExternal") ? cfExternal : 0) |
+                           (ClassDescendsFromNameUncached(type, "EStackOverflow") ? cfStackOverflow : 0);
+    while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
+    }
+    g_flags[g_flagsNext.fetch_add(1) % kFlagsCacheSize] = TFlagsEntry{type, flags};
+    g_flagsLock.clear(std::memory_order_release);
+    return flags;
+}
+
+bool ClassDescendsFromName(const std::type_info* type, const char* className)
+{
+    return ClassDescendsFromNameUncached(type, className);
 }
 
 const char* ExceptionMessage(const TExceptionObject& object)

@@ -36,6 +36,11 @@ bool ClassDescendsFromName(const std::type_info* type, const char* className);
 // The object as a std::exception, or null when its class is not one.
 const std::exception* AsStdException(const TExceptionObject& object);
 
+// Class tests the raise path asks for every exception, cached per type
+// (16 types). Signal-safe.
+enum : unsigned { cfKnown = 1, cfAbort = 2, cfExternal = 4, cfStackOverflow = 8 };
+unsigned ClassFlags(const std::type_info* type);
+
 // A valid object whose class is not "EAbort" and does not descend from it.
 bool IsManageable(const TExceptionObject& object);
 

@@ -251,8 +251,7 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     if (!CaptureOnForThisThread() || !IsManageable(object))
         return answer;
     TThreadCaptureState& t = ThreadCapture();
-    const bool stackOverflow = ClassDescendsFromName(object.Type, "EStackOverflow");
-    TakeStackSnapshot(t.RaiseFrame, languageRaise && address ? static_cast<char*>(address) - 1 : address);
+    void* snapshotAddress = languageRaise && address ? static_cast<char*>(address) - 1 : address;
     if (!forceUnhandled) {
         if (!exception)
             return answer;
@@ -269,9 +268,14 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     } else {
         answer = TAnalysis{};
     }
+    // The stack as it was at the raise, for a later report of the same
+    // exception (a catch-all, as framework handlers are, or nothing takes
+    // it). An exception that a type-filtered catch of the program takes is
+    // the program's own business: its raise costs no copy.
+    if (!answer.Handled || answer.FirstKind != hkTyped)
+        TakeStackSnapshot(t.RaiseFrame, snapshotAddress);
     if (answer.Handled)
         return answer;
-    (void)stackOverflow;
     TCapturedException captured;
     captured.Exception = object;
     captured.Address = address;
@@ -386,8 +390,7 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
             t.ThrowObject = nullptr;
             TWalkStart start;
             start.CfaAbove = here;
-            CaptureAtRaise(object, address, !ClassDescendsFromName(object.Type, "EExternal"), false, exception, start,
-                           false);
+            CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start, false);
             if (TExceptionCaptureDelegation* d = Delegation())
                 if (d->GeneralRaise)
                     d->GeneralRaise(0x0EEDFADE, 1, 7, t.RaiseFrame, nullptr);
