@@ -66,6 +66,8 @@ bool CaptureOnForThisThread()
     TCaptureState& state = Capture();
     if (!state.CaptureOn.load(std::memory_order_relaxed))
         return false;
+    if (state.OffListCount.load(std::memory_order_relaxed) == 0)
+        return true;
     const std::uint32_t self = CachedThreadId();
     for (const auto& id : state.OffList)
         if (id.load(std::memory_order_relaxed) == self)
@@ -83,7 +85,7 @@ void RecordLastException(const TExceptionObject& object, void* address, bool lan
     state.Last.Address = address;
     state.Last.LanguageRaise = languageRaise;
     if (object.Valid()) {
-        ShortClassName(*object.Type, state.Last.ClassName, sizeof state.Last.ClassName);
+        state.Last.ClassName[0] = 0;  // made from the type when asked: type data lives on
         CopyText(state.Last.Message, sizeof state.Last.Message, ExceptionMessage(object));
     } else {
         state.Last.ClassName[0] = state.Last.Message[0] = 0;
@@ -93,8 +95,14 @@ void RecordLastException(const TExceptionObject& object, void* address, bool lan
 TLastException LastExceptionCopy()
 {
     TCaptureState& state = Capture();
-    TRaiseLockGuard guard(state.LastLock);
-    return state.Last;
+    TLastException copy;
+    {
+        TRaiseLockGuard guard(state.LastLock);
+        copy = state.Last;
+    }
+    if (copy.Object.Valid())
+        ShortClassName(*copy.Object.Type, copy.ClassName, sizeof copy.ClassName);
+    return copy;
 }
 
 std::uintptr_t CurrentThreadStackTop()

@@ -89,6 +89,7 @@ struct TCaptureState {
     std::atomic<bool> CaptureOn{true};
     std::atomic<bool> Delegates{false};
     std::atomic<std::uint32_t> OffList[kOffListSize] = {};
+    std::atomic<int> OffListCount{0};  // entries in use, never fewer than there are
 
     TRaiseLock LastLock;
     TLastException Last;

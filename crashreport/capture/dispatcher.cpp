@@ -60,6 +60,7 @@ public:
     TOffListEntry()
     {
         const std::uint32_t self = kernel::GetCurrentThreadId();
+        Capture().OffListCount.fetch_add(1);
         for (auto& id : Capture().OffList) {
             std::uint32_t expected = 0;
             if (id.compare_exchange_strong(expected, self)) {
@@ -67,11 +68,14 @@ public:
                 return;
             }
         }
+        Capture().OffListCount.fetch_sub(1);
     }
     ~TOffListEntry()
     {
-        if (slot_)
+        if (slot_) {
             slot_->store(0);
+            Capture().OffListCount.fetch_sub(1);
+        }
     }
     TOffListEntry(const TOffListEntry&) = delete;
     TOffListEntry& operator=(const TOffListEntry&) = delete;

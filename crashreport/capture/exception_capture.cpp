@@ -79,6 +79,7 @@ void StepState()
     state.CaptureOn = true;
     for (auto& id : state.OffList)
         id = 0;
+    state.OffListCount = 0;
     {
         TRaiseLockGuard guard(state.LastLock);
         state.Last = TLastException{};
@@ -185,17 +186,19 @@ bool SetThreadCaptureOff(std::uint32_t threadId, bool off)
     auto& list = Capture().OffList;
     for (auto& id : list)
         if (id.load() == threadId) {
-            if (!off)
-                id.store(0);
+            if (!off && id.exchange(0) == threadId)
+                Capture().OffListCount.fetch_sub(1);
             return true;
         }
     if (!off)
         return true;
+    Capture().OffListCount.fetch_add(1);
     for (auto& id : list) {
         std::uint32_t expected = 0;
         if (id.compare_exchange_strong(expected, threadId))
             return true;
     }
+    Capture().OffListCount.fetch_sub(1);
     return false;
 }
 

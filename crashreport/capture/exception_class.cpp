@@ -35,7 +35,7 @@ bool ReadSourceName(const char*& p, const char*& name, std::size_t& length)
     std::size_t n = 0;
     while (std::isdigit(static_cast<unsigned char>(*p)))
         n = n * 10 + static_cast<std::size_t>(*p++ - '0');
-    if (std::strlen(p) < n)
+    if (strnlen(p, n) < n)
         return false;
     name = p;
     length = n;
