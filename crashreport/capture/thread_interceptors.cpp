@@ -64,8 +64,13 @@ void* SystemStartWrapper(void* p)
     }
     if (!appended)
         TTavrelThreadsList::FreeRecord(record);
-    else if (Tracking().Delegation.Create)
-        Tracking().Delegation.Create(record);
+    else if (Tracking().Delegation.Create) {
+        // The program's table gets the record, never the starter stack copy:
+        // that stays this module's to free.
+        TTavrelThreadRecord shared = *record;
+        shared.StackCopyNotOwned = 1;
+        Tracking().Delegation.Create(&shared);
+    }
     kernel::RunThreadStartHook();
     return start.Start(start.Parameter);
 }

@@ -1,6 +1,7 @@
 // Start and stop of thread tracking, and the state its parts share.
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/capture/thread_tracking_state.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/memory.h"
 #include "platform/rtl/format.h"
 
@@ -96,6 +97,11 @@ void SetBodyExceptionHandler(TBodyExceptionHandler handler) { Tracking().BodyHan
 bool ThreadTrackingStarted() { return Tracking().Started; }
 TTavrelThreadsList* TrackedThreads() { return ActiveThreads(); }
 
+namespace {
+__attribute__((visibility("hidden"), noinline)) void ModuleMarker() { asm volatile(""); }
+
+} // namespace
+
 void SetThreadTrackingDelegation(bool delegates)
 {
     TDelegation& delegation = Tracking().Delegation;
@@ -105,14 +111,20 @@ void SetThreadTrackingDelegation(bool delegates)
     std::unique_ptr<void, int (*)(void*)> self(dlopen(nullptr, RTLD_NOW), dlclose);
     if (!self)
         return;
-    auto look = [&](const char* name, auto& slot, void* own) {
+    // Which module this copy lives in comes from a function nobody can take
+    // the place of: this module's own references to the exported entries
+    // bind to the program's copies when the program exports them.
+    kernel::TModuleImage own;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&ModuleMarker), own) || own.IsMainExecutable)
+        return;
+    auto look = [&](const char* name, auto& slot) {
         void* p = dlsym(self.get(), name);
-        if (p && p != own)  // our own entry is no delegation
+        if (p && !own.Contains(p))  // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
-    look("TavrelLog_CallCreateThread", delegation.Create, reinterpret_cast<void*>(&TavrelLog_CallCreateThread));
-    look("TavrelLog_CallResumeThread", delegation.Resume, reinterpret_cast<void*>(&TavrelLog_CallResumeThread));
-    look("TavrelLog_CallExitThread", delegation.Exit, reinterpret_cast<void*>(&TavrelLog_CallExitThread));
+    look("TavrelLog_CallCreateThread", delegation.Create);
+    look("TavrelLog_CallResumeThread", delegation.Resume);
+    look("TavrelLog_CallExitThread", delegation.Exit);
 }
 
 bool StartThreadTracking(const std::vector<std::string>& modules)
@@ -120,6 +132,9 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     auto& state = Tracking();
     if (state.Started)
         return true;
+    // Every module that tracks threads defines the exported entries itself,
+    // even when a library linked before it exports the same names.
+    detail::LinkExportedEntries();
     hook::StartHookEngine();
     TTavrelThreadsList* threads = state.Threads.load();
     if (!threads) {

@@ -29,3 +29,63 @@ __attribute__((visibility("default"))) bool TavrelLog_TestManagerFromModule()
 }
 
 }
+
+// Thread tracking in the library, delegating to the program's table.
+#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/capture/thread_tracking_state.h"
+
+#include <dlfcn.h>
+#include <pthread.h>
+
+namespace {
+
+void Marker() {}
+
+struct TPlainThread {
+    bool (*SeenByProgram)(std::uint32_t);
+    bool Seen = false;
+};
+
+void* PlainThreadBody(void* p)
+{
+    auto* t = static_cast<TPlainThread*>(p);
+    t->Seen = t->SeenByProgram(kernel::GetCurrentThreadId());
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) bool TavrelLog_TestStartModuleTracking()
+{
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(&Marker), &info) || !info.dli_fname)
+        return false;
+    if (!crashreport::StartThreadTracking({info.dli_fname}))
+        return false;
+    crashreport::SetThreadTrackingDelegation(true);
+    return crashreport::detail::Tracking().Delegation.Create != nullptr;
+}
+
+// Starts a plain pthread from the library and answers whether the program's
+// table knew it while it ran.
+__attribute__((visibility("default"))) bool TavrelLog_TestRunPlainThread(bool (*seenByProgram)(std::uint32_t))
+{
+    TPlainThread t{seenByProgram};
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, &PlainThreadBody, &t) != 0)
+        return false;
+    pthread_join(thread, nullptr);
+    return t.Seen;
+}
+
+__attribute__((visibility("default"))) void TavrelLog_TestPurgeModuleThreads()
+{
+    if (crashreport::TTavrelThreadsList* threads = crashreport::TrackedThreads())
+        threads->Purge();
+}
+
+__attribute__((visibility("default"))) void TavrelLog_TestStopModuleTracking() { crashreport::StopThreadTracking(); }
+
+}
