@@ -1,0 +1,49 @@
+// Starts the exception capture from the reporter's module initialisation,
+// before the program's own static initialisation: a constructor of the
+// highest priority loads this module's stored options (without debug data)
+// and starts the capture with them; a module without stored options leaves
+// the capture off. The capture stops at exit, before the statics it uses
+// are destroyed. Link the object library crashreport_capture_autostart into
+// the module that carries the reporter.
+#include "crashreport/capture/exception_capture.h"
+#include "crashreport/report/binding/stored_data_loader.h"
+#include "crashreport/report/module_info.h"
+#include "platform/kernel/modules.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace crashreport {
+namespace {
+
+// The record whose options the capture uses; lives until the process ends.
+TTavrelModuleInfo* g_record = nullptr;
+
+__attribute__((visibility("hidden"), noinline)) void Marker() { asm volatile(""); }
+
+void StopAtExit() { StopExceptionCapture(); }
+
+// Priority 101 is the kernel layer's thread tables.
+__attribute__((constructor(102))) void StartReporterCapture()
+{
+    kernel::TModuleImage own;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own) || !HasStoredData(own.Handle))
+        return;
+    auto record = std::make_unique<TTavrelModuleInfo>();
+    record->FileName = own.Path;
+    record->Handle = own.Handle;
+    record->Options = std::make_unique<TTavrelModuleOptionsEx>(own.Path, true);
+    {
+        TLightModeScope light;
+        if (!LoadStoredOptions(*record))
+            return;
+    }
+    g_record = record.release();
+    TCaptureStartup startup;
+    startup.Options = g_record->Options.get();
+    if (StartExceptionCapture(startup))
+        std::atexit(&StopAtExit);  // registered last: runs before the statics made above are destroyed
+}
+
+} // namespace
+} // namespace crashreport
