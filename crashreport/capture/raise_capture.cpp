@@ -234,6 +234,20 @@ int InterceptEverywhere(void* real, void* replacement, const char* name)
     return patched;
 }
 
+// The capture of the unwinding road behind a catch of its own: a fault in
+// the capture becomes an internal error instead of replacing the exception
+// being raised. Its frame has returned before the real search phase runs
+// (the interceptor itself must hold no catch).
+__attribute__((noinline)) void GuardedCapture(const TExceptionObject& object, void* address,
+                                              _Unwind_Exception* exception, const TWalkStart& start)
+{
+    try {
+        CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start, false);
+    } catch (...) {
+        CaptureInternalError("UnwindRaiseInterceptor", "exception while capturing a raise");
+    }
+}
+
 } // namespace
 
 TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool languageRaise, bool noRecord,
@@ -390,7 +404,7 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
             t.ThrowObject = nullptr;
             TWalkStart start;
             start.CfaAbove = here;
-            CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start, false);
+            GuardedCapture(object, address, exception, start);
             if (TExceptionCaptureDelegation* d = Delegation())
                 if (d->GeneralRaise)
                     d->GeneralRaise(0x0EEDFADE, 1, 7, t.RaiseFrame, nullptr);

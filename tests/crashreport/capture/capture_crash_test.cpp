@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "capture_test_support.h"
+#include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/raise_capture.h"
 #include "crashreport/report/binding/handling_thread.h"
 #include "platform/kernel/signal_stack.h"
@@ -403,6 +404,25 @@ TEST(CaptureCrash, CaptureSwitchesStopReports)
     EXPECT_EQ(CountReports(r.Output), 1) << r.Output;
     EXPECT_TRUE(Contains(r.Output, "msg=while on")) << r.Output;
     EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
+}
+
+TEST(CaptureCrash, FaultInsideTheReportIsAnInternalError)
+{
+    const auto r = RunInChild([] {
+        if (!StartForTest())
+            return 9;
+        crashreport::SetCaptureErrorHandler([](const char* section, const char* text) {
+            char line[256];
+            std::snprintf(line, sizeof line, "INTERNAL %s: %s\n", section, text);
+            vektest::WriteOut(line);
+        });
+        capturetest::g_duringReport = [](crashreport::TCapturedException&) { g_sink = ReadAt(0x50); };
+        Throw("reported by a failing pipeline");
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "INTERNAL Dispatch: the report pipeline raised an exception")) << r.Output;
 }
 
 TEST(CaptureCrash, CurrentTavrelLogOptionsWithoutOptionsIsAnAssertion)
