@@ -337,10 +337,19 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
     header->unwindHeader.exception_class = kCxxPrimaryClass;
     TWalkStart start;
     start.FaultIp = reinterpret_cast<std::uintptr_t>(record.ExceptionAddress);
+    // A stack pointer outside the thread's stack: no frame above the fault
+    // can be found, so nothing can catch it. It is reported without a walk.
+    bool corruptStack = false;
+    if (context) {
+        const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
+        const auto sp = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+        corruptStack = info.StackTop && (sp > info.StackTop || sp + (256u << 10) < info.StackBottom);
+    }
     TAnalysis answer;
     t.InFaultHandler = 1;
     try {
-        answer = CaptureAtRaise(thrown, record.ExceptionAddress, false, false, &header->unwindHeader, start, false);
+        answer = CaptureAtRaise(thrown, record.ExceptionAddress, false, false, &header->unwindHeader, start,
+                                corruptStack);
     } catch (...) {
         CaptureInternalError("MapAndCapture", "exception while capturing a fault");
         answer.Handled = true;  // the throw goes on as if nothing had looked

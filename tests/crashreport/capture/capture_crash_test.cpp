@@ -406,6 +406,23 @@ TEST(CaptureCrash, CaptureSwitchesStopReports)
     EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
 }
 
+TEST(CaptureCrash, FaultWithTheStackPointerOutsideTheStackIsReportedOnce)
+{
+    const auto r = RunInChild([] {
+        if (!StartForTest())
+            return 9;
+        // The stack pointer leaves the stack, then a store through it faults.
+        asm volatile("mov %%rsp, %%rbx\n\tmov $0x1000, %%rsp\n\tmovq $0, (%%rsp)\n\tmov %%rbx, %%rsp"
+                     :
+                     :
+                     : "rbx", "memory");
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 1) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, ". Write of address 0000000000001000")) << r.Output;
+}
+
 TEST(CaptureCrash, FaultInsideTheReportIsAnInternalError)
 {
     const auto r = RunInChild([] {
