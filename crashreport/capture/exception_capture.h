@@ -61,7 +61,8 @@ TTavrelModuleOptions& CurrentTavrelLogOptions();
 } // namespace crashreport
 
 extern "C" {
-// True: the caller goes on with its own default handling.
+// True: the caller goes on with its own default handling. Not signal-safe
+// (it waits for the report thread); the fault handler dispatches directly.
 __attribute__((visibility("default"))) bool ExceptionManager(void* object, const std::type_info* type, void* address,
                                                              std::uint8_t raiserKind, std::uintptr_t module);
 __attribute__((visibility("default"))) void TavrelLog_CallGeneralRaise(std::uint32_t code, std::uint32_t flags,

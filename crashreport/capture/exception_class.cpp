@@ -134,27 +134,35 @@ std::atomic_flag g_flagsLock = ATOMIC_FLAG_INIT;
 
 } // namespace
 
+// Holds the flags table's spin lock for a scope; never held across a call
+// that could fault.
+class TFlagsLock {
+public:
+    TFlagsLock()
+    {
+        while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~TFlagsLock() { g_flagsLock.clear(std::memory_order_release); }
+    TFlagsLock(const TFlagsLock&) = delete;
+    TFlagsLock& operator=(const TFlagsLock&) = delete;
+};
+
 unsigned ClassFlags(const std::type_info* type)
 {
     if (!type)
         return 0;
-    // A spin lock never held across a call: a fault inside is impossible.
-    while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
+    {
+        TFlagsLock lock;
+        for (const TFlagsEntry& e : g_flags)
+            if (e.Type == type)
+                return e.Flags;
     }
-    for (const TFlagsEntry& e : g_flags)
-        if (e.Type == type) {
-            const unsigned flags = e.Flags;
-            g_flagsLock.clear(std::memory_order_release);
-            return flags;
-        }
-    g_flagsLock.clear(std::memory_order_release);
     const unsigned flags = cfKnown | (ClassDescendsFromNameUncached(type, "EAbort") ? cfAbort : 0) |
                            (ClassDescendsFromNameUncached(type, "EExternal") ? cfExternal : 0) |
                            (ClassDescendsFromNameUncached(type, "EStackOverflow") ? cfStackOverflow : 0);
-    while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
-    }
+    TFlagsLock lock;
     g_flags[g_flagsNext.fetch_add(1) % kFlagsCacheSize] = TFlagsEntry{type, flags};
-    g_flagsLock.clear(std::memory_order_release);
     return flags;
 }
 

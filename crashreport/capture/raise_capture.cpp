@@ -238,14 +238,18 @@ int InterceptEverywhere(void* real, void* replacement, const char* name)
 // the capture becomes an internal error instead of replacing the exception
 // being raised. Its frame has returned before the real search phase runs
 // (the interceptor itself must hold no catch).
-__attribute__((noinline)) void GuardedCapture(const TExceptionObject& object, void* address,
-                                              _Unwind_Exception* exception, const TWalkStart& start)
+__attribute__((noinline)) TAnalysis GuardedCapture(const TExceptionObject& object, void* address,
+                                                   _Unwind_Exception* exception, const TWalkStart& start)
 {
     try {
-        CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start, false);
+        return CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start,
+                              false);
     } catch (...) {
         CaptureInternalError("UnwindRaiseInterceptor", "exception while capturing a raise");
     }
+    TAnalysis handled;
+    handled.Handled = true;
+    return handled;
 }
 
 } // namespace
@@ -413,7 +417,15 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
             t.ThrowObject = nullptr;
             TWalkStart start;
             start.CfaAbove = here;
-            GuardedCapture(object, address, exception, start);
+            const TAnalysis answer = GuardedCapture(object, address, exception, start);
+            if (!answer.Handled && answer.Taking == 0 && !answer.Terminates &&
+                CachedThreadId() != kernel::MainThreadId()) {
+                // Reported; nothing on this thread will catch it: the thread
+                // ends here with exit code 1, its destructors run by the
+                // forced unwind of the thread exit.
+                _Unwind_DeleteException(exception);
+                ExitThreadInterceptor(reinterpret_cast<void*>(static_cast<std::intptr_t>(1)));
+            }
             if (TExceptionCaptureDelegation* d = Delegation())
                 if (d->GeneralRaise)
                     d->GeneralRaise(0x0EEDFADE, 1, 7, t.RaiseFrame, nullptr);

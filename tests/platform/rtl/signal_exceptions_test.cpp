@@ -21,7 +21,8 @@ protected:
 
 __attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 __attribute__((noinline)) void WriteAt(std::uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 7; }
-__attribute__((noinline)) int Divide(int a, int b) { return a / b; }
+// The division must reach the processor: not checked by the sanitizer.
+__attribute__((noinline, no_sanitize("undefined"))) int Divide(int a, int b) { return a / b; }
 
 volatile int g_sink;
 
@@ -177,6 +178,9 @@ TEST_F(SignalExceptions, SentSignalGoesToTheHandlerInstalledBefore)
 
 TEST_F(SignalExceptions, SentSignalWithDefaultActionEndsTheProcess)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer's SEGV handler is the action before ours: it reports the signal itself";
+#endif
     const auto result = vektest::RunInChild([] {
         raise(SIGSEGV);
         return 0;
