@@ -2,8 +2,8 @@
 // before the program's own static initialisation: a constructor of the
 // highest priority loads this module's stored options (without debug data)
 // and starts the capture with them; a module without stored options leaves
-// the capture off. The capture stops at exit, before the statics it uses
-// are destroyed. Link the object library crashreport_capture_autostart into
+// the capture off. At exit the capture is only switched off: the static
+// objects of the layers below may be gone by then, so nothing is undone. Link the object library crashreport_capture_autostart into
 // the module that carries the reporter.
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/report/binding/stored_data_loader.h"
@@ -21,7 +21,7 @@ TTavrelModuleInfo* g_record = nullptr;
 
 __attribute__((visibility("hidden"), noinline)) void Marker() { asm volatile(""); }
 
-void StopAtExit() { StopExceptionCapture(); }
+void StopAtExit() { StopExceptionCaptureAtExit(); }
 
 // Priority 101 is the kernel layer's thread tables.
 __attribute__((constructor(102))) void StartReporterCapture()
@@ -42,7 +42,7 @@ __attribute__((constructor(102))) void StartReporterCapture()
     TCaptureStartup startup;
     startup.Options = g_record->Options.get();
     if (StartExceptionCapture(startup))
-        std::atexit(&StopAtExit);  // registered last: runs before the statics made above are destroyed
+        std::atexit(&StopAtExit);
 }
 
 } // namespace

@@ -176,6 +176,12 @@ void StopExceptionCapture()
     SafeRun(&StepStopState, "TExceptionCapture.Done.State");
 }
 
+void StopExceptionCaptureAtExit()
+{
+    std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
+    Capture().Started = false;
+}
+
 bool ExceptionCaptureStarted() { return Capture().Started.load(std::memory_order_acquire); }
 
 void SetCaptureOn(bool on) { Capture().CaptureOn = on; }

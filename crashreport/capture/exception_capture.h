@@ -31,6 +31,9 @@ struct TCaptureStartup {
 bool StartExceptionCapture(const TCaptureStartup& startup = {});
 // Shut-down in reverse: waits until no report holds the capture lock.
 void StopExceptionCapture();
+// The stop while the process exits: waits for a report in progress and
+// switches the capture off; the interceptors stay and pass everything on.
+void StopExceptionCaptureAtExit();
 bool ExceptionCaptureStarted();  // signal-safe
 
 // The global switch (initially on) and the per-thread off-list.
