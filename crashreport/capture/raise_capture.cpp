@@ -369,28 +369,99 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
     return object;
 }
 
-void CxaThrowInterceptor(void* object, std::type_info* type, void (*destroy)(void*))
+} // namespace crashreport
+
+// The language-raise interceptor is a stub that records the raise and then
+// jumps to the real __cxa_throw: it leaves no frame of its own behind, so
+// the unwinder has no extra frame to step through on each throw. It saves
+// the argument registers and the callee-saved registers (the raiser's, as
+// they are at the call), calls RecordLanguageRaise and jumps on.
+extern "C" {
+__attribute__((visibility("hidden"))) void* g_captureRealCxaThrow = nullptr;
+__attribute__((visibility("hidden"))) void TavrelCaptureRecordLanguageRaise(void* object, void* returnAddress,
+                                                                          std::uintptr_t raiseFrame,
+                                                                          const std::uintptr_t* registers);
+}
+
+#if defined(__x86_64__)
+asm(R"(
+    .text
+    .p2align 4
+    .globl TavrelCaptureCxaThrowStub
+    .hidden TavrelCaptureCxaThrowStub
+    .type TavrelCaptureCxaThrowStub, @function
+TavrelCaptureCxaThrowStub:
+    .cfi_startproc
+    pushq %rdi
+    .cfi_adjust_cfa_offset 8
+    pushq %rsi
+    .cfi_adjust_cfa_offset 8
+    pushq %rdx
+    .cfi_adjust_cfa_offset 8
+    pushq %rbx
+    .cfi_adjust_cfa_offset 8
+    pushq %rbp
+    .cfi_adjust_cfa_offset 8
+    pushq %r12
+    .cfi_adjust_cfa_offset 8
+    pushq %r13
+    .cfi_adjust_cfa_offset 8
+    pushq %r14
+    .cfi_adjust_cfa_offset 8
+    pushq %r15
+    .cfi_adjust_cfa_offset 8
+    movq %rsp, %rcx
+    movq 72(%rsp), %rsi
+    leaq 80(%rsp), %rdx
+    call TavrelCaptureRecordLanguageRaise
+    popq %r15
+    .cfi_adjust_cfa_offset -8
+    popq %r14
+    .cfi_adjust_cfa_offset -8
+    popq %r13
+    .cfi_adjust_cfa_offset -8
+    popq %r12
+    .cfi_adjust_cfa_offset -8
+    popq %rbp
+    .cfi_adjust_cfa_offset -8
+    popq %rbx
+    .cfi_adjust_cfa_offset -8
+    popq %rdx
+    .cfi_adjust_cfa_offset -8
+    popq %rsi
+    .cfi_adjust_cfa_offset -8
+    popq %rdi
+    .cfi_adjust_cfa_offset -8
+    jmp *g_captureRealCxaThrow(%rip)
+    .cfi_endproc
+    .size TavrelCaptureCxaThrowStub, .-TavrelCaptureCxaThrowStub
+)");
+#endif
+
+// Signal-safe: plain stores into the thread's state. Registers in the order
+// the stub pushed them: r15, r14, r13, r12, rbp, rbx, rdx, rsi, rdi.
+void TavrelCaptureRecordLanguageRaise(void* object, void* returnAddress, std::uintptr_t raiseFrame,
+                                      const std::uintptr_t* registers)
 {
+    using namespace crashreport;
     TThreadCaptureState& t = ThreadCapture();
     if (t.SignalObject)  // the fault handler's throw keeps the fault's context
-        g_realThrow.load(std::memory_order_relaxed)(object, type, destroy);
+        return;
     t.ThrowObject = object;
-    t.ThrowAddress = __builtin_return_address(0);
-    t.RaiseFrame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 2 * sizeof(void*);
+    t.ThrowAddress = returnAddress;
+    t.RaiseFrame = raiseFrame;
 #if defined(__x86_64__)
     kernel::TThreadContext& c = t.SavedContext;
-    asm volatile("movq %%rbx, %0\n\tmovq %%r12, %1\n\tmovq %%r13, %2\n\tmovq %%r14, %3\n\tmovq %%r15, %4"
-                 : "=m"(c.Rbx), "=m"(c.R12), "=m"(c.R13), "=m"(c.R14), "=m"(c.R15));
+    c.R15 = registers[0], c.R14 = registers[1], c.R13 = registers[2], c.R12 = registers[3];
+    c.Rbp = registers[4], c.Rbx = registers[5], c.Rdx = registers[6], c.Rsi = registers[7], c.Rdi = registers[8];
     c.Rax = reinterpret_cast<std::uintptr_t>(object);
-    c.Rdx = reinterpret_cast<std::uintptr_t>(t.ThrowAddress);
-    c.Rbp = *static_cast<std::uintptr_t*>(__builtin_frame_address(0));
-    c.Rsp = t.RaiseFrame;
-    c.Rip = reinterpret_cast<std::uintptr_t>(t.ThrowAddress) - 5;  // the call
+    c.Rsp = raiseFrame;
+    c.Rip = reinterpret_cast<std::uintptr_t>(returnAddress) - 5;  // the call
     t.ContextFlags = kContextAll;
 #endif
-    g_realThrow.load(std::memory_order_relaxed)(object, type, destroy);
-    __builtin_unreachable();
 }
+
+namespace crashreport {
 
 _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
 {
@@ -446,11 +517,12 @@ bool InstallRaiseCapture()
                     g_runtimeRanges[g_runtimeRangeCount++] = TRange{s.Start, s.End};
 
     g_realThrow = reinterpret_cast<TCxaThrow>(dlsym(RTLD_DEFAULT, "__cxa_throw"));
+    g_captureRealCxaThrow = reinterpret_cast<void*>(g_realThrow.load());
     g_realRaise = reinterpret_cast<TUnwindRaise>(dlsym(RTLD_DEFAULT, "_Unwind_RaiseException"));
     g_realMalloc = reinterpret_cast<TMalloc>(dlsym(RTLD_DEFAULT, "malloc"));
     bool ok = true;
     if (!g_realThrow || !InterceptEverywhere(reinterpret_cast<void*>(g_realThrow.load()),
-                                             reinterpret_cast<void*>(&CxaThrowInterceptor), "__cxa_throw")) {
+                                             reinterpret_cast<void*>(&TavrelCaptureCxaThrowStub), "__cxa_throw")) {
         CaptureInternalError("InstallRaiseCapture", "the language raise (__cxa_throw) is not intercepted");
         ok = false;
     }
@@ -502,7 +574,7 @@ void RemoveRaiseCapture()
         rtl::SetRaiseAllocator(g_previousAllocator);
         hook::RestoreImports(reinterpret_cast<void*>(&RaiseMalloc));
     }
-    hook::RestoreImports(reinterpret_cast<void*>(&CxaThrowInterceptor));
+    hook::RestoreImports(reinterpret_cast<void*>(&TavrelCaptureCxaThrowStub));
     hook::RestoreImports(reinterpret_cast<void*>(&UnwindRaiseInterceptor));
     hook::ShutdownHookEngine();
 }

@@ -41,8 +41,8 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
 rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontext_t* context,
                               rtl::TExceptionStorage& storage, bool capture);
 
-// The interceptors themselves (for tests and forwarding).
-[[noreturn]] void CxaThrowInterceptor(void* object, std::type_info* type, void (*destroy)(void*));
+// The interceptor of the unwinding road (the language raise's is an
+// assembly stub, TavrelCaptureCxaThrowStub).
 _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception);
 
 // Whether the thrown-copy memory of a fault comes from the runtime's
@@ -50,3 +50,6 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception);
 bool RaiseAllocatorInstalled();
 
 } // namespace crashreport
+
+extern "C" __attribute__((visibility("hidden"))) void TavrelCaptureCxaThrowStub(void* object, std::type_info* type,
+                                                                               void (*destroy)(void*));
