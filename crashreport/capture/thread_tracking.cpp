@@ -49,6 +49,19 @@ std::uint32_t RealResume(kernel::THandle handle)
     return kernel::ResumeThread(handle);
 }
 
+// A copy of live stack frames: the sanitizer's redzones between frames are
+// part of what a stack copy holds, so this copy is not checked.
+__attribute__((no_sanitize("address"))) void CopyLiveStack(std::uint8_t* to, std::uintptr_t from, std::size_t size)
+{
+    const auto* p = reinterpret_cast<const volatile std::uint8_t*>(from);
+#if defined(__SANITIZE_ADDRESS__)
+    for (std::size_t i = 0; i < size; ++i)
+        to[i] = p[i];
+#else
+    std::memcpy(to, const_cast<const std::uint8_t*>(p), size);
+#endif
+}
+
 void CopyCallerStack(TTavrelThreadRecord& r)
 {
     TTavrelThreadsList::FreeStarterStack(r);
@@ -62,7 +75,7 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     if (size > (std::size_t(64) << 20))
         return;
     r.StarterStack = new std::uint8_t[size];
-    std::memcpy(r.StarterStack, reinterpret_cast<void*>(position), size);
+    CopyLiveStack(r.StarterStack, position, size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
 }
 
@@ -99,6 +112,26 @@ TTavrelThreadsList* TrackedThreads() { return ActiveThreads(); }
 
 namespace {
 __attribute__((visibility("hidden"), noinline)) void ModuleMarker() { asm volatile(""); }
+
+// Intercepts a libc function in the named modules' imports and answers the
+// function the interceptor passes on to. When a library placed before libc
+// replaces the function for the whole process (a sanitizer's runtime does),
+// the cells hold that replacement: it is intercepted and passed on to.
+void* InterceptLibcImport(const std::vector<std::string>& modules, void* replacement, const char* name)
+{
+    void* real = nullptr;
+    if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name))
+        return real;
+    void* bound = dlsym(RTLD_DEFAULT, name);
+    if (!bound || bound == real)
+        return real;
+    for (const std::string& moduleName : modules) {
+        kernel::TModuleImage module;
+        if (kernel::FindModuleByName(moduleName, module))
+            hook::InterceptImport(module.Handle, "", bound, replacement, false, true, name);
+    }
+    return bound;
+}
 
 } // namespace
 
@@ -163,16 +196,12 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
             "kernel.ResumeThread"));
     });
     Guarded("Thread creation interceptor", reinterpret_cast<void*>(&CreateThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&CreateThreadInterceptor),
-                                     "pthread_create");
-        state.RealCreate = reinterpret_cast<TPthreadCreate>(real);
+        state.RealCreate = reinterpret_cast<TPthreadCreate>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&CreateThreadInterceptor), "pthread_create"));
     });
     Guarded("Thread exit interceptor", reinterpret_cast<void*>(&ExitThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&ExitThreadInterceptor),
-                                     "pthread_exit");
-        state.RealExit = reinterpret_cast<TPthreadExit>(real);
+        state.RealExit = reinterpret_cast<TPthreadExit>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&ExitThreadInterceptor), "pthread_exit"));
     });
     state.Started = true;
     return true;

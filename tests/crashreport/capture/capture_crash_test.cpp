@@ -138,9 +138,6 @@ TEST(CaptureCrash, UncaughtThrowInTheMainThreadIsReportedOnceAndEndsWithExitCode
 
 TEST(CaptureCrash, UncaughtThrowInATrackedThreadEndsOnlyThatThread)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "thread tracking intercepts libc's pthread_create, which AddressSanitizer replaces";
-#endif
     const auto r = RunInChild([] {
         if (!StartForTest())
             return 9;
