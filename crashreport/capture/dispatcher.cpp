@@ -196,7 +196,14 @@ bool Dispatch(TCapturedException& exception)
         params.StackTop = CurrentThreadStackTop();
 
     bool result = true;
-    {
+    if (!CaptureModuleIsMainExecutable() && InsideModuleInitialisationOrFinalisation()) {
+        // A shared library inside its initialisation or finalisation: the
+        // loader is busy with it, so the report runs here, without a thread.
+        THandlingGuard handling;
+        TOffListEntry off;
+        TBusyReporting busy;
+        result = RunPipeline(exception);
+    } else {
         THandlingGuard handling;
         TExceptionThread* thread = TakeReportThread();
         thread->Captured = &exception;
@@ -218,7 +225,10 @@ bool Dispatch(TCapturedException& exception)
     ResetAfterReport();
     if (exception.CaptureMode == cmSafeCall)
         MarkSafeCall(exception);
-    if (!ThreadCapture().InFaultHandler)  // the allocator may not be usable there
+    // Not in the fault handler (the allocator may not be usable there) nor
+    // in a shared library's initialisation (the loader's lock is held).
+    if (!ThreadCapture().InFaultHandler &&
+        (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()))
         PrepareReportThread();
     return result;
 }

@@ -15,6 +15,9 @@
 #include "platform/kernel/modules.h"
 #include "platform/rtl/thread.h"
 
+#include <unwind.h>
+
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -25,6 +28,20 @@ TCaptureStartup g_startup;
 TExceptionCaptureDelegation g_delegation;
 bool g_delegates = false;
 bool g_trackingStartedHere = false;
+bool g_ownModuleIsMain = true;
+// The dynamic loader's code: a module's constructors and destructors run
+// from it (_dl_init, _dl_fini, dlclose).
+std::uintptr_t g_loaderStart = 0, g_loaderEnd = 0;
+
+_Unwind_Reason_Code FindLoaderFrame(_Unwind_Context* context, void* found)
+{
+    const std::uintptr_t ip = _Unwind_GetIP(context);
+    if (ip >= g_loaderStart && ip < g_loaderEnd) {
+        *static_cast<bool*>(found) = true;
+        return _URC_END_OF_STACK;
+    }
+    return _URC_NO_REASON;
+}
 thread_local rtl::TExceptionStorage t_forwardedStorage;
 
 // A function of this module that no other module can take the place of:
@@ -54,6 +71,12 @@ void StepDelegation()
     if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&OwnModuleMarker), own))
         throw rtl::Exception("The module of the exception capture is not found");
     state.OwnModule = own.Handle;
+    g_ownModuleIsMain = own.IsMainExecutable;
+    for (const kernel::TModuleImage& module : kernel::EnumerateModules())
+        if (module.Path.find("/ld-linux") != std::string::npos) {
+            g_loaderStart = module.ImageStart;
+            g_loaderEnd = module.ImageEnd;
+        }
     g_delegation = TExceptionCaptureDelegation{};
     g_delegates = false;
     if (own.IsMainExecutable)
@@ -111,7 +134,10 @@ void StepInterceptors()
 void StepReportThread()
 {
     SetReporterActiveQuery(&ReporterActiveOfOwnModule);
-    PrepareReportThread();
+    // A shared library's initialisation runs under the loader's lock, which a
+    // new thread may need before it runs: the report thread is made later.
+    if (g_ownModuleIsMain || !InsideModuleInitialisationOrFinalisation())
+        PrepareReportThread();
 }
 
 void StepStopReportThread()
@@ -208,6 +234,19 @@ bool SetThreadCaptureOff(std::uint32_t threadId, bool off)
     return false;
 }
 
+bool InsideModuleInitialisationOrFinalisation()
+{
+    // The loader's frames below ours: a module's static initialisation or
+    // finalisation is running on this thread, under the loader's lock.
+    if (!g_loaderStart)
+        return false;
+    bool found = false;
+    _Unwind_Backtrace(&FindLoaderFrame, &found);
+    return found;
+}
+
+bool CaptureModuleIsMainExecutable() { return g_ownModuleIsMain; }
+
 TExceptionCaptureDelegation* Delegation() { return g_delegates ? &g_delegation : nullptr; }
 bool ModuleDelegates() { return g_delegates; }
 std::uintptr_t CaptureModule() { return Capture().OwnModule; }
@@ -265,7 +304,8 @@ bool ExceptionManager(void* object, const std::type_info* type, void* address, s
             state.LastCapturedObject.store(exception.Object);
         }
         const bool result = Dispatch(captured);
-        PrepareReportThread();
+        if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation())
+            PrepareReportThread();
         return result;
     } catch (...) {
         CaptureInternalError("ExceptionManager", "exception while handling an exception");

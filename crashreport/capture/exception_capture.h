@@ -54,6 +54,13 @@ struct TExceptionCaptureDelegation {
 TExceptionCaptureDelegation* Delegation();
 bool ModuleDelegates();
 
+// Whether the calling thread runs a module's static initialisation or
+// finalisation (the dynamic loader's frames are on its stack): an exception
+// in a shared library's initialisation is reported on the same thread,
+// without a report thread. Not signal-safe in principle (walks the stack).
+bool InsideModuleInitialisationOrFinalisation();
+bool CaptureModuleIsMainExecutable();
+
 // This module's handle (load base).
 std::uintptr_t CaptureModule();
 
