@@ -29,10 +29,14 @@ void TThread::AfterConstruction()
     if (handle_)
         return;
     suspended_ = createSuspended_;
-    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, createSuspended_ ? kernel::CREATE_SUSPENDED : 0,
-                                   &threadId_);
+    // Made suspended and let go only once handle and ID are stored: a running
+    // FreeOnTerminate thread may have freed this object by the time the
+    // creation returns.
+    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId_);
     if (!handle_)
         throw Exception("Thread creation error");
+    if (!createSuspended_)
+        kernel::ResumeThread(handle_);  // from here on the object may be gone
 }
 
 void TThread::Resume()
