@@ -106,7 +106,7 @@ struct TCaptureState {
     std::atomic<TCapturedException*> CurrentReport{nullptr};
     std::uintptr_t OwnModule = 0;
 };
-TCaptureState& Capture();
+TCaptureState& Capture();  // signal-safe once made (at start-up)
 
 // Capture is on for the calling thread (global switch on, thread not in the
 // off-list). Signal-safe.
@@ -115,6 +115,7 @@ bool CaptureOnForThisThread();
 // Records the last exception (with copies of its class name and message).
 // Signal-safe.
 void RecordLastException(const TExceptionObject& object, void* address, bool languageRaise);
+// A copy with the class name made from the type. Signal-safe.
 TLastException LastExceptionCopy();
 
 // Copies the calling thread's stack from `from` up to its top (at most

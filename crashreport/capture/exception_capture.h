@@ -75,10 +75,12 @@ extern "C" {
 // (it waits for the report thread); the fault handler dispatches directly.
 __attribute__((visibility("default"))) bool ExceptionManager(void* object, const std::type_info* type, void* address,
                                                              std::uint8_t raiserKind, std::uintptr_t module);
+// Signal-safe: stores the raise frame of the calling thread.
 __attribute__((visibility("default"))) void TavrelLog_CallGeneralRaise(std::uint32_t code, std::uint32_t flags,
                                                                       std::uint32_t argumentCount,
                                                                       std::uintptr_t raiseFrame,
                                                                       const std::uintptr_t* arguments);
+// As signal-safe as the mapping hook it runs (reports like the fault handler).
 __attribute__((visibility("default"))) rtl::EExternal* TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record,
                                                                                   const ucontext_t* context,
                                                                                   bool capture);

@@ -14,6 +14,7 @@ constexpr int kPumpMessagesPerRound = 11;
 bool IsDroppedWhileWaiting(std::uint32_t message);
 
 // One round; false when dispatching raised (pumping stops for this wait).
+// Not signal-safe: window procedures run.
 bool WaitingPumpRound();
 
 // Registers WaitingPumpRound with the dispatcher.
