@@ -18,6 +18,7 @@ namespace {
 std::atomic<TReportPipeline> g_pipeline{nullptr};
 std::atomic<TWaitingPump> g_pump{nullptr};
 std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
+std::atomic<TFocusQuery> g_focusQuery{nullptr};
 std::atomic<TExceptionThread*> g_nextThread{nullptr};
 constexpr int kHighestPriority = 2;
 
@@ -139,6 +140,7 @@ void MarkSafeCall(TCapturedException& exception)
 TReportPipeline SetReportPipeline(TReportPipeline pipeline) { return g_pipeline.exchange(pipeline); }
 TWaitingPump SetWaitingPump(TWaitingPump pump) { return g_pump.exchange(pump); }
 void SetReporterActiveQuery(TReporterActiveQuery query) { g_activeQuery = query; }
+void SetFocusQuery(TFocusQuery query) { g_focusQuery = query; }
 
 TExceptionThread::TExceptionThread() : rtl::TThread(true) {}
 
@@ -194,6 +196,13 @@ bool Dispatch(TCapturedException& exception)
         params.StackStart = ThreadCapture().RaiseFrame;
     if (!params.StackTop)
         params.StackTop = CurrentThreadStackTop();
+    if (TFocusQuery focus = g_focusQuery.load(); focus && !ThreadCapture().InFaultHandler) {
+        try {
+            focus(params);
+        } catch (...) {
+            CaptureInternalError("Dispatch", "the focus window could not be read");
+        }
+    }
 
     bool result = true;
     if (!CaptureModuleIsMainExecutable() && InsideModuleInitialisationOrFinalisation()) {

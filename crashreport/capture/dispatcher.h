@@ -23,6 +23,12 @@ TReportPipeline SetReportPipeline(TReportPipeline pipeline);
 using TWaitingPump = bool (*)();
 TWaitingPump SetWaitingPump(TWaitingPump pump);
 
+// Fills the focus class and text of the notify params on the faulting
+// thread (the user-interface side registers FillFocusOfThisThread from
+// waiting_pump.h); none by default.
+using TFocusQuery = void (*)(TExceptNotifyParams& params);
+void SetFocusQuery(TFocusQuery query);
+
 // Answers the ReporterActive option of the module concerned; none: active.
 using TReporterActiveQuery = bool (*)(std::uintptr_t module);
 void SetReporterActiveQuery(TReporterActiveQuery query);

@@ -1,10 +1,23 @@
 #include "crashreport/capture/waiting_pump.h"
 
 #include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/exception_class.h"
 #include "platform/ui/backend.h"
+#include "platform/ui/form.h"
 #include "platform/ui/message_queue.h"
 
+#include <cctype>
+#include <string>
+#include <typeinfo>
+
 namespace crashreport {
+
+namespace {
+
+// The toolkit's edits have no password style yet: none is a password edit.
+bool IsPasswordEdit(const ui::Window&) { return false; }
+
+} // namespace
 
 bool IsDroppedWhileWaiting(std::uint32_t message)
 {
@@ -35,6 +48,31 @@ bool WaitingPumpRound()
     return true;
 }
 
-void InstallWaitingPump() { SetWaitingPump(&WaitingPumpRound); }
+void FillFocusOfThisThread(TExceptNotifyParams& params)
+{
+    if (!ui::CurrentQueueIfAny())
+        return;
+    ui::Form* form = ui::ActiveForm();
+    if (!form)
+        return;
+    ui::Window* focused = form->FocusedControl();
+    if (!focused)
+        focused = form;
+    char name[256];
+    ShortClassName(typeid(*focused), name, sizeof name);
+    params.FocusClass = name;
+    params.FocusText = focused->Text().substr(0, 255);
+    std::string upper = params.FocusClass;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find("EDIT") != std::string::npos && IsPasswordEdit(*focused))
+        params.FocusText.assign(params.FocusText.size(), '*');
+}
+
+void InstallWaitingPump()
+{
+    SetWaitingPump(&WaitingPumpRound);
+    SetFocusQuery(&FillFocusOfThisThread);
+}
 
 } // namespace crashreport

@@ -4,6 +4,8 @@
 // keyboard messages and mouse button messages are dropped with the default
 // beep; everything else is dispatched (paints keep the windows drawn).
 // Link crashreport_capture_pump and call InstallWaitingPump() to use it.
+#include "crashreport/capture/captured_exception.h"
+
 #include <cstdint>
 
 namespace crashreport {
@@ -17,7 +19,12 @@ bool IsDroppedWhileWaiting(std::uint32_t message);
 // Not signal-safe: window procedures run.
 bool WaitingPumpRound();
 
-// Registers WaitingPumpRound with the dispatcher.
+// The class and text of the calling thread's focused window (the focused
+// control of its active form, else the form), each cut to 255 characters;
+// a password edit's text as a row of '*' of the same length. Not signal-safe.
+void FillFocusOfThisThread(TExceptNotifyParams& params);
+
+// Registers WaitingPumpRound and FillFocusOfThisThread with the dispatcher.
 void InstallWaitingPump();
 
 } // namespace crashreport

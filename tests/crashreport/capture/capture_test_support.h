@@ -23,9 +23,12 @@ inline bool RecordingPipeline(crashreport::TCapturedException& c)
         g_duringReport(c);
     char line[640];
     const bool mainThread = c.NotifyParams.ThreadID == kernel::MainThreadId();
-    const int n = std::snprintf(line, sizeof line, "REPORT mode=%d lang=%d class=%s thread=%s context=%d msg=%s\n",
+    const int n = std::snprintf(line, sizeof line, "REPORT mode=%d lang=%d class=%s thread=%s context=%d msg=%s%s%s%s%s\n",
                                 c.CaptureMode, c.LanguageRaise ? 1 : 0, c.ClassName, mainThread ? "main" : "other",
-                                c.NotifyParams.Context ? 1 : 0, c.Message);
+                                c.NotifyParams.Context ? 1 : 0, c.Message,
+                                c.NotifyParams.FocusClass.empty() ? "" : " focus=",
+                                c.NotifyParams.FocusClass.c_str(), c.NotifyParams.FocusClass.empty() ? "" : ":",
+                                c.NotifyParams.FocusText.c_str());
     if (n > 0)
         vektest::WriteOut(line);
     ++g_reports;

@@ -6,6 +6,7 @@
 #include "capture_test_support.h"
 #include "crashreport/capture/waiting_pump.h"
 #include "platform/rtl/exception.h"
+#include "platform/ui/edit.h"
 #include "platform/ui/form.h"
 #include "platform/ui/headless.h"
 
@@ -69,7 +70,11 @@ int RunWindowWithReport(bool failFirst)
     s_failFirst = failFirst;
     TWatchedForm form;
     form.SetBounds(10, 10, 200, 100);
+    auto* edit = form.Add<ui::Edit>();
+    edit->SetBounds(5, 5, 100, 20);
+    edit->SetText("typed text");
     form.Show();
+    edit->SetFocus();
     g_window = form.Handle();
     ui::Msg m;
     while (ui::PeekMessage(m))
@@ -87,6 +92,7 @@ TEST(WaitingPump, MainThreadWindowRepaintsAndDropsInputWhileAReportRuns)
     EXPECT_EQ(capturetest::CountReports(r.Output), 1) << r.Output;
     EXPECT_NE(r.Output.find("during report: user=1 repainted=1 keys=0 clicks=0 beeps=2"), std::string::npos)
         << r.Output;
+    EXPECT_NE(r.Output.find("msg=reported with a window focus=Edit:typed text"), std::string::npos) << r.Output;
 }
 
 TEST(WaitingPump, AnExceptionWhileDispatchingEndsPumpingForThisWait)
