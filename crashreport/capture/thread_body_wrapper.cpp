@@ -5,6 +5,8 @@
 #include "crashreport/capture/thread_tracking_state.h"
 #include "platform/rtl/thread.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 
 namespace crashreport::detail {
@@ -34,6 +36,8 @@ void BodyWrapper(rtl::TThread* self)
         return;
     try {
         body(self);
+    } catch (abi::__forced_unwind&) {
+        throw;  // pthread_exit or cancellation: the thread ends, no exception
     } catch (...) {
         // Reported once here, on the thread itself; the framework's own
         // handling still gets the exception.
@@ -56,6 +60,8 @@ void* InterceptBody(rtl::TThread* object)
         state.BodyTables.push_back(vtable);
     return previous;
 }
+
+const void* BodyWrapperAddress() { return reinterpret_cast<const void*>(&BodyWrapper); }
 
 void RestoreBodies()
 {

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+void crashreport::detail::LinkExportedEntries() {}
+
 using crashreport::TTavrelThreadRecord;
 using crashreport::TTavrelThreadsList;
 

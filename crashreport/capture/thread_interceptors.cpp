@@ -3,6 +3,7 @@
 #include "crashreport/capture/thread_classes.h"
 #include "crashreport/capture/thread_tracking_state.h"
 #include "platform/kernel/libraries.h"
+#include "platform/kernel/signal_stack.h"
 #include "platform/rtl/thread.h"
 
 #include <memory>
@@ -63,8 +64,14 @@ void* SystemStartWrapper(void* p)
             appended = threads->Append(std::move(record));
     }
     record.reset();  // not taken: tracking stopped
-    if (appended && Tracking().Delegation.Create)
-        Tracking().Delegation.Create(appended);
+    if (appended && Tracking().Delegation.Create) {
+        // The program's table gets the record, never the starter stack copy:
+        // that stays this module's to free.
+        TTavrelThreadRecord shared = *appended;
+        shared.StackCopyNotOwned = 1;
+        Tracking().Delegation.Create(&shared);
+    }
+    kernel::RunThreadStartHook();
     return routine(parameter);
 }
 

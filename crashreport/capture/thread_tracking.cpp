@@ -2,6 +2,7 @@
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/capture/thread_tracking_state.h"
 #include "platform/kernel/libraries.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/memory.h"
 #include "platform/rtl/format.h"
 
@@ -103,20 +104,51 @@ void SetBodyExceptionHandler(TBodyExceptionHandler handler) { Tracking().BodyHan
 bool ThreadTrackingStarted() { return Tracking().Started; }
 TTavrelThreadsList* TrackedThreads() { return ActiveThreads(); }
 
+namespace {
+__attribute__((visibility("hidden"), noinline)) void ModuleMarker() { asm volatile(""); }
+
+// Intercepts a libc function in the named modules' imports and answers the
+// function the interceptor passes on to. When a library placed before libc
+// replaces the function for the whole process (a sanitizer's runtime does),
+// the cells hold that replacement: it is intercepted and passed on to.
+void* InterceptLibcImport(const std::vector<std::string>& modules, void* replacement, const char* name)
+{
+    void* real = nullptr;
+    if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name))
+        return real;
+    void* bound = dlsym(RTLD_DEFAULT, name);
+    if (!bound || bound == real)
+        return real;
+    for (const std::string& moduleName : modules) {
+        kernel::TModuleImage module;
+        if (kernel::FindModuleByName(moduleName, module))
+            hook::InterceptImport(module.Handle, "", bound, replacement, false, true, name);
+    }
+    return bound;
+}
+
+} // namespace
+
 void SetThreadTrackingDelegation(bool delegates)
 {
     TDelegation& delegation = Tracking().Delegation;
     delegation = {};
     if (!delegates)
         return;
-    auto look = [&](const char* name, auto& slot, void* own) {
+    // Which module this copy lives in comes from a function nobody can take
+    // the place of: this module's own references to the exported entries
+    // bind to the program's copies when the program exports them.
+    kernel::TModuleImage own;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&ModuleMarker), own) || own.IsMainExecutable)
+        return;
+    auto look = [&](const char* name, auto& slot) {
         void* p = kernel::FindGlobalSymbol(name);
-        if (p && p != own)  // our own entry is no delegation
+        if (p && !own.Contains(p))  // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
-    look("TavrelLog_CallCreateThread", delegation.Create, reinterpret_cast<void*>(&TavrelLog_CallCreateThread));
-    look("TavrelLog_CallResumeThread", delegation.Resume, reinterpret_cast<void*>(&TavrelLog_CallResumeThread));
-    look("TavrelLog_CallExitThread", delegation.Exit, reinterpret_cast<void*>(&TavrelLog_CallExitThread));
+    look("TavrelLog_CallCreateThread", delegation.Create);
+    look("TavrelLog_CallResumeThread", delegation.Resume);
+    look("TavrelLog_CallExitThread", delegation.Exit);
 }
 
 bool StartThreadTracking(const std::vector<std::string>& modules)
@@ -124,6 +156,9 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     auto& state = Tracking();
     if (state.Started)
         return true;
+    // Every module that tracks threads defines the exported entries itself,
+    // even when a library linked before it exports the same names.
+    detail::LinkExportedEntries();
     hook::StartHookEngine();
     TTavrelThreadsList* threads = state.Threads.load();
     if (!threads) {
@@ -153,16 +188,12 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
             "kernel.ResumeThread"));
     });
     Guarded("Thread creation interceptor", reinterpret_cast<void*>(&CreateThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&CreateThreadInterceptor),
-                                     "pthread_create");
-        state.RealCreate = reinterpret_cast<TPthreadCreate>(real);
+        state.RealCreate = reinterpret_cast<TPthreadCreate>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&CreateThreadInterceptor), "pthread_create"));
     });
     Guarded("Thread exit interceptor", reinterpret_cast<void*>(&ExitThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&ExitThreadInterceptor),
-                                     "pthread_exit");
-        state.RealExit = reinterpret_cast<TPthreadExit>(real);
+        state.RealExit = reinterpret_cast<TPthreadExit>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&ExitThreadInterceptor), "pthread_exit"));
     });
     state.Started = true;
     return true;

@@ -2,6 +2,8 @@
 
 #include "platform/rtl/exception.h"
 
+#include <cxxabi.h>
+
 #include <cstring>
 
 namespace rtl {
@@ -69,6 +71,9 @@ std::intptr_t TThread::ThreadProc(void* parameter)
     if (!self->terminated_) {
         try {
             self->Execute();
+        } catch (abi::__forced_unwind&) {
+            self->finished_ = true;  // pthread_exit or cancellation ends the thread
+            throw;
         } catch (...) {
             self->fatal_ = std::current_exception();
         }
