@@ -4,6 +4,7 @@
 //   tavrel-stored-data write MODULE [--options FILE] [--password TEXT]
 //       [--format-version N] [--file-end] [--version A.B.C.D] [--description TEXT]
 //       [--build-time DAYS] [--symbol ID=NAME] [--objcopy PATH] [--stats]
+//       [--no-debug-data]
 //   tavrel-stored-data dump MODULE     (units and their names, for checking)
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,7 @@ namespace st = crashreport::stored;
 struct TArguments {
     std::string Command, Module, OptionsFile, Password, Description, Objcopy = "objcopy";
     std::uint16_t FormatVersion = st::kCurrentVersion;
-    bool FileEnd = false, Stats = false;
+    bool FileEnd = false, Stats = false, NoDebugData = false;
     st::TVersionNumbers Version;
     double BuildTime = -1;
     std::map<std::string, std::uint8_t> Symbols;  // extra symbol table entries
@@ -41,7 +42,8 @@ struct TArguments {
 {
     std::cerr << "usage: tavrel-stored-data write MODULE [--options FILE] [--password TEXT]\n"
                  "           [--format-version N] [--file-end] [--version A.B.C.D] [--description TEXT]\n"
-                 "           [--build-time DAYS] [--symbol ID=NAME] [--objcopy PATH] [--stats]\n";
+                 "           [--build-time DAYS] [--symbol ID=NAME] [--objcopy PATH] [--stats]\n"
+                 "           [--no-debug-data]\n";
     std::exit(2);
 }
 
@@ -101,6 +103,8 @@ TArguments Parse(int argc, char** argv)
             a.Symbols[v.substr(eq + 1)] = std::uint8_t(id);
         } else if (arg == "--stats")
             a.Stats = true;
+        else if (arg == "--no-debug-data")
+            a.NoDebugData = true;
         else
             Usage();
     }
@@ -147,12 +151,17 @@ int Write(const TArguments& a)
         tools::TElfFile file = tools::OpenElfFile(a.Module, true);
         tools::TCodeMap map;
         map.HandleAddress = tools::HandleAddressOf(file);
-        try {
-            map = tools::ReadCodeMap(file);
-        } catch (const rtl::Exception& e) {
-            // Options and version still go in; call stacks then name exports only.
-            std::cerr << "tavrel-stored-data: warning: " << a.Module << ": " << e.Message
-                      << " The debug data is left empty.\n";
+        if (a.NoDebugData) {
+            // Asked for: options and version only; call stacks then name exports only.
+        } else {
+            // A module without line tables would ship call stacks without a
+            // single line: that is refused, not warned about.
+            try {
+                map = tools::ReadCodeMap(file);
+            } catch (const rtl::Exception& e) {
+                throw rtl::Exception(a.Module + ": " + e.Message +
+                                     " Compile it with line tables (-g1 is enough), or give --no-debug-data.");
+            }
         }
         handleAddress = map.HandleAddress;
         tools::TDebugDataStats stats;

@@ -83,8 +83,10 @@ TTavrelModuleInfo* LoadModuleInfo(std::uintptr_t handle)
         m->ModuleKind = mkUnclassified;
     } else {
         m->ModuleKind = GetModuleKind(handle);
-        if (m->ModuleKind != mkProgram)
-            LoadExportedFunctions(*m);
+        // The program's own exports too: a program linked with exported
+        // functions (ENABLE_EXPORTS) but without debug data still gets
+        // procedure names in its call stacks.
+        LoadExportedFunctions(*m);
     }
     m->Options = std::make_unique<TTavrelModuleOptionsEx>(file, true);
     std::unique_ptr<TLightModeScope> light;

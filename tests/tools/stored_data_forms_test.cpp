@@ -361,3 +361,38 @@ TEST_F(StoredDataForms, PublishedCopyReplacesTheStoredOptionsUnlessItsFirstByteI
 }
 
 } // namespace
+
+namespace {
+
+using namespace tooltest;
+
+// A module without line tables is refused with a message that says what to
+// do, and nothing is written into it; asked for options only, it is written.
+TEST(StoredDataTool, RefusesAModuleWithoutLineTables)
+{
+    const std::string path = TempPath("no-lines");
+    int status = -1;
+    tooltest::Run("strip -o '" + path + "' '" SAMPLE_PROGRAM "' && objcopy --remove-section=.tldata --remove-section=.tlversion '" +
+            path + "'",
+        &status);
+    ASSERT_EQ(status, 0);
+    const std::string refused =
+        tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' 2>&1", &status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(refused.find(path), std::string::npos) << refused;
+    EXPECT_NE(refused.find("line tables (-g1 is enough)"), std::string::npos) << refused;
+    {
+        crashreport::TElfSections elf;
+        ASSERT_TRUE(elf.Open(path));
+        EXPECT_EQ(elf.Find(".tldata"), nullptr);
+    }
+
+    tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' --no-debug-data 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    crashreport::TElfSections elf;
+    ASSERT_TRUE(elf.Open(path));
+    EXPECT_NE(elf.Find(".tldata"), nullptr);
+    std::remove(path.c_str());
+}
+
+} // namespace

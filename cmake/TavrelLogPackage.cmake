@@ -1,0 +1,116 @@
+# The crash reporter as a CMake package: the target TavrelLog::TavrelLog
+# that links every library of the reporter, and the install rules of its
+# headers, libraries, build-time tool and package files.
+#
+#   tavrel_add_library(<target>)
+#       Called by each library of the reporter (and of the platform layer it
+#       uses) right where the library is made: the library joins
+#       TavrelLog::TavrelLog and is installed. It is compiled with line
+#       tables in every build type.
+#   tavrel_finish_package()
+#       Called once at the end of the top-level list: writes the export set
+#       and the package files.
+#
+# A library that needs one of our libraries which is not in the package (the
+# user-interface toolkit, platform_ui, in particular) stays out of
+# TavrelLog::TavrelLog, so a program without a display links no toolkit.
+include_guard(GLOBAL)
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+include(${CMAKE_CURRENT_LIST_DIR}/TavrelStoredData.cmake)
+
+set(TAVREL_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/TavrelLog)
+
+add_library(TavrelLog INTERFACE)
+add_library(TavrelLog::TavrelLog ALIAS TavrelLog)
+# What every module that carries the reporter needs: faults in ordinary code
+# become C++ exceptions that unwind through every frame, and programs export
+# their event functions to the dynamic symbol table.
+target_compile_options(TavrelLog INTERFACE -fnon-call-exceptions -fasynchronous-unwind-tables)
+target_link_options(TavrelLog INTERFACE "$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:-rdynamic>")
+target_compile_features(TavrelLog INTERFACE cxx_std_20)
+
+function(tavrel_add_library target)
+  set_property(GLOBAL APPEND PROPERTY TAVREL_LIBRARIES ${target})
+  tavrel_keep_line_tables(${target})
+endfunction()
+
+# Our libraries that `target` links directly.
+function(_tavrel_own_links target out)
+  get_target_property(links ${target} LINK_LIBRARIES)
+  get_target_property(interface ${target} INTERFACE_LINK_LIBRARIES)
+  set(own)
+  foreach(l IN LISTS links interface)
+    string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" l "${l}")
+    if(l MATCHES "^(platform|crashreport)_")
+      list(APPEND own ${l})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES own)
+  set(${out} ${own} PARENT_SCOPE)
+endfunction()
+
+function(tavrel_finish_package)
+  get_property(candidates GLOBAL PROPERTY TAVREL_LIBRARIES)
+  # Leave out, until nothing changes, every library that links one of ours
+  # that is not (or no longer) in the package.
+  set(members ${candidates})
+  set(changed TRUE)
+  while(changed)
+    set(changed FALSE)
+    foreach(lib IN LISTS members)
+      _tavrel_own_links(${lib} own)
+      foreach(dep IN LISTS own)
+        if(NOT dep IN_LIST members)
+          message(STATUS "TavrelLog: ${lib} stays out of the package (it needs ${dep})")
+          list(REMOVE_ITEM members ${lib})
+          set(changed TRUE)
+          break()
+        endif()
+      endforeach()
+    endforeach()
+  endwhile()
+
+  foreach(lib IN LISTS members)
+    # The libraries name the source root as their include folder; installed,
+    # the headers lie under include/ with the same paths.
+    get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+    if(dirs)
+      set(fixed)
+      foreach(d IN LISTS dirs)
+        if(d STREQUAL PROJECT_SOURCE_DIR)
+          list(APPEND fixed "$<BUILD_INTERFACE:${d}>")
+        else()
+          list(APPEND fixed "${d}")
+        endif()
+      endforeach()
+      set_target_properties(${lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${fixed}")
+    endif()
+    target_include_directories(${lib} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    target_link_libraries(TavrelLog INTERFACE ${lib})
+  endforeach()
+  set_property(GLOBAL PROPERTY TAVREL_PACKAGE_LIBRARIES ${members})
+
+  install(TARGETS TavrelLog ${members} EXPORT TavrelLogTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  if(TARGET tavrel-stored-data)
+    install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  # The headers of the reporter and of the platform layer it uses.
+  foreach(dir crashreport platform/kernel platform/rtl)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir}
+      FILES_MATCHING PATTERN "*.h")
+  endforeach()
+  install(FILES ${PROJECT_SOURCE_DIR}/crashreport/binding/reporter_exports.map
+    DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+  install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+
+  configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TavrelLogConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake INSTALL_DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/TavrelLogConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake ${PROJECT_BINARY_DIR}/TavrelLogConfigVersion.cmake
+    ${PROJECT_SOURCE_DIR}/cmake/TavrelStoredData.cmake
+    DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+endfunction()
