@@ -11,6 +11,9 @@
 #       Called once at the end of the top-level list: writes the export set
 #       and the package files.
 #
+# Everything is installed as the component TavrelLog:
+#   cmake --install <build> --prefix <prefix> --component TavrelLog
+#
 # A library that needs one of our libraries which is not in the package (the
 # user-interface toolkit, platform_ui, in particular) stays out of
 # TavrelLog::TavrelLog, so a program without a display links no toolkit.
@@ -92,19 +95,19 @@ function(tavrel_finish_package)
   set_property(GLOBAL PROPERTY TAVREL_PACKAGE_LIBRARIES ${members})
 
   install(TARGETS TavrelLog ${members} EXPORT TavrelLogTargets
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT TavrelLog
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   if(TARGET tavrel-stored-data)
-    install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT TavrelLog)
   endif()
   # The headers of the reporter and of the platform layer it uses.
   foreach(dir crashreport platform/kernel platform/rtl)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir}
-      FILES_MATCHING PATTERN "*.h")
+      COMPONENT TavrelLog FILES_MATCHING PATTERN "*.h")
   endforeach()
   install(FILES ${PROJECT_SOURCE_DIR}/crashreport/binding/reporter_exports.map
-    DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
-  install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+    DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
+  install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
 
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TavrelLogConfig.cmake.in
     ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake INSTALL_DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
@@ -112,5 +115,5 @@ function(tavrel_finish_package)
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake ${PROJECT_BINARY_DIR}/TavrelLogConfigVersion.cmake
     ${PROJECT_SOURCE_DIR}/cmake/TavrelStoredData.cmake
-    DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
+    DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
 endfunction()

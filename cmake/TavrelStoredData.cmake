@@ -9,25 +9,27 @@
 # stays.
 #
 # Line tables are needed whatever the build type: the target's own sources
-# are compiled with -g1 where the build type gives no -g (Release,
-# MinSizeRel, or none), and the tool fails the build when the linked module
-# has no line information at all.
+# are compiled with -g where the build type gives none (Release, MinSizeRel,
+# or none), and the tool fails the build when the linked module has no line
+# information at all.
 #
 # Works in the source tree (the tool target `tavrel-stored-data`) and from the
 # installed package (`TavrelLog::tavrel-stored-data`).
 include_guard(GLOBAL)
 
 # tavrel_keep_line_tables(<target> [PRIVATE|PUBLIC|INTERFACE])
-# Compiles <target> with -g1 in the build types whose flags give no -g.
-# -g1 is enough for the reporter: it keeps the line tables, the functions
-# with their linkage names and the inlined calls with their call sites (the
-# whole chain addr2line -i shows), and leaves out types and variables.
+# Compiles <target> with -g in the build types whose flags give none. -g
+# does not change the code GCC makes. -g1 would be smaller but is not
+# enough: it leaves out the inlined calls inside lexical blocks (a third of
+# them in optimised C++) together with their line rows, so an address there
+# names the caller's line instead of the inlined function's. The stored data
+# replaces the DWARF, which can be stripped from what is shipped.
 function(tavrel_keep_line_tables target)
   set(scope PRIVATE)
   if(ARGC GREATER 1)
     set(scope ${ARGV1})
   endif()
-  target_compile_options(${target} ${scope} "$<$<NOT:$<CONFIG:Debug,RelWithDebInfo>>:-g1>")
+  target_compile_options(${target} ${scope} "$<$<NOT:$<CONFIG:Debug,RelWithDebInfo>>:-g>")
 endfunction()
 
 function(tavrel_add_stored_data)

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs the whole test suite twice:
-# once as shipped (./build) and once under AddressSanitizer and
+# Sets up the machine, builds everything and runs the whole test suite three
+# times: as shipped (./build, RelWithDebInfo), as a Release build
+# (./build-release: no -g in the flags, so it shows that line tables and
+# stored debug data survive), and under AddressSanitizer and
 # UndefinedBehaviorSanitizer (./build-sanitize); then the bounded fuzz targets.
 # Tests that show windows use the X server in $DISPLAY; without one, a
-# private Xvfb is started for the run. SANITIZE=0 skips the second run.
+# private Xvfb is started for the run. RELEASE=0 skips the Release run,
+# SANITIZE=0 the sanitizer run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${SKIP_SETUP:-0}" = 1 ] || scripts/setup.sh
@@ -26,6 +29,14 @@ fi
 status=0
 echo "== the suite as shipped"
 ctest --test-dir build --output-on-failure -j "$(nproc)" || status=$?
+
+if [ "${RELEASE:-1}" = 1 ]; then
+  echo "== the suite as a Release build"
+  scripts/build-release.sh
+  # The 1 GiB file test ("slow") runs in the first pass only: it tests the
+  # file writer, not the build type.
+  ctest --test-dir build-release --output-on-failure -j "$(nproc)" -LE slow || status=$?
+fi
 
 if [ "${SANITIZE:-1}" = 1 ]; then
   echo "== the suite under AddressSanitizer and UndefinedBehaviorSanitizer"

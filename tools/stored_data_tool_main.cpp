@@ -160,7 +160,7 @@ int Write(const TArguments& a)
                 map = tools::ReadCodeMap(file);
             } catch (const rtl::Exception& e) {
                 throw rtl::Exception(a.Module + ": " + e.Message +
-                                     " Compile it with line tables (-g1 is enough), or give --no-debug-data.");
+                                     " Compile it with line tables (-g), or give --no-debug-data.");
             }
         }
         handleAddress = map.HandleAddress;

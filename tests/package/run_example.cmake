@@ -11,7 +11,7 @@ endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component TavrelLog)
 
 foreach(f lib/cmake/TavrelLog/TavrelLogConfig.cmake lib/cmake/TavrelLog/TavrelLogConfigVersion.cmake
     bin/tavrel-stored-data include/crashreport/stack/debug_info.h include/platform/kernel/modules.h

@@ -380,7 +380,7 @@ TEST(StoredDataTool, RefusesAModuleWithoutLineTables)
         tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(refused.find(path), std::string::npos) << refused;
-    EXPECT_NE(refused.find("line tables (-g1 is enough)"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("line tables (-g)"), std::string::npos) << refused;
     {
         crashreport::TElfSections elf;
         ASSERT_TRUE(elf.Open(path));
