@@ -49,14 +49,15 @@ std::string Base64Lines(const std::string& bytes)
     return lines;
 }
 
-// RFC 2047 encoded words of at most 45 bytes each, cut between UTF-8
+// RFC 2047 encoded words of at most 39 bytes each (so that even the first
+// line, after "Subject: ", stays within 76 characters), cut between UTF-8
 // characters, folded onto continuation lines.
 std::string EncodedWords(const std::string& text)
 {
     std::string result;
     std::size_t at = 0;
     while (at < text.size()) {
-        std::size_t end = std::min(text.size(), at + 45);
+        std::size_t end = std::min(text.size(), at + 39);
         while (end < text.size() && end > at + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
         if (!result.empty()) result += "\r\n ";
         result += "=?UTF-8?B?" + codecs::EncodeBase64(std::string_view(text).substr(at, end - at)) + "?=";

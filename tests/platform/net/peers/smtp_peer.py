@@ -74,7 +74,7 @@ def run_store(folder, user, password, refuse):
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = isinstance(auth_data, LoginPassword) and \
             auth_data.login.decode() == user and auth_data.password.decode() == password
-        return AuthResult(success=ok)
+        return AuthResult(success=ok, handled=False)
 
     kwargs = dict(hostname="127.0.0.1", port=0, data_size_limit=128 * 1024 * 1024,
                   decode_data=False, auth_require_tls=False)
