@@ -238,6 +238,44 @@ TEST_F(WebRoute, RefusedConnectionAndSilentServerGiveTheirCodes)
         << LastWarning().Message;
 }
 
+TEST_F(WebRoute, ProxySettingsCarryTheUploadThroughTheProxy)
+{
+    TPeerProcess proxy(kPython, {PeerScript("http_peer.py"), store_.path()});
+    ASSERT_NE(proxy.Port(), 0) << proxy.Output();
+    // A host that no resolver knows: only the proxy can take the request.
+    options_.SetWebMethod(wmHttp);
+    options_.SetWebAddress("http://reports.invalid/upload/here");
+    options_.SetWebServerPort(8080);
+    TDeliverySettings settings;
+    settings.ProxyAddress = "http://127.0.0.1:" + std::to_string(proxy.Port());
+    settings.ProxyUser = "proxyuser";
+    settings.ProxyPassword = "pr0xy-Pass";
+    SetDeliverySettings(settings);
+    TWarningCollector warnings;
+    EXPECT_TRUE(SendByWeb(options_, report_, nullptr, events_));
+    EXPECT_EQ(warnings.All(), "");
+    ExpectUpload(1);
+    EXPECT_EQ(ReadFile(store_ / "1/path"), "/upload/here");
+    EXPECT_EQ(ReadFile(store_ / "1/proxy_authorization"), "Basic " + codecs::EncodeBase64("proxyuser:pr0xy-Pass"));
+}
+
+TEST_F(WebRoute, ProxyPasswordNeverShowsInTheWarning)
+{
+    options_.SetWebMethod(wmHttp);
+    options_.SetWebAddress("http://reports.invalid/upload");
+    options_.SetWebServerPort(8080);
+    TDeliverySettings settings;
+    settings.ProxyAddress = "http://127.0.0.1:" + std::to_string(net_testing::UnusedTcpPort());
+    settings.ProxyUser = "proxyuser";
+    settings.ProxyPassword = "pr0xy-Pass";
+    SetDeliverySettings(settings);
+    TWarningCollector warnings;
+    EXPECT_FALSE(SendByWeb(options_, report_, nullptr, events_));
+    EXPECT_EQ(LastWarning().Message.rfind("HTTP error code: 12029 ", 0), 0u) << LastWarning().Message;
+    EXPECT_FALSE(ShowsSecret(warnings.All(), "pr0xy-Pass")) << warnings.All();
+    EXPECT_FALSE(ShowsSecret(warnings.All(), "proxyuser:pr0xy-Pass")) << warnings.All();
+}
+
 TEST_F(WebRoute, EmptyAttachmentListUploadsNothingAndSucceeds)
 {
     UseHttp(wmHttp, net_testing::UnusedTcpPort(), "upload");

@@ -11,6 +11,8 @@ With --tls a self-signed certificate for 127.0.0.1 is made with openssl in
   /fail       answers 500 Internal Server Error
   /loop       answers 302 to itself
   /slow       reads the body, then never answers
+As a proxy (the request names a whole address) it serves the same paths and
+keeps the request's Proxy-Authorization.
 Prints "READY <port>" when it listens; ends when its standard input closes.
 """
 import email.parser
@@ -54,6 +56,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def do_POST(self):
         body = self.read_body()
+        # Through a proxy the path is the whole address.
+        if "://" in self.path:
+            self.path = "/" + self.path.split("://", 1)[1].split("/", 1)[1] if "/" in self.path.split("://", 1)[1] else "/"
+            self.proxied = True
         if self.path.startswith("/fail"):
             return self.answer(500, "Internal Server Error")
         if self.path.startswith("/loop"):
@@ -72,6 +78,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             f.write(content_type)
         with open(os.path.join(out, "authorization"), "w") as f:
             f.write(self.headers.get("Authorization", ""))
+        with open(os.path.join(out, "proxy_authorization"), "w") as f:
+            f.write(self.headers.get("Proxy-Authorization", ""))
         with open(os.path.join(out, "path"), "w") as f:
             f.write(self.path)
         message = email.parser.BytesParser(policy=email.policy.HTTP).parsebytes(
