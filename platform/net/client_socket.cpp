@@ -22,6 +22,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kChunk = 1024;
+constexpr std::size_t kMaxReply = 1 << 20;
 
 int MillisecondsLeft(Clock::time_point deadline)
 {
@@ -208,7 +209,11 @@ std::string TTavrelClientSocket::ReceiveUntil(const std::function<bool(const std
     if (!IsConnected()) RaiseSocketError("Error into \"recv\": \"The connection is closed.\"");
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
     for (;;) {
-        const int wait = result.empty() ? MillisecondsLeft(deadline) : static_cast<int>(QuietMs);
+        // A peer that never stops sending cannot keep us here: the reply ends
+        // at the time-out or at kMaxReply bytes, whichever comes first.
+        if (!result.empty() && (Clock::now() >= deadline || result.size() >= kMaxReply)) break;
+        const int wait = result.empty() ? MillisecondsLeft(deadline)
+                                        : std::min(static_cast<int>(QuietMs), std::max(MillisecondsLeft(deadline), 1));
         if (!PollFor(socket_.Get(), POLLIN, wait)) break;
         if (!ReadWaiting(result)) {
             // The peer closed: what came before is the reply; with nothing, say so.
@@ -226,7 +231,9 @@ std::string TTavrelClientSocket::ReceiveAvailable()
     std::string result;
     if (!IsConnected()) return result;
     int wait = 0;
-    while (PollFor(socket_.Get(), POLLIN, wait)) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(TimeoutMs);
+    while (result.size() < kMaxReply && (result.empty() || Clock::now() < deadline) &&
+           PollFor(socket_.Get(), POLLIN, wait)) {
         if (!ReadWaiting(result)) {
             Drop();
             break;

@@ -48,7 +48,8 @@ public:
     // One receive; with size -1 the number of bytes waiting instead.
     long ReceiveBuffer(void* buffer, long size);
     // Everything that arrives until QuietMs pass with nothing new; empty at
-    // once when nothing is waiting.
+    // once when nothing is waiting. A peer that never goes quiet is cut off
+    // after TimeoutMs or 1 MiB.
     std::string ReceiveAvailable();
     // Waits up to TimeoutMs for something to arrive, then reads it as
     // ReceiveAvailable does; may be empty.
@@ -80,8 +81,9 @@ public:
 
 protected:
     // Reads until complete(text) says the reply is whole, the line stays
-    // quiet for QuietMs after something came, or TimeoutMs pass with
-    // nothing. The text read is added to the transcript.
+    // quiet for QuietMs after something came, or TimeoutMs pass (with
+    // nothing, or with a peer that keeps sending), or 1 MiB has come. The
+    // text read is added to the transcript.
     std::string ReceiveUntil(const std::function<bool(const std::string&)>& complete);
 
 private:

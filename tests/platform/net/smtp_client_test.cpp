@@ -58,6 +58,18 @@ TEST(SmtpClient, GreetingOtherThan220RaisesTheTranscript)
     }
 }
 
+TEST(SmtpClient, GreetingThatNeverEndsIsCutOffAtTheTimeOut)
+{
+    testing_support::TempDir dir;
+    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "script", dir.path(), "flood"});
+    ASSERT_NE(peer.Port(), 0) << peer.Output();
+    TTavrelClientSMTP client("127.0.0.1", 1500, peer.Port());
+    // The reply so far counts: its code is the greeting's.
+    client.Connect();
+    EXPECT_EQ(client.LastReplyCode(), 220);
+    EXPECT_LE(client.Transcript.size(), (1u << 20) + 64 * 1024);
+}
+
 TEST(SmtpClient, RefusedCommandRaisesTheWholeTranscriptOnce)
 {
     testing_support::TempDir dir;

@@ -7,6 +7,7 @@
       (subject, from, to, body, attachments/<filename>, defects).
   smtp_peer.py script <dir> <mode> [<step> <code>]
       a scripted server for faults: silent (accepts, never answers),
+      flood (a greeting that never ends),
       close-in-data (closes after part of the message), reply (answers
       <code> at <step>: greeting, helo, ehlo, rset, auth, user, password,
       mail, rcpt, data, end), slow-ehlo (a multi-line EHLO reply in packets).
@@ -112,6 +113,12 @@ def run_script(folder, mode, step, code):
             if mode == "silent":
                 time.sleep(3600)
                 return
+            if mode == "flood":
+                # A greeting that never ends.
+                conn.sendall(b"220-scripted\r\n")
+                while True:
+                    conn.sendall(b"220-more and more\r\n" * 64)
+                    time.sleep(0.01)
             if not say("greeting", "220 scripted ESMTP\r\n"):
                 return
             while True:
