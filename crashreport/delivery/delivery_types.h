@@ -43,7 +43,8 @@ struct TDeliverySettings {
     std::uint32_t WebTimeoutMs = 30000;        // web connect, and a transfer that stalls
     std::string ProxyAddress, ProxyUser, ProxyPassword;  // no address: the system's settings
     // HTTPS: a server whose certificate does not verify is refused unless
-    // this is set. CertificateFile adds trusted certificates.
+    // this is set. CertificateFile, when set, holds the trusted certificates
+    // used instead of the system store.
     bool AcceptUnverifiedCertificates = false;
     std::string CertificateFile;
 };

@@ -43,7 +43,7 @@ struct TUploadRequest {
     std::string UserName, Password;      // FTP log-in
     std::string ProxyAddress, ProxyUser, ProxyPassword;  // no proxy address: the system's settings
     bool VerifyCertificate = true;       // HTTPS: refuse a server whose certificate does not verify
-    std::string CertificateFile;         // HTTPS: trusted certificates besides the system's, when set
+    std::string CertificateFile;         // HTTPS: the trusted certificates, instead of the system store, when set
     std::uint32_t ConnectTimeoutMs = 30000;
     std::uint32_t StallTimeoutMs = 30000;  // a transfer that moves nothing for this long fails
     std::uint64_t Length = 0;              // bytes the body source gives
