@@ -1,5 +1,7 @@
 #include "crashreport/delivery/mime_message.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -75,6 +77,26 @@ std::string QuotedParameter(const std::string& name)
     return result;
 }
 
+// The value of an RFC 2231 parameter: letters, digits and a few marks
+// stay, every other byte is "%" and two hexadecimal digits.
+std::string ParameterEncode(const std::string& text)
+{
+    std::string result;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_')
+            result += static_cast<char>(c);
+        else
+            result += rtl::Format("%%%02X", c);
+    }
+    return result;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool EndsWithIgnoringCase(const std::string& text, const std::string& suffix)
 {
     if (text.size() < suffix.size()) return false;
@@ -129,7 +151,7 @@ std::string PercentEncode(const std::string& text)
 
 std::string EncodeBase64Lines(const std::string& path)
 {
-    if (Trim(path).empty()) return {};
+    if (Trim(path).empty() || !IsRegularFile(path)) return {};
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
@@ -140,17 +162,21 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
 {
     std::string parts;
     for (const TMailAttachment& attachment : attachments) {
-        if (Trim(attachment.Name).empty()) continue;
+        if (Trim(attachment.Name).empty() || !IsRegularFile(attachment.Path)) continue;
         std::ifstream file(attachment.Path, std::ios::binary);
         if (!file) continue;
         const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
         const std::string type = EndsWithIgnoringCase(attachment.Name, ".PNG") ? "image/png" : "application/octet-stream";
+        // A name with bytes above 127 is written in the RFC 2231 form, which
+        // mail readers decode; a plain name stays quoted.
         const std::string name = QuotedParameter(attachment.Name);
+        const bool extended = HasHighBytes(name);
+        const std::string value = extended ? "*=UTF-8''" + ParameterEncode(name) : "=\"" + name + "\"";
         parts += std::string("\r\n--") + kMailBoundary + "\r\nContent-Type: " + type + ";\r\n";
-        parts += "        name=\"" + name + "\"\r\n";
+        parts += "        name" + value + "\r\n";
         parts += "Content-Transfer-Encoding: base64\r\n";
         parts += "Content-Disposition: attachment;\r\n";
-        parts += "        filename=\"" + name + "\"\r\n";
+        parts += "        filename" + value + "\r\n";
         parts += "\r\n";
         parts += Base64Lines(bytes) + "\r\n";
     }

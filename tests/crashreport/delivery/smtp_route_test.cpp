@@ -110,6 +110,9 @@ TEST_F(SmtpRoute, NonAsciiSubjectAndBodyArriveIntact)
     TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "store", store_.path()});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     UseServer(peer.Port(), false);
+    const std::string umlautName = "Bericht-\xC3\xBC\xE5\xB4\xA9 \"1\".txt";
+    testing_support::WriteFile(files_ / umlautName, "non-ASCII name");
+    report_.Attachments = {files_ / umlautName, files_.path()};  // a folder is no attachment
     const std::string subject = "Absturz \xE2\x80\x93 \xE7\xA8\x8B\xE5\xBA\x8F\xE5\xB4\xA9\xE6\xBA\x83 \xC3\xBC\xC3\x9F";
     options_.SetMailSubject(subject);
     options_.SetMailBody("Fehler in Gr\xC3\xB6\xC3\x9F" "e: \xE8\xBD\xAC\xE6\x8D\xA2\xE5\xA4\xB1\xE8\xB4\xA5");
@@ -120,6 +123,8 @@ TEST_F(SmtpRoute, NonAsciiSubjectAndBodyArriveIntact)
     EXPECT_EQ(Stored(1, "defects"), "");
     EXPECT_EQ(Stored(1, "subject"), subject);
     EXPECT_EQ(Unix(Stored(1, "body")), options_.MailBody());
+    EXPECT_EQ(Stored(1, "attachment_types"), "Bericht-\xC3\xBC\xE5\xB4\xA9 _1_.txt application/octet-stream\n");
+    EXPECT_EQ(Stored(1, "attachments/Bericht-\xC3\xBC\xE5\xB4\xA9 _1_.txt"), "non-ASCII name");
 }
 
 TEST_F(SmtpRoute, LinesOfDotsInTheBodyDoNotEndTheMessage)
@@ -142,9 +147,22 @@ TEST_F(SmtpRoute, TwentyMegabyteAttachmentArrivesWhole)
     testing_support::WriteFile(files_ / "big.bin", big);
     report_.Attachments = {files_ / "big.bin"};
     TWarningCollector warnings;
-    EXPECT_TRUE(SendByEmail(options_, report_));
+    TSendDialog dialog;
+    dialog.Shown = true;
+    std::vector<int> percents;
+    std::vector<std::string> statuses;
+    dialog.Progress = [&](int percent) { percents.push_back(percent); };
+    dialog.Status = [&](const std::string& text) { statuses.push_back(text); };
+    EXPECT_TRUE(SendByEmail(options_, report_, &dialog));
     EXPECT_EQ(warnings.All(), "");
     EXPECT_TRUE(Stored(1, "attachments/big.bin") == big);
+    // The progress bar follows the bytes of the message, from 0 to 100.
+    ASSERT_GT(percents.size(), 100u);
+    EXPECT_EQ(percents.front(), 0);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
+    const std::vector<std::string> expected = {"Connecting with server...", "Connected with server.", "Sending message..."};
+    EXPECT_EQ(statuses, expected);
 }
 
 TEST_F(SmtpRoute, ManyRecipientsWithSomeRefusedReachTheOthers)
