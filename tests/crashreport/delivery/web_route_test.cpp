@@ -151,6 +151,20 @@ TEST_F(WebRoute, HttpUploadCarriesFieldsAndFilesByteForByte)
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
 }
 
+TEST_F(WebRoute, TwentyMegabyteFileIsUploadedWhole)
+{
+    TPeerProcess peer(kPython, {PeerScript("http_peer.py"), store_.path()});
+    ASSERT_NE(peer.Port(), 0) << peer.Output();
+    UseHttp(wmHttp, peer.Port(), "upload");
+    const std::string big = PatternBytes(20 << 20, 21);
+    testing_support::WriteFile(files_ / "big.bin", big);
+    report_.Attachments = {files_ / "big.bin"};
+    TWarningCollector warnings;
+    EXPECT_TRUE(SendByWeb(options_, report_, nullptr, events_));
+    EXPECT_EQ(warnings.All(), "");
+    EXPECT_TRUE(ReadFile(store_ / "1/files/tl_upload_file_0/big.bin") == big);
+}
+
 TEST_F(WebRoute, HttpsUploadWithTheServersCertificateTrusted)
 {
     TPeerProcess peer(kPython, {PeerScript("http_peer.py"), store_.path(), "--tls"});
