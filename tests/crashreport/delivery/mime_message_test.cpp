@@ -176,10 +176,4 @@ TEST(MailtoAddress, SubjectAndBodyArePercentEncodedAndAddressesCannotAddFields)
               "mailto:a@x.com%3Fattach%3D%2Fetc%2Fpasswd?Subject=s&Body=b");
 }
 
-TEST(FlattenControlChars, EachRunBecomesOneSpace)
-{
-    EXPECT_EQ(FlattenControlChars("a\r\n\tb\x01" "c"), "a b c");
-    EXPECT_EQ(FlattenControlChars("plain"), "plain");
-}
-
 } // namespace

@@ -73,13 +73,6 @@ TEST(FormData, FieldsThenExistingFilesThenTheClosingLine)
     EXPECT_EQ(boundary.find_first_not_of("0123456789ABCDEF", 27), std::string::npos) << boundary;
 }
 
-TEST(WinInetText, ServerReplyFirstThenTheTable)
-{
-    EXPECT_EQ(WinInetErrorText(12002), "The request has timed out.");
-    EXPECT_EQ(WinInetErrorText(12003, "550 Not enough privileges."), "550 Not enough privileges.");
-    EXPECT_EQ(WinInetErrorText(404), "");
-}
-
 class WebRoute : public ::testing::Test {
 protected:
     WebRoute() : options_("", false)

@@ -190,13 +190,4 @@ TEST(ClientSocket, SilentErrorsRaiseTheSilentAbort)
     EXPECT_THROW(socket.Connect(), net::EAbort);
 }
 
-TEST(ClientSocket, NotConnectedSendsAndReadsNothing)
-{
-    TTavrelClientSocket socket("127.0.0.1", 1000, true, 1);
-    EXPECT_EQ(socket.SendBuffer("abc", 3), 0);
-    EXPECT_EQ(socket.SendText("abc"), 0u);
-    EXPECT_EQ(socket.ReceiveAvailable(), "");
-    EXPECT_EQ(socket.ReceiveWait(), "");
-}
-
 } // namespace

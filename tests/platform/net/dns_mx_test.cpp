@@ -170,15 +170,6 @@ TEST(DnsServerList, ReadsIPv4NameServersOfResolvConf)
     EXPECT_TRUE(net::ReadDNSServers(dir / "missing").empty());
 }
 
-TEST_F(DnsServers, SetServersReplaceResolvConfUntilCleared)
-{
-    net::SetDNSServers({{"127.0.0.1", 5353}});
-    ASSERT_EQ(net::GetDNSServers().size(), 1u);
-    EXPECT_EQ(net::GetDNSServers()[0].Port, 5353);
-    net::SetDNSServers({});
-    EXPECT_FALSE(net::GetDNSServers().empty());
-}
-
 TEST_F(DnsServers, DnsmasqGivesTheLowestPreferenceExchanger)
 {
     net_testing::TPeerProcess dns(net_testing::kPython, {net_testing::PeerScript("dns_peer.py"), "dnsmasq"});
