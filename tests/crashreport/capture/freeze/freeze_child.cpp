@@ -55,23 +55,30 @@ __attribute__((noinline, section("freeze_known"))) void BlockMainThreadIn(int ms
     asm volatile("" ::: "memory");
 }
 
+// The raw stack scan: a return address into the known function between
+// the stack pointer and the top of the main thread's stack. Another
+// thread's frames carry the address checker's red zones: read them unchecked.
+__attribute__((no_sanitize("address"))) bool KnownFunctionOnStack(const crashreport::TFreezeReport& r)
+{
+    const auto lo = reinterpret_cast<std::uintptr_t>(__start_freeze_known),
+               hi = reinterpret_cast<std::uintptr_t>(__stop_freeze_known);
+    if (r.Address >= lo && r.Address < hi)
+        return true;
+    for (std::uintptr_t at = r.StackStart; at + sizeof(void*) <= r.StackTop && at < r.StackStart + 65536;
+         at += sizeof(void*)) {
+        const std::uintptr_t v = *reinterpret_cast<const std::uintptr_t*>(at);
+        if (v > lo && v <= hi)
+            return true;
+    }
+    return false;
+}
+
 void Record(crashreport::EFrozenApplication& e, const crashreport::TFreezeReport& r)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         Clock::now() - Clock::time_point(Clock::duration(g_blockStart.load())))
                         .count();
-    // The raw stack scan: a return address into the known function between
-    // the stack pointer and the top of the main thread's stack.
-    bool found = false;
-    const auto lo = reinterpret_cast<std::uintptr_t>(__start_freeze_known),
-               hi = reinterpret_cast<std::uintptr_t>(__stop_freeze_known);
-    if (r.Address >= lo && r.Address < hi)
-        found = true;
-    for (std::uintptr_t at = r.StackStart; !found && at + sizeof(void*) <= r.StackTop && at < r.StackStart + 65536;
-         at += sizeof(void*)) {
-        const std::uintptr_t v = *reinterpret_cast<const std::uintptr_t*>(at);
-        found = v > lo && v <= hi;
-    }
+    const bool found = KnownFunctionOnStack(r);
     char line[512];
     std::snprintf(line, sizeof line, "REPORT %lld %d %d %s\n", static_cast<long long>(ms), found ? 1 : 0,
                   r.ThreadID == kernel::MainThreadId() ? 1 : 0, e.Message.c_str());
