@@ -6,7 +6,7 @@
 #include <map>
 #include <unordered_map>
 
-#include "crashreport/report/cpp_name_parts.h"
+#include "crashreport/modules/cpp_name_parts.h"
 #include "platform/rtl/exception.h"
 
 namespace tools {

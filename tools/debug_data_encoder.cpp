@@ -3,8 +3,8 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "crashreport/report/debug_name_codec.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/debug_name_codec.h"
+#include "crashreport/modules/stored_data_format.h"
 
 namespace tools {
 namespace st = crashreport::stored;

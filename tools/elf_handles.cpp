@@ -11,7 +11,7 @@ TElfFile OpenElfFile(const std::string& path, bool withDwarf)
 {
     elf_version(EV_CURRENT);
     TElfFile f;
-    f.Fd = TFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    f.Fd = kernel::TUniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!f.Fd.Valid())
         throw rtl::EFOpenError("Cannot open file \"" + path + "\". " + std::strerror(errno));
     f.Elf.reset(elf_begin(f.Fd.Get(), ELF_C_READ_MMAP, nullptr));

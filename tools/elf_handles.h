@@ -4,29 +4,14 @@
 #include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <utility>
 
+#include "platform/kernel/unique_fd.h"
+
 namespace tools {
-
-class TFd {
-public:
-    TFd() = default;
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd() { if (fd_ >= 0) ::close(fd_); }
-    TFd(TFd&& o) noexcept : fd_(std::exchange(o.fd_, -1)) {}
-    TFd& operator=(TFd&& o) noexcept { std::swap(fd_, o.fd_); return *this; }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
 
 struct TElfCloser {
     void operator()(Elf* e) const { elf_end(e); }
@@ -40,7 +25,7 @@ using TDwarfPtr = std::unique_ptr<Dwarf, TDwarfCloser>;
 
 // An ELF file opened for reading, with its DWARF when it has any.
 struct TElfFile {
-    TFd Fd;
+    kernel::TUniqueFd Fd;
     TElfPtr Elf;
     TDwarfPtr Dwarf;
 };

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "crashreport/delivery/codecs/deflate_codec.h"
-#include "crashreport/report/debug_name_codec.h"
+#include "crashreport/codecs/deflate_codec.h"
+#include "crashreport/modules/debug_name_codec.h"
 
 namespace tools {
 namespace st = crashreport::stored;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/stored_data_format.h"
 
 namespace tools {
 

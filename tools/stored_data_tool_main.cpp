@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "crashreport/delivery/codecs/day_count.h"
+#include "crashreport/codecs/day_count.h"
 #include "crashreport/options/module_options.h"
 #include "platform/rtl/exception.h"
 #include "tools/code_map.h"

@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/report/binding/events.h"
-#include "crashreport/report/debug_data.h"
-#include "crashreport/report/binding/stored_data_loader.h"
-#include "crashreport/report/elf_sections.h"
+#include "crashreport/binding/events.h"
+#include "crashreport/modules/debug_data.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/elf_sections.h"
 #include "tools/elf_handles.h"
 
 namespace {

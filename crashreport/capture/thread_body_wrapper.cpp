@@ -5,6 +5,8 @@
 #include "crashreport/capture/thread_tracking_state.h"
 #include "platform/rtl/thread.h"
 
+#include <cxxabi.h>
+
 #include <algorithm>
 
 namespace crashreport::detail {
@@ -17,7 +19,7 @@ void BodyWrapper(rtl::TThread* self)
     TTavrelThreadRecord record{};
     bool found = false;
     if (TTavrelThreadsList* threads = ActiveThreads()) {
-        threads->BeginWrite();
+        TThreadsListWriteLock lock(*threads);
         const int i = threads->FindByThreadObject(self);
         if (i >= 0) {
             TTavrelThreadRecord* r = threads->Get(i);
@@ -25,7 +27,6 @@ void BodyWrapper(rtl::TThread* self)
             record = *r;  // private copy: the table may change while the body runs
             found = true;
         }
-        threads->EndWrite();
     }
     auto body = reinterpret_cast<TBody>(record.SavedBodyMethod);
     if (!body)  // the slot's record still knows the method it replaced
@@ -35,6 +36,8 @@ void BodyWrapper(rtl::TThread* self)
         return;
     try {
         body(self);
+    } catch (abi::__forced_unwind&) {
+        throw;  // pthread_exit or cancellation: the thread ends, no exception
     } catch (...) {
         // Reported once here, on the thread itself; the framework's own
         // handling still gets the exception.
@@ -57,6 +60,8 @@ void* InterceptBody(rtl::TThread* object)
         state.BodyTables.push_back(vtable);
     return previous;
 }
+
+const void* BodyWrapperAddress() { return reinterpret_cast<const void*>(&BodyWrapper); }
 
 void RestoreBodies()
 {

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+void crashreport::detail::LinkExportedEntries() {}
+
 using crashreport::TTavrelThreadRecord;
 using crashreport::TTavrelThreadsList;
 
@@ -13,13 +15,12 @@ void TavrelLog_CallCreateThread(const TTavrelThreadRecord* record)
     if (!threads || !record)
         return;
     threads->Purge();
-    auto* r = threads->NewRecord(false);
-    std::memcpy(r, record, crashreport::kThreadRecordCopySize);
+    crashreport::TThreadRecordOwner r = TTavrelThreadsList::NewRecord();
+    std::memcpy(r.get(), record, crashreport::kThreadRecordCopySize);
     r->StackCopyNotOwned = record->StackCopyNotOwned;
     r->OwnsHandle = false;
-    threads->BeginWrite();
-    threads->Append(r);
-    threads->EndWrite();
+    crashreport::TThreadsListWriteLock lock(*threads);
+    threads->Append(std::move(r));
 }
 
 void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecord* record)
@@ -27,7 +28,7 @@ void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecor
     TTavrelThreadsList* threads = crashreport::detail::ActiveThreads();
     if (!threads || !record || crashreport::IsBusyReporting())
         return;
-    threads->BeginWrite();
+    crashreport::TThreadsListWriteLock lock(*threads);
     const int i = threads->FindByHandle(handle);
     if (i >= 0) {
         TTavrelThreadRecord* r = threads->Get(i);
@@ -35,7 +36,6 @@ void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecor
         std::memcpy(r, record, crashreport::kThreadRecordCopySize);
         r->StackCopyNotOwned = 1;
     }
-    threads->EndWrite();
 }
 
 void TavrelLog_CallExitThread()

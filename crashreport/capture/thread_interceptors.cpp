@@ -2,10 +2,11 @@
 // wrappers that run first on every new thread.
 #include "crashreport/capture/thread_classes.h"
 #include "crashreport/capture/thread_tracking_state.h"
+#include "platform/kernel/libraries.h"
+#include "platform/kernel/signal_stack.h"
 #include "platform/rtl/thread.h"
 
-#include <dlfcn.h>
-
+#include <memory>
 #include <typeinfo>
 
 namespace crashreport {
@@ -23,7 +24,7 @@ bool IsNear(const void* a, const void* b)
 TPthreadCreate RealCreate()
 {
     const TPthreadCreate real = Tracking().RealCreate;
-    return real ? real : reinterpret_cast<TPthreadCreate>(dlsym(RTLD_DEFAULT, "pthread_create"));
+    return real ? real : reinterpret_cast<TPthreadCreate>(kernel::FindGlobalSymbol("pthread_create"));
 }
 
 // What a thread started through a plain pthread_create needs on its new
@@ -35,7 +36,7 @@ struct TSystemStart {
     kernel::THandle Handle;
     void* (*Start)(void*);
     void* Parameter;
-    TTavrelThreadRecord* Record;
+    TThreadRecordOwner Record;
 };
 
 struct TFrameworkStart {
@@ -45,39 +46,43 @@ struct TFrameworkStart {
 
 void* SystemStartWrapper(void* p)
 {
-    const TSystemStart start = *static_cast<TSystemStart*>(p);
-    delete static_cast<TSystemStart*>(p);
-    kernel::TThreadExitMark mark(start.Handle);
-    kernel::EnterThread(start.Handle);
-    TTavrelThreadRecord* record = start.Record;
+    // The creator handed its start block over; the routine runs after the
+    // block is gone, so its locals are copied out first.
+    std::unique_ptr<TSystemStart> start(static_cast<TSystemStart*>(p));
+    void* (*const routine)(void*) = start->Start;
+    void* const parameter = start->Parameter;
+    kernel::TThreadExitMark mark(start->Handle);
+    kernel::EnterThread(start->Handle);
+    TThreadRecordOwner record = std::move(start->Record);
+    start.reset();
     record->ThreadID = kernel::GetCurrentThreadId();
     record->StackTop = CurrentStackTop();
-    bool appended = false;
+    TTavrelThreadRecord* appended = nullptr;
     if (TTavrelThreadsList* threads = Tracking().Threads.load()) {
-        threads->BeginWrite();
-        if (ActiveThreads() == threads) {  // tracking may have stopped meanwhile
-            threads->Append(record);
-            appended = true;
-        }
-        threads->EndWrite();
+        TThreadsListWriteLock lock(*threads);
+        if (ActiveThreads() == threads)  // tracking may have stopped meanwhile
+            appended = threads->Append(std::move(record));
     }
-    if (!appended)
-        TTavrelThreadsList::FreeRecord(record);
-    else if (Tracking().Delegation.Create)
-        Tracking().Delegation.Create(record);
-    return start.Start(start.Parameter);
+    record.reset();  // not taken: tracking stopped
+    if (appended && Tracking().Delegation.Create) {
+        // The program's table gets the record, never the starter stack copy:
+        // that stays this module's to free.
+        TTavrelThreadRecord shared = *appended;
+        shared.StackCopyNotOwned = 1;
+        Tracking().Delegation.Create(&shared);
+    }
+    kernel::RunThreadStartHook();
+    return routine(parameter);
 }
 
 std::intptr_t FrameworkStartWrapper(void* p)
 {
-    const TFrameworkStart start = *static_cast<TFrameworkStart*>(p);
-    delete static_cast<TFrameworkStart*>(p);
+    const TFrameworkStart start = *std::unique_ptr<TFrameworkStart>(static_cast<TFrameworkStart*>(p));
     if (TTavrelThreadsList* threads = ActiveThreads()) {
-        threads->BeginWrite();
+        TThreadsListWriteLock lock(*threads);
         const int i = threads->FindByID(kernel::GetCurrentThreadId());
         if (i >= 0)
             threads->Get(i)->StackTop = CurrentStackTop();
-        threads->EndWrite();
     }
     return start.Start(start.Parameter);
 }
@@ -85,7 +90,7 @@ std::intptr_t FrameworkStartWrapper(void* p)
 // A thread started directly through the system: our wrapper runs first and
 // puts the record in the table; the creator is its starter, as if it had
 // resumed it.
-int CreateSystemThread(TTavrelThreadRecord* record, pthread_t* thread, const pthread_attr_t* attr,
+int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthread_attr_t* attr,
                        void* (*start)(void*), void* arg)
 {
     const kernel::THandle handle = kernel::PrepareThread(false);
@@ -94,12 +99,10 @@ int CreateSystemThread(TTavrelThreadRecord* record, pthread_t* thread, const pth
     record->OwnsHandle = true;
     record->StarterThreadID = kernel::GetCurrentThreadId();
     CopyCallerStack(*record);
-    auto* systemStart = new TSystemStart{handle, start, arg, record};
-    const int rc = RealCreate()(thread, attr, &SystemStartWrapper, systemStart);
-    if (rc != 0) {
-        delete systemStart;
-        TTavrelThreadsList::FreeRecord(record);
-    }
+    auto systemStart = std::make_unique<TSystemStart>(TSystemStart{handle, start, arg, std::move(record)});
+    const int rc = RealCreate()(thread, attr, &SystemStartWrapper, systemStart.get());
+    if (rc == 0)
+        systemStart.release();  // the new thread owns it now
     return rc;
 }
 
@@ -112,15 +115,16 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
         return RealCreate()(thread, attr, start, arg);
 
     threads->Purge();
-    TTavrelThreadRecord* record = threads->NewRecord(false);
+    TThreadRecordOwner record = TTavrelThreadsList::NewRecord();
     record->StartParameter = arg;
     if (!IsNear(reinterpret_cast<void*>(start), reinterpret_cast<void*>(&kernel::RuntimeThreadWrapper)))
-        return CreateSystemThread(record, thread, attr, start, arg);
+        return CreateSystemThread(std::move(record), thread, attr, start, arg);
 
     // The kernel layer's thread: the parameter is its start block.
     auto* block = static_cast<kernel::TThreadStartBlock*>(arg);
     const kernel::TThreadStartBlock original = *block;
     const kernel::THandle handle = block->Handle;
+    std::unique_ptr<TFrameworkStart> frameworkStart;  // handed to the new thread's wrapper
     bool untracked = false;
     if (IsNear(reinterpret_cast<void*>(block->Start), reinterpret_cast<void*>(&rtl::TThread::ThreadProc))) {
         auto* object = static_cast<rtl::TThread*>(block->Parameter);
@@ -133,7 +137,8 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     } else {
         record->FrameworkStartRoutine = reinterpret_cast<void*>(block->Start);
         record->StartParameter = block->Parameter;
-        block->Parameter = new TFrameworkStart{block->Start, block->Parameter};
+        frameworkStart = std::make_unique<TFrameworkStart>(TFrameworkStart{block->Start, block->Parameter});
+        block->Parameter = frameworkStart.get();
         block->Start = &FrameworkStartWrapper;
     }
     // Our own hold on the gate; the caller's request shows in the count.
@@ -143,28 +148,28 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
 
     const int rc = RealCreate()(thread, attr, start, arg);
     if (rc != 0) {
-        if (block->Start == &FrameworkStartWrapper)
-            delete static_cast<TFrameworkStart*>(block->Parameter);
-        *block = original;
+        *block = original;  // frameworkStart frees the block it no longer names
         if (held)
             RealResume(handle);
-        TTavrelThreadsList::FreeRecord(record);
         return rc;
     }
+    frameworkStart.release();  // the new thread's wrapper owns it now
 
     record->ThreadID = kernel::WaitForThreadId(handle);
     record->Handle = handle;
     if (untracked) {
-        TTavrelThreadsList::FreeRecord(record);
+        record.reset();
         if (held)
             RealResume(handle);
         return rc;
     }
-    threads->BeginWrite();
-    threads->Append(record);
-    threads->EndWrite();
+    TTavrelThreadRecord* appended;
+    {
+        TThreadsListWriteLock lock(*threads);
+        appended = threads->Append(std::move(record));
+    }
     if (Tracking().Delegation.Create)
-        Tracking().Delegation.Create(record);
+        Tracking().Delegation.Create(appended);
     // Let go of our hold: through the interceptor (which records us as the
     // starter) unless the caller wants the thread to stay suspended.
     if (held)
@@ -176,14 +181,16 @@ std::uint32_t ResumeThreadInterceptor(kernel::THandle handle)
 {
     TTavrelThreadsList* threads = ActiveThreads();
     if (threads && !IsBusyReporting()) {
-        threads->BeginWrite();
-        const int i = threads->FindByHandle(handle);
-        TTavrelThreadRecord* r = i >= 0 ? threads->Get(i) : nullptr;
-        if (r) {
-            r->StarterThreadID = kernel::GetCurrentThreadId();
-            CopyCallerStack(*r);
+        TTavrelThreadRecord* r = nullptr;
+        {
+            TThreadsListWriteLock lock(*threads);
+            const int i = threads->FindByHandle(handle);
+            r = i >= 0 ? threads->Get(i) : nullptr;
+            if (r) {
+                r->StarterThreadID = kernel::GetCurrentThreadId();
+                CopyCallerStack(*r);
+            }
         }
-        threads->EndWrite();
         if (r && Tracking().Delegation.Resume)
             Tracking().Delegation.Resume(handle, r);
     }
@@ -199,7 +206,7 @@ void ExitThreadInterceptor(void* result)
     }
     TPthreadExit real = Tracking().RealExit;
     if (!real)
-        real = reinterpret_cast<TPthreadExit>(dlsym(RTLD_DEFAULT, "pthread_exit"));
+        real = reinterpret_cast<TPthreadExit>(kernel::FindGlobalSymbol("pthread_exit"));
     real(result);
     __builtin_unreachable();
 }

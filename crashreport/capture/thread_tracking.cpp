@@ -1,10 +1,11 @@
 // Start and stop of thread tracking, and the state its parts share.
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/capture/thread_tracking_state.h"
+#include "platform/kernel/libraries.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/memory.h"
 #include "platform/rtl/format.h"
 
-#include <dlfcn.h>
 
 #include <cstring>
 #include <memory>
@@ -48,6 +49,16 @@ std::uint32_t RealResume(kernel::THandle handle)
     return kernel::ResumeThread(handle);
 }
 
+// Copies bytes of a live stack with plain loads, which the memory checker
+// does not take for overflows of the frames' guard zones (its memcpy would).
+__attribute__((no_sanitize("address"))) static void CopyStackBytes(std::uint8_t* to, std::uintptr_t from,
+                                                                    std::size_t size)
+{
+    const auto* source = reinterpret_cast<const volatile std::uint8_t*>(from);
+    for (std::size_t i = 0; i < size; ++i)
+        to[i] = source[i];
+}
+
 void CopyCallerStack(TTavrelThreadRecord& r)
 {
     TTavrelThreadsList::FreeStarterStack(r);
@@ -61,7 +72,7 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     if (size > (std::size_t(64) << 20))
         return;
     r.StarterStack = new std::uint8_t[size];
-    kernel::CopyRawMemory(r.StarterStack, reinterpret_cast<void*>(position), size);
+    CopyStackBytes(r.StarterStack, position, size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
 }
 
@@ -93,23 +104,51 @@ void SetBodyExceptionHandler(TBodyExceptionHandler handler) { Tracking().BodyHan
 bool ThreadTrackingStarted() { return Tracking().Started; }
 TTavrelThreadsList* TrackedThreads() { return ActiveThreads(); }
 
+namespace {
+__attribute__((visibility("hidden"), noinline)) void ModuleMarker() { asm volatile(""); }
+
+// Intercepts a libc function in the named modules' imports and answers the
+// function the interceptor passes on to. When a library placed before libc
+// replaces the function for the whole process (a sanitizer's runtime does),
+// the cells hold that replacement: it is intercepted and passed on to.
+void* InterceptLibcImport(const std::vector<std::string>& modules, void* replacement, const char* name)
+{
+    void* real = nullptr;
+    if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name))
+        return real;
+    void* bound = dlsym(RTLD_DEFAULT, name);
+    if (!bound || bound == real)
+        return real;
+    for (const std::string& moduleName : modules) {
+        kernel::TModuleImage module;
+        if (kernel::FindModuleByName(moduleName, module))
+            hook::InterceptImport(module.Handle, "", bound, replacement, false, true, name);
+    }
+    return bound;
+}
+
+} // namespace
+
 void SetThreadTrackingDelegation(bool delegates)
 {
     TDelegation& delegation = Tracking().Delegation;
     delegation = {};
     if (!delegates)
         return;
-    std::unique_ptr<void, int (*)(void*)> self(dlopen(nullptr, RTLD_NOW), dlclose);
-    if (!self)
+    // Which module this copy lives in comes from a function nobody can take
+    // the place of: this module's own references to the exported entries
+    // bind to the program's copies when the program exports them.
+    kernel::TModuleImage own;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&ModuleMarker), own) || own.IsMainExecutable)
         return;
-    auto look = [&](const char* name, auto& slot, void* own) {
-        void* p = dlsym(self.get(), name);
-        if (p && p != own)  // our own entry is no delegation
+    auto look = [&](const char* name, auto& slot) {
+        void* p = kernel::FindGlobalSymbol(name);
+        if (p && !own.Contains(p))  // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
-    look("TavrelLog_CallCreateThread", delegation.Create, reinterpret_cast<void*>(&TavrelLog_CallCreateThread));
-    look("TavrelLog_CallResumeThread", delegation.Resume, reinterpret_cast<void*>(&TavrelLog_CallResumeThread));
-    look("TavrelLog_CallExitThread", delegation.Exit, reinterpret_cast<void*>(&TavrelLog_CallExitThread));
+    look("TavrelLog_CallCreateThread", delegation.Create);
+    look("TavrelLog_CallResumeThread", delegation.Resume);
+    look("TavrelLog_CallExitThread", delegation.Exit);
 }
 
 bool StartThreadTracking(const std::vector<std::string>& modules)
@@ -117,6 +156,9 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     auto& state = Tracking();
     if (state.Started)
         return true;
+    // Every module that tracks threads defines the exported entries itself,
+    // even when a library linked before it exports the same names.
+    detail::LinkExportedEntries();
     hook::StartHookEngine();
     TTavrelThreadsList* threads = state.Threads.load();
     if (!threads) {
@@ -124,7 +166,7 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
         state.Threads = threads;
     }
 
-    TTavrelThreadRecord* main = threads->NewRecord(false);
+    TThreadRecordOwner main = TTavrelThreadsList::NewRecord();
     main->ThreadID = kernel::MainThreadId();
     main->Handle = kernel::OpenThread(main->ThreadID);
     main->OwnsHandle = true;
@@ -135,9 +177,10 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
             if (std::strcmp(region.Name, "[stack]") == 0)
                 main->StackTop = region.End;
     }
-    threads->BeginWrite();
-    threads->Append(main);
-    threads->EndWrite();
+    {
+        TThreadsListWriteLock lock(*threads);
+        threads->Append(std::move(main));
+    }
 
     Guarded("Thread resumption interceptor", reinterpret_cast<void*>(&ResumeThreadInterceptor), [&] {
         state.RealResume = reinterpret_cast<TResume>(hook::InterceptProcedure(
@@ -145,16 +188,12 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
             "kernel.ResumeThread"));
     });
     Guarded("Thread creation interceptor", reinterpret_cast<void*>(&CreateThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&CreateThreadInterceptor),
-                                     "pthread_create");
-        state.RealCreate = reinterpret_cast<TPthreadCreate>(real);
+        state.RealCreate = reinterpret_cast<TPthreadCreate>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&CreateThreadInterceptor), "pthread_create"));
     });
     Guarded("Thread exit interceptor", reinterpret_cast<void*>(&ExitThreadInterceptor), [&] {
-        void* real = nullptr;
-        hook::InterceptModuleImports(modules, "libc.so.6", true, real, reinterpret_cast<void*>(&ExitThreadInterceptor),
-                                     "pthread_exit");
-        state.RealExit = reinterpret_cast<TPthreadExit>(real);
+        state.RealExit = reinterpret_cast<TPthreadExit>(
+            InterceptLibcImport(modules, reinterpret_cast<void*>(&ExitThreadInterceptor), "pthread_exit"));
     });
     state.Started = true;
     return true;
@@ -173,11 +212,10 @@ void StopThreadTracking()
     hook::ShutdownHookEngine();
     // The list object stays (see TTrackingState); its records go.
     TTavrelThreadsList* threads = state.Threads.load();
-    threads->BeginWrite();
+    TThreadsListWriteLock lock(*threads);
     state.Started = false;
     while (threads->Count() > 0)
         threads->Delete(threads->Count() - 1);
-    threads->EndWrite();
 }
 
 } // namespace crashreport

@@ -49,5 +49,10 @@ void CopyCallerStack(TTavrelThreadRecord& record);
 // The body wrapper (thread_body_wrapper.cpp).
 void* InterceptBody(rtl::TThread* object);
 void RestoreBodies();
+// Defined beside the exported entries: calling it links them into the module.
+void LinkExportedEntries();
+
+// The body wrapper's entry (the exception capture recognises its catch).
+const void* BodyWrapperAddress();
 
 } // namespace crashreport::detail

@@ -17,23 +17,23 @@ TTavrelThreadsList::~TTavrelThreadsList()
 std::unique_ptr<TTavrelThreadsList> TTavrelThreadsList::PrivateCopy(TTavrelThreadsList& source)
 {
     std::unique_ptr<TTavrelThreadsList> copy(new TTavrelThreadsList(true));
-    source.BeginRead();
-    try {
-        for (const TTavrelThreadRecord* r : source.records_) {
-            auto* c = copy->NewRecord(true);
-            std::memcpy(c, r, kThreadRecordCopySize);
-            c->StackCopyNotOwned = r->StackCopyNotOwned;
-            c->OwnsHandle = false;
-            if (r->StarterStack && r->StarterStackSize) {
-                c->StarterStack = new std::uint8_t[r->StarterStackSize];
-                std::memcpy(c->StarterStack, r->StarterStack, r->StarterStackSize);
-            }
+    TThreadsListReadLock lock(source);
+    for (const auto& r : source.records_) {
+        TThreadRecordOwner c = NewRecord();
+        std::memcpy(c.get(), r.get(), kThreadRecordCopySize);
+        c->OwnsHandle = false;
+        // The copy's stack is always its own duplicate (also of a stack that
+        // another module owns), so the copy frees it and nothing else.
+        c->StarterStack = nullptr;
+        c->StackCopyNotOwned = 0;
+        TTavrelThreadRecord* kept = copy->Append(std::move(c));
+        if (r->StarterStack && r->StarterStackSize) {
+            kept->StarterStack = new std::uint8_t[r->StarterStackSize];
+            std::memcpy(kept->StarterStack, r->StarterStack, r->StarterStackSize);
+        } else {
+            kept->StarterStackSize = 0;
         }
-    } catch (...) {
-        source.EndRead();
-        throw;
     }
-    source.EndRead();
     return copy;
 }
 
@@ -70,11 +70,11 @@ void TTavrelThreadsList::FreeStarterStack(TTavrelThreadRecord& record)
     record.StackCopyNotOwned = 0;
 }
 
-void TTavrelThreadsList::FreeRecord(TTavrelThreadRecord* record)
+void TThreadRecordDeleter::operator()(TTavrelThreadRecord* record) const
 {
     if (!record)
         return;
-    FreeStarterStack(*record);
+    TTavrelThreadsList::FreeStarterStack(*record);
     if (record->OwnsHandle && record->Handle)
         kernel::CloseHandle(record->Handle);
     delete record;
@@ -82,38 +82,39 @@ void TTavrelThreadsList::FreeRecord(TTavrelThreadRecord* record)
 
 void TTavrelThreadsList::Delete(int index)
 {
-    TTavrelThreadRecord* r = Get(index);
+    TThreadRecordOwner r = std::move(records_.at(static_cast<std::size_t>(index)));
     records_.erase(records_.begin() + index);
     // A copy's stacks are its own duplicates; its handles belong to the table.
     r->OwnsHandle = r->OwnsHandle && !IsCopy();
-    FreeRecord(r);
 }
 
-TTavrelThreadRecord* TTavrelThreadsList::NewRecord(bool append)
+TThreadRecordOwner TTavrelThreadsList::NewRecord()
 {
-    auto* r = new TTavrelThreadRecord{};
+    TThreadRecordOwner r(new TTavrelThreadRecord{});
     r->Priority = kPriorityNotRead;
-    if (append)
-        Append(r);
     return r;
+}
+
+TTavrelThreadRecord* TTavrelThreadsList::Append(TThreadRecordOwner record)
+{
+    records_.push_back(std::move(record));
+    return records_.back().get();
 }
 
 void TTavrelThreadsList::Purge()
 {
-    BeginWrite();
+    TThreadsListWriteLock lock(*this);
     for (int i = Count() - 1; i >= 0; --i)
         if (!kernel::IsThreadActive(Get(i)->Handle))
             Delete(i);
-    EndWrite();
 }
 
 void TTavrelThreadsList::RemoveCurrentThread()
 {
-    BeginWrite();
+    TThreadsListWriteLock lock(*this);
     const int i = FindByID(kernel::GetCurrentThreadId());
     if (i >= 0)
         Delete(i);
-    EndWrite();
 }
 
 } // namespace crashreport

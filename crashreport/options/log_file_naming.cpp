@@ -4,16 +4,19 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/utsname.h>
-#include <unistd.h>
 
 #include "crashreport/options/module_identity.h"
 #include "crashreport/options/module_options.h"
 #include "crashreport/options/option_types.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/process.h"
+#include "platform/rtl/file_names.h"
 
 namespace crashreport {
+
+using rtl::ChangeFileExt;
+using rtl::ExtractFileName;
+using rtl::ExtractFilePath;
 
 namespace {
 
@@ -32,10 +35,9 @@ bool EndsWithLowerTlf(const std::string& s)
 
 bool EnsureFolder(const std::string& folder)
 {
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0)
-        return S_ISDIR(st.st_mode);
-    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+    if (const auto info = kernel::GetFileInfo(folder))
+        return info->IsFolder;
+    return kernel::CreateFolder(folder);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name)
@@ -58,31 +60,7 @@ std::string ComputerNameForFileName(const std::string& rawName)
 
 std::string ComputerNameForFileName()
 {
-    struct utsname u {};
-    if (::uname(&u) != 0)
-        return std::string();
-    return ComputerNameForFileName(std::string(u.nodename));
-}
-
-std::string ExtractFilePath(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string ExtractFileName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ChangeFileExt(const std::string& path, const std::string& ext)
-{
-    const auto slash = path.rfind('/');
-    const auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
-    return path.substr(0, dot) + ext;
+    return ComputerNameForFileName(kernel::GetComputerName());
 }
 
 std::string TTavrelModuleOptions::LogFilePath(const std::string& name) const
@@ -117,21 +95,13 @@ bool IsUsableLogFile(const std::string& path, bool readOnly)
 {
     if (path.empty())
         return false;
-    if (readOnly) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        ::close(fd);
-        return true;
-    }
-    struct stat st {};
-    const bool existed = ::stat(path.c_str(), &st) == 0;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (readOnly)
+        return kernel::OpenFile(path, kernel::TFileOpen::foRead).Valid();
+    const bool existed = kernel::FileExists(path);
+    if (!kernel::OpenFile(path, kernel::TFileOpen::foOpenAlways).Valid())
         return false;
-    ::close(fd);
     if (!existed)
-        ::unlink(path.c_str());
+        kernel::DeleteFile(path);
     return true;
 }
 
@@ -139,8 +109,7 @@ bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnl
 {
     if (IsUsableLogFile(path, readOnly))
         return true;
-    const char* home = std::getenv("HOME");
-    std::string profile = home != nullptr ? home : "";
+    std::string profile = kernel::GetEnvironmentVariable("HOME").value_or("");
     if (profile.size() > kMaxUserProfile)
         profile.clear(); // too long for the reporter's buffer: as if unset
     std::string folder = JoinPath(profile.empty() ? "/" : profile, "TavrelLog");

@@ -12,13 +12,6 @@ std::string ComputerNameForFileName(const std::string& rawName);
 // The system's computer name (the host name) for file names.
 std::string ComputerNameForFileName();
 
-// The folder part of a path, with its final "/" ("" when there is none).
-std::string ExtractFilePath(const std::string& path);
-// The file-name part of a path.
-std::string ExtractFileName(const std::string& path);
-// The path with the extension of its file-name part replaced by `ext`
-// (which carries its dot); a name without extension gets `ext` appended.
-std::string ChangeFileExt(const std::string& path, const std::string& ext);
 
 // Whether `path` can be used: with `readOnly` the existing file is opened for
 // reading; otherwise it is opened for reading and writing, created when

@@ -1,9 +1,9 @@
 #include "crashreport/options/published_options.h"
 
 #include <cstring>
-#include <unistd.h>
 
 #include "crashreport/options/module_options.h"
+#include "platform/kernel/process.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport {
@@ -25,7 +25,7 @@ bool PublishOptions(const TTavrelModuleOptions& options, kernel::TSharedMemory& 
     if (total > UINT32_MAX)
         return false;
 
-    const std::string name = PublishedOptionsBlockName(static_cast<std::uint32_t>(::getpid()), ReporterModuleHandle());
+    const std::string name = PublishedOptionsBlockName(kernel::GetCurrentProcessId(), ReporterModuleHandle());
     auto fresh = kernel::TSharedMemory::CreateOrOpen(name, total);
     if (!fresh)
         return false;

@@ -7,9 +7,12 @@
 #include "crashreport/options/log_file_naming.h"
 #include "crashreport/options/module_identity.h"
 #include "crashreport/options/options_errors.h"
+#include "platform/rtl/file_names.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport {
+
+using rtl::ExtractFileName;
 
 namespace {
 

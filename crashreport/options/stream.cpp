@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport {
@@ -128,9 +126,10 @@ std::int64_t TByteViewStream::Seek(std::int64_t offset, TSeekOrigin origin)
 
 TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fileName)
 {
-    const int flags = mode == fmOpenRead ? O_RDONLY : mode == fmOpenReadWrite ? O_RDWR : O_RDWR | O_CREAT | O_TRUNC;
-    fd_ = ::open(fileName.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
+    fd_ = kernel::OpenFile(fileName, mode == fmOpenRead        ? kernel::TFileOpen::foRead
+                                     : mode == fmOpenReadWrite ? kernel::TFileOpen::foReadWrite
+                                                               : kernel::TFileOpen::foCreate);
+    if (!fd_.Valid()) {
         const std::string reason = std::strerror(errno);
         if (mode == fmCreate)
             throw EFCreateError(rtl::FormatStrings("Cannot create file \"%s\". %s", {fileName, reason}));
@@ -138,45 +137,29 @@ TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fi
     }
 }
 
-TFileStream::~TFileStream()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 std::size_t TFileStream::Read(void* buffer, std::size_t count)
 {
-    for (;;) {
-        const ssize_t n = ::read(fd_, buffer, count);
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno != EINTR)
-            return 0;
-    }
+    const std::ptrdiff_t n = kernel::ReadFile(fd_.Get(), buffer, count);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t count)
 {
-    for (;;) {
-        const ssize_t n = ::write(fd_, buffer, count);
-        if (n >= 0)
-            return static_cast<std::size_t>(n);
-        if (errno != EINTR)
-            return 0;
-    }
+    const std::ptrdiff_t n = kernel::WriteFile(fd_.Get(), buffer, count);
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
 {
-    const std::int64_t target = Resolve(offset, origin, ::lseek(fd_, 0, SEEK_CUR), Size());
-    const off_t at = ::lseek(fd_, static_cast<off_t>(target), SEEK_SET);
+    const std::int64_t current = kernel::SeekFile(fd_.Get(), 0, kernel::TSeekFrom::sfCurrent);
+    const std::int64_t target = Resolve(offset, origin, current, Size());
+    const std::int64_t at = kernel::SeekFile(fd_.Get(), target, kernel::TSeekFrom::sfBeginning);
     return at < 0 ? 0 : at;
 }
 
 std::int64_t TFileStream::Size() const
 {
-    struct stat st {};
-    return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
+    return static_cast<std::int64_t>(kernel::GetFileSize(fd_.Get()).value_or(0));
 }
 
 } // namespace crashreport

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/kernel/unique_fd.h"
 #include "platform/rtl/exception.h"
 
 namespace crashreport {
@@ -107,7 +108,6 @@ public:
     // Raises rtl::EFOpenError ("Cannot open file \"%s\". %s") or
     // EFCreateError ("Cannot create file \"%s\". %s").
     TFileStream(const std::string& fileName, TMode mode);
-    ~TFileStream() override;
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
@@ -117,11 +117,11 @@ public:
     std::int64_t Size() const override;
 
     const std::string& FileName() const { return fileName_; }
-    int Handle() const { return fd_; }
+    int Handle() const { return fd_.Get(); }
 
 private:
     std::string fileName_;
-    int fd_ = -1;
+    kernel::TUniqueFd fd_;
 };
 
 } // namespace crashreport

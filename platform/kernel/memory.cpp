@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace kernel {
+
+static_assert(kProtectRead == PROT_READ && kProtectWrite == PROT_WRITE && kProtectExecute == PROT_EXEC);
 namespace {
 
 std::mutex g_mapsLock;
@@ -140,14 +142,19 @@ void FlushInstructionCache(const void* address, std::size_t length)
     __builtin___clear_cache(p, p + length);
 }
 
-__attribute__((no_sanitize("address"))) void CopyRawMemory(void* destination, const void* source,
-                                                            std::size_t length)
+void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection)
 {
-    // A plain byte loop: the library's memcpy would be the checker's own.
-    auto* to = static_cast<volatile std::uint8_t*>(destination);
-    const auto* from = static_cast<const volatile std::uint8_t*>(source);
-    for (std::size_t i = 0; i < length; ++i)
-        to[i] = from[i];
+    void* p = ::mmap(reinterpret_cast<void*>(address), size, protection,
+                     MAP_PRIVATE | MAP_ANONYMOUS | (address ? MAP_FIXED_NOREPLACE : 0), -1, 0);
+    if (p == MAP_FAILED)
+        return nullptr;
+    if (address && reinterpret_cast<std::uintptr_t>(p) != address) {  // kernels before 4.17 take the flag as a hint
+        ::munmap(p, size);
+        return nullptr;
+    }
+    return p;
 }
+
+bool FreeMemory(void* address, std::size_t size) { return ::munmap(address, size) == 0; }
 
 } // namespace kernel

@@ -7,7 +7,12 @@
 
 namespace kernel {
 
-// Protection bits as mprotect takes them (PROT_READ, PROT_WRITE, PROT_EXEC).
+// Protection bits as mprotect takes them.
+inline constexpr int kProtectNone = 0;
+inline constexpr int kProtectRead = 0x1;     // PROT_READ
+inline constexpr int kProtectWrite = 0x2;    // PROT_WRITE
+inline constexpr int kProtectExecute = 0x4;  // PROT_EXEC
+
 struct TMemoryRegion {
     std::uintptr_t Start = 0;
     std::uintptr_t End = 0;  // one past the last byte
@@ -30,12 +35,6 @@ std::vector<TMemoryRegion> ListMemoryRegions();
 // the page tables as they are at this moment.
 bool IsMemoryReadable(const void* address, std::size_t length);
 
-// Copies length bytes that the caller knows to be readable (its own live
-// stack, or a range IsMemoryReadable has just vouched for) without the
-// address checker of a sanitized build: stack copies and scans read dead
-// frames and guard zones on purpose. Signal-safe.
-void CopyRawMemory(void* destination, const void* source, std::size_t length);
-
 // Changes the protection of the pages that hold [address, address+length).
 // Not signal-safe.
 bool ProtectMemory(const void* address, std::size_t length, int protection);
@@ -44,5 +43,12 @@ bool ProtectMemory(const void* address, std::size_t length, int protection);
 void FlushInstructionCache(const void* address, std::size_t length);
 
 std::size_t PageSize();
+
+// Fresh zero-filled private memory with the given protection (VirtualAlloc):
+// exactly at `address` when it is not 0, and then only when that range is
+// free; anywhere otherwise. Null on failure. Not signal-safe.
+void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection);
+// Gives back memory that AllocateMemory returned (VirtualFree). Not signal-safe.
+bool FreeMemory(void* address, std::size_t size);
 
 } // namespace kernel

@@ -1,4 +1,5 @@
 #include "platform/kernel/shared_memory.h"
+#include "platform/kernel/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -20,9 +21,8 @@ struct TBlockUse {
     bool createdHere = false;
 };
 
-// Both live until the process ends: blocks owned by other static objects
-// (the modules list's options) are closed after this file's statics would
-// have been destroyed.
+// Both are made once and never destroyed: owners that are themselves
+// destroyed at exit (in records of other static objects) still deregister.
 std::mutex& RegistryLock()
 {
     static auto* lock = new std::mutex;
@@ -58,18 +58,6 @@ void DropOwner(const std::string& name)
         Registry().erase(it);
     }
 }
-
-// Owns an fd until it is handed to a TSharedMemory.
-struct TFd {
-    int fd;
-    explicit TFd(int f) : fd(f) {}
-    ~TFd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int Release() { return std::exchange(fd, -1); }
-};
 
 } // namespace
 
@@ -128,29 +116,29 @@ std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name
     }
     const std::string objectName = "/" + name;
     bool created = true;
-    TFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (fd.fd < 0 && errno == EEXIST) {
+    TUniqueFd fd(::shm_open(objectName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (fd.Get() < 0 && errno == EEXIST) {
         created = false;
-        fd.fd = ::shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0600);
+        fd.Reset(::shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0600));
     }
-    if (fd.fd < 0)
+    if (fd.Get() < 0)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd.fd, &st) != 0 || st.st_size < 0) {
+    if (::fstat(fd.Get(), &st) != 0 || st.st_size < 0) {
         if (created)
             ::shm_unlink(objectName.c_str());
         return std::nullopt;
     }
     std::size_t mapped = static_cast<std::size_t>(st.st_size);
     if (mapped < size) {
-        if (::ftruncate(fd.fd, static_cast<off_t>(size)) != 0) {
+        if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0) {
             if (created)
                 ::shm_unlink(objectName.c_str());
             return std::nullopt;
         }
         mapped = size;
     }
-    void* data = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd.fd, 0);
+    void* data = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
     if (data == MAP_FAILED) {
         if (created)
             ::shm_unlink(objectName.c_str());
@@ -168,15 +156,15 @@ std::optional<TSharedMemory> TSharedMemory::OpenExisting(const std::string& name
         errno = EINVAL;
         return std::nullopt;
     }
-    TFd fd(::shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0));
-    if (fd.fd < 0)
+    TUniqueFd fd(::shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0));
+    if (fd.Get() < 0)
         return std::nullopt;
     struct stat st {};
-    if (::fstat(fd.fd, &st) != 0 || st.st_size <= 0)
+    if (::fstat(fd.Get(), &st) != 0 || st.st_size <= 0)
         return std::nullopt;
     const std::size_t mapped = static_cast<std::size_t>(st.st_size);
     void* data = ::mmap(nullptr, mapped, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                        fd.fd, 0);
+                        fd.Get(), 0);
     if (data == MAP_FAILED)
         return std::nullopt;
     AddOwner(name, false);

@@ -25,10 +25,12 @@ void SetSignalBlocked(bool blocked)
 }
 
 TSuspendSafeMutex g_tableLock;
-std::unordered_map<THandle, TObjectPtr> g_handles;
+// Made before any other static object: the crash reporter starts from its
+// module initialisation and makes threads there.
+__attribute__((init_priority(101))) std::unordered_map<THandle, TObjectPtr> g_handles;
 // Every object whose thread may still run, by TID: keeps objects alive while
 // their thread can sit in the signal handler.
-std::unordered_map<std::uint32_t, TObjectPtr> g_byTid;
+__attribute__((init_priority(101))) std::unordered_map<std::uint32_t, TObjectPtr> g_byTid;
 std::vector<TObjectPtr> g_lostSignals;
 THandle g_nextHandle = 0x100;
 

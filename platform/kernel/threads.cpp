@@ -1,4 +1,5 @@
 // Thread creation behind a start gate, and waiting for threads to end.
+#include "platform/kernel/signal_stack.h"
 #include "platform/kernel/thread_objects.h"
 
 #include <pthread.h>
@@ -59,6 +60,7 @@ void* RuntimeThreadWrapper(void* startBlock)
     TThreadExitMark mark(block.Handle);
     if (!EnterThread(block.Handle))
         return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
+    RunThreadStartHook();
     return reinterpret_cast<void*>(block.Start(block.Parameter));
 }
 

@@ -2,6 +2,8 @@
 
 #include "platform/rtl/exception.h"
 
+#include <cxxabi.h>
+
 #include <cstring>
 
 namespace rtl {
@@ -26,18 +28,14 @@ void TThread::AfterConstruction()
 {
     if (handle_)
         return;
-    // Always born suspended: a running thread that frees itself when it ends
-    // could otherwise be gone before its handle and identifier are stored in
-    // the object it deleted.
-    std::uint32_t threadId = 0;
-    const kernel::THandle handle = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId);
-    if (!handle)
-        throw Exception("Thread creation error");
-    handle_ = handle;
-    threadId_ = threadId;
     suspended_ = createSuspended_;
+    // Made suspended and let go only once handle and ID are stored: a thread
+    // that frees itself on termination may be gone as soon as it runs.
+    handle_ = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId_);
+    if (!handle_)
+        throw Exception("Thread creation error");
     if (!createSuspended_)
-        kernel::ResumeThread(handle);  // from here on the object may be gone
+        kernel::ResumeThread(handle_);  // `this` may be freed from here on
 }
 
 void TThread::Resume()
@@ -73,6 +71,9 @@ std::intptr_t TThread::ThreadProc(void* parameter)
     if (!self->terminated_) {
         try {
             self->Execute();
+        } catch (abi::__forced_unwind&) {
+            self->finished_ = true;  // pthread_exit or cancellation ends the thread
+            throw;
         } catch (...) {
             self->fatal_ = std::current_exception();
         }

@@ -9,7 +9,7 @@
 
 #include "platform/gdi/canvas_cairo.h"
 #include "platform/ui/backend.h"
-#include "platform/ui/cairo_owner.h"
+#include "platform/gdi/cairo_handles.h"
 #include "platform/ui/headless.h"
 
 namespace ui {
@@ -83,7 +83,7 @@ private:
     std::string caption_;
     TRect bounds_;
     bool visible_ = false;
-    CairoSurfacePtr shown_;
+    gdi::detail::SurfacePtr shown_;
 };
 
 class HeadlessConnection final : public Connection {
@@ -107,9 +107,9 @@ int BeepCount() { return g_beeps.load(); }
 
 gdi::Bitmap CaptureScreen()
 {
-    CairoSurfacePtr screen(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kScreen.cx, kScreen.cy));
+    gdi::detail::SurfacePtr screen(cairo_image_surface_create(CAIRO_FORMAT_RGB24, kScreen.cx, kScreen.cy));
     {
-        CairoContextPtr cr(cairo_create(screen.get()));
+        gdi::detail::ContextPtr cr(cairo_create(screen.get()));
         cairo_set_source_rgb(cr.get(), 0.23, 0.43, 0.65);
         cairo_paint(cr.get());
         std::lock_guard lock(g_windowsMutex);

@@ -10,7 +10,7 @@
 #include <unordered_map>
 
 #include "platform/ui/backend.h"
-#include "platform/ui/cairo_owner.h"
+#include "platform/gdi/cairo_handles.h"
 #include "platform/ui/form.h"
 #include "platform/ui/window_registry.h"
 #include "platform/ui/x11_display.h"
@@ -62,7 +62,7 @@ private:
     ::Window xid_ = 0;
     TRect bounds_;
     bool fixed_;
-    CairoSurfacePtr xsurface_;
+    gdi::detail::SurfacePtr xsurface_;
 };
 
 class X11Connection final : public Connection {
@@ -247,7 +247,7 @@ void X11Window::Activate()
 
 void X11Window::Present(cairo_surface_t* surface, const TRect& r)
 {
-    CairoContextPtr cr(cairo_create(xsurface_.get()));
+    gdi::detail::ContextPtr cr(cairo_create(xsurface_.get()));
     cairo_set_source_surface(cr.get(), surface, 0, 0);
     cairo_rectangle(cr.get(), r.Left, r.Top, r.Width(), r.Height());
     cairo_fill(cr.get());

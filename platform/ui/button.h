@@ -59,9 +59,4 @@ int DrawTextBlock(gdi::Canvas& canvas, const TRect& rect, const std::string& tex
 // The pixel size DrawTextBlock needs for text at a given width.
 TSize MeasureTextBlock(gdi::Canvas& canvas, const std::string& text, int width);
 
-// A sunken 3D frame, the look of edit boxes and lists.
-void DrawSunkenFrame(gdi::Canvas& canvas, const TRect& rect);
-void DrawRaisedFrame(gdi::Canvas& canvas, const TRect& rect, bool pressed);
-void DrawFocusRect(gdi::Canvas& canvas, const TRect& rect);
-
 } // namespace ui

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "platform/ui/button.h"
+#include "platform/ui/frames.h"
 #include "platform/ui/clipboard.h"
 
 namespace ui {

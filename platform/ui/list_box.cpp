@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/ui/button.h"
+#include "platform/ui/frames.h"
 #include "platform/ui/notify.h"
 
 namespace ui {

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/kernel/unique_fd.h"
 #include "platform/ui/window_registry.h"
 
 namespace ui {
@@ -38,27 +39,22 @@ struct Timer {
 class WakeFd {
 public:
     WakeFd() : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
-    ~WakeFd()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
     WakeFd(const WakeFd&) = delete;
     WakeFd& operator=(const WakeFd&) = delete;
-    int fd() const { return fd_; }
+    int fd() const { return fd_.Get(); }
     void Signal() const
     {
         std::uint64_t one = 1;
-        [[maybe_unused]] auto n = write(fd_, &one, sizeof one);
+        [[maybe_unused]] auto n = write(fd_.Get(), &one, sizeof one);
     }
     void Drain() const
     {
         std::uint64_t value;
-        [[maybe_unused]] auto n = read(fd_, &value, sizeof value);
+        [[maybe_unused]] auto n = read(fd_.Get(), &value, sizeof value);
     }
 
 private:
-    int fd_;
+    kernel::TUniqueFd fd_;
 };
 
 std::mutex g_handlerMutex;

@@ -6,10 +6,10 @@
 #include <span>
 #include <vector>
 
-#include "crashreport/delivery/codecs/codec_error.h"
-#include "crashreport/delivery/codecs/deflate_codec.h"
-#include "crashreport/delivery/codecs/gzip_reader.h"
-#include "crashreport/delivery/codecs/gzip_writer.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/deflate_codec.h"
+#include "crashreport/codecs/gzip_reader.h"
+#include "crashreport/codecs/gzip_writer.h"
 
 using namespace crashreport::codecs;
 

@@ -2,11 +2,13 @@
 // lookup, for every format version; the options file; damaged data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <set>
 
 #include "crashreport/options/module_options.h"
-#include "crashreport/report/debug_data.h"
-#include "crashreport/report/stored_data_format.h"
+#include "crashreport/modules/debug_data.h"
+#include "crashreport/modules/stored_data_format.h"
 #include "platform/rtl/exception.h"
 #include "tools/debug_data_encoder.h"
 #include "tools/options_text.h"
@@ -134,26 +136,90 @@ TEST(DebugDataEncoding, UnreadableNamesShowAsQuestionMarkAndBase64)
     EXPECT_EQ(hit->UnitName.size(), 1 + 12u);  // base64 of the 9 stored characters
 }
 
+// Every unit header the index holds lies inside the data it was read from.
+void ExpectUnitsInside(const stored::TDebugData& data, const std::string& what)
+{
+    for (const auto& u : data.Units()) {
+        EXPECT_LT(u.NameOffset, data.Bytes().size()) << what;
+        EXPECT_LE(u.TableOffset, data.Bytes().size()) << what;
+        EXPECT_LE(u.TableSize, data.Bytes().size() - std::min(u.TableOffset, data.Bytes().size())) << what;
+    }
+}
+
 TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
 {
-    const auto bytes = tools::EncodeDebugData(SampleMap(), 515, "k");
-    for (std::size_t n = 0; n < bytes.size(); n += 3) {
+    const auto map = SampleMap();
+    const auto bytes = tools::EncodeDebugData(map, 515, "k");
+    stored::TDebugData whole(bytes, 515);
+    whole.SetNames("k", true);
+    const std::uintptr_t addresses[] = {0x401000u, 0x401050u, 0x401100u, 0x401310u};
+    // The names and lines the whole data gives, as the lookup shows them.
+    std::set<std::string> procedures, units;
+    std::set<int> lines;
+    for (const auto& row : map.Rows) {
+        const auto hit = whole.Lookup(0x400000, row.Start);
+        ASSERT_TRUE(hit) << std::hex << row.Start;
+        units.insert(hit->UnitName);
+        procedures.insert(hit->ProcedureName);
+        lines.insert(hit->Line);
+    }
+    ASSERT_EQ(units, (std::set<std::string>{"alpha.cpp", "beta.h"}));
+
+    // A cut copy reads the units that fit whole, the same as the full data,
+    // and every name or line it finds is one the module has.
+    int hits = 0;
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n < bytes.size(); n += 3)
+        lengths.push_back(n);
+    lengths.push_back(bytes.size());
+    for (const std::size_t n : lengths) {
+        const std::string what = "cut to " + std::to_string(n) + " bytes";
         stored::TDebugData data(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + long(n)), 515);
         data.SetNames("k", true);
-        for (std::uintptr_t a : {0x401000u, 0x401050u, 0x401100u, 0x401310u})
-            data.Lookup(0x400000, a);
+        ExpectUnitsInside(data, what);
+        ASSERT_LE(data.Units().size(), whole.Units().size()) << what;
+        for (std::size_t i = 0; i < data.Units().size(); ++i) {
+            EXPECT_EQ(data.Units()[i].TableOffset, whole.Units()[i].TableOffset) << what;
+            EXPECT_EQ(data.Units()[i].CodeStart, whole.Units()[i].CodeStart) << what;
+        }
+        for (std::uintptr_t a : addresses) {
+            const auto hit = data.Lookup(0x400000, a);
+            if (!hit)
+                continue;
+            ++hits;
+            EXPECT_TRUE(units.count(hit->UnitName)) << what << ": " << hit->UnitName;
+            EXPECT_TRUE(procedures.count(hit->ProcedureName)) << what << ": " << hit->ProcedureName;
+            EXPECT_TRUE(lines.count(hit->Line)) << what << ": " << hit->Line;
+        }
+        if (n < 4)
+            EXPECT_TRUE(data.Units().empty()) << what << ": not even the unit count fits";
     }
+    EXPECT_GE(hits, 4) << "the whole data resolves every address";
+
+    // Damaged copies: the index stays inside, and the same lookup gives the
+    // same answer twice (nothing depends on bytes outside the data).
     std::mt19937 random(7);
+    int damagedHits = 0;
     for (int round = 0; round < 300; ++round) {
         auto damaged = bytes;
         for (int i = 0; i < 4; ++i)
             damaged[random() % damaged.size()] = std::uint8_t(random());
         stored::TDebugData data(damaged, 515);
         data.SetNames("k", true);
-        for (std::uintptr_t a : {0x401000u, 0x401050u, 0x401100u, 0x401310u})
-            data.Lookup(0x400000, a);
+        ExpectUnitsInside(data, "round " + std::to_string(round));
+        for (std::uintptr_t a : addresses) {
+            const auto first = data.Lookup(0x400000, a);
+            const auto again = data.Lookup(0x400000, a);
+            ASSERT_EQ(first.has_value(), again.has_value());
+            if (!first)
+                continue;
+            ++damagedHits;
+            EXPECT_EQ(first->UnitName, again->UnitName);
+            EXPECT_EQ(first->ProcedureName, again->ProcedureName);
+            EXPECT_EQ(first->Line, again->Line);
+        }
     }
-    SUCCEED();
+    EXPECT_GT(damagedHits, 0) << "four damaged bytes leave most of the data usable";
 }
 
 TEST(OptionsText, SetsOptionsTextsAndLists)

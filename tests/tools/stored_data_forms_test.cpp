@@ -8,12 +8,12 @@
 #include <fstream>
 #include <random>
 
-#include "crashreport/delivery/codecs/deflate_codec.h"
+#include "crashreport/codecs/deflate_codec.h"
 #include "crashreport/options/published_options.h"
 #include "crashreport/options/stream.h"
-#include "crashreport/report/binding/events.h"
-#include "crashreport/report/binding/stored_data_loader.h"
-#include "crashreport/report/elf_sections.h"
+#include "crashreport/binding/events.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/elf_sections.h"
 #include "platform/kernel/shared_memory.h"
 #include "tests/tools/tool_test_support.h"
 

@@ -8,9 +8,9 @@
 #include <set>
 #include <sstream>
 
-#include "crashreport/report/elf_sections.h"
+#include "crashreport/modules/elf_sections.h"
 #include "tools/elf_handles.h"
-#include "crashreport/report/module_identity_info.h"
+#include "crashreport/modules/module_identity_info.h"
 #include "tests/tools/tool_test_support.h"
 
 namespace {

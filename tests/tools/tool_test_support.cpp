@@ -7,9 +7,9 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "crashreport/report/binding/events.h"
-#include "crashreport/report/binding/stored_data_loader.h"
-#include "crashreport/report/elf_sections.h"
+#include "crashreport/binding/events.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/elf_sections.h"
 #include "tools/elf_handles.h"
 
 namespace tooltest {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/report/module_info.h"
+#include "crashreport/modules/module_info.h"
 
 namespace tooltest {
 

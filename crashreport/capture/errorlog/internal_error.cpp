@@ -1,8 +1,5 @@
 #include "crashreport/capture/errorlog/internal_error.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "crashreport/capture/errorlog/diagnostic.h"
 #include "crashreport/capture/errorlog/errorlog_hooks.h"
 #include "crashreport/capture/errorlog/handled_exception.h"
@@ -13,7 +10,8 @@
 #include "crashreport/options/module_identity.h"
 #include "crashreport/options/safe_run.h"
 #include "crashreport/report/sysinfo/system_information.h"
-#include "platform/kernel/unique_fd.h"
+#include "platform/kernel/files.h"
+#include "platform/rtl/file_names.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport {
@@ -26,16 +24,11 @@ constexpr const char* kRadName = "GCC " __VERSION__;
 // Writes the whole text; false when any of it could not be written.
 bool SaveText(const std::string& path, const std::string& text)
 {
-    kernel::TUniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    kernel::TUniqueFd file = kernel::OpenFile(path, kernel::TFileOpen::foCreate);
     if (!file.Valid())
         return false;
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(file.Get(), text.data() + done, text.size() - done);
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
+    if (kernel::WriteFile(file.Get(), text.data(), text.size()) != static_cast<std::ptrdiff_t>(text.size()))
+        return false;
     return file.Close();
 }
 
@@ -62,7 +55,7 @@ void OfferToSend(const TErrorLogHooks& hooks, const std::string& message, const 
 
 } // namespace
 
-std::string InternalErrorLogPath() { return ChangeFileExt(ProgramFileName(), ".log"); }
+std::string InternalErrorLogPath() { return rtl::ChangeFileExt(ProgramFileName(), ".log"); }
 
 void InternalError(const std::string& sectionText)
 {

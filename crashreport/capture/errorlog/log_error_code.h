@@ -2,7 +2,7 @@
 // The reporter's warning codes (TTavrelLogErrorCode, shared with the event
 // functions) and the names the debugger output gives them. Both functions
 // are signal-safe (no allocation).
-#include "crashreport/report/binding/exception_record.h"
+#include "crashreport/binding/exception_record.h"
 
 namespace crashreport {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "crashreport/delivery/codecs/day_count.h"
+#include "crashreport/codecs/day_count.h"
 #include "platform/rtl/format.h"
 
 namespace crashreport {

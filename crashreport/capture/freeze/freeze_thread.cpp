@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/thread_tracking.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options.h"
@@ -17,8 +19,6 @@
 namespace crashreport {
 
 namespace {
-
-std::atomic<TFreezeDispatch> g_dispatch{nullptr};
 
 // The watchdog of the process; changed only under g_lifecycle.
 std::recursive_mutex g_lifecycle;
@@ -32,24 +32,13 @@ std::once_flag g_exitHookOnce;
 // exit may itself be waiting for something that exit has stopped.
 constexpr int kExitWaitMs = 2000;
 
-class TReadLock {
-public:
-    explicit TReadLock(TTavrelThreadsList& list) : list_(list) { list_.BeginRead(); }
-    ~TReadLock() { list_.EndRead(); }
-    TReadLock(const TReadLock&) = delete;
-    TReadLock& operator=(const TReadLock&) = delete;
-
-private:
-    TTavrelThreadsList& list_;
-};
-
 // The top of the main thread's stack: as thread tracking recorded it, else
 // the end of the process stack's mapping.
 std::uintptr_t MainStackTop()
 {
     if (ThreadTrackingStarted()) {
         if (TTavrelThreadsList* list = TrackedThreads()) {
-            TReadLock lock(*list);
+            TThreadsListReadLock lock(*list);
             const int i = list->FindByID(kernel::MainThreadId());
             if (i >= 0 && list->Get(i)->StackTop != 0)
                 return list->Get(i)->StackTop;
@@ -83,7 +72,25 @@ TControl g_control;
 
 } // namespace
 
-TFreezeDispatch SetFreezeDispatch(TFreezeDispatch dispatch) { return g_dispatch.exchange(dispatch); }
+void DispatchFrozenApplication(EFrozenApplication& exception, const TFreezeReport& report)
+{
+    try {
+        TCapturedException captured;
+        captured.Exception = ExceptionObjectOf(exception);
+        captured.Address = reinterpret_cast<void*>(report.Address);
+        captured.LanguageRaise = false;
+        captured.CaptureMode = cmFullReport;
+        captured.Module = CaptureModule();
+        captured.RaiserKind = rkRuntime;
+        captured.NotifyParams.Context = &report.Context;
+        captured.NotifyParams.StackStart = report.StackStart;
+        captured.NotifyParams.StackTop = report.StackTop;
+        captured.NotifyParams.ThreadID = report.ThreadID;
+        Dispatch(captured);
+    } catch (...) {
+        // Nothing of a failed report may keep the main thread suspended.
+    }
+}
 
 TFreezeThread::TFreezeThread(int freezeSeconds, std::string freezeText, kernel::THandle mainThread)
     : rtl::TThread(true),
@@ -153,15 +160,10 @@ void TFreezeThread::ReportFreeze()
 #else
             const std::uintptr_t ip = context.Eip, sp = context.Esp;
 #endif
-            const TFreezeDispatch dispatch = g_dispatch.load();
-            if (ip != 0 && sp != 0 && dispatch != nullptr) {
+            if (ip != 0 && sp != 0) {
                 EFrozenApplication exception(text_);
                 const TFreezeReport report{context, ip, sp, MainStackTop(), kernel::GetThreadId(mainThread_)};
-                try {
-                    dispatch(exception, report);
-                } catch (...) {
-                    // The dispatch catches everything itself; nothing may stop the resume below.
-                }
+                DispatchFrozenApplication(exception, report);
                 ++reported_;
             }
         }

@@ -26,8 +26,7 @@ public:
     using rtl::Exception::Exception;
 };
 
-// What travels with a freeze to the dispatch: the main thread as it was
-// stopped.
+// The main thread as the watchdog stopped it.
 struct TFreezeReport {
     kernel::TThreadContext Context;
     std::uintptr_t Address;     // the main thread's instruction pointer
@@ -36,13 +35,12 @@ struct TFreezeReport {
     std::uint32_t ThreadID;     // the main thread's ID
 };
 
-// The capture road a freeze goes through. It runs on the watchdog thread
-// while the main thread is suspended, and must not throw. The capture
-// start-up installs the exception dispatcher here; without one a freeze is
-// detected but not reported.
-using TFreezeDispatch = void (*)(EFrozenApplication& exception, const TFreezeReport& report);
-// Installs the dispatch (null removes it); returns the previous one.
-TFreezeDispatch SetFreezeDispatch(TFreezeDispatch dispatch);
+// Hands the freeze to the exception dispatch as an exception of the main
+// thread at its instruction pointer, with its registers and stack, through
+// the normal capture road (not a language raise, full report, this module,
+// raised by the runtime). Runs on the watchdog thread while the main thread
+// is suspended. Catches everything.
+void DispatchFrozenApplication(EFrozenApplication& exception, const TFreezeReport& report);
 
 class TFreezeThread : public rtl::TThread {
 public:

@@ -4,7 +4,6 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
-#include <sys/mman.h>
 
 #include <cstdint>
 #include <cstring>
@@ -48,9 +47,9 @@ bool PatchCode(void* address, const void* source, std::size_t count)
     bool ok = true;
     for (; changed < pageCount; ++changed) {
         const Page& page = pageAt(changed);
-        if ((page.Protection & (PROT_READ | PROT_WRITE)) == (PROT_READ | PROT_WRITE))
+        if ((page.Protection & (kernel::kProtectRead | kernel::kProtectWrite)) == (kernel::kProtectRead | kernel::kProtectWrite))
             continue;
-        if (!kernel::ProtectMemory(reinterpret_cast<void*>(page.At), 1, page.Protection | PROT_READ | PROT_WRITE)) {
+        if (!kernel::ProtectMemory(reinterpret_cast<void*>(page.At), 1, page.Protection | kernel::kProtectRead | kernel::kProtectWrite)) {
             ok = false;
             break;
         }
@@ -71,7 +70,7 @@ bool PatchCode(void* address, const void* source, std::size_t count)
     }
     for (std::size_t i = 0; i < changed; ++i) {
         const Page& page = pageAt(i);
-        if ((page.Protection & (PROT_READ | PROT_WRITE)) != (PROT_READ | PROT_WRITE))
+        if ((page.Protection & (kernel::kProtectRead | kernel::kProtectWrite)) != (kernel::kProtectRead | kernel::kProtectWrite))
             kernel::ProtectMemory(reinterpret_cast<void*>(page.At), 1, page.Protection);
     }
     if (ok)

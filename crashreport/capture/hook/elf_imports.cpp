@@ -1,8 +1,8 @@
 #include "crashreport/capture/hook/elf_imports.h"
 
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/memory.h"
 
-#include <dlfcn.h>
 #include <elf.h>
 #include <strings.h>
 
@@ -143,7 +143,7 @@ void* ResolveLazyCell(const kernel::TModuleImage& module, const TImportCell& cel
         return nullptr;
     if (!module.Contains(*cell.Cell))
         return nullptr;
-    return dlsym(RTLD_DEFAULT, cell.SymbolName);
+    return kernel::FindGlobalSymbol(cell.SymbolName);
 }
 
 } // namespace crashreport::hook

@@ -8,6 +8,7 @@
 #include "crashreport/capture/hook/instruction_length.h"
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -46,16 +47,24 @@ public:
     THookedMethodsList& operator=(const THookedMethodsList&) = delete;
 
     int Count() const { return static_cast<int>(items_.size()); }
-    THookedMethod* Item(int index) const { return items_.at(static_cast<std::size_t>(index)); }
-    void Add(THookedMethod* method) { items_.push_back(method); }
+    THookedMethod* Item(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
+    void Add(std::unique_ptr<THookedMethod> method) { items_.push_back(std::move(method)); }
     void Delete(int index);
     int Find(const void* vtable, int slot) const;  // -1 when absent
-    void Lock() { lock_.lock(); }
-    void Unlock() { lock_.unlock(); }
 
 private:
+    friend class THookedMethodsLock;
     std::recursive_mutex lock_;
-    std::vector<THookedMethod*> items_;
+    std::vector<std::unique_ptr<THookedMethod>> items_;
+};
+
+// Holds the list's lock for a scope.
+class THookedMethodsLock {
+public:
+    explicit THookedMethodsLock(THookedMethodsList& list) : lock_(list.lock_) {}
+
+private:
+    std::lock_guard<std::recursive_mutex> lock_;
 };
 
 // Start and shut-down are reference-counted: only the first start and the

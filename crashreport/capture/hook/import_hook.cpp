@@ -3,10 +3,10 @@
 #include "crashreport/capture/hook/elf_imports.h"
 #include "crashreport/capture/hook/hook_state.h"
 #include "crashreport/capture/hook/shared_area.h"
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
 
-#include <dlfcn.h>
 
 #include <memory>
 
@@ -63,18 +63,12 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
 bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const std::string& dllName, bool quiet,
                             void*& realAddress, void* replacement, const std::string& functionName)
 {
-    realAddress = nullptr;
-    // RTLD_NOLOAD: only a library that is loaded already counts.
-    std::unique_ptr<void, int (*)(void*)> library(dlopen(dllName.c_str(), RTLD_NOW | RTLD_NOLOAD), dlclose);
-    if (library) {
-        realAddress = dlsym(library.get(), functionName.c_str());
-        // A library loaded before this one (a preloaded tool, a sanitizer
-        // runtime) may define the same function; the modules' imports are
-        // then bound to its definition, which becomes the one to chain to.
-        void* bound = dlsym(RTLD_DEFAULT, functionName.c_str());
-        if (realAddress && bound)
-            realAddress = bound;
-    }
+    // Only a library that is loaded already counts. The modules' cells hold
+    // the definition the process binds the name to: the library's own, unless
+    // another library (a memory checker, say) interposes it.
+    realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str())
+                      ? kernel::FindGlobalSymbol(functionName.c_str())
+                      : nullptr;
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {

@@ -1,8 +1,7 @@
 #include "crashreport/capture/hook/shared_area.h"
 
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/memory.h"
-
-#include <sys/auxv.h>
 
 #include <cstdint>
 #include <cstring>
@@ -21,7 +20,7 @@ std::string SharedAreaName(const void* address)
         (std::strcmp(region.Name, "[vdso]") == 0 || std::strcmp(region.Name, "[vvar]") == 0 ||
          std::strcmp(region.Name, "[vsyscall]") == 0))
         return region.Name;
-    const auto vdso = static_cast<std::uintptr_t>(getauxval(AT_SYSINFO_EHDR));
+    const auto vdso = kernel::VdsoHandle();
     if (vdso && a >= vdso && a < vdso + 2 * kernel::PageSize())
         return "[vdso]";
     return {};

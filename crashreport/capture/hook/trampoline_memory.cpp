@@ -2,8 +2,6 @@
 
 #include "platform/kernel/memory.h"
 
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <mutex>
 #include <utility>
@@ -24,7 +22,7 @@ public:
     ~TChunk()
     {
         if (Start)
-            munmap(reinterpret_cast<void*>(Start), kChunkSize);
+            kernel::FreeMemory(reinterpret_cast<void*>(Start), kChunkSize);
     }
     TChunk(TChunk&& other) noexcept : Start(other.Start), Used(std::move(other.Used)), UsedCount(other.UsedCount)
     {
@@ -44,7 +42,13 @@ public:
 };
 
 std::mutex g_lock;
-std::vector<TChunk> g_chunks;
+// Never destroyed: code patched to jump into a chunk may still run while the
+// process ends (after the static objects are gone).
+std::vector<TChunk>& Chunks()
+{
+    static auto* chunks = new std::vector<TChunk>;
+    return *chunks;
+}
 bool g_refuseNear = false;
 
 bool Near(std::uintptr_t chunkStart, std::uintptr_t target)
@@ -59,15 +63,7 @@ bool Near(std::uintptr_t chunkStart, std::uintptr_t target)
 
 void* MapAt(std::uintptr_t hint)
 {
-    void* p = mmap(reinterpret_cast<void*>(hint), kChunkSize, PROT_READ | PROT_EXEC,
-                   MAP_PRIVATE | MAP_ANONYMOUS | (hint ? MAP_FIXED_NOREPLACE : 0), -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    if (hint && reinterpret_cast<std::uintptr_t>(p) != hint) {  // kernels before 4.17 treat the flag as a hint
-        munmap(p, kChunkSize);
-        return nullptr;
-    }
-    return p;
+    return kernel::AllocateMemory(hint, kChunkSize, kernel::kProtectRead | kernel::kProtectExecute);
 }
 
 // Maps a chunk in the free gap closest to target within reach.
@@ -114,7 +110,7 @@ void* AllocateTrampoline(const void* nearTo)
     std::lock_guard<std::mutex> lock(g_lock);
     if (target && g_refuseNear)
         return nullptr;
-    for (auto& c : g_chunks) {
+    for (auto& c : Chunks()) {
         if (c.UsedCount == kSlotsPerChunk || !Near(c.Start, target))
             continue;
         for (std::size_t i = 0; i < kSlotsPerChunk; ++i)
@@ -132,7 +128,7 @@ void* AllocateTrampoline(const void* nearTo)
         TChunk c(p);
         c.Used[0] = true;
         c.UsedCount = 1;
-        g_chunks.push_back(std::move(c));
+        Chunks().push_back(std::move(c));
         return p;
     }
     return nullptr;
@@ -150,7 +146,7 @@ void FreeTrampoline(void* slot)
         return;
     const auto a = reinterpret_cast<std::uintptr_t>(slot);
     std::lock_guard<std::mutex> lock(g_lock);
-    for (auto it = g_chunks.begin(); it != g_chunks.end(); ++it) {
+    for (auto it = Chunks().begin(); it != Chunks().end(); ++it) {
         if (a < it->Start || a >= it->Start + kChunkSize)
             continue;
         const std::size_t i = (a - it->Start) / kTrampolineSlotSize;
@@ -159,7 +155,7 @@ void FreeTrampoline(void* slot)
             --it->UsedCount;
         }
         if (it->UsedCount == 0)
-            g_chunks.erase(it);  // unmaps it
+            Chunks().erase(it);  // unmaps it
         return;
     }
 }

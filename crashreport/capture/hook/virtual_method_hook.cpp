@@ -3,6 +3,8 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
+#include <stdexcept>
+
 namespace crashreport::hook {
 namespace {
 
@@ -22,19 +24,19 @@ void WriteSlot(void** slot, void* value)
 
 THookedMethodsList::~THookedMethodsList()
 {
-    Lock();
+    THookedMethodsLock lock(*this);
     const int count = Count();
     for (int i = 0; i < count; ++i) {
         detail::RestoreSlot(*items_.front());
         Delete(0);
     }
-    Unlock();
 }
 
 void THookedMethodsList::Delete(int index)
 {
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    delete items_.at(static_cast<std::size_t>(index));
+    THookedMethodsLock lock(*this);
+    if (index < 0 || index >= Count())
+        throw std::out_of_range("THookedMethodsList::Delete");
     items_.erase(items_.begin() + index);
 }
 
@@ -59,17 +61,14 @@ void* InterceptVirtualMethod(void* vtable, int slot, void* replacement)
     void** cell = SlotAddress(vtable, slot);
     if (!kernel::IsMemoryReadable(cell, sizeof *cell))
         return nullptr;
-    list->Lock();
+    THookedMethodsLock lock(*list);
     void* previous = *cell;
     if (previous == replacement) {
         const int index = list->Find(vtable, slot);
-        void* saved = index >= 0 ? list->Item(index)->PreviousMethod : previous;
-        list->Unlock();
-        return saved;
+        return index >= 0 ? list->Item(index)->PreviousMethod : previous;
     }
     WriteSlot(cell, replacement);
-    list->Add(new THookedMethod{vtable, previous, slot});
-    list->Unlock();
+    list->Add(std::make_unique<THookedMethod>(THookedMethod{vtable, previous, slot}));
     return previous;
 }
 
@@ -78,15 +77,12 @@ bool RestoreVirtualMethod(void* vtable, int slot)
     THookedMethodsList* list = detail::Engine().HookedMethods;
     if (!list)
         return false;
-    list->Lock();
+    THookedMethodsLock lock(*list);
     const int index = list->Find(vtable, slot);
-    if (index < 0) {
-        list->Unlock();
+    if (index < 0)
         return false;
-    }
     detail::RestoreSlot(*list->Item(index));
     list->Delete(index);
-    list->Unlock();
     return true;
 }
 
@@ -95,10 +91,8 @@ int HookedMethodCount()
     THookedMethodsList* list = detail::Engine().HookedMethods;
     if (!list)
         return 0;
-    list->Lock();
-    const int n = list->Count();
-    list->Unlock();
-    return n;
+    THookedMethodsLock lock(*list);
+    return list->Count();
 }
 
 } // namespace crashreport::hook

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "crashreport/delivery/codecs/crc32.h"
+#include "crashreport/codecs/crc32.h"
 
 namespace crashreport::screenshot {
 

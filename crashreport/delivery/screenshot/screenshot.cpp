@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "crashreport/delivery/codecs/attachment_archive.h"
+#include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/delivery/screenshot/octree.h"
 #include "crashreport/delivery/screenshot/png8_writer.h"
 #include "crashreport/options/freeze_watch_hook.h"

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -32,11 +33,10 @@ void WaitUntil(const std::function<bool()>& condition)
 bool RecordOf(std::uint32_t tid, TTavrelThreadRecord& out)
 {
     TTavrelThreadsList* list = TrackedThreads();
-    list->BeginRead();
+    TThreadsListReadLock lock(*list);
     const int i = list->FindByID(tid);
     if (i >= 0)
         out = *list->Get(i);
-    list->EndRead();
     return i >= 0;
 }
 
@@ -49,10 +49,8 @@ bool Tracked(std::uint32_t tid)
 bool ObjectTracked(const void* object)
 {
     TTavrelThreadsList* list = TrackedThreads();
-    list->BeginRead();
-    const bool found = list->FindByThreadObject(object) >= 0;
-    list->EndRead();
-    return found;
+    TThreadsListReadLock lock(*list);
+    return list->FindByThreadObject(object) >= 0;
 }
 
 struct TGate {
@@ -385,31 +383,35 @@ TEST_F(ThreadTracking, ExportedEntriesKeepAnotherModulesThreadsInTheTable)
     TavrelLog_CallCreateThread(&foreign);
 
     TTavrelThreadsList* list = TrackedThreads();
-    list->BeginRead();
-    int i = list->FindByHandle(foreign.Handle);
-    ASSERT_GE(i, 0);
-    EXPECT_EQ(list->Get(i)->StarterStack, foreignStack);
-    EXPECT_EQ(list->Get(i)->StackCopyNotOwned, 1);
-    list->EndRead();
+    int i;
+    {
+        TThreadsListReadLock lock(*list);
+        i = list->FindByHandle(foreign.Handle);
+        ASSERT_GE(i, 0);
+        EXPECT_EQ(list->Get(i)->StarterStack, foreignStack);
+        EXPECT_EQ(list->Get(i)->StackCopyNotOwned, 1);
+    }
 
     TTavrelThreadRecord resumed = foreign;
     resumed.StarterThreadID = 4321;
     TavrelLog_CallResumeThread(foreign.Handle, &resumed);
     TTavrelThreadRecord r;
-    list->BeginRead();
-    i = list->FindByHandle(foreign.Handle);
-    ASSERT_GE(i, 0);
-    r = *list->Get(i);
-    list->EndRead();
+    {
+        TThreadsListReadLock lock(*list);
+        i = list->FindByHandle(foreign.Handle);
+        ASSERT_GE(i, 0);
+        r = *list->Get(i);
+    }
     EXPECT_EQ(r.StarterThreadID, 4321u);
     EXPECT_EQ(r.StackCopyNotOwned, 1);
 
     // Removes the current thread's last record: the foreign one (the main
     // thread's own record comes first).
     TavrelLog_CallExitThread();
-    list->BeginRead();
-    EXPECT_LT(list->FindByHandle(foreign.Handle), 0);
-    list->EndRead();
+    {
+        TThreadsListReadLock lock(*list);
+        EXPECT_LT(list->FindByHandle(foreign.Handle), 0);
+    }
     kernel::CloseHandle(foreign.Handle);
     EXPECT_EQ(foreignStack[0], 1) << "a stack copy of another module is never freed here";
 }
@@ -541,10 +543,10 @@ TEST(ThreadClassification, OptionTests)
 TEST(ThreadsList, SearchesCopiesAndOwnership)
 {
     TTavrelThreadsList list;
-    auto* a = list.NewRecord(true);
+    auto* a = list.Append(TTavrelThreadsList::NewRecord());
     a->ThreadID = 10;
     a->Handle = 100;
-    auto* b = list.NewRecord(true);
+    auto* b = list.Append(TTavrelThreadsList::NewRecord());
     b->ThreadID = 10;  // a later record of the same ID is found first
     b->Handle = 101;
     b->StarterStack = new std::uint8_t[4]{9, 8, 7, 6};
@@ -563,6 +565,30 @@ TEST(ThreadsList, SearchesCopiesAndOwnership)
     EXPECT_EQ(copy->Get(1)->Handle, 101u);
     copy.reset();
     EXPECT_EQ(list.Count(), 1);
+}
+
+TEST(ThreadsList, AFailureInsideALockedScopeLeavesTheLockFree)
+{
+    TTavrelThreadsList list;
+    list.Append(TTavrelThreadsList::NewRecord())->ThreadID = kernel::GetCurrentThreadId();
+    EXPECT_THROW(
+        {
+            TThreadsListWriteLock lock(list);
+            throw std::runtime_error("fails while the table is locked");
+        },
+        std::runtime_error);
+    EXPECT_THROW(
+        {
+            TThreadsListReadLock lock(list);
+            throw std::runtime_error("fails while the table is read");
+        },
+        std::runtime_error);
+    // Another thread takes the write lock (a held lock would stop it here).
+    std::thread other([&] { list.RemoveCurrentThread(); });
+    other.join();
+    EXPECT_EQ(list.Count(), 1) << "the other thread has no record to remove";
+    list.RemoveCurrentThread();
+    EXPECT_EQ(list.Count(), 0);
 }
 
 } // namespace

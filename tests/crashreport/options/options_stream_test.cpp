@@ -110,8 +110,8 @@ TEST(OptionsStreamForm, UnevenFilterListsAreWrittenAsPairs)
     // One class name with no message at all.
     TTavrelModuleOptions one("", false), oneLoaded("", false);
     one.FilterClassNames().Add("EOnly");
-    const std::string savedOne = Saved(one);  // the view needs the bytes to outlive it
-    TByteViewStream in1(savedOne);
+    const std::string saved = Saved(one);  // the view reads it: it must outlive the stream
+    TByteViewStream in1(saved);
     oneLoaded.LoadFromStream(in1);
     EXPECT_EQ(oneLoaded.FilterClassNames().Items(), std::vector<std::string>{"EOnly"});
     EXPECT_EQ(oneLoaded.FilterMessages().Items(), std::vector<std::string>{""});

@@ -2,6 +2,7 @@
 
 #include "platform/rtl/codepage.h"
 #include "platform/rtl/component.h"
+#include "platform/rtl/file_names.h"
 #include "platform/rtl/format.h"
 
 TEST(FormatTest, FormatStringsReplacesInOrderAndLeavesOtherPercents)
@@ -35,4 +36,18 @@ TEST(ComponentTest, OwnerDestroysOwnedComponents)
     EXPECT_EQ(owner->Components().size(), 1u);
     delete owner;
     EXPECT_EQ(destroyed, 2);
+}
+
+TEST(FileNamesTest, FolderNameAndExtension)
+{
+    EXPECT_EQ(rtl::ExtractFilePath("/home/user/app.tlf"), "/home/user/");
+    EXPECT_EQ(rtl::ExtractFilePath("app.tlf"), "");
+    EXPECT_EQ(rtl::ExtractFilePath("/"), "/");
+    EXPECT_EQ(rtl::ExtractFileName("/home/user/app.tlf"), "app.tlf");
+    EXPECT_EQ(rtl::ExtractFileName("/home/user/"), "");
+    EXPECT_EQ(rtl::ExtractFileName("app"), "app");
+    EXPECT_EQ(rtl::ChangeFileExt("/opt/prog.bin", ".tlf"), "/opt/prog.tlf");
+    EXPECT_EQ(rtl::ChangeFileExt("/opt/lib.so.6", ""), "/opt/lib.so");
+    EXPECT_EQ(rtl::ChangeFileExt("/opt.d/prog", ".tlf"), "/opt.d/prog.tlf") << "a dot in a folder is no extension";
+    EXPECT_EQ(rtl::ChangeFileExt("prog", ".tlf"), "prog.tlf");
 }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "crashreport/capture/errorlog/mail_date.h"
-#include "crashreport/delivery/codecs/day_count.h"
+#include "crashreport/codecs/day_count.h"
 
 using namespace crashreport;
 

@@ -1,8 +1,9 @@
 // A small GUI program for the freeze tests: a form with a button whose
 // click handler blocks the main thread inside one known function, and the
-// freeze watchdog with a recorder in place of the exception dispatch.
+// freeze watchdog reporting through the exception capture, whose report
+// pipeline is a recorder.
 // Writes one line per event to stdout:
-//   REPORT <ms since the block began> <known function on the stack 0/1> <main thread 0/1> <message>
+//   REPORT <ms since the block began> <known function on the stack 0/1> <main thread 0/1> <class>: <message>
 //   STOPPED <ms the watchdog took to stop>
 //
 //   freeze_child headless|x11 SCENARIO FREEZE_SECONDS BLOCK_MS...
@@ -20,7 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/freeze/freeze_thread.h"
+#include "crashreport/stack/stack_scan.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options.h"
 #include "platform/ui/backend.h"
@@ -55,34 +59,37 @@ __attribute__((noinline, section("freeze_known"))) void BlockMainThreadIn(int ms
     asm volatile("" ::: "memory");
 }
 
-// The raw stack scan: a return address into the known function between
-// the stack pointer and the top of the main thread's stack. Another
-// thread's frames carry the address checker's red zones: read them unchecked.
-__attribute__((no_sanitize("address"))) bool KnownFunctionOnStack(const crashreport::TFreezeReport& r)
-{
-    const auto lo = reinterpret_cast<std::uintptr_t>(__start_freeze_known),
-               hi = reinterpret_cast<std::uintptr_t>(__stop_freeze_known);
-    if (r.Address >= lo && r.Address < hi)
-        return true;
-    for (std::uintptr_t at = r.StackStart; at + sizeof(void*) <= r.StackTop && at < r.StackStart + 65536;
-         at += sizeof(void*)) {
-        const std::uintptr_t v = *reinterpret_cast<const std::uintptr_t*>(at);
-        if (v > lo && v <= hi)
-            return true;
-    }
-    return false;
-}
-
-void Record(crashreport::EFrozenApplication& e, const crashreport::TFreezeReport& r)
+// The report pipeline, replaced by a recorder: what the dispatcher hands
+// it, and whether the report's stack scan of the frozen thread finds the
+// known function.
+bool Record(crashreport::TCapturedException& c)
 {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                         Clock::now() - Clock::time_point(Clock::duration(g_blockStart.load())))
                         .count();
-    const bool found = KnownFunctionOnStack(r);
-    char line[512];
-    std::snprintf(line, sizeof line, "REPORT %lld %d %d %s\n", static_cast<long long>(ms), found ? 1 : 0,
-                  r.ThreadID == kernel::MainThreadId() ? 1 : 0, e.Message.c_str());
+    const crashreport::TExceptNotifyParams& n = c.NotifyParams;
+    const auto lo = reinterpret_cast<std::uintptr_t>(__start_freeze_known),
+               hi = reinterpret_cast<std::uintptr_t>(__stop_freeze_known);
+    bool found = false;
+    crashreport::TCodeRanges code;
+    crashreport::TStackAddresses addresses;
+    crashreport::ScanStackAddresses(
+        crashreport::TStackArea{c.Address, reinterpret_cast<const void*>(n.StackStart),
+                                reinterpret_cast<const void*>(n.StackTop)},
+        false, code, addresses);
+    for (std::uintptr_t a : addresses.Items())
+        found = found || (a >= lo && a < hi);
+    const bool mainThread = n.ThreadID == kernel::MainThreadId() && n.Context != nullptr &&
+#if defined(__x86_64__)
+                            n.Context->Rsp == n.StackStart;
+#else
+                            n.Context->Esp == n.StackStart;
+#endif
+    char line[640];
+    std::snprintf(line, sizeof line, "REPORT %lld %d %d %s: %s\n", static_cast<long long>(ms), found ? 1 : 0,
+                  mainThread ? 1 : 0, c.ClassName, c.Message);
     Say(line);
+    return false;
 }
 
 void PumpFor(int ms)
@@ -128,7 +135,12 @@ int main(int argc, char** argv)
     g_options->SetFreezeSeconds(seconds);
     g_options->SetFreezeText("Frozen in the test.");
     crashreport::SetCurrentOptionsQuery([] { return g_options; });
-    crashreport::SetFreezeDispatch(Record);
+    crashreport::TCaptureStartup startup;
+    startup.Options = g_options;
+    startup.Force = true;
+    if (!crashreport::StartExceptionCapture(startup))
+        return 5;
+    crashreport::SetReportPipeline(Record);
     crashreport::InstallFreezeWatchControl();
 
     // The form lives on to the process's end.

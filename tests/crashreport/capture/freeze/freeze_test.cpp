@@ -102,7 +102,7 @@ TEST_F(Freeze, BlockedMainThreadIsReportedOnceWithItsStack)
     EXPECT_LE(r.Ms, 3500) << run.Output;
     EXPECT_TRUE(r.KnownFunctionOnStack) << run.Output;
     EXPECT_TRUE(r.MainThread);
-    EXPECT_EQ(r.Message, "Frozen in the test.");
+    EXPECT_EQ(r.Message, "EFrozenApplication: Frozen in the test.");
     RecordProperty("freeze_latency_ms", std::to_string(r.Ms));
 }
 

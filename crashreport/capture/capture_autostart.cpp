@@ -1,0 +1,49 @@
+// Starts the exception capture from the reporter's module initialisation,
+// before the program's own static initialisation: a constructor of the
+// highest priority loads this module's stored options (without debug data)
+// and starts the capture with them; a module without stored options leaves
+// the capture off. At exit the capture is only switched off: the static
+// objects of the layers below may be gone by then, so nothing is undone. Link the object library crashreport_capture_autostart into
+// the module that carries the reporter.
+#include "crashreport/capture/exception_capture.h"
+#include "crashreport/modules/stored_data_loader.h"
+#include "crashreport/modules/module_info.h"
+#include "platform/kernel/modules.h"
+
+#include <cstdlib>
+#include <memory>
+
+namespace crashreport {
+namespace {
+
+// The record whose options the capture uses; lives until the process ends.
+TTavrelModuleInfo* g_record = nullptr;
+
+__attribute__((visibility("hidden"), noinline)) void Marker() { asm volatile(""); }
+
+void StopAtExit() { StopExceptionCaptureAtExit(); }
+
+// Priority 101 is the kernel layer's thread tables.
+__attribute__((constructor(102))) void StartReporterCapture()
+{
+    kernel::TModuleImage own;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own) || !HasStoredData(own.Handle))
+        return;
+    auto record = std::make_unique<TTavrelModuleInfo>();
+    record->FileName = own.Path;
+    record->Handle = own.Handle;
+    record->Options = std::make_unique<TTavrelModuleOptionsEx>(own.Path, true);
+    {
+        TLightModeScope light;
+        if (!LoadStoredOptions(*record))
+            return;
+    }
+    g_record = record.release();
+    TCaptureStartup startup;
+    startup.Options = g_record->Options.get();
+    if (StartExceptionCapture(startup))
+        std::atexit(&StopAtExit);
+}
+
+} // namespace
+} // namespace crashreport

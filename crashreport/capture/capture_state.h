@@ -1,0 +1,130 @@
+#pragma once
+// The capture's per-thread and process-wide state, shared by its sources.
+#include "crashreport/capture/captured_exception.h"
+#include "platform/kernel/threads.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace crashreport {
+
+constexpr std::uint32_t kContextAll = 0x10007;  // the saved context's flags: all registers
+constexpr std::size_t kSnapshotSize = 102400;
+
+// Per thread (thread-local, plain data: readable from the fault handler).
+struct TThreadCaptureState {
+    kernel::TThreadContext SavedContext;
+    std::uint32_t ContextFlags;       // kContextAll while SavedContext is valid
+    std::uintptr_t RaiseFrame;        // stack position of the last raise
+    std::atomic<std::uint8_t> InsideRaiseHook;
+    std::uint8_t InsideDispatch;
+    // Set by the language-raise interceptor for the raise in progress.
+    void* ThrowObject;
+    void* ThrowAddress;
+    // Set by the mapping hook: the object about to be thrown from the fault
+    // handler was captured already.
+    void* SignalObject;
+    // Set while the fault handler (or the abort handler) captures.
+    std::uint8_t InFaultHandler;
+    std::uint32_t ThreadId;
+    // Stack bounds of a thread that has no alternate-stack record.
+    std::uintptr_t StackTop;
+};
+TThreadCaptureState& ThreadCapture();  // signal-safe
+
+// The calling thread's ID, kept per thread (reset in the child of a fork).
+// Signal-safe.
+std::uint32_t CachedThreadId();
+
+// A spin lock for state touched on the raise path (never held while
+// calling out). A thread that finds itself the owner (a fault inside the
+// section) does not wait: TryLock fails.
+class TRaiseLock {
+public:
+    bool TryLock();     // false when this thread holds it already
+    void Unlock();
+
+private:
+    std::atomic<std::uint32_t> owner_{0};
+};
+
+class TRaiseLockGuard {
+public:
+    explicit TRaiseLockGuard(TRaiseLock& lock) : lock_(lock), held_(lock.TryLock()) {}
+    ~TRaiseLockGuard()
+    {
+        if (held_)
+            lock_.Unlock();
+    }
+    TRaiseLockGuard(const TRaiseLockGuard&) = delete;
+    TRaiseLockGuard& operator=(const TRaiseLockGuard&) = delete;
+    bool Held() const { return held_; }
+
+private:
+    TRaiseLock& lock_;
+    bool held_;
+};
+
+struct TLastException {
+    TExceptionObject Object;
+    void* Address = nullptr;
+    bool LanguageRaise = false;
+    char ClassName[128] = {};
+    char Message[256] = {};
+};
+
+struct TStackSnapshot {
+    std::uint8_t* Buffer = nullptr;  // kSnapshotSize bytes, allocated at start-up
+    std::size_t Length = 0;
+    std::uint32_t ThreadID = 0;
+    void* Address = nullptr;
+    std::uintptr_t Start = 0;        // stack address of the first byte
+};
+
+constexpr int kOffListSize = 64;
+
+struct TCaptureState {
+    std::atomic<bool> Started{false};
+    std::atomic<bool> CaptureOn{true};
+    std::atomic<bool> Delegates{false};
+    std::atomic<std::uint32_t> OffList[kOffListSize] = {};
+    std::atomic<int> OffListCount{0};  // entries in use, never fewer than there are
+
+    TRaiseLock LastLock;
+    TLastException Last;
+    std::atomic<void*> LastCapturedAddress{nullptr};
+    // The object of the last full report: the unhandled procedure does not
+    // report it again.
+    std::atomic<void*> LastCapturedObject{nullptr};
+
+    TRaiseLock SnapshotLock;
+    TStackSnapshot Snapshot;
+
+    // Serialises ExceptionManager and the dispatcher; re-entrant.
+    std::recursive_mutex CaptureLock;
+    std::atomic<TCapturedException*> CurrentReport{nullptr};
+    std::uintptr_t OwnModule = 0;
+};
+TCaptureState& Capture();  // signal-safe once made (at start-up)
+
+// Capture is on for the calling thread (global switch on, thread not in the
+// off-list). Signal-safe.
+bool CaptureOnForThisThread();
+
+// Records the last exception (with copies of its class name and message).
+// Signal-safe.
+void RecordLastException(const TExceptionObject& object, void* address, bool languageRaise);
+// A copy with the class name made from the type. Signal-safe.
+TLastException LastExceptionCopy();
+
+// Copies the calling thread's stack from `from` up to its top (at most
+// kSnapshotSize bytes) into the snapshot. Signal-safe.
+void TakeStackSnapshot(std::uintptr_t from, void* address);
+
+// The calling thread's stack top. Signal-safe once the thread has its
+// alternate-stack record; otherwise (first raise on a thread made elsewhere)
+// it reads the thread attributes.
+std::uintptr_t CurrentThreadStackTop();
+
+} // namespace crashreport

@@ -1,0 +1,245 @@
+#include "crashreport/capture/dispatcher.h"
+
+#include "crashreport/capture/capture_errors.h"
+#include "crashreport/capture/capture_state.h"
+#include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/binding/handling_thread.h"
+#include "platform/rtl/exception.h"
+
+#include <time.h>
+
+#include <atomic>
+#include <cstring>
+
+namespace crashreport {
+namespace {
+
+std::atomic<TReportPipeline> g_pipeline{nullptr};
+std::atomic<TWaitingPump> g_pump{nullptr};
+std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
+std::atomic<TFocusQuery> g_focusQuery{nullptr};
+std::atomic<TExceptionThread*> g_nextThread{nullptr};
+constexpr int kHighestPriority = 2;
+
+void SleepMs(int ms)
+{
+    timespec t{0, ms * 1000000L};
+    while (nanosleep(&t, &t) != 0) {
+    }
+}
+
+void CopyText(char* out, std::size_t capacity, const char* text)
+{
+    std::size_t n = 0;
+    while (text && text[n] && n + 1 < capacity) {
+        out[n] = text[n];
+        ++n;
+    }
+    out[n] = 0;
+}
+
+class TInsideDispatchGuard {
+public:
+    TInsideDispatchGuard() { ThreadCapture().InsideDispatch = 1; }
+    ~TInsideDispatchGuard() { ThreadCapture().InsideDispatch = 0; }
+    TInsideDispatchGuard(const TInsideDispatchGuard&) = delete;
+    TInsideDispatchGuard& operator=(const TInsideDispatchGuard&) = delete;
+};
+
+class THandlingGuard {
+public:
+    THandlingGuard() { BeginHandling(static_cast<int>(kernel::GetCurrentThreadId())); }
+    ~THandlingGuard() { EndHandling(); }
+    THandlingGuard(const THandlingGuard&) = delete;
+    THandlingGuard& operator=(const THandlingGuard&) = delete;
+};
+
+// The report thread never reports itself: its exceptions are not captured.
+class TOffListEntry {
+public:
+    TOffListEntry()
+    {
+        const std::uint32_t self = kernel::GetCurrentThreadId();
+        Capture().OffListCount.fetch_add(1);
+        for (auto& id : Capture().OffList) {
+            std::uint32_t expected = 0;
+            if (id.compare_exchange_strong(expected, self)) {
+                slot_ = &id;
+                return;
+            }
+        }
+        Capture().OffListCount.fetch_sub(1);
+    }
+    ~TOffListEntry()
+    {
+        if (slot_) {
+            slot_->store(0);
+            Capture().OffListCount.fetch_sub(1);
+        }
+    }
+    TOffListEntry(const TOffListEntry&) = delete;
+    TOffListEntry& operator=(const TOffListEntry&) = delete;
+
+private:
+    std::atomic<std::uint32_t>* slot_ = nullptr;
+};
+
+bool RunPipeline(TCapturedException& exception)
+{
+    TReportPipeline pipeline = g_pipeline.load();
+    if (!pipeline)
+        return true;
+    Capture().CurrentReport.store(&exception);
+    bool result = true;
+    try {
+        result = pipeline(exception);
+    } catch (...) {
+        CaptureInternalError("Dispatch", "the report pipeline raised an exception");
+    }
+    Capture().CurrentReport.store(nullptr);
+    return result;
+}
+
+TExceptionThread* TakeReportThread()
+{
+    if (TExceptionThread* thread = g_nextThread.exchange(nullptr))
+        return thread;
+    return rtl::TThread::Create<TExceptionThread>();
+}
+
+void ResetAfterReport()
+{
+    TCaptureState& state = Capture();
+    {
+        TRaiseLockGuard guard(state.LastLock);
+        if (guard.Held())
+            state.Last.LanguageRaise = false;
+    }
+    TThreadCaptureState& t = ThreadCapture();
+    t.RaiseFrame = 0;
+    t.ContextFlags = 0;
+    state.CurrentReport.store(nullptr);
+}
+
+void MarkSafeCall(TCapturedException& exception)
+{
+    const std::exception* e = AsStdException(exception.Exception);
+    if (!e)
+        return;
+    auto* base = dynamic_cast<rtl::Exception*>(const_cast<std::exception*>(e));
+    if (!base)
+        return;
+    const std::string current = base->what();
+    if (current.find(kSafeCallPrefix) == std::string::npos)
+        base->Message = kSafeCallPrefix + current;
+}
+
+} // namespace
+
+TReportPipeline SetReportPipeline(TReportPipeline pipeline) { return g_pipeline.exchange(pipeline); }
+TWaitingPump SetWaitingPump(TWaitingPump pump) { return g_pump.exchange(pump); }
+void SetReporterActiveQuery(TReporterActiveQuery query) { g_activeQuery = query; }
+void SetFocusQuery(TFocusQuery query) { g_focusQuery = query; }
+
+TExceptionThread::TExceptionThread() : rtl::TThread(true) {}
+
+void TExceptionThread::Execute()
+{
+    TOffListEntry off;
+    TBusyReporting busy;
+    if (Captured)
+        Result = RunPipeline(*Captured);
+}
+
+void PrepareReportThread()
+{
+    if (g_nextThread.load())
+        return;
+    TExceptionThread* thread = rtl::TThread::Create<TExceptionThread>();
+    TExceptionThread* expected = nullptr;
+    if (!g_nextThread.compare_exchange_strong(expected, thread))
+        delete thread;  // never started: its destructor lets it end at the gate
+}
+
+void ReleaseReportThread() { delete g_nextThread.exchange(nullptr); }
+
+bool InsideDispatch() { return ThreadCapture().InsideDispatch != 0; }
+
+bool Dispatch(TCapturedException& exception)
+{
+    if (!ExceptionCaptureStarted())
+        return true;
+    const bool allowPump = !ClassDescendsFromName(exception.Exception.Type, "EStackOverflow");
+    std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
+    if (InsideDispatch())
+        return false;  // raised while this thread is being reported: swallowed
+    TInsideDispatchGuard inside;
+
+    if (exception.Exception.Valid()) {
+        if (!exception.ClassName[0])
+            ShortClassName(*exception.Exception.Type, exception.ClassName, sizeof exception.ClassName);
+        if (!exception.Message[0])
+            CopyText(exception.Message, sizeof exception.Message, ExceptionMessage(exception.Exception));
+    }
+    if (std::strncmp(exception.Message, kSafeCallPrefix, std::strlen(kSafeCallPrefix)) == 0)
+        return false;  // reported before it crossed the safe-call boundary
+    if (TReporterActiveQuery active = g_activeQuery.load(); active && !active(exception.Module))
+        return true;
+
+    TExceptNotifyParams& params = exception.NotifyParams;
+    if (!params.ThreadID)
+        params.ThreadID = kernel::GetCurrentThreadId();
+    if (!params.Context && ThreadCapture().ContextFlags == kContextAll)
+        params.Context = &ThreadCapture().SavedContext;
+    if (!params.StackStart)
+        params.StackStart = ThreadCapture().RaiseFrame;
+    if (!params.StackTop)
+        params.StackTop = CurrentThreadStackTop();
+    if (TFocusQuery focus = g_focusQuery.load(); focus && !ThreadCapture().InFaultHandler) {
+        try {
+            focus(params);
+        } catch (...) {
+            CaptureInternalError("Dispatch", "the focus window could not be read");
+        }
+    }
+
+    bool result = true;
+    if (!CaptureModuleIsMainExecutable() && InsideModuleInitialisationOrFinalisation()) {
+        // A shared library inside its initialisation or finalisation: the
+        // loader is busy with it, so the report runs here, without a thread.
+        THandlingGuard handling;
+        TOffListEntry off;
+        TBusyReporting busy;
+        result = RunPipeline(exception);
+    } else {
+        THandlingGuard handling;
+        TExceptionThread* thread = TakeReportThread();
+        thread->Captured = &exception;
+        thread->SetPriority(kHighestPriority);
+        thread->Resume();
+        const bool mainThread = kernel::GetCurrentThreadId() == kernel::MainThreadId();
+        bool pumping = allowPump && mainThread;
+        while (!thread->Finished()) {
+            if (pumping)
+                if (TWaitingPump pump = g_pump.load())
+                    pumping = pump();
+            RunPostedStep();
+            SleepMs(10);
+        }
+        thread->WaitFor();
+        result = thread->Result;
+        delete thread;
+    }
+    ResetAfterReport();
+    if (exception.CaptureMode == cmSafeCall)
+        MarkSafeCall(exception);
+    // Not in the fault handler (the allocator may not be usable there) nor
+    // in a shared library's initialisation (the loader's lock is held).
+    if (!ThreadCapture().InFaultHandler &&
+        (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()))
+        PrepareReportThread();
+    return result;
+}
+
+} // namespace crashreport

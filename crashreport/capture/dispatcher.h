@@ -1,0 +1,58 @@
+#pragma once
+// The dispatcher: every road ends here. It runs the report pipeline on a
+// TExceptionThread of its own at the highest priority while the faulting
+// thread waits: the waiting thread pumps its messages when it is the main
+// thread and runs the synchronised call that the report thread posts
+// (RunInHandlingThread). Answers true when the caller's default handling is
+// still to run, false when the exception has been dealt with.
+// Not signal-safe, but made to work from the fault handler: the report
+// thread is made ahead of time, so a dispatch does not have to create one.
+#include "crashreport/capture/captured_exception.h"
+#include "platform/rtl/thread.h"
+
+namespace crashreport {
+
+// The report pipeline: one replaceable function. The default answers true
+// (default handling) without reporting anything.
+using TReportPipeline = bool (*)(TCapturedException& exception);
+TReportPipeline SetReportPipeline(TReportPipeline pipeline);
+
+// One round of pumping the waiting main thread's messages; answers false
+// when an exception ended dispatching (no more pumping in this wait). Set by
+// the user-interface side (WaitingPumpRound in waiting_pump.h); none by default.
+using TWaitingPump = bool (*)();
+TWaitingPump SetWaitingPump(TWaitingPump pump);
+
+// Fills the focus class and text of the notify params on the faulting
+// thread (the user-interface side registers FillFocusOfThisThread from
+// waiting_pump.h); none by default.
+using TFocusQuery = void (*)(TExceptNotifyParams& params);
+void SetFocusQuery(TFocusQuery query);
+
+// Answers the ReporterActive option of the module concerned; none: active.
+using TReporterActiveQuery = bool (*)(std::uintptr_t module);
+void SetReporterActiveQuery(TReporterActiveQuery query);
+
+constexpr const char* kSafeCallPrefix = "[SafeCall Exception]: ";
+
+class TExceptionThread : public rtl::TThread {
+public:
+    TExceptionThread();
+    TCapturedException* Captured = nullptr;
+    bool Result = true;
+
+protected:
+    void Execute() override;
+};
+
+bool Dispatch(TCapturedException& exception);
+
+// Makes the next report thread ahead of time (start-up, and after each
+// report) and frees it (shut-down). Not signal-safe.
+void PrepareReportThread();
+void ReleaseReportThread();
+
+// True while the calling thread is inside the dispatcher.
+bool InsideDispatch();
+
+} // namespace crashreport

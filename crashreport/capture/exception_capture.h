@@ -1,0 +1,87 @@
+#pragma once
+// The exception capture as a whole: start-up and shut-down, the switches,
+// the exported entries (ExceptionManager, TavrelLog_CallGeneralRaise,
+// TavrelLog_CallExceptObject), delegation to the main executable, and
+// CurrentTavrelLogOptions.
+#include "crashreport/capture/captured_exception.h"
+#include "platform/rtl/external_exception.h"
+
+#include <cstdint>
+#include <typeinfo>
+
+namespace crashreport {
+
+class TTavrelModuleOptions;
+
+struct TCaptureStartup {
+    // This module's working options (what CurrentTavrelLogOptions answers
+    // and the dispatcher consults); null: the module has none, and the
+    // capture does not start unless Force is set.
+    TTavrelModuleOptions* Options = nullptr;
+    bool Force = false;
+    // Start thread tracking as part of the start-up (off for programs that
+    // run it themselves).
+    bool TrackThreads = true;
+};
+
+// Start-up in its order, each step under SafeRun: delegation, state and
+// snapshot buffer, thread tracking, the interceptors and replaced
+// procedures (unless this module delegates), the first report thread.
+// Answers whether the capture runs. Not signal-safe.
+bool StartExceptionCapture(const TCaptureStartup& startup = {});
+// Shut-down in reverse: waits until no report holds the capture lock.
+void StopExceptionCapture();
+// The stop while the process exits: waits for a report in progress and
+// switches the capture off; the interceptors stay and pass everything on.
+void StopExceptionCaptureAtExit();
+bool ExceptionCaptureStarted();  // signal-safe
+
+// The global switch (initially on) and the per-thread off-list.
+void SetCaptureOn(bool on);
+bool CaptureOn();
+// False when the off-list is full.
+bool SetThreadCaptureOff(std::uint32_t threadId, bool off);
+
+// The main executable's entries when this module delegates, else null.
+struct TExceptionCaptureDelegation {
+    bool (*Manager)(void* object, const std::type_info* type, void* address, std::uint8_t raiserKind,
+                    std::uintptr_t module) = nullptr;
+    void (*GeneralRaise)(std::uint32_t code, std::uint32_t flags, std::uint32_t argumentCount,
+                         std::uintptr_t raiseFrame, const std::uintptr_t* arguments) = nullptr;
+    rtl::EExternal* (*ExceptObject)(const rtl::TExceptionRecord* record, const ucontext_t* context,
+                                    bool capture) = nullptr;
+};
+TExceptionCaptureDelegation* Delegation();
+bool ModuleDelegates();
+
+// Whether the calling thread runs a module's static initialisation or
+// finalisation (the dynamic loader's frames are on its stack): an exception
+// in a shared library's initialisation is reported on the same thread,
+// without a report thread. Not signal-safe in principle (walks the stack).
+bool InsideModuleInitialisationOrFinalisation();
+bool CaptureModuleIsMainExecutable();
+
+// This module's handle (load base).
+std::uintptr_t CaptureModule();
+
+// The options of this module; raises rtl::EAssertionFailed with the
+// designed text when the capture is not started or the module has none.
+TTavrelModuleOptions& CurrentTavrelLogOptions();
+
+} // namespace crashreport
+
+extern "C" {
+// True: the caller goes on with its own default handling. Not signal-safe
+// (it waits for the report thread); the fault handler dispatches directly.
+__attribute__((visibility("default"))) bool ExceptionManager(void* object, const std::type_info* type, void* address,
+                                                             std::uint8_t raiserKind, std::uintptr_t module);
+// Signal-safe: stores the raise frame of the calling thread.
+__attribute__((visibility("default"))) void TavrelLog_CallGeneralRaise(std::uint32_t code, std::uint32_t flags,
+                                                                      std::uint32_t argumentCount,
+                                                                      std::uintptr_t raiseFrame,
+                                                                      const std::uintptr_t* arguments);
+// As signal-safe as the mapping hook it runs (reports like the fault handler).
+__attribute__((visibility("default"))) rtl::EExternal* TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record,
+                                                                                  const ucontext_t* context,
+                                                                                  bool capture);
+}

@@ -1,0 +1,78 @@
+#include "crashreport/capture/waiting_pump.h"
+
+#include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/exception_class.h"
+#include "platform/ui/backend.h"
+#include "platform/ui/form.h"
+#include "platform/ui/message_queue.h"
+
+#include <cctype>
+#include <string>
+#include <typeinfo>
+
+namespace crashreport {
+
+namespace {
+
+// The toolkit's edits have no password style yet: none is a password edit.
+bool IsPasswordEdit(const ui::Window&) { return false; }
+
+} // namespace
+
+bool IsDroppedWhileWaiting(std::uint32_t message)
+{
+    return (message >= 0x00A1 && message <= 0x00A9) || (message >= 0x0100 && message <= 0x0102) ||
+           (message >= 0x0104 && message <= 0x0106) || (message >= 0x0201 && message <= 0x0209);
+}
+
+bool WaitingPumpRound()
+{
+    if (!ui::CurrentQueueIfAny())
+        return true;  // a thread without windows has nothing to pump
+    for (int i = 0; i < kPumpMessagesPerRound; ++i) {
+        ui::Msg msg;
+        if (!ui::PeekMessage(msg, 0, 0, 0, ui::PM_REMOVE))
+            break;
+        if (msg.message == ui::WM_QUIT)
+            continue;
+        if (IsDroppedWhileWaiting(msg.message)) {
+            ui::Beep();
+            continue;
+        }
+        try {
+            ui::DispatchMessage(msg);
+        } catch (...) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void FillFocusOfThisThread(TExceptNotifyParams& params)
+{
+    if (!ui::CurrentQueueIfAny())
+        return;
+    ui::Form* form = ui::ActiveForm();
+    if (!form)
+        return;
+    ui::Window* focused = form->FocusedControl();
+    if (!focused)
+        focused = form;
+    char name[256];
+    ShortClassName(typeid(*focused), name, sizeof name);
+    params.FocusClass = name;
+    params.FocusText = focused->Text().substr(0, 255);
+    std::string upper = params.FocusClass;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (upper.find("EDIT") != std::string::npos && IsPasswordEdit(*focused))
+        params.FocusText.assign(params.FocusText.size(), '*');
+}
+
+void InstallWaitingPump()
+{
+    SetWaitingPump(&WaitingPumpRound);
+    SetFocusQuery(&FillFocusOfThisThread);
+}
+
+} // namespace crashreport

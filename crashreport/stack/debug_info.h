@@ -1,0 +1,47 @@
+#pragma once
+// One call-stack entry (`TTavrelDebugInfo`), the call-stack list, and the
+// resolution of an address to module, unit, class, procedure and line:
+// from the module's debug data, else from its exported functions.
+// Not signal-safe: resolution allocates and reads module files.
+#include <cstdint>
+#include <string>
+
+#include "crashreport/modules/module_info.h"
+#include "crashreport/modules/owned_list.h"
+
+namespace crashreport {
+
+enum TTavrelDebugDetail : std::uint8_t {
+    dkUnknown = 0,        // nothing known, or a duplicate hidden by the tidy step
+    dkModuleOnly = 1,
+    dkExportName = 2,
+    dkDecoratedName = 3,  // unit, class and procedure split out of an exported name
+    dkDebugLine = 4,      // from the module's debug data
+};
+
+struct TTavrelDebugInfo {
+    std::uint8_t DebugDetail = dkUnknown;
+    TTavrelModuleInfo* ModuleInfo = nullptr;  // not owned
+    std::int32_t ThreadID = 0;
+    std::uint8_t RunningThread = 0;
+    void* Addr = nullptr;
+    std::string UnitName;
+    std::string ClassName;
+    std::string ProcedureName;
+    std::int32_t Line = 0;
+    std::int32_t ProcOffsetLine = 0;
+    // Records made without debug information carry their own module record
+    // (handle and file name only).
+    std::unique_ptr<TTavrelModuleInfo> OwnModuleInfo;
+};
+
+class TTavrelStackList : public TOwnedList<TTavrelDebugInfo> {};
+
+// Fills one entry for the address.
+void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t threadID, std::uint8_t runningThread);
+
+// The export-name fallback: splits an exported (demangled) name into unit,
+// class and procedure; returns the detail reached (1, 2 or 3).
+std::uint8_t SplitExportName(const std::string& name, std::string& unit, std::string& cls, std::string& procedure);
+
+} // namespace crashreport

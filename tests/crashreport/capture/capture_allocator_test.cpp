@@ -1,0 +1,120 @@
+// A fault while another thread holds the allocator: the program's malloc is
+// replaced here by one that makes every other thread wait while a "holder"
+// thread owns it, as the allocator's lock would. A caught fault must still
+// be caught, and an uncaught one reported, in bounded time.
+#include <gtest/gtest.h>
+
+#include "capture_test_support.h"
+#include "crashreport/capture/raise_capture.h"
+#include "platform/rtl/external_exception.h"
+
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+std::atomic<long> g_holder{0};
+}
+
+// AddressSanitizer replaces malloc itself: there the stand-in is left out
+// and the tests are skipped.
+#if !defined(__SANITIZE_ADDRESS__)
+extern "C" void* __libc_malloc(std::size_t size);
+
+extern "C" void* malloc(std::size_t size)
+{
+    const long holder = g_holder.load(std::memory_order_relaxed);
+    if (holder && holder != syscall(SYS_gettid))
+        while (g_holder.load()) {
+            timespec t{0, 1000000};
+            nanosleep(&t, nullptr);
+        }
+    return __libc_malloc(size);
+}
+#define VEK_SKIP_WITHOUT_STAND_IN()
+#else
+#define VEK_SKIP_WITHOUT_STAND_IN() GTEST_SKIP() << "AddressSanitizer owns malloc; the stand-in cannot replace it"
+#endif
+
+namespace {
+
+volatile int g_sink;
+__attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
+
+// Starts a thread that takes the allocator and keeps it until the process ends.
+void HoldAllocator()
+{
+    std::atomic<bool> held{false};
+    std::thread([&] {
+        g_holder = syscall(SYS_gettid);
+        held = true;
+        for (;;)
+            pause();
+    }).detach();
+    while (!held)
+        sched_yield();
+}
+
+TEST(CaptureAllocator, MallocOfOtherThreadsReallyWaitsWhileHeld)
+{
+    VEK_SKIP_WITHOUT_STAND_IN();
+    // The stand-in works: another thread's malloc does not return while held.
+    const auto r = vektest::RunInChild(
+        [] {
+            HoldAllocator();
+            void* volatile p = std::malloc(64);
+            (void)p;
+            vektest::WriteOut("malloc returned\n");
+            return 0;
+        },
+        2);
+    EXPECT_TRUE(r.TimedOut()) << r.Output;
+    EXPECT_EQ(r.Output.find("malloc returned"), std::string::npos);
+}
+
+TEST(CaptureAllocator, CaughtFaultWhileTheAllocatorIsHeld)
+{
+    VEK_SKIP_WITHOUT_STAND_IN();
+    const auto r = vektest::RunInChild(
+        [] {
+            if (!capturetest::StartForTest())
+                return 9;
+            if (!crashreport::RaiseAllocatorInstalled())
+                return 8;
+            HoldAllocator();
+            for (int i = 0; i < 3; ++i)
+                try {
+                    g_sink = ReadAt(0x40);
+                } catch (const rtl::EAccessViolation&) {
+                    vektest::WriteOut("caught\n");
+                }
+            return 0;
+        },
+        20);
+    EXPECT_FALSE(r.TimedOut()) << r.Output;
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_NE(r.Output.find("caught\ncaught\ncaught\n"), std::string::npos) << r.Output;
+    EXPECT_EQ(capturetest::CountReports(r.Output), 0) << r.Output;
+}
+
+TEST(CaptureAllocator, UncaughtFaultWhileTheAllocatorIsHeldIsReported)
+{
+    VEK_SKIP_WITHOUT_STAND_IN();
+    const auto r = vektest::RunInChild(
+        [] {
+            if (!capturetest::StartForTest())
+                return 9;
+            HoldAllocator();
+            g_sink = ReadAt(0x48);
+            return 0;
+        },
+        20);
+    EXPECT_FALSE(r.TimedOut()) << r.Output;
+    EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
+    EXPECT_EQ(capturetest::CountReports(r.Output), 1) << r.Output;
+}
+
+} // namespace
