@@ -31,6 +31,7 @@ std::once_flag g_exitHookOnce;
 // How long an exiting process waits for the watchdog: a report running at
 // exit may itself be waiting for something that exit has stopped.
 constexpr int kExitWaitMs = 2000;
+constexpr int kNormalPriority = 0;
 
 // The top of the main thread's stack: as thread tracking recorded it, else
 // the end of the process stack's mapping.
@@ -187,7 +188,7 @@ bool StartFreezeWatch()
     auto* thread = rtl::TThread::Create<TFreezeThread>(static_cast<int>(options->FreezeSeconds()),
                                                        options->FreezeText(), g_mainThread.Get());
     thread->FreeOnTerminate = false;
-    thread->SetPriority(0);
+    thread->SetPriority(kNormalPriority);
     g_thread = thread;
     thread->Resume();
     return true;

@@ -90,10 +90,11 @@ std::vector<std::uint8_t> EncodeScreenshotPng(const ui::TScreenPicture& picture)
         return {};
     TOctree tree;
     tree.AddPixels(picture.Pixels.data(), picture.Pixels.size());
-    TNearestColor map(tree.Palette());
+    const TPalette palette = tree.Palette();
+    TNearestColor map(palette);
     std::vector<std::uint8_t> indices(picture.Pixels.size());
     map.MapPixels(picture.Pixels.data(), picture.Pixels.size(), indices.data());
-    return EncodePng8(picture.Width, picture.Height, indices.data(), tree.Palette());
+    return EncodePng8(picture.Width, picture.Height, indices.data(), palette);
 }
 
 bool WriteFileBytes(const std::string& fileName, const std::vector<std::uint8_t>& bytes)
