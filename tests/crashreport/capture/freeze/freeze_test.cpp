@@ -16,6 +16,7 @@
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options_ex.h"
 #include "platform/ui/backend.h"
+#include "tests/platform/ui/x11_input_lock.h"
 
 namespace {
 
@@ -78,6 +79,10 @@ ChildRun RunChild(const std::string& args, int limitSeconds)
 }
 
 struct Freeze : ::testing::Test {
+#ifdef FREEZE_X11
+    // The child's form shares the screen with the tests that look at it.
+    testing_support::X11InputLock lock;
+#endif
     void SetUp() override
     {
 #ifdef FREEZE_X11
@@ -89,10 +94,19 @@ struct Freeze : ::testing::Test {
 
 } // namespace
 
+// The two builds of this file register their cases under names of their own.
+#ifdef FREEZE_X11
+using FreezeX11 = Freeze;
+#define FREEZE_SUITE FreezeX11
+#else
+using FreezeHeadless = Freeze;
+#define FREEZE_SUITE FreezeHeadless
+#endif
+
 // FreezeSeconds 2, the main thread blocked for 4.5 s: one report (not one
 // per timeout), 2 s after the block began within a tolerance of 1.5 s, with
 // the blocking function on the main thread's stack and the freeze text.
-TEST_F(Freeze, BlockedMainThreadIsReportedOnceWithItsStack)
+TEST_F(FREEZE_SUITE, BlockedMainThreadIsReportedOnceWithItsStack)
 {
     const ChildRun run = RunChild("blocks 2 4500", 30);
     ASSERT_EQ(run.Status, 0) << run.Output;
@@ -108,7 +122,7 @@ TEST_F(Freeze, BlockedMainThreadIsReportedOnceWithItsStack)
 
 // Blocks shorter than FreezeSeconds are never reported, also when two of
 // them come close together: an answer in between starts the count again.
-TEST_F(Freeze, BrieflyBusyMainThreadIsNeverReported)
+TEST_F(FREEZE_SUITE, BrieflyBusyMainThreadIsNeverReported)
 {
     const ChildRun run = RunChild("blocks 2 1400 1400 1400", 30);
     ASSERT_EQ(run.Status, 0) << run.Output;
@@ -117,7 +131,7 @@ TEST_F(Freeze, BrieflyBusyMainThreadIsNeverReported)
 
 // A main thread that answers again ends the freeze: the next block is a
 // freeze of its own and is reported too.
-TEST_F(Freeze, AnswerEndsTheFreezeAndTheNextOneIsReported)
+TEST_F(FREEZE_SUITE, AnswerEndsTheFreezeAndTheNextOneIsReported)
 {
     const ChildRun run = RunChild("blocks 1 2500 2500", 30);
     ASSERT_EQ(run.Status, 0) << run.Output;
@@ -129,7 +143,7 @@ TEST_F(Freeze, AnswerEndsTheFreezeAndTheNextOneIsReported)
 }
 
 // Stopping at shut-down ends the thread promptly (it sleeps in 50 ms steps).
-TEST_F(Freeze, StopEndsTheWatchdogPromptly)
+TEST_F(FREEZE_SUITE, StopEndsTheWatchdogPromptly)
 {
     const ChildRun run = RunChild("blocks 2 100", 30);
     ASSERT_EQ(run.Status, 0) << run.Output;
@@ -141,7 +155,7 @@ TEST_F(Freeze, StopEndsTheWatchdogPromptly)
 
 // A process whose exit is held up for longer than FreezeSeconds, with its
 // window still there, is not reported as frozen, and it does end.
-TEST_F(Freeze, ExitingProcessIsNotReported)
+TEST_F(FREEZE_SUITE, ExitingProcessIsNotReported)
 {
     const ChildRun run = RunChild("exit 1 3000", 30);
     EXPECT_EQ(run.Status, 0) << run.Output;
