@@ -109,6 +109,47 @@ std::string ComposeLogText(const std::vector<std::string>& reports)
     return text;
 }
 
+void ReplaceFileContents(const std::string& path, const std::string& text, const std::string* keepPreviousAs)
+{
+    const auto info = kernel::GetFileInfo(path);
+    if (info && !info->IsRegular)
+        throw ELogFileError("\"" + path + "\" is not a regular file.");
+    std::string temporary = path + ".XXXXXX";
+    kernel::TUniqueFd fd = kernel::CreateUniqueFile(temporary);
+    if (!fd.Valid())
+        throw ELogFileError(ErrorText("Cannot create a file next to", path));
+    bool written = true;
+    std::size_t done = 0;
+    while (written && done < text.size()) {
+        const std::ptrdiff_t n = kernel::WriteFile(fd.Get(), text.data() + done, text.size() - done);
+        if (n <= 0)
+            written = false;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    const unsigned mode = info ? kernel::GetFileMode(path).value_or(0644) : (0666u & ~kernel::GetCreationMask());
+    written = written && kernel::SetFileMode(fd.Get(), mode) && kernel::SyncFile(fd.Get());
+    const int writeError = errno;
+    written = fd.Close() && written;
+    if (!written) {
+        kernel::DeleteFile(temporary);
+        errno = writeError;
+        throw ELogFileError(ErrorText("Cannot write", path));
+    }
+    if (keepPreviousAs && info && !kernel::LinkFile(path, *keepPreviousAs)) {
+        const int linkError = errno;
+        kernel::DeleteFile(temporary);
+        errno = linkError;
+        throw ELogFileError(ErrorText("Cannot keep the previous file as", *keepPreviousAs));
+    }
+    if (!kernel::MoveFile(temporary, path)) {
+        const int moveError = errno;
+        kernel::DeleteFile(temporary);
+        errno = moveError;
+        throw ELogFileError(ErrorText("Cannot replace", path));
+    }
+}
+
 TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileName), readOnly_(readOnly)
 {
     const auto info = kernel::GetFileInfo(fileName_);
@@ -181,47 +222,16 @@ void TLogFile::Save()
     if (readOnly_)
         throw ELogFileError("The log file \"" + fileName_ + "\" was opened read-only.");
     const auto info = kernel::GetFileInfo(fileName_);
-    if (info && !info->IsRegular)
-        throw ELogFileError("The log file \"" + fileName_ + "\" is not a regular file.");
-    const std::string text = ComposeLogText(reports_);
-    std::string temporary = fileName_ + ".XXXXXX";
-    kernel::TUniqueFd fd = kernel::CreateUniqueFile(temporary);
-    if (!fd.Valid())
-        throw ELogFileError(ErrorText("Cannot create a file next to the log file", fileName_));
-    bool written = true;
-    std::size_t done = 0;
-    while (written && done < text.size()) {
-        const std::ptrdiff_t n = kernel::WriteFile(fd.Get(), text.data() + done, text.size() - done);
-        if (n <= 0)
-            written = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    const unsigned mode = info ? kernel::GetFileMode(fileName_).value_or(0644) : (0666u & ~kernel::GetCreationMask());
-    written = written && kernel::SetFileMode(fd.Get(), mode) && kernel::SyncFile(fd.Get());
-    const int writeError = errno;
-    written = fd.Close() && written;
-    if (!written) {
-        kernel::DeleteFile(temporary);
-        errno = writeError;
-        throw ELogFileError(ErrorText("Cannot write the log file", fileName_));
-    }
+    const std::string* aside = nullptr;
+    std::string asideName;
     if (hasUnreadText_ && info) {
-        const std::string aside = fileName_ + "." + codecs::FormatCompactTimestamp(LocalNow()) + ".unread";
-        if (!kernel::LinkFile(fileName_, aside)) {
-            const int linkError = errno;
-            kernel::DeleteFile(temporary);
-            errno = linkError;
-            throw ELogFileError(ErrorText("Cannot keep the unread part of the log file", aside));
-        }
-        setAsideName_ = aside;
-        hasUnreadText_ = false;
+        asideName = fileName_ + "." + codecs::FormatCompactTimestamp(LocalNow()) + ".unread";
+        aside = &asideName;
     }
-    if (!kernel::MoveFile(temporary, fileName_)) {
-        const int moveError = errno;
-        kernel::DeleteFile(temporary);
-        errno = moveError;
-        throw ELogFileError(ErrorText("Cannot replace the log file", fileName_));
+    ReplaceFileContents(fileName_, ComposeLogText(reports_), aside);
+    if (aside) {
+        setAsideName_ = asideName;
+        hasUnreadText_ = false;
     }
     hasFile_ = true;
 }

@@ -96,6 +96,14 @@ private:
     kernel::TFileLock lock_;
 };
 
+// Replaces the file's contents in one step: the text goes to a temporary
+// file in the same folder, flushed to the disk, renamed over `path`. With
+// `keepPreviousAs` the previous file also keeps that second name. The
+// permission bits of the previous file are kept. Raises ELogFileError; on
+// failure the previous file is untouched.
+void ReplaceFileContents(const std::string& path, const std::string& text,
+                         const std::string* keepPreviousAs = nullptr);
+
 // Section extraction on one stored report's text.
 std::string ExtractGeneralPart(const std::string& report);
 std::string ExtractCallStackPart(const std::string& report);
