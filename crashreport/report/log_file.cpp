@@ -152,8 +152,10 @@ void ReplaceFileContents(const std::string& path, const std::string& text, const
 
 TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileName), readOnly_(readOnly)
 {
+    // A folder at the path moves the log elsewhere; a FIFO or device is
+    // not opened at all (opening one could wait for a writer).
     const auto info = kernel::GetFileInfo(fileName_);
-    if (!info || info->IsRegular)
+    if (!info || info->IsRegular || info->IsFolder)
         FindWritableLogFile(fileName_, true, readOnly);
     if (!readOnly && !lock_.Lock(fileName_ + ".lock", kLogLockTimeoutMs))
         throw ELogFileError(ErrorText("Cannot lock the log file", fileName_));

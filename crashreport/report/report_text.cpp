@@ -165,7 +165,7 @@ std::string TLogItem::Render() const
         // [at, end) is the group: header, dash line, items.
         if (end - at <= 2) {
             // A section without visible items is left out with its blank line.
-            const std::size_t last = std::min(end + 1, lines.size() - 1);
+            const std::size_t last = std::min(end + 1, lines.size());
             lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at), lines.begin() + static_cast<std::ptrdiff_t>(last));
             continue;
         }
@@ -191,7 +191,10 @@ std::string TLogItem::Render() const
             lines[at + 1] = std::string(width, '-');
         at = end + 1;
     }
-    lines.pop_back();
+    // The added empty line, or the blank line before a last section that
+    // was left out.
+    if (!lines.empty() && lines.back().empty())
+        lines.pop_back();
     std::string out;
     for (const std::string& line : lines)
         out += line + kCRLF;
