@@ -18,6 +18,7 @@ packages=(
   ffmpeg xvfb xdotool x11-utils shared-mime-info
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base
   libzydis-dev binutils
+  libxml2-utils unrtf curl
   # benchmarks
   time bc hyperfine valgrind
 )
