@@ -35,7 +35,7 @@ std::string Xpath(const std::string& file, const std::string& expression)
     return out;
 }
 
-TEST(XML, ElementsRenderAsDesigned)
+TEST(XML, ElementsSelfCloseIndentAndEscape)
 {
     TXMLItem root("Root");
     EXPECT_EQ(root.GetXML(), "<Root/>\r\n");
