@@ -67,6 +67,46 @@ std::string ThreadClassName(const rtl::TThread* thread)
     return name;
 }
 
+// The stacks of the other tracked threads, after the exception thread's.
+// Each thread is paused only while its stack is scanned, which reads
+// memory and allocates nothing; names are resolved after it runs again.
+void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint32_t exceptionThread)
+{
+    TTavrelThreadsList* tracked = TrackedThreads();
+    if (!tracked)
+        return;
+    const std::unique_ptr<TTavrelThreadsList> threads = TTavrelThreadsList::PrivateCopy(*tracked);
+    const TCodeRanges code;
+    TStackAddresses addresses;
+    const std::uint32_t self = kernel::GetCurrentThreadId();
+    for (int i = 0; i < threads->Count(); ++i) {
+        const TTavrelThreadRecord* record = threads->Get(i);
+        if (record->ThreadID == exceptionThread || record->ThreadID == self || !record->StackTop)
+            continue;
+        kernel::THandleOwner handle(kernel::OpenThread(record->ThreadID));
+        if (!handle.Get())
+            continue;
+        addresses.Clear();
+        kernel::TThreadContext context{};
+        if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed)
+            continue;
+        if (kernel::GetThreadContext(handle.Get(), context)) {
+#if defined(__x86_64__)
+            const TStackArea area{reinterpret_cast<const void*>(context.Rip), reinterpret_cast<const void*>(context.Rsp),
+                                  reinterpret_cast<const void*>(record->StackTop)};
+#else
+            const TStackArea area{reinterpret_cast<const void*>(context.Eip), reinterpret_cast<const void*>(context.Esp),
+                                  reinterpret_cast<const void*>(record->StackTop)};
+#endif
+            ScanStackAddresses(area, false, code, addresses);
+        }
+        kernel::ResumeThread(handle.Get());
+        scan.ThreadID = static_cast<std::int32_t>(record->ThreadID);
+        scan.RunningThread = 1;
+        AddResolvedEntries(list, addresses, scan);
+    }
+}
+
 } // namespace
 
 std::string GetExceptionAddress(const void* address)
@@ -204,6 +244,8 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
                         reinterpret_cast<const void*>(p.StackTop)};
         AddStackEntries(*ownedStack, area, scan);
         s.CallStack = ownedStack.get();
+        if (gather.RunningThreads)
+            AddRunningThreads(*ownedStack, scan, p.ThreadID);
     }
     if (s.CallStack) {
         TTavrelThreadsList* tracked = TrackedThreads();

@@ -24,6 +24,9 @@ struct TGatherOptions {
     // The call stacks to report; null: the exception thread's stack is
     // walked from the exception's raise frame.
     const TTavrelStackList* CallStack = nullptr;
+    // With no stack list given: also the stacks of the other tracked
+    // threads, each paused only while its stack is scanned.
+    bool RunningThreads = false;
     bool ReadSystemInformation = true;  // the Computer, Operating System and Network items
     std::string FormClass, FormText;    // the foreground window, when the user interface knows it
     std::string CustomData;

@@ -67,7 +67,9 @@ TTavrelModuleOptions* g_options = nullptr;
 
 bool ReportPipeline(TCapturedException& exception)
 {
-    const TErrorReport report = BuildCapturedReport(exception, *g_options);
+    TGatherOptions gather;
+    gather.RunningThreads = true;
+    const TErrorReport report = BuildCapturedReport(exception, *g_options, gather);
     const int fd = ::open(g_reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
         ssize_t ignored = ::write(fd, report.Text.data(), report.Text.size());
@@ -148,6 +150,19 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
         << r.Output;
     EXPECT_TRUE(Contains(text, "| Exception Thread: ID=" + std::to_string(mainId) + "; Priority=0; Class=; [Main] "))
         << text;
+    // The waiting framework thread follows as a running thread with its own frames.
+    const std::size_t running =
+        text.find("| Running Thread: ID=" + std::to_string(waitingId) + "; Priority=0; Class=TWaitingThread ");
+    ASSERT_NE(running, std::string::npos) << text;
+    bool executeListed = false;
+    for (const std::string& line : SplitCRLF(text.substr(running))) {
+        const auto cells = Cells(line);
+        if (line.empty() || line[0] != '|')
+            break;
+        if (cells.size() == 6 && Contains(cells[3], "TWaitingThread") && cells[4].rfind("Execute", 0) == 0)
+            executeListed = cells[2] == "report_crash_test.cpp";
+    }
+    EXPECT_TRUE(executeListed) << text;
 
     // The call chain: Fault, Middle, Outer, resolved to unit, class,
     // procedure and line, in this order.
