@@ -278,7 +278,7 @@ TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
     EXPECT_EQ(page.rfind("<html><head><TITLE>Failed request</TITLE></head><body>", 0), 0u) << page;
     EXPECT_TRUE(Contains(page, "Access&nbsp;violation at address") || Contains(page, "Access violation at address"))
         << page;
-    EXPECT_TRUE(Contains(page, "in module &#039;crash.cgi&#039;. Write of address 0000000000000000.")) << page;
+    EXPECT_TRUE(Contains(page, "in module &#039;crash.cgi&#039;. Write of address 0000000000000030.")) << page;
     EXPECT_TRUE(Contains(page, "HandleRequest")) << page;
     // The query string went into the report as custom data, escaped.
     EXPECT_TRUE(Contains(page, "step=%3Cb%3Eone%3C/b%3E")) << page;

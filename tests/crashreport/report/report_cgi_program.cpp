@@ -1,6 +1,7 @@
 // A CGI program with the crash reporter that fails with an access
 // violation: started by a web server ("REQUEST_METHOD" set), its report
 // pipeline answers the request with the error page of the report.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -23,9 +24,11 @@ bool WebPipeline(crashreport::TCapturedException& exception)
     return true;
 }
 
-volatile int* volatile g_nowhere = nullptr;
+// An address that is not mapped (a store through null would be undefined
+// behaviour rather than a fault).
+volatile std::uintptr_t g_nowhere = 0x30;
 
-__attribute__((noinline)) void HandleRequest() { *g_nowhere = 1; }
+__attribute__((noinline)) void HandleRequest() { *reinterpret_cast<volatile int*>(g_nowhere) = 1; }
 
 } // namespace
 

@@ -21,7 +21,9 @@
 
 namespace reportchain {
 
-volatile int* volatile g_target = nullptr;
+// Not null: a store through null is undefined behaviour the compiler may
+// rely on; this address is simply not mapped.
+volatile std::uintptr_t g_target = 0x28;
 
 constexpr int kFaultLine = __LINE__ + 6;
 constexpr int kMiddleLine = __LINE__ + 10;
@@ -29,7 +31,7 @@ constexpr int kOuterLine = __LINE__ + 15;
 struct TFaultChain {
     __attribute__((noinline)) static void Fault()
     {
-        *g_target = 42;
+        *reinterpret_cast<volatile int*>(g_target) = 42;
         asm volatile("");
     }
     __attribute__((noinline)) static void Middle()
@@ -141,7 +143,7 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
     EXPECT_TRUE(Contains(text, "  1.3 Version Number  : 5.1.5.0\r\n")) << text;
     EXPECT_TRUE(Contains(text, "  2.3 Module : report_crash_test\r\n")) << text;
     EXPECT_TRUE(Contains(text, "  2.4 Type   : EAccessViolation\r\n")) << text;
-    EXPECT_TRUE(Contains(text, " in module 'report_crash_test'. Write of address 0000000000000000.\r\n")) << text;
+    EXPECT_TRUE(Contains(text, " in module 'report_crash_test'. Write of address 0000000000000028.\r\n")) << text;
     EXPECT_TRUE(Contains(text, "  4.1 Name          : ")) << text;
 
     // The exception thread's row names the main thread.

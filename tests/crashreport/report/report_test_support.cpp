@@ -123,6 +123,10 @@ std::string SampleReportText(int number, const TTavrelModuleOptions& options)
 {
     auto sample = MakeSample(rtl::Format("Report number %d.", number));
     sample->Sources.Items[riExceptionAddress] = rtl::Format("%016X", number);
+    // The same text every time: fixed registers and no dump of live memory.
+    sample->Sources.Context->Rsp = 0x7FFC1E2D3000;
+    sample->Sources.Context->Rip = 0x55D0C0001234;
+    sample->Sources.StackPointer = 0;
     return BuildReportText(sample->Sources, options).Text;
 }
 

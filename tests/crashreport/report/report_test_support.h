@@ -22,7 +22,8 @@ struct TSampleReport {
 // into the Message item as it is.
 std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List index out of bounds (5).");
 
-// A log text of `count` sample reports, numbered in their message.
+// The text of sample report `number` (in its message and address); the
+// same text for the same number.
 std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);
 
 // Runs a shell command; its standard output (and error with 2>&1 in it)
