@@ -16,8 +16,10 @@ packages=(
   fonts-dejavu-core fonts-noto-cjk
   # peers the tests run against
   ffmpeg xvfb xdotool x11-utils shared-mime-info
-  python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base
+  python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base openssl
   libzydis-dev binutils
+  pngcheck imagemagick python3-pil
+  libxml2-utils unrtf curl
   # benchmarks
   time bc hyperfine valgrind
 )

@@ -1,10 +1,9 @@
 #include "crashreport/capture/capture_state.h"
 
+#include "platform/kernel/memory.h"
 #include "platform/kernel/signal_stack.h"
 
 #include <pthread.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -148,10 +147,8 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
         // Below the current frame (a fault on the alternate stack looks at
         // the interrupted stack): read through the kernel, so a page that is
         // gone gives an error, not a fault.
-        iovec local{state.Snapshot.Buffer, length};
-        iovec remote{reinterpret_cast<void*>(from), length};
-        const ssize_t copied = length ? process_vm_readv(getpid(), &local, 1, &remote, 1, 0) : 0;
-        state.Snapshot.Length = copied > 0 ? static_cast<std::size_t>(copied) : 0;
+        state.Snapshot.Length =
+            kernel::ReadOwnMemory(state.Snapshot.Buffer, reinterpret_cast<const void*>(from), length);
     }
     state.Snapshot.ThreadID = CachedThreadId();
     state.Snapshot.Address = address;

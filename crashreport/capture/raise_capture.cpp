@@ -8,12 +8,12 @@
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/hook/hook_engine.h"
 #include "crashreport/capture/thread_tracking.h"
+#include "platform/kernel/libraries.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/signal_stack.h"
 #include "platform/rtl/signal_exceptions.h"
 
 #include <cxxabi.h>
-#include <dlfcn.h>
 #include <errno.h>
 #include <link.h>
 
@@ -516,10 +516,10 @@ bool InstallRaiseCapture()
                 if (g_runtimeRangeCount < 8)
                     g_runtimeRanges[g_runtimeRangeCount++] = TRange{s.Start, s.End};
 
-    g_realThrow = reinterpret_cast<TCxaThrow>(dlsym(RTLD_DEFAULT, "__cxa_throw"));
+    g_realThrow = reinterpret_cast<TCxaThrow>(kernel::FindGlobalSymbol("__cxa_throw"));
     g_captureRealCxaThrow = reinterpret_cast<void*>(g_realThrow.load());
-    g_realRaise = reinterpret_cast<TUnwindRaise>(dlsym(RTLD_DEFAULT, "_Unwind_RaiseException"));
-    g_realMalloc = reinterpret_cast<TMalloc>(dlsym(RTLD_DEFAULT, "malloc"));
+    g_realRaise = reinterpret_cast<TUnwindRaise>(kernel::FindGlobalSymbol("_Unwind_RaiseException"));
+    g_realMalloc = reinterpret_cast<TMalloc>(kernel::FindGlobalSymbol("malloc"));
     bool ok = true;
     if (!g_realThrow || !InterceptEverywhere(reinterpret_cast<void*>(g_realThrow.load()),
                                              reinterpret_cast<void*>(&TavrelCaptureCxaThrowStub), "__cxa_throw")) {

@@ -116,7 +116,7 @@ void* InterceptLibcImport(const std::vector<std::string>& modules, void* replace
     void* real = nullptr;
     if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name))
         return real;
-    void* bound = dlsym(RTLD_DEFAULT, name);
+    void* bound = kernel::FindGlobalSymbol(name);
     if (!bound || bound == real)
         return real;
     for (const std::string& moduleName : modules) {

@@ -157,4 +157,14 @@ void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection)
 
 bool FreeMemory(void* address, std::size_t size) { return ::munmap(address, size) == 0; }
 
+std::size_t ReadOwnMemory(void* destination, const void* source, std::size_t length)
+{
+    if (length == 0)
+        return 0;
+    iovec local{destination, length};
+    iovec remote{const_cast<void*>(source), length};
+    const ssize_t copied = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);
+    return copied > 0 ? static_cast<std::size_t>(copied) : 0;
+}
+
 } // namespace kernel

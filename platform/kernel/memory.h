@@ -35,6 +35,11 @@ std::vector<TMemoryRegion> ListMemoryRegions();
 // the page tables as they are at this moment.
 bool IsMemoryReadable(const void* address, std::size_t length);
 
+// Copies up to length bytes of this process's memory through the kernel, so
+// that a page that is gone gives a short count instead of a fault. The
+// bytes copied (0 when none). Signal-safe.
+std::size_t ReadOwnMemory(void* destination, const void* source, std::size_t length);
+
 // Changes the protection of the pages that hold [address, address+length).
 // Not signal-safe.
 bool ProtectMemory(const void* address, std::size_t length, int protection);

@@ -6,6 +6,7 @@
 #include <cassert>
 
 #include "platform/gdi/canvas_cairo.h"
+#include "platform/ui/app_windows.h"
 #include "platform/ui/backend.h"
 #include "platform/ui/button.h"
 #include "platform/ui/window_registry.h"
@@ -61,6 +62,7 @@ Form::Form() : Window(nullptr)
 Form::~Form()
 {
     t_forms.erase(std::remove(t_forms.begin(), t_forms.end(), this), t_forms.end());
+    detail::NoteTopLevelHidden(Handle());
     if (t_active == this)
         t_active = nullptr;
     if (auto* q = CurrentQueueIfAny())
@@ -117,10 +119,12 @@ void Form::SetVisible(bool visible)
         if (!FocusedControl())
             SelectNext(true);
         native_->Show(true);
+        detail::NoteTopLevelShown(Handle(), Owner != nullptr);
         t_active = this;
         InvalidateAll();
     } else {
         Window::SetVisible(false);
+        detail::NoteTopLevelHidden(Handle());
         CurrentQueue()->CancelPaint(Handle());
         if (native_)
             native_->Show(false);

@@ -1,0 +1,305 @@
+#include "crashreport/report/captured_report.h"
+
+#include <time.h>
+
+#include <cmath>
+#include <cstring>
+#include <typeinfo>
+
+#include "crashreport/capture/errorlog/mail_date.h"
+#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/codecs/day_count.h"
+#include "crashreport/modules/modules_list.h"
+#include "crashreport/modules/readable_memory.h"
+#include "crashreport/report/sysinfo/system_information.h"
+#include "crashreport/stack/stack_scan.h"
+#include "platform/kernel/modules.h"
+#include "platform/kernel/process.h"
+#include "platform/kernel/process_facts.h"
+#include "platform/rtl/external_exception.h"
+#include "platform/rtl/file_names.h"
+#include "platform/rtl/thread.h"
+
+namespace crashreport {
+
+namespace {
+
+double UnixSecondsToLocalDayCount(double seconds)
+{
+    const time_t whole = static_cast<time_t>(seconds);
+    struct tm local {};
+    tzset();
+    ::localtime_r(&whole, &local);
+    return codecs::UnixMillisecondsToDayCount(static_cast<long long>(std::llround((seconds + local.tm_gmtoff) * 1000.0)));
+}
+
+long WholeHourOffsetSeconds()
+{
+    const time_t now = ::time(nullptr);
+    struct tm local {};
+    tzset();
+    ::localtime_r(&now, &local);
+    return local.tm_gmtoff / 3600 * 3600;
+}
+
+std::string JoinParameters(const std::vector<std::string>& parameters)
+{
+    std::string out;
+    for (const std::string& p : parameters) {
+        if (!out.empty())
+            out += ' ';
+        out += '"' + p + '"';
+    }
+    return out;
+}
+
+const std::exception* LiveStdException(const TCapturedException& exception)
+{
+    return exception.Exception.Valid() ? AsStdException(exception.Exception) : nullptr;
+}
+
+std::string ThreadClassName(const rtl::TThread* thread)
+{
+    if (!thread)
+        return {};
+    char name[128];
+    ShortClassName(typeid(*thread), name, sizeof name);
+    return name;
+}
+
+// The stacks of the other tracked threads, after the exception thread's.
+// Each thread is paused only while its stack is scanned, which reads
+// memory and allocates nothing; names are resolved after it runs again.
+void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint32_t exceptionThread)
+{
+    TTavrelThreadsList* tracked = TrackedThreads();
+    if (!tracked)
+        return;
+    const std::unique_ptr<TTavrelThreadsList> threads = TTavrelThreadsList::PrivateCopy(*tracked);
+    const TCodeRanges code;
+    TStackAddresses addresses;
+    const std::uint32_t self = kernel::GetCurrentThreadId();
+    for (int i = 0; i < threads->Count(); ++i) {
+        const TTavrelThreadRecord* record = threads->Get(i);
+        if (record->ThreadID == exceptionThread || record->ThreadID == self || !record->StackTop)
+            continue;
+        kernel::THandleOwner handle(kernel::OpenThread(record->ThreadID));
+        if (!handle.Get())
+            continue;
+        addresses.Clear();
+        kernel::TThreadContext context{};
+        if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed)
+            continue;
+        if (kernel::GetThreadContext(handle.Get(), context)) {
+#if defined(__x86_64__)
+            const TStackArea area{reinterpret_cast<const void*>(context.Rip), reinterpret_cast<const void*>(context.Rsp),
+                                  reinterpret_cast<const void*>(record->StackTop)};
+#else
+            const TStackArea area{reinterpret_cast<const void*>(context.Eip), reinterpret_cast<const void*>(context.Esp),
+                                  reinterpret_cast<const void*>(record->StackTop)};
+#endif
+            ScanStackAddresses(area, false, code, addresses);
+        }
+        kernel::ResumeThread(handle.Get());
+        scan.ThreadID = static_cast<std::int32_t>(record->ThreadID);
+        scan.RunningThread = 1;
+        AddResolvedEntries(list, addresses, scan);
+    }
+}
+
+} // namespace
+
+std::string GetExceptionAddress(const void* address)
+{
+    return address ? HexAddress(reinterpret_cast<std::uintptr_t>(address)) : std::string();
+}
+
+std::string GetExceptionModule(const void* address)
+{
+    kernel::TModuleImage image;
+    if (!address || !kernel::FindModuleByAddress(address, image))
+        return {};
+    return rtl::ExtractFileName(image.Path);
+}
+
+std::string GetExceptionType(const TCapturedException& exception)
+{
+    if (exception.ClassName[0])
+        return exception.ClassName;
+    if (!exception.Exception.Valid())
+        return "Unknown exception type.";
+    char name[128];
+    ShortClassName(*exception.Exception.Type, name, sizeof name);
+    return name;
+}
+
+std::string GetExceptionMessage(const TCapturedException& exception)
+{
+    std::string message;
+    const std::exception* object = LiveStdException(exception);
+    if (object)
+        message = object->what();
+    else if (exception.Message[0] || exception.ClassName[0])
+        message = exception.Message;
+    else
+        message = "Unknown error message.";
+    if (const auto* av = dynamic_cast<const rtl::EAccessViolation*>(object)) {
+        const void* at = exception.Address ? exception.Address : av->ExceptionRecord.ExceptionAddress;
+        const std::string operation = av->ExceptionRecord.ExceptionInformation[0] != 0 ? "Write" : "Read";
+        const std::string accessed = HexAddress(av->Address());
+        kernel::TModuleImage image;
+        const bool inModule = IsReadableMemory(at, 1) && kernel::FindModuleByAddress(at, image) && !image.Path.empty();
+        auto rebuild = [&](const std::string& moduleName) {
+            if (!moduleName.empty())
+                return "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(at)) +
+                       " in module '" + moduleName + "'. " + operation + " of address " + accessed;
+            return "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(at)) + ". " +
+                   operation + " of address " + accessed;
+        };
+        std::string rebuilt = rebuild(inModule ? rtl::ExtractFileName(image.Path) : std::string());
+        if (rebuilt == message && inModule)
+            rebuilt = rebuild(image.Path);
+        message = rebuilt;
+    }
+    if (message.empty() || message.back() != '.')
+        message += '.';
+    return message;
+}
+
+TReportSources GatherReportSources(const TCapturedException& exception, const TTavrelModuleOptions& options,
+                                   const TGatherOptions& gather, std::unique_ptr<TTavrelStackList>& ownedStack)
+{
+    TReportSources s;
+    const auto& p = exception.NotifyParams;
+
+    // Application.
+    LoadModulesForReport();
+    TTavrelModuleInfo* mainModule = nullptr;
+    {
+        kernel::TModuleImage image;
+        if (kernel::FindModuleByName("", image))
+            mainModule = FindModuleInfo(image.Handle);
+    }
+    if (const auto start = kernel::GetProcessStartSeconds())
+        s.Items[riStartDate] = FormatMailDate(UnixSecondsToLocalDayCount(*start));
+    if (mainModule) {
+        s.Items[riNameDescription] =
+            mainModule->Description.empty() ? rtl::ExtractFileName(mainModule->FileName) : mainModule->Description;
+        s.Items[riVersionNumber] = mainModule->Version;
+        if (mainModule->CompilationDate != 0)
+            s.Items[riCompilationDate] =
+                FormatMailDate(mainModule->CompilationDate + static_cast<double>(WholeHourOffsetSeconds()) / 86400.0);
+    } else {
+        s.Items[riNameDescription] = rtl::ExtractFileName(kernel::MainExecutablePath());
+    }
+    s.Items[riParameters] = JoinParameters(kernel::GetCommandLineParameters());
+
+    // Exception.
+    s.Items[riExceptionDate] = FormatMailDate(LocalNow());
+    s.Items[riExceptionAddress] = GetExceptionAddress(exception.Address);
+    s.Items[riExceptionModule] = GetExceptionModule(exception.Address);
+    s.Items[riExceptionType] = GetExceptionType(exception);
+    s.Items[riExceptionMessage] = NormalizeLineEnds(CleanMessage(GetExceptionMessage(exception)));
+
+    // Active controls.
+    s.Items[riFormClass] = FlattenControlChars(gather.FormClass);
+    s.Items[riFormText] = FlattenControlChars(gather.FormText);
+    s.Items[riControlClass] = FlattenControlChars(p.FocusClass);
+    s.Items[riControlText] = FlattenControlChars(p.FocusText);
+    s.HideActiveControls = exception.RaiserKind == rkWebApplication || kernel::GetEnvironmentVariable("REQUEST_METHOD").has_value();
+
+    if (gather.ReadSystemInformation) {
+        s.Items[riComputerName] = ReadComputerName();
+        s.Items[riUser] = ReadUserName();
+        s.Items[riTotalMemory] = GetTotalMemory();
+        s.Items[riFreeMemory] = GetFreeMemory();
+        s.Items[riTotalDisk] = GetTotalDisk();
+        s.Items[riFreeDisk] = GetFreeDisk();
+        s.Items[riUpTime] = GetUpTime();
+        s.Items[riProcessor] = GetProcessorName();
+        s.Items[riDisplayMode] = GetDisplayMode();
+        s.Items[riOSType] = GetWindowsName();
+        s.Items[riOSBuild] = GetWindowsBuild();
+        s.Items[riOSUpdate] = GetWindowsUpdate();
+        s.Items[riOSLanguage] = GetSystemLanguage();
+        const TNetworkInfo net = GetNetworkInfo();
+        s.Items[riIPAddress] = net.IPAddress;
+        s.Items[riSubmask] = net.Submask;
+        s.Items[riGateway] = net.Gateway;
+        s.Items[riDNS1] = net.DNS1;
+        s.Items[riDNS2] = net.DNS2;
+        s.Items[riDHCP] = net.DHCP;
+    }
+
+    // Call stacks.
+    if (gather.CallStack) {
+        s.CallStack = gather.CallStack;
+    } else if (p.StackStart && p.StackTop) {
+        TStackScanOptions scan;
+        scan.Kinds = ShownDetailKinds(options.StackFlags());
+        scan.ThreadID = static_cast<std::int32_t>(p.ThreadID);
+        scan.RunningThread = 1;
+        ownedStack = std::make_unique<TTavrelStackList>();
+        TStackArea area{exception.Address, reinterpret_cast<const void*>(p.StackStart),
+                        reinterpret_cast<const void*>(p.StackTop)};
+        AddStackEntries(*ownedStack, area, scan);
+        s.CallStack = ownedStack.get();
+        if (gather.RunningThreads)
+            AddRunningThreads(*ownedStack, scan, p.ThreadID);
+    }
+    if (s.CallStack) {
+        TTavrelThreadsList* tracked = TrackedThreads();
+        for (const auto& entry : s.CallStack->Items()) {
+            const auto id = static_cast<std::uint32_t>(entry->ThreadID);
+            if (s.Threads.count(id))
+                continue;
+            TReportThread thread;
+            thread.Main = id == kernel::MainThreadId();
+            if (tracked) {
+                TThreadsListReadLock lock(*tracked);
+                const int index = tracked->FindByID(id);
+                if (index >= 0) {
+                    const TTavrelThreadRecord* record = tracked->Get(index);
+                    std::int32_t priority = record->Priority;
+                    if (priority == kPriorityNotRead)
+                        priority = kernel::GetThreadPriority(record->Handle);
+                    thread.Priority = std::to_string(priority);
+                    thread.ClassName = ThreadClassName(record->ThreadObject);
+                }
+            }
+            s.Threads[id] = thread;
+        }
+    }
+
+    // Modules, by ascending handle.
+    {
+        TModulesListLock lock;
+        RefreshModulesList();
+        for (const auto& module : ModulesList().Items())
+            s.Modules.push_back(module.get());
+    }
+
+    // CPU.
+    if (p.Context) {
+        s.Context = *p.Context;
+#if defined(__x86_64__)
+        s.StackPointer = p.Context->Rsp;
+#else
+        s.StackPointer = p.Context->Esp;
+#endif
+    }
+    s.ExceptionAddress = reinterpret_cast<std::uintptr_t>(exception.Address);
+    s.CustomData = gather.CustomData;
+    return s;
+}
+
+TErrorReport BuildCapturedReport(const TCapturedException& exception, const TTavrelModuleOptions& options,
+                                 const TGatherOptions& gather)
+{
+    std::unique_ptr<TTavrelStackList> ownedStack;
+    const TReportSources sources = GatherReportSources(exception, options, gather, ownedStack);
+    TModulesListLock lock;  // the sources point into the modules' records
+    return BuildReportText(sources, options);
+}
+
+} // namespace crashreport

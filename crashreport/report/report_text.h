@@ -1,0 +1,110 @@
+#pragma once
+// The plain-text error report: the sectioned key/value renderer `TLogItem`
+// of the general part, the call-stack, modules, CPU and custom-data
+// sections, and the cleaning of texts that go into it. Lines end in CR LF.
+// Nothing here is signal-safe: everything builds strings.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "crashreport/modules/module_info.h"
+#include "crashreport/options/module_options.h"
+#include "crashreport/stack/debug_info.h"
+#include "platform/kernel/threads.h"
+
+namespace crashreport {
+
+inline constexpr const char* kReportBanner = "TavrelLog 5.1.5";
+
+// Every run of characters below 32 becomes one space.
+std::string FlattenControlChars(const std::string& text);
+// Every character below 32 other than CR and LF becomes one space.
+std::string CleanMessage(const std::string& text);
+// A lone CR or a lone LF becomes CR LF.
+std::string NormalizeLineEnds(const std::string& text);
+
+// The section renderer of the general part.
+class TLogItem {
+public:
+    explicit TLogItem(std::int32_t firstHeader = 0) : FirstHeader(firstHeader), HeaderNo(firstHeader) {}
+
+    void AddHeader(const std::string& title);
+    // Counts the item also when it is hidden, so numbers stay stable.
+    void AddItem(const std::string& label, const std::string& value, bool visible = true);
+    // Aligns every section's ": " in one column, sizes its dash line and
+    // leaves out sections without a visible item.
+    std::string Render() const;
+
+    std::int32_t FirstHeader;
+    std::int32_t HeaderNo;
+    std::int32_t ItemNo = 0;
+    std::string Text;
+};
+
+// How a value with line breaks is written into an item: ": " becomes ":_",
+// blank lines ".", continuation lines get one leading space.
+std::string FormatItemValue(const std::string& value);
+
+// What a thread row says about one thread.
+struct TReportThread {
+    std::string Priority = "??";  // "??" when the thread is not tracked
+    std::string ClassName;        // the class of the thread's object
+    bool Main = false;
+};
+
+// Everything the report text is made of, gathered beforehand.
+struct TReportSources {
+    // The general part's 33 values, in item order (0 Start Date .. 32 DHCP).
+    std::array<std::string, ReportItemCount> Items;
+    // A web application or console program hides the Active Controls items.
+    bool HideActiveControls = false;
+    // The call stacks of all reported threads (null: no list at all).
+    const TTavrelStackList* CallStack = nullptr;
+    std::map<std::uint32_t, TReportThread> Threads;
+    // Modules in ascending handle order.
+    std::vector<const TTavrelModuleInfo*> Modules;
+    // The exception thread's registers; none when no context was captured.
+    std::optional<kernel::TThreadContext> Context;
+    std::uintptr_t StackPointer = 0;     // where the stack dump starts
+    std::uintptr_t ExceptionAddress = 0; // where the memory dump starts
+    std::string CustomData;              // the custom-data section's text
+};
+
+// Item indexes of the general part (bit numbers of ReportItems).
+enum TReportItemIndex : unsigned {
+    riStartDate = 0, riNameDescription, riVersionNumber, riParameters, riCompilationDate,
+    riExceptionDate, riExceptionAddress, riExceptionModule, riExceptionType, riExceptionMessage,
+    riFormClass, riFormText, riControlClass, riControlText,
+    riComputerName, riUser, riTotalMemory, riFreeMemory, riTotalDisk, riFreeDisk, riUpTime,
+    riProcessor, riDisplayMode,
+    riOSType, riOSBuild, riOSUpdate, riOSLanguage,
+    riIPAddress, riSubmask, riGateway, riDNS1, riDNS2, riDHCP,
+};
+
+// Upper-case hexadecimal padded to the pointer width.
+std::string HexAddress(std::uintptr_t value);
+
+// The parts of the report.
+std::string BuildGeneralPart(const TReportSources& sources, const TTavrelModuleOptions& options);
+std::string BuildCallStackSection(const TReportSources& sources, const TTavrelModuleOptions& options);
+std::string BuildModulesSection(const TReportSources& sources, const TTavrelModuleOptions& options);
+std::string BuildCPUSection(const TReportSources& sources, const TTavrelModuleOptions& options);
+std::string BuildCustomSection(const TReportSources& sources, const TTavrelModuleOptions& options);
+
+// The complete report: banner, general part, call stacks, modules, CPU and,
+// when there is custom data, its section.
+struct TErrorReport {
+    std::string Text;          // the complete report
+    std::string GeneralPart;   // banner and general part
+    std::string CPUPart;       // the CPU section
+    std::string LastMessage;   // the exception message, cleaned
+};
+TErrorReport BuildReportText(const TReportSources& sources, const TTavrelModuleOptions& options);
+
+// "yyyy-mm-dd hh:nn:ss" of a runtime date-time; empty for an invalid one.
+std::string FormatFileDate(double dateTime);
+
+} // namespace crashreport

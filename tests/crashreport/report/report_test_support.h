@@ -1,0 +1,41 @@
+#pragma once
+// Shared by the report tests: a report made from fixed sources (two
+// threads, three modules, a known register set), and running peer programs.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "crashreport/report/report_text.h"
+
+namespace reporttest {
+
+// Owns what the sources point to.
+struct TSampleReport {
+    std::unique_ptr<crashreport::TTavrelStackList> Stack;
+    std::vector<std::unique_ptr<crashreport::TTavrelModuleInfo>> Modules;
+    std::unique_ptr<unsigned char[]> Memory;  // dumped as stack and memory
+    crashreport::TReportSources Sources;
+};
+
+// A report with a message, two threads (the exception thread with three
+// frames, a running thread with two) and three modules. `message` goes
+// into the Message item as it is.
+std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List index out of bounds (5).");
+
+// The text of sample report `number` (in its message and address); the
+// same text for the same number.
+std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);
+
+// Runs a shell command; its standard output (and error with 2>&1 in it)
+// and exit status.
+struct TCommandResult {
+    int Status = -1;
+    std::string Output;
+};
+TCommandResult RunCommand(const std::string& command);
+bool HaveProgram(const std::string& name);
+
+bool Contains(const std::string& text, const std::string& part);
+std::vector<std::string> SplitCRLF(const std::string& text);
+
+} // namespace reporttest
