@@ -29,8 +29,8 @@ void QueryDIBSizes(const gdi::Bitmap& bitmap, int& headerSize, int& imageSize)
 bool CaptureDIB(const gdi::Bitmap& bitmap, gdi::BITMAPINFOHEADER& header, void* pixels)
 {
     FillDIBHeader(bitmap, header);
-    const int rows = gdi::GetDIBits(bitmap, 0, static_cast<unsigned>(header.biHeight), pixels, header,
-                                    gdi::DIB_RGB_COLORS);
+    const int rows =
+        gdi::GetDIBits(bitmap, 0, static_cast<unsigned>(header.biHeight), pixels, header, gdi::DIB_RGB_COLORS);
     return rows > 0;
 }
 

@@ -37,8 +37,9 @@ std::string FrameSizeAdvice(avifile::FOURCC fourcc, int width, int height)
                              kMaxFrameSide, width, height);
     } else if (known && !TakesFrameSize(info, width, height)) {
         const int wm = info.widthMultiple, hm = info.heightMultiple;
-        const std::string rule = wm == hm ? rtl::Format("a width and height that are multiples of %d", wm)
-                                          : rtl::Format("a width that is a multiple of %d and a height that is a multiple of %d", wm, hm);
+        const std::string rule = wm == hm
+            ? rtl::Format("a width and height that are multiples of %d", wm)
+            : rtl::Format("a width that is a multiple of %d and a height that is a multiple of %d", wm, hm);
         reason = info.name + " needs " + rule + rtl::Format("; the frames are %d x %d", width, height);
     } else {
         return {};

@@ -98,8 +98,10 @@ int TOutputFile::Commit()
 {
     if (!Active()) return ENOENT;
     int error = 0;
-    if (!ReplaceRefusal(destination_).empty()) error = EISDIR;
-    else if (::rename(temporary_.c_str(), destination_.c_str()) != 0) error = errno;
+    if (!ReplaceRefusal(destination_).empty())
+        error = EISDIR;
+    else if (::rename(temporary_.c_str(), destination_.c_str()) != 0)
+        error = errno;
     if (error == 0) {
         temporary_.clear();
         return 0;

@@ -11,10 +11,10 @@
 namespace avi {
 
 struct TAVICompressionRequest {
-    int width = 0;               // the frames' size
+    int width = 0; // the frames' size
     int height = 0;
-    avifile::UINT dialogFlags = 0;  // ICMF_CHOOSE_*: what the choice may offer
-    avifile::PAVISTREAM stream = nullptr;  // the uncompressed stream the choice is for
+    avifile::UINT dialogFlags = 0;        // ICMF_CHOOSE_*: what the choice may offer
+    avifile::PAVISTREAM stream = nullptr; // the uncompressed stream the choice is for
 };
 
 class TAVIRecorderDecisions {

@@ -94,8 +94,7 @@ void TGauge::SetProgress(int32_t value)
 int TGauge::PercentComplete() const
 {
     if (maxValue_ == minValue_) return 0;
-    double share = (static_cast<double>(progress_) - minValue_) * 100.0 /
-                   (static_cast<double>(maxValue_) - minValue_);
+    double share = (static_cast<double>(progress_) - minValue_) * 100.0 / (static_cast<double>(maxValue_) - minValue_);
     // Only a range left inverted by loading can go outside 0..100.
     if (share >= static_cast<double>(INT_MAX)) return INT_MAX;
     if (share <= static_cast<double>(INT_MIN)) return INT_MIN;

@@ -16,8 +16,8 @@
 namespace controls {
 
 enum ControlStyle : unsigned {
-    csFramed = 1u << 0,  // draws a frame of its own
-    csOpaque = 1u << 1,  // paints its whole rectangle: the host need not paint beneath it
+    csFramed = 1u << 0, // draws a frame of its own
+    csOpaque = 1u << 1, // paints its whole rectangle: the host need not paint beneath it
 };
 
 class TGraphicControl : public rtl::TComponent {

@@ -163,8 +163,9 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
         if (hooks.configure) hooks.configure(*recorder);
         // Frames the recorder would cut or pad would not be the file's frames.
         if (recorder->Width() != header.width || recorder->Height() != header.height)
-            Refuse(path, rtl::Format("its frames are %u x %u pixels, but the recorder would write %d x %d",
-                                     header.width, header.height, recorder->Width(), recorder->Height()));
+            Refuse(path,
+                   rtl::Format("its frames are %u x %u pixels, but the recorder would write %d x %d", header.width,
+                               header.height, recorder->Width(), recorder->Height()));
         if (!recorder->StartRecording()) return ConversionResult::Declined;
 
         const size_t rowBytes = static_cast<size_t>(header.width) * 3;

@@ -11,7 +11,7 @@
 namespace avi {
 class TAVIRecorder;
 class TAVIRecorderDecisions;
-}
+} // namespace avi
 
 namespace converter {
 
@@ -40,8 +40,8 @@ public:
 };
 
 enum class ConversionResult {
-    Completed,  // every frame was written and the AVI file finalised
-    Declined,   // the user cancelled the save dialog or declined to overwrite: no file written
+    Completed, // every frame was written and the AVI file finalised
+    Declined,  // the user cancelled the save dialog or declined to overwrite: no file written
 };
 
 // Throws rtl::Exception (or a subclass) with a clear message on every

@@ -49,8 +49,8 @@ std::string CheckFrameFile(const FrameFileHeader& header, uint64_t fileSize)
                            header.width, header.height, kMaxFrameSide, kMaxFrameSide);
     const uint64_t frame = FrameBytes(header);
     if (frame > kMaxFrameBytes)
-        return rtl::Format("its frames of %u x %u pixels (%llu bytes each) are too large", header.width,
-                           header.height, static_cast<unsigned long long>(frame));
+        return rtl::Format("its frames of %u x %u pixels (%llu bytes each) are too large", header.width, header.height,
+                           static_cast<unsigned long long>(frame));
     const uint64_t promised = kFrameFileHeaderSize + frame * static_cast<uint64_t>(header.frameCount);
     if (fileSize < promised)
         return rtl::Format("it is truncated: %d frames of %llu bytes need %llu bytes, the file has %llu",
@@ -73,7 +73,7 @@ int ProgressValue(int32_t k, int32_t n)
 {
     // The product is taken in 64 bits: it would wrap in 32 bits past 21,474,836 frames.
     const double value = static_cast<double>(int64_t{k} * 100) / static_cast<double>(n);
-    return static_cast<int>(std::nearbyint(value));  // default rounding: ties to even
+    return static_cast<int>(std::nearbyint(value)); // default rounding: ties to even
 }
 
 } // namespace converter

@@ -11,7 +11,7 @@ namespace converter {
 constexpr size_t kFrameFileHeaderSize = 14;
 
 struct FrameFileHeader {
-    int32_t frameCount = 0;  // signed: counts of 2^31 or more read as negative
+    int32_t frameCount = 0; // signed: counts of 2^31 or more read as negative
     uint16_t height = 0;
     uint16_t width = 0;
 };

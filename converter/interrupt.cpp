@@ -29,7 +29,7 @@ void InstallInterruptHandlers()
     struct sigaction action {};
     action.sa_handler = Note;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // no SA_RESTART: a blocked terminal read returns at once
+    action.sa_flags = 0; // no SA_RESTART: a blocked terminal read returns at once
     for (int s : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(s, &action, nullptr);
     std::signal(SIGXFSZ, SIG_IGN);
 }
@@ -44,7 +44,7 @@ void EndByInterrupt(int signal)
     sigaddset(&set, signal);
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
     ::raise(signal);
-    ::_exit(128 + signal);  // a signal whose default action does not end the program
+    ::_exit(128 + signal); // a signal whose default action does not end the program
 }
 
 DeferInterrupts::DeferInterrupts() { g_deferring = 1; }

@@ -21,7 +21,10 @@ namespace {
 class OutFile {
 public:
     explicit OutFile(const std::string& path) : f_(std::fopen(path.c_str(), "wb")) {}
-    ~OutFile() { if (f_) std::fclose(f_); }
+    ~OutFile()
+    {
+        if (f_) std::fclose(f_);
+    }
     OutFile(const OutFile&) = delete;
     OutFile& operator=(const OutFile&) = delete;
     std::FILE* get() const { return f_; }
@@ -60,8 +63,8 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
     // Only a regular file is ever replaced, and only when asked.
     const std::string refusal = avi::ReplaceRefusal(path);
     if (!refusal.empty())
-        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\": %s; only a regular file can be replaced.",
-                                                {path, refusal}));
+        throw rtl::Exception(
+            rtl::FormatStrings("Cannot write file \"%s\": %s; only a regular file can be replaced.", {path, refusal}));
     if (!options.replace && ::access(path.c_str(), F_OK) == 0)
         throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\": it exists.", {path}));
 
@@ -82,7 +85,7 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
 
     std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(header)));
     for (int32_t f = 0; ok && f < options.frames; ++f) {
-        if (stopRequested && stopRequested()) throw EInterrupted();  // the output file removes the partial one
+        if (stopRequested && stopRequested()) throw EInterrupted(); // the output file removes the partial one
         uint8_t* p = frame.data();
         for (int y = 0; y < options.height; ++y)
             for (int x = 0; x < options.width; ++x)
@@ -93,7 +96,8 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
     if (!out.Close() && ok) error = errno ? errno : EIO, ok = false;
     if (ok) error = output.Commit();
     if (!ok || error != 0)
-        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error ? error : EIO)}));
+        throw rtl::Exception(
+            rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error ? error : EIO)}));
 }
 
 } // namespace converter

@@ -10,7 +10,7 @@ struct SampleOptions {
     int32_t frames = 100;
     uint16_t width = 320;
     uint16_t height = 240;
-    bool replace = false;  // an existing regular file may be replaced
+    bool replace = false; // an existing regular file may be replaced
 };
 
 // The stored (7-bit) value of channel c (0 red, 1 green, 2 blue) of the pixel

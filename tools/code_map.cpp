@@ -48,17 +48,14 @@ public:
             ReadLines(cudie);
             Dwarf_Attribute lang;
             Dwarf_Word language = 0;
-            if (dwarf_attr(&cudie, DW_AT_language, &lang))
-                dwarf_formudata(&lang, &language);
+            if (dwarf_attr(&cudie, DW_AT_language, &lang)) dwarf_formudata(&lang, &language);
             // In C a function's plain name is its symbol name.
-            plainNames_ = language == DW_LANG_C89 || language == DW_LANG_C || language == DW_LANG_C99 ||
-                          language == DW_LANG_C11;
+            plainNames_ =
+                language == DW_LANG_C89 || language == DW_LANG_C || language == DW_LANG_C99 || language == DW_LANG_C11;
             Dwarf_Die child;
-            if (dwarf_child(&cudie, &child) == 0)
-                WalkDies(child, 1);
+            if (dwarf_child(&cudie, &child) == 0) WalkDies(child, 1);
         }
-        if (segments_.empty())
-            throw rtl::Exception("The module has no DWARF line information (build it with -g).");
+        if (segments_.empty()) throw rtl::Exception("The module has no DWARF line information (build it with -g).");
         MakeRows();
         return std::move(map_);
     }
@@ -81,8 +78,7 @@ private:
         Elf_Scn* scn = nullptr;
         while ((scn = elf_nextscn(file_.Elf.get(), scn)) != nullptr) {
             GElf_Shdr sh;
-            if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB || sh.sh_entsize == 0)
-                continue;
+            if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB || sh.sh_entsize == 0) continue;
             Elf_Data* data = elf_getdata(scn, nullptr);
             for (std::size_t i = 0; data && i < sh.sh_size / sh.sh_entsize; ++i) {
                 GElf_Sym sym;
@@ -90,8 +86,7 @@ private:
                     GELF_ST_TYPE(sym.st_info) != STT_FUNC)
                     continue;
                 const char* name = elf_strptr(file_.Elf.get(), sh.sh_link, sym.st_name);
-                if (name && *name)
-                    symbols_.push_back({sym.st_value, sym.st_size, name});
+                if (name && *name) symbols_.push_back({sym.st_value, sym.st_size, name});
             }
         }
         std::sort(symbols_.begin(), symbols_.end(), [](const TSymbol& a, const TSymbol& b) {
@@ -105,15 +100,12 @@ private:
     {
         auto it = std::upper_bound(symbols_.begin(), symbols_.end(), a,
                                    [](std::uint64_t v, const TSymbol& s) { return v < s.Value; });
-        if (it == symbols_.begin())
-            return -1;
+        if (it == symbols_.begin()) return -1;
         const TSymbol& nearest = *(it - 1);
         for (auto j = it; j != symbols_.begin();) {
             --j;
-            if (j->Value != nearest.Value)
-                break;
-            if (j->Size == 0 || a < j->Value + j->Size)
-                return NamedFunction(j->Name, 0);
+            if (j->Value != nearest.Value) break;
+            if (j->Size == 0 || a < j->Value + j->Size) return NamedFunction(j->Name, 0);
         }
         return NamedFunction(nearest.Name, 0);
     }
@@ -134,8 +126,7 @@ private:
     bool InCode(std::uint64_t a) const
     {
         for (const auto& [lo, hi] : code_)
-            if (a >= lo && a < hi)
-                return true;
+            if (a >= lo && a < hi) return true;
         return false;
     }
 
@@ -143,11 +134,9 @@ private:
     {
         std::string name = path ? path : "?";
         const auto slash = name.rfind('/');
-        if (slash != std::string::npos)
-            name = name.substr(slash + 1);
+        if (slash != std::string::npos) name = name.substr(slash + 1);
         auto [it, added] = fileIndex_.emplace(name, std::int32_t(map_.Files.size()));
-        if (added)
-            map_.Files.push_back(name);
+        if (added) map_.Files.push_back(name);
         return it->second;
     }
 
@@ -155,8 +144,7 @@ private:
     {
         Dwarf_Lines* lines = nullptr;
         std::size_t count = 0;
-        if (dwarf_getsrclines(&cudie, &lines, &count) != 0)
-            return;
+        if (dwarf_getsrclines(&cudie, &lines, &count) != 0) return;
         // Rows of one sequence; several rows at one address: the last one counts.
         bool haveOpen = false;
         TLineSegment open{};
@@ -165,18 +153,15 @@ private:
             Dwarf_Addr addr = 0;
             int lineNo = 0;
             bool endSequence = false;
-            if (!line || dwarf_lineaddr(line, &addr) != 0)
-                continue;
+            if (!line || dwarf_lineaddr(line, &addr) != 0) continue;
             dwarf_lineno(line, &lineNo);
             dwarf_lineendsequence(line, &endSequence);
             if (haveOpen && addr > open.Start) {
                 open.End = addr;
-                if (InCode(open.Start))
-                    segments_.push_back(open);
+                if (InCode(open.Start)) segments_.push_back(open);
             }
             haveOpen = false;
-            if (endSequence)
-                continue;
+            if (endSequence) continue;
             open = {addr, addr, FileIndex(dwarf_linesrc(line, nullptr, nullptr)), lineNo};
             haveOpen = true;
         }
@@ -190,17 +175,14 @@ private:
         Dwarf_Attribute attr;
         const char* name = nullptr;
         Dwarf_Word declLine = 0;
-        if (dwarf_attr_integrate(&die, DW_AT_decl_line, &attr))
-            dwarf_formudata(&attr, &declLine);
+        if (dwarf_attr_integrate(&die, DW_AT_decl_line, &attr)) dwarf_formudata(&attr, &declLine);
         plainName = -1;
         if (dwarf_attr_integrate(&die, DW_AT_name, &attr))
-            if (const char* plain = dwarf_formstring(&attr))
-                plainName = NamedFunction(plain, std::int32_t(declLine));
+            if (const char* plain = dwarf_formstring(&attr)) plainName = NamedFunction(plain, std::int32_t(declLine));
         if (dwarf_attr_integrate(&die, DW_AT_linkage_name, &attr) ||
             dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attr))
             name = dwarf_formstring(&attr);
-        if (name)
-            return NamedFunction(name, std::int32_t(declLine));
+        if (name) return NamedFunction(name, std::int32_t(declLine));
         return plainNames_ ? plainName : -1;
     }
 
@@ -215,18 +197,15 @@ private:
                 std::int32_t function = -2;
                 std::int32_t plainName = -1;
                 while ((offset = dwarf_ranges(&die, offset, &base, &low, &high)) > 0) {
-                    if (high <= low || !InCode(low))
-                        continue;
-                    if (function == -2)
-                        function = FunctionIndex(die, plainName);
+                    if (high <= low || !InCode(low)) continue;
+                    if (function == -2) function = FunctionIndex(die, plainName);
                     intervals_.push_back({low, high, order_, function, plainName});
                 }
             }
             if (tag != DW_TAG_class_type && tag != DW_TAG_structure_type && tag != DW_TAG_union_type &&
                 tag != DW_TAG_enumeration_type) {
                 Dwarf_Die child;
-                if (dwarf_haschildren(&die) && dwarf_child(&die, &child) == 0)
-                    WalkDies(child, depth + 1);
+                if (dwarf_haschildren(&die) && dwarf_child(&die, &child) == 0) WalkDies(child, depth + 1);
             }
         } while (dwarf_siblingof(&die, &die) == 0);
     }
@@ -241,10 +220,8 @@ private:
         // it reach up to the unit's next sequence.)
         for (std::size_t i = 0, j = 0; i < segments_.size(); ++i) {
             j = std::max(j, i + 1);
-            while (j < segments_.size() && segments_[j].Start <= segments_[i].Start)
-                ++j;
-            if (j < segments_.size())
-                segments_[i].End = std::min(segments_[i].End, segments_[j].Start);
+            while (j < segments_.size() && segments_[j].Start <= segments_[i].Start) ++j;
+            if (j < segments_.size()) segments_[i].End = std::min(segments_[i].End, segments_[j].Start);
         }
         std::sort(intervals_.begin(), intervals_.end(),
                   [](const TInterval& a, const TInterval& b) { return a.Low < b.Low; });
@@ -264,20 +241,17 @@ private:
         std::vector<TInterval> active;
         std::uint64_t covered = 0;
         for (const auto& seg : segments_) {
-            std::uint64_t start = std::max(seg.Start, covered);  // overlapping sequences: first wins
-            if (start >= seg.End)
-                continue;
+            std::uint64_t start = std::max(seg.Start, covered); // overlapping sequences: first wins
+            if (start >= seg.End) continue;
             covered = seg.End;
             auto b = std::upper_bound(bounds.begin(), bounds.end(), start);
             while (start < seg.End) {
                 const std::uint64_t end = (b != bounds.end() && *b < seg.End) ? *b : seg.End;
-                while (next < intervals_.size() && intervals_[next].Low <= start)
-                    active.push_back(intervals_[next++]);
+                while (next < intervals_.size() && intervals_[next].Low <= start) active.push_back(intervals_[next++]);
                 std::erase_if(active, [start](const TInterval& i) { return i.High <= start; });
                 const TInterval* best = nullptr;
                 for (const auto& i : active) {
-                    if (i.Low > start)
-                        continue;
+                    if (i.Low > start) continue;
                     if (!best || i.High - i.Low < best->High - best->Low ||
                         (i.High - i.Low == best->High - best->Low && i.Order > best->Order))
                         best = &i;
@@ -287,13 +261,11 @@ private:
                     // No linkage name, or code no function's range covers
                     // (padding after a function): the symbol names it.
                     function = SymbolFunction(start);
-                    if (function < 0 && best)
-                        function = best->PlainName;
+                    if (function < 0 && best) function = best->PlainName;
                 }
                 AppendRow({start, end, seg.File, seg.Line, function});
                 start = end;
-                if (b != bounds.end() && *b <= start)
-                    ++b;
+                if (b != bounds.end() && *b <= start) ++b;
             }
         }
     }
@@ -336,15 +308,13 @@ std::uint64_t HandleAddressOf(TElfFile& file)
         if (gelf_getphdr(file.Elf.get(), int(i), &ph) && ph.p_type == PT_LOAD)
             low = std::min<std::uint64_t>(low, ph.p_vaddr);
     }
-    if (low == UINT64_MAX)
-        throw rtl::Exception("The module has no loadable segment.");
+    if (low == UINT64_MAX) throw rtl::Exception("The module has no loadable segment.");
     return low & ~std::uint64_t(0xFFF);
 }
 
 TCodeMap ReadCodeMap(TElfFile& file)
 {
-    if (!file.Dwarf)
-        throw rtl::Exception("The module has no DWARF debug information (build it with -g).");
+    if (!file.Dwarf) throw rtl::Exception("The module has no DWARF debug information (build it with -g).");
     return TCodeMapBuilder(file).Build();
 }
 

@@ -10,8 +10,8 @@ namespace tools {
 namespace st = crashreport::stored;
 namespace {
 
-constexpr std::size_t kShortName = 127;   // length byte with a prefix flag
-constexpr std::size_t kLongName = 255;    // length byte of versions before 502
+constexpr std::size_t kShortName = 127; // length byte with a prefix flag
+constexpr std::size_t kLongName = 255;  // length byte of versions before 502
 
 class TBytes {
 public:
@@ -34,7 +34,7 @@ std::string WithoutDots(const std::string& s)
     std::string out;
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s.compare(i, 3, "...") == 0) {
-            out += "\xE2\x80\xA6";  // the ellipsis character
+            out += "\xE2\x80\xA6"; // the ellipsis character
             i += 2;
         } else {
             out += s[i] == '.' ? '_' : s[i];
@@ -60,15 +60,14 @@ void WriteName(TBytes& out, const std::string& stored, std::uint16_t version, bo
         out.Raw(stored.data() + at, n);
         at += n;
         first = false;
-        if (n < kShortName)
-            return;
+        if (n < kShortName) return;
     }
 }
 
 // Names already stored, by text: a repeated name is stored as a reference
 // to the first one (from version 500 on).
 struct TNameReferences {
-    std::unordered_map<std::string, std::uint32_t> FirstAt;  // offset of the name's length byte
+    std::unordered_map<std::string, std::uint32_t> FirstAt; // offset of the name's length byte
     bool Enabled = false;
 };
 
@@ -91,21 +90,22 @@ void WriteNamePiece(TBytes& out, std::size_t at, const std::string& name, const 
 
 class TUnitEncoder {
 public:
-    TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats,
-                 TNameReferences& refs, std::size_t tableBase)
-        : version_(version), codec_(codec), stats_(stats), refs_(refs), tableBase_(tableBase) {}
+    TUnitEncoder(std::uint16_t version, const st::TDebugNameCodec& codec, TDebugDataStats& stats, TNameReferences& refs,
+                 std::size_t tableBase)
+        : version_(version), codec_(codec), stats_(stats), refs_(refs), tableBase_(tableBase)
+    {
+    }
 
     bool CanStep(std::int64_t lineDelta) const
     {
-        if (lineDelta >= 1 && lineDelta <= 65536)
-            return true;
+        if (lineDelta >= 1 && lineDelta <= 65536) return true;
         return version_ >= st::kFirstWideStepVersion && lineDelta >= -32767 && lineDelta <= 32768;
     }
 
     // Normal step: code delta >= 1.
     void Step(std::int64_t ld, std::int64_t cd)
     {
-        while (cd > 65536) {  // very long rows: advance code in pieces, line unchanged
+        while (cd > 65536) { // very long rows: advance code in pieces, line unchanged
             Wide(ld, 65536);
             ld = 0;
             cd -= 65536;
@@ -153,8 +153,7 @@ public:
             return;
         }
         std::string joined = cls.empty() ? proc : (cls == lastClass_ ? "." + proc : cls + "." + proc);
-        if (!cls.empty())
-            lastClass_ = cls;
+        if (!cls.empty()) lastClass_ = cls;
         Name(joined, kLongName, false);
     }
 
@@ -174,7 +173,7 @@ private:
     const st::TDebugNameCodec& codec_;
     TDebugDataStats& stats_;
     TNameReferences& refs_;
-    std::size_t tableBase_;  // absolute offset of the table's first byte
+    std::size_t tableBase_; // absolute offset of the table's first byte
     TBytes table_;
     std::string lastClass_;
 };
@@ -192,10 +191,8 @@ void StoredFunctionName(const TFunctionName& f, std::uint16_t, std::string& cls,
     if (cls.empty() && dot != std::string::npos && dot > 0 && (paren == std::string::npos || dot < paren) &&
         proc.compare(dot, 3, "...") != 0)
         proc.resize(dot);
-    if (cls.empty())
-        proc = WithoutDots(proc);
-    if (!proc.empty() && proc[0] == '@')
-        proc[0] = '_';
+    if (cls.empty()) proc = WithoutDots(proc);
+    if (!proc.empty() && proc[0] == '@') proc[0] = '_';
 }
 
 std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t version, const std::string& password,
@@ -205,7 +202,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
     const st::TDebugNameCodec codec(version, password, true);
     TBytes out;
     if (version >= st::kFirstSkippedHeaderVersion && version < st::kFirstSectionedVersion)
-        out.U32(0);  // the skipped block: empty
+        out.U32(0); // the skipped block: empty
     const std::size_t countAt = out.bytes.size();
     out.U32(0);
     std::uint32_t unitCount = 0;
@@ -219,8 +216,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
         const std::size_t first = i;
         // The unit's header: its name, then four numbers; the table follows.
         std::string unitName = map.Files[std::size_t(rows[first].File)];
-        if (version < st::kFirstPrefixedNameVersion && unitName.size() > kLongName)
-            unitName.resize(kLongName);
+        if (version < st::kFirstPrefixedNameVersion && unitName.size() > kLongName) unitName.resize(kLongName);
         TBytes header;
         WriteNamePiece(header, out.bytes.size(), unitName, codec, version, false, refs);
         TUnitEncoder unit(version, codec, stats, refs, out.bytes.size() + header.bytes.size() + 16);
@@ -230,16 +226,14 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
         std::int32_t headerLine = 0;
         for (; i < rows.size(); ++i) {
             const TCodeRow& row = rows[i];
-            if (i > first && (row.File != rows[first].File || row.Start != rows[i - 1].End))
-                break;
+            if (i > first && (row.File != rows[first].File || row.Start != rows[i - 1].End)) break;
             const bool procStart = row.Function != currentFunction;
             std::string cls, proc;
             std::int64_t procLine = row.Line;
             if (procStart && row.Function >= 0) {
                 const TFunctionName& f = map.Functions[std::size_t(row.Function)];
                 StoredFunctionName(f, version, cls, proc);
-                if (f.FirstLine > 0 && f.FirstLine <= row.Line)
-                    procLine = f.FirstLine;
+                if (f.FirstLine > 0 && f.FirstLine <= row.Line) procLine = f.FirstLine;
             }
             // Where the moving step must land so that the zero-width steps reach the row's line.
             const std::int64_t landing = procStart ? procLine - 1 : row.Line;
@@ -247,8 +241,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
                 headerLine = std::int32_t(landing);
                 line = landing;
             } else {
-                if (!unit.CanStep(landing - line))
-                    break;  // a new unit starts with an absolute line
+                if (!unit.CanStep(landing - line)) break; // a new unit starts with an absolute line
                 unit.Step(landing - line, std::int64_t(row.Start - code));
                 line = landing;
                 code = row.Start;
@@ -276,8 +269,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
     }
     std::memcpy(out.bytes.data() + countAt, &unitCount, 4);
     stats.Units = unitCount;
-    if (statsOut)
-        *statsOut = stats;
+    if (statsOut) *statsOut = stats;
     return std::move(out.bytes);
 }
 

@@ -20,23 +20,19 @@ void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out)
-        throw rtl::Exception("Cannot write \"" + path + "\".");
+    if (!out) throw rtl::Exception("Cannot write \"" + path + "\".");
 }
 
 void Run(const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
-    if (rc != 0)
-        throw rtl::Exception("Cannot start " + args[0] + ": " + std::strerror(rc));
+    if (rc != 0) throw rtl::Exception("Cannot start " + args[0] + ": " + std::strerror(rc));
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         throw rtl::Exception(args[0] + " failed on \"" + args.back() + "\".");
 }
@@ -57,10 +53,9 @@ void WriteSections(const std::string& module, const std::vector<std::uint8_t>& d
     TTempFile dataFile(stem + ".tldata"), versionFile(stem + ".tlversion"), output(stem + ".out");
     WriteFile(dataFile.path, data);
     WriteFile(versionFile.path, version);
-    Run({objcopy, "--remove-section=.tldata", "--remove-section=.tlversion",
-         "--add-section", ".tldata=" + dataFile.path, "--set-section-flags", ".tldata=noload,readonly",
-         "--add-section", ".tlversion=" + versionFile.path, "--set-section-flags", ".tlversion=noload,readonly",
-         module, output.path});
+    Run({objcopy, "--remove-section=.tldata", "--remove-section=.tlversion", "--add-section",
+         ".tldata=" + dataFile.path, "--set-section-flags", ".tldata=noload,readonly", "--add-section",
+         ".tlversion=" + versionFile.path, "--set-section-flags", ".tlversion=noload,readonly", module, output.path});
     if (std::rename(output.path.c_str(), module.c_str()) != 0)
         throw rtl::Exception("Cannot replace \"" + module + "\": " + std::strerror(errno));
 }
@@ -69,8 +64,7 @@ void AppendFileEndBlock(const std::string& module, const std::vector<std::uint8_
 {
     std::ofstream out(module, std::ios::binary | std::ios::app);
     out.write(reinterpret_cast<const char*>(block.data()), std::streamsize(block.size()));
-    if (!out)
-        throw rtl::Exception("Cannot append to \"" + module + "\".");
+    if (!out) throw rtl::Exception("Cannot append to \"" + module + "\".");
 }
 
 } // namespace tools

@@ -34,7 +34,7 @@ TOptionsText ApplyOptionsText(const std::string& text, const std::string& source
 
 // The options' stream form of format version `version` (400 to 515), with
 // the file's texts in place of the record's.
-std::vector<std::uint8_t> WriteOptionsForm(const crashreport::TTavrelModuleOptions& options,
-                                           const TOptionsText& texts, std::uint16_t version);
+std::vector<std::uint8_t> WriteOptionsForm(const crashreport::TTavrelModuleOptions& options, const TOptionsText& texts,
+                                           std::uint16_t version);
 
 } // namespace tools

@@ -9,8 +9,7 @@ namespace tools {
 namespace st = crashreport::stored;
 namespace {
 
-template <typename T>
-void Put(std::vector<std::uint8_t>& out, T value)
+template <typename T> void Put(std::vector<std::uint8_t>& out, T value)
 {
     const auto* b = reinterpret_cast<const std::uint8_t*>(&value);
     out.insert(out.end(), b, b + sizeof value);

@@ -12,17 +12,17 @@ namespace tools {
 
 struct TStoredSymbol {
     std::uint8_t Id = 0;
-    std::uint32_t Offset = 0;  // from the module handle
+    std::uint32_t Offset = 0; // from the module handle
     std::uint32_t Size = 0;
 };
 
 struct TStoredDataParts {
     std::uint16_t Version = crashreport::stored::kCurrentVersion;
-    double BuildTime = 0;                 // day count, universal time
+    double BuildTime = 0; // day count, universal time
     std::vector<TStoredSymbol> Symbols;
-    std::vector<std::uint8_t> Options;    // the options' stream form of Version
-    std::vector<std::uint8_t> DebugData;  // already enciphered names
-    std::string Password;                 // keys the check value
+    std::vector<std::uint8_t> Options;   // the options' stream form of Version
+    std::vector<std::uint8_t> DebugData; // already enciphered names
+    std::string Password;                // keys the check value
 };
 
 // Magic, version, build time, then the layout of the version.

@@ -35,7 +35,7 @@ struct TArguments {
     bool FileEnd = false, Stats = false, NoDebugData = false;
     st::TVersionNumbers Version;
     double BuildTime = -1;
-    std::map<std::string, std::uint8_t> Symbols;  // extra symbol table entries
+    std::map<std::string, std::uint8_t> Symbols; // extra symbol table entries
 };
 
 [[noreturn]] void Usage()
@@ -65,15 +65,13 @@ st::TVersionNumbers ParseVersion(const std::string& text)
 TArguments Parse(int argc, char** argv)
 {
     TArguments a;
-    if (argc < 3)
-        Usage();
+    if (argc < 3) Usage();
     a.Command = argv[1];
     a.Module = argv[2];
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> std::string {
-            if (i + 1 >= argc)
-                Usage();
+            if (i + 1 >= argc) Usage();
             return argv[++i];
         };
         if (arg == "--options")
@@ -95,11 +93,9 @@ TArguments Parse(int argc, char** argv)
         else if (arg == "--symbol") {
             const std::string v = value();
             const auto eq = v.find('=');
-            if (eq == std::string::npos)
-                Usage();
+            if (eq == std::string::npos) Usage();
             const unsigned long id = std::stoul(v.substr(0, eq));
-            if (id == 0 || id > 255)
-                throw rtl::Exception("A symbol identifier is from 1 to 255.");
+            if (id == 0 || id > 255) throw rtl::Exception("A symbol identifier is from 1 to 255.");
             a.Symbols[v.substr(eq + 1)] = std::uint8_t(id);
         } else if (arg == "--stats")
             a.Stats = true;
@@ -126,8 +122,7 @@ double BuildTimeNow()
 std::string ReadText(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw rtl::EFOpenError("Cannot open file \"" + path + "\".");
+    if (!in) throw rtl::EFOpenError("Cannot open file \"" + path + "\".");
     std::stringstream ss;
     ss << in.rdbuf();
     return ss.str();
@@ -142,8 +137,7 @@ int Write(const TArguments& a)
 
     crashreport::TTavrelModuleOptions options(a.Module, false);
     tools::TOptionsText texts;
-    if (!a.OptionsFile.empty())
-        texts = tools::ApplyOptionsText(ReadText(a.OptionsFile), a.OptionsFile, options);
+    if (!a.OptionsFile.empty()) texts = tools::ApplyOptionsText(ReadText(a.OptionsFile), a.OptionsFile, options);
     parts.Options = tools::WriteOptionsForm(options, texts, a.FormatVersion);
 
     std::uint64_t handleAddress = 0;
@@ -171,16 +165,15 @@ int Write(const TArguments& a)
             parts.Symbols = tools::FindStoredSymbols(file, handleAddress, a.Symbols);
         if (a.Stats)
             std::cout << "units " << stats.Units << ", rows " << stats.Rows << ", procedure starts "
-                      << stats.ProcedureStarts << ", truncated names " << stats.TruncatedNames
-                      << ", debug data " << parts.DebugData.size() << " bytes\n";
+                      << stats.ProcedureStarts << ", truncated names " << stats.TruncatedNames << ", debug data "
+                      << parts.DebugData.size() << " bytes\n";
     }
     if (a.FileEnd) {
         tools::AppendFileEndBlock(a.Module, tools::BuildFileEndBlock(parts));
         return 0;
     }
     const auto block = tools::BuildSectionBlock(parts);
-    if (a.Stats)
-        std::cout << ".tldata " << block.size() << " bytes\n";
+    if (a.Stats) std::cout << ".tldata " << block.size() << " bytes\n";
     tools::WriteSections(a.Module, block, tools::BuildVersionSection(a.Version, a.Description), a.Objcopy);
     return 0;
 }
@@ -191,8 +184,7 @@ int main(int argc, char** argv)
 {
     try {
         const TArguments a = Parse(argc, argv);
-        if (a.Command == "write")
-            return Write(a);
+        if (a.Command == "write") return Write(a);
         Usage();
     } catch (const std::exception& e) {
         std::cerr << "tavrel-stored-data: " << e.what() << "\n";

@@ -19,10 +19,9 @@ volatile int g_sink;
 
 __attribute__((noinline)) void Dive(int depth)
 {
-    if (depth <= 1)
-        throw rtl::Exception("bench");
+    if (depth <= 1) throw rtl::Exception("bench");
     Dive(depth - 1);
-    g_sink = depth;  // keeps the call from becoming a jump
+    g_sink = depth; // keeps the call from becoming a jump
 }
 
 void ThrowCatch(benchmark::State& state)

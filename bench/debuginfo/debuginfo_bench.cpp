@@ -58,13 +58,12 @@ std::vector<std::uint64_t> RandomCodeAddresses(const crashreport::TElfSections& 
     const crashreport::TElfSection* text = elf.Find(".text");
     std::mt19937_64 random(20261208);
     std::vector<std::uint64_t> out;
-    for (std::size_t i = 0; i < count; ++i)
-        out.push_back(text->Address + random() % text->Size);
+    for (std::size_t i = 0; i < count; ++i) out.push_back(text->Address + random() % text->Size);
     return out;
 }
 
 double g_loadSeconds = 0;
-std::vector<std::optional<crashreport::stored::TDebugLineHit>> g_hits;  // of the last run
+std::vector<std::optional<crashreport::stored::TDebugLineHit>> g_hits; // of the last run
 bool g_keepHits = false;
 
 // Stored data: load the module's record (inflate, index on first lookup), then look up.
@@ -87,15 +86,13 @@ std::size_t StoredLookups(const std::string& module, const crashreport::TElfSect
     g_hits.reserve(addresses.size());
     for (auto a : addresses) {
         auto hit = record.DebugData->Lookup(record.Handle, a);
-        if (hit && !hit->ProcedureName.empty())
-            ++resolved;
-        if (g_keepHits)
-            g_hits.push_back(std::move(hit));
+        if (hit && !hit->ProcedureName.empty()) ++resolved;
+        if (g_keepHits) g_hits.push_back(std::move(hit));
     }
     return resolved;
 }
 
-std::vector<std::string> g_addr2lineLines;  // of the last run: function, location, ...
+std::vector<std::string> g_addr2lineLines; // of the last run: function, location, ...
 
 std::size_t Addr2line(const std::string& module, const std::vector<std::uint64_t>& addresses)
 {
@@ -103,22 +100,18 @@ std::size_t Addr2line(const std::string& module, const std::vector<std::uint64_t
     const std::string list = "/tmp/debuginfo_bench_addresses.txt";
     {
         std::ofstream out(list);
-        for (auto a : addresses)
-            out << std::hex << "0x" << a << "\n";
+        for (auto a : addresses) out << std::hex << "0x" << a << "\n";
     }
     FILE* p = popen(("addr2line -f -C -e '" + module + "' < " + list).c_str(), "r");
     std::size_t lines = 0, resolved = 0;
     char buffer[8192];
     while (p && std::fgets(buffer, sizeof buffer, p)) {
         std::string text(buffer);
-        if (!text.empty() && text.back() == '\n')
-            text.pop_back();
-        if (++lines % 2 == 1 && text != "??")
-            ++resolved;
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        if (++lines % 2 == 1 && text != "??") ++resolved;
         g_addr2lineLines.push_back(std::move(text));
     }
-    if (p)
-        pclose(p);
+    if (p) pclose(p);
     std::remove(list.c_str());
     return resolved;
 }
@@ -130,12 +123,10 @@ std::size_t Libdw(const std::string& module, const std::vector<std::uint64_t>& a
     std::size_t resolved = 0;
     for (auto a : addresses) {
         Dwarf_Die cu;
-        if (!dwarf_addrdie(file.Dwarf.get(), a, &cu))
-            continue;
+        if (!dwarf_addrdie(file.Dwarf.get(), a, &cu)) continue;
         Dwarf_Line* line = dwarf_getsrc_die(&cu, a);
         int lineNo = 0;
-        if (line)
-            dwarf_lineno(line, &lineNo);
+        if (line) dwarf_lineno(line, &lineNo);
         Dwarf_Die* scopes = nullptr;
         const int n = dwarf_getscopes(&cu, a, &scopes);
         const char* name = nullptr;
@@ -143,8 +134,7 @@ std::size_t Libdw(const std::string& module, const std::vector<std::uint64_t>& a
             if (dwarf_tag(&scopes[i]) == DW_TAG_subprogram || dwarf_tag(&scopes[i]) == DW_TAG_inlined_subroutine)
                 name = dwarf_diename(&scopes[i]);
         free(scopes);
-        if (name && line && dwarf_linesrc(line, nullptr, nullptr))
-            ++resolved;
+        if (name && line && dwarf_linesrc(line, nullptr, nullptr)) ++resolved;
     }
     return resolved;
 }
@@ -164,31 +154,29 @@ void PrintAgreement(const std::vector<std::uint64_t>& addresses)
         const std::string& function = g_addr2lineLines[2 * i];
         std::string location = g_addr2lineLines[2 * i + 1];
         const auto space = location.find(" (discriminator");
-        if (space != std::string::npos)
-            location.resize(space);
+        if (space != std::string::npos) location.resize(space);
         const auto colon = location.rfind(':');
-        if (colon == std::string::npos)
-            continue;
+        if (colon == std::string::npos) continue;
         const int line = std::atoi(location.c_str() + colon + 1);
-        if (line == 0)
-            continue;
+        if (line == 0) continue;
         ++compared;
         const auto& hit = g_hits[i];
-        if (!hit)
-            continue;
-        const std::string ours = hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
+        if (!hit) continue;
+        const std::string ours =
+            hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
         const bool name = function.size() >= ours.size() &&
-                          function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
-                          (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
+            function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
+            (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
         if (name && line == hit->Line && BaseName(location.substr(0, colon)) == hit->UnitName)
             ++agree;
         else if (std::getenv("DEBUGINFO_BENCH_MISMATCHES") && compared - agree < 25)
             std::printf("    %llx: %s at %s; stored %s at %s:%d\n", static_cast<unsigned long long>(addresses[i]),
-                        function.substr(0, 90).c_str(), location.c_str(),
-                        ours.substr(0, 90).c_str(), hit->UnitName.c_str(), hit->Line);
+                        function.substr(0, 90).c_str(), location.c_str(), ours.substr(0, 90).c_str(),
+                        hit->UnitName.c_str(), hit->Line);
     }
     std::printf("  agreement with addr2line (one run over all addresses): %zu of %zu addresses with a line "
-                "(%.2f %%)\n", agree, compared, compared ? 100.0 * double(agree) / double(compared) : 0.0);
+                "(%.2f %%)\n",
+                agree, compared, compared ? 100.0 * double(agree) / double(compared) : 0.0);
 }
 
 std::uint64_t SectionSize(const crashreport::TElfSections& elf, const char* name)
@@ -222,8 +210,7 @@ int main(int argc, char** argv)
         auto t = Clock::now();
         double cpu = OwnCpuSeconds();
         stored = StoredLookups(module, elf, addresses);
-        if (OwnCpuSeconds() - cpu < storedSeconds)
-            storedLoad = g_loadSeconds;
+        if (OwnCpuSeconds() - cpu < storedSeconds) storedLoad = g_loadSeconds;
         storedSeconds = std::min(storedSeconds, OwnCpuSeconds() - cpu);
         storedWall = std::min(storedWall, Seconds(t));
         t = Clock::now();

@@ -20,8 +20,7 @@ namespace {
 __attribute__((noipa)) long Target(long x)
 {
     long sum = x;
-    for (int i = 0; i < 4; ++i)
-        sum = sum * 31 + i;
+    for (int i = 0; i < 4; ++i) sum = sum * 31 + i;
     return sum;
 }
 
@@ -29,11 +28,9 @@ __attribute__((noipa)) long Target(long x)
 __attribute__((noipa)) long MediumTarget(long x)
 {
     unsigned char bytes[64];
-    for (int i = 0; i < 64; ++i)
-        bytes[i] = static_cast<unsigned char>(x + i * 7);
+    for (int i = 0; i < 64; ++i) bytes[i] = static_cast<unsigned char>(x + i * 7);
     std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char b : bytes)
-        h = (h ^ b) * 1099511628211ull;
+    for (unsigned char b : bytes) h = (h ^ b) * 1099511628211ull;
     return static_cast<long>(h >> 1);
 }
 
@@ -109,8 +106,7 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const Run& r : runs) {
-            if (r.run_type != Run::RT_Iteration || r.error_occurred)
-                continue;
+            if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
             // Calls are compared in CPU time (preemption on a shared machine
             // does not count); thread creation in real time, since the new
             // thread's start is part of its cost.
@@ -118,8 +114,7 @@ public:
             const std::string name = r.run_name.function_name + (real ? "/" + r.run_name.time_type : "");
             const double t = real ? r.GetAdjustedRealTime() : r.GetAdjustedCPUTime();
             auto [it, inserted] = times.emplace(name, t);
-            if (!inserted && t < it->second)
-                it->second = t;
+            if (!inserted && t < it->second) it->second = t;
         }
         ConsoleReporter::ReportRuns(runs);
     }

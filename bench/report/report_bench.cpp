@@ -34,8 +34,7 @@ void CollectStack()
 // Thirty different functions of this program on the stack (a recursion of
 // one function would be one frame after the tidy step), then the stack's
 // return addresses are collected.
-template <int N>
-__attribute__((noinline)) void Dive()
+template <int N> __attribute__((noinline)) void Dive()
 {
     if constexpr (N <= 1)
         CollectStack();
@@ -47,11 +46,9 @@ __attribute__((noinline)) void Dive()
 TReportSources SourcesWithModules()
 {
     TReportSources sources;
-    for (unsigned i = 0; i < ReportItemCount; ++i)
-        sources.Items[i] = "value " + std::to_string(i);
+    for (unsigned i = 0; i < ReportItemCount; ++i) sources.Items[i] = "value " + std::to_string(i);
     TModulesListLock lock;
-    for (const auto& module : ModulesList().Items())
-        sources.Modules.push_back(module.get());
+    for (const auto& module : ModulesList().Items()) sources.Modules.push_back(module.get());
     return sources;
 }
 
@@ -71,12 +68,10 @@ void FullReportOfEightThreads(benchmark::State& state)
         }
         TReportSources sources = SourcesWithModules();
         sources.CallStack = &list;
-        for (int thread = 0; thread < 8; ++thread)
-            sources.Threads[1000 + thread] = {"0", "TWorker", thread == 0};
+        for (int thread = 0; thread < 8; ++thread) sources.Threads[1000 + thread] = {"0", "TWorker", thread == 0};
         const TErrorReport report = BuildReportText(sources, options);
         frames = 0;
-        for (const auto& entry : list.Items())
-            frames += entry->DebugDetail == dkDebugLine ? 1 : 0;
+        for (const auto& entry : list.Items()) frames += entry->DebugDetail == dkDebugLine ? 1 : 0;
         bytes = report.Text.size();
         benchmark::DoNotOptimize(report.Text.data());
     }
@@ -104,8 +99,7 @@ void AppendToALogOf200(benchmark::State& state)
     const std::string path = std::string(folder) + "/bench.tlf";
     {
         TLogFile log(path, false);
-        for (int i = 0; i < 200; ++i)
-            log.AddReport(report, 200);
+        for (int i = 0; i < 200; ++i) log.AddReport(report, 200);
         log.Save();
     }
     for (auto _ : state) {

@@ -31,10 +31,10 @@ bool CliDecisions::ChooseCompression(const avi::TAVICompressionRequest& request,
     std::string codec = choices_.codec;
     if (codec.empty()) {
         codec = DefaultCodecFor(request.width, request.height);
-        if (codec.empty()) codec = "MSVC";  // the recorder explains why nothing fits
+        if (codec.empty())
+            codec = "MSVC"; // the recorder explains why nothing fits
         else if (codec != "MSVC")
-            std::cerr << "vek2avi: "
-                      << avi::FrameSizeAdvice(avifile::FourCC("MSVC"), request.width, request.height)
+            std::cerr << "vek2avi: " << avi::FrameSizeAdvice(avifile::FourCC("MSVC"), request.width, request.height)
                       << ".\nvek2avi: using " << codec << "; name another with --codec\n";
     }
     options.fccType = avifile::streamtypeVIDEO;

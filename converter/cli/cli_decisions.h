@@ -10,9 +10,9 @@ namespace converter {
 
 struct CliChoices {
     bool force = false;
-    std::string codec;   // FourCC as typed; empty: pick one that takes the frame size
-    int quality = 75;    // 0..100
-    bool chinese = false;  // the overwrite question in Chinese
+    std::string codec;    // FourCC as typed; empty: pick one that takes the frame size
+    int quality = 75;     // 0..100
+    bool chinese = false; // the overwrite question in Chinese
 };
 
 class CliDecisions final : public avi::TAVIRecorderDecisions {

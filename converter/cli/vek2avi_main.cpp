@@ -26,31 +26,30 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "Usage:\n"
-    "  vek2avi [--codec FOURCC] [--quality N] [--fps N] [--force] INPUT.vek OUTPUT.avi\n"
-    "  vek2avi --list-codecs\n"
-    "  vek2avi --sample FILE.vek [--frames N] [--width W] [--height H] [--force]\n"
-    "  vek2avi --help\n"
-    "\n"
-    "Converts every frame of a .vek frame file into a key frame of one video\n"
-    "stream in a new AVI file.\n"
-    "\n"
-    "  --codec FOURCC  compressor (default MSVC, or one that takes the frame\n"
-    "                  size when MSVC cannot); see --list-codecs\n"
-    "  --quality N     0 (smallest) to 100 (best), default 75\n"
-    "  --fps N         frames per second, 1 to 255, default 25\n"
-    "  --force         replace OUTPUT.avi (or the --sample file) if it exists\n"
-    "  --list-codecs   list the installed compressors\n"
-    "  --sample FILE   write a generated moving test pattern (default 100 frames\n"
-    "                  of 320 x 240)\n"
-    "Options also take their value as --option=VALUE.\n"
-    "\n"
-    "Exit status: 0 converted, 1 failed or not converted, 2 bad usage.\n";
+const char kUsage[] = "Usage:\n"
+                      "  vek2avi [--codec FOURCC] [--quality N] [--fps N] [--force] INPUT.vek OUTPUT.avi\n"
+                      "  vek2avi --list-codecs\n"
+                      "  vek2avi --sample FILE.vek [--frames N] [--width W] [--height H] [--force]\n"
+                      "  vek2avi --help\n"
+                      "\n"
+                      "Converts every frame of a .vek frame file into a key frame of one video\n"
+                      "stream in a new AVI file.\n"
+                      "\n"
+                      "  --codec FOURCC  compressor (default MSVC, or one that takes the frame\n"
+                      "                  size when MSVC cannot); see --list-codecs\n"
+                      "  --quality N     0 (smallest) to 100 (best), default 75\n"
+                      "  --fps N         frames per second, 1 to 255, default 25\n"
+                      "  --force         replace OUTPUT.avi (or the --sample file) if it exists\n"
+                      "  --list-codecs   list the installed compressors\n"
+                      "  --sample FILE   write a generated moving test pattern (default 100 frames\n"
+                      "                  of 320 x 240)\n"
+                      "Options also take their value as --option=VALUE.\n"
+                      "\n"
+                      "Exit status: 0 converted, 1 failed or not converted, 2 bad usage.\n";
 
 struct Arguments {
     bool help = false, listCodecs = false, force = false, codecNamed = false;
-    std::string codec;  // empty: the default choice
+    std::string codec; // empty: the default choice
     int quality = 75, fps = 25;
     std::optional<std::string> sample;
     converter::SampleOptions sampleOptions;
@@ -92,17 +91,22 @@ Arguments Parse(int argc, char** argv)
         auto flag = [&] {
             if (inlineValue) throw UsageError{arg + " takes no value"};
         };
-        if (arg == "--help" || arg == "-h") flag(), a.help = true;
-        else if (arg == "--list-codecs") flag(), a.listCodecs = true;
-        else if (arg == "--force" || arg == "-f") flag(), a.force = true;
-        else if (arg == "--codec") a.codec = value(), a.codecNamed = conversionOption = true;
-        else if (arg == "--quality") a.quality = static_cast<int>(ParseNumber(arg, value(), 0, 100)), conversionOption = true;
-        else if (arg == "--fps") a.fps = static_cast<int>(ParseNumber(arg, value(), 1, 255)), conversionOption = true;
+        if (arg == "--help" || arg == "-h")
+            flag(), a.help = true;
+        else if (arg == "--list-codecs")
+            flag(), a.listCodecs = true;
+        else if (arg == "--force" || arg == "-f")
+            flag(), a.force = true;
+        else if (arg == "--codec")
+            a.codec = value(), a.codecNamed = conversionOption = true;
+        else if (arg == "--quality")
+            a.quality = static_cast<int>(ParseNumber(arg, value(), 0, 100)), conversionOption = true;
+        else if (arg == "--fps")
+            a.fps = static_cast<int>(ParseNumber(arg, value(), 1, 255)), conversionOption = true;
         else if (arg == "--sample") {
             a.sample = value();
             if (a.sample->empty()) throw UsageError{"--sample needs a file name"};
-        }
-        else if (arg == "--frames")
+        } else if (arg == "--frames")
             a.sampleOptions.frames = static_cast<int32_t>(ParseNumber(arg, value(), 0, INT_MAX)), sampleOption = true;
         else if (arg == "--width")
             a.sampleOptions.width = static_cast<uint16_t>(ParseNumber(arg, value(), 1, 32767)), sampleOption = true;
@@ -110,8 +114,10 @@ Arguments Parse(int argc, char** argv)
             a.sampleOptions.height = static_cast<uint16_t>(ParseNumber(arg, value(), 1, 32767)), sampleOption = true;
         else if (arg == "--") {
             for (++i; i < argc; ++i) a.files.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-') throw UsageError{"unknown option " + arg};
-        else a.files.push_back(arg);
+        } else if (arg.size() > 1 && arg[0] == '-')
+            throw UsageError{"unknown option " + arg};
+        else
+            a.files.push_back(arg);
     }
     if (a.help) {
         if (argc != 2) throw UsageError{"--help takes nothing else"};
@@ -205,7 +211,8 @@ int Convert(const Arguments& a)
         if (converter::RunConversion(input, hooks) == converter::ConversionResult::Declined) {
             if (converter::PendingInterrupt()) return kExitFailure;
             std::cerr << "vek2avi: " << output
-                      << (decisions.UnansweredQuestion() ? " exists; use --force to replace it\n" : " was not replaced\n");
+                      << (decisions.UnansweredQuestion() ? " exists; use --force to replace it\n"
+                                                         : " was not replaced\n");
             return kExitFailure;
         }
     } catch (const converter::EInterrupted&) {

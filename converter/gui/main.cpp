@@ -21,8 +21,7 @@ int main(int argc, char** argv)
     converter::gui::Form1 = form.get();
     if (argc > 1) {
         const std::string path = converter::gui::PathFromArgument(argv[1]);
-        if (path.empty())
-            std::fprintf(stderr, "vek2avi-gui: not a local file: %s\n", argv[1]);
+        if (path.empty()) std::fprintf(stderr, "vek2avi-gui: not a local file: %s\n", argv[1]);
         form->Edit1->SetText(path);
     }
     app.SetMainForm(form.get());

@@ -28,7 +28,7 @@ TForm1::TForm1()
     Position = ui::FormPosition::poDesigned;
     SetBounds(211, 210, 419, 128);
     Color = gdi::clBtnFace;
-    Font = gdi::TFont{};  // "MS Sans Serif", height -11, window-text colour
+    Font = gdi::TFont{}; // "MS Sans Serif", height -11, window-text colour
     Font.Name = "MS Sans Serif";
     Font.Height = -11;
     Font.PixelsPerInch = 96;
@@ -67,8 +67,7 @@ TForm1::TForm1()
 
 void TForm1::Button1Click()
 {
-    if (OpenDialog1.Execute())
-        Edit1->SetText(OpenDialog1.FileName);
+    if (OpenDialog1.Execute()) Edit1->SetText(OpenDialog1.FileName);
 }
 
 void TForm1::Button2Click()
@@ -103,8 +102,7 @@ void TForm1::Button2Click()
     } catch (const EInterrupted&) {
         EndByInterrupt(PendingInterrupt());
     }
-    if (const int signal = PendingInterrupt())
-        EndByInterrupt(signal);
+    if (const int signal = PendingInterrupt()) EndByInterrupt(signal);
 }
 
 } // namespace converter::gui

@@ -21,35 +21,28 @@ std::uintptr_t ForeignModuleOf(const TTavrelExceptionRecord& record)
     return module != 0 && module != ReporterModuleHandle() ? module : 0;
 }
 
-template <typename F>
-F ForeignExport(const TTavrelExceptionRecord& record, const char* name)
+template <typename F> F ForeignExport(const TTavrelExceptionRecord& record, const char* name)
 {
     const std::uintptr_t module = ForeignModuleOf(record);
     return module ? reinterpret_cast<F>(FindModuleExport(module, name)) : nullptr;
 }
 
 // Steps 2 and 3: the components from the last registered, then the global handler.
-template <typename Call>
-void RunLocal(Call call)
+template <typename Call> void RunLocal(Call call)
 {
-    for (const TTavrelEventHandlers* c : TTavrelLogList::Instance().InDispatchOrder())
-        call(*c);
+    for (const TTavrelEventHandlers* c : TTavrelLogList::Instance().InDispatchOrder()) call(*c);
     call(GlobalEventHandlers());
 }
 
 void CopyToShortString(const std::string& text, TShortString* out, int capacity)
 {
-    if (!out)
-        return;
+    if (!out) return;
     const std::size_t n = std::min<std::size_t>({text.size(), 255, capacity < 0 ? 0 : std::size_t(capacity)});
     std::memcpy(out->Chars, text.data(), n);
     out->Length = std::uint8_t(n);
 }
 
-std::string FromShortString(const TShortString* s)
-{
-    return s ? std::string(s->Chars, s->Length) : std::string();
-}
+std::string FromShortString(const TShortString* s) { return s ? std::string(s->Chars, s->Length) : std::string(); }
 
 // While an export runs, the given record is the current one; its text lives
 // in this module's memory for that time.
@@ -97,8 +90,7 @@ TTavrelLogList& TTavrelLogList::Instance()
 void TTavrelLogList::Register(const TTavrelEventHandlers* component)
 {
     std::lock_guard<std::recursive_mutex> lock(g_componentsLock);
-    if (component && std::find(items_.begin(), items_.end(), component) == items_.end())
-        items_.push_back(component);
+    if (component && std::find(items_.begin(), items_.end(), component) == items_.end()) items_.push_back(component);
 }
 
 void TTavrelLogList::Unregister(const TTavrelEventHandlers* component)
@@ -136,8 +128,7 @@ void DispatchExceptionNotify(const TTavrelExceptionRecord& record, bool& handle)
     if (auto f = ForeignExport<decltype(&TavrelLog_ExceptionNotifyEvent)>(record, "TavrelLog_ExceptionNotifyEvent"))
         RunInHandlingThread([&] { f(&record, &handle); });
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnExceptionNotify)
-            RunInHandlingThread([&] { h.OnExceptionNotify(h.Data, record, handle); });
+        if (h.OnExceptionNotify) RunInHandlingThread([&] { h.OnExceptionNotify(h.Data, record, handle); });
     });
 }
 
@@ -165,8 +156,8 @@ void DispatchExceptionErrorNotify(const TTavrelExceptionRecord& record, TTavrelL
 
 void DispatchCustomDataRequest(const TTavrelExceptionRecord& record, std::string& customData)
 {
-    if (auto f = ForeignExport<decltype(&TavrelLog_CustomDataRequestEvent)>(record,
-                                                                            "TavrelLog_CustomDataRequestEvent")) {
+    if (auto f =
+            ForeignExport<decltype(&TavrelLog_CustomDataRequestEvent)>(record, "TavrelLog_CustomDataRequestEvent")) {
         RunInHandlingThread([&] {
             char* text = customData.data();
             f(&record, &text);
@@ -174,8 +165,7 @@ void DispatchCustomDataRequest(const TTavrelExceptionRecord& record, std::string
         });
     }
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnCustomDataRequest)
-            RunInHandlingThread([&] { h.OnCustomDataRequest(h.Data, record, customData); });
+        if (h.OnCustomDataRequest) RunInHandlingThread([&] { h.OnCustomDataRequest(h.Data, record, customData); });
     });
 }
 
@@ -185,15 +175,14 @@ void DispatchAttachedFilesRequest(const TTavrelExceptionRecord& record, TTavrelS
                                                                                "TavrelLog_AttachedFilesRequestEvent"))
         RunInHandlingThread([&] { f(&record, &files); });
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnAttachedFilesRequest)
-            RunInHandlingThread([&] { h.OnAttachedFilesRequest(h.Data, record, files); });
+        if (h.OnAttachedFilesRequest) RunInHandlingThread([&] { h.OnAttachedFilesRequest(h.Data, record, files); });
     });
 }
 
 void DispatchCustomFieldsRequest(const TTavrelExceptionRecord& record, TTavrelStrings& names, TTavrelStrings& values)
 {
-    if (auto f = ForeignExport<decltype(&TavrelLog_CustomFieldsRequestEvent)>(record,
-                                                                              "TavrelLog_CustomFieldsRequestEvent"))
+    if (auto f =
+            ForeignExport<decltype(&TavrelLog_CustomFieldsRequestEvent)>(record, "TavrelLog_CustomFieldsRequestEvent"))
         RunInHandlingThread([&] { f(&record, &names, &values); });
     RunLocal([&](const TTavrelEventHandlers& h) {
         if (h.OnCustomFieldsRequest)
@@ -215,8 +204,7 @@ std::string RequestLocalPassword(const TTavrelExceptionRecord& record)
 
 std::string RequestModulePassword(std::uintptr_t module, const TTavrelExceptionRecord& record)
 {
-    if (module == 0 || module == ReporterModuleHandle())
-        return RequestLocalPassword(record);
+    if (module == 0 || module == ReporterModuleHandle()) return RequestLocalPassword(record);
     TShortString password;
     if (auto ex = reinterpret_cast<decltype(&TavrelLog_PasswordRequestEventEx)>(
             FindModuleExport(module, "TavrelLog_PasswordRequestEventEx")))
@@ -240,11 +228,9 @@ TavrelLog_ExceptionNotifyEvent(const TTavrelExceptionRecord* record, bool* handl
     TCurrentRecordScope scope(record);
     bool value = handle ? *handle : true;
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnExceptionNotify)
-            RunInHandlingThread([&] { h.OnExceptionNotify(h.Data, scope.Record(), value); });
+        if (h.OnExceptionNotify) RunInHandlingThread([&] { h.OnExceptionNotify(h.Data, scope.Record(), value); });
     });
-    if (handle)
-        *handle = value;
+    if (handle) *handle = value;
 }
 
 extern "C" __attribute__((visibility("default"))) void
@@ -269,12 +255,11 @@ TavrelLog_ExceptionErrorNotifyEvent(const TTavrelExceptionRecord* record, int er
 }
 
 extern "C" __attribute__((visibility("default"))) void TavrelLog_PasswordRequestEvent(TShortString* password,
-                                                                                     int capacity)
+                                                                                      int capacity)
 {
     std::string text = FromShortString(password);
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnPasswordRequest)
-            RunInHandlingThread([&] { h.OnPasswordRequest(h.Data, text); });
+        if (h.OnPasswordRequest) RunInHandlingThread([&] { h.OnPasswordRequest(h.Data, text); });
     });
     CopyToShortString(text, password, capacity);
 }
@@ -301,19 +286,16 @@ TavrelLog_CustomDataRequestEvent(const TTavrelExceptionRecord* record, char** cu
     static thread_local std::string answer;
     answer = customData && *customData ? *customData : "";
     RunLocal([&](const TTavrelEventHandlers& h) {
-        if (h.OnCustomDataRequest)
-            RunInHandlingThread([&] { h.OnCustomDataRequest(h.Data, scope.Record(), answer); });
+        if (h.OnCustomDataRequest) RunInHandlingThread([&] { h.OnCustomDataRequest(h.Data, scope.Record(), answer); });
     });
-    if (customData)
-        *customData = answer.data();
+    if (customData) *customData = answer.data();
 }
 
 extern "C" __attribute__((visibility("default"))) void
 TavrelLog_AttachedFilesRequestEvent(const TTavrelExceptionRecord* record, TTavrelStrings* files)
 {
     TCurrentRecordScope scope(record);
-    if (!files)
-        return;
+    if (!files) return;
     RunLocal([&](const TTavrelEventHandlers& h) {
         if (h.OnAttachedFilesRequest)
             RunInHandlingThread([&] { h.OnAttachedFilesRequest(h.Data, scope.Record(), *files); });
@@ -321,12 +303,10 @@ TavrelLog_AttachedFilesRequestEvent(const TTavrelExceptionRecord* record, TTavre
 }
 
 extern "C" __attribute__((visibility("default"))) void
-TavrelLog_CustomFieldsRequestEvent(const TTavrelExceptionRecord* record, TTavrelStrings* names,
-                                   TTavrelStrings* values)
+TavrelLog_CustomFieldsRequestEvent(const TTavrelExceptionRecord* record, TTavrelStrings* names, TTavrelStrings* values)
 {
     TCurrentRecordScope scope(record);
-    if (!names || !values)
-        return;
+    if (!names || !values) return;
     RunLocal([&](const TTavrelEventHandlers& h) {
         if (h.OnCustomFieldsRequest)
             RunInHandlingThread([&] { h.OnCustomFieldsRequest(h.Data, scope.Record(), *names, *values); });

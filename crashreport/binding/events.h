@@ -23,8 +23,7 @@ using TTavrelStrings = std::vector<std::string>;
 struct TTavrelEventHandlers {
     void* Data = nullptr;
     void (*OnExceptionNotify)(void* data, const TTavrelExceptionRecord& record, bool& handle) = nullptr;
-    void (*OnExceptionActionNotify)(void* data, const TTavrelExceptionRecord& record, int action,
-                                    int* value) = nullptr;
+    void (*OnExceptionActionNotify)(void* data, const TTavrelExceptionRecord& record, int action, int* value) = nullptr;
     void (*OnExceptionErrorNotify)(void* data, const TTavrelExceptionRecord& record, TTavrelLogErrorCode error,
                                    int* value) = nullptr;
     void (*OnPasswordRequest)(void* data, std::string& password) = nullptr;
@@ -61,8 +60,7 @@ void DispatchExceptionActionNotify(const TTavrelExceptionRecord& record, int act
 void DispatchExceptionErrorNotify(const TTavrelExceptionRecord& record, TTavrelLogErrorCode error, int* value);
 void DispatchCustomDataRequest(const TTavrelExceptionRecord& record, std::string& customData);
 void DispatchAttachedFilesRequest(const TTavrelExceptionRecord& record, TTavrelStrings& files);
-void DispatchCustomFieldsRequest(const TTavrelExceptionRecord& record, TTavrelStrings& names,
-                                 TTavrelStrings& values);
+void DispatchCustomFieldsRequest(const TTavrelExceptionRecord& record, TTavrelStrings& names, TTavrelStrings& values);
 
 // The password of a module's protected part: asked from the module's own
 // export (PasswordRequestEventEx, else PasswordRequestEvent) when `module`

@@ -9,8 +9,8 @@ struct TTavrelExceptionRecord {
     void* ExceptionObject = nullptr;
     void* ExceptionAddress = nullptr;
     std::int32_t ThreadID = 0;
-    const char* Text = nullptr;       // the message; owned by whoever made the record
-    std::uint32_t EventData[3] = {};  // belong to the event layer
+    const char* Text = nullptr;      // the message; owned by whoever made the record
+    std::uint32_t EventData[3] = {}; // belong to the event layer
 };
 
 enum TTavrelLogErrorCode : std::int32_t {

@@ -11,14 +11,11 @@ namespace {
 
 std::atomic<int> g_handlingThread{0};
 std::atomic<const THandlingStep*> g_posted{nullptr};
-std::mutex g_postLock;  // only one step can be posted at a time
+std::mutex g_postLock; // only one step can be posted at a time
 std::mutex g_checkLock;
 std::function<void()> g_duplicateCheck;
 
-int CurrentThreadId()
-{
-    return static_cast<int>(kernel::GetCurrentThreadId());
-}
+int CurrentThreadId() { return static_cast<int>(kernel::GetCurrentThreadId()); }
 
 void RunGuarded(const THandlingStep& step)
 {
@@ -36,8 +33,7 @@ void RunDuplicateCheck()
         std::lock_guard<std::mutex> lock(g_checkLock);
         check = g_duplicateCheck;
     }
-    if (check)
-        RunGuarded(check);
+    if (check) RunGuarded(check);
 }
 
 } // namespace
@@ -55,10 +51,9 @@ void SetDuplicateCheck(std::function<void()> check)
 bool RunPostedStep()
 {
     const THandlingStep* step = g_posted.load();
-    if (!step)
-        return false;
+    if (!step) return false;
     RunGuarded(*step);
-    g_posted = nullptr;  // clears the posting: the poster goes on
+    g_posted = nullptr; // clears the posting: the poster goes on
     return true;
 }
 
@@ -68,12 +63,10 @@ void RunInHandlingThread(const THandlingStep& step)
     if (handler != 0 && handler != CurrentThreadId()) {
         std::lock_guard<std::mutex> lock(g_postLock);
         g_posted = &step;
-        while (g_posted.load() != nullptr && g_handlingThread.load() != 0)
-            kernel::Sleep(10);
+        while (g_posted.load() != nullptr && g_handlingThread.load() != 0) kernel::Sleep(10);
         // Handling ended before the step ran: run it here rather than lose it.
         const THandlingStep* left = &step;
-        if (g_posted.compare_exchange_strong(left, nullptr))
-            RunGuarded(step);
+        if (g_posted.compare_exchange_strong(left, nullptr)) RunGuarded(step);
     } else {
         RunGuarded(step);
     }

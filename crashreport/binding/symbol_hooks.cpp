@@ -12,8 +12,7 @@ namespace {
 
 void* Intercept(void* routine, std::uint8_t id, void* replacement)
 {
-    if (!routine)
-        return nullptr;
+    if (!routine) return nullptr;
     return hook::InterceptProcedure(routine, replacement, "SymbolID = " + std::to_string(id));
 }
 
@@ -25,15 +24,11 @@ void* SymbolAddress(std::uint8_t id)
     // The table comes with the record of the reporter's module.
     FindModuleInfo(own);
     for (const auto& s : ReporterSymbols())
-        if (s.Id == id)
-            return reinterpret_cast<void*>(own + s.Offset);
+        if (s.Id == id) return reinterpret_cast<void*>(own + s.Offset);
     return nullptr;
 }
 
-void* HookSymbol(std::uint8_t id, void* replacement)
-{
-    return Intercept(SymbolAddress(id), id, replacement);
-}
+void* HookSymbol(std::uint8_t id, void* replacement) { return Intercept(SymbolAddress(id), id, replacement); }
 
 void* HookSymbolOrExport(std::uint8_t id, const std::string& moduleName, const std::string& routineName,
                          void* replacement)

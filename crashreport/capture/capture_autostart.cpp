@@ -27,22 +27,19 @@ void StopAtExit() { StopExceptionCaptureAtExit(); }
 __attribute__((constructor(102))) void StartReporterCapture()
 {
     kernel::TModuleImage own;
-    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own) || !HasStoredData(own.Handle))
-        return;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own) || !HasStoredData(own.Handle)) return;
     auto record = std::make_unique<TTavrelModuleInfo>();
     record->FileName = own.Path;
     record->Handle = own.Handle;
     record->Options = std::make_unique<TTavrelModuleOptionsEx>(own.Path, true);
     {
         TLightModeScope light;
-        if (!LoadStoredOptions(*record))
-            return;
+        if (!LoadStoredOptions(*record)) return;
     }
     g_record = record.release();
     TCaptureStartup startup;
     startup.Options = g_record->Options.get();
-    if (StartExceptionCapture(startup))
-        std::atexit(&StopAtExit);
+    if (StartExceptionCapture(startup)) std::atexit(&StopAtExit);
 }
 
 } // namespace

@@ -11,8 +11,7 @@ TCaptureErrorHandler SetCaptureErrorHandler(TCaptureErrorHandler handler) { retu
 
 void CaptureInternalError(const char* section, const char* text)
 {
-    if (TCaptureErrorHandler handler = g_handler.load())
-        handler(section ? section : "", text ? text : "");
+    if (TCaptureErrorHandler handler = g_handler.load()) handler(section ? section : "", text ? text : "");
 }
 
 } // namespace crashreport

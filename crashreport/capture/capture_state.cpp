@@ -34,8 +34,7 @@ std::uint32_t CachedThreadId()
         return true;
     }();
     (void)forkHandled;
-    if (!t_state.ThreadId)
-        t_state.ThreadId = kernel::GetCurrentThreadId();
+    if (!t_state.ThreadId) t_state.ThreadId = kernel::GetCurrentThreadId();
     return t_state.ThreadId;
 }
 
@@ -50,10 +49,8 @@ bool TRaiseLock::TryLock()
     const std::uint32_t self = CachedThreadId();
     for (;;) {
         std::uint32_t expected = 0;
-        if (owner_.compare_exchange_weak(expected, self, std::memory_order_acquire))
-            return true;
-        if (expected == self)
-            return false;
+        if (owner_.compare_exchange_weak(expected, self, std::memory_order_acquire)) return true;
+        if (expected == self) return false;
         sched_yield();
     }
 }
@@ -63,14 +60,11 @@ void TRaiseLock::Unlock() { owner_.store(0, std::memory_order_release); }
 bool CaptureOnForThisThread()
 {
     TCaptureState& state = Capture();
-    if (!state.CaptureOn.load(std::memory_order_relaxed))
-        return false;
-    if (state.OffListCount.load(std::memory_order_relaxed) == 0)
-        return true;
+    if (!state.CaptureOn.load(std::memory_order_relaxed)) return false;
+    if (state.OffListCount.load(std::memory_order_relaxed) == 0) return true;
     const std::uint32_t self = CachedThreadId();
     for (const auto& id : state.OffList)
-        if (id.load(std::memory_order_relaxed) == self)
-            return false;
+        if (id.load(std::memory_order_relaxed) == self) return false;
     return true;
 }
 
@@ -78,13 +72,12 @@ void RecordLastException(const TExceptionObject& object, void* address, bool lan
 {
     TCaptureState& state = Capture();
     TRaiseLockGuard guard(state.LastLock);
-    if (!guard.Held())
-        return;
+    if (!guard.Held()) return;
     state.Last.Object = object;
     state.Last.Address = address;
     state.Last.LanguageRaise = languageRaise;
     if (object.Valid()) {
-        state.Last.ClassName[0] = 0;  // made from the type when asked: type data lives on
+        state.Last.ClassName[0] = 0; // made from the type when asked: type data lives on
         CopyText(state.Last.Message, sizeof state.Last.Message, ExceptionMessage(object));
     } else {
         state.Last.ClassName[0] = state.Last.Message[0] = 0;
@@ -99,21 +92,18 @@ TLastException LastExceptionCopy()
         TRaiseLockGuard guard(state.LastLock);
         copy = state.Last;
     }
-    if (copy.Object.Valid())
-        ShortClassName(*copy.Object.Type, copy.ClassName, sizeof copy.ClassName);
+    if (copy.Object.Valid()) ShortClassName(*copy.Object.Type, copy.ClassName, sizeof copy.ClassName);
     return copy;
 }
 
 std::uintptr_t CurrentThreadStackTop()
 {
     const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
-    if (info.StackTop)
-        return info.StackTop;
+    if (info.StackTop) return info.StackTop;
     TThreadCaptureState& t = ThreadCapture();
     if (!t.StackTop) {
         std::uintptr_t top = 0, bottom = 0;
-        if (kernel::GetCurrentThreadStack(top, bottom))
-            t.StackTop = top;
+        if (kernel::GetCurrentThreadStack(top, bottom)) t.StackTop = top;
     }
     return t.StackTop;
 }
@@ -122,19 +112,16 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
 {
     TCaptureState& state = Capture();
     TRaiseLockGuard guard(state.SnapshotLock);
-    if (!guard.Held() || !state.Snapshot.Buffer)
-        return;
+    if (!guard.Held() || !state.Snapshot.Buffer) return;
     const std::uintptr_t top = CurrentThreadStackTop();
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
     const std::uintptr_t bottom = info.StackBottom ? info.StackBottom : (top > 8u << 20 ? top - (8u << 20) : 0);
-    if (from == 0 || from >= top || from < bottom)
-        from = here < top && here >= bottom ? here : top;
+    if (from == 0 || from >= top || from < bottom) from = here < top && here >= bottom ? here : top;
     std::size_t length = top - from;
-    if (length > kSnapshotSize)
-        length = kSnapshotSize;
+    if (length > kSnapshotSize) length = kSnapshotSize;
 #if defined(__SANITIZE_ADDRESS__)
-    const bool liveStack = false;  // the sanitizer checks a plain copy against each frame's redzones
+    const bool liveStack = false; // the sanitizer checks a plain copy against each frame's redzones
 #else
     const bool liveStack = from >= here && from < top;
 #endif

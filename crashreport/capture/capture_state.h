@@ -9,14 +9,14 @@
 
 namespace crashreport {
 
-constexpr std::uint32_t kContextAll = 0x10007;  // the saved context's flags: all registers
+constexpr std::uint32_t kContextAll = 0x10007; // the saved context's flags: all registers
 constexpr std::size_t kSnapshotSize = 102400;
 
 // Per thread (thread-local, plain data: readable from the fault handler).
 struct TThreadCaptureState {
     kernel::TThreadContext SavedContext;
-    std::uint32_t ContextFlags;       // kContextAll while SavedContext is valid
-    std::uintptr_t RaiseFrame;        // stack position of the last raise
+    std::uint32_t ContextFlags; // kContextAll while SavedContext is valid
+    std::uintptr_t RaiseFrame;  // stack position of the last raise
     std::atomic<std::uint8_t> InsideRaiseHook;
     std::uint8_t InsideDispatch;
     // Set by the language-raise interceptor for the raise in progress.
@@ -31,7 +31,7 @@ struct TThreadCaptureState {
     // Stack bounds of a thread that has no alternate-stack record.
     std::uintptr_t StackTop;
 };
-TThreadCaptureState& ThreadCapture();  // signal-safe
+TThreadCaptureState& ThreadCapture(); // signal-safe
 
 // The calling thread's ID, kept per thread (reset in the child of a fork).
 // Signal-safe.
@@ -42,7 +42,7 @@ std::uint32_t CachedThreadId();
 // section) does not wait: TryLock fails.
 class TRaiseLock {
 public:
-    bool TryLock();     // false when this thread holds it already
+    bool TryLock(); // false when this thread holds it already
     void Unlock();
 
 private:
@@ -54,8 +54,7 @@ public:
     explicit TRaiseLockGuard(TRaiseLock& lock) : lock_(lock), held_(lock.TryLock()) {}
     ~TRaiseLockGuard()
     {
-        if (held_)
-            lock_.Unlock();
+        if (held_) lock_.Unlock();
     }
     TRaiseLockGuard(const TRaiseLockGuard&) = delete;
     TRaiseLockGuard& operator=(const TRaiseLockGuard&) = delete;
@@ -75,11 +74,11 @@ struct TLastException {
 };
 
 struct TStackSnapshot {
-    std::uint8_t* Buffer = nullptr;  // kSnapshotSize bytes, allocated at start-up
+    std::uint8_t* Buffer = nullptr; // kSnapshotSize bytes, allocated at start-up
     std::size_t Length = 0;
     std::uint32_t ThreadID = 0;
     void* Address = nullptr;
-    std::uintptr_t Start = 0;        // stack address of the first byte
+    std::uintptr_t Start = 0; // stack address of the first byte
 };
 
 constexpr int kOffListSize = 64;
@@ -89,7 +88,7 @@ struct TCaptureState {
     std::atomic<bool> CaptureOn{true};
     std::atomic<bool> Delegates{false};
     std::atomic<std::uint32_t> OffList[kOffListSize] = {};
-    std::atomic<int> OffListCount{0};  // entries in use, never fewer than there are
+    std::atomic<int> OffListCount{0}; // entries in use, never fewer than there are
 
     TRaiseLock LastLock;
     TLastException Last;
@@ -106,7 +105,7 @@ struct TCaptureState {
     std::atomic<TCapturedException*> CurrentReport{nullptr};
     std::uintptr_t OwnModule = 0;
 };
-TCaptureState& Capture();  // signal-safe once made (at start-up)
+TCaptureState& Capture(); // signal-safe once made (at start-up)
 
 // Capture is on for the calling thread (global switch on, thread not in the
 // off-list). Signal-safe.

@@ -12,8 +12,8 @@ namespace crashreport {
 // Capture modes.
 enum : std::uint8_t {
     cmFullReport = 0,
-    cmSafeCall = 1,      // inside a safe-call wrapper: report now and mark it
-    cmThreadBody = 2,    // about to leave a framework thread's body: call stack only
+    cmSafeCall = 1,   // inside a safe-call wrapper: report now and mark it
+    cmThreadBody = 2, // about to leave a framework thread's body: call stack only
 };
 
 // Raiser kinds.
@@ -28,8 +28,8 @@ struct TExceptNotifyParams {
     // That thread's stack top; 0: the current thread's.
     std::uintptr_t StackTop = 0;
     std::uint32_t ThreadID = 0;
-    std::string FocusClass;  // up to 255 characters
-    std::string FocusText;   // a password edit's text as a row of '*'
+    std::string FocusClass; // up to 255 characters
+    std::string FocusText;  // a password edit's text as a row of '*'
 };
 
 struct TCapturedException {
@@ -37,7 +37,7 @@ struct TCapturedException {
     void* Address = nullptr;
     bool LanguageRaise = false;
     std::uint8_t CaptureMode = cmFullReport;
-    std::uintptr_t Module = 0;       // whose options apply
+    std::uintptr_t Module = 0; // whose options apply
     std::uint8_t RaiserKind = rkRuntime;
     TExceptNotifyParams NotifyParams;
     // Copies taken at raise time: the object itself may be gone when the

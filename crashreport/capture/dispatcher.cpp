@@ -25,8 +25,7 @@ constexpr int kHighestPriority = 2;
 void SleepMs(int ms)
 {
     timespec t{0, ms * 1000000L};
-    while (nanosleep(&t, &t) != 0) {
-    }
+    while (nanosleep(&t, &t) != 0) {}
 }
 
 void CopyText(char* out, std::size_t capacity, const char* text)
@@ -88,8 +87,7 @@ private:
 bool RunPipeline(TCapturedException& exception)
 {
     TReportPipeline pipeline = g_pipeline.load();
-    if (!pipeline)
-        return true;
+    if (!pipeline) return true;
     Capture().CurrentReport.store(&exception);
     bool result = true;
     try {
@@ -103,8 +101,7 @@ bool RunPipeline(TCapturedException& exception)
 
 TExceptionThread* TakeReportThread()
 {
-    if (TExceptionThread* thread = g_nextThread.exchange(nullptr))
-        return thread;
+    if (TExceptionThread* thread = g_nextThread.exchange(nullptr)) return thread;
     return rtl::TThread::Create<TExceptionThread>();
 }
 
@@ -113,8 +110,7 @@ void ResetAfterReport()
     TCaptureState& state = Capture();
     {
         TRaiseLockGuard guard(state.LastLock);
-        if (guard.Held())
-            state.Last.LanguageRaise = false;
+        if (guard.Held()) state.Last.LanguageRaise = false;
     }
     TThreadCaptureState& t = ThreadCapture();
     t.RaiseFrame = 0;
@@ -125,14 +121,11 @@ void ResetAfterReport()
 void MarkSafeCall(TCapturedException& exception)
 {
     const std::exception* e = AsStdException(exception.Exception);
-    if (!e)
-        return;
+    if (!e) return;
     auto* base = dynamic_cast<rtl::Exception*>(const_cast<std::exception*>(e));
-    if (!base)
-        return;
+    if (!base) return;
     const std::string current = base->what();
-    if (current.find(kSafeCallPrefix) == std::string::npos)
-        base->Message = kSafeCallPrefix + current;
+    if (current.find(kSafeCallPrefix) == std::string::npos) base->Message = kSafeCallPrefix + current;
 }
 
 } // namespace
@@ -148,18 +141,16 @@ void TExceptionThread::Execute()
 {
     TOffListEntry off;
     TBusyReporting busy;
-    if (Captured)
-        Result = RunPipeline(*Captured);
+    if (Captured) Result = RunPipeline(*Captured);
 }
 
 void PrepareReportThread()
 {
-    if (g_nextThread.load())
-        return;
+    if (g_nextThread.load()) return;
     TExceptionThread* thread = rtl::TThread::Create<TExceptionThread>();
     TExceptionThread* expected = nullptr;
     if (!g_nextThread.compare_exchange_strong(expected, thread))
-        delete thread;  // never started: its destructor lets it end at the gate
+        delete thread; // never started: its destructor lets it end at the gate
 }
 
 void ReleaseReportThread() { delete g_nextThread.exchange(nullptr); }
@@ -168,12 +159,10 @@ bool InsideDispatch() { return ThreadCapture().InsideDispatch != 0; }
 
 bool Dispatch(TCapturedException& exception)
 {
-    if (!ExceptionCaptureStarted())
-        return true;
+    if (!ExceptionCaptureStarted()) return true;
     const bool allowPump = !ClassDescendsFromName(exception.Exception.Type, "EStackOverflow");
     std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
-    if (InsideDispatch())
-        return false;  // raised while this thread is being reported: swallowed
+    if (InsideDispatch()) return false; // raised while this thread is being reported: swallowed
     TInsideDispatchGuard inside;
 
     if (exception.Exception.Valid()) {
@@ -183,19 +172,14 @@ bool Dispatch(TCapturedException& exception)
             CopyText(exception.Message, sizeof exception.Message, ExceptionMessage(exception.Exception));
     }
     if (std::strncmp(exception.Message, kSafeCallPrefix, std::strlen(kSafeCallPrefix)) == 0)
-        return false;  // reported before it crossed the safe-call boundary
-    if (TReporterActiveQuery active = g_activeQuery.load(); active && !active(exception.Module))
-        return true;
+        return false; // reported before it crossed the safe-call boundary
+    if (TReporterActiveQuery active = g_activeQuery.load(); active && !active(exception.Module)) return true;
 
     TExceptNotifyParams& params = exception.NotifyParams;
-    if (!params.ThreadID)
-        params.ThreadID = kernel::GetCurrentThreadId();
-    if (!params.Context && ThreadCapture().ContextFlags == kContextAll)
-        params.Context = &ThreadCapture().SavedContext;
-    if (!params.StackStart)
-        params.StackStart = ThreadCapture().RaiseFrame;
-    if (!params.StackTop)
-        params.StackTop = CurrentThreadStackTop();
+    if (!params.ThreadID) params.ThreadID = kernel::GetCurrentThreadId();
+    if (!params.Context && ThreadCapture().ContextFlags == kContextAll) params.Context = &ThreadCapture().SavedContext;
+    if (!params.StackStart) params.StackStart = ThreadCapture().RaiseFrame;
+    if (!params.StackTop) params.StackTop = CurrentThreadStackTop();
     if (TFocusQuery focus = g_focusQuery.load(); focus && !ThreadCapture().InFaultHandler) {
         try {
             focus(params);
@@ -222,8 +206,7 @@ bool Dispatch(TCapturedException& exception)
         bool pumping = allowPump && mainThread;
         while (!thread->Finished()) {
             if (pumping)
-                if (TWaitingPump pump = g_pump.load())
-                    pumping = pump();
+                if (TWaitingPump pump = g_pump.load()) pumping = pump();
             RunPostedStep();
             SleepMs(10);
         }
@@ -232,8 +215,7 @@ bool Dispatch(TCapturedException& exception)
         delete thread;
     }
     ResetAfterReport();
-    if (exception.CaptureMode == cmSafeCall)
-        MarkSafeCall(exception);
+    if (exception.CaptureMode == cmSafeCall) MarkSafeCall(exception);
     // Not in the fault handler (the allocator may not be usable there) nor
     // in a shared library's initialisation (the loader's lock is held).
     if (!ThreadCapture().InFaultHandler &&

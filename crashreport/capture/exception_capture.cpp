@@ -48,16 +48,12 @@ thread_local rtl::TExceptionStorage t_forwardedStorage;
 // its address tells which module this copy of the reporter lives in.
 __attribute__((visibility("hidden"), noinline)) void OwnModuleMarker() { asm volatile(""); }
 
-bool ReporterActiveOfOwnModule(std::uintptr_t)
-{
-    return !g_startup.Options || g_startup.Options->ReporterActive();
-}
+bool ReporterActiveOfOwnModule(std::uintptr_t) { return !g_startup.Options || g_startup.Options->ReporterActive(); }
 
 // Hands an exception that leaves a framework thread's body to ExceptionManager.
 void BodyException(std::exception_ptr exception, rtl::TThread*)
 {
-    if (!exception)
-        return;
+    if (!exception) return;
     void* object = *reinterpret_cast<void**>(&exception);
     const std::type_info* type = exception.__cxa_exception_type();
     const TLastException last = LastExceptionCopy();
@@ -79,13 +75,12 @@ void StepDelegation()
         }
     g_delegation = TExceptionCaptureDelegation{};
     g_delegates = false;
-    if (own.IsMainExecutable)
-        return;
+    if (own.IsMainExecutable) return;
     kernel::TModuleImage main;
-    if (!kernel::FindModuleByName("", main))
-        return;
+    if (!kernel::FindModuleByName("", main)) return;
     // Found in the program's own symbols, never in this module.
-    g_delegation.Manager = reinterpret_cast<decltype(g_delegation.Manager)>(FindModuleExport(main.Handle, "ExceptionManager"));
+    g_delegation.Manager =
+        reinterpret_cast<decltype(g_delegation.Manager)>(FindModuleExport(main.Handle, "ExceptionManager"));
     g_delegation.GeneralRaise = reinterpret_cast<decltype(g_delegation.GeneralRaise)>(
         FindModuleExport(main.Handle, "TavrelLog_CallGeneralRaise"));
     g_delegation.ExceptObject = reinterpret_cast<decltype(g_delegation.ExceptObject)>(
@@ -97,11 +92,10 @@ void StepDelegation()
 void StepState()
 {
     TCaptureState& state = Capture();
-    CachedThreadId();  // prepares the per-thread ID cache (and its fork handler)
+    CachedThreadId(); // prepares the per-thread ID cache (and its fork handler)
     state.Started = true;
     state.CaptureOn = true;
-    for (auto& id : state.OffList)
-        id = 0;
+    for (auto& id : state.OffList) id = 0;
     state.OffListCount = 0;
     {
         TRaiseLockGuard guard(state.LastLock);
@@ -110,24 +104,21 @@ void StepState()
     state.LastCapturedAddress = nullptr;
     state.CurrentReport = nullptr;
     TRaiseLockGuard guard(state.SnapshotLock);
-    if (!state.Snapshot.Buffer)
-        state.Snapshot.Buffer = new std::uint8_t[kSnapshotSize];
+    if (!state.Snapshot.Buffer) state.Snapshot.Buffer = new std::uint8_t[kSnapshotSize];
     state.Snapshot.Length = 0;
     ClearAnalysisCache();
 }
 
 void StepThreads()
 {
-    if (g_startup.TrackThreads && !ThreadTrackingStarted())
-        g_trackingStartedHere = StartThreadTracking();
+    if (g_startup.TrackThreads && !ThreadTrackingStarted()) g_trackingStartedHere = StartThreadTracking();
     SetBodyExceptionHandler(&BodyException);
     SetThreadBodyWrappers(detail::BodyWrapperAddress(), reinterpret_cast<const void*>(&rtl::TThread::ThreadProc));
 }
 
 void StepInterceptors()
 {
-    if (g_delegates)
-        return;  // the program's copy sees this module's raises through its GOT
+    if (g_delegates) return; // the program's copy sees this module's raises through its GOT
     InstallRaiseCapture();
 }
 
@@ -136,8 +127,7 @@ void StepReportThread()
     SetReporterActiveQuery(&ReporterActiveOfOwnModule);
     // A shared library's initialisation runs under the loader's lock, which a
     // new thread may need before it runs: the report thread is made later.
-    if (g_ownModuleIsMain || !InsideModuleInitialisationOrFinalisation())
-        PrepareReportThread();
+    if (g_ownModuleIsMain || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();
 }
 
 void StepStopReportThread()
@@ -149,15 +139,13 @@ void StepStopReportThread()
 
 void StepStopInterceptors()
 {
-    if (!g_delegates)
-        RemoveRaiseCapture();
+    if (!g_delegates) RemoveRaiseCapture();
 }
 
 void StepStopThreads()
 {
     SetBodyExceptionHandler(nullptr);
-    if (g_trackingStartedHere)
-        StopThreadTracking();
+    if (g_trackingStartedHere) StopThreadTracking();
     g_trackingStartedHere = false;
 }
 
@@ -177,15 +165,11 @@ void StepStopState()
 
 bool StartExceptionCapture(const TCaptureStartup& startup)
 {
-    if (ExceptionCaptureStarted())
-        return true;
+    if (ExceptionCaptureStarted()) return true;
     g_startup = startup;
-    if (!SafeRun(&StepDelegation, "TExceptionCapture.Delegation"))
-        return false;
-    if (!startup.Options && !startup.Force)
-        return false;  // this module carries no options: the capture stays off
-    if (!SafeRun(&StepState, "TExceptionCapture.State"))
-        return false;
+    if (!SafeRun(&StepDelegation, "TExceptionCapture.Delegation")) return false;
+    if (!startup.Options && !startup.Force) return false; // this module carries no options: the capture stays off
+    if (!SafeRun(&StepState, "TExceptionCapture.State")) return false;
     SafeRun(&StepThreads, "TExceptionCapture.Threads");
     SafeRun(&StepInterceptors, "TExceptionCapture.Interceptors");
     SafeRun(&StepReportThread, "TExceptionCapture.ReportThread");
@@ -194,8 +178,7 @@ bool StartExceptionCapture(const TCaptureStartup& startup)
 
 void StopExceptionCapture()
 {
-    if (!ExceptionCaptureStarted())
-        return;
+    if (!ExceptionCaptureStarted()) return;
     SafeRun(&StepStopReportThread, "TExceptionCapture.Done.ReportThread");
     SafeRun(&StepStopInterceptors, "TExceptionCapture.Done.Interceptors");
     SafeRun(&StepStopThreads, "TExceptionCapture.Done.Threads");
@@ -218,17 +201,14 @@ bool SetThreadCaptureOff(std::uint32_t threadId, bool off)
     auto& list = Capture().OffList;
     for (auto& id : list)
         if (id.load() == threadId) {
-            if (!off && id.exchange(0) == threadId)
-                Capture().OffListCount.fetch_sub(1);
+            if (!off && id.exchange(0) == threadId) Capture().OffListCount.fetch_sub(1);
             return true;
         }
-    if (!off)
-        return true;
+    if (!off) return true;
     Capture().OffListCount.fetch_add(1);
     for (auto& id : list) {
         std::uint32_t expected = 0;
-        if (id.compare_exchange_strong(expected, threadId))
-            return true;
+        if (id.compare_exchange_strong(expected, threadId)) return true;
     }
     Capture().OffListCount.fetch_sub(1);
     return false;
@@ -238,8 +218,7 @@ bool InsideModuleInitialisationOrFinalisation()
 {
     // The loader's frames below ours: a module's static initialisation or
     // finalisation is running on this thread, under the loader's lock.
-    if (!g_loaderStart)
-        return false;
+    if (!g_loaderStart) return false;
     bool found = false;
     _Unwind_Backtrace(&FindLoaderFrame, &found);
     return found;
@@ -269,21 +248,17 @@ bool ExceptionManager(void* object, const std::type_info* type, void* address, s
     try {
         TCaptureState& state = Capture();
         std::lock_guard<std::recursive_mutex> lock(state.CaptureLock);
-        if (TExceptionCaptureDelegation* d = Delegation())
-            return d->Manager(object, type, address, raiserKind, module);
-        if (!ExceptionCaptureStarted() || !CaptureOnForThisThread())
-            return true;
+        if (TExceptionCaptureDelegation* d = Delegation()) return d->Manager(object, type, address, raiserKind, module);
+        if (!ExceptionCaptureStarted() || !CaptureOnForThisThread()) return true;
         TExceptionObject exception{object, type};
         const TLastException last = LastExceptionCopy();
-        if (!IsManageable(exception) && !IsManageable(last.Object))
-            return true;
+        if (!IsManageable(exception) && !IsManageable(last.Object)) return true;
         if (!exception.Valid()) {
             exception = last.Object;
             address = last.Address;
         }
         TThreadCaptureState& t = ThreadCapture();
-        if (!t.RaiseFrame)
-            t.RaiseFrame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+        if (!t.RaiseFrame) t.RaiseFrame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
         TCapturedException captured;
         captured.Exception = exception;
         captured.Address = address;
@@ -295,17 +270,16 @@ bool ExceptionManager(void* object, const std::type_info* type, void* address, s
         captured.CaptureMode = cmFullReport;
         captured.Module = module ? module : CaptureModule();
         captured.RaiserKind = raiserKind;
-        if (last.Object.Object == exception.Object) {  // copies from raise time survive a freed object
+        if (last.Object.Object == exception.Object) { // copies from raise time survive a freed object
             std::memcpy(captured.ClassName, last.ClassName, sizeof captured.ClassName);
             std::memcpy(captured.Message, last.Message, sizeof captured.Message);
         }
-        if (!InsideDispatch()) {  // a nested call is answered handled, not reported
+        if (!InsideDispatch()) { // a nested call is answered handled, not reported
             state.LastCapturedAddress.store(address);
             state.LastCapturedObject.store(exception.Object);
         }
         const bool result = Dispatch(captured);
-        if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation())
-            PrepareReportThread();
+        if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();
         return result;
     } catch (...) {
         CaptureInternalError("ExceptionManager", "exception while handling an exception");
@@ -321,10 +295,8 @@ void TavrelLog_CallGeneralRaise(std::uint32_t, std::uint32_t, std::uint32_t, std
     ThreadCapture().RaiseFrame = raiseFrame;
 }
 
-rtl::EExternal* TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record, const ucontext_t* context,
-                                           bool capture)
+rtl::EExternal* TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record, const ucontext_t* context, bool capture)
 {
-    if (!record)
-        return nullptr;
+    if (!record) return nullptr;
     return MapAndCapture(*record, context, t_forwardedStorage, capture);
 }

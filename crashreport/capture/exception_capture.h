@@ -34,7 +34,7 @@ void StopExceptionCapture();
 // The stop while the process exits: waits for a report in progress and
 // switches the capture off; the interceptors stay and pass everything on.
 void StopExceptionCaptureAtExit();
-bool ExceptionCaptureStarted();  // signal-safe
+bool ExceptionCaptureStarted(); // signal-safe
 
 // The global switch (initially on) and the per-thread off-list.
 void SetCaptureOn(bool on);
@@ -77,11 +77,10 @@ __attribute__((visibility("default"))) bool ExceptionManager(void* object, const
                                                              std::uint8_t raiserKind, std::uintptr_t module);
 // Signal-safe: stores the raise frame of the calling thread.
 __attribute__((visibility("default"))) void TavrelLog_CallGeneralRaise(std::uint32_t code, std::uint32_t flags,
-                                                                      std::uint32_t argumentCount,
-                                                                      std::uintptr_t raiseFrame,
-                                                                      const std::uintptr_t* arguments);
+                                                                       std::uint32_t argumentCount,
+                                                                       std::uintptr_t raiseFrame,
+                                                                       const std::uintptr_t* arguments);
 // As signal-safe as the mapping hook it runs (reports like the fault handler).
-__attribute__((visibility("default"))) rtl::EExternal* TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record,
-                                                                                  const ucontext_t* context,
-                                                                                  bool capture);
+__attribute__((visibility("default"))) rtl::EExternal*
+TavrelLog_CallExceptObject(const rtl::TExceptionRecord* record, const ucontext_t* context, bool capture);
 }

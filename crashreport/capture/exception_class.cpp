@@ -11,8 +11,7 @@ namespace {
 
 const std::type_info* FirstBase(const std::type_info& type)
 {
-    if (auto* si = dynamic_cast<const abi::__si_class_type_info*>(&type))
-        return si->__base_type;
+    if (auto* si = dynamic_cast<const abi::__si_class_type_info*>(&type)) return si->__base_type;
     if (auto* vmi = dynamic_cast<const abi::__vmi_class_type_info*>(&type))
         return vmi->__base_count > 0 ? vmi->__base_info[0].__base_type : nullptr;
     return nullptr;
@@ -20,8 +19,7 @@ const std::type_info* FirstBase(const std::type_info& type)
 
 void CopyCut(char* out, std::size_t capacity, const char* from, std::size_t length)
 {
-    if (capacity == 0)
-        return;
+    if (capacity == 0) return;
     const std::size_t n = length < capacity - 1 ? length : capacity - 1;
     std::memcpy(out, from, n);
     out[n] = 0;
@@ -30,13 +28,10 @@ void CopyCut(char* out, std::size_t capacity, const char* from, std::size_t leng
 // Reads "<length><identifier>" at p; answers the identifier and moves p on.
 bool ReadSourceName(const char*& p, const char*& name, std::size_t& length)
 {
-    if (!std::isdigit(static_cast<unsigned char>(*p)))
-        return false;
+    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
     std::size_t n = 0;
-    while (std::isdigit(static_cast<unsigned char>(*p)))
-        n = n * 10 + static_cast<std::size_t>(*p++ - '0');
-    if (strnlen(p, n) < n)
-        return false;
+    while (std::isdigit(static_cast<unsigned char>(*p))) n = n * 10 + static_cast<std::size_t>(*p++ - '0');
+    if (strnlen(p, n) < n) return false;
     name = p;
     length = n;
     p += n;
@@ -45,17 +40,12 @@ bool ReadSourceName(const char*& p, const char*& name, std::size_t& length)
 
 bool SameNameIgnoringCase(const char* a, const char* b)
 {
-    while (*a == ' ')
-        ++a;
-    while (*b == ' ')
-        ++b;
+    while (*a == ' ') ++a;
+    while (*b == ' ') ++b;
     std::size_t la = std::strlen(a), lb = std::strlen(b);
-    while (la && a[la - 1] == ' ')
-        --la;
-    while (lb && b[lb - 1] == ' ')
-        --lb;
-    if (la != lb)
-        return false;
+    while (la && a[la - 1] == ' ') --la;
+    while (lb && b[lb - 1] == ' ') --lb;
+    if (la != lb) return false;
     for (std::size_t i = 0; i < la; ++i)
         if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
             return false;
@@ -67,22 +57,20 @@ bool SameNameIgnoringCase(const char* a, const char* b)
 bool ShortClassName(const std::type_info& type, char* out, std::size_t capacity)
 {
     const char* p = type.name();
-    if (*p == '*')  // a local name marker of some compilers
+    if (*p == '*') // a local name marker of some compilers
         ++p;
     const char* name = nullptr;
     std::size_t length = 0;
-    if (p[0] == 'S' && p[1] == 't') {  // ::std::
+    if (p[0] == 'S' && p[1] == 't') { // ::std::
         p += 2;
         if (ReadSourceName(p, name, length)) {
             CopyCut(out, capacity, name, length);
             return true;
         }
-    } else if (*p == 'N') {  // nested: N <prefix>* <name> [template args] E
+    } else if (*p == 'N') { // nested: N <prefix>* <name> [template args] E
         ++p;
-        if (p[0] == 'S' && p[1] == 't')
-            p += 2;
-        while (ReadSourceName(p, name, length)) {
-        }
+        if (p[0] == 'S' && p[1] == 't') p += 2;
+        while (ReadSourceName(p, name, length)) {}
         if (name) {
             CopyCut(out, capacity, name, length);
             return true;
@@ -100,26 +88,21 @@ bool ClassDescendsFromNameUncached(const std::type_info* type, const char* class
     char name[128];
     for (const std::type_info* t = type; t; t = FirstBase(*t)) {
         ShortClassName(*t, name, sizeof name);
-        if (SameNameIgnoringCase(name, className))
-            return true;
+        if (SameNameIgnoringCase(name, className)) return true;
     }
     return false;
 }
 
 const std::exception* AsStdException(const TExceptionObject& object)
 {
-    if (!object.Valid())
-        return nullptr;
+    if (!object.Valid()) return nullptr;
     void* adjusted = object.Object;
     if (typeid(std::exception).__do_catch(object.Type, &adjusted, 1))
         return static_cast<const std::exception*>(adjusted);
     return nullptr;
 }
 
-bool IsManageable(const TExceptionObject& object)
-{
-    return object.Valid() && !(ClassFlags(object.Type) & cfAbort);
-}
+bool IsManageable(const TExceptionObject& object) { return object.Valid() && !(ClassFlags(object.Type) & cfAbort); }
 
 namespace {
 
@@ -140,8 +123,7 @@ class TFlagsLock {
 public:
     TFlagsLock()
     {
-        while (g_flagsLock.test_and_set(std::memory_order_acquire)) {
-        }
+        while (g_flagsLock.test_and_set(std::memory_order_acquire)) {}
     }
     ~TFlagsLock() { g_flagsLock.clear(std::memory_order_release); }
     TFlagsLock(const TFlagsLock&) = delete;
@@ -150,17 +132,15 @@ public:
 
 unsigned ClassFlags(const std::type_info* type)
 {
-    if (!type)
-        return 0;
+    if (!type) return 0;
     {
         TFlagsLock lock;
         for (const TFlagsEntry& e : g_flags)
-            if (e.Type == type)
-                return e.Flags;
+            if (e.Type == type) return e.Flags;
     }
     const unsigned flags = cfKnown | (ClassDescendsFromNameUncached(type, "EAbort") ? cfAbort : 0) |
-                           (ClassDescendsFromNameUncached(type, "EExternal") ? cfExternal : 0) |
-                           (ClassDescendsFromNameUncached(type, "EStackOverflow") ? cfStackOverflow : 0);
+        (ClassDescendsFromNameUncached(type, "EExternal") ? cfExternal : 0) |
+        (ClassDescendsFromNameUncached(type, "EStackOverflow") ? cfStackOverflow : 0);
     TFlagsLock lock;
     g_flags[g_flagsNext.fetch_add(1) % kFlagsCacheSize] = TFlagsEntry{type, flags};
     return flags;

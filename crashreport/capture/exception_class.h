@@ -18,8 +18,7 @@ struct TExceptionObject {
 
 // The object seen through its most derived type (for mapped faults and any
 // polymorphic object the capture gets as a base reference).
-template <typename T>
-TExceptionObject ExceptionObjectOf(const T& object)
+template <typename T> TExceptionObject ExceptionObjectOf(const T& object)
 {
     return TExceptionObject{const_cast<void*>(dynamic_cast<const void*>(&object)), &typeid(object)};
 }

@@ -28,8 +28,16 @@ std::atomic<const void*> g_bodyWrappers[2] = {};
 
 // DWARF pointer encodings of the LSDA.
 enum : unsigned char {
-    peAbsptr = 0x00, peUleb128 = 0x01, peUdata2 = 0x02, peUdata4 = 0x03, peUdata8 = 0x04,
-    peSleb128 = 0x09, peSdata2 = 0x0A, peSdata4 = 0x0B, peSdata8 = 0x0C, peOmit = 0xFF,
+    peAbsptr = 0x00,
+    peUleb128 = 0x01,
+    peUdata2 = 0x02,
+    peUdata4 = 0x03,
+    peUdata8 = 0x04,
+    peSleb128 = 0x09,
+    peSdata2 = 0x0A,
+    peSdata4 = 0x0B,
+    peSdata8 = 0x0C,
+    peOmit = 0xFF,
 };
 
 std::uintptr_t ReadUleb(const unsigned char*& p)
@@ -49,9 +57,12 @@ std::size_t EncodedSize(unsigned char encoding)
 {
     switch (encoding & 0x0F) {
     case peAbsptr: return sizeof(void*);
-    case peUdata2: case peSdata2: return 2;
-    case peUdata4: case peSdata4: return 4;
-    case peUdata8: case peSdata8: return 8;
+    case peUdata2:
+    case peSdata2: return 2;
+    case peUdata4:
+    case peSdata4: return 4;
+    case peUdata8:
+    case peSdata8: return 8;
     default: return 0;
     }
 }
@@ -72,23 +83,19 @@ bool SkipEncoded(unsigned char encoding, const unsigned char*& p)
 // null, i.e. the handler is a catch (...). -1 when the table cannot be read.
 int IsCatchAllEntry(const unsigned char* lsda, int index)
 {
-    if (!lsda || index <= 0)
-        return -1;
+    if (!lsda || index <= 0) return -1;
     const unsigned char* p = lsda;
     const unsigned char lpStartEncoding = *p++;
-    if (lpStartEncoding != peOmit && !SkipEncoded(lpStartEncoding, p))
-        return -1;
+    if (lpStartEncoding != peOmit && !SkipEncoded(lpStartEncoding, p)) return -1;
     const unsigned char ttypeEncoding = *p++;
-    if (ttypeEncoding == peOmit)
-        return -1;
+    if (ttypeEncoding == peOmit) return -1;
     const std::uintptr_t offset = ReadUleb(p);
     const unsigned char* base = p + offset;
     const std::size_t size = EncodedSize(ttypeEncoding);
-    if (!size)
-        return -1;
+    if (!size) return -1;
     const unsigned char* entry = base - static_cast<std::size_t>(index) * size;
     std::uint64_t raw = 0;
-    std::memcpy(&raw, entry, size);  // little-endian: the low bytes
+    std::memcpy(&raw, entry, size); // little-endian: the low bytes
     return raw == 0 ? 1 : 0;
 }
 
@@ -96,8 +103,7 @@ bool IsBodyWrapper(std::uintptr_t regionStart)
 {
     for (const auto& w : g_bodyWrappers) {
         const auto a = reinterpret_cast<std::uintptr_t>(w.load(std::memory_order_relaxed));
-        if (a && regionStart >= a && regionStart < a + 64)
-            return true;
+        if (a && regionStart >= a && regionStart < a + 64) return true;
     }
     return false;
 }
@@ -120,8 +126,7 @@ struct TWalk {
 _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
 {
     auto& walk = *static_cast<TWalk*>(argument);
-    if (walk.Stop)
-        return _URC_END_OF_STACK;
+    if (walk.Stop) return _URC_END_OF_STACK;
     if (!walk.Started) {
         if (walk.Start.FaultIp) {
             int before = 0;
@@ -129,17 +134,15 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
         } else {
             walk.Started = _Unwind_GetCFA(context) > walk.Start.CfaAbove;
         }
-        if (!walk.Started)
-            return _URC_NO_REASON;
+        if (!walk.Started) return _URC_NO_REASON;
     }
     const auto* lsda = static_cast<const unsigned char*>(_Unwind_GetLanguageSpecificData(context));
-    if (!lsda)
-        return _URC_NO_REASON;
+    if (!lsda) return _URC_NO_REASON;
 
     TCxaException* h = walk.Header;
     const TCxaException saved = *h;
-    const _Unwind_Reason_Code rc = __gxx_personality_v0(1, _UA_SEARCH_PHASE, walk.Exception->exception_class,
-                                                        walk.Exception, context);
+    const _Unwind_Reason_Code rc =
+        __gxx_personality_v0(1, _UA_SEARCH_PHASE, walk.Exception->exception_class, walk.Exception, context);
     const int switchValue = h->handlerSwitchValue;
     // The real search phase writes these again; leave them as they were.
     h->handlerSwitchValue = saved.handlerSwitchValue;
@@ -147,9 +150,8 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
     h->languageSpecificData = saved.languageSpecificData;
     h->catchTemp = saved.catchTemp;
     h->adjustedPtr = saved.adjustedPtr;
-    if (rc != _URC_HANDLER_FOUND)
-        return _URC_NO_REASON;
-    if (switchValue <= 0) {  // terminate: a noexcept frame or a violated exception specification
+    if (rc != _URC_HANDLER_FOUND) return _URC_NO_REASON;
+    if (switchValue <= 0) { // terminate: a noexcept frame or a violated exception specification
         walk.Answer.Terminates = true;
         walk.Stop = true;
         return _URC_END_OF_STACK;
@@ -157,8 +159,7 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
     const std::uintptr_t regionStart = _Unwind_GetRegionStart(context);
     const int catchAll = IsCatchAllEntry(lsda, switchValue);
     std::uint8_t kind = catchAll == 1 ? hkCatchAll : hkTyped;
-    if (IsSafeCallWrapper(regionStart))
-        kind = hkSafeCall;
+    if (IsSafeCallWrapper(regionStart)) kind = hkSafeCall;
     if (walk.Answer.Taking == 0) {
         walk.Answer.FirstKind = kind;
         if (kind == hkCatchAll && IsBodyWrapper(regionStart)) {
@@ -176,11 +177,9 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
 
 TExceptionObject ObjectOfUnwindException(_Unwind_Exception* exception)
 {
-    if (!exception)
-        return {};
+    if (!exception) return {};
     auto* header = reinterpret_cast<TCxaException*>(exception + 1) - 1;
-    if (exception->exception_class == kCxxPrimaryClass)
-        return TExceptionObject{exception + 1, header->exceptionType};
+    if (exception->exception_class == kCxxPrimaryClass) return TExceptionObject{exception + 1, header->exceptionType};
     if (exception->exception_class == kCxxDependentClass) {
         // The dependent header keeps the primary object where the type would be.
         void* primary = reinterpret_cast<void*>(header->exceptionType);
@@ -199,8 +198,7 @@ TAnalysis WalkHandlers(_Unwind_Exception* exception, const TWalkStart& start)
         a.Handled = false;
     } else {
         a.Handled = a.Taking > 0 && !a.Terminates;
-        if (a.Terminates)
-            a.Taking = 0;
+        if (a.Terminates) a.Taking = 0;
     }
     return a;
 }

@@ -20,9 +20,9 @@ enum : std::uint8_t { hkNone = 0, hkCatchAll = 1, hkTyped = 2, hkSafeCall = 3 };
 struct TAnalysis {
     bool Handled = false;
     std::uint8_t CaptureMode = 0;
-    int Taking = 0;               // handlers that take the exception
+    int Taking = 0; // handlers that take the exception
     std::uint8_t FirstKind = hkNone;
-    bool Terminates = false;      // the search ends in std::terminate (noexcept frame)
+    bool Terminates = false; // the search ends in std::terminate (noexcept frame)
 };
 
 // Where the walk starts: frames at or below `cfaAbove` are the capture's
@@ -50,8 +50,8 @@ struct TCxaException {
     _Unwind_Exception unwindHeader;
 };
 
-constexpr std::uint64_t kCxxPrimaryClass = 0x474e5543432b2b00ULL;    // "GNUCC++\0"
-constexpr std::uint64_t kCxxDependentClass = 0x474e5543432b2b01ULL;  // "GNUCC++\1"
+constexpr std::uint64_t kCxxPrimaryClass = 0x474e5543432b2b00ULL;   // "GNUCC++\0"
+constexpr std::uint64_t kCxxDependentClass = 0x474e5543432b2b01ULL; // "GNUCC++\1"
 
 // The thrown object of a C++ exception being raised; invalid for a foreign one.
 TExceptionObject ObjectOfUnwindException(_Unwind_Exception* exception);

@@ -52,8 +52,7 @@ int g_runtimeRangeCount = 0;
 bool InRuntime(std::uintptr_t ip)
 {
     for (int i = 0; i < g_runtimeRangeCount; ++i)
-        if (ip >= g_runtimeRanges[i].Start && ip < g_runtimeRanges[i].End)
-            return true;
+        if (ip >= g_runtimeRanges[i].Start && ip < g_runtimeRanges[i].End) return true;
     return false;
 }
 
@@ -85,8 +84,7 @@ public:
     }
     ~TInsideRaiseHook()
     {
-        if (entered_)
-            ThreadCapture().InsideRaiseHook.store(0);
+        if (entered_) ThreadCapture().InsideRaiseHook.store(0);
     }
     TInsideRaiseHook(const TInsideRaiseHook&) = delete;
     TInsideRaiseHook& operator=(const TInsideRaiseHook&) = delete;
@@ -106,8 +104,7 @@ struct TRaiserSearch {
 _Unwind_Reason_Code FindRaiser(_Unwind_Context* context, void* argument)
 {
     auto& search = *static_cast<TRaiserSearch*>(argument);
-    if (_Unwind_GetCFA(context) <= search.CfaAbove)
-        return _URC_NO_REASON;
+    if (_Unwind_GetCFA(context) <= search.CfaAbove) return _URC_NO_REASON;
     int before = 0;
     const std::uintptr_t ip = _Unwind_GetIPInfo(context, &before);
     if (ip && !InRuntime(ip)) {
@@ -150,8 +147,7 @@ void* RaiseAllocator(std::size_t size)
 // Replaces libstdc++'s malloc import: refuses while a fault's copy is made.
 void* RaiseMalloc(std::size_t size)
 {
-    if (t_noMalloc)
-        return nullptr;
+    if (t_noMalloc) return nullptr;
     return g_realMalloc.load(std::memory_order_relaxed)(size);
 }
 
@@ -166,7 +162,7 @@ void UnhandledProcedure()
                 const TLastException last = LastExceptionCopy();
                 void* address = last.Object.Object == object.Object ? last.Address : nullptr;
                 const bool reported = object.Object == Capture().LastCapturedObject.load() ||
-                                      (address && address == Capture().LastCapturedAddress.load());
+                    (address && address == Capture().LastCapturedAddress.load());
                 if (!reported)
                     CaptureAtRaise(object, address, !ClassDescendsFromName(object.Type, "EExternal"), false, nullptr,
                                    TWalkStart{}, true);
@@ -176,8 +172,7 @@ void UnhandledProcedure()
         }
         EndUnhandled();
     }
-    if (g_previousTerminate)
-        g_previousTerminate();
+    if (g_previousTerminate) g_previousTerminate();
     std::abort();
 }
 
@@ -191,7 +186,7 @@ void AbortHandler(int signal, siginfo_t* info, void* context)
         inside = true;
         ThreadCapture().InFaultHandler = 1;
         rtl::TExceptionRecord record;
-        record.ExceptionCode = 0x40000015;  // fatal application exit
+        record.ExceptionCode = 0x40000015; // fatal application exit
         record.ExceptionFlags = rtl::EXCEPTION_NONCONTINUABLE;
         const auto* uc = static_cast<const ucontext_t*>(context);
 #if defined(__x86_64__)
@@ -202,8 +197,8 @@ void AbortHandler(int signal, siginfo_t* info, void* context)
                 FillContextFromSignal(uc, ThreadCapture().SavedContext);
                 ThreadCapture().ContextFlags = kContextAll;
                 ThreadCapture().RaiseFrame = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
-                CaptureAtRaise(ExceptionObjectOf(*object), record.ExceptionAddress, false, false, nullptr,
-                               TWalkStart{}, true);
+                CaptureAtRaise(ExceptionObjectOf(*object), record.ExceptionAddress, false, false, nullptr, TWalkStart{},
+                               true);
             }
         } catch (...) {
             CaptureInternalError("AbortHandler", "exception while reporting abort()");
@@ -215,18 +210,16 @@ void AbortHandler(int signal, siginfo_t* info, void* context)
 bool IsSkippedModule(const kernel::TModuleImage& module)
 {
     return module.Path.empty() || module.Path.find("linux-vdso") != std::string::npos ||
-           module.Path.find("/ld-linux") != std::string::npos;
+        module.Path.find("/ld-linux") != std::string::npos;
 }
 
 int InterceptEverywhere(void* real, void* replacement, const char* name)
 {
     int patched = 0;
     for (const kernel::TModuleImage& module : kernel::EnumerateModules()) {
-        if (IsSkippedModule(module))
-            continue;
+        if (IsSkippedModule(module)) continue;
         try {
-            if (hook::InterceptImport(module.Handle, "", real, replacement, false, true, name))
-                ++patched;
+            if (hook::InterceptImport(module.Handle, "", real, replacement, false, true, name)) ++patched;
         } catch (const std::exception& e) {
             CaptureInternalError(name, e.what());
         }
@@ -242,8 +235,7 @@ __attribute__((noinline)) TAnalysis GuardedCapture(const TExceptionObject& objec
                                                    _Unwind_Exception* exception, const TWalkStart& start)
 {
     try {
-        return CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start,
-                              false);
+        return CaptureAtRaise(object, address, !(ClassFlags(object.Type) & cfExternal), false, exception, start, false);
     } catch (...) {
         CaptureInternalError("UnwindRaiseInterceptor", "exception while capturing a raise");
     }
@@ -260,25 +252,19 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     TAnalysis answer;
     answer.Handled = true;
     TInsideRaiseHook inside;
-    if (!inside.Entered())
-        return answer;
+    if (!inside.Entered()) return answer;
     TErrnoKeeper keepErrno;
     TCaptureState& state = Capture();
-    if (!(noRecord && LastExceptionCopy().Address))
-        RecordLastException(object, address, languageRaise);
-    if (!CaptureOnForThisThread() || !IsManageable(object))
-        return answer;
+    if (!(noRecord && LastExceptionCopy().Address)) RecordLastException(object, address, languageRaise);
+    if (!CaptureOnForThisThread() || !IsManageable(object)) return answer;
     TThreadCaptureState& t = ThreadCapture();
     void* snapshotAddress = languageRaise && address ? static_cast<char*>(address) - 1 : address;
     if (!forceUnhandled) {
-        if (!exception)
-            return answer;
+        if (!exception) return answer;
         answer = AnalyseHandlers(exception, start, address, t.RaiseFrame);
         // The overrides, in order.
-        if (state.Delegates.load())
-            answer.Handled = true;
-        if (noRecord)
-            answer.Handled = true;
+        if (state.Delegates.load()) answer.Handled = true;
+        if (noRecord) answer.Handled = true;
         if (answer.FirstKind == hkSafeCall) {
             answer.Handled = false;
             answer.CaptureMode = cmSafeCall;
@@ -290,10 +276,8 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     // exception (a catch-all, as framework handlers are, or nothing takes
     // it). An exception that a type-filtered catch of the program takes is
     // the program's own business: its raise costs no copy.
-    if (!answer.Handled || answer.FirstKind != hkTyped)
-        TakeStackSnapshot(t.RaiseFrame, snapshotAddress);
-    if (answer.Handled)
-        return answer;
+    if (!answer.Handled || answer.FirstKind != hkTyped) TakeStackSnapshot(t.RaiseFrame, snapshotAddress);
+    if (answer.Handled) return answer;
     TCapturedException captured;
     captured.Exception = object;
     captured.Address = address;
@@ -301,10 +285,9 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     captured.CaptureMode = answer.CaptureMode;
     captured.Module = state.OwnModule;
     captured.RaiserKind = rkRuntime;
-    if (!InsideDispatch()) {  // a nested raise is swallowed, not reported
+    if (!InsideDispatch()) { // a nested raise is swallowed, not reported
         state.LastCapturedAddress.store(address);
-        if (captured.CaptureMode != cmThreadBody)
-            state.LastCapturedObject.store(object.Object);
+        if (captured.CaptureMode != cmThreadBody) state.LastCapturedObject.store(object.Object);
     }
     Dispatch(captured);
     return answer;
@@ -312,8 +295,7 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
 
 void EndUnhandled()
 {
-    if (kernel::GetCurrentThreadId() == kernel::MainThreadId())
-        kernel::HaltProcess(1);
+    if (kernel::GetCurrentThreadId() == kernel::MainThreadId()) kernel::HaltProcess(1);
     if (TTavrelThreadsList* threads = TrackedThreads(); threads && ThreadTrackingStarted())
         threads->RemoveCurrentThread();
     kernel::ExitCurrentThreadNow(1);
@@ -324,8 +306,7 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
 {
     rtl::TExceptObjProc previous = g_previousMapping ? g_previousMapping : &rtl::MapExceptionRecord;
     rtl::EExternal* object = previous(record, context, storage);
-    if (!object || !capture || !ExceptionCaptureStarted())
-        return object;
+    if (!object || !capture || !ExceptionCaptureStarted()) return object;
     TThreadCaptureState& t = ThreadCapture();
     if (context) {
         FillContextFromSignal(context, t.SavedContext);
@@ -352,20 +333,18 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
     TAnalysis answer;
     t.InFaultHandler = 1;
     try {
-        answer = CaptureAtRaise(thrown, record.ExceptionAddress, false, false, &header->unwindHeader, start,
-                                corruptStack);
+        answer =
+            CaptureAtRaise(thrown, record.ExceptionAddress, false, false, &header->unwindHeader, start, corruptStack);
     } catch (...) {
         CaptureInternalError("MapAndCapture", "exception while capturing a fault");
-        answer.Handled = true;  // the throw goes on as if nothing had looked
+        answer.Handled = true; // the throw goes on as if nothing had looked
     }
     t.InFaultHandler = 0;
-    if (!answer.Handled && answer.Taking == 0)
-        EndUnhandled();  // reported; nothing would catch the throw
+    if (!answer.Handled && answer.Taking == 0) EndUnhandled(); // reported; nothing would catch the throw
     // The throw that follows is this fault's own: captured already.
     t.SignalObject = reinterpret_cast<void*>(1);
     if (TExceptionCaptureDelegation* d = Delegation())
-        if (d->ExceptObject)
-            d->ExceptObject(&record, context, false);
+        if (d->ExceptObject) d->ExceptObject(&record, context, false);
     return object;
 }
 
@@ -379,8 +358,8 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
 extern "C" {
 __attribute__((visibility("hidden"))) void* g_captureRealCxaThrow = nullptr;
 __attribute__((visibility("hidden"))) void TavrelCaptureRecordLanguageRaise(void* object, void* returnAddress,
-                                                                          std::uintptr_t raiseFrame,
-                                                                          const std::uintptr_t* registers);
+                                                                            std::uintptr_t raiseFrame,
+                                                                            const std::uintptr_t* registers);
 }
 
 #if defined(__x86_64__)
@@ -445,7 +424,7 @@ void TavrelCaptureRecordLanguageRaise(void* object, void* returnAddress, std::ui
 {
     using namespace crashreport;
     TThreadCaptureState& t = ThreadCapture();
-    if (t.SignalObject)  // the fault handler's throw keeps the fault's context
+    if (t.SignalObject) // the fault handler's throw keeps the fault's context
         return;
     t.ThrowObject = object;
     t.ThrowAddress = returnAddress;
@@ -456,7 +435,7 @@ void TavrelCaptureRecordLanguageRaise(void* object, void* returnAddress, std::ui
     c.Rbp = registers[4], c.Rbx = registers[5], c.Rdx = registers[6], c.Rsi = registers[7], c.Rdi = registers[8];
     c.Rax = reinterpret_cast<std::uintptr_t>(object);
     c.Rsp = raiseFrame;
-    c.Rip = reinterpret_cast<std::uintptr_t>(returnAddress) - 5;  // the call
+    c.Rip = reinterpret_cast<std::uintptr_t>(returnAddress) - 5; // the call
     t.ContextFlags = kContextAll;
 #endif
 }
@@ -498,8 +477,7 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
                 ExitThreadInterceptor(reinterpret_cast<void*>(static_cast<std::intptr_t>(1)));
             }
             if (TExceptionCaptureDelegation* d = Delegation())
-                if (d->GeneralRaise)
-                    d->GeneralRaise(0x0EEDFADE, 1, 7, t.RaiseFrame, nullptr);
+                if (d->GeneralRaise) d->GeneralRaise(0x0EEDFADE, 1, 7, t.RaiseFrame, nullptr);
         }
         t.SignalObject = nullptr;
     }
@@ -513,16 +491,16 @@ bool InstallRaiseCapture()
     for (const kernel::TModuleImage& module : kernel::EnumerateModules())
         if (module.Path.find("libstdc++") != std::string::npos || module.Path.find("libgcc_s") != std::string::npos)
             for (const kernel::TModuleSegment& s : module.Segments)
-                if (g_runtimeRangeCount < 8)
-                    g_runtimeRanges[g_runtimeRangeCount++] = TRange{s.Start, s.End};
+                if (g_runtimeRangeCount < 8) g_runtimeRanges[g_runtimeRangeCount++] = TRange{s.Start, s.End};
 
     g_realThrow = reinterpret_cast<TCxaThrow>(kernel::FindGlobalSymbol("__cxa_throw"));
     g_captureRealCxaThrow = reinterpret_cast<void*>(g_realThrow.load());
     g_realRaise = reinterpret_cast<TUnwindRaise>(kernel::FindGlobalSymbol("_Unwind_RaiseException"));
     g_realMalloc = reinterpret_cast<TMalloc>(kernel::FindGlobalSymbol("malloc"));
     bool ok = true;
-    if (!g_realThrow || !InterceptEverywhere(reinterpret_cast<void*>(g_realThrow.load()),
-                                             reinterpret_cast<void*>(&TavrelCaptureCxaThrowStub), "__cxa_throw")) {
+    if (!g_realThrow ||
+        !InterceptEverywhere(reinterpret_cast<void*>(g_realThrow.load()),
+                             reinterpret_cast<void*>(&TavrelCaptureCxaThrowStub), "__cxa_throw")) {
         CaptureInternalError("InstallRaiseCapture", "the language raise (__cxa_throw) is not intercepted");
         ok = false;
     }
@@ -534,8 +512,7 @@ bool InstallRaiseCapture()
     }
     // libstdc++ takes a thrown object's memory through its own malloc import.
     for (const kernel::TModuleImage& module : kernel::EnumerateModules())
-        if (module.Path.find("libstdc++") != std::string::npos && g_realMalloc)
-            try {
+        if (module.Path.find("libstdc++") != std::string::npos && g_realMalloc) try {
                 if (hook::InterceptImport(module.Handle, "", reinterpret_cast<void*>(g_realMalloc.load()),
                                           reinterpret_cast<void*>(&RaiseMalloc), false, true, "malloc"))
                     g_mallocIntercepted = true;
@@ -568,8 +545,7 @@ void RemoveRaiseCapture()
     std::set_terminate(g_previousTerminate);
     rtl::SetExceptObjProc(g_previousMapping);
     g_previousMapping = nullptr;
-    if (g_signalsInstalledHere)
-        rtl::RemoveSignalExceptions();
+    if (g_signalsInstalledHere) rtl::RemoveSignalExceptions();
     if (g_mallocIntercepted.exchange(false)) {
         rtl::SetRaiseAllocator(g_previousAllocator);
         hook::RestoreImports(reinterpret_cast<void*>(&RaiseMalloc));

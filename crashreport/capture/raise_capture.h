@@ -52,4 +52,4 @@ bool RaiseAllocatorInstalled();
 } // namespace crashreport
 
 extern "C" __attribute__((visibility("hidden"))) void TavrelCaptureCxaThrowStub(void* object, std::type_info* type,
-                                                                               void (*destroy)(void*));
+                                                                                void (*destroy)(void*));

@@ -27,26 +27,24 @@ __attribute__((no_sanitize("null"))) void BodyWrapper(rtl::TThread* self)
         if (i >= 0) {
             TTavrelThreadRecord* r = threads->Get(i);
             r->StackTop = CurrentStackTop();
-            record = *r;  // private copy: the table may change while the body runs
+            record = *r; // private copy: the table may change while the body runs
             found = true;
         }
     }
     auto body = reinterpret_cast<TBody>(record.SavedBodyMethod);
-    if (!body)  // the slot's record still knows the method it replaced
+    if (!body) // the slot's record still knows the method it replaced
         body = reinterpret_cast<TBody>(hook::InterceptVirtualMethod(
             *reinterpret_cast<void**>(self), rtl::TThread::BodySlot(), reinterpret_cast<void*>(&BodyWrapper)));
-    if (!body || body == &BodyWrapper)
-        return;
+    if (!body || body == &BodyWrapper) return;
     try {
         body(self);
     } catch (abi::__forced_unwind&) {
-        throw;  // pthread_exit or cancellation: the thread ends, no exception
+        throw; // pthread_exit or cancellation: the thread ends, no exception
     } catch (...) {
         // Reported once here, on the thread itself; the framework's own
         // handling still gets the exception.
         if (found && record.ThreadID == kernel::GetCurrentThreadId())
-            if (TBodyExceptionHandler handler = Tracking().BodyHandler.load())
-                handler(std::current_exception(), self);
+            if (TBodyExceptionHandler handler = Tracking().BodyHandler.load()) handler(std::current_exception(), self);
         throw;
     }
 }
@@ -56,7 +54,8 @@ __attribute__((no_sanitize("null"))) void BodyWrapper(rtl::TThread* self)
 void* InterceptBody(rtl::TThread* object)
 {
     void* vtable = *reinterpret_cast<void**>(object);
-    void* previous = hook::InterceptVirtualMethod(vtable, rtl::TThread::BodySlot(), reinterpret_cast<void*>(&BodyWrapper));
+    void* previous =
+        hook::InterceptVirtualMethod(vtable, rtl::TThread::BodySlot(), reinterpret_cast<void*>(&BodyWrapper));
     auto& state = Tracking();
     std::lock_guard<std::mutex> lock(state.BodyTablesLock);
     if (std::find(state.BodyTables.begin(), state.BodyTables.end(), vtable) == state.BodyTables.end())
@@ -70,8 +69,7 @@ void RestoreBodies()
 {
     auto& state = Tracking();
     std::lock_guard<std::mutex> lock(state.BodyTablesLock);
-    for (void* vtable : state.BodyTables)
-        hook::RestoreVirtualMethod(vtable, rtl::TThread::BodySlot());
+    for (void* vtable : state.BodyTables) hook::RestoreVirtualMethod(vtable, rtl::TThread::BodySlot());
     state.BodyTables.clear();
 }
 

@@ -20,10 +20,8 @@ bool ShowThreadInReport(const TTavrelThreadRecord& record, TStackFlags stackFlag
 
 bool PauseThreadDuringReport(const TTavrelThreadRecord& record, TBehaviourFlags behaviourFlags)
 {
-    if (IsSystemThread(record))
-        return behaviourFlags.Contains(bhPauseSystemThreads);
-    if (!behaviourFlags.Contains(bhPauseRuntimeThreads))
-        return false;
+    if (IsSystemThread(record)) return behaviourFlags.Contains(bhPauseSystemThreads);
+    if (!behaviourFlags.Contains(bhPauseRuntimeThreads)) return false;
     return !(IsMainThread(record) && behaviourFlags.Contains(bhKeepMainThreadRunning));
 }
 

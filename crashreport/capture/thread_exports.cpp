@@ -12,8 +12,7 @@ using crashreport::TTavrelThreadsList;
 void TavrelLog_CallCreateThread(const TTavrelThreadRecord* record)
 {
     TTavrelThreadsList* threads = crashreport::detail::ActiveThreads();
-    if (!threads || !record)
-        return;
+    if (!threads || !record) return;
     threads->Purge();
     crashreport::TThreadRecordOwner r = TTavrelThreadsList::NewRecord();
     std::memcpy(r.get(), record, crashreport::kThreadRecordCopySize);
@@ -26,8 +25,7 @@ void TavrelLog_CallCreateThread(const TTavrelThreadRecord* record)
 void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecord* record)
 {
     TTavrelThreadsList* threads = crashreport::detail::ActiveThreads();
-    if (!threads || !record || crashreport::IsBusyReporting())
-        return;
+    if (!threads || !record || crashreport::IsBusyReporting()) return;
     crashreport::TThreadsListWriteLock lock(*threads);
     const int i = threads->FindByHandle(handle);
     if (i >= 0) {
@@ -40,6 +38,5 @@ void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecor
 
 void TavrelLog_CallExitThread()
 {
-    if (TTavrelThreadsList* threads = crashreport::detail::ActiveThreads())
-        threads->RemoveCurrentThread();
+    if (TTavrelThreadsList* threads = crashreport::detail::ActiveThreads()) threads->RemoveCurrentThread();
 }

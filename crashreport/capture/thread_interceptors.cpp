@@ -60,10 +60,10 @@ void* SystemStartWrapper(void* p)
     TTavrelThreadRecord* appended = nullptr;
     if (TTavrelThreadsList* threads = Tracking().Threads.load()) {
         TThreadsListWriteLock lock(*threads);
-        if (ActiveThreads() == threads)  // tracking may have stopped meanwhile
+        if (ActiveThreads() == threads) // tracking may have stopped meanwhile
             appended = threads->Append(std::move(record));
     }
-    record.reset();  // not taken: tracking stopped
+    record.reset(); // not taken: tracking stopped
     if (appended && Tracking().Delegation.Create) {
         // The program's table gets the record, never the starter stack copy:
         // that stays this module's to free.
@@ -81,8 +81,7 @@ std::intptr_t FrameworkStartWrapper(void* p)
     if (TTavrelThreadsList* threads = ActiveThreads()) {
         TThreadsListWriteLock lock(*threads);
         const int i = threads->FindByID(kernel::GetCurrentThreadId());
-        if (i >= 0)
-            threads->Get(i)->StackTop = CurrentStackTop();
+        if (i >= 0) threads->Get(i)->StackTop = CurrentStackTop();
     }
     return start.Start(start.Parameter);
 }
@@ -90,8 +89,8 @@ std::intptr_t FrameworkStartWrapper(void* p)
 // A thread started directly through the system: our wrapper runs first and
 // puts the record in the table; the creator is its starter, as if it had
 // resumed it.
-int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthread_attr_t* attr,
-                       void* (*start)(void*), void* arg)
+int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                       void* arg)
 {
     const kernel::THandle handle = kernel::PrepareThread(false);
     record->SystemStartRoutine = reinterpret_cast<void*>(start);
@@ -101,8 +100,7 @@ int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthre
     CopyCallerStack(*record);
     auto systemStart = std::make_unique<TSystemStart>(TSystemStart{handle, start, arg, std::move(record)});
     const int rc = RealCreate()(thread, attr, &SystemStartWrapper, systemStart.get());
-    if (rc == 0)
-        systemStart.release();  // the new thread owns it now
+    if (rc == 0) systemStart.release(); // the new thread owns it now
     return rc;
 }
 
@@ -111,8 +109,7 @@ int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthre
 int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg)
 {
     TTavrelThreadsList* threads = ActiveThreads();
-    if (!threads)
-        return RealCreate()(thread, attr, start, arg);
+    if (!threads) return RealCreate()(thread, attr, start, arg);
 
     threads->Purge();
     TThreadRecordOwner record = TTavrelThreadsList::NewRecord();
@@ -124,7 +121,7 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     auto* block = static_cast<kernel::TThreadStartBlock*>(arg);
     const kernel::TThreadStartBlock original = *block;
     const kernel::THandle handle = block->Handle;
-    std::unique_ptr<TFrameworkStart> frameworkStart;  // handed to the new thread's wrapper
+    std::unique_ptr<TFrameworkStart> frameworkStart; // handed to the new thread's wrapper
     bool untracked = false;
     if (IsNear(reinterpret_cast<void*>(block->Start), reinterpret_cast<void*>(&rtl::TThread::ThreadProc))) {
         auto* object = static_cast<rtl::TThread*>(block->Parameter);
@@ -132,8 +129,7 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
         record->StartParameter = object;
         record->ThreadObject = object;
         untracked = IsUntrackedThreadClass(typeid(*object));
-        if (!untracked)
-            record->SavedBodyMethod = InterceptBody(object);
+        if (!untracked) record->SavedBodyMethod = InterceptBody(object);
     } else {
         record->FrameworkStartRoutine = reinterpret_cast<void*>(block->Start);
         record->StartParameter = block->Parameter;
@@ -148,19 +144,17 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
 
     const int rc = RealCreate()(thread, attr, start, arg);
     if (rc != 0) {
-        *block = original;  // frameworkStart frees the block it no longer names
-        if (held)
-            RealResume(handle);
+        *block = original; // frameworkStart frees the block it no longer names
+        if (held) RealResume(handle);
         return rc;
     }
-    frameworkStart.release();  // the new thread's wrapper owns it now
+    frameworkStart.release(); // the new thread's wrapper owns it now
 
     record->ThreadID = kernel::WaitForThreadId(handle);
     record->Handle = handle;
     if (untracked) {
         record.reset();
-        if (held)
-            RealResume(handle);
+        if (held) RealResume(handle);
         return rc;
     }
     TTavrelThreadRecord* appended;
@@ -168,12 +162,10 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
         TThreadsListWriteLock lock(*threads);
         appended = threads->Append(std::move(record));
     }
-    if (Tracking().Delegation.Create)
-        Tracking().Delegation.Create(appended);
+    if (Tracking().Delegation.Create) Tracking().Delegation.Create(appended);
     // Let go of our hold: through the interceptor (which records us as the
     // starter) unless the caller wants the thread to stay suspended.
-    if (held)
-        callerSuspended ? RealResume(handle) : ResumeThreadInterceptor(handle);
+    if (held) callerSuspended ? RealResume(handle) : ResumeThreadInterceptor(handle);
     return rc;
 }
 
@@ -191,8 +183,7 @@ std::uint32_t ResumeThreadInterceptor(kernel::THandle handle)
                 CopyCallerStack(*r);
             }
         }
-        if (r && Tracking().Delegation.Resume)
-            Tracking().Delegation.Resume(handle, r);
+        if (r && Tracking().Delegation.Resume) Tracking().Delegation.Resume(handle, r);
     }
     return RealResume(handle);
 }
@@ -201,12 +192,10 @@ void ExitThreadInterceptor(void* result)
 {
     if (TTavrelThreadsList* threads = ActiveThreads()) {
         threads->RemoveCurrentThread();
-        if (Tracking().Delegation.Exit)
-            Tracking().Delegation.Exit();
+        if (Tracking().Delegation.Exit) Tracking().Delegation.Exit();
     }
     TPthreadExit real = Tracking().RealExit;
-    if (!real)
-        real = reinterpret_cast<TPthreadExit>(kernel::FindGlobalSymbol("pthread_exit"));
+    if (!real) real = reinterpret_cast<TPthreadExit>(kernel::FindGlobalSymbol("pthread_exit"));
     real(result);
     __builtin_unreachable();
 }

@@ -14,8 +14,7 @@ void TPausedThreads::Pause(const TTavrelThreadsList& threads, TBehaviourFlags be
         const TTavrelThreadRecord& r = *threads.Get(i);
         if (r.ThreadID == self || r.ThreadID == faultingThreadId || !PauseThreadDuringReport(r, behaviourFlags))
             continue;
-        if (kernel::SuspendThread(r.Handle) == kernel::kSuspendFailed)
-            continue;  // ended meanwhile
+        if (kernel::SuspendThread(r.Handle) == kernel::kSuspendFailed) continue; // ended meanwhile
         handles_.push_back(r.Handle);
         ids_.push_back(r.ThreadID);
     }
@@ -24,8 +23,7 @@ void TPausedThreads::Pause(const TTavrelThreadsList& threads, TBehaviourFlags be
 void TPausedThreads::ResumeAll()
 {
     TBusyReporting busy;
-    for (auto it = handles_.rbegin(); it != handles_.rend(); ++it)
-        kernel::ResumeThread(*it);
+    for (auto it = handles_.rbegin(); it != handles_.rend(); ++it) kernel::ResumeThread(*it);
     handles_.clear();
     ids_.clear();
 }

@@ -12,22 +12,22 @@ class TThread;
 
 namespace crashreport {
 
-constexpr std::int32_t kPriorityNotRead = INT32_MIN;  // 0x80000000
+constexpr std::int32_t kPriorityNotRead = INT32_MIN; // 0x80000000
 
 struct TTavrelThreadRecord {
     std::uint32_t ThreadID;
     kernel::THandle Handle;
-    std::uint32_t StarterThreadID;    // the thread that last resumed (started) this one
-    std::int32_t Priority;            // kPriorityNotRead until the dialog reads it
-    rtl::TThread* ThreadObject;       // the framework thread object running here, or null
-    std::uintptr_t StackTop;          // recorded when the thread starts running
-    void* SavedBodyMethod;            // the body method before interception, or null
-    void* FrameworkStartRoutine;      // what the runtime's thread wrapper would have run
-    void* SystemStartRoutine;         // what a plain pthread_create caller gave
+    std::uint32_t StarterThreadID; // the thread that last resumed (started) this one
+    std::int32_t Priority;         // kPriorityNotRead until the dialog reads it
+    rtl::TThread* ThreadObject;    // the framework thread object running here, or null
+    std::uintptr_t StackTop;       // recorded when the thread starts running
+    void* SavedBodyMethod;         // the body method before interception, or null
+    void* FrameworkStartRoutine;   // what the runtime's thread wrapper would have run
+    void* SystemStartRoutine;      // what a plain pthread_create caller gave
     void* StartParameter;
     std::uint32_t StarterStackSize;
-    std::uint8_t* StarterStack;       // heap copy of the starter's stack, or null
-    std::uint8_t StackCopyNotOwned;   // 1: the copy belongs to another module
+    std::uint8_t* StarterStack;     // heap copy of the starter's stack, or null
+    std::uint8_t StackCopyNotOwned; // 1: the copy belongs to another module
     // Not copied between modules: the table closes handles it opened itself.
     bool OwnsHandle;
 };

@@ -6,7 +6,6 @@
 #include "platform/kernel/memory.h"
 #include "platform/rtl/format.h"
 
-
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -40,8 +39,7 @@ std::uintptr_t CurrentStackTop()
 
 std::uint32_t RealResume(kernel::THandle handle)
 {
-    if (const TResume real = Tracking().RealResume)
-        return real(handle);
+    if (const TResume real = Tracking().RealResume) return real(handle);
     // Not known yet: the interception may be under way on another thread;
     // the engine's record tells (and waits for it to finish).
     if (const hook::TProcedureHook* h = hook::FindProcedureHook(reinterpret_cast<void*>(&kernel::ResumeThread)))
@@ -52,11 +50,10 @@ std::uint32_t RealResume(kernel::THandle handle)
 // Copies bytes of a live stack with plain loads, which the memory checker
 // does not take for overflows of the frames' guard zones (its memcpy would).
 __attribute__((no_sanitize("address"))) static void CopyStackBytes(std::uint8_t* to, std::uintptr_t from,
-                                                                    std::size_t size)
+                                                                   std::size_t size)
 {
     const auto* source = reinterpret_cast<const volatile std::uint8_t*>(from);
-    for (std::size_t i = 0; i < size; ++i)
-        to[i] = source[i];
+    for (std::size_t i = 0; i < size; ++i) to[i] = source[i];
 }
 
 void CopyCallerStack(TTavrelThreadRecord& r)
@@ -65,12 +62,10 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     std::uint8_t marker = 0;
     const auto position = reinterpret_cast<std::uintptr_t>(&marker);
     const std::uintptr_t top = CurrentStackTop();
-    if (top <= position)
-        return;
+    if (top <= position) return;
     // The range is the calling thread's own live stack, so it is readable.
     const std::size_t size = top - position;
-    if (size > (std::size_t(64) << 20))
-        return;
+    if (size > (std::size_t(64) << 20)) return;
     r.StarterStack = new std::uint8_t[size];
     CopyStackBytes(r.StarterStack, position, size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
@@ -83,14 +78,13 @@ namespace {
 using namespace detail;
 
 // One start-up step; a failure becomes an internal error, never a stop.
-template <typename Step>
-void Guarded(const char* label, const void* address, Step step)
+template <typename Step> void Guarded(const char* label, const void* address, Step step)
 {
     try {
         step();
     } catch (...) {
-        hook::ReportInternalError(rtl::Format("%s (Address: %0*zX)", label, int(sizeof(void*) * 2),
-                                              reinterpret_cast<std::size_t>(address)));
+        hook::ReportInternalError(
+            rtl::Format("%s (Address: %0*zX)", label, int(sizeof(void*) * 2), reinterpret_cast<std::size_t>(address)));
     }
 }
 
@@ -114,11 +108,9 @@ __attribute__((visibility("hidden"), noinline)) void ModuleMarker() { asm volati
 void* InterceptLibcImport(const std::vector<std::string>& modules, void* replacement, const char* name)
 {
     void* real = nullptr;
-    if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name))
-        return real;
+    if (hook::InterceptModuleImports(modules, "libc.so.6", true, real, replacement, name)) return real;
     void* bound = kernel::FindGlobalSymbol(name);
-    if (!bound || bound == real)
-        return real;
+    if (!bound || bound == real) return real;
     for (const std::string& moduleName : modules) {
         kernel::TModuleImage module;
         if (kernel::FindModuleByName(moduleName, module))
@@ -133,17 +125,15 @@ void SetThreadTrackingDelegation(bool delegates)
 {
     TDelegation& delegation = Tracking().Delegation;
     delegation = {};
-    if (!delegates)
-        return;
+    if (!delegates) return;
     // Which module this copy lives in comes from a function nobody can take
     // the place of: this module's own references to the exported entries
     // bind to the program's copies when the program exports them.
     kernel::TModuleImage own;
-    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&ModuleMarker), own) || own.IsMainExecutable)
-        return;
+    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&ModuleMarker), own) || own.IsMainExecutable) return;
     auto look = [&](const char* name, auto& slot) {
         void* p = kernel::FindGlobalSymbol(name);
-        if (p && !own.Contains(p))  // our own entry is no delegation
+        if (p && !own.Contains(p)) // our own entry is no delegation
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(p);
     };
     look("TavrelLog_CallCreateThread", delegation.Create);
@@ -154,8 +144,7 @@ void SetThreadTrackingDelegation(bool delegates)
 bool StartThreadTracking(const std::vector<std::string>& modules)
 {
     auto& state = Tracking();
-    if (state.Started)
-        return true;
+    if (state.Started) return true;
     // Every module that tracks threads defines the exported entries itself,
     // even when a library linked before it exports the same names.
     detail::LinkExportedEntries();
@@ -173,9 +162,8 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     if (kernel::GetCurrentThreadId() == kernel::MainThreadId()) {
         main->StackTop = CurrentStackTop();
     } else {
-        for (const auto& region : kernel::ListMemoryRegions())  // started from another thread
-            if (std::strcmp(region.Name, "[stack]") == 0)
-                main->StackTop = region.End;
+        for (const auto& region : kernel::ListMemoryRegions()) // started from another thread
+            if (std::strcmp(region.Name, "[stack]") == 0) main->StackTop = region.End;
     }
     {
         TThreadsListWriteLock lock(*threads);
@@ -183,9 +171,9 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
     }
 
     Guarded("Thread resumption interceptor", reinterpret_cast<void*>(&ResumeThreadInterceptor), [&] {
-        state.RealResume = reinterpret_cast<TResume>(hook::InterceptProcedure(
-            reinterpret_cast<void*>(&kernel::ResumeThread), reinterpret_cast<void*>(&ResumeThreadInterceptor),
-            "kernel.ResumeThread"));
+        state.RealResume = reinterpret_cast<TResume>(
+            hook::InterceptProcedure(reinterpret_cast<void*>(&kernel::ResumeThread),
+                                     reinterpret_cast<void*>(&ResumeThreadInterceptor), "kernel.ResumeThread"));
     });
     Guarded("Thread creation interceptor", reinterpret_cast<void*>(&CreateThreadInterceptor), [&] {
         state.RealCreate = reinterpret_cast<TPthreadCreate>(
@@ -202,8 +190,7 @@ bool StartThreadTracking(const std::vector<std::string>& modules)
 void StopThreadTracking()
 {
     auto& state = Tracking();
-    if (!state.Started)
-        return;
+    if (!state.Started) return;
     hook::RestoreImports(reinterpret_cast<void*>(&CreateThreadInterceptor));
     hook::RestoreImports(reinterpret_cast<void*>(&ExitThreadInterceptor));
     hook::RestoreProcedure(reinterpret_cast<void*>(&kernel::ResumeThread));
@@ -214,8 +201,7 @@ void StopThreadTracking()
     TTavrelThreadsList* threads = state.Threads.load();
     TThreadsListWriteLock lock(*threads);
     state.Started = false;
-    while (threads->Count() > 0)
-        threads->Delete(threads->Count() - 1);
+    while (threads->Count() > 0) threads->Delete(threads->Count() - 1);
 }
 
 } // namespace crashreport

@@ -64,6 +64,6 @@ std::uint32_t ResumeThreadInterceptor(kernel::THandle handle);
 extern "C" {
 __attribute__((visibility("default"))) void TavrelLog_CallCreateThread(const crashreport::TTavrelThreadRecord* record);
 __attribute__((visibility("default"))) void TavrelLog_CallResumeThread(kernel::THandle handle,
-                                                                      const crashreport::TTavrelThreadRecord* record);
+                                                                       const crashreport::TTavrelThreadRecord* record);
 __attribute__((visibility("default"))) void TavrelLog_CallExitThread();
 }

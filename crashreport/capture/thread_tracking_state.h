@@ -25,7 +25,7 @@ struct TTrackingState {
     std::atomic<TTavrelThreadsList*> Threads{nullptr};
     std::atomic<TPthreadCreate> RealCreate{nullptr};
     std::atomic<TPthreadExit> RealExit{nullptr};
-    std::atomic<TResume> RealResume{nullptr};  // the resume trampoline
+    std::atomic<TResume> RealResume{nullptr}; // the resume trampoline
     std::atomic<TBodyExceptionHandler> BodyHandler{nullptr};
     TDelegation Delegation;
     // Virtual tables whose body slot holds the body wrapper.

@@ -10,8 +10,7 @@ TTavrelThreadsList::TTavrelThreadsList(bool) {}
 
 TTavrelThreadsList::~TTavrelThreadsList()
 {
-    while (!records_.empty())
-        Delete(Count() - 1);
+    while (!records_.empty()) Delete(Count() - 1);
 }
 
 std::unique_ptr<TTavrelThreadsList> TTavrelThreadsList::PrivateCopy(TTavrelThreadsList& source)
@@ -40,31 +39,27 @@ std::unique_ptr<TTavrelThreadsList> TTavrelThreadsList::PrivateCopy(TTavrelThrea
 int TTavrelThreadsList::FindByID(std::uint32_t threadId) const
 {
     for (int i = Count() - 1; i >= 0; --i)
-        if (records_[static_cast<std::size_t>(i)]->ThreadID == threadId)
-            return i;
+        if (records_[static_cast<std::size_t>(i)]->ThreadID == threadId) return i;
     return -1;
 }
 
 int TTavrelThreadsList::FindByHandle(kernel::THandle handle) const
 {
     for (int i = Count() - 1; i >= 0; --i)
-        if (records_[static_cast<std::size_t>(i)]->Handle == handle)
-            return i;
+        if (records_[static_cast<std::size_t>(i)]->Handle == handle) return i;
     return -1;
 }
 
 int TTavrelThreadsList::FindByThreadObject(const void* threadObject) const
 {
     for (int i = Count() - 1; i >= 0; --i)
-        if (records_[static_cast<std::size_t>(i)]->ThreadObject == threadObject)
-            return i;
+        if (records_[static_cast<std::size_t>(i)]->ThreadObject == threadObject) return i;
     return -1;
 }
 
 void TTavrelThreadsList::FreeStarterStack(TTavrelThreadRecord& record)
 {
-    if (!record.StackCopyNotOwned)
-        delete[] record.StarterStack;
+    if (!record.StackCopyNotOwned) delete[] record.StarterStack;
     record.StarterStack = nullptr;
     record.StarterStackSize = 0;
     record.StackCopyNotOwned = 0;
@@ -72,11 +67,9 @@ void TTavrelThreadsList::FreeStarterStack(TTavrelThreadRecord& record)
 
 void TThreadRecordDeleter::operator()(TTavrelThreadRecord* record) const
 {
-    if (!record)
-        return;
+    if (!record) return;
     TTavrelThreadsList::FreeStarterStack(*record);
-    if (record->OwnsHandle && record->Handle)
-        kernel::CloseHandle(record->Handle);
+    if (record->OwnsHandle && record->Handle) kernel::CloseHandle(record->Handle);
     delete record;
 }
 
@@ -105,16 +98,14 @@ void TTavrelThreadsList::Purge()
 {
     TThreadsListWriteLock lock(*this);
     for (int i = Count() - 1; i >= 0; --i)
-        if (!kernel::IsThreadActive(Get(i)->Handle))
-            Delete(i);
+        if (!kernel::IsThreadActive(Get(i)->Handle)) Delete(i);
 }
 
 void TTavrelThreadsList::RemoveCurrentThread()
 {
     TThreadsListWriteLock lock(*this);
     const int i = FindByID(kernel::GetCurrentThreadId());
-    if (i >= 0)
-        Delete(i);
+    if (i >= 0) Delete(i);
 }
 
 } // namespace crashreport

@@ -44,16 +44,28 @@ public:
     static void FreeStarterStack(TTavrelThreadRecord& record);
 
     // Take the write lock themselves.
-    void Purge();                // drops records whose thread is no longer active
+    void Purge(); // drops records whose thread is no longer active
     void RemoveCurrentThread();
 
 private:
     friend class TThreadsListReadLock;
     friend class TThreadsListWriteLock;
-    void BeginRead() { if (lock_) lock_->lock_shared(); }
-    void EndRead() { if (lock_) lock_->unlock_shared(); }
-    void BeginWrite() { if (lock_) lock_->lock(); }
-    void EndWrite() { if (lock_) lock_->unlock(); }
+    void BeginRead()
+    {
+        if (lock_) lock_->lock_shared();
+    }
+    void EndRead()
+    {
+        if (lock_) lock_->unlock_shared();
+    }
+    void BeginWrite()
+    {
+        if (lock_) lock_->lock();
+    }
+    void EndWrite()
+    {
+        if (lock_) lock_->unlock();
+    }
 
     explicit TTavrelThreadsList(bool copy);
     std::unique_ptr<std::shared_mutex> lock_;

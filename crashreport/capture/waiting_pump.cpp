@@ -22,19 +22,16 @@ bool IsPasswordEdit(const ui::Window&) { return false; }
 bool IsDroppedWhileWaiting(std::uint32_t message)
 {
     return (message >= 0x00A1 && message <= 0x00A9) || (message >= 0x0100 && message <= 0x0102) ||
-           (message >= 0x0104 && message <= 0x0106) || (message >= 0x0201 && message <= 0x0209);
+        (message >= 0x0104 && message <= 0x0106) || (message >= 0x0201 && message <= 0x0209);
 }
 
 bool WaitingPumpRound()
 {
-    if (!ui::CurrentQueueIfAny())
-        return true;  // a thread without windows has nothing to pump
+    if (!ui::CurrentQueueIfAny()) return true; // a thread without windows has nothing to pump
     for (int i = 0; i < kPumpMessagesPerRound; ++i) {
         ui::Msg msg;
-        if (!ui::PeekMessage(msg, 0, 0, 0, ui::PM_REMOVE))
-            break;
-        if (msg.message == ui::WM_QUIT)
-            continue;
+        if (!ui::PeekMessage(msg, 0, 0, 0, ui::PM_REMOVE)) break;
+        if (msg.message == ui::WM_QUIT) continue;
         if (IsDroppedWhileWaiting(msg.message)) {
             ui::Beep();
             continue;
@@ -50,21 +47,17 @@ bool WaitingPumpRound()
 
 void FillFocusOfThisThread(TExceptNotifyParams& params)
 {
-    if (!ui::CurrentQueueIfAny())
-        return;
+    if (!ui::CurrentQueueIfAny()) return;
     ui::Form* form = ui::ActiveForm();
-    if (!form)
-        return;
+    if (!form) return;
     ui::Window* focused = form->FocusedControl();
-    if (!focused)
-        focused = form;
+    if (!focused) focused = form;
     char name[256];
     ShortClassName(typeid(*focused), name, sizeof name);
     params.FocusClass = name;
     params.FocusText = focused->Text().substr(0, 255);
     std::string upper = params.FocusClass;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     if (upper.find("EDIT") != std::string::npos && IsPasswordEdit(*focused))
         params.FocusText.assign(params.FocusText.size(), '*');
 }

@@ -12,7 +12,8 @@ namespace crashreport::codecs {
 
 using rtl::ExtractFileName;
 
-std::string TemporaryFolder() {
+std::string TemporaryFolder()
+{
     std::string folder = kernel::GetEnvironmentVariable("TMPDIR").value_or("");
     if (folder.empty()) folder = "/tmp";
     if (folder.back() != '/') folder += '/';
@@ -21,7 +22,8 @@ std::string TemporaryFolder() {
 
 std::string AttachmentArchivePath() { return TemporaryFolder() + kAttachmentArchiveName; }
 
-std::string AttachmentName(const std::string& filePath, bool timestampFileNames, double exceptionTime) {
+std::string AttachmentName(const std::string& filePath, bool timestampFileNames, double exceptionTime)
+{
     std::string name = ExtractFileName(filePath);
     if (!timestampFileNames) return name;
     // The extension starts at the last dot; a leading dot names a hidden file, not an extension.
@@ -31,11 +33,11 @@ std::string AttachmentName(const std::string& filePath, bool timestampFileNames,
 }
 
 bool WriteAttachmentArchive(const std::string& archivePath, const std::vector<std::string>& files,
-                            bool timestampFileNames, double exceptionTime) {
+                            bool timestampFileNames, double exceptionTime)
+{
     if (files.empty()) return false;
     TTGZWriter writer(archivePath);
-    for (const std::string& file : files)
-        writer.AddFile(file, AttachmentName(file, timestampFileNames, exceptionTime));
+    for (const std::string& file : files) writer.AddFile(file, AttachmentName(file, timestampFileNames, exceptionTime));
     writer.Finish();
     return true;
 }

@@ -8,7 +8,8 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int DigitValue(char c) {
+int DigitValue(char c)
+{
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
     if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -21,7 +22,8 @@ bool IsSkippedSpace(char c) { return c == '\r' || c == '\n' || c == ' ' || c == 
 
 } // namespace
 
-std::string EncodeBase64(const void* bytes, size_t length) {
+std::string EncodeBase64(const void* bytes, size_t length)
+{
     if (bytes == nullptr || length == 0) return {};
     const auto* p = static_cast<const uint8_t*>(bytes);
     std::string out((length + 2) / 3 * 4, '=');
@@ -49,13 +51,14 @@ std::string EncodeBase64(const void* bytes, size_t length) {
 
 std::string EncodeBase64(std::string_view text) { return EncodeBase64(text.data(), text.size()); }
 
-std::vector<uint8_t> DecodeBase64(std::string_view text) {
+std::vector<uint8_t> DecodeBase64(std::string_view text)
+{
     std::vector<uint8_t> out;
     out.reserve(text.size() / 4 * 3);
     int group[4];
-    int filled = 0;   // digits and pads of the current group
-    int padding = 0;  // "=" seen in the current group
-    bool ended = false;  // a padded group closed the data
+    int filled = 0;     // digits and pads of the current group
+    int padding = 0;    // "=" seen in the current group
+    bool ended = false; // a padded group closed the data
     for (size_t pos = 0; pos < text.size(); ++pos) {
         char c = text[pos];
         if (IsSkippedSpace(c)) continue;
@@ -72,8 +75,8 @@ std::vector<uint8_t> DecodeBase64(std::string_view text) {
             group[filled++] = v;
         }
         if (filled == 4) {
-            uint32_t bits = (uint32_t(group[0]) << 18) | (uint32_t(group[1]) << 12) |
-                            (uint32_t(group[2]) << 6) | uint32_t(group[3]);
+            uint32_t bits = (uint32_t(group[0]) << 18) | (uint32_t(group[1]) << 12) | (uint32_t(group[2]) << 6) |
+                uint32_t(group[3]);
             out.push_back(uint8_t(bits >> 16));
             if (padding < 2) out.push_back(uint8_t(bits >> 8));
             if (padding < 1) out.push_back(uint8_t(bits));

@@ -35,8 +35,9 @@ public:
 class TMemorySource final : public TByteSource {
 public:
     explicit TMemorySource(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-    explicit TMemorySource(const std::string& text)
-        : bytes_(reinterpret_cast<const uint8_t*>(text.data()), text.size()) {}
+    explicit TMemorySource(const std::string& text) : bytes_(reinterpret_cast<const uint8_t*>(text.data()), text.size())
+    {
+    }
     size_t Read(void* buffer, size_t count) override;
 
 private:

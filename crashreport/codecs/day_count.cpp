@@ -11,13 +11,15 @@ constexpr int64_t kMillisecondsPerDay = 86'400'000;
 // counterpart bounds the other side.
 constexpr double kLargestDayCount = 2958466.0;
 
-int64_t FloorDivide(int64_t a, int64_t b) {
+int64_t FloorDivide(int64_t a, int64_t b)
+{
     int64_t q = a / b;
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
 // Civil date of a day number counted from 1970-01-01 (H. Hinnant's algorithm).
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+void CivilFromDays(int64_t z, int& year, int& month, int& day)
+{
     z += 719468;
     const int64_t era = FloorDivide(z, 146097);
     const int64_t doe = z - era * 146097;
@@ -31,16 +33,19 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 
 } // namespace
 
-double UnixMillisecondsToDayCount(int64_t milliseconds) {
+double UnixMillisecondsToDayCount(int64_t milliseconds)
+{
     return kUnixEpochDayCount + double(milliseconds) / double(kMillisecondsPerDay);
 }
 
-std::optional<int64_t> DayCountToUnixMilliseconds(double dayCount) {
+std::optional<int64_t> DayCountToUnixMilliseconds(double dayCount)
+{
     if (!std::isfinite(dayCount) || std::fabs(dayCount) > kLargestDayCount) return std::nullopt;
     return std::llround((dayCount - kUnixEpochDayCount) * double(kMillisecondsPerDay));
 }
 
-std::optional<TCalendarTime> DecodeDayCount(double dayCount) {
+std::optional<TCalendarTime> DecodeDayCount(double dayCount)
+{
     std::optional<int64_t> ms = DayCountToUnixMilliseconds(dayCount);
     if (!ms) return std::nullopt;
     int64_t days = FloorDivide(*ms, kMillisecondsPerDay);
@@ -54,12 +59,13 @@ std::optional<TCalendarTime> DecodeDayCount(double dayCount) {
     return t;
 }
 
-std::string FormatCompactTimestamp(double dayCount) {
+std::string FormatCompactTimestamp(double dayCount)
+{
     std::optional<TCalendarTime> t = DecodeDayCount(dayCount);
     if (!t || t->Year < 0) return "00000000000000";
     char text[32];
-    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t->Year, t->Month, t->Day, t->Hour,
-                  t->Minute, t->Second);
+    std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d", t->Year, t->Month, t->Day, t->Hour, t->Minute,
+                  t->Second);
     return text;
 }
 

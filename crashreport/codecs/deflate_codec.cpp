@@ -19,7 +19,8 @@ int WindowBits(TDeflateFraming framing) { return framing == TDeflateFraming::dfR
 struct TDeflater {
     z_stream z{};
     bool open = false;
-    ~TDeflater() {
+    ~TDeflater()
+    {
         if (open) deflateEnd(&z);
     }
 };
@@ -27,14 +28,16 @@ struct TDeflater {
 struct TInflater {
     z_stream z{};
     bool open = false;
-    ~TInflater() {
+    ~TInflater()
+    {
         if (open) inflateEnd(&z);
     }
 };
 
 } // namespace
 
-std::vector<uint8_t> Deflate(std::span<const uint8_t> data, TDeflateFraming framing, int level) {
+std::vector<uint8_t> Deflate(std::span<const uint8_t> data, TDeflateFraming framing, int level)
+{
     TDeflater d;
     if (deflateInit2(&d.z, level, Z_DEFLATED, WindowBits(framing), 8, Z_DEFAULT_STRATEGY) != Z_OK)
         throw ECompressionError("Cannot start the compressor");
@@ -64,7 +67,8 @@ std::vector<uint8_t> Deflate(std::span<const uint8_t> data, TDeflateFraming fram
     return out;
 }
 
-size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming framing, size_t maxOutput) {
+size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming framing, size_t maxOutput)
+{
     TInflater f;
     if (inflateInit2(&f.z, WindowBits(framing)) != Z_OK) throw EGzipError("Cannot start the decompressor");
     f.open = true;
@@ -84,26 +88,23 @@ size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming 
         if (n > 0) sink.Write(chunk, n);
         produced += n;
         switch (rc) {
-        case Z_STREAM_END:
-            return inPos;
-        case Z_OK:
-            continue;
+        case Z_STREAM_END: return inPos;
+        case Z_OK: continue;
         case Z_BUF_ERROR:
             // No progress is possible: the output had room, so input ran out.
             if (n == 0) throw EGzipError("Compressed data is truncated");
             continue;
-        case Z_NEED_DICT:
-            throw EGzipError("Compressed data needs a preset dictionary");
-        case Z_MEM_ERROR:
-            throw EGzipError("Out of memory while decompressing");
+        case Z_NEED_DICT: throw EGzipError("Compressed data needs a preset dictionary");
+        case Z_MEM_ERROR: throw EGzipError("Out of memory while decompressing");
         default:
-            throw EGzipError(rtl::FormatStrings("Compressed data is damaged (%s)",
-                                                {f.z.msg ? f.z.msg : "invalid data"}));
+            throw EGzipError(
+                rtl::FormatStrings("Compressed data is damaged (%s)", {f.z.msg ? f.z.msg : "invalid data"}));
         }
     }
 }
 
-std::vector<uint8_t> InflateZlib(std::span<const uint8_t> input, size_t maxOutput) {
+std::vector<uint8_t> InflateZlib(std::span<const uint8_t> input, size_t maxOutput)
+{
     std::vector<uint8_t> out;
     TVectorSink sink(out);
     size_t used = Inflate(input, sink, TDeflateFraming::dfZlib, maxOutput);

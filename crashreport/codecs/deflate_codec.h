@@ -28,7 +28,6 @@ size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming 
                size_t maxOutput = kDefaultMaxInflatedSize);
 
 // A zlib stream's content; the stream must fill input exactly.
-std::vector<uint8_t> InflateZlib(std::span<const uint8_t> input,
-                                 size_t maxOutput = kDefaultMaxInflatedSize);
+std::vector<uint8_t> InflateZlib(std::span<const uint8_t> input, size_t maxOutput = kDefaultMaxInflatedSize);
 
 } // namespace crashreport::codecs

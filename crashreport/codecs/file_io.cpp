@@ -12,7 +12,8 @@
 namespace crashreport::codecs {
 namespace {
 
-[[noreturn]] void RaiseWriteError(const std::string& path, int error) {
+[[noreturn]] void RaiseWriteError(const std::string& path, int error)
+{
     throw EFWriteError(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error)}));
 }
 
@@ -20,21 +21,24 @@ namespace {
 struct TTemporaryFile {
     std::string path;
     bool keep = false;
-    ~TTemporaryFile() {
+    ~TTemporaryFile()
+    {
         if (!keep && !path.empty()) kernel::DeleteFile(path);
     }
 };
 
 } // namespace
 
-double FileLastWriteDate(const std::string& path) {
+double FileLastWriteDate(const std::string& path)
+{
     const auto info = kernel::GetFileInfo(path);
     if (!info || info->IsFolder) return 0;
     int64_t ms = info->LastWriteSeconds * 1000 + info->LastWriteNanoseconds / 1'000'000;
     return UnixMillisecondsToDayCount(ms);
 }
 
-void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes) {
+void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes)
+{
     if (path.empty() || path.back() == '/') RaiseWriteError(path, EISDIR);
     TTemporaryFile temp;
     std::string pattern = path + ".XXXXXX";

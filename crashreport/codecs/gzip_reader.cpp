@@ -14,7 +14,8 @@ constexpr uint8_t kFlagName = 0x08;
 constexpr uint8_t kFlagComment = 0x10;
 constexpr uint8_t kFlagsReserved = 0xE0;
 
-uint32_t LoadLittleEndian32(const uint8_t* p) {
+uint32_t LoadLittleEndian32(const uint8_t* p)
+{
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
@@ -22,7 +23,8 @@ uint32_t LoadLittleEndian32(const uint8_t* p) {
 class TCheckingSink final : public TByteSink {
 public:
     explicit TCheckingSink(TByteSink& target) : target_(target) {}
-    void Write(const void* data, size_t count) override {
+    void Write(const void* data, size_t count) override
+    {
         target_.Write(data, count);
         crc_ = UpdateCrc32(crc_, data, count);
         size_ += count;
@@ -39,14 +41,16 @@ private:
 [[noreturn]] void Truncated() { throw EGzipError("Gzip data is truncated"); }
 
 // Offset of the first byte after the zero-terminated field starting at pos.
-size_t SkipZeroTerminated(std::span<const uint8_t> in, size_t pos) {
+size_t SkipZeroTerminated(std::span<const uint8_t> in, size_t pos)
+{
     auto end = std::find(in.begin() + pos, in.end(), uint8_t(0));
     if (end == in.end()) Truncated();
     return size_t(end - in.begin()) + 1;
 }
 
 // Reads the member at the start of in; returns its length in bytes.
-size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutput) {
+size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutput)
+{
     if (in.size() < 10) Truncated();
     if (in[0] != 0x1F || in[1] != 0x8B) throw EGzipError("Not gzip data (bad magic bytes)");
     if (in[2] != 8) throw EGzipError("Gzip data uses an unknown compression method");
@@ -65,15 +69,13 @@ size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutp
     if (flags & kFlagHeaderCrc) {
         if (in.size() - pos < 2) Truncated();
         uint32_t stored = uint32_t(in[pos]) | uint32_t(in[pos + 1]) << 8;
-        if ((ComputeCrc32(in.data(), pos) & 0xFFFF) != stored)
-            throw EGzipError("Gzip header checksum is wrong");
+        if ((ComputeCrc32(in.data(), pos) & 0xFFFF) != stored) throw EGzipError("Gzip header checksum is wrong");
         pos += 2;
     }
     TCheckingSink checking(output);
     pos += Inflate(in.subspan(pos), checking, TDeflateFraming::dfRaw, maxOutput);
     if (in.size() - pos < 8) Truncated();
-    if (LoadLittleEndian32(&in[pos]) != checking.Crc())
-        throw EGzipError("Gzip data is damaged (CRC-32 mismatch)");
+    if (LoadLittleEndian32(&in[pos]) != checking.Crc()) throw EGzipError("Gzip data is damaged (CRC-32 mismatch)");
     if (LoadLittleEndian32(&in[pos + 4]) != uint32_t(checking.Size()))
         throw EGzipError("Gzip data is damaged (size mismatch)");
     return pos + 8;
@@ -81,11 +83,10 @@ size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutp
 
 } // namespace
 
-bool HasGzipMagic(std::span<const uint8_t> data) {
-    return data.size() >= 2 && data[0] == 0x1F && data[1] == 0x8B;
-}
+bool HasGzipMagic(std::span<const uint8_t> data) { return data.size() >= 2 && data[0] == 0x1F && data[1] == 0x8B; }
 
-size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOutput) {
+size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOutput)
+{
     TCheckingSink counting(output);
     size_t pos = 0;
     do {
@@ -97,19 +98,22 @@ size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOut
     return counting.Size();
 }
 
-size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput, size_t maxInput) {
+size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput, size_t maxInput)
+{
     std::vector<uint8_t> input = ReadAllBytes(gzip, maxInput);
     return ReadGzip(input, output, maxOutput);
 }
 
-std::vector<uint8_t> GunzipBytes(std::span<const uint8_t> input, size_t maxOutput) {
+std::vector<uint8_t> GunzipBytes(std::span<const uint8_t> input, size_t maxOutput)
+{
     std::vector<uint8_t> out;
     TVectorSink sink(out);
     ReadGzip(input, sink, maxOutput);
     return out;
 }
 
-std::string GunzipText(std::string_view input, size_t maxOutput) {
+std::string GunzipText(std::string_view input, size_t maxOutput)
+{
     std::string out;
     TStringSink sink(out);
     ReadGzip({reinterpret_cast<const uint8_t*>(input.data()), input.size()}, sink, maxOutput);

@@ -19,17 +19,14 @@ namespace crashreport::codecs {
 // damaged deflate data, a wrong CRC-32 or size, bytes after the last member
 // that are not another member, or more than maxOutput bytes of output.
 // Reads nothing outside input. Returns the number of bytes appended.
-size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output,
-                size_t maxOutput = kDefaultMaxInflatedSize);
+size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOutput = kDefaultMaxInflatedSize);
 
 // The same for a gzip stream read to its end (at most maxInput bytes).
-size_t ReadGzipStream(TByteSource& gzip, TByteSink& output,
-                      size_t maxOutput = kDefaultMaxInflatedSize,
+size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput = kDefaultMaxInflatedSize,
                       size_t maxInput = kDefaultMaxInflatedSize);
 
 // Convenience forms that return the decompressed bytes.
-std::vector<uint8_t> GunzipBytes(std::span<const uint8_t> input,
-                                 size_t maxOutput = kDefaultMaxInflatedSize);
+std::vector<uint8_t> GunzipBytes(std::span<const uint8_t> input, size_t maxOutput = kDefaultMaxInflatedSize);
 std::string GunzipText(std::string_view input, size_t maxOutput = kDefaultMaxInflatedSize);
 
 // True when data starts with the gzip magic bytes 0x1F 0x8B.

@@ -7,13 +7,15 @@
 namespace crashreport::codecs {
 namespace {
 
-void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t v) {
+void AppendLittleEndian32(std::vector<uint8_t>& out, uint32_t v)
+{
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
 
 } // namespace
 
-std::string GzipStoredName(std::string_view gzipPath) {
+std::string GzipStoredName(std::string_view gzipPath)
+{
     size_t slash = gzipPath.rfind('/');
     std::string_view name = slash == std::string_view::npos ? gzipPath : gzipPath.substr(slash + 1);
     size_t dot = name.rfind('.');
@@ -23,7 +25,8 @@ std::string GzipStoredName(std::string_view gzipPath) {
     return stored;
 }
 
-std::vector<uint8_t> BuildGzipImage(std::span<const uint8_t> data, std::string_view storedName) {
+std::vector<uint8_t> BuildGzipImage(std::span<const uint8_t> data, std::string_view storedName)
+{
     // The name field ends at its first 0 byte; a name holding one is cut there.
     storedName = storedName.substr(0, storedName.find('\0'));
     std::vector<uint8_t> body = Deflate(data, TDeflateFraming::dfRaw, 9);
@@ -35,15 +38,17 @@ std::vector<uint8_t> BuildGzipImage(std::span<const uint8_t> data, std::string_v
     out.push_back(0);
     out.insert(out.end(), body.begin(), body.end());
     AppendLittleEndian32(out, ComputeCrc32(data.data(), data.size()));
-    AppendLittleEndian32(out, uint32_t(data.size()));  // size modulo 2^32, as gzip keeps it
+    AppendLittleEndian32(out, uint32_t(data.size())); // size modulo 2^32, as gzip keeps it
     return out;
 }
 
-void WriteGzipFile(std::span<const uint8_t> data, const std::string& gzipPath) {
+void WriteGzipFile(std::span<const uint8_t> data, const std::string& gzipPath)
+{
     WriteFileReplacing(gzipPath, BuildGzipImage(data, GzipStoredName(gzipPath)));
 }
 
-void WriteGzipFile(TByteSource& data, const std::string& gzipPath) {
+void WriteGzipFile(TByteSource& data, const std::string& gzipPath)
+{
     std::vector<uint8_t> bytes = ReadAllBytes(data);
     WriteGzipFile(bytes, gzipPath);
 }

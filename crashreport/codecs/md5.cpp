@@ -6,11 +6,9 @@ namespace crashreport::codecs {
 namespace {
 
 // Per-round shift amounts and the sine-derived constants of RFC 1321.
-constexpr uint32_t kShift[64] = {
-    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr uint32_t kShift[64] = {7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 7,  12, 17, 22, 5,  9,  14, 20, 5,  9,
+                                 14, 20, 5,  9,  14, 20, 5,  9,  14, 20, 4,  11, 16, 23, 4,  11, 16, 23, 4,  11, 16, 23,
+                                 4,  11, 16, 23, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21, 6,  10, 15, 21};
 
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -28,11 +26,12 @@ constexpr uint32_t RotateLeft(uint32_t x, uint32_t n) { return (x << n) | (x >> 
 
 TMD5::TMD5() : state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
-void TMD5::Transform(const uint8_t block[64]) {
+void TMD5::Transform(const uint8_t block[64])
+{
     uint32_t m[16];
     for (int i = 0; i < 16; ++i) {
-        m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 |
-               uint32_t(block[i * 4 + 2]) << 16 | uint32_t(block[i * 4 + 3]) << 24;
+        m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
+            uint32_t(block[i * 4 + 3]) << 24;
     }
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     for (int i = 0; i < 64; ++i) {
@@ -63,7 +62,8 @@ void TMD5::Transform(const uint8_t block[64]) {
     state_[3] += d;
 }
 
-void TMD5::Update(const void* data, size_t length) {
+void TMD5::Update(const void* data, size_t length)
+{
     if (data == nullptr || length == 0) return;
     const auto* p = static_cast<const uint8_t*>(data);
     bitCount_ += uint64_t(length) * 8;
@@ -82,7 +82,8 @@ void TMD5::Update(const void* data, size_t length) {
     buffered_ = length;
 }
 
-TMD5Digest TMD5::Final() {
+TMD5Digest TMD5::Final()
+{
     uint64_t bits = bitCount_;
     uint8_t padding[72] = {0x80};
     // Pad to 56 bytes modulo 64, then append the bit length little-endian.
@@ -96,7 +97,8 @@ TMD5Digest TMD5::Final() {
     return digest;
 }
 
-TMD5Digest ComputeMD5(const void* bytes, size_t length) {
+TMD5Digest ComputeMD5(const void* bytes, size_t length)
+{
     TMD5 md5;
     md5.Update(bytes, length);
     return md5.Final();

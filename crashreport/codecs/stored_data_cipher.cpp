@@ -10,24 +10,28 @@ namespace {
 constexpr uint32_t kDelta = 0x9E3779B9u;
 constexpr int kRounds = 32;
 
-uint32_t LoadBigEndian(const uint8_t* p) {
+uint32_t LoadBigEndian(const uint8_t* p)
+{
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
 }
 
-void StoreBigEndian(uint8_t* p, uint32_t v) {
+void StoreBigEndian(uint8_t* p, uint32_t v)
+{
     p[0] = uint8_t(v >> 24);
     p[1] = uint8_t(v >> 16);
     p[2] = uint8_t(v >> 8);
     p[3] = uint8_t(v);
 }
 
-void XorBytes(uint8_t* target, const uint8_t* with, size_t count) {
+void XorBytes(uint8_t* target, const uint8_t* with, size_t count)
+{
     for (size_t i = 0; i < count; ++i) target[i] ^= with[i];
 }
 
 } // namespace
 
-void TStoredDataCipher::SetKey(std::string_view passPhrase) {
+void TStoredDataCipher::SetKey(std::string_view passPhrase)
+{
     TMD5Digest digest = ComputeMD5(passPhrase.data(), passPhrase.size());
     uint32_t words[4];
     for (int i = 0; i < 4; ++i) words[i] = LoadBigEndian(digest.data() + 4 * i);
@@ -36,7 +40,8 @@ void TStoredDataCipher::SetKey(std::string_view passPhrase) {
 
 void TStoredDataCipher::SetKeyWords(const uint32_t key[4]) { std::memcpy(key_, key, sizeof key_); }
 
-void TStoredDataCipher::EncryptBlock(uint8_t block[8]) const {
+void TStoredDataCipher::EncryptBlock(uint8_t block[8]) const
+{
     uint32_t a = LoadBigEndian(block), b = LoadBigEndian(block + 4);
     const uint32_t k0 = key_[0], k1 = key_[1], k2 = key_[2], k3 = key_[3];
     uint32_t sum = 0;
@@ -49,10 +54,11 @@ void TStoredDataCipher::EncryptBlock(uint8_t block[8]) const {
     StoreBigEndian(block + 4, b);
 }
 
-void TStoredDataCipher::DecryptBlock(uint8_t block[8]) const {
+void TStoredDataCipher::DecryptBlock(uint8_t block[8]) const
+{
     uint32_t a = LoadBigEndian(block), b = LoadBigEndian(block + 4);
     const uint32_t k0 = key_[0], k1 = key_[1], k2 = key_[2], k3 = key_[3];
-    uint32_t sum = kDelta * uint32_t(kRounds);  // 0xC6EF3720
+    uint32_t sum = kDelta * uint32_t(kRounds); // 0xC6EF3720
     for (int round = 0; round < kRounds; ++round) {
         b -= (a << 4) + (k2 ^ a) + (sum ^ (a >> 5)) + k3;
         a -= (b << 4) + (k0 ^ b) + (sum ^ (b >> 5)) + k1;
@@ -62,7 +68,8 @@ void TStoredDataCipher::DecryptBlock(uint8_t block[8]) const {
     StoreBigEndian(block + 4, b);
 }
 
-void TStoredDataCipher::Decrypt(void* buffer, size_t length) const {
+void TStoredDataCipher::Decrypt(void* buffer, size_t length) const
+{
     if (buffer == nullptr) return;
     auto* p = static_cast<uint8_t*>(buffer);
     uint8_t chain[8];
@@ -81,7 +88,8 @@ void TStoredDataCipher::Decrypt(void* buffer, size_t length) const {
     }
 }
 
-void TStoredDataCipher::Encrypt(void* buffer, size_t length) const {
+void TStoredDataCipher::Encrypt(void* buffer, size_t length) const
+{
     if (buffer == nullptr) return;
     auto* p = static_cast<uint8_t*>(buffer);
     uint8_t chain[8];

@@ -11,7 +11,8 @@ namespace {
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-void CheckStoredName(std::string_view name) {
+void CheckStoredName(std::string_view name)
+{
     if (name.empty() || name == "." || name == "..")
         throw ETarError(rtl::FormatStrings("Invalid archive entry name \"%s\"", {std::string(name)}));
     if (name.size() > kTarNameLength || name.find('/') != std::string_view::npos ||
@@ -21,9 +22,9 @@ void CheckStoredName(std::string_view name) {
 
 } // namespace
 
-std::string TarEntryName(std::string_view name) {
-    if (name.find('\0') != std::string_view::npos)
-        throw ETarError("Archive entry name holds a 0 byte");
+std::string TarEntryName(std::string_view name)
+{
+    if (name.find('\0') != std::string_view::npos) throw ETarError("Archive entry name holds a 0 byte");
     size_t slash = name.rfind('/');
     if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
     if (name.size() > kTarNameLength) {
@@ -36,7 +37,8 @@ std::string TarEntryName(std::string_view name) {
     return std::string(name);
 }
 
-void WriteOctalField(uint8_t* field, size_t width, uint64_t value) {
+void WriteOctalField(uint8_t* field, size_t width, uint64_t value)
+{
     const size_t digits = width == 8 ? 6 : width - 1;
     for (size_t i = digits; i-- > 0;) {
         field[i] = uint8_t('0' + (value & 7));
@@ -47,15 +49,17 @@ void WriteOctalField(uint8_t* field, size_t width, uint64_t value) {
     if (width == 8) field[7] = 0;
 }
 
-uint64_t TarModificationTime(double date) {
+uint64_t TarModificationTime(double date)
+{
     std::optional<int64_t> ms = DayCountToUnixMilliseconds(date);
-    if (!ms) return date > 0 ? kTarLongFieldMax : 0;  // NaN compares false
+    if (!ms) return date > 0 ? kTarLongFieldMax : 0; // NaN compares false
     if (*ms < 0) return 0;
     uint64_t seconds = uint64_t(*ms) / 1000;
     return seconds > kTarLongFieldMax ? kTarLongFieldMax : seconds;
 }
 
-TTarBlock BuildTarHeader(const TTarEntry& entry) {
+TTarBlock BuildTarHeader(const TTarEntry& entry)
+{
     CheckStoredName(entry.Name);
     if (entry.Size > kTarLongFieldMax)
         throw ETarError(rtl::Format("Archive entry of %llu bytes is too large for a tar archive",
@@ -65,8 +69,8 @@ TTarBlock BuildTarHeader(const TTarEntry& entry) {
     // Read and write for the owner, read for others: a mode of 0 would leave
     // extracted files unreadable to whoever unpacks them without root rights.
     WriteOctalField(&h[100], 8, kTarEntryMode);
-    WriteOctalField(&h[108], 8, 0);  // owner
-    WriteOctalField(&h[116], 8, 0);  // group
+    WriteOctalField(&h[108], 8, 0); // owner
+    WriteOctalField(&h[116], 8, 0); // group
     WriteOctalField(&h[124], 12, entry.Size);
     WriteOctalField(&h[136], 12, TarModificationTime(entry.Date));
     h[156] = '0';

@@ -22,9 +22,9 @@ inline constexpr uint64_t kTarEntryMode = 0644;
 using TTarBlock = std::array<uint8_t, kTarBlockSize>;
 
 struct TTarEntry {
-    std::string Name;  // as stored: at most 100 bytes, no "/"
+    std::string Name; // as stored: at most 100 bytes, no "/"
     uint64_t Size = 0;
-    double Date = 0;  // day count (see day_count.h), universal time
+    double Date = 0; // day count (see day_count.h), universal time
 };
 
 // The name an entry is stored under: the file-name part of name (after the

@@ -9,18 +9,21 @@ namespace crashreport::codecs {
 
 TTGZWriter::TTGZWriter(std::string archivePath) : archivePath_(std::move(archivePath)) {}
 
-void TTGZWriter::CheckOpen() const {
+void TTGZWriter::CheckOpen() const
+{
     if (finished_) throw ECodecError("The archive has already been written");
 }
 
-void TTGZWriter::AddFile(const std::string& filePath, const std::string& entryName) {
+void TTGZWriter::AddFile(const std::string& filePath, const std::string& entryName)
+{
     CheckOpen();
     TFileSource source(filePath);
     const std::string& name = entryName.empty() ? filePath : entryName;
     AddStream(source, name, FileLastWriteDate(filePath));
 }
 
-void TTGZWriter::AddStream(TByteSource& stream, const std::string& entryName, double date) {
+void TTGZWriter::AddStream(TByteSource& stream, const std::string& entryName, double date)
+{
     CheckOpen();
     TTarEntry entry;
     entry.Name = TarEntryName(entryName);
@@ -44,19 +47,20 @@ void TTGZWriter::AddStream(TByteSource& stream, const std::string& entryName, do
         // A last partial block is padded with zeros to 512 bytes.
         image_.resize(image_.size() + (kTarBlockSize - entry.Size % kTarBlockSize) % kTarBlockSize, 0);
     } catch (...) {
-        image_.resize(start);  // a failed entry leaves the image as it was
+        image_.resize(start); // a failed entry leaves the image as it was
         throw;
     }
 }
 
-void TTGZWriter::Finish() {
+void TTGZWriter::Finish()
+{
     CheckOpen();
     // A single block of zeros ends the archive.
     image_.resize(image_.size() + kTarBlockSize, 0);
     try {
         WriteGzipFile(image_, archivePath_);
     } catch (...) {
-        image_.resize(image_.size() - kTarBlockSize);  // Finish may be tried again
+        image_.resize(image_.size() - kTarBlockSize); // Finish may be tried again
         throw;
     }
     finished_ = true;

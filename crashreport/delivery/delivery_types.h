@@ -10,10 +10,10 @@
 namespace crashreport::delivery {
 
 struct TDeliveryReport {
-    std::string LogText;     // the log text to send: this report, or the whole log
-    std::string ReportText;  // the full report text (the "mailto:" route carries it)
-    std::vector<std::string> Attachments;  // file paths; files that do not exist are left out
-    double ExceptionTime = 0;              // day count, for time-stamped attachment names
+    std::string LogText;                  // the log text to send: this report, or the whole log
+    std::string ReportText;               // the full report text (the "mailto:" route carries it)
+    std::vector<std::string> Attachments; // file paths; files that do not exist are left out
+    double ExceptionTime = 0;             // day count, for time-stamped attachment names
 };
 
 // The sending-progress dialog, as far as delivery drives it.
@@ -23,7 +23,7 @@ struct TSendDialog {
     std::function<void(const std::string& text)> Status;
     std::function<void(int percent)> Progress;
     std::function<void(int number, int count)> Recipient;
-    bool Shown = false;  // the dialog is on screen: progress follows the bytes sent
+    bool Shown = false; // the dialog is on screen: progress follows the bytes sent
 };
 
 struct TDeliveryEvents {
@@ -38,10 +38,10 @@ struct TDeliveryEvents {
 
 // Settings of the delivery layer that have no place in the options record.
 struct TDeliverySettings {
-    std::uint32_t SmtpTimeoutMs = 30000;       // per SMTP reply, and the MX lookup
-    std::uint32_t MailProgramWaitMs = 600000;  // how long the mail program may keep the hand-off
-    std::uint32_t WebTimeoutMs = 30000;        // web connect, and a transfer that stalls
-    std::string ProxyAddress, ProxyUser, ProxyPassword;  // no address: the system's settings
+    std::uint32_t SmtpTimeoutMs = 30000;                // per SMTP reply, and the MX lookup
+    std::uint32_t MailProgramWaitMs = 600000;           // how long the mail program may keep the hand-off
+    std::uint32_t WebTimeoutMs = 30000;                 // web connect, and a transfer that stalls
+    std::string ProxyAddress, ProxyUser, ProxyPassword; // no address: the system's settings
     // HTTPS: a server whose certificate does not verify is refused unless
     // this is set. CertificateFile, when set, holds the trusted certificates
     // used instead of the system store.

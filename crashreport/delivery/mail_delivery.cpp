@@ -2,7 +2,6 @@
 #include "platform/kernel/files.h"
 #include "platform/rtl/file_names.h"
 
-
 #include <mutex>
 
 #include "crashreport/capture/errorlog/warnings.h"
@@ -64,7 +63,7 @@ std::vector<TMailAttachment> MailAttachments(const std::vector<std::string>& fil
 bool SendViaMAPI(const std::string& recipients, const std::string& subject, const std::string& body,
                  const std::vector<TMailAttachment>& attachments, bool showDialogs)
 {
-    (void)showDialogs;  // the mail program always shows its compose window
+    (void)showDialogs; // the mail program always shows its compose window
     if (!net::ProgramOnPath("xdg-email")) {
         RecordWarning(eeEmailMAPIError, "Cannot open the MAPI dll.");
         return false;
@@ -113,8 +112,8 @@ std::string MailtoAddress(const std::string& recipients, const std::string& subj
 
 bool SendViaShell(const std::string& recipients, const std::string& subject, const std::string& message)
 {
-    const net::TProgramRun run =
-        net::RunProgram("xdg-open", {MailtoAddress(recipients, subject, message)}, DeliverySettings().MailProgramWaitMs);
+    const net::TProgramRun run = net::RunProgram("xdg-open", {MailtoAddress(recipients, subject, message)},
+                                                 DeliverySettings().MailProgramWaitMs);
     if (!run.Started) {
         RecordWarning(eeEmailShellError, run.Error);
         return false;
@@ -140,13 +139,14 @@ bool SendByEmail(const TTavrelModuleOptions& options, const TDeliveryReport& rep
         const TMailMethod method = options.MailMethod();
         if (method == mmSmtpClient || method == mmSmtpServer) {
             if (dialog != nullptr && dialog->Start) dialog->Start();
-            delivered = SendViaSMTP(method == mmSmtpServer, options.SmtpSender(), options.SmtpServer(), attachments, body,
-                                    subject, recipients, options.SmtpUserPassword(), options.SmtpUser(),
+            delivered = SendViaSMTP(method == mmSmtpServer, options.SmtpSender(), options.SmtpServer(), attachments,
+                                    body, subject, recipients, options.SmtpUserPassword(), options.SmtpUser(),
                                     options.SmtpServerPort(), dialog);
         } else if (method == mmMailClient) {
-            delivered = SendViaMAPI(recipients, subject, body, attachments,
-                                    options.SendFlags().Contains(sfShowSendDialogs));
-            if (!delivered) delivered = SendViaShell(recipients, subject, mailBody + "\r\n\r\n\r\n" + report.ReportText);
+            delivered =
+                SendViaMAPI(recipients, subject, body, attachments, options.SendFlags().Contains(sfShowSendDialogs));
+            if (!delivered)
+                delivered = SendViaShell(recipients, subject, mailBody + "\r\n\r\n\r\n" + report.ReportText);
         }
         retry = !delivered && events.ErrorNotify && events.ErrorNotify(5);
     } while (retry);

@@ -1,6 +1,5 @@
 #include "crashreport/delivery/mime_message.h"
 
-
 #include <fstream>
 #include <iterator>
 
@@ -166,7 +165,8 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
         std::ifstream file(attachment.Path, std::ios::binary);
         if (!file) continue;
         const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-        const std::string type = EndsWithIgnoringCase(attachment.Name, ".PNG") ? "image/png" : "application/octet-stream";
+        const std::string type =
+            EndsWithIgnoringCase(attachment.Name, ".PNG") ? "image/png" : "application/octet-stream";
         // A name with bytes above 127 is written in the RFC 2231 form, which
         // mail readers decode; a plain name stays quoted.
         const std::string name = QuotedParameter(attachment.Name);

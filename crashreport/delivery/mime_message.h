@@ -26,8 +26,8 @@ std::string PercentEncode(const std::string& text);
 std::string EncodeBase64Lines(const std::string& path);
 
 struct TMailAttachment {
-    std::string Path;  // the file
-    std::string Name;  // the name it travels under
+    std::string Path; // the file
+    std::string Name; // the name it travels under
 };
 
 // The parts of the attachments that exist, each beginning with its
@@ -35,9 +35,9 @@ struct TMailAttachment {
 std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments);
 
 struct TMailMessage {
-    std::string Date;  // FormatMailDate text
+    std::string Date; // FormatMailDate text
     std::string Sender, Recipient, Subject, Body;
-    unsigned long long Tick = 0;  // the Message-ID number
+    unsigned long long Tick = 0; // the Message-ID number
     std::vector<TMailAttachment> Attachments;
 };
 

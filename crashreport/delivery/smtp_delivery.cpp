@@ -26,9 +26,9 @@ std::string LocalHostName()
 
 unsigned long long TickCount()
 {
-    return static_cast<unsigned long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               std::chrono::steady_clock::now().time_since_epoch())
-                                               .count());
+    return static_cast<unsigned long long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count());
 }
 
 } // namespace
@@ -93,7 +93,8 @@ bool SendViaSMTP(bool direct, const std::string& sender, const std::string& host
     try {
         for (std::size_t i = 0; i < list.size(); ++i) {
             if (dialog != nullptr && dialog->Progress) dialog->Progress(0);
-            if (dialog != nullptr && dialog->Recipient) dialog->Recipient(static_cast<int>(i + 1), static_cast<int>(list.size()));
+            if (dialog != nullptr && dialog->Recipient)
+                dialog->Recipient(static_cast<int>(i + 1), static_cast<int>(list.size()));
             TSmtpMessageRequest request{host, port, userName, password, sender, list[i], subject, body, attachments};
             if (direct) {
                 SetStatus(dialog, "Resolving DNS...");

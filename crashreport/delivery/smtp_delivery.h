@@ -14,7 +14,7 @@ namespace crashreport::delivery {
 struct TSmtpMessageRequest {
     std::string Host;
     std::uint16_t Port = 25;
-    std::string UserName, Password;  // either set: EHLO and AUTH LOGIN, else HELO
+    std::string UserName, Password; // either set: EHLO and AUTH LOGIN, else HELO
     std::string Sender, Recipient, Subject, Body;
     std::vector<TMailAttachment> Attachments;
 };

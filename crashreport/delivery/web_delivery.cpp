@@ -2,7 +2,6 @@
 #include "platform/kernel/files.h"
 #include "platform/rtl/file_names.h"
 
-
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -102,7 +101,7 @@ int TransferCode(const net::TUploadResult& result, bool http, std::string& error
     if (result.ResponseCode == 200) return 0;
     errorText = result.StatusText;
     return result.ResponseCode > 0 && result.ResponseCode < kStatusNotNumeric ? static_cast<int>(result.ResponseCode)
-                                                                             : kStatusNotNumeric;
+                                                                              : kStatusNotNumeric;
 }
 
 } // namespace
@@ -153,14 +152,14 @@ std::string BuildFormData(const std::vector<std::string>& files, const std::vect
         return result;
     };
     for (std::size_t i = 0; i < fields; ++i)
-        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + quoted(fieldNames[i]) + "\";\r\n\r\n" +
-                fieldValues[i] + "\r\n";
+        body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + quoted(fieldNames[i]) +
+            "\";\r\n\r\n" + fieldValues[i] + "\r\n";
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string bytes;
         if (!ReadWholeFile(files[i], bytes)) continue;
         const std::string name = i < names.size() ? names[i] : rtl::ExtractFileName(files[i]);
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"tl_upload_file_" + std::to_string(i) +
-                "\"; filename=\"" + quoted(name) + "\";\r\nContent-Type: application/octet-stream\r\n\r\n";
+            "\"; filename=\"" + quoted(name) + "\";\r\nContent-Type: application/octet-stream\r\n\r\n";
         body += bytes;
         body += "\r\n";
     }
@@ -283,8 +282,8 @@ TWebUploadResult FtpUploadFiles(const std::string& host, const std::string& fold
         lastResponse = result.LastResponse;
     }
     if (outcome.Code != 0 && outcome.ErrorText.empty())
-        outcome.ErrorText = WinInetErrorText(outcome.Code, outcome.Code == 12003 || outcome.Code == 12015 ? lastResponse
-                                                                                                           : std::string());
+        outcome.ErrorText = WinInetErrorText(
+            outcome.Code, outcome.Code == 12003 || outcome.Code == 12015 ? lastResponse : std::string());
     outcome.Transcript = session.Transcript();
     return outcome;
 }
@@ -331,8 +330,9 @@ bool SendByWeb(const TTavrelModuleOptions& options, const TDeliveryReport& repor
             delivered = true;
         } else {
             const char* protocol = method == wmFtp ? "FTP" : method == wmHttps ? "HTTPS" : "HTTP";
-            const TTavrelLogErrorCode code = method == wmFtp ? eeWebFTPError : method == wmHttps ? eeWebHTTPSError
-                                                                                                  : eeWebHTTPError;
+            const TTavrelLogErrorCode code = method == wmFtp ? eeWebFTPError
+                : method == wmHttps                          ? eeWebHTTPSError
+                                                             : eeWebHTTPError;
             std::string suffix;
             if (result.Code == -1)
                 suffix = rtl::FormatStrings(" - Cannot find the \"%s\" library.", {net::CurlLibraryName()});

@@ -43,9 +43,9 @@ std::string WinInetErrorText(int code, const std::string& lastResponse = {});
 using TWebProgress = std::function<void(int stage, std::uint64_t total, std::uint64_t done)>;
 
 struct TWebUploadResult {
-    int Code = 0;             // 0, -1, a Windows Internet code or an HTTP status
+    int Code = 0; // 0, -1, a Windows Internet code or an HTTP status
     std::string ErrorText;
-    std::string Transcript;   // the exchange, credentials hidden
+    std::string Transcript; // the exchange, credentials hidden
 };
 
 TWebUploadResult HttpUploadFiles(const std::string& host, const std::string& path, const std::string& userName,

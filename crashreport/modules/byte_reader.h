@@ -20,32 +20,27 @@ public:
     std::size_t Remaining() const { return bytes_.size() - position_; }
     bool Seek(std::size_t position)
     {
-        if (position > bytes_.size())
-            return false;
+        if (position > bytes_.size()) return false;
         position_ = position;
         return true;
     }
     bool Skip(std::size_t count)
     {
-        if (count > Remaining())
-            return false;
+        if (count > Remaining()) return false;
         position_ += count;
         return true;
     }
     bool Bytes(std::size_t count, std::span<const std::uint8_t>& out)
     {
-        if (count > Remaining())
-            return false;
+        if (count > Remaining()) return false;
         out = bytes_.subspan(position_, count);
         position_ += count;
         return true;
     }
-    template <typename T>
-    bool Read(T& value)
+    template <typename T> bool Read(T& value)
     {
-        if (sizeof(T) > Remaining())
-            return false;
-        std::memcpy(&value, bytes_.data() + position_, sizeof(T));  // x86 is little-endian
+        if (sizeof(T) > Remaining()) return false;
+        std::memcpy(&value, bytes_.data() + position_, sizeof(T)); // x86 is little-endian
         position_ += sizeof(T);
         return true;
     }

@@ -20,23 +20,17 @@ bool IsIdentChar(char c)
 // "<", ">", "(" and ")" are not taken for brackets.
 std::size_t OperatorLength(std::string_view s, std::size_t at)
 {
-    std::size_t i = at + 8;  // past "operator"
-    if (i < s.size() && IsIdentChar(s[i]))
-        return 0;  // an identifier that merely starts with "operator"
-    if (s.compare(i, 2, "()") == 0)
-        return i + 2 - at;
-    if (s.compare(i, 2, "[]") == 0)
-        return i + 2 - at;
+    std::size_t i = at + 8;                          // past "operator"
+    if (i < s.size() && IsIdentChar(s[i])) return 0; // an identifier that merely starts with "operator"
+    if (s.compare(i, 2, "()") == 0) return i + 2 - at;
+    if (s.compare(i, 2, "[]") == 0) return i + 2 - at;
     constexpr std::string_view symbols = "<>=!+-*/%^&|~,";
     std::size_t j = i;
-    while (j < s.size() && symbols.find(s[j]) != std::string_view::npos)
-        ++j;
-    if (j > i)
-        return j - at;
+    while (j < s.size() && symbols.find(s[j]) != std::string_view::npos) ++j;
+    if (j > i) return j - at;
     // "operator new", "operator delete[]", conversion "operator int": words
     // up to the argument list.
-    while (j < s.size() && s[j] != '(')
-        ++j;
+    while (j < s.size() && s[j] != '(') ++j;
     return j - at;
 }
 
@@ -47,7 +41,7 @@ std::vector<std::string> SplitCppScopes(std::string_view s)
     std::vector<std::string> parts;
     std::size_t partStart = 0;
     int depth = 0;
-    bool inArguments = false;  // past the function's own argument list opening
+    bool inArguments = false; // past the function's own argument list opening
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (depth == 0 && !inArguments) {
             if (s.compare(i, kAnonymous.size(), kAnonymous) == 0) {
@@ -77,28 +71,22 @@ std::vector<std::string> SplitCppScopes(std::string_view s)
         }
         switch (s[i]) {
         case '(':
-            if (depth == 0)
-                inArguments = true;
+            if (depth == 0) inArguments = true;
             [[fallthrough]];
         case '<':
         case '[':
-        case '{':
-            ++depth;
-            break;
+        case '{': ++depth; break;
         case ')':
         case '>':
         case ']':
         case '}':
-            if (depth > 0)
-                --depth;
+            if (depth > 0) --depth;
             if (depth == 0 && s[i] == ')') {
                 // Scopes may follow a function's arguments: "f()::{lambda()#1}".
-                if (i + 2 < s.size() && s[i + 1] == ':' && s[i + 2] == ':')
-                    inArguments = false;
+                if (i + 2 < s.size() && s[i + 1] == ':' && s[i + 2] == ':') inArguments = false;
             }
             break;
-        default:
-            break;
+        default: break;
         }
     }
     parts.emplace_back(s.substr(partStart));
@@ -110,8 +98,7 @@ void SplitCppClassAndProcedure(std::string_view demangled, std::string& classNam
     const auto parts = SplitCppScopes(demangled);
     className.clear();
     for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-        if (i > 0)
-            className += "::";
+        if (i > 0) className += "::";
         className += parts[i];
     }
     procedure = parts.back();
@@ -119,13 +106,10 @@ void SplitCppClassAndProcedure(std::string_view demangled, std::string& classNam
 
 std::string DemangleCppName(const char* name)
 {
-    if (!name)
-        return {};
-    if (name[0] != '_' || name[1] != 'Z')
-        return name;
+    if (!name) return {};
+    if (name[0] != '_' || name[1] != 'Z') return name;
     int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> out(abi::__cxa_demangle(name, nullptr, nullptr, &status),
-                                                     &std::free);
+    std::unique_ptr<char, decltype(&std::free)> out(abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
     return status == 0 && out ? std::string(out.get()) : std::string(name);
 }
 

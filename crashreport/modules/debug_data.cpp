@@ -10,7 +10,7 @@ namespace crashreport::stored {
 namespace {
 
 constexpr int kMaxPrefixDepth = 16;
-constexpr unsigned kPageShift = 10;  // 1 KiB pages of code in the unit directory
+constexpr unsigned kPageShift = 10; // 1 KiB pages of code in the unit directory
 
 // One decoded line step.
 struct TLineStep {
@@ -23,8 +23,7 @@ bool ReadStep(TByteReader& r, std::uint16_t version, TLineStep& step)
 {
     const std::size_t at = r.Position();
     std::uint8_t f = 0;
-    if (!r.Read(f))
-        return false;
+    if (!r.Read(f)) return false;
     if ((f & 1) == 0) {
         step = {false, (f >> 6) + 1, ((f >> 1) & 31) + 1};
         return true;
@@ -37,15 +36,13 @@ bool ReadStep(TByteReader& r, std::uint16_t version, TLineStep& step)
     r.Seek(at);
     if (f & 8) {
         std::uint32_t w = 0;
-        if (!r.Read(w))
-            return false;
+        if (!r.Read(w)) return false;
         const std::uint32_t d = w >> 4;
         if (d == kWideStepEscape && version >= kFirstWideStepVersion) {
             // Line delta - 1 is signed, so lines may go back; code delta - 1 is not.
             std::int16_t line = 0;
             std::uint16_t code = 0;
-            if (!r.Read(line) || !r.Read(code))
-                return false;
+            if (!r.Read(line) || !r.Read(code)) return false;
             step.LineDelta = std::int64_t(line) + 1;
             step.CodeDelta = std::int64_t(code) + 1;
         } else {
@@ -55,16 +52,14 @@ bool ReadStep(TByteReader& r, std::uint16_t version, TLineStep& step)
         }
     } else {
         std::uint16_t h = 0;
-        if (!r.Read(h))
-            return false;
+        if (!r.Read(h)) return false;
         step.LineDelta = (h >> 11) + 1;
         step.CodeDelta = ((h >> 4) & 127) + 1;
     }
     return true;
 }
 
-void SplitProcedureName(const std::string& name, std::string& lastClass, std::string& cls,
-                        std::string& proc)
+void SplitProcedureName(const std::string& name, std::string& lastClass, std::string& cls, std::string& proc)
 {
     if (!name.empty() && name[0] == '.') {
         cls = lastClass;
@@ -78,11 +73,9 @@ void SplitProcedureName(const std::string& name, std::string& lastClass, std::st
             cls = name.substr(0, dot);
             proc = name.substr(dot + 1);
         }
-        if (!cls.empty())
-            lastClass = cls;
+        if (!cls.empty()) lastClass = cls;
     }
-    if (!proc.empty() && proc[0] == '@')
-        proc[0] = '_';
+    if (!proc.empty() && proc[0] == '@') proc[0] = '_';
 }
 
 } // namespace
@@ -111,8 +104,7 @@ bool TDebugData::NameAt(std::size_t offset, std::string& name) const
 bool TDebugData::AppendStoredName(TByteReader& r, std::string& out, bool& prefixed) const
 {
     std::uint8_t n = 0;
-    if (!r.Read(n))
-        return false;
+    if (!r.Read(n)) return false;
     const std::size_t from = out.size();
     prefixed = false;
     const bool pieces = version_ >= kFirstPrefixedNameVersion;
@@ -121,15 +113,12 @@ bool TDebugData::AppendStoredName(TByteReader& r, std::string& out, bool& prefix
         n &= 0x7F;
     }
     std::span<const std::uint8_t> bytes;
-    if (!r.Bytes(n, bytes))
-        return false;
+    if (!r.Bytes(n, bytes)) return false;
     out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     while (pieces && n == 0x7F) {
-        if (out.size() - from > (1u << 16) || !r.Read(n))
-            return false;
+        if (out.size() - from > (1u << 16) || !r.Read(n)) return false;
         n &= 0x7F;
-        if (!r.Bytes(n, bytes))
-            return false;
+        if (!r.Bytes(n, bytes)) return false;
         out.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     return true;
@@ -139,23 +128,19 @@ bool TDebugData::AppendStoredName(TByteReader& r, std::string& out, bool& prefix
 bool TDebugData::SkipStoredName(TByteReader& r, bool& prefixed) const
 {
     std::uint8_t n = 0;
-    if (!r.Read(n))
-        return false;
+    if (!r.Read(n)) return false;
     prefixed = false;
     const bool pieces = version_ >= kFirstPrefixedNameVersion;
     if (pieces) {
         prefixed = (n & 0x80) != 0;
         n &= 0x7F;
     }
-    if (!r.Skip(n))
-        return false;
+    if (!r.Skip(n)) return false;
     std::size_t size = n;
     while (pieces && n == 0x7F) {
-        if (size > (1u << 16) || !r.Read(n))
-            return false;
+        if (size > (1u << 16) || !r.Read(n)) return false;
         n &= 0x7F;
-        if (!r.Skip(n))
-            return false;
+        if (!r.Skip(n)) return false;
         size += n;
     }
     return true;
@@ -164,8 +149,7 @@ bool TDebugData::SkipStoredName(TByteReader& r, bool& prefixed) const
 bool TDebugData::SkipName(TByteReader& r, int depth) const
 {
     bool prefixed = false;
-    if (depth > kMaxPrefixDepth || !SkipStoredName(r, prefixed))
-        return false;
+    if (depth > kMaxPrefixDepth || !SkipStoredName(r, prefixed)) return false;
     return !prefixed || SkipName(r, depth + 1);
 }
 
@@ -195,15 +179,12 @@ bool TDebugData::DecodeAppended(std::string& out, std::size_t from, std::size_t 
 // inserted or copied twice.
 bool TDebugData::AppendName(TByteReader& r, std::string& out, int depth) const
 {
-    if (depth > kMaxPrefixDepth)
-        return false;
+    if (depth > kMaxPrefixDepth) return false;
     TByteReader name = r;
     bool prefixed = false;
-    if (!SkipStoredName(r, prefixed))
-        return false;
+    if (!SkipStoredName(r, prefixed)) return false;
     if (prefixed) {
-        if (!AppendName(r, out, depth + 1))
-            return false;
+        if (!AppendName(r, out, depth + 1)) return false;
         out += '.';
     }
     return AppendDecodedName(name, out);
@@ -221,12 +202,10 @@ void TDebugData::BuildIndex() const
     TByteReader r(bytes_);
     if (version_ >= kFirstSkippedHeaderVersion && version_ < kFirstSectionedVersion) {
         std::uint32_t skip = 0;
-        if (!r.Read(skip) || !r.Skip(skip))
-            return;
+        if (!r.Read(skip) || !r.Skip(skip)) return;
     }
     std::uint32_t count = 0;
-    if (!r.Read(count))
-        return;
+    if (!r.Read(count)) return;
     // A unit takes at least a length byte and four numbers, so a damaged
     // count cannot reserve more than the data could hold.
     constexpr std::size_t kMinUnitSize = 1 + 4 * sizeof(std::int32_t);
@@ -235,10 +214,9 @@ void TDebugData::BuildIndex() const
         TDebugUnitHeader u;
         u.NameOffset = r.Position();
         std::int32_t first = 0, start = 0, size = 0, table = 0;
-        if (!SkipName(r) || !r.Read(first) || !r.Read(start) || !r.Read(size) || !r.Read(table))
-            break;
+        if (!SkipName(r) || !r.Read(first) || !r.Read(start) || !r.Read(size) || !r.Read(table)) break;
         if (table < 0 || size < 0 || std::size_t(table) > r.Remaining())
-            break;  // damaged: the units read so far stay usable
+            break; // damaged: the units read so far stay usable
         u.FirstLine = first;
         u.CodeStart = start;
         u.CodeSize = size;
@@ -248,13 +226,11 @@ void TDebugData::BuildIndex() const
         units_.push_back(u);
     }
     byStart_.resize(units_.size());
-    for (std::size_t i = 0; i < units_.size(); ++i)
-        byStart_[i] = i;
+    for (std::size_t i = 0; i < units_.size(); ++i) byStart_[i] = i;
     std::stable_sort(byStart_.begin(), byStart_.end(),
                      [this](std::size_t a, std::size_t b) { return units_[a].CodeStart < units_[b].CodeStart; });
     sortedStarts_.reserve(byStart_.size());
-    for (std::size_t i : byStart_)
-        sortedStarts_.push_back(units_[i].CodeStart);
+    for (std::size_t i : byStart_) sortedStarts_.push_back(units_[i].CodeStart);
     // Page p of the code holds units from pages_[p] (the last one starting
     // at or before the page) on.
     if (!sortedStarts_.empty()) {
@@ -265,8 +241,7 @@ void TDebugData::BuildIndex() const
             std::size_t u = 0;
             for (std::size_t p = 0; p < pages_.size(); ++p) {
                 const std::int64_t pageStart = pagesBase_ + std::int64_t(p << kPageShift);
-                while (u + 1 < sortedStarts_.size() && sortedStarts_[u + 1] <= pageStart)
-                    ++u;
+                while (u + 1 < sortedStarts_.size() && sortedStarts_[u + 1] <= pageStart) ++u;
                 pages_[p] = std::uint32_t(u);
             }
         }
@@ -274,8 +249,7 @@ void TDebugData::BuildIndex() const
     disjoint_ = true;
     for (std::size_t i = 1; i < byStart_.size(); ++i) {
         const auto& prev = units_[byStart_[i - 1]];
-        if (prev.CodeStart + prev.CodeSize > units_[byStart_[i]].CodeStart)
-            disjoint_ = false;
+        if (prev.CodeStart + prev.CodeSize > units_[byStart_[i]].CodeStart) disjoint_ = false;
     }
 }
 
@@ -288,10 +262,8 @@ const std::vector<TDebugUnitHeader>& TDebugData::Units() const
 std::string TDebugData::UnitName(const TDebugUnitHeader& unit) const
 {
     std::string name;
-    if (!NameAt(unit.NameOffset, name))
-        return {};
-    if (names_.Readable() && name.find('.') == std::string::npos)
-        name += kSourceFileExtension;
+    if (!NameAt(unit.NameOffset, name)) return {};
+    if (names_.Readable() && name.find('.') == std::string::npos) name += kSourceFileExtension;
     return name;
 }
 
@@ -312,20 +284,15 @@ std::optional<TDebugLineHit> TDebugData::Lookup(std::uintptr_t handle, std::uint
             }
         }
         auto it = std::upper_bound(from, to, offset);
-        if (it == sortedStarts_.begin())
-            return std::nullopt;
+        if (it == sortedStarts_.begin()) return std::nullopt;
         const auto& u = units[byStart_[std::size_t(it - sortedStarts_.begin()) - 1]];
-        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize)
-            return std::nullopt;
-        if (LookupInUnit(u, handle, address, hit))
-            return hit;
+        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize) return std::nullopt;
+        if (LookupInUnit(u, handle, address, hit)) return hit;
         return std::nullopt;
     }
     for (const auto& u : units) {
-        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize)
-            continue;
-        if (LookupInUnit(u, handle, address, hit))
-            return hit;
+        if (offset < u.CodeStart || offset >= u.CodeStart + u.CodeSize) continue;
+        if (LookupInUnit(u, handle, address, hit)) return hit;
     }
     return std::nullopt;
 }
@@ -336,19 +303,16 @@ bool TDebugData::SetsClass(std::size_t offset) const
     // empty. Other names are looked at in full.
     TByteReader r(bytes_);
     std::uint8_t n = 0;
-    if (!r.Seek(offset) || !r.Read(n))
-        return false;
+    if (!r.Seek(offset) || !r.Read(n)) return false;
     if (version_ >= kFirstPrefixedNameVersion && (n & 0x80)) {
         r.Seek(offset);
         bool prefixed = false;
         std::uint8_t prefixLength = 0;
-        if (SkipStoredName(r, prefixed) && r.Read(prefixLength))
-            return (prefixLength & 0x7F) > 0;
+        if (SkipStoredName(r, prefixed) && r.Read(prefixLength)) return (prefixLength & 0x7F) > 0;
         return false;
     }
     std::string name;
-    if (!NameAt(offset, name))
-        return false;
+    if (!NameAt(offset, name)) return false;
     const auto dot = name.find('.');
     return !name.empty() && name[0] != '.' && dot != std::string::npos && dot > 0;
 }
@@ -369,22 +333,18 @@ bool TDebugData::SplitAt(std::size_t nameOffset, std::span<const std::size_t> st
             const TByteReader stored = r;
             bool prefixed = false;
             std::string prefix;
-            if (!SkipStoredName(r, prefixed) || !AppendName(r, prefix, 1))
-                return false;
+            if (!SkipStoredName(r, prefixed) || !AppendName(r, prefix, 1)) return false;
             if (!prefix.empty() && prefix.find('.') == std::string::npos) {
                 // Both parts are deciphered straight into the results.
                 proc.clear();
-                if (!AppendDecodedName(stored, proc))
-                    return false;
+                if (!AppendDecodedName(stored, proc)) return false;
                 cls = std::move(prefix);
-                if (!proc.empty() && proc[0] == '@')
-                    proc[0] = '_';
+                if (!proc.empty() && proc[0] == '@') proc[0] = '_';
                 return true;
             }
             name = std::move(prefix);
             name += '.';
-            if (!AppendDecodedName(stored, name))
-                return false;
+            if (!AppendDecodedName(stored, name)) return false;
         } else if (!NameAt(nameOffset, name)) {
             return false;
         }
@@ -395,16 +355,13 @@ bool TDebugData::SplitAt(std::size_t nameOffset, std::span<const std::size_t> st
         // Only such a name needs the setter, so only here are the earlier
         // names looked at: the latest one before it that sets a class.
         for (auto it = starts.rbegin(); it != starts.rend() && classSetter == SIZE_MAX; ++it)
-            if (*it < nameOffset && SetsClass(*it))
-                classSetter = *it;
+            if (*it < nameOffset && SetsClass(*it)) classSetter = *it;
     }
     if (!name.empty() && name[0] == '.' && classSetter != SIZE_MAX) {
         std::string earlier;
-        if (!NameAt(classSetter, earlier))
-            return false;
+        if (!NameAt(classSetter, earlier)) return false;
         const auto dot = earlier.find('.');
-        if (dot != std::string::npos)
-            lastClass = earlier.substr(0, dot);
+        if (dot != std::string::npos) lastClass = earlier.substr(0, dot);
     }
     SplitProcedureName(name, lastClass, cls, proc);
     return true;
@@ -423,14 +380,14 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
     bool procKnown = false;
     // Names are deciphered only for the hit: here only where they start
     // (offsets in the data; SIZE_MAX for none).
-    std::size_t className = SIZE_MAX;   // name that gave the current class
-    std::size_t procName = SIZE_MAX;    // name of the current procedure
+    std::size_t className = SIZE_MAX; // name that gave the current class
+    std::size_t procName = SIZE_MAX;  // name of the current procedure
     // Every procedure name of the unit so far, in stored order: a name that
     // keeps the class looks back through them for the one that set it.
     std::vector<std::size_t> starts;
     starts.reserve(16);
 
-    auto inside = [&](std::int64_t from, std::int64_t to) {  // [from, to)
+    auto inside = [&](std::int64_t from, std::int64_t to) { // [from, to)
         const std::uintptr_t a = address;
         return a >= base + std::uintptr_t(from) && a < base + std::uintptr_t(to);
     };
@@ -442,13 +399,11 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         hit.ProcedureName.clear();
         std::string cls, proc;
         if (procName != SIZE_MAX) {
-            if (!SplitAt(procName, starts, cls, proc))
-                return false;
+            if (!SplitAt(procName, starts, cls, proc)) return false;
             hit.ProcedureName = std::move(proc);
         }
         if (className != SIZE_MAX) {
-            if (className != procName && !SplitAt(className, starts, cls, proc))
-                return false;
+            if (className != procName && !SplitAt(className, starts, cls, proc)) return false;
             hit.ClassName = std::move(cls);
         }
         return true;
@@ -456,8 +411,7 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
 
     while (r.Remaining() > 0) {
         TLineStep step;
-        if (!ReadStep(r, version_, step))
-            return false;
+        if (!ReadStep(r, version_, step)) return false;
         const std::int64_t newLine = line + step.LineDelta;
         const std::int64_t newCode = code + step.CodeDelta;
         std::size_t newName = SIZE_MAX;
@@ -465,22 +419,17 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
             procFirstLine = newLine;
             procKnown = true;
             newName = r.Position();
-            if (!SkipName(r))
-                return false;
+            if (!SkipName(r)) return false;
             starts.push_back(newName);
             className = newName;
-            if (procName == SIZE_MAX)
-                procName = newName;
+            if (procName == SIZE_MAX) procName = newName;
         }
-        if (inside(code, newCode))
-            return finish(line);
+        if (inside(code, newCode)) return finish(line);
         line = newLine;
         code = newCode;
-        if (newName != SIZE_MAX)
-            procName = newName;
+        if (newName != SIZE_MAX) procName = newName;
     }
-    if (inside(code, unit.CodeStart + unit.CodeSize))
-        return finish(line);
+    if (inside(code, unit.CodeStart + unit.CodeSize)) return finish(line);
     return false;
 }
 

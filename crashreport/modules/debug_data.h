@@ -30,11 +30,11 @@ struct TDebugLineHit {
 };
 
 struct TDebugUnitHeader {
-    std::size_t NameOffset = 0;   // where the unit's name starts
+    std::size_t NameOffset = 0; // where the unit's name starts
     std::int32_t FirstLine = 0;
-    std::int64_t CodeStart = 0;   // offset from handle + 0x1000
+    std::int64_t CodeStart = 0; // offset from handle + 0x1000
     std::int64_t CodeSize = 0;
-    std::size_t TableOffset = 0;  // first byte of the line table
+    std::size_t TableOffset = 0; // first byte of the line table
     std::size_t TableSize = 0;
 };
 
@@ -87,10 +87,10 @@ private:
     TDebugNameCodec names_;
     mutable std::once_flag indexOnce_;
     mutable std::vector<TDebugUnitHeader> units_;
-    mutable std::vector<std::size_t> byStart_;  // unit indexes sorted by CodeStart
+    mutable std::vector<std::size_t> byStart_; // unit indexes sorted by CodeStart
     mutable bool disjoint_ = false;
-    mutable std::vector<std::int64_t> sortedStarts_;  // CodeStart of byStart_, for the search
-    mutable std::vector<std::uint32_t> pages_;        // first candidate unit of each page of code
+    mutable std::vector<std::int64_t> sortedStarts_; // CodeStart of byStart_, for the search
+    mutable std::vector<std::uint32_t> pages_;       // first candidate unit of each page of code
     mutable std::int64_t pagesBase_ = 0;
 };
 

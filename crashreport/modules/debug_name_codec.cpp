@@ -27,21 +27,16 @@ void ExtendKeyStream(const codecs::TStoredDataCipher& cipher, std::vector<std::u
 
 } // namespace
 
-TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable,
-                                 bool prepareStream)
+TDebugNameCodec::TDebugNameCodec(std::uint16_t version, std::string_view password, bool readable, bool prepareStream)
     : version_(version), readable_(readable)
 {
     if (version_ >= kFirstSectionedVersion) {
         cipher_.SetKey(password);
-        if (prepareStream)
-            ExtendKeyStream(cipher_, stream_, kKeyStreamBytes);
+        if (prepareStream) ExtendKeyStream(cipher_, stream_, kKeyStreamBytes);
     }
 }
 
-void TDebugNameCodec::Combine(std::string& bytes) const
-{
-    Combine(bytes.data(), bytes.size());
-}
+void TDebugNameCodec::Combine(std::string& bytes) const { Combine(bytes.data(), bytes.size()); }
 
 void TDebugNameCodec::Combine(char* p, std::size_t n) const
 {
@@ -61,8 +56,7 @@ void TDebugNameCodec::Combine(char* p, std::size_t n) const
         a ^= b;
         std::memcpy(p + i, &a, 8);
     }
-    for (; i < n; ++i)
-        p[i] = static_cast<char>(static_cast<std::uint8_t>(p[i]) ^ key[i]);
+    for (; i < n; ++i) p[i] = static_cast<char>(static_cast<std::uint8_t>(p[i]) ^ key[i]);
 }
 
 std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
@@ -75,8 +69,7 @@ std::string TDebugNameCodec::Decode(std::span<const std::uint8_t> stored) const
 void TDebugNameCodec::DecodeInPlace(std::string& name) const
 {
     if (version_ < kFirstSectionedVersion) {
-        for (char& c : name)
-            c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
+        for (char& c : name) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
         return;
     }
     if (!readable_) {
@@ -107,8 +100,7 @@ std::string TDebugNameCodec::Encode(std::string_view name) const
 {
     std::string stored(name);
     if (version_ < kFirstSectionedVersion) {
-        for (char& c : stored)
-            c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
+        for (char& c : stored) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ kNameScrambleByte);
         return stored;
     }
     Combine(stored);
@@ -128,8 +120,8 @@ bool CheckValueOpens(std::uint32_t checkValue, std::string_view password)
 {
     codecs::TStoredDataCipher cipher;
     cipher.SetKey(password);
-    std::uint8_t bytes[4] = {std::uint8_t(checkValue), std::uint8_t(checkValue >> 8),
-                             std::uint8_t(checkValue >> 16), std::uint8_t(checkValue >> 24)};
+    std::uint8_t bytes[4] = {std::uint8_t(checkValue), std::uint8_t(checkValue >> 8), std::uint8_t(checkValue >> 16),
+                             std::uint8_t(checkValue >> 24)};
     cipher.Decrypt(bytes, sizeof bytes);
     const std::uint32_t plain = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (std::uint32_t(bytes[3]) << 24);
     return plain == kMagic;

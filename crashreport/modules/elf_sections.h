@@ -31,11 +31,10 @@ public:
     const TElfSection* Find(const std::string& name) const;
     // The section's bytes; none for a missing section, one without file
     // bytes, one that does not fit the file, or one larger than maxSize.
-    std::optional<std::vector<std::uint8_t>> Read(const TElfSection& section,
-                                                  std::uint64_t maxSize = 256u << 20) const;
+    std::optional<std::vector<std::uint8_t>> Read(const TElfSection& section, std::uint64_t maxSize = 256u << 20) const;
     std::uint64_t FileSize() const { return fileSize_; }
     bool Is64Bit() const { return is64_; }
-    std::uint16_t Type() const { return type_; }  // ET_EXEC, ET_DYN, ...
+    std::uint16_t Type() const { return type_; } // ET_EXEC, ET_DYN, ...
     // Virtual address of the lowest loadable segment's page: where the module
     // handle lies in the file's address space.
     std::uint64_t HandleAddress() const { return handleAddress_; }

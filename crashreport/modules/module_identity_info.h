@@ -15,7 +15,7 @@ std::uint8_t GetModuleKind(std::uintptr_t handle);
 
 struct TVersionInfo {
     std::string Description;
-    std::string Version;  // "a.b.c.d"; empty when absent or 0.0.0.0
+    std::string Version; // "a.b.c.d"; empty when absent or 0.0.0.0
 };
 
 // From the file's `.tlversion` section; for a file without one, the numbers

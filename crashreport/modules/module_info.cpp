@@ -9,8 +9,7 @@ const TTavrelFunctionInfo* TTavrelFunctionsList::FindByAddress(std::uintptr_t ad
     const auto& items = Items();
     auto it = std::upper_bound(items.begin(), items.end(), address,
                                [](std::uintptr_t a, const auto& f) { return a < f->Address; });
-    if (it == items.begin())
-        return nullptr;
+    if (it == items.begin()) return nullptr;
     const TTavrelFunctionInfo* f = (it - 1)->get();
     return address <= f->Address + f->Size ? f : nullptr;
 }
@@ -24,8 +23,7 @@ void TTavrelFunctionsList::SortByAddress()
 int TTavrelModulesList::IndexOfHandle(std::uintptr_t handle) const
 {
     for (int i = 0; i < Count(); ++i)
-        if (Item(i)->Handle == handle)
-            return i;
+        if (Item(i)->Handle == handle) return i;
     return -1;
 }
 

@@ -13,9 +13,9 @@
 namespace crashreport {
 
 struct TTavrelFunctionInfo {
-    std::string Name;            // demangled
+    std::string Name; // demangled
     std::uintptr_t Address = 0;
-    std::uint32_t Size = 0;      // bytes
+    std::uint32_t Size = 0; // bytes
 };
 
 // Exported functions sorted by address.
@@ -30,7 +30,7 @@ public:
 enum TTavrelModuleKind : std::uint8_t {
     mkUnclassified = 0,
     mkProgram = 1,
-    mkRuntimePackage = 2,  // the language runtime's own libraries (libstdc++, libgcc_s)
+    mkRuntimePackage = 2, // the language runtime's own libraries (libstdc++, libgcc_s)
     mkLibrary = 3,
 };
 
@@ -43,10 +43,10 @@ struct TTavrelModuleInfo {
     TTavrelFunctionsList Functions;
     std::uint8_t ModuleKind = mkUnclassified;
     std::uint16_t DebugVersion = 0;
-    double CompilationDate = 0;   // universal time
+    double CompilationDate = 0; // universal time
     std::unique_ptr<TTavrelModuleOptionsEx> Options;
     std::unique_ptr<stored::TDebugData> DebugData;
-    double LastModified = 0;      // local time
+    double LastModified = 0; // local time
     std::string DebugPassword;
     std::uint8_t NamesReadable = 1;
 };

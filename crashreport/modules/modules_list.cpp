@@ -24,12 +24,10 @@ std::atomic<int> g_noLoading{0};
 double LastModifiedLocal(const std::string& file)
 {
     const auto info = kernel::GetFileInfo(file);
-    if (!info)
-        return 0;
+    if (!info) return 0;
     std::time_t t = info->LastWriteSeconds;
-    std::tm local {};
-    if (!localtime_r(&t, &local))
-        return 0;
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return 0;
     const std::int64_t localSeconds = std::int64_t(t) + local.tm_gmtoff;
     return codecs::UnixMillisecondsToDayCount((localSeconds - (localSeconds & 1)) * 1000);
 }
@@ -39,10 +37,8 @@ void DropUnloadedRecords(TTavrelModulesList& list, const std::vector<kernel::TMo
 {
     for (int i = list.Count() - 1; i >= 0; --i) {
         bool present = false;
-        for (const auto& image : loaded)
-            present = present || image.Handle == list.Item(i)->Handle;
-        if (!present)
-            list.Delete(i);
+        for (const auto& image : loaded) present = present || image.Handle == list.Item(i)->Handle;
+        if (!present) list.Delete(i);
     }
 }
 
@@ -67,8 +63,7 @@ bool EnumeratingModules() { return g_enumerating.load(); }
 TTavrelModuleInfo* LoadModuleInfo(std::uintptr_t handle)
 {
     const std::string file = ModuleFileName(handle);
-    if (file.empty())
-        return nullptr;
+    if (file.empty()) return nullptr;
     auto m = std::make_unique<TTavrelModuleInfo>();
     m->Handle = handle;
     m->FileName = file;
@@ -90,8 +85,7 @@ TTavrelModuleInfo* LoadModuleInfo(std::uintptr_t handle)
     }
     m->Options = std::make_unique<TTavrelModuleOptionsEx>(file, true);
     std::unique_ptr<TLightModeScope> light;
-    if (EnumeratingModules())
-        light = std::make_unique<TLightModeScope>();
+    if (EnumeratingModules()) light = std::make_unique<TLightModeScope>();
     if (!LoadStoredOptions(*m)) {
         m->DebugVersion = stored::kCurrentVersion;
         m->CompilationDate = 0;
@@ -109,26 +103,23 @@ TTavrelModuleInfo* FindModuleInfo(std::uintptr_t handle)
     if (i >= 0) {
         if (list.Item(i)->ModuleKind != mkUnclassified || EnumeratingModules() || !ModuleLoadingAllowed())
             return list.Item(i);
-        list.Delete(i);  // made during enumeration: build it again in full
+        list.Delete(i); // made during enumeration: build it again in full
     }
-    if (!ModuleLoadingAllowed())
-        return nullptr;
+    if (!ModuleLoadingAllowed()) return nullptr;
     TTavrelModuleInfo* record = nullptr;
     try {
         record = LoadModuleInfo(handle);
     } catch (...) {
-        return nullptr;  // a module that cannot be read is left out, the report goes on
+        return nullptr; // a module that cannot be read is left out, the report goes on
     }
-    if (record && i >= 0)
-        list.SortByHandle();
+    if (record && i >= 0) list.SortByHandle();
     return record;
 }
 
 TTavrelModuleInfo* FindModuleInfoByAddr(const void* address)
 {
     kernel::TModuleImage image;
-    if (!kernel::FindModuleByAddress(address, image))
-        return nullptr;
+    if (!kernel::FindModuleByAddress(address, image)) return nullptr;
     return FindModuleInfo(image.Handle);
 }
 
@@ -144,8 +135,7 @@ void LoadModulesForReport()
     DropUnloadedRecords(list, loaded);
     for (const auto& image : loaded) {
         TTavrelModuleInfo* record = FindModuleInfo(image.Handle);
-        if (record && record->DebugData)
-            record->DebugData->Units();  // the index, built on first use otherwise
+        if (record && record->DebugData) record->DebugData->Units(); // the index, built on first use otherwise
     }
     list.SortByHandle();
 }
@@ -158,8 +148,7 @@ void RefreshModulesList()
     DropUnloadedRecords(list, loaded);
     TEnumerationScope enumerating;
     for (const auto& image : loaded) {
-        if (list.IndexOfHandle(image.Handle) >= 0)
-            continue;
+        if (list.IndexOfHandle(image.Handle) >= 0) continue;
         try {
             LoadModuleInfo(image.Handle);
         } catch (...) {

@@ -9,14 +9,10 @@
 
 namespace crashreport {
 
-template <typename T>
-class TOwnedList {
+template <typename T> class TOwnedList {
 public:
     int Count() const { return static_cast<int>(items_.size()); }
-    T* Item(int index) const
-    {
-        return index >= 0 && index < Count() ? items_[std::size_t(index)].get() : nullptr;
-    }
+    T* Item(int index) const { return index >= 0 && index < Count() ? items_[std::size_t(index)].get() : nullptr; }
     T* operator[](int index) const { return Item(index); }
     T* Add(std::unique_ptr<T> item)
     {
@@ -25,13 +21,11 @@ public:
     }
     void Delete(int index)
     {
-        if (index >= 0 && index < Count())
-            items_.erase(items_.begin() + index);
+        if (index >= 0 && index < Count()) items_.erase(items_.begin() + index);
     }
     void Clear()
     {
-        while (!items_.empty())
-            items_.erase(items_.begin());
+        while (!items_.empty()) items_.erase(items_.begin());
     }
     std::vector<std::unique_ptr<T>>& Items() { return items_; }
     const std::vector<std::unique_ptr<T>>& Items() const { return items_; }

@@ -15,7 +15,7 @@ inline constexpr std::uint32_t kMagic = 0x000FAB10;
 inline constexpr std::uint16_t kCurrentVersion = 515;
 
 // Version bounds where the layouts change.
-inline constexpr std::uint16_t kFirstCompressedVersion = 450;   // zlib from here on
+inline constexpr std::uint16_t kFirstCompressedVersion = 450;    // zlib from here on
 inline constexpr std::uint16_t kFirstSectionedVersion = 500;     // symbols, options, check value
 inline constexpr std::uint16_t kFirstPrefixedNameVersion = 502;  // names with a qualifying prefix
 inline constexpr std::uint16_t kFirstWideStepVersion = 423;      // line steps with 16-bit deltas
@@ -45,12 +45,12 @@ inline constexpr std::uint8_t kNameScrambleByte = 0xA7;
 // Symbol identifiers of the symbol table: runtime routines of the module
 // that the reporter may hook when they are linked into it.
 enum TStoredSymbolId : std::uint8_t {
-    siCxaThrow = 1,           // __cxa_throw
-    siUnwindRaise = 2,        // _Unwind_RaiseException
-    siTerminate = 3,          // std::terminate()
-    siCxaRethrow = 4,         // __cxa_rethrow
-    siThreadCreate = 5,       // pthread_create
-    siThreadExit = 6,         // pthread_exit
+    siCxaThrow = 1,     // __cxa_throw
+    siUnwindRaise = 2,  // _Unwind_RaiseException
+    siTerminate = 3,    // std::terminate()
+    siCxaRethrow = 4,   // __cxa_rethrow
+    siThreadCreate = 5, // pthread_create
+    siThreadExit = 6,   // pthread_exit
 };
 
 // `.tlversion`: four little-endian 16-bit numbers (major, minor, release,

@@ -44,11 +44,9 @@ struct TStoredBlock {
 std::optional<TStoredBlock> FindSectionBlock(const std::string& file)
 {
     TElfSections elf;
-    if (!elf.Open(file))
-        return std::nullopt;
+    if (!elf.Open(file)) return std::nullopt;
     const TElfSection* s = elf.Find(st::kDataSection);
-    if (!s)
-        return std::nullopt;
+    if (!s) return std::nullopt;
     auto bytes = elf.Read(*s, kMaxStoredSize);
     std::uint32_t magic = 0;
     if (!bytes || bytes->size() < 4 || (std::memcpy(&magic, bytes->data(), 4), magic != st::kMagic))
@@ -59,13 +57,11 @@ std::optional<TStoredBlock> FindSectionBlock(const std::string& file)
 std::optional<TStoredBlock> FindFileEndBlock(const std::string& file)
 {
     const auto size = FileSizeOf(file);
-    if (!size || *size < 8)
-        return std::nullopt;
-    std::uint32_t tail[2] = {0, 0};  // block length, magic
-    if (!ReadFileBytes(file, *size - 8, tail, sizeof tail) || tail[1] != st::kMagic)
-        return std::nullopt;
+    if (!size || *size < 8) return std::nullopt;
+    std::uint32_t tail[2] = {0, 0}; // block length, magic
+    if (!ReadFileBytes(file, *size - 8, tail, sizeof tail) || tail[1] != st::kMagic) return std::nullopt;
     if (tail[0] > *size - 8 || tail[0] > kMaxStoredSize)
-        return TStoredBlock{TStoredForm::sfFileEnd, {}};  // ends with the magic but is damaged
+        return TStoredBlock{TStoredForm::sfFileEnd, {}}; // ends with the magic but is damaged
     TStoredBlock block{TStoredForm::sfFileEnd, std::vector<std::uint8_t>(tail[0])};
     if (!ReadFileBytes(file, *size - 8 - tail[0], block.Bytes.data(), block.Bytes.size()))
         return TStoredBlock{TStoredForm::sfFileEnd, {}};
@@ -76,8 +72,7 @@ std::optional<std::vector<std::uint8_t>> Inflate(std::span<const std::uint8_t> b
 {
     try {
         auto out = codecs::InflateZlib(bytes);
-        if (out.empty())
-            return std::nullopt;
+        if (out.empty()) return std::nullopt;
         return out;
     } catch (const std::exception&) {
         return std::nullopt;
@@ -89,8 +84,7 @@ struct TZlibInflater {
     bool open = false;
     ~TZlibInflater()
     {
-        if (open)
-            inflateEnd(&z);
+        if (open) inflateEnd(&z);
     }
     // Inflates until `size` bytes are written to `out` or the stream stops;
     // returns zlib's last result.
@@ -98,8 +92,7 @@ struct TZlibInflater {
     {
         z.next_out = out;
         z.avail_out = uInt(size);
-        while (z.avail_out > 0 && rc == Z_OK)
-            rc = inflate(&z, Z_NO_FLUSH);
+        while (z.avail_out > 0 && rc == Z_OK) rc = inflate(&z, Z_NO_FLUSH);
         return rc;
     }
 };
@@ -113,36 +106,30 @@ struct TZlibInflater {
 // holds fewer bytes than its length says.
 std::optional<std::vector<std::uint8_t>> InflateDebugPart(std::span<const std::uint8_t> input)
 {
-    if (input.size() > kMaxStoredSize)
-        return std::nullopt;
+    if (input.size() > kMaxStoredSize) return std::nullopt;
     TZlibInflater f;
-    if (inflateInit(&f.z) != Z_OK)
-        return std::nullopt;
+    if (inflateInit(&f.z) != Z_OK) return std::nullopt;
     f.open = true;
     f.z.next_in = const_cast<Bytef*>(input.data());
     f.z.avail_in = uInt(input.size());
     std::uint8_t head[4];
     int rc = f.Fill(head, sizeof head, Z_OK);
-    if (f.z.avail_out > 0)
-        return std::nullopt;  // the stream ends or breaks before the length
+    if (f.z.avail_out > 0) return std::nullopt; // the stream ends or breaks before the length
     std::uint32_t length = 0;
     std::memcpy(&length, head, sizeof length);
     if (length > kMaxInflatedSize - sizeof head || length > kMaxDeflateRatio * input.size())
-        return std::nullopt;  // more than the stream can hold
+        return std::nullopt; // more than the stream can hold
     std::vector<std::uint8_t> data(length);
     if (length > 0) {
         rc = f.Fill(data.data(), data.size(), rc);
-        if (f.z.avail_out > 0)
-            return std::nullopt;  // fewer bytes than the length says
+        if (f.z.avail_out > 0) return std::nullopt; // fewer bytes than the length says
     }
     std::uint8_t rest[4096];
     while (rc == Z_OK) {
         rc = f.Fill(rest, sizeof rest, rc);
-        if (f.z.total_out > kMaxInflatedSize)
-            return std::nullopt;
+        if (f.z.total_out > kMaxInflatedSize) return std::nullopt;
     }
-    if (rc != Z_STREAM_END || f.z.avail_in != 0)
-        return std::nullopt;
+    if (rc != Z_STREAM_END || f.z.avail_in != 0) return std::nullopt;
     return data;
 }
 
@@ -152,7 +139,7 @@ bool LoadOptions(TTavrelModuleInfo& record, TStream& stream, std::uint16_t versi
         record.Options->LoadFromStream(stream, version);
         return true;
     } catch (const std::exception&) {
-        return false;  // the options read so far stay
+        return false; // the options read so far stay
     }
 }
 
@@ -161,8 +148,7 @@ bool LoadDebugData(TTavrelModuleInfo& record, std::vector<std::uint8_t>&& bytes,
 {
     st::TByteReader r(bytes);
     std::uint32_t length = 0;
-    if (!r.Seek(at) || !r.Read(length) || length > r.Remaining())
-        return false;
+    if (!r.Seek(at) || !r.Read(length) || length > r.Remaining()) return false;
     // The inflated block becomes the debug data in place.
     bytes.erase(bytes.begin(), bytes.begin() + std::ptrdiff_t(r.Position()));
     bytes.resize(length);
@@ -170,10 +156,7 @@ bool LoadDebugData(TTavrelModuleInfo& record, std::vector<std::uint8_t>&& bytes,
     return true;
 }
 
-bool IsReporterModule(const TTavrelModuleInfo& record)
-{
-    return record.Handle == ReporterModuleHandle();
-}
+bool IsReporterModule(const TTavrelModuleInfo& record) { return record.Handle == ReporterModuleHandle(); }
 
 void OpenProtectedPart(TTavrelModuleInfo& record, std::uint32_t checkValue)
 {
@@ -194,13 +177,11 @@ void OpenProtectedPart(TTavrelModuleInfo& record, std::uint32_t checkValue)
 
 void KeepSymbols(const TTavrelModuleInfo& record, std::span<const std::uint8_t> table)
 {
-    if (!IsReporterModule(record))
-        return;
+    if (!IsReporterModule(record)) return;
     std::vector<TStoredSymbolEntry> symbols;
     st::TByteReader r(table);
     TStoredSymbolEntry e;
-    while (r.Read(e.Id) && r.Read(e.Offset) && r.Read(e.Value))
-        symbols.push_back(e);
+    while (r.Read(e.Id) && r.Read(e.Offset) && r.Read(e.Value)) symbols.push_back(e);
     std::lock_guard<std::mutex> lock(g_symbolsLock);
     g_reporterSymbols = std::move(symbols);
 }
@@ -211,34 +192,26 @@ bool LoadSectionForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
     std::uint32_t magic = 0;
     std::uint16_t version = 0;
     double buildTime = 0;
-    if (!r.Read(magic) || !r.Read(version) || !r.Read(buildTime))
-        return false;
+    if (!r.Read(magic) || !r.Read(version) || !r.Read(buildTime)) return false;
     record.DebugVersion = version;
     record.CompilationDate = buildTime;
     if (version >= st::kFirstSectionedVersion) {
         std::uint32_t symbolsLength = 0, optionsLength = 0, checkValue = 0;
         std::span<const std::uint8_t> symbols, options;
-        if (!r.Read(symbolsLength) || !r.Bytes(symbolsLength, symbols))
-            return false;
+        if (!r.Read(symbolsLength) || !r.Bytes(symbolsLength, symbols)) return false;
         KeepSymbols(record, symbols);
-        if (!r.Read(optionsLength) || !r.Bytes(optionsLength, options))
-            return false;
+        if (!r.Read(optionsLength) || !r.Bytes(optionsLength, options)) return false;
         const auto optionsForm = Inflate(options);
-        if (!optionsForm)
-            return false;
+        if (!optionsForm) return false;
         TByteViewStream optionsStream(optionsForm->data(), optionsForm->size());
-        if (!LoadOptions(record, optionsStream, version))
-            return false;
-        if (light)
-            return true;
-        if (!r.Read(checkValue))
-            return false;
+        if (!LoadOptions(record, optionsStream, version)) return false;
+        if (light) return true;
+        if (!r.Read(checkValue)) return false;
         OpenProtectedPart(record, checkValue);
         std::span<const std::uint8_t> rest;
         r.Bytes(r.Remaining(), rest);
         auto debug = InflateDebugPart(rest);
-        if (!debug)
-            return false;
+        if (!debug) return false;
         record.DebugData = std::make_unique<st::TDebugData>(std::move(*debug), record.DebugVersion);
         record.DebugData->SetNames(record.DebugPassword, record.NamesReadable != 0);
         return true;
@@ -250,17 +223,14 @@ bool LoadSectionForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
     std::vector<std::uint8_t> body;
     if (version >= st::kFirstCompressedVersion) {
         auto inflated = Inflate(rest);
-        if (!inflated)
-            return false;
+        if (!inflated) return false;
         body = std::move(*inflated);
     } else {
         body.assign(rest.begin(), rest.end());
     }
     TByteViewStream stream(body.data(), body.size());
-    if (!LoadOptions(record, stream, version))
-        return false;
-    if (light)
-        return true;
+    if (!LoadOptions(record, stream, version)) return false;
+    if (light) return true;
     const std::size_t at = std::size_t(stream.Position());
     return LoadDebugData(record, std::move(body), at);
 }
@@ -270,15 +240,12 @@ bool LoadFileEndForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
     st::TByteReader r(bytes);
     std::uint16_t version = 0;
     double buildTime = 0;
-    if (!r.Read(version) || !r.Read(buildTime))
-        return false;
+    if (!r.Read(version) || !r.Read(buildTime)) return false;
     record.DebugVersion = version;
     record.CompilationDate = buildTime;
     TByteViewStream stream(bytes.data() + r.Position(), r.Remaining());
-    if (!LoadOptions(record, stream, version))
-        return false;
-    if (light)
-        return true;
+    if (!LoadOptions(record, stream, version)) return false;
+    if (light) return true;
     if (!LoadDebugData(record, std::vector<std::uint8_t>(bytes), r.Position() + std::size_t(stream.Position())))
         return false;
     // This form has no protected part: its names are keyed by the empty password.
@@ -290,8 +257,7 @@ bool LoadFileEndForm(TTavrelModuleInfo& record, const std::vector<std::uint8_t>&
 
 void ApplyPublishedCopy(TTavrelModuleInfo& record)
 {
-    if (IsReporterModule(record))
-        return;
+    if (IsReporterModule(record)) return;
     try {
         LoadPublishedOptions(*record.Options, kernel::GetCurrentProcessId(), record.Handle);
     } catch (const std::exception&) {
@@ -319,8 +285,7 @@ bool HasStoredData(std::uintptr_t handle)
 
 bool LoadStoredOptions(TTavrelModuleInfo& record)
 {
-    if (!record.Options || record.FileName.empty())
-        return false;
+    if (!record.Options || record.FileName.empty()) return false;
     const bool light = InLightMode();
     bool loaded = false;
     try {

@@ -47,8 +47,8 @@ bool InLightMode();
 // One entry of a module's symbol table.
 struct TStoredSymbolEntry {
     std::uint8_t Id = 0;
-    std::uint32_t Offset = 0;  // from the module handle
-    std::uint32_t Value = 0;   // the routine's size
+    std::uint32_t Offset = 0; // from the module handle
+    std::uint32_t Value = 0;  // the routine's size
 };
 
 // The symbol table of the reporter's own module, as its stored data holds it

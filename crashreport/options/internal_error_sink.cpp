@@ -15,8 +15,7 @@ TInternalErrorHandler InternalErrorHandler() { return g_sink.load(); }
 bool ReportInternalError(const std::string& sectionText)
 {
     TInternalErrorHandler sink = g_sink.load();
-    if (sink == nullptr)
-        return false;
+    if (sink == nullptr) return false;
     try {
         sink(sectionText);
     } catch (...) {

@@ -25,25 +25,21 @@ constexpr std::size_t kMaxUserProfile = 1024;
 
 bool EndsWithLowerTlf(const std::string& s)
 {
-    if (s.size() < 4)
-        return false;
+    if (s.size() < 4) return false;
     std::string tail = s.substr(s.size() - 4);
-    for (char& c : tail)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return tail == ".tlf";
 }
 
 bool EnsureFolder(const std::string& folder)
 {
-    if (const auto info = kernel::GetFileInfo(folder))
-        return info->IsFolder;
+    if (const auto info = kernel::GetFileInfo(folder)) return info->IsFolder;
     return kernel::CreateFolder(folder);
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name)
 {
-    if (!folder.empty() && folder.back() == '/')
-        return folder + name;
+    if (!folder.empty() && folder.back() == '/') return folder + name;
     return folder + "/" + name;
 }
 
@@ -53,23 +49,17 @@ std::string ComputerNameForFileName(const std::string& rawName)
 {
     std::string name = rawName.substr(0, kMaxComputerName);
     for (char& c : name)
-        if (std::strchr("\"*/:<>?\\|", c) != nullptr && c != '\0')
-            c = '_';
+        if (std::strchr("\"*/:<>?\\|", c) != nullptr && c != '\0') c = '_';
     return name;
 }
 
-std::string ComputerNameForFileName()
-{
-    return ComputerNameForFileName(kernel::GetComputerName());
-}
+std::string ComputerNameForFileName() { return ComputerNameForFileName(kernel::GetComputerName()); }
 
 std::string TTavrelModuleOptions::LogFilePath(const std::string& name) const
 {
-    if (EndsWithLowerTlf(logPath_))
-        return logPath_;
+    if (EndsWithLowerTlf(logPath_)) return logPath_;
     std::string folder = logPath_.empty() ? ExtractFilePath(name) : logPath_;
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
+    if (folder.empty() || folder.back() != '/') folder += '/';
     return folder + ExtractFileName(name);
 }
 
@@ -93,39 +83,30 @@ std::string TTavrelModuleOptions::LogFileName(const std::string& name) const
 
 bool IsUsableLogFile(const std::string& path, bool readOnly)
 {
-    if (path.empty())
-        return false;
-    if (readOnly)
-        return kernel::OpenFile(path, kernel::TFileOpen::foRead).Valid();
+    if (path.empty()) return false;
+    if (readOnly) return kernel::OpenFile(path, kernel::TFileOpen::foRead).Valid();
     const bool existed = kernel::FileExists(path);
-    if (!kernel::OpenFile(path, kernel::TFileOpen::foOpenAlways).Valid())
-        return false;
-    if (!existed)
-        kernel::DeleteFile(path);
+    if (!kernel::OpenFile(path, kernel::TFileOpen::foOpenAlways).Valid()) return false;
+    if (!existed) kernel::DeleteFile(path);
     return true;
 }
 
 bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnly)
 {
-    if (IsUsableLogFile(path, readOnly))
-        return true;
+    if (IsUsableLogFile(path, readOnly)) return true;
     std::string profile = kernel::GetEnvironmentVariable("HOME").value_or("");
-    if (profile.size() > kMaxUserProfile)
-        profile.clear(); // too long for the reporter's buffer: as if unset
+    if (profile.size() > kMaxUserProfile) profile.clear(); // too long for the reporter's buffer: as if unset
     std::string folder = JoinPath(profile.empty() ? "/" : profile, "TavrelLog");
-    if (!EnsureFolder(folder))
-        return false;
+    if (!EnsureFolder(folder)) return false;
     if (withProgramFolder) {
         const std::string program = ChangeFileExt(ExtractFileName(ProgramFileName()), "");
         if (!program.empty()) {
             folder = JoinPath(folder, program);
-            if (!EnsureFolder(folder))
-                return false;
+            if (!EnsureFolder(folder)) return false;
         }
     }
     const std::string candidate = JoinPath(folder, ExtractFileName(path));
-    if (!IsUsableLogFile(candidate, readOnly))
-        return false;
+    if (!IsUsableLogFile(candidate, readOnly)) return false;
     path = candidate;
     return true;
 }

@@ -12,7 +12,6 @@ std::string ComputerNameForFileName(const std::string& rawName);
 // The system's computer name (the host name) for file names.
 std::string ComputerNameForFileName();
 
-
 // Whether `path` can be used: with `readOnly` the existing file is opened for
 // reading; otherwise it is opened for reading and writing, created when
 // missing and deleted again if it was not there before.

@@ -21,8 +21,7 @@ TModuleHandle ModuleHandleOfFile(const std::string& fileName)
 {
     // An empty name names no module here: a record without a module file
     // never publishes.
-    if (fileName.empty())
-        return 0;
+    if (fileName.empty()) return 0;
     kernel::TModuleImage module;
     return kernel::FindModuleByName(fileName, module) ? module.Handle : 0;
 }

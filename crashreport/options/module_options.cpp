@@ -29,17 +29,14 @@ TTavrelModuleOptions::~TTavrelModuleOptions() = default;
 
 void TTavrelModuleOptions::EndUpdate()
 {
-    if (updateDepth_ > 0)
-        --updateDepth_;
+    if (updateDepth_ > 0) --updateDepth_;
 }
 
 void TTavrelModuleOptions::CheckChanged()
 {
-    if (updateDepth_ > 0 || !publishChanges_)
-        return;
+    if (updateDepth_ > 0 || !publishChanges_) return;
     const TModuleHandle own = ReporterModuleHandle();
-    if (own != 0 && ModuleHandleOfFile(moduleFile_) == own)
-        Changed();
+    if (own != 0 && ModuleHandleOfFile(moduleFile_) == own) Changed();
 }
 
 const std::string& TTavrelModuleOptions::GetText(std::size_t index) const
@@ -104,10 +101,8 @@ void TTavrelModuleOptions::SetDefaults()
 
 void TTavrelModuleOptions::Assign(const TTavrelModuleOptions* source)
 {
-    if (source == nullptr)
-        throw EConvertError("Impossible to assign nil as TTavrelModuleOptions.");
-    if (source == this)
-        return;
+    if (source == nullptr) throw EConvertError("Impossible to assign nil as TTavrelModuleOptions.");
+    if (source == this) return;
     BeginUpdate();
     try {
         filterClassNames_.Assign(source->filterClassNames_);

@@ -168,8 +168,7 @@ protected:
     void StoreFreezeWatch(bool v) { Store(freezeWatch_, v); }
 
 private:
-    template <typename T, typename V>
-    void Store(T& field, const V& value)
+    template <typename T, typename V> void Store(T& field, const V& value)
     {
         field = value;
         CheckChanged();

@@ -34,8 +34,7 @@ bool TTavrelModuleOptionsEx::IsReporterOptions() const
 void TTavrelModuleOptionsEx::StartOrStopFreezeWatch()
 {
     TFreezeWatchControl* control = FreezeWatchControl();
-    if (control == nullptr)
-        return;
+    if (control == nullptr) return;
     try {
         if (ReporterActive() && FreezeWatch())
             control->StartFreezeWatch();
@@ -52,8 +51,7 @@ void TTavrelModuleOptionsEx::SetReporterActive(bool value)
         TTavrelModuleOptions::SetReporterActive(value);
         return;
     }
-    if (value == ReporterActive())
-        return;
+    if (value == ReporterActive()) return;
     TTavrelModuleOptions::SetReporterActive(value);
     StartOrStopFreezeWatch();
 }
@@ -64,8 +62,7 @@ void TTavrelModuleOptionsEx::SetFreezeWatch(bool value)
         TTavrelModuleOptions::SetFreezeWatch(value);
         return;
     }
-    if (value == FreezeWatch())
-        return;
+    if (value == FreezeWatch()) return;
     TTavrelModuleOptions::SetFreezeWatch(value);
     StartOrStopFreezeWatch();
 }

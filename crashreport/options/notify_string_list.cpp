@@ -6,8 +6,7 @@ namespace crashreport {
 
 void TNotifyStringList::Check(std::size_t index, std::size_t limit) const
 {
-    if (index >= limit)
-        throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+    if (index >= limit) throw EListError("List index out of bounds (" + std::to_string(index) + ")");
 }
 
 const std::string& TNotifyStringList::operator[](std::size_t index) const
@@ -46,16 +45,14 @@ void TNotifyStringList::Delete(std::size_t index)
 
 void TNotifyStringList::Clear()
 {
-    if (items_.empty())
-        return;
+    if (items_.empty()) return;
     items_.clear();
     Notify();
 }
 
 void TNotifyStringList::Assign(const std::vector<std::string>& items)
 {
-    if (&items == &items_)
-        return;
+    if (&items == &items_) return;
     items_ = items;
     Notify();
 }

@@ -35,8 +35,7 @@ private:
     void Check(std::size_t index, std::size_t limit) const;
     void Notify() const
     {
-        if (onChange_)
-            onChange_();
+        if (onChange_) onChange_();
     }
 
     std::vector<std::string> items_;

@@ -7,8 +7,7 @@
 
 namespace crashreport {
 
-template <typename Member, unsigned BitCount>
-class TSet {
+template <typename Member, unsigned BitCount> class TSet {
     static_assert(BitCount >= 1 && BitCount <= 64);
 
 public:
@@ -19,8 +18,7 @@ public:
     constexpr TSet() = default;
     constexpr TSet(std::initializer_list<Member> members)
     {
-        for (Member m : members)
-            Include(m);
+        for (Member m : members) Include(m);
     }
     static constexpr TSet FromBits(std::uint64_t bits)
     {

@@ -18,15 +18,13 @@ namespace {
 TReportItems RepackOldReportItems(std::uint64_t bits)
 {
     std::string s;
-    for (unsigned k = 0; k < 40; ++k)
-        s += ((bits >> k) & 1) ? '1' : '0';
+    for (unsigned k = 0; k < 40; ++k) s += ((bits >> k) & 1) ? '1' : '0';
     s.erase(4, 1);  // position 5
     s.erase(19, 3); // positions 20..22
     s.erase(23, 5); // positions 24..28
     std::uint64_t packed = 0;
     for (unsigned k = 0; k < s.size(); ++k)
-        if (s[k] == '1')
-            packed |= 1ull << k;
+        if (s[k] == '1') packed |= 1ull << k;
     return TReportItems::FromBits(packed);
 }
 
@@ -81,8 +79,7 @@ void TTavrelModuleOptions::SaveToStream(TStream& stream) const
         w.String(i < filterMessages_.Count() ? filterMessages_[i] : std::string());
     }
     w.String(mailBody_);
-    for (const std::string& text : texts_)
-        w.String(text);
+    for (const std::string& text : texts_) w.String(text);
 }
 
 void TTavrelModuleOptions::LoadFromStream(TStream& stream, std::uint16_t version)
@@ -111,8 +108,7 @@ void TTavrelModuleOptions::LoadFields(TStream& stream, std::uint16_t v)
     logFlags_ = r.Set<TLogFlag, 8>("LogFlags");
     if (v < 500) {
         std::uint8_t b = r.Byte("DialogFlags.dfShowDialog");
-        if (v < 450)
-            b ^= 1;
+        if (v < 450) b ^= 1;
         dialogFlags_.Assign(dfShowDialog, b != 0);
     }
     appendLogToMail_ = r.Bool("AppendLogToMail");
@@ -125,20 +121,16 @@ void TTavrelModuleOptions::LoadFields(TStream& stream, std::uint16_t v)
         saveLog_ = r.Bool("SaveLog");
         firstTab_ = static_cast<TDialogTab>(r.Ordinal(DialogTabCount, "FirstTab"));
     }
-    if (v > 402 && v < 500)
-        dialogFlags_.Assign(dfOwnLook, r.Bool("DialogFlags.dfOwnLook"));
+    if (v > 402 && v < 500) dialogFlags_.Assign(dfOwnLook, r.Bool("DialogFlags.dfOwnLook"));
     if (v >= 420) {
         freezeWatch_ = r.Bool("FreezeWatch");
         freezeSeconds_ = r.I32("FreezeSeconds");
-        if (v < 422)
-            freezeSeconds_ /= 1000; // the older form held milliseconds
+        if (v < 422) freezeSeconds_ /= 1000; // the older form held milliseconds
         freezeText_ = r.String("FreezeText");
-        if (v >= 450)
-            smtpSender_ = r.String("SmtpSender");
+        if (v >= 450) smtpSender_ = r.String("SmtpSender");
         smtpServer_ = r.String("SmtpServer");
     }
-    if (v >= 450)
-        smtpServerPort_ = r.U16("SmtpServerPort");
+    if (v >= 450) smtpServerPort_ = r.U16("SmtpServerPort");
     if (v > 420) {
         smtpUser_ = r.String("SmtpUser");
         smtpUserPassword_ = r.String("SmtpUserPassword");
@@ -166,8 +158,7 @@ void TTavrelModuleOptions::LoadFields(TStream& stream, std::uint16_t v)
         const std::uint64_t low = r.Bits(4, "ReportItems");
         reportItems_ = RepackOldReportItems((reportItems_.ToBits() & ~0xFFFFFFFFull) | low);
     }
-    if (v < 450)
-        r.Byte("(unused byte)");
+    if (v < 450) r.Byte("(unused byte)");
     logPath_ = r.String("LogPath");
     if (v >= 500) {
         webMethod_ = static_cast<TWebMethod>(r.Ordinal(WebMethodCount, "WebMethod"));
@@ -199,8 +190,7 @@ void TTavrelModuleOptions::LoadFields(TStream& stream, std::uint16_t v)
     }
     mailBody_ = r.String("MailBody");
     for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        if (StreamFormHoldsText(v, i))
-            texts_[i] = r.String("Texts[" + std::to_string(i) + "]");
+        if (StreamFormHoldsText(v, i)) texts_[i] = r.String("Texts[" + std::to_string(i) + "]");
 }
 
 } // namespace crashreport

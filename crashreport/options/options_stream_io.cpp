@@ -10,8 +10,7 @@ namespace crashreport {
 
 std::string StripSingleTrailingCrLf(const std::string& s)
 {
-    if (s.size() > 1 && s.find("\r\n") == s.size() - 2)
-        return s.substr(0, s.size() - 2);
+    if (s.size() > 1 && s.find("\r\n") == s.size() - 2) return s.substr(0, s.size() - 2);
     return s;
 }
 
@@ -30,8 +29,7 @@ void TOptionsWriter::U32(std::uint32_t v)
 
 void TOptionsWriter::Bits(std::uint64_t bits, unsigned byteCount)
 {
-    for (unsigned i = 0; i < byteCount; ++i)
-        Byte(static_cast<std::uint8_t>(bits >> (8 * i)));
+    for (unsigned i = 0; i < byteCount; ++i) Byte(static_cast<std::uint8_t>(bits >> (8 * i)));
 }
 
 void TOptionsWriter::String(const std::string& s)
@@ -40,8 +38,7 @@ void TOptionsWriter::String(const std::string& s)
     if (stored.size() > static_cast<std::size_t>(INT32_MAX))
         throw EWriteError("Stream write error: a string of the options is longer than 2 GiB");
     I32(static_cast<std::int32_t>(stored.size()));
-    for (char& c : stored)
-        c = static_cast<char>(static_cast<std::uint8_t>(c) ^ OptionsStringKey);
+    for (char& c : stored) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ OptionsStringKey);
     stream_.WriteBuffer(stored.data(), stored.size());
 }
 
@@ -56,8 +53,8 @@ void TOptionsReader::Read(void* out, std::size_t n, const std::string& field)
     const std::int64_t left = stream_.Remaining();
     if (static_cast<std::uint64_t>(left) < n)
         throw EOptionsStreamError("Stream read error: the options stream ends inside " + field + " (" +
-                                  std::to_string(n) + " bytes needed at offset " +
-                                  std::to_string(stream_.Position()) + ", " + std::to_string(left) + " left)");
+                                  std::to_string(n) + " bytes needed at offset " + std::to_string(stream_.Position()) +
+                                  ", " + std::to_string(left) + " left)");
     try {
         stream_.ReadBuffer(out, n);
     } catch (const rtl::EReadError&) {
@@ -84,7 +81,7 @@ std::uint32_t TOptionsReader::U32(const char* field)
     std::uint8_t b[4];
     Read(b, 4, field);
     return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
-           (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
+        (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
 
 std::uint64_t TOptionsReader::Bits(unsigned byteCount, const char* field)
@@ -92,8 +89,7 @@ std::uint64_t TOptionsReader::Bits(unsigned byteCount, const char* field)
     std::uint8_t b[8] = {};
     Read(b, byteCount, field);
     std::uint64_t bits = 0;
-    for (unsigned i = 0; i < byteCount; ++i)
-        bits |= static_cast<std::uint64_t>(b[i]) << (8 * i);
+    for (unsigned i = 0; i < byteCount; ++i) bits |= static_cast<std::uint64_t>(b[i]) << (8 * i);
     return bits;
 }
 
@@ -101,8 +97,7 @@ std::uint8_t TOptionsReader::Ordinal(unsigned count, const char* field)
 {
     const std::int64_t at = stream_.Position();
     const std::uint8_t v = Byte(field);
-    if (v >= count)
-        Damaged(field, "value " + std::to_string(v) + " is not a member", at);
+    if (v >= count) Damaged(field, "value " + std::to_string(v) + " is not a member", at);
     return v;
 }
 
@@ -110,8 +105,7 @@ std::string TOptionsReader::String(const std::string& field)
 {
     const std::int64_t at = stream_.Position();
     const std::int32_t length = I32(field.c_str());
-    if (length < 0)
-        Damaged(field, "string length " + std::to_string(length), at);
+    if (length < 0) Damaged(field, "string length " + std::to_string(length), at);
     std::string s(static_cast<std::size_t>(0), '\0');
     if (length > stream_.Remaining())
         throw EOptionsStreamError("Stream read error: the options stream ends inside " + field + " (a string of " +
@@ -119,8 +113,7 @@ std::string TOptionsReader::String(const std::string& field)
                                   std::to_string(stream_.Remaining()) + " left)");
     s.resize(static_cast<std::size_t>(length));
     Read(s.data(), s.size(), field);
-    for (char& c : s)
-        c = static_cast<char>(static_cast<std::uint8_t>(c) ^ OptionsStringKey);
+    for (char& c : s) c = static_cast<char>(static_cast<std::uint8_t>(c) ^ OptionsStringKey);
     return s;
 }
 
@@ -128,11 +121,10 @@ std::int32_t TOptionsReader::Count(std::size_t minBytesEach, const char* field)
 {
     const std::int64_t at = stream_.Position();
     const std::int32_t n = I32(field);
-    if (n < 0)
-        Damaged(field, "count " + std::to_string(n), at);
+    if (n < 0) Damaged(field, "count " + std::to_string(n), at);
     if (static_cast<std::uint64_t>(n) * minBytesEach > static_cast<std::uint64_t>(stream_.Remaining()))
-        throw EOptionsStreamError("Stream read error: the options stream ends inside " + std::string(field) +
-                                  " (" + std::to_string(n) + " entries at offset " + std::to_string(at) + ", " +
+        throw EOptionsStreamError("Stream read error: the options stream ends inside " + std::string(field) + " (" +
+                                  std::to_string(n) + " entries at offset " + std::to_string(at) + ", " +
                                   std::to_string(stream_.Remaining()) + " bytes left)");
     return n;
 }
@@ -143,14 +135,10 @@ bool StreamFormHoldsText(std::uint16_t v, std::size_t index)
         return std::find(list.begin(), list.end(), index) != list.end();
     };
     auto in = [index](std::size_t lo, std::size_t hi) { return index >= lo && index <= hi; };
-    if (v < 420 && index == 17)
-        return false;
-    if (v < 421 && index == 16)
-        return false;
-    if (v < 450 && (in(8, 11) || in(18, 20) || among({26, 41, 52, 47, 48}) || in(75, 95)))
-        return false;
-    if (v < 500 && (among({12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) || in(54, 61) || in(68, 74)))
-        return false;
+    if (v < 420 && index == 17) return false;
+    if (v < 421 && index == 16) return false;
+    if (v < 450 && (in(8, 11) || in(18, 20) || among({26, 41, 52, 47, 48}) || in(75, 95))) return false;
+    if (v < 500 && (among({12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) || in(54, 61) || in(68, 74))) return false;
     return true;
 }
 

@@ -36,11 +36,7 @@ public:
     void U32(std::uint32_t v);
     void I32(std::int32_t v) { U32(static_cast<std::uint32_t>(v)); }
     void Bits(std::uint64_t bits, unsigned byteCount);
-    template <typename M, unsigned N>
-    void Set(TSet<M, N> s)
-    {
-        Bits(s.ToBits(), TSet<M, N>::ByteCount);
-    }
+    template <typename M, unsigned N> void Set(TSet<M, N> s) { Bits(s.ToBits(), TSet<M, N>::ByteCount); }
     void String(const std::string& s);
 
 private:
@@ -57,8 +53,7 @@ public:
     std::uint32_t U32(const char* field);
     std::int32_t I32(const char* field) { return static_cast<std::int32_t>(U32(field)); }
     std::uint64_t Bits(unsigned byteCount, const char* field);
-    template <typename M, unsigned N>
-    TSet<M, N> Set(const char* field)
+    template <typename M, unsigned N> TSet<M, N> Set(const char* field)
     {
         return TSet<M, N>::FromBits(Bits(TSet<M, N>::ByteCount, field));
     }

@@ -33,12 +33,10 @@ void CoreDone() { g_designTimeHost = false; }
 bool SafeRun(TSafeRunStep step, const std::string& name)
 {
     try {
-        if (step != nullptr)
-            step();
+        if (step != nullptr) step();
         return true;
     } catch (...) {
-        if (ReportInternalError(rtl::FormatStrings("%s (Address: %s)", {name, StepAddress(step)})))
-            return false;
+        if (ReportInternalError(rtl::FormatStrings("%s (Address: %s)", {name, StepAddress(step)}))) return false;
         std::string message;
         try {
             throw;
@@ -47,8 +45,7 @@ bool SafeRun(TSafeRunStep step, const std::string& name)
         } catch (...) {
         }
         // An empty message says no more than no message at all.
-        if (message.empty())
-            throw ECriticalError("General internal error.");
+        if (message.empty()) throw ECriticalError("General internal error.");
         throw ECriticalError(rtl::FormatStrings("Critical error at: \"%s\"\r\nError: \"%s\".", {name, message}));
     }
 }
@@ -56,8 +53,7 @@ bool SafeRun(TSafeRunStep step, const std::string& name)
 bool IsDesignTimeHostFile(const std::string& programFile)
 {
     std::string name = ExtractFileName(programFile);
-    for (char& c : name)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return name == DesignTimeHostExecutable;
 }
 

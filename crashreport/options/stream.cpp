@@ -15,10 +15,8 @@ namespace {
 std::int64_t Resolve(std::int64_t offset, TSeekOrigin origin, std::int64_t current, std::int64_t size)
 {
     std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? current : size;
-    if (offset > 0 && base > INT64_MAX - offset)
-        return INT64_MAX;
-    if (offset < 0 && base + offset < 0)
-        return 0;
+    if (offset > 0 && base > INT64_MAX - offset) return INT64_MAX;
+    if (offset < 0 && base + offset < 0) return 0;
     return base + offset;
 }
 
@@ -36,8 +34,7 @@ void TStream::ReadBuffer(void* buffer, std::size_t count)
     std::size_t done = 0;
     while (done < count) {
         const std::size_t n = Read(out + done, count - done);
-        if (n == 0)
-            throw rtl::EReadError("Stream read error");
+        if (n == 0) throw rtl::EReadError("Stream read error");
         done += n;
     }
 }
@@ -48,16 +45,14 @@ void TStream::WriteBuffer(const void* buffer, std::size_t count)
     std::size_t done = 0;
     while (done < count) {
         const std::size_t n = Write(in + done, count - done);
-        if (n == 0)
-            throw EWriteError("Stream write error");
+        if (n == 0) throw EWriteError("Stream write error");
         done += n;
     }
 }
 
 std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count)
 {
-    if (count <= 0)
-        count = source.Remaining();
+    if (count <= 0) count = source.Remaining();
     std::uint8_t chunk[64 * 1024];
     std::int64_t left = count;
     while (left > 0) {
@@ -71,8 +66,7 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count)
 
 std::size_t TMemoryStream::Read(void* buffer, std::size_t count)
 {
-    if (position_ >= data_.size())
-        return 0;
+    if (position_ >= data_.size()) return 0;
     const std::size_t n = std::min(count, data_.size() - position_);
     std::memcpy(buffer, data_.data() + position_, n);
     position_ += n;
@@ -81,10 +75,8 @@ std::size_t TMemoryStream::Read(void* buffer, std::size_t count)
 
 std::size_t TMemoryStream::Write(const void* buffer, std::size_t count)
 {
-    if (count == 0)
-        return 0;
-    if (position_ + count > data_.size())
-        data_.resize(position_ + count);
+    if (count == 0) return 0;
+    if (position_ + count > data_.size()) data_.resize(position_ + count);
     std::memcpy(data_.data() + position_, buffer, count);
     position_ += count;
     return count;
@@ -110,8 +102,7 @@ void TMemoryStream::Clear()
 
 std::size_t TByteViewStream::Read(void* buffer, std::size_t count)
 {
-    if (position_ >= size_)
-        return 0;
+    if (position_ >= size_) return 0;
     const std::size_t n = std::min(count, size_ - position_);
     std::memcpy(buffer, data_ + position_, n);
     position_ += n;
@@ -126,9 +117,10 @@ std::int64_t TByteViewStream::Seek(std::int64_t offset, TSeekOrigin origin)
 
 TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fileName)
 {
-    fd_ = kernel::OpenFile(fileName, mode == fmOpenRead        ? kernel::TFileOpen::foRead
-                                     : mode == fmOpenReadWrite ? kernel::TFileOpen::foReadWrite
-                                                               : kernel::TFileOpen::foCreate);
+    fd_ = kernel::OpenFile(fileName,
+                           mode == fmOpenRead            ? kernel::TFileOpen::foRead
+                               : mode == fmOpenReadWrite ? kernel::TFileOpen::foReadWrite
+                                                         : kernel::TFileOpen::foCreate);
     if (!fd_.Valid()) {
         const std::string reason = std::strerror(errno);
         if (mode == fmCreate)
@@ -157,9 +149,6 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     return at < 0 ? 0 : at;
 }
 
-std::int64_t TFileStream::Size() const
-{
-    return static_cast<std::int64_t>(kernel::GetFileSize(fd_.Get()).value_or(0));
-}
+std::int64_t TFileStream::Size() const { return static_cast<std::int64_t>(kernel::GetFileSize(fd_.Get()).value_or(0)); }
 
 } // namespace crashreport

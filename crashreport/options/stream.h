@@ -82,8 +82,7 @@ private:
 // no lock); ReadBuffer is not, as it may raise.
 class TByteViewStream : public TStream {
 public:
-    TByteViewStream(const void* data, std::size_t size)
-        : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
+    TByteViewStream(const void* data, std::size_t size) : data_(static_cast<const std::uint8_t*>(data)), size_(size) {}
     explicit TByteViewStream(std::string_view bytes) : TByteViewStream(bytes.data(), bytes.size()) {}
 
     std::size_t Read(void* buffer, std::size_t count) override;

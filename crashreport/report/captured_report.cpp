@@ -30,7 +30,8 @@ double UnixSecondsToLocalDayCount(double seconds)
     struct tm local {};
     tzset();
     ::localtime_r(&whole, &local);
-    return codecs::UnixMillisecondsToDayCount(static_cast<long long>(std::llround((seconds + local.tm_gmtoff) * 1000.0)));
+    return codecs::UnixMillisecondsToDayCount(
+        static_cast<long long>(std::llround((seconds + local.tm_gmtoff) * 1000.0)));
 }
 
 long WholeHourOffsetSeconds()
@@ -46,8 +47,7 @@ std::string JoinParameters(const std::vector<std::string>& parameters)
 {
     std::string out;
     for (const std::string& p : parameters) {
-        if (!out.empty())
-            out += ' ';
+        if (!out.empty()) out += ' ';
         out += '"' + p + '"';
     }
     return out;
@@ -60,8 +60,7 @@ const std::exception* LiveStdException(const TCapturedException& exception)
 
 std::string ThreadClassName(const rtl::TThread* thread)
 {
-    if (!thread)
-        return {};
+    if (!thread) return {};
     char name[128];
     ShortClassName(typeid(*thread), name, sizeof name);
     return name;
@@ -73,29 +72,27 @@ std::string ThreadClassName(const rtl::TThread* thread)
 void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint32_t exceptionThread)
 {
     TTavrelThreadsList* tracked = TrackedThreads();
-    if (!tracked)
-        return;
+    if (!tracked) return;
     const std::unique_ptr<TTavrelThreadsList> threads = TTavrelThreadsList::PrivateCopy(*tracked);
     const TCodeRanges code;
     TStackAddresses addresses;
     const std::uint32_t self = kernel::GetCurrentThreadId();
     for (int i = 0; i < threads->Count(); ++i) {
         const TTavrelThreadRecord* record = threads->Get(i);
-        if (record->ThreadID == exceptionThread || record->ThreadID == self || !record->StackTop)
-            continue;
+        if (record->ThreadID == exceptionThread || record->ThreadID == self || !record->StackTop) continue;
         kernel::THandleOwner handle(kernel::OpenThread(record->ThreadID));
-        if (!handle.Get())
-            continue;
+        if (!handle.Get()) continue;
         addresses.Clear();
         kernel::TThreadContext context{};
-        if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed)
-            continue;
+        if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed) continue;
         if (kernel::GetThreadContext(handle.Get(), context)) {
 #if defined(__x86_64__)
-            const TStackArea area{reinterpret_cast<const void*>(context.Rip), reinterpret_cast<const void*>(context.Rsp),
+            const TStackArea area{reinterpret_cast<const void*>(context.Rip),
+                                  reinterpret_cast<const void*>(context.Rsp),
                                   reinterpret_cast<const void*>(record->StackTop)};
 #else
-            const TStackArea area{reinterpret_cast<const void*>(context.Eip), reinterpret_cast<const void*>(context.Esp),
+            const TStackArea area{reinterpret_cast<const void*>(context.Eip),
+                                  reinterpret_cast<const void*>(context.Esp),
                                   reinterpret_cast<const void*>(record->StackTop)};
 #endif
             ScanStackAddresses(area, false, code, addresses);
@@ -117,17 +114,14 @@ std::string GetExceptionAddress(const void* address)
 std::string GetExceptionModule(const void* address)
 {
     kernel::TModuleImage image;
-    if (!address || !kernel::FindModuleByAddress(address, image))
-        return {};
+    if (!address || !kernel::FindModuleByAddress(address, image)) return {};
     return rtl::ExtractFileName(image.Path);
 }
 
 std::string GetExceptionType(const TCapturedException& exception)
 {
-    if (exception.ClassName[0])
-        return exception.ClassName;
-    if (!exception.Exception.Valid())
-        return "Unknown exception type.";
+    if (exception.ClassName[0]) return exception.ClassName;
+    if (!exception.Exception.Valid()) return "Unknown exception type.";
     char name[128];
     ShortClassName(*exception.Exception.Type, name, sizeof name);
     return name;
@@ -152,17 +146,15 @@ std::string GetExceptionMessage(const TCapturedException& exception)
         auto rebuild = [&](const std::string& moduleName) {
             if (!moduleName.empty())
                 return "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(at)) +
-                       " in module '" + moduleName + "'. " + operation + " of address " + accessed;
+                    " in module '" + moduleName + "'. " + operation + " of address " + accessed;
             return "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(at)) + ". " +
-                   operation + " of address " + accessed;
+                operation + " of address " + accessed;
         };
         std::string rebuilt = rebuild(inModule ? rtl::ExtractFileName(image.Path) : std::string());
-        if (rebuilt == message && inModule)
-            rebuilt = rebuild(image.Path);
+        if (rebuilt == message && inModule) rebuilt = rebuild(image.Path);
         message = rebuilt;
     }
-    if (message.empty() || message.back() != '.')
-        message += '.';
+    if (message.empty() || message.back() != '.') message += '.';
     return message;
 }
 
@@ -177,8 +169,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     TTavrelModuleInfo* mainModule = nullptr;
     {
         kernel::TModuleImage image;
-        if (kernel::FindModuleByName("", image))
-            mainModule = FindModuleInfo(image.Handle);
+        if (kernel::FindModuleByName("", image)) mainModule = FindModuleInfo(image.Handle);
     }
     if (const auto start = kernel::GetProcessStartSeconds())
         s.Items[riStartDate] = FormatMailDate(UnixSecondsToLocalDayCount(*start));
@@ -206,7 +197,8 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     s.Items[riFormText] = FlattenControlChars(gather.FormText);
     s.Items[riControlClass] = FlattenControlChars(p.FocusClass);
     s.Items[riControlText] = FlattenControlChars(p.FocusText);
-    s.HideActiveControls = exception.RaiserKind == rkWebApplication || kernel::GetEnvironmentVariable("REQUEST_METHOD").has_value();
+    s.HideActiveControls =
+        exception.RaiserKind == rkWebApplication || kernel::GetEnvironmentVariable("REQUEST_METHOD").has_value();
 
     if (gather.ReadSystemInformation) {
         s.Items[riComputerName] = ReadComputerName();
@@ -244,15 +236,13 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
                         reinterpret_cast<const void*>(p.StackTop)};
         AddStackEntries(*ownedStack, area, scan);
         s.CallStack = ownedStack.get();
-        if (gather.RunningThreads)
-            AddRunningThreads(*ownedStack, scan, p.ThreadID);
+        if (gather.RunningThreads) AddRunningThreads(*ownedStack, scan, p.ThreadID);
     }
     if (s.CallStack) {
         TTavrelThreadsList* tracked = TrackedThreads();
         for (const auto& entry : s.CallStack->Items()) {
             const auto id = static_cast<std::uint32_t>(entry->ThreadID);
-            if (s.Threads.count(id))
-                continue;
+            if (s.Threads.count(id)) continue;
             TReportThread thread;
             thread.Main = id == kernel::MainThreadId();
             if (tracked) {
@@ -261,8 +251,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
                 if (index >= 0) {
                     const TTavrelThreadRecord* record = tracked->Get(index);
                     std::int32_t priority = record->Priority;
-                    if (priority == kPriorityNotRead)
-                        priority = kernel::GetThreadPriority(record->Handle);
+                    if (priority == kPriorityNotRead) priority = kernel::GetThreadPriority(record->Handle);
                     thread.Priority = std::to_string(priority);
                     thread.ClassName = ThreadClassName(record->ThreadObject);
                 }
@@ -275,8 +264,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     {
         TModulesListLock lock;
         RefreshModulesList();
-        for (const auto& module : ModulesList().Items())
-            s.Modules.push_back(module.get());
+        for (const auto& module : ModulesList().Items()) s.Modules.push_back(module.get());
     }
 
     // CPU.
@@ -298,7 +286,7 @@ TErrorReport BuildCapturedReport(const TCapturedException& exception, const TTav
 {
     std::unique_ptr<TTavrelStackList> ownedStack;
     const TReportSources sources = GatherReportSources(exception, options, gather, ownedStack);
-    TModulesListLock lock;  // the sources point into the modules' records
+    TModulesListLock lock; // the sources point into the modules' records
     return BuildReportText(sources, options);
 }
 

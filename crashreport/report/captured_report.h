@@ -12,8 +12,8 @@
 namespace crashreport {
 
 // Exception fields of the general part.
-std::string GetExceptionAddress(const void* address);  // empty for 0
-std::string GetExceptionModule(const void* address);   // file name without folder
+std::string GetExceptionAddress(const void* address); // empty for 0
+std::string GetExceptionModule(const void* address);  // file name without folder
 std::string GetExceptionType(const TCapturedException& exception);
 // The message, an access violation's rebuilt with its module, ending in ".".
 std::string GetExceptionMessage(const TCapturedException& exception);
@@ -27,8 +27,8 @@ struct TGatherOptions {
     // With no stack list given: also the stacks of the other tracked
     // threads, each paused only while its stack is scanned.
     bool RunningThreads = false;
-    bool ReadSystemInformation = true;  // the Computer, Operating System and Network items
-    std::string FormClass, FormText;    // the foreground window, when the user interface knows it
+    bool ReadSystemInformation = true; // the Computer, Operating System and Network items
+    std::string FormClass, FormText;   // the foreground window, when the user interface knows it
     std::string CustomData;
 };
 

@@ -25,17 +25,14 @@ bool IsBlank(const std::string& text)
 std::string Trim(const std::string& text)
 {
     std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
     return text.substr(first, last - first);
 }
 
 std::string TrimRightLineEnds(std::string text)
 {
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
     return text;
 }
 
@@ -66,18 +63,14 @@ std::string LineAt(const std::string& text, std::size_t at)
 std::vector<std::string> ParseLogText(std::string text, std::vector<std::string>* unread)
 {
     std::vector<std::string> reports;
-    if (text.size() <= 5)
-        return reports;
-    if (text.compare(text.size() - 6, 6, "\r\n\r\n\r\n") != 0)
-        text += "\r\n\r\n\r\n";
+    if (text.size() <= 5) return reports;
+    if (text.compare(text.size() - 6, 6, "\r\n\r\n\r\n") != 0) text += "\r\n\r\n\r\n";
     text = NormalizeLineEnds(text);
     std::size_t start = 0;
     for (;;) {
         // Separating line ends in front of a report are not part of it.
-        while (start < text.size() && (text[start] == '\r' || text[start] == '\n'))
-            ++start;
-        if (start >= text.size())
-            break;
+        while (start < text.size() && (text[start] == '\r' || text[start] == '\n')) ++start;
+        if (start >= text.size()) break;
         std::size_t end = text.find(kReportEnd, start);
         std::string piece;
         if (end == std::string::npos) {
@@ -102,8 +95,7 @@ std::string ComposeLogText(const std::vector<std::string>& reports)
     // the file ends in four; one further CR LF separates two reports.
     std::string text;
     for (std::size_t i = 0; i < reports.size(); ++i) {
-        if (i > 0)
-            text += kCRLF;
+        if (i > 0) text += kCRLF;
         text += reports[i] + kCRLF;
     }
     return text;
@@ -112,12 +104,10 @@ std::string ComposeLogText(const std::vector<std::string>& reports)
 void ReplaceFileContents(const std::string& path, const std::string& text, const std::string* keepPreviousAs)
 {
     const auto info = kernel::GetFileInfo(path);
-    if (info && !info->IsRegular)
-        throw ELogFileError("\"" + path + "\" is not a regular file.");
+    if (info && !info->IsRegular) throw ELogFileError("\"" + path + "\" is not a regular file.");
     std::string temporary = path + ".XXXXXX";
     kernel::TUniqueFd fd = kernel::CreateUniqueFile(temporary);
-    if (!fd.Valid())
-        throw ELogFileError(ErrorText("Cannot create a file next to", path));
+    if (!fd.Valid()) throw ELogFileError(ErrorText("Cannot create a file next to", path));
     bool written = true;
     std::size_t done = 0;
     while (written && done < text.size()) {
@@ -155,22 +145,17 @@ TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileN
     // A folder at the path moves the log elsewhere; a FIFO or device is
     // not opened at all (opening one could wait for a writer).
     const auto info = kernel::GetFileInfo(fileName_);
-    if (!info || info->IsRegular || info->IsFolder)
-        FindWritableLogFile(fileName_, true, readOnly);
+    if (!info || info->IsRegular || info->IsFolder) FindWritableLogFile(fileName_, true, readOnly);
     if (!readOnly && !lock_.Lock(fileName_ + ".lock", kLogLockTimeoutMs))
         throw ELogFileError(ErrorText("Cannot lock the log file", fileName_));
     const auto found = kernel::GetFileInfo(fileName_);
-    if (!found)
-        return;
+    if (!found) return;
     hasFile_ = true;
-    if (!found->IsRegular)
-        return;  // a folder, FIFO or device: nothing to read, and Save refuses it
+    if (!found->IsRegular) return; // a folder, FIFO or device: nothing to read, and Save refuses it
     kernel::TUniqueFd fd = kernel::OpenRegularFileForReading(fileName_);
-    if (!fd.Valid())
-        throw ELogFileError(ErrorText("Cannot open the log file", fileName_));
+    if (!fd.Valid()) throw ELogFileError(ErrorText("Cannot open the log file", fileName_));
     const auto size = kernel::GetFileSize(fd.Get());
-    if (!size)
-        throw ELogFileError(ErrorText("Cannot read the log file", fileName_));
+    if (!size) throw ELogFileError(ErrorText("Cannot read the log file", fileName_));
     std::uint64_t offset = 0;
     if (*size > kMaxLoadedLogBytes) {
         // An oversized log is read from its end; the rest is kept aside.
@@ -184,10 +169,8 @@ TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileN
     std::size_t filled = 0;
     while (filled < text.size()) {
         const std::ptrdiff_t n = kernel::ReadFile(fd.Get(), text.data() + filled, text.size() - filled);
-        if (n < 0)
-            throw ELogFileError(ErrorText("Cannot read the log file", fileName_));
-        if (n == 0)
-            break;  // the file shrank meanwhile
+        if (n < 0) throw ELogFileError(ErrorText("Cannot read the log file", fileName_));
+        if (n == 0) break; // the file shrank meanwhile
         filled += static_cast<std::size_t>(n);
     }
     text.resize(filled);
@@ -198,8 +181,7 @@ TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileN
     }
     std::vector<std::string> unread;
     reports_ = ParseLogText(std::move(text), &unread);
-    if (!unread.empty())
-        hasUnreadText_ = true;
+    if (!unread.empty()) hasUnreadText_ = true;
 }
 
 TLogFile TLogFile::FromText(const std::string& text)
@@ -219,10 +201,8 @@ void TLogFile::AddReport(const std::string& text, int maxReports)
 
 void TLogFile::Save()
 {
-    if (fileName_.empty())
-        throw ELogFileError("The log has no file.");
-    if (readOnly_)
-        throw ELogFileError("The log file \"" + fileName_ + "\" was opened read-only.");
+    if (fileName_.empty()) throw ELogFileError("The log has no file.");
+    if (readOnly_) throw ELogFileError("The log file \"" + fileName_ + "\" was opened read-only.");
     const auto info = kernel::GetFileInfo(fileName_);
     const std::string* aside = nullptr;
     std::string asideName;
@@ -241,8 +221,7 @@ void TLogFile::Save()
 std::string TLogFile::GetAllReports() const
 {
     std::string text;
-    for (const std::string& report : reports_)
-        text += report + kCRLF;
+    for (const std::string& report : reports_) text += report + kCRLF;
     return text;
 }
 
@@ -253,8 +232,7 @@ const std::string* TLogFile::Report(int index) const
 
 bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const std::vector<std::string>& values) const
 {
-    if (fieldNumbers.empty() || fieldNumbers.size() != values.size())
-        return false;
+    if (fieldNumbers.empty() || fieldNumbers.size() != values.size()) return false;
     for (const std::string& report : reports_) {
         bool all = true;
         for (std::size_t f = 0; f < fieldNumbers.size() && all; ++f) {
@@ -282,8 +260,7 @@ bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const s
                 std::size_t end = rest.find(kCRLF, start);
                 std::string line = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
                 if (lineNo > 0) {
-                    if (IsBlank(line))
-                        line = ".";
+                    if (IsBlank(line)) line = ".";
                     expected += kCRLF + std::string(colon - lineStart + 2, ' ');
                 }
                 expected += line;
@@ -293,8 +270,7 @@ bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const s
             expected += kCRLF;
             all = report.compare(colon + 2, expected.size(), expected) == 0;
         }
-        if (all)
-            return true;
+        if (all) return true;
     }
     return false;
 }
@@ -302,20 +278,17 @@ bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const s
 std::string ExtractFieldValue(const std::string& report, const std::string& fieldNumber)
 {
     std::size_t at = report.find("\r\n  " + fieldNumber + " ");
-    if (at == std::string::npos)
-        return {};
+    if (at == std::string::npos) return {};
     at += 2;
     const std::string line = LineAt(report, at);
     const std::size_t colon = line.find(": ");
-    if (colon == std::string::npos)
-        return {};
+    if (colon == std::string::npos) return {};
     std::string value = Trim(line.substr(colon + 2));
     std::size_t next = report.find(kCRLF, at);
     while (next != std::string::npos) {
         next += 2;
         const std::string more = LineAt(report, next);
-        if (IsBlank(more) || more.find(": ") != std::string::npos)
-            break;
+        if (IsBlank(more) || more.find(": ") != std::string::npos) break;
         value += kCRLF + Trim(more);
         next = report.find(kCRLF, next);
     }
@@ -334,8 +307,7 @@ namespace {
 std::size_t CallStackTableStart(const std::string& report)
 {
     const std::size_t mark = report.find("-\r\n|");
-    if (mark == std::string::npos)
-        return std::string::npos;
+    if (mark == std::string::npos) return std::string::npos;
     const std::size_t lineBreak = report.rfind(kCRLF, mark);
     return lineBreak == std::string::npos ? 0 : lineBreak + 2;
 }
@@ -344,8 +316,7 @@ std::size_t CallStackTableStart(const std::string& report)
 std::size_t CallStackTableEnd(const std::string& report)
 {
     const std::size_t mark = report.find("-\r\n|");
-    if (mark == std::string::npos)
-        return std::string::npos;
+    if (mark == std::string::npos) return std::string::npos;
     const std::size_t end = report.find("-\r\n\r\n", mark);
     return end == std::string::npos ? std::string::npos : end + 1;
 }
@@ -354,11 +325,9 @@ std::size_t CallStackTableEnd(const std::string& report)
 std::size_t CPUStart(const std::string& report)
 {
     const std::size_t tableEnd = CallStackTableEnd(report);
-    if (tableEnd == std::string::npos)
-        return std::string::npos;
+    if (tableEnd == std::string::npos) return std::string::npos;
     const std::size_t first = report.find("\r\n\r\n", tableEnd);
-    if (first == std::string::npos)
-        return std::string::npos;
+    if (first == std::string::npos) return std::string::npos;
     const std::size_t second = report.find("\r\n\r\n", first + 4);
     return second == std::string::npos ? std::string::npos : second + 4;
 }
@@ -367,8 +336,7 @@ std::size_t CPUStart(const std::string& report)
 std::size_t CPUEnd(const std::string& report, std::size_t start)
 {
     std::size_t end = report.find("\r\n\r\n", start);
-    if (end != std::string::npos)
-        end = report.find("\r\n\r\n", end + 4);
+    if (end != std::string::npos) end = report.find("\r\n\r\n", end + 4);
     return end == std::string::npos ? report.size() : end + 2;
 }
 
@@ -377,8 +345,7 @@ std::size_t CPUEnd(const std::string& report, std::size_t start)
 std::string ExtractGeneralPart(const std::string& report)
 {
     const std::size_t table = CallStackTableStart(report);
-    if (table == std::string::npos || table < 2)
-        return {};
+    if (table == std::string::npos || table < 2) return {};
     const std::size_t titleBreak = report.rfind(kCRLF, table - 3);
     const std::size_t titleStart = titleBreak == std::string::npos ? 0 : titleBreak + 2;
     return TrimRightLineEnds(report.substr(0, titleStart));
@@ -388,55 +355,45 @@ std::string ExtractCallStackPart(const std::string& report)
 {
     const std::size_t start = CallStackTableStart(report);
     const std::size_t end = CallStackTableEnd(report);
-    if (start == std::string::npos || end == std::string::npos)
-        return {};
+    if (start == std::string::npos || end == std::string::npos) return {};
     return report.substr(start, end - start);
 }
 
 std::string ExtractModulesPart(const std::string& report)
 {
     const std::size_t tableEnd = CallStackTableEnd(report);
-    if (tableEnd == std::string::npos)
-        return {};
+    if (tableEnd == std::string::npos) return {};
     const std::size_t title = report.find(":\r\n-", tableEnd);
-    if (title == std::string::npos)
-        return {};
+    if (title == std::string::npos) return {};
     const std::size_t dashes = title + 3;
     const std::size_t afterDashes = report.find(kCRLF, dashes);
     if (afterDashes == std::string::npos || afterDashes + 2 >= report.size() || report[afterDashes + 2] != '|')
         return {};
     const std::size_t end = report.find("-\r\n\r\n", afterDashes);
-    if (end == std::string::npos)
-        return {};
+    if (end == std::string::npos) return {};
     return report.substr(dashes, end + 1 - dashes);
 }
 
 std::string ExtractCPUPart(const std::string& report)
 {
     const std::size_t start = CPUStart(report);
-    if (start == std::string::npos)
-        return {};
+    if (start == std::string::npos) return {};
     const std::string part = report.substr(start, CPUEnd(report, start) - start);
-    if (part.find("EAX") == std::string::npos && part.find("RAX") == std::string::npos)
-        return {};
+    if (part.find("EAX") == std::string::npos && part.find("RAX") == std::string::npos) return {};
     return part;
 }
 
 std::string ExtractCustomPart(const std::string& report)
 {
     const std::size_t cpu = CPUStart(report);
-    if (cpu == std::string::npos)
-        return {};
+    if (cpu == std::string::npos) return {};
     const std::size_t after = CPUEnd(report, cpu);
     const std::size_t title = report.find(":\r\n-", after);
-    if (title == std::string::npos)
-        return {};
+    if (title == std::string::npos) return {};
     const std::size_t rows = report.find(kCRLF, title + 3);
-    if (rows == std::string::npos)
-        return {};
+    if (rows == std::string::npos) return {};
     std::size_t end = report.find("\r\n\r\n", rows + 2);
-    if (end == std::string::npos)
-        end = report.size();
+    if (end == std::string::npos) end = report.size();
     return TrimRightLineEnds(report.substr(rows + 2, end - (rows + 2)));
 }
 

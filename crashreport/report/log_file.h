@@ -101,8 +101,7 @@ private:
 // `keepPreviousAs` the previous file also keeps that second name. The
 // permission bits of the previous file are kept. Raises ELogFileError; on
 // failure the previous file is untouched.
-void ReplaceFileContents(const std::string& path, const std::string& text,
-                         const std::string* keepPreviousAs = nullptr);
+void ReplaceFileContents(const std::string& path, const std::string& text, const std::string* keepPreviousAs = nullptr);
 
 // Section extraction on one stored report's text.
 std::string ExtractGeneralPart(const std::string& report);

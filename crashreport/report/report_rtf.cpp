@@ -10,7 +10,7 @@ namespace {
 
 struct TLine {
     std::string Text;
-    bool Ended;  // followed by CR LF
+    bool Ended; // followed by CR LF
 };
 
 std::vector<TLine> RawLines(const std::string& text)
@@ -32,8 +32,7 @@ std::vector<TLine> RawLines(const std::string& text)
 std::string Join(const std::vector<std::string>& lines, const std::vector<TLine>& raw)
 {
     std::string out;
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        out += lines[i] + (raw[i].Ended ? "\\par\r\n" : "");
+    for (std::size_t i = 0; i < lines.size(); ++i) out += lines[i] + (raw[i].Ended ? "\\par\r\n" : "");
     return out;
 }
 
@@ -41,13 +40,14 @@ std::size_t Utf8Length(const std::string& text, std::size_t at, unsigned& code)
 {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(at);
-    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (!length || at + length > text.size())
-        return 0;
+    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2
+        : lead >= 0xE0 && lead <= 0xEF                ? 3
+        : lead >= 0xF0 && lead <= 0xF4                ? 4
+                                                      : 0;
+    if (!length || at + length > text.size()) return 0;
     code = lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
     for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
         code = (code << 6) | (byte(at + i) & 0x3F);
     }
     if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
@@ -60,9 +60,10 @@ std::string UnicodeEscape(unsigned code)
 {
     // RTF's \u takes a signed 16-bit number; beyond the basic plane a
     // surrogate pair.
-    auto one = [](unsigned unit) { return "\\u" + std::to_string(static_cast<int>(static_cast<std::int16_t>(unit))) + "?"; };
-    if (code < 0x10000)
-        return one(code);
+    auto one = [](unsigned unit) {
+        return "\\u" + std::to_string(static_cast<int>(static_cast<std::int16_t>(unit))) + "?";
+    };
+    if (code < 0x10000) return one(code);
     code -= 0x10000;
     return one(0xD800 + (code >> 10)) + one(0xDC00 + (code & 0x3FF));
 }
@@ -107,8 +108,7 @@ std::string EscapeRTF(const std::string& text)
 {
     const std::vector<TLine> raw = RawLines(text);
     std::vector<std::string> lines;
-    for (const TLine& line : raw)
-        lines.push_back(EscapeLine(line.Text));
+    for (const TLine& line : raw) lines.push_back(EscapeLine(line.Text));
     return Join(lines, raw);
 }
 
@@ -116,9 +116,10 @@ std::string RtfDocument(const std::string& body, const TRtfFont& font)
 {
     return rtl::Format("{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1040{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset%d ",
                        font.Charset) +
-           EscapeLine(font.Face) +
-           ";}}\r\n{\\colortbl ;\\red0\\green100\\blue100;\\red0\\green0\\blue0;\\red40\\green40\\blue40;\\red0\\green0\\blue160;}\r\n" +
-           "\\f0\\fs" + std::to_string(font.PointSize * 2) + "\r\n" + body + "}";
+        EscapeLine(font.Face) +
+        ";}}\r\n{\\colortbl "
+        ";\\red0\\green100\\blue100;\\red0\\green0\\blue0;\\red40\\green40\\blue40;\\red0\\green0\\blue160;}\r\n" +
+        "\\f0\\fs" + std::to_string(font.PointSize * 2) + "\r\n" + body + "}";
 }
 
 std::string BuildGeneralRTF(const std::string& generalPart, const TRtfFont& font)
@@ -136,7 +137,8 @@ std::string BuildGeneralRTF(const std::string& generalPart, const TRtfFont& font
         else if (!line.empty() && line[0] == '-')
             lines.push_back("\\cf3 " + EscapeLine(line));
         else if (pair != std::string::npos)
-            lines.push_back("\\cf2 " + EscapeLine(line.substr(0, pair + 1)) + "\\cf4 " + EscapeLine(line.substr(pair + 1)));
+            lines.push_back("\\cf2 " + EscapeLine(line.substr(0, pair + 1)) + "\\cf4 " +
+                            EscapeLine(line.substr(pair + 1)));
         else
             lines.push_back(EscapeLine(line));
     }
@@ -151,45 +153,39 @@ std::string BuildCPURTF(const std::string& cpuPart, const TRtfFont& font)
     auto wrapValue = [](const std::string& half) {
         // "NAME: VALUE" -> "NAME: \cf4 VALUE\cf2 "
         const std::size_t colon = half.find(": ");
-        if (colon == std::string::npos)
-            return EscapeLine(half);
+        if (colon == std::string::npos) return EscapeLine(half);
         std::size_t valueEnd = half.size();
-        while (valueEnd > colon + 2 && half[valueEnd - 1] == ' ')
-            --valueEnd;
-        if (half.compare(colon + 2, 4, "????") == 0)
-            valueEnd = half.size();
-        return EscapeLine(half.substr(0, colon + 2)) + "\\cf4 " + EscapeLine(half.substr(colon + 2, valueEnd - colon - 2)) +
-               "\\cf2 " + EscapeLine(half.substr(valueEnd));
+        while (valueEnd > colon + 2 && half[valueEnd - 1] == ' ') --valueEnd;
+        if (half.compare(colon + 2, 4, "????") == 0) valueEnd = half.size();
+        return EscapeLine(half.substr(0, colon + 2)) + "\\cf4 " +
+            EscapeLine(half.substr(colon + 2, valueEnd - colon - 2)) + "\\cf2 " + EscapeLine(half.substr(valueEnd));
     };
     for (; i < raw.size() && i < 2; ++i)
-        lines.push_back(i == 0 ? "\\cf3\\b " + EscapeLine(raw[i].Text) + "\\cf2\\b0" : "\\cf3 " + EscapeLine(raw[i].Text) + "\\cf2");
+        lines.push_back(i == 0 ? "\\cf3\\b " + EscapeLine(raw[i].Text) + "\\cf2\\b0"
+                               : "\\cf3 " + EscapeLine(raw[i].Text) + "\\cf2");
     // Register rows up to the blank line.
     for (; i < raw.size() && !raw[i].Text.empty(); ++i) {
         const std::string& row = raw[i].Text;
         const std::size_t colon = row.find(": ");
         std::size_t split = colon == std::string::npos ? std::string::npos : row.find("   ", colon + 6);
         // Past a "????" placeholder's padding.
-        while (split != std::string::npos && split + 3 < row.size() && row[split + 3] == ' ')
-            ++split;
+        while (split != std::string::npos && split + 3 < row.size() && row[split + 3] == ' ') ++split;
         if (split == std::string::npos)
             lines.push_back(EscapeLine(row));
         else
             lines.push_back(wrapValue(row.substr(0, split)) + "   " + wrapValue(row.substr(split + 3)));
     }
-    if (i < raw.size())
-        lines.push_back(EscapeLine(raw[i++].Text));  // the blank line
+    if (i < raw.size()) lines.push_back(EscapeLine(raw[i++].Text)); // the blank line
     // Titles of the stack and the memory dump, at the dash line's columns.
     std::size_t stackWidth = 0;
-    if (i + 1 < raw.size())
-        stackWidth = raw[i + 1].Text.find("   ");
+    if (i + 1 < raw.size()) stackWidth = raw[i + 1].Text.find("   ");
     if (i < raw.size()) {
         const std::string& titles = raw[i].Text;
-        const std::size_t cut = stackWidth == std::string::npos ? titles.size() : std::min(titles.size(), stackWidth + 3);
+        const std::size_t cut =
+            stackWidth == std::string::npos ? titles.size() : std::min(titles.size(), stackWidth + 3);
         auto trim = [](std::string s) {
-            while (!s.empty() && s.back() == ' ')
-                s.pop_back();
-            while (!s.empty() && s.front() == ' ')
-                s.erase(0, 1);
+            while (!s.empty() && s.back() == ' ') s.pop_back();
+            while (!s.empty() && s.front() == ' ') s.erase(0, 1);
             return s;
         };
         const std::size_t tabStop = (stackWidth == std::string::npos ? 0 : stackWidth + 3) * font.CharPixelWidth * 15;
@@ -202,7 +198,7 @@ std::string BuildCPURTF(const std::string& cpuPart, const TRtfFont& font)
         lines.push_back(stackWidth == std::string::npos
                             ? "\\cf3 " + EscapeLine(dashes) + "\\cf2"
                             : "\\cf3 " + EscapeLine(dashes.substr(0, stackWidth)) + "\\tab " +
-                                  EscapeLine(dashes.substr(std::min(dashes.size(), stackWidth + 3))) + "\\cf2");
+                                EscapeLine(dashes.substr(std::min(dashes.size(), stackWidth + 3))) + "\\cf2");
         ++i;
     }
     for (; i < raw.size(); ++i) {

@@ -12,7 +12,7 @@ struct TRtfFont {
     int Charset = 0;
     std::string Face = "Lucida Console";
     int PointSize = 8;
-    int CharPixelWidth = 7;  // width of one "-" in pixels
+    int CharPixelWidth = 7; // width of one "-" in pixels
 };
 
 // "\" -> "\\", "{" -> "\{", "}" -> "\}", CR LF -> "\par" CR LF; a valid

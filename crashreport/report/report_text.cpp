@@ -54,8 +54,7 @@ std::string PadRight(const std::string& text, std::size_t width)
 bool IsHeaderLine(const std::string& line)
 {
     const std::size_t colon = line.find(':');
-    if (line.empty())
-        return true;
+    if (line.empty()) return true;
     return colon != std::string::npos && (colon + 1 == line.size() || colon + 2 == line.size());
 }
 
@@ -66,8 +65,7 @@ __attribute__((no_sanitize("address"))) void CopyReadable(void* to, const void* 
 {
     auto* out = static_cast<unsigned char*>(to);
     const auto* in = static_cast<const volatile unsigned char*>(from);
-    for (std::size_t i = 0; i < count; ++i)
-        out[i] = in[i];
+    for (std::size_t i = 0; i < count; ++i) out[i] = in[i];
 }
 
 std::string Text(const TTavrelModuleOptions& options, std::size_t index) { return options.GetText(index); }
@@ -84,8 +82,7 @@ std::string FlattenControlChars(const std::string& text)
     bool inRun = false;
     for (char c : text) {
         if (static_cast<unsigned char>(c) < 32) {
-            if (!inRun)
-                out += ' ';
+            if (!inRun) out += ' ';
             inRun = true;
         } else {
             out += c;
@@ -99,8 +96,7 @@ std::string CleanMessage(const std::string& text)
 {
     std::string out = text;
     for (char& c : out)
-        if (static_cast<unsigned char>(c) < 32 && c != '\r' && c != '\n')
-            c = ' ';
+        if (static_cast<unsigned char>(c) < 32 && c != '\r' && c != '\n') c = ' ';
     return out;
 }
 
@@ -112,8 +108,7 @@ std::string NormalizeLineEnds(const std::string& text)
         const char c = text[i];
         if (c == '\r') {
             out += kCRLF;
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
+            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
         } else if (c == '\n') {
             out += kCRLF;
         } else {
@@ -125,8 +120,7 @@ std::string NormalizeLineEnds(const std::string& text)
 
 std::string FormatItemValue(const std::string& value)
 {
-    if (value.find(kCRLF) == std::string::npos)
-        return value;
+    if (value.find(kCRLF) == std::string::npos) return value;
     std::vector<std::string> lines = SplitLines(ReplaceAll(value, ": ", ":_"));
     std::string out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -143,16 +137,14 @@ void TLogItem::AddHeader(const std::string& title)
 {
     ++HeaderNo;
     ItemNo = 0;
-    if (!Text.empty())
-        Text += "\r\n\r\n";
+    if (!Text.empty()) Text += "\r\n\r\n";
     Text += title + ":" + kCRLF + "-";
 }
 
 void TLogItem::AddItem(const std::string& label, const std::string& value, bool visible)
 {
     ++ItemNo;
-    if (!visible)
-        return;
+    if (!visible) return;
     Text += rtl::Format("\r\n  %d.%d ", HeaderNo, ItemNo) + label + ": " + FormatItemValue(value);
 }
 
@@ -162,22 +154,20 @@ std::string TLogItem::Render() const
     lines.emplace_back();
     std::size_t at = 0;
     while (at < lines.size()) {
-        while (at < lines.size() && !IsHeaderLine(lines[at]))
-            ++at;
-        if (at >= lines.size())
-            break;
+        while (at < lines.size() && !IsHeaderLine(lines[at])) ++at;
+        if (at >= lines.size()) break;
         if (lines[at].empty()) {
             ++at;
             continue;
         }
         std::size_t end = at + 1;
-        while (end < lines.size() && !lines[end].empty())
-            ++end;
+        while (end < lines.size() && !lines[end].empty()) ++end;
         // [at, end) is the group: header, dash line, items.
         if (end - at <= 2) {
             // A section without visible items is left out with its blank line.
             const std::size_t last = std::min(end + 1, lines.size());
-            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at), lines.begin() + static_cast<std::ptrdiff_t>(last));
+            lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(at),
+                        lines.begin() + static_cast<std::ptrdiff_t>(last));
             continue;
         }
         std::size_t column = 1, width = 0;
@@ -185,8 +175,7 @@ std::string TLogItem::Render() const
             width = std::max(width, lines[i].size());
             if (i >= at + 2) {
                 const std::size_t pos = lines[i].find(": ");
-                if (pos != std::string::npos)
-                    column = std::max(column, pos + 1);
+                if (pos != std::string::npos) column = std::max(column, pos + 1);
             }
         }
         for (std::size_t i = at + 2; i < end; ++i) {
@@ -198,27 +187,26 @@ std::string TLogItem::Render() const
                 line.insert(0, column, ' ');
             width = std::max(width, line.size());
         }
-        if (at + 1 < end)
-            lines[at + 1] = std::string(width, '-');
+        if (at + 1 < end) lines[at + 1] = std::string(width, '-');
         at = end + 1;
     }
     // The added empty line, or the blank line before a last section that
     // was left out.
-    if (!lines.empty() && lines.back().empty())
-        lines.pop_back();
+    if (!lines.empty() && lines.back().empty()) lines.pop_back();
     std::string out;
-    for (const std::string& line : lines)
-        out += line + kCRLF;
+    for (const std::string& line : lines) out += line + kCRLF;
     return out;
 }
 
-std::string HexAddress(std::uintptr_t value) { return rtl::Format("%0*llX", kPointerDigits, static_cast<unsigned long long>(value)); }
+std::string HexAddress(std::uintptr_t value)
+{
+    return rtl::Format("%0*llX", kPointerDigits, static_cast<unsigned long long>(value));
+}
 
 std::string FormatFileDate(double dateTime)
 {
     const auto fields = codecs::DecodeDayCount(dateTime);
-    if (!fields)
-        return {};
+    if (!fields) return {};
     return rtl::Format("%04d-%02d-%02d %02d:%02d:%02d", fields->Year, fields->Month, fields->Day, fields->Hour,
                        fields->Minute, fields->Second);
 }
@@ -233,23 +221,17 @@ std::string BuildGeneralPart(const TReportSources& sources, const TTavrelModuleO
         ++index;
     };
     item.AddHeader(Text(options, 22));
-    for (std::size_t label = 23; label <= 27; ++label)
-        add(label);
+    for (std::size_t label = 23; label <= 27; ++label) add(label);
     item.AddHeader(Text(options, 28));
-    for (std::size_t label = 29; label <= 33; ++label)
-        add(label);
+    for (std::size_t label = 29; label <= 33; ++label) add(label);
     item.AddHeader(Text(options, 34));
-    for (std::size_t label = 35; label <= 38; ++label)
-        add(label, !sources.HideActiveControls);
+    for (std::size_t label = 35; label <= 38; ++label) add(label, !sources.HideActiveControls);
     item.AddHeader(Text(options, 39));
-    for (std::size_t label = 40; label <= 48; ++label)
-        add(label);
+    for (std::size_t label = 40; label <= 48; ++label) add(label);
     item.AddHeader(Text(options, 49));
-    for (std::size_t label = 50; label <= 53; ++label)
-        add(label);
+    for (std::size_t label = 50; label <= 53; ++label) add(label);
     item.AddHeader(Text(options, 54));
-    for (std::size_t label = 55; label <= 60; ++label)
-        add(label);
+    for (std::size_t label = 55; label <= 60; ++label) add(label);
     return item.Render();
 }
 
@@ -258,10 +240,8 @@ namespace {
 std::uint32_t ShownKinds(TStackFlags flags)
 {
     std::uint32_t kinds = 1u << dkDebugLine;
-    if (flags.Contains(stDllFrames))
-        kinds |= 1u << dkExportName;
-    if (flags.Contains(stPackageFrames))
-        kinds |= 1u << dkDecoratedName;
+    if (flags.Contains(stDllFrames)) kinds |= 1u << dkExportName;
+    if (flags.Contains(stPackageFrames)) kinds |= 1u << dkDecoratedName;
     return kinds;
 }
 
@@ -276,8 +256,7 @@ std::array<std::string, 6> StackCells(const TTavrelDebugInfo& entry, bool lineOf
     cells[4] = Cell(entry.ProcedureName);
     if (entry.Line != 0) {
         cells[5] = std::to_string(entry.Line);
-        if (lineOffsets)
-            cells[5] += "[" + std::to_string(entry.ProcOffsetLine) + "]";
+        if (lineOffsets) cells[5] += "[" + std::to_string(entry.ProcOffsetLine) + "]";
     }
     return cells;
 }
@@ -291,39 +270,34 @@ std::string BuildCallStackSection(const TReportSources& sources, const TTavrelMo
     const std::array<std::string, 6> heads = {Text(options, 62), Text(options, 63), Text(options, 64),
                                               Text(options, 65), Text(options, 66), Text(options, 67)};
     std::array<std::size_t, 6> widths{};
-    for (std::size_t c = 0; c < 6; ++c)
-        widths[c] = heads[c].size();
+    for (std::size_t c = 0; c < 6; ++c) widths[c] = heads[c].size();
     widths[0] = std::max<std::size_t>(widths[0], kPointerDigits);
 
     struct TShown {
         const TTavrelDebugInfo* Entry;
-        bool First;  // of the exception thread's group that opens the list
+        bool First; // of the exception thread's group that opens the list
         std::array<std::string, 6> Cells;
     };
     std::vector<TShown> shown;
     if (sources.CallStack) {
         for (int i = 0; i < sources.CallStack->Count(); ++i) {
             const TTavrelDebugInfo* entry = sources.CallStack->Item(i);
-            if (!entry || entry->DebugDetail > dkDebugLine || !(kinds & (1u << entry->DebugDetail)))
-                continue;
+            if (!entry || entry->DebugDetail > dkDebugLine || !(kinds & (1u << entry->DebugDetail))) continue;
             // The exception thread's group opens the list; its first entry
             // (the exception address) may itself be one that is not shown.
             const TTavrelDebugInfo* head = sources.CallStack->Item(0);
-            const bool first = shown.empty() && head->ThreadID == entry->ThreadID &&
-                               head->RunningThread == entry->RunningThread;
+            const bool first =
+                shown.empty() && head->ThreadID == entry->ThreadID && head->RunningThread == entry->RunningThread;
             shown.push_back({entry, first, StackCells(*entry, lineOffsets)});
-            for (std::size_t c = 0; c < 6; ++c)
-                widths[c] = std::max(widths[c], shown.back().Cells[c].size());
+            for (std::size_t c = 0; c < 6; ++c) widths[c] = std::max(widths[c], shown.back().Cells[c].size());
         }
     }
     std::size_t sum = 0;
-    for (std::size_t w : widths)
-        sum += w;
+    for (std::size_t w : widths) sum += w;
     const std::string separator(sum + 7, '-');
 
     std::string out = Text(options, 7) + ":" + kCRLF + separator + kCRLF + "|";
-    for (std::size_t c = 0; c < 6; ++c)
-        out += PadRight(heads[c], widths[c]) + "|";
+    for (std::size_t c = 0; c < 6; ++c) out += PadRight(heads[c], widths[c]) + "|";
     out += kCRLF + separator + kCRLF;
 
     const TTavrelDebugInfo* previous = nullptr;
@@ -332,26 +306,22 @@ std::string BuildCallStackSection(const TReportSources& sources, const TTavrelMo
         if (!previous || e.ThreadID != previous->ThreadID || e.RunningThread != previous->RunningThread) {
             if (previous) {
                 out += "|" + std::string(sum + 5, '-') + "|" + kCRLF;
-                if (e.RunningThread == 1)
-                    out += "|" + std::string(sum + 5, ' ') + "|" + kCRLF;
+                if (e.RunningThread == 1) out += "|" + std::string(sum + 5, ' ') + "|" + kCRLF;
             }
-            const std::string kindText = row.First ? Text(options, 69)
-                                             : (e.RunningThread == 1 ? Text(options, 70) : Text(options, 71));
+            const std::string kindText =
+                row.First ? Text(options, 69) : (e.RunningThread == 1 ? Text(options, 70) : Text(options, 71));
             TReportThread thread;
             const auto found = sources.Threads.find(static_cast<std::uint32_t>(e.ThreadID));
-            if (found != sources.Threads.end())
-                thread = found->second;
-            std::string text = " " + kindText + ": " + Text(options, 72) + "=" + std::to_string(static_cast<std::uint32_t>(e.ThreadID)) +
-                               "; " + Text(options, 73) + "=" + thread.Priority + "; " + Text(options, 74) + "=" +
-                               Cell(thread.ClassName);
-            if (thread.Main)
-                text += "; [" + Text(options, 68) + "]";
+            if (found != sources.Threads.end()) thread = found->second;
+            std::string text = " " + kindText + ": " + Text(options, 72) + "=" +
+                std::to_string(static_cast<std::uint32_t>(e.ThreadID)) + "; " + Text(options, 73) + "=" +
+                thread.Priority + "; " + Text(options, 74) + "=" + Cell(thread.ClassName);
+            if (thread.Main) text += "; [" + Text(options, 68) + "]";
             out += "|" + PadRight(text, sum + 5) + "|" + kCRLF;
             out += "|" + std::string(sum + 5, '-') + "|" + kCRLF;
         }
         out += "|";
-        for (std::size_t c = 0; c < 6; ++c)
-            out += PadRight(row.Cells[c], widths[c]) + "|";
+        for (std::size_t c = 0; c < 6; ++c) out += PadRight(row.Cells[c], widths[c]) + "|";
         out += kCRLF;
         previous = &e;
     }
@@ -365,16 +335,13 @@ std::string BuildModulesSection(const TReportSources& sources, const TTavrelModu
     if (!options.LogFlags().Contains(lgModulesSection))
         return title + ":\r\n" + std::string(title.size() + 1, '-') + "\r\n\r\n";
     std::array<std::string, 7> heads;
-    for (std::size_t c = 0; c < 7; ++c)
-        heads[c] = Text(options, 84 + c);
+    for (std::size_t c = 0; c < 7; ++c) heads[c] = Text(options, 84 + c);
     std::array<std::size_t, 7> widths{};
-    for (std::size_t c = 0; c < 7; ++c)
-        widths[c] = heads[c].size();
+    for (std::size_t c = 0; c < 7; ++c) widths[c] = heads[c].size();
     widths[0] = std::max<std::size_t>(widths[0], kPointerDigits);
     std::vector<std::array<std::string, 7>> rows;
     for (const TTavrelModuleInfo* module : sources.Modules) {
-        if (!module)
-            continue;
+        if (!module) continue;
         std::array<std::string, 7> row;
         row[0] = rtl::Format("%llX", static_cast<unsigned long long>(module->Handle));
         row[1] = Cell(rtl::ExtractFileName(module->FileName));
@@ -383,23 +350,19 @@ std::string BuildModulesSection(const TReportSources& sources, const TTavrelModu
         row[4] = std::to_string(module->FileSize);
         row[5] = module->LastModified != 0 ? FormatFileDate(module->LastModified) : std::string();
         row[6] = Cell(rtl::ExtractFilePath(module->FileName));
-        for (std::size_t c = 0; c < 7; ++c)
-            widths[c] = std::max(widths[c], row[c].size());
+        for (std::size_t c = 0; c < 7; ++c) widths[c] = std::max(widths[c], row[c].size());
         rows.push_back(std::move(row));
     }
     std::size_t sum = 0;
-    for (std::size_t w : widths)
-        sum += w;
+    for (std::size_t w : widths) sum += w;
     const std::string separator(sum + 8, '-');
     std::string out = title + ":" + kCRLF + separator + kCRLF + "|";
-    for (std::size_t c = 0; c < 7; ++c)
-        out += PadRight(heads[c], widths[c]) + "|";
+    for (std::size_t c = 0; c < 7; ++c) out += PadRight(heads[c], widths[c]) + "|";
     out += kCRLF + separator + kCRLF;
     for (auto& row : rows) {
         row[0] = std::string(widths[0] - row[0].size(), '0') + row[0];
         out += "|";
-        for (std::size_t c = 0; c < 7; ++c)
-            out += PadRight(row[c], widths[c]) + "|";
+        for (std::size_t c = 0; c < 7; ++c) out += PadRight(row[c], widths[c]) + "|";
         out += kCRLF;
     }
     out += separator + "\r\n\r\n";
@@ -433,11 +396,14 @@ std::string BuildCPUSection(const TReportSources& sources, const TTavrelModuleOp
         std::uint64_t leftValue;
         const char* right;
         std::uint64_t rightValue;
-    } rows[] = {{"EAX", c.Eax, "EDI", c.Edi}, {"EBX", c.Ebx, "ESI", c.Esi}, {"ECX", c.Ecx, "ESP", c.Esp},
+    } rows[] = {{"EAX", c.Eax, "EDI", c.Edi},
+                {"EBX", c.Ebx, "ESI", c.Esi},
+                {"ECX", c.Ecx, "ESP", c.Esp},
                 {"EDX", c.Edx, "EIP", c.Eip}};
 #endif
     for (const auto& row : rows)
-        out += std::string(row.left) + ": " + reg(row.leftValue) + "   " + row.right + ": " + reg(row.rightValue) + kCRLF;
+        out +=
+            std::string(row.left) + ": " + reg(row.leftValue) + "   " + row.right + ": " + reg(row.rightValue) + kCRLF;
     out += kCRLF;
     // Stack dump: 16 slots of the pointer width; memory dump: 16 lines of
     // 16 bytes from the exception address.
@@ -454,12 +420,10 @@ std::string BuildCPUSection(const TReportSources& sources, const TTavrelModuleOp
             unsigned char bytes[16];
             CopyReadable(bytes, static_cast<const char*>(memory) + 16 * i, 16);
             out += HexAddress(sources.StackPointer + i * sizeof(void*)) + ": " + HexAddress(slot) + "   " +
-                   HexAddress(sources.ExceptionAddress + 16 * i) + ": ";
-            for (unsigned char b : bytes)
-                out += rtl::Format("%02X ", b);
+                HexAddress(sources.ExceptionAddress + 16 * i) + ": ";
+            for (unsigned char b : bytes) out += rtl::Format("%02X ", b);
             out += ' ';
-            for (unsigned char b : bytes)
-                out += (b < 32 || b > 126) ? '.' : static_cast<char>(b);
+            for (unsigned char b : bytes) out += (b < 32 || b > 126) ? '.' : static_cast<char>(b);
             out += kCRLF;
         }
     }
@@ -468,8 +432,7 @@ std::string BuildCPUSection(const TReportSources& sources, const TTavrelModuleOp
 
 std::string BuildCustomSection(const TReportSources& sources, const TTavrelModuleOptions& options)
 {
-    if (IsBlank(sources.CustomData))
-        return {};
+    if (IsBlank(sources.CustomData)) return {};
     // Blank lines become "." so that the text can never hold the blank
     // lines that end a report in the log.
     const std::string title = Text(options, 13);
@@ -486,7 +449,7 @@ TErrorReport BuildReportText(const TReportSources& sources, const TTavrelModuleO
     report.GeneralPart = std::string(kReportBanner) + "\r\n\r\n" + BuildGeneralPart(sources, options);
     report.CPUPart = BuildCPUSection(sources, options);
     report.Text = report.GeneralPart + kCRLF + BuildCallStackSection(sources, options) +
-                  BuildModulesSection(sources, options) + report.CPUPart;
+        BuildModulesSection(sources, options) + report.CPUPart;
     const std::string custom = BuildCustomSection(sources, options);
     if (!custom.empty()) {
         if (report.Text.size() < 4 || report.Text.compare(report.Text.size() - 4, 4, "\r\n\r\n") != 0)

@@ -50,8 +50,8 @@ std::string FormatItemValue(const std::string& value);
 
 // What a thread row says about one thread.
 struct TReportThread {
-    std::string Priority = "??";  // "??" when the thread is not tracked
-    std::string ClassName;        // the class of the thread's object
+    std::string Priority = "??"; // "??" when the thread is not tracked
+    std::string ClassName;       // the class of the thread's object
     bool Main = false;
 };
 
@@ -75,13 +75,39 @@ struct TReportSources {
 
 // Item indexes of the general part (bit numbers of ReportItems).
 enum TReportItemIndex : unsigned {
-    riStartDate = 0, riNameDescription, riVersionNumber, riParameters, riCompilationDate,
-    riExceptionDate, riExceptionAddress, riExceptionModule, riExceptionType, riExceptionMessage,
-    riFormClass, riFormText, riControlClass, riControlText,
-    riComputerName, riUser, riTotalMemory, riFreeMemory, riTotalDisk, riFreeDisk, riUpTime,
-    riProcessor, riDisplayMode,
-    riOSType, riOSBuild, riOSUpdate, riOSLanguage,
-    riIPAddress, riSubmask, riGateway, riDNS1, riDNS2, riDHCP,
+    riStartDate = 0,
+    riNameDescription,
+    riVersionNumber,
+    riParameters,
+    riCompilationDate,
+    riExceptionDate,
+    riExceptionAddress,
+    riExceptionModule,
+    riExceptionType,
+    riExceptionMessage,
+    riFormClass,
+    riFormText,
+    riControlClass,
+    riControlText,
+    riComputerName,
+    riUser,
+    riTotalMemory,
+    riFreeMemory,
+    riTotalDisk,
+    riFreeDisk,
+    riUpTime,
+    riProcessor,
+    riDisplayMode,
+    riOSType,
+    riOSBuild,
+    riOSUpdate,
+    riOSLanguage,
+    riIPAddress,
+    riSubmask,
+    riGateway,
+    riDNS1,
+    riDNS2,
+    riDHCP,
 };
 
 // Upper-case hexadecimal padded to the pointer width.
@@ -97,10 +123,10 @@ std::string BuildCustomSection(const TReportSources& sources, const TTavrelModul
 // The complete report: banner, general part, call stacks, modules, CPU and,
 // when there is custom data, its section.
 struct TErrorReport {
-    std::string Text;          // the complete report
-    std::string GeneralPart;   // banner and general part
-    std::string CPUPart;       // the CPU section
-    std::string LastMessage;   // the exception message, cleaned
+    std::string Text;        // the complete report
+    std::string GeneralPart; // banner and general part
+    std::string CPUPart;     // the CPU section
+    std::string LastMessage; // the exception message, cleaned
 };
 TErrorReport BuildReportText(const TReportSources& sources, const TTavrelModuleOptions& options);
 

@@ -18,8 +18,7 @@ std::vector<std::string> Lines(const std::string& text)
     while (start <= text.size()) {
         const std::size_t end = text.find(kCRLF, start);
         if (end == std::string::npos) {
-            if (start < text.size())
-                lines.push_back(text.substr(start));
+            if (start < text.size()) lines.push_back(text.substr(start));
             break;
         }
         lines.push_back(text.substr(start, end - start));
@@ -31,10 +30,8 @@ std::vector<std::string> Lines(const std::string& text)
 std::string Trim(const std::string& text)
 {
     std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
     return text.substr(first, last - first);
 }
 
@@ -48,8 +45,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 std::string Reference(unsigned code)
 {
     std::string digits = std::to_string(code);
-    if (digits.size() < 3)
-        digits.insert(0, 3 - digits.size(), '0');
+    if (digits.size() < 3) digits.insert(0, 3 - digits.size(), '0');
     return "&#" + digits + ";";
 }
 
@@ -72,16 +68,13 @@ std::size_t Utf8Sequence(const std::string& text, std::size_t at, unsigned& code
     } else {
         return 0;
     }
-    if (at + length > text.size())
-        return 0;
+    if (at + length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
-            return 0;
+        if ((byte(at + i) & 0xC0) != 0x80) return 0;
         code = (code << 6) | (byte(at + i) & 0x3F);
     }
     const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF)
-        return 0;
+    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
     return length;
 }
 
@@ -91,11 +84,9 @@ void IndentLines(std::string& text, const std::string& indent)
     std::vector<std::string> lines = Lines(text);
     std::string out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (i > 0 && i + 1 < lines.size())
-            out += indent;
+        if (i > 0 && i + 1 < lines.size()) out += indent;
         out += lines[i];
-        if (i + 1 < lines.size())
-            out += kCRLF;
+        if (i + 1 < lines.size()) out += kCRLF;
     }
     text = out;
 }
@@ -109,8 +100,7 @@ std::vector<std::string> SplitFields(const std::string& row)
         std::size_t end = row.find('|', start);
         if (end == std::string::npos) {
             const std::string rest = Trim(row.substr(start));
-            if (!rest.empty())
-                fields.push_back(rest);
+            if (!rest.empty()) fields.push_back(rest);
             break;
         }
         fields.push_back(Trim(row.substr(start, end - start)));
@@ -122,8 +112,7 @@ std::vector<std::string> SplitFields(const std::string& row)
 bool IsItemNumber(const std::string& word)
 {
     const std::size_t dot = word.find('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 >= word.size())
-        return false;
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= word.size()) return false;
     return std::all_of(word.begin(), word.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
 }
 
@@ -137,13 +126,10 @@ void AddGeneral(TXMLItem& log, const std::string& general)
     bool expectTitle = true, groupHasItem = false;
     std::string title;
     auto endItem = [&] {
-        if (!line)
-            return;
+        if (!line) return;
         std::string v = value;
-        if (v.rfind(".\r\n", 0) == 0)
-            v.erase(0, 1);
-        if (v.size() >= 3 && v.compare(v.size() - 3, 3, "\r\n.") == 0)
-            v.erase(v.size() - 1);
+        if (v.rfind(".\r\n", 0) == 0) v.erase(0, 1);
+        if (v.size() >= 3 && v.compare(v.size() - 3, 3, "\r\n.") == 0) v.erase(v.size() - 1);
         v = ReplaceAll(v, ":_", ": ");
         v = ReplaceAll(v, "\n.\r", "\n\r");
         line->AddAttribute("Value", v);
@@ -162,15 +148,15 @@ void AddGeneral(TXMLItem& log, const std::string& general)
             group = element->AddChild("Group");
             groupHasItem = false;
             expectTitle = false;
-            ++i;  // the dash line
+            ++i; // the dash line
             continue;
         }
         const std::string text = Trim(raw);
         const std::size_t space = text.find(' ');
         const std::string number = text.substr(0, space);
         const std::size_t colon = text.find(": ");
-        const bool item = IsItemNumber(number) && space != std::string::npos &&
-                          (colon != std::string::npos || text.back() == ':');
+        const bool item =
+            IsItemNumber(number) && space != std::string::npos && (colon != std::string::npos || text.back() == ':');
         if (item && group) {
             endItem();
             if (!groupHasItem) {
@@ -200,8 +186,7 @@ void AddThreadAttributes(TXMLItem& thread, const std::string& row)
         for (;;) {
             const std::size_t end = rest.find(';', start);
             parts.push_back(Trim(rest.substr(start, end == std::string::npos ? std::string::npos : end - start)));
-            if (end == std::string::npos)
-                break;
+            if (end == std::string::npos) break;
             start = end + 1;
         }
     }
@@ -223,17 +208,14 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
     // is the closing dash line.
     for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
         const std::string& row = lines[i];
-        if (row.rfind("|-", 0) == 0)
-            continue;
+        if (row.rfind("|-", 0) == 0) continue;
         std::vector<std::string> fields = SplitFields(row);
         if (fields.size() >= 6) {
-            if (!current)
-                current = element->AddChild("ExceptionThread");
+            if (!current) current = element->AddChild("ExceptionThread");
             // A "|" inside a procedure name ("operator|") split it: the
             // fields between the class and the line are the procedure.
             std::string procedure = fields[4];
-            for (std::size_t f = 5; f + 1 < fields.size(); ++f)
-                procedure += "|" + fields[f];
+            for (std::size_t f = 5; f + 1 < fields.size(); ++f) procedure += "|" + fields[f];
             const std::string lineCell = fields.back();
             const std::size_t bracket = lineCell.find('[');
             TXMLItem* call = current->AddChild("Line");
@@ -246,7 +228,8 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
             std::string offset;
             if (bracket != std::string::npos) {
                 const std::size_t close = lineCell.find(']', bracket);
-                offset = lineCell.substr(bracket + 1, close == std::string::npos ? std::string::npos : close - bracket - 1);
+                offset =
+                    lineCell.substr(bracket + 1, close == std::string::npos ? std::string::npos : close - bracket - 1);
             }
             call->AddAttribute("Offset", offset);
         } else if (fields.empty() || fields[0].empty()) {
@@ -272,11 +255,9 @@ void AddModules(TXMLItem& log, const std::string& part)
     TXMLItem* element = log.AddChild("Modules");
     std::vector<std::string> lines = Lines(part);
     for (std::size_t i = 3; i + 1 < lines.size(); ++i) {
-        if (lines[i].rfind("|-", 0) == 0 || lines[i].rfind("|", 0) != 0)
-            continue;
+        if (lines[i].rfind("|-", 0) == 0 || lines[i].rfind("|", 0) != 0) continue;
         std::vector<std::string> f = SplitFields(lines[i]);
-        if (f.size() < 6)
-            continue;
+        if (f.size() < 6) continue;
         TXMLItem* module = element->AddChild("Module");
         module->AddAttribute("Handle", f[0]);
         module->AddAttribute("Name", f[1]);
@@ -295,14 +276,13 @@ void AddModules(TXMLItem& log, const std::string& part)
 bool IsHex(const std::string& text)
 {
     return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+        std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
 void AddCPU(TXMLItem& log, const std::string& part)
 {
     TXMLItem* element = log.AddChild("CPU");
-    if (Trim(part).empty())
-        return;
+    if (Trim(part).empty()) return;
     std::vector<std::string> lines = Lines(part);
     // Register rows: "NAME: VALUE   NAME: VALUE", from the third line to the
     // first blank one. The left column is listed first, then the right.
@@ -311,30 +291,27 @@ void AddCPU(TXMLItem& log, const std::string& part)
     for (; i < lines.size() && !Trim(lines[i]).empty(); ++i) {
         const std::string& row = lines[i];
         const std::size_t split = row.find("   ", row.find(": ") + 2 + 4);
-        const std::string halves[2] = {row.substr(0, split), split == std::string::npos ? std::string() : row.substr(split + 3)};
+        const std::string halves[2] = {row.substr(0, split),
+                                       split == std::string::npos ? std::string() : row.substr(split + 3)};
         for (int h = 0; h < 2; ++h) {
             const std::size_t colon = halves[h].find(": ");
-            if (colon == std::string::npos)
-                continue;
+            if (colon == std::string::npos) continue;
             (h == 0 ? left : right).emplace_back(Trim(halves[h].substr(0, colon)), Trim(halves[h].substr(colon + 2)));
         }
     }
     TXMLItem* registers = element->AddChild("Registers");
     for (const auto* column : {&left, &right})
         for (const auto& [name, value] : *column)
-            if (value != "????" && IsHex(value))
-                registers->AddAttribute(name, value);
+            if (value != "????" && IsHex(value)) registers->AddAttribute(name, value);
     TXMLItem* stack = element->AddChild("Stack");
     TXMLItem* dump = element->AddChild("MemoryDump");
     for (; i < lines.size(); ++i) {
         const std::string& row = lines[i];
         const std::size_t c1 = row.find(": ");
         const std::size_t gap = row.find("   ", c1 == std::string::npos ? 0 : c1);
-        if (c1 == std::string::npos || gap == std::string::npos || !IsHex(row.substr(0, c1)))
-            continue;
+        if (c1 == std::string::npos || gap == std::string::npos || !IsHex(row.substr(0, c1))) continue;
         const std::size_t c2 = row.find(": ", gap);
-        if (c2 == std::string::npos)
-            continue;
+        if (c2 == std::string::npos) continue;
         TXMLItem* slot = stack->AddChild("Line");
         slot->AddAttribute("Address", row.substr(0, c1));
         slot->AddAttribute("Value", row.substr(c1 + 2, gap - c1 - 2));
@@ -349,8 +326,7 @@ void AddCPU(TXMLItem& log, const std::string& part)
 
 TXMLItems::~TXMLItems()
 {
-    while (!items_.empty())
-        items_.pop_back();
+    while (!items_.empty()) items_.pop_back();
 }
 
 TXMLItem* TXMLItems::Add(const std::string& name)
@@ -404,8 +380,7 @@ TXMLItem* TXMLItem::AddChild(const std::string& name)
 std::string TXMLItem::GetXML()
 {
     std::string out = Indent + "<" + Name + Attributes;
-    if (Content.empty() && Items.Count() == 0)
-        return out + "/>\r\n";
+    if (Content.empty() && Items.Count() == 0) return out + "/>\r\n";
     out += ">" + EscapeXML(Content);
     if (Items.Count() > 0) {
         out += kCRLF;
@@ -427,8 +402,7 @@ bool VersionBelow(const std::string& a, const std::string& b)
             x = x * 10 + (std::isdigit(static_cast<unsigned char>(a[i])) ? a[i] - '0' : 0), ++i;
         while (j < b.size() && b[j] != '.')
             y = y * 10 + (std::isdigit(static_cast<unsigned char>(b[j])) ? b[j] - '0' : 0), ++j;
-        if (x != y)
-            return x < y;
+        if (x != y) return x < y;
         ++i, ++j;
     }
     return false;
@@ -443,11 +417,9 @@ std::string BuildReportXML(const std::string& report)
     AddCallStack(log, ExtractCallStackPart(report), old);
     AddModules(log, ExtractModulesPart(report));
     AddCPU(log, ExtractCPUPart(report));
-    if (old)
-        log.AddChild("HoToReproduce")->AddAttribute("Text", ExtractCustomPart(report));
+    if (old) log.AddChild("HoToReproduce")->AddAttribute("Text", ExtractCustomPart(report));
     std::string text = "<Log Version=\"" + EscapeXML(version) + "\">\r\n";
-    for (int i = 0; i < log.Items.Count(); ++i)
-        text += log.Items.Item(i)->GetXML();
+    for (int i = 0; i < log.Items.Count(); ++i) text += log.Items.Item(i)->GetXML();
     text += "</Log>";
     IndentLines(text, "  ");
     return text;
@@ -456,8 +428,7 @@ std::string BuildReportXML(const std::string& report)
 std::string BuildLogXML(const TLogFile& log)
 {
     std::string text = "<Doc>\r\n";
-    for (const std::string& report : log.Reports())
-        text += BuildReportXML(report) + kCRLF;
+    for (const std::string& report : log.Reports()) text += BuildReportXML(report) + kCRLF;
     text += "</Doc>";
     IndentLines(text, "  ");
     return text + kCRLF;

@@ -17,7 +17,8 @@ namespace {
 
 std::string Lower(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return text;
 }
 
@@ -31,10 +32,8 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 std::string Trim(const std::string& text)
 {
     std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ')
-        ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ')
-        --last;
+    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
     return text.substr(first, last - first);
 }
 
@@ -63,8 +62,7 @@ TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOption
 TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOptions& options, std::uint32_t pageId)
 {
     std::string page = options.HtmlTemplate();
-    if (Trim(FlattenControlChars(page)).empty())
-        page = DefaultHtmlTemplate();
+    if (Trim(FlattenControlChars(page)).empty()) page = DefaultHtmlTemplate();
     // The placeholder in any case is written in its own case.
     const std::string lowerTag = Lower(kTag);
     std::string lower = Lower(page);
@@ -98,8 +96,7 @@ std::string BackButtonHTML()
 TWebPage BuildErrorPage(const std::string& text, bool withBackButton, const TTavrelModuleOptions& options)
 {
     std::string content = EscapeHTML(NormalizeLineEnds(text));
-    if (withBackButton)
-        content += BackButtonHTML();
+    if (withBackButton) content += BackButtonHTML();
     return ApplyHTMLTemplate(content, options);
 }
 
@@ -111,13 +108,12 @@ bool IsWebApplication() { return IsISAPI() || IsCGI() || IsWinCGI(); }
 std::string WebErrorResponse(const std::string& page)
 {
     return "Status: 200 Error\r\nContent-Type: text/html\r\n" + rtl::Format("Content-Length: %zu\r\n", page.size()) +
-           "Content:\r\n\r\n" + page;
+        "Content:\r\n\r\n" + page;
 }
 
 bool SendWebErrorPage(const std::string& page)
 {
-    if (!IsCGI())
-        return false;
+    if (!IsCGI()) return false;
     const std::string answer = WebErrorResponse(page);
     std::size_t done = 0;
     while (done < answer.size()) {
@@ -134,8 +130,7 @@ bool SendWebErrorPage(const std::string& page)
 bool ShowWebError(const std::string& text, const TTavrelModuleOptions& options)
 {
     std::string page = BuildErrorPage(text, true, options).Html;
-    if (Lower(page).find(Lower(BackButtonHTML())) == std::string::npos)
-        page += BackButtonHTML();
+    if (Lower(page).find(Lower(BackButtonHTML())) == std::string::npos) page += BackButtonHTML();
     return SendWebErrorPage(page);
 }
 

@@ -21,7 +21,7 @@ std::string EscapeHTML(const std::string& text);
 // identifier's number (drawn at random when not given).
 struct TWebPage {
     std::string Html;
-    std::string PageId;  // "<!-- TavrelLog ID: XXXXXXXX -->"
+    std::string PageId; // "<!-- TavrelLog ID: XXXXXXXX -->"
 };
 TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOptions& options);
 TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOptions& options, std::uint32_t pageId);

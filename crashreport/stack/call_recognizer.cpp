@@ -33,14 +33,11 @@ std::uintptr_t FollowJumpThunk(std::uintptr_t address)
     std::uintptr_t p = address;
     if (IsReadableMemory(reinterpret_cast<const void*>(p), 4) && At(p) == 0xF3 && At(p + 1) == 0x0F &&
         At(p + 2) == 0x1E && At(p + 3) == 0xFA)
-        p += 4;  // endbr64
-    if (IsReadableMemory(reinterpret_cast<const void*>(p), 1) && At(p) == 0xF2)
-        ++p;  // bnd
-    if (!IsReadableMemory(reinterpret_cast<const void*>(p), 6) || At(p) != 0xFF || At(p + 1) != 0x25)
-        return address;
+        p += 4;                                                                      // endbr64
+    if (IsReadableMemory(reinterpret_cast<const void*>(p), 1) && At(p) == 0xF2) ++p; // bnd
+    if (!IsReadableMemory(reinterpret_cast<const void*>(p), 6) || At(p) != 0xFF || At(p + 1) != 0x25) return address;
     const std::uintptr_t cell = p + 6 + std::uintptr_t(std::intptr_t(Int32At(p + 2)));
-    if (!IsReadableMemory(reinterpret_cast<const void*>(cell), sizeof(void*)))
-        return address;
+    if (!IsReadableMemory(reinterpret_cast<const void*>(cell), sizeof(void*))) return address;
     std::uintptr_t target;
     std::memcpy(&target, reinterpret_cast<const void*>(cell), sizeof target);
     return target;
@@ -49,8 +46,7 @@ std::uintptr_t FollowJumpThunk(std::uintptr_t address)
 bool RecognizeCall(std::uintptr_t v, bool followTargets, TRecognizedCall& call)
 {
     call = {};
-    if (v < 8 || !IsReadableMemory(reinterpret_cast<const void*>(v - 7), 7))
-        return false;
+    if (v < 8 || !IsReadableMemory(reinterpret_cast<const void*>(v - 7), 7)) return false;
     const bool rexReadable = IsReadableMemory(reinterpret_cast<const void*>(v - 8), 1);
     auto rexAt = [&](std::uintptr_t a) { return (a >= v - 7 || rexReadable) && IsRex(At(a)); };
     auto site = [&](std::uintptr_t a) {
@@ -74,21 +70,15 @@ bool RecognizeCall(std::uintptr_t v, bool followTargets, TRecognizedCall& call)
     const std::uint8_t m2 = At(v - 1);
     if (At(v - 2) == 0xFF && (InRange(m2, 0xD0, 0xD7) || IsCallThroughRegister(m2)))
         return site(rexAt(v - 3) ? v - 3 : v - 2);
-    if (At(v - 3) == 0xFF && IsCallThroughDisp8(At(v - 2)))
-        return site(rexAt(v - 4) ? v - 4 : v - 3);
-    if (At(v - 6) == 0xFF && IsCallThroughDisp32(At(v - 5)))
-        return site(rexAt(v - 7) ? v - 7 : v - 6);
-    if (At(v - 3) == 0xFF && At(v - 2) == 0x14 && At(v - 1) == 0x24)
-        return site(rexAt(v - 4) ? v - 4 : v - 3);
-    if (At(v - 4) == 0xFF && At(v - 3) == 0x54 && At(v - 2) == 0x24)
-        return site(rexAt(v - 5) ? v - 5 : v - 4);
-    if (At(v - 7) == 0xFF && At(v - 6) == 0x94 && At(v - 5) == 0x24)
-        return site(rexAt(v - 8) ? v - 8 : v - 7);
+    if (At(v - 3) == 0xFF && IsCallThroughDisp8(At(v - 2))) return site(rexAt(v - 4) ? v - 4 : v - 3);
+    if (At(v - 6) == 0xFF && IsCallThroughDisp32(At(v - 5))) return site(rexAt(v - 7) ? v - 7 : v - 6);
+    if (At(v - 3) == 0xFF && At(v - 2) == 0x14 && At(v - 1) == 0x24) return site(rexAt(v - 4) ? v - 4 : v - 3);
+    if (At(v - 4) == 0xFF && At(v - 3) == 0x54 && At(v - 2) == 0x24) return site(rexAt(v - 5) ? v - 5 : v - 4);
+    if (At(v - 7) == 0xFF && At(v - 6) == 0x94 && At(v - 5) == 0x24) return site(rexAt(v - 8) ? v - 8 : v - 7);
     if (At(v - 6) == 0xFF && At(v - 5) == 0x15) {
         // x86-64: RIP-relative, the pointer lies at V + disp32.
         const std::uintptr_t cell = v + std::uintptr_t(std::intptr_t(Int32At(v - 4)));
-        if (IsReadableMemory(reinterpret_cast<const void*>(cell), sizeof(void*)))
-            return site(v - 6);
+        if (IsReadableMemory(reinterpret_cast<const void*>(cell), sizeof(void*))) return site(v - 6);
     }
     return false;
 }

@@ -11,8 +11,7 @@ std::uint8_t SplitExportName(const std::string& name, std::string& unit, std::st
     unit.clear();
     cls.clear();
     procedure.clear();
-    if (name.empty())
-        return dkModuleOnly;
+    if (name.empty()) return dkModuleOnly;
     // A demangled C++ name is the decorated form of this platform: its scopes
     // give unit (the outermost), class (the ones between) and procedure.
     const auto parts = SplitCppScopes(name);
@@ -22,13 +21,11 @@ std::uint8_t SplitExportName(const std::string& name, std::string& unit, std::st
     }
     unit = parts.front() + stored::kSourceFileExtension;
     for (std::size_t i = 1; i + 1 < parts.size(); ++i) {
-        if (!cls.empty())
-            cls += "::";
+        if (!cls.empty()) cls += "::";
         cls += parts[i];
     }
     procedure = parts.back();
-    if (!procedure.empty() && procedure[0] == '@')
-        procedure[0] = '_';
+    if (!procedure.empty() && procedure[0] == '@') procedure[0] = '_';
     return dkDecoratedName;
 }
 

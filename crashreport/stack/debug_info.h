@@ -12,16 +12,16 @@
 namespace crashreport {
 
 enum TTavrelDebugDetail : std::uint8_t {
-    dkUnknown = 0,        // nothing known, or a duplicate hidden by the tidy step
+    dkUnknown = 0, // nothing known, or a duplicate hidden by the tidy step
     dkModuleOnly = 1,
     dkExportName = 2,
-    dkDecoratedName = 3,  // unit, class and procedure split out of an exported name
-    dkDebugLine = 4,      // from the module's debug data
+    dkDecoratedName = 3, // unit, class and procedure split out of an exported name
+    dkDebugLine = 4,     // from the module's debug data
 };
 
 struct TTavrelDebugInfo {
     std::uint8_t DebugDetail = dkUnknown;
-    TTavrelModuleInfo* ModuleInfo = nullptr;  // not owned
+    TTavrelModuleInfo* ModuleInfo = nullptr; // not owned
     std::int32_t ThreadID = 0;
     std::uint8_t RunningThread = 0;
     void* Addr = nullptr;

@@ -20,8 +20,15 @@ constexpr std::size_t kBudgetBlock = 400;
 class TEntryAdder {
 public:
     TEntryAdder(TTavrelStackList& list, const TStackScanOptions& options)
-        : list_(list), kinds_(options.Kinds), maxCount_(options.MaxCount), firstIndex_(options.FirstIndex),
-          useDebugInfo_(options.UseDebugInfo), runningThread_(options.RunningThread), threadID_(options.ThreadID) {}
+        : list_(list),
+          kinds_(options.Kinds),
+          maxCount_(options.MaxCount),
+          firstIndex_(options.FirstIndex),
+          useDebugInfo_(options.UseDebugInfo),
+          runningThread_(options.RunningThread),
+          threadID_(options.ThreadID)
+    {
+    }
 
     void Add(std::uintptr_t address)
     {
@@ -42,11 +49,9 @@ public:
                 entry->ModuleInfo = entry->OwnModuleInfo.get();
             }
         }
-        if (entry->DebugDetail > 7 || !((kinds_ >> entry->DebugDetail) & 1))
-            return;
+        if (entry->DebugDetail > 7 || !((kinds_ >> entry->DebugDetail) & 1)) return;
         const int index = seen_++;
-        const bool append = firstIndex_ == -1 ||
-                            (index >= firstIndex_ && (maxCount_ < 0 || appended_ < maxCount_));
+        const bool append = firstIndex_ == -1 || (index >= firstIndex_ && (maxCount_ < 0 || appended_ < maxCount_));
         if (append) {
             list_.Add(std::move(entry));
             ++appended_;
@@ -63,15 +68,9 @@ private:
     int seen_ = 0, appended_ = 0;
 };
 
-bool Named(const TTavrelDebugInfo* e)
-{
-    return e->DebugDetail >= dkExportName && e->DebugDetail <= dkDebugLine;
-}
+bool Named(const TTavrelDebugInfo* e) { return e->DebugDetail >= dkExportName && e->DebugDetail <= dkDebugLine; }
 
-std::uintptr_t HandleOf(const TTavrelDebugInfo* e)
-{
-    return e->ModuleInfo ? e->ModuleInfo->Handle : 0;
-}
+std::uintptr_t HandleOf(const TTavrelDebugInfo* e) { return e->ModuleInfo ? e->ModuleInfo->Handle : 0; }
 
 std::mutex g_currentLock;
 std::unique_ptr<TTavrelStackList> g_current;
@@ -82,42 +81,35 @@ void TidyStackEntries(TTavrelStackList& list, int first)
 {
     auto nextNamed = [&list](int from, std::uintptr_t module) {
         for (int j = from; j < list.Count(); ++j)
-            if (Named(list.Item(j)) && HandleOf(list.Item(j)) == module)
-                return j;
+            if (Named(list.Item(j)) && HandleOf(list.Item(j)) == module) return j;
         return -1;
     };
     for (int i = list.Count() - 2; i >= first; --i) {
         TTavrelDebugInfo* e = list.Item(i);
-        if (!Named(e))
-            continue;
+        if (!Named(e)) continue;
         const int j = nextNamed(i + 1, HandleOf(e));
-        if (j < 0)
-            continue;
+        if (j < 0) continue;
         if (list.Item(j)->Addr == e->Addr) {
             e->DebugDetail = dkUnknown;
             continue;
         }
         const int k = nextNamed(j + 1, HandleOf(e));
-        if (k >= 0 && list.Item(k)->Addr == e->Addr)
-            e->DebugDetail = dkUnknown;
+        if (k >= 0 && list.Item(k)->Addr == e->Addr) e->DebugDetail = dkUnknown;
     }
 }
 
 std::uint32_t ShownDetailKinds(TStackFlags flags)
 {
     std::uint32_t kinds = 1u << dkDebugLine;
-    if (flags.Contains(stDllFrames))
-        kinds |= 1u << dkExportName;
-    if (flags.Contains(stPackageFrames))
-        kinds |= 1u << dkDecoratedName;
+    if (flags.Contains(stDllFrames)) kinds |= 1u << dkExportName;
+    if (flags.Contains(stPackageFrames)) kinds |= 1u << dkDecoratedName;
     return kinds;
 }
 
 TCodeRanges::TCodeRanges()
 {
     for (const auto& r : kernel::ListMemoryRegions())
-        if (r.Protection & kernel::kProtectExecute)
-            ranges_.push_back({r.Start, r.End});
+        if (r.Protection & kernel::kProtectExecute) ranges_.push_back({r.Start, r.End});
 }
 
 bool TCodeRanges::Contains(std::uintptr_t a) const
@@ -128,12 +120,13 @@ bool TCodeRanges::Contains(std::uintptr_t a) const
 }
 
 TStackAddresses::TStackAddresses(std::size_t capacity)
-    : items_(std::make_unique<std::uintptr_t[]>(capacity)), capacity_(capacity) {}
+    : items_(std::make_unique<std::uintptr_t[]>(capacity)), capacity_(capacity)
+{
+}
 
 bool TStackAddresses::Add(std::uintptr_t address)
 {
-    if (count_ == capacity_)
-        return false;
+    if (count_ == capacity_) return false;
     items_[count_++] = address;
     return true;
 }
@@ -147,15 +140,12 @@ __attribute__((no_sanitize("address"))) static std::uintptr_t ReadSlot(std::uint
 
 void ScanStackAddresses(const TStackArea& area, bool addCallTargets, const TCodeRanges& code, TStackAddresses& out)
 {
-    if (area.FirstAddress)
-        out.Add(reinterpret_cast<std::uintptr_t>(area.FirstAddress));
+    if (area.FirstAddress) out.Add(reinterpret_cast<std::uintptr_t>(area.FirstAddress));
     std::uintptr_t start = reinterpret_cast<std::uintptr_t>(area.Start);
     std::uintptr_t end = reinterpret_cast<std::uintptr_t>(area.End);
     start = (start + kSlot - 1) & ~(kSlot - 1);
-    if (start == 0 || end <= start)
-        return;
-    if (end - start > kMaxScannedStackBytes)
-        end = start + kMaxScannedStackBytes;
+    if (start == 0 || end <= start) return;
+    if (end - start > kMaxScannedStackBytes) end = start + kMaxScannedStackBytes;
     std::size_t budget = 0;
     for (std::uintptr_t slot = start; slot + kSlot <= end; slot += kSlot) {
         try {
@@ -170,16 +160,13 @@ void ScanStackAddresses(const TStackArea& area, bool addCallTargets, const TCode
             }
             budget = budget >= kSlot ? budget - kSlot : 0;
             const std::uintptr_t value = ReadSlot(slot);
-            if (!code.Contains(value))
-                continue;
+            if (!code.Contains(value)) continue;
             TRecognizedCall call;
-            if (!RecognizeCall(value, addCallTargets, call))
-                continue;
-            if (addCallTargets && call.TargetIsEntry)
-                out.Add(call.Target);
+            if (!RecognizeCall(value, addCallTargets, call)) continue;
+            if (addCallTargets && call.TargetIsEntry) out.Add(call.Target);
             out.Add(call.Site);
         } catch (...) {
-            budget = 0;  // a fault while examining the slot: skip it
+            budget = 0; // a fault while examining the slot: skip it
         }
     }
 }
@@ -188,8 +175,7 @@ void AddResolvedEntries(TTavrelStackList& list, const TStackAddresses& addresses
 {
     const int countBefore = list.Count();
     TEntryAdder adder(list, options);
-    for (const std::uintptr_t address : addresses.Items())
-        adder.Add(address);
+    for (const std::uintptr_t address : addresses.Items()) adder.Add(address);
     TidyStackEntries(list, countBefore);
 }
 

@@ -31,12 +31,12 @@ struct TStackArea {
 
 // Which entries a scan keeps and how it makes them.
 struct TStackScanOptions {
-    std::uint32_t Kinds = kAllDetailKinds;  // bit n keeps entries of DebugDetail n
-    int FirstIndex = -1;                    // -1: every kept entry; else from the n-th kept one on...
-    int MaxCount = -1;                      // ...at most this many (-1: no limit)
-    bool AddCallTargets = false;            // also the target of a direct call that is an entry of its own
-    bool UseDebugInfo = true;               // resolve names; without it, module and address only
-    std::uint8_t RunningThread = 1;         // 0 for a thread's creation snapshot
+    std::uint32_t Kinds = kAllDetailKinds; // bit n keeps entries of DebugDetail n
+    int FirstIndex = -1;                   // -1: every kept entry; else from the n-th kept one on...
+    int MaxCount = -1;                     // ...at most this many (-1: no limit)
+    bool AddCallTargets = false;           // also the target of a direct call that is an entry of its own
+    bool UseDebugInfo = true;              // resolve names; without it, module and address only
+    std::uint8_t RunningThread = 1;        // 0 for a thread's creation snapshot
     std::int32_t ThreadID = 0;
 };
 
@@ -76,7 +76,7 @@ public:
     static constexpr std::size_t kMaxPerStack = 1 + 2 * (kMaxScannedStackBytes / sizeof(void*));
     explicit TStackAddresses(std::size_t capacity = kMaxPerStack);
 
-    bool Add(std::uintptr_t address);  // false when full
+    bool Add(std::uintptr_t address); // false when full
     void Clear() { count_ = 0; }
     std::span<const std::uintptr_t> Items() const { return {items_.get(), count_}; }
 

@@ -23,8 +23,8 @@ bool ReportStep(crashreport::TCapturedException& e)
     crashreport::TTavrelDebugInfo where;
     crashreport::GetDebugInfo(where, e.Address, e.NotifyParams.ThreadID, 1);
     std::printf("exception %s: %s\n", e.ClassName, e.Message);
-    std::printf("at %s %s %s line %d\n", where.UnitName.c_str(), where.ClassName.c_str(),
-                where.ProcedureName.c_str(), where.Line);
+    std::printf("at %s %s %s line %d\n", where.UnitName.c_str(), where.ClassName.c_str(), where.ProcedureName.c_str(),
+                where.Line);
     std::fflush(stdout);
     return true;
 }
@@ -37,7 +37,7 @@ volatile int* g_records = nullptr;
 
 __attribute__((noinline)) int ParseRecord(int value)
 {
-    g_records[value] = value;  // the fault: g_records is null
+    g_records[value] = value; // the fault: g_records is null
     return value + 1;
 }
 
@@ -47,13 +47,12 @@ int main(int argc, char** argv)
 {
     crashreport::SetReportPipeline(&ReportStep);
     crashreport::TCaptureStartup startup;
-    startup.Force = true;  // this program has no options record of its own
+    startup.Force = true; // this program has no options record of its own
     if (!crashreport::StartExceptionCapture(startup)) {
         std::fprintf(stderr, "the exception capture did not start\n");
         return 2;
     }
-    if (argc > 1 && std::strcmp(argv[1], "crash") == 0)
-        return app::ParseRecord(3);
+    if (argc > 1 && std::strcmp(argv[1], "crash") == 0) return app::ParseRecord(3);
     std::printf("no crash asked for\n");
     return 0;
 }

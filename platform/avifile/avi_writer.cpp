@@ -30,8 +30,8 @@ void PutChunk(std::vector<uint8_t>& out, const char (&code)[5], const void* data
 
 int16_t ClampShort(LONG v)
 {
-    return static_cast<int16_t>(std::clamp<LONG>(v, std::numeric_limits<int16_t>::min(),
-                                                 std::numeric_limits<int16_t>::max()));
+    return static_cast<int16_t>(
+        std::clamp<LONG>(v, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
 }
 
 uint32_t Saturate32(uint64_t v) { return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(v); }
@@ -168,7 +168,7 @@ HRESULT AviWriter::WriteHeaders()
 
     std::vector<uint8_t> head;
     PutCode(head, "RIFF");
-    Put32(head, 0);  // patched when the list closes
+    Put32(head, 0); // patched when the list closes
     PutCode(head, "AVI ");
     const uint64_t hdrlStart = head.size() + 8;
     PutCode(head, "LIST");

@@ -34,7 +34,7 @@ struct AviStreamSettings {
     DWORD suggestedBufferSize = 0;
     DWORD quality = 0;
     RECT frame{};
-    std::string name;  // "strn", written when not empty
+    std::string name; // "strn", written when not empty
 };
 
 class AviWriter {
@@ -86,18 +86,18 @@ private:
     HRESULT finishResult_ = AVIERR_OK;
 
     // Offsets of the records patched at the end.
-    uint64_t avihOffset_ = 0;  // of the record's data
+    uint64_t avihOffset_ = 0; // of the record's data
     uint64_t strhOffset_ = 0;
-    uint64_t superIndexOffset_ = 0;  // of the JUNK chunk header
-    uint64_t odmlOffset_ = 0;        // of the JUNK chunk header
+    uint64_t superIndexOffset_ = 0; // of the JUNK chunk header
+    uint64_t odmlOffset_ = 0;       // of the JUNK chunk header
 
     // The RIFF list being written.
     uint32_t segments_ = 0;
-    uint64_t riffStart_ = 0;   // of "RIFF"
-    uint64_t moviStart_ = 0;   // of the "movi" code
+    uint64_t riffStart_ = 0; // of "RIFF"
+    uint64_t moviStart_ = 0; // of the "movi" code
     uint32_t segmentFrames_ = 0;
     std::vector<riff::StandardIndexEntry> standardIndex_;
-    std::vector<riff::LegacyIndexEntry> legacyIndex_;  // first RIFF list only
+    std::vector<riff::LegacyIndexEntry> legacyIndex_; // first RIFF list only
     std::vector<riff::SuperIndexEntry> superIndex_;
 
     uint32_t totalFrames_ = 0;

@@ -24,7 +24,7 @@ using FOURCC = uint32_t;
 constexpr FOURCC MakeFourCC(char a, char b, char c, char d)
 {
     return static_cast<FOURCC>(static_cast<uint8_t>(a)) | (static_cast<FOURCC>(static_cast<uint8_t>(b)) << 8) |
-           (static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16) | (static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24);
+        (static_cast<FOURCC>(static_cast<uint8_t>(c)) << 16) | (static_cast<FOURCC>(static_cast<uint8_t>(d)) << 24);
 }
 constexpr FOURCC FourCC(const char (&s)[5]) { return MakeFourCC(s[0], s[1], s[2], s[3]); }
 std::string FourCCToString(FOURCC code);
@@ -35,7 +35,10 @@ constexpr FOURCC streamtypeVIDEO = FourCC("vids");
 
 // Result codes.
 constexpr HRESULT AVIERR_OK = 0;
-constexpr HRESULT MakeAviErr(int error) { return static_cast<HRESULT>(0x80040000u | (0x4000u + static_cast<unsigned>(error))); }
+constexpr HRESULT MakeAviErr(int error)
+{
+    return static_cast<HRESULT>(0x80040000u | (0x4000u + static_cast<unsigned>(error)));
+}
 constexpr HRESULT AVIERR_UNSUPPORTED = MakeAviErr(101);
 constexpr HRESULT AVIERR_BADFORMAT = MakeAviErr(102);
 constexpr HRESULT AVIERR_MEMORY = MakeAviErr(103);
@@ -48,7 +51,7 @@ constexpr HRESULT AVIERR_FILEREAD = MakeAviErr(109);
 constexpr HRESULT AVIERR_FILEWRITE = MakeAviErr(110);
 constexpr HRESULT AVIERR_FILEOPEN = MakeAviErr(111);
 constexpr HRESULT AVIERR_COMPRESSOR = MakeAviErr(112);
-constexpr HRESULT AVIERR_NOCOMPRESSOR = MakeAviErr(113);  // 0x80044071
+constexpr HRESULT AVIERR_NOCOMPRESSOR = MakeAviErr(113); // 0x80044071
 constexpr HRESULT AVIERR_READONLY = MakeAviErr(114);
 constexpr HRESULT AVIERR_NODATA = MakeAviErr(115);
 constexpr HRESULT AVIERR_BUFFERTOOSMALL = MakeAviErr(116);
@@ -101,9 +104,9 @@ constexpr UINT ICMF_CHOOSE_PREVIEW = 0x4;
 struct AVICOMPRESSOPTIONS {
     DWORD fccType;
     DWORD fccHandler;
-    DWORD dwKeyFrameEvery;   // 0: the compressor's default; the recorder marks every frame a key frame anyway
-    DWORD dwQuality;         // 0..10000; ICQUALITY_DEFAULT lets the compressor choose
-    DWORD dwBytesPerSecond;  // data rate, used when AVICOMPRESSF_DATARATE is set
+    DWORD dwKeyFrameEvery;  // 0: the compressor's default; the recorder marks every frame a key frame anyway
+    DWORD dwQuality;        // 0..10000; ICQUALITY_DEFAULT lets the compressor choose
+    DWORD dwBytesPerSecond; // data rate, used when AVICOMPRESSF_DATARATE is set
     DWORD dwFlags;
     void* lpFormat;
     DWORD cbFormat;
@@ -116,8 +119,8 @@ constexpr DWORD ICQUALITY_LOW = 0;
 constexpr DWORD ICQUALITY_HIGH = 10000;
 constexpr DWORD ICQUALITY_DEFAULT = 0xFFFFFFFFu;
 
-struct AVIFileObject;    // opaque, reference counted
-struct AVIStreamObject;  // opaque, reference counted
+struct AVIFileObject;   // opaque, reference counted
+struct AVIStreamObject; // opaque, reference counted
 using PAVIFILE = AVIFileObject*;
 using PAVISTREAM = AVIStreamObject*;
 struct CLSID;
@@ -151,20 +154,20 @@ int AVISaveOptions(void* ownerWindow, UINT flags, int nStreams, PAVISTREAM* stre
 HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source, const AVICOMPRESSOPTIONS* options,
                                 const CLSID* handler);
 HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, const void* format, LONG formatSize);
-HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* buffer, LONG bufferSize,
-                       DWORD flags, LONG* samplesWritten, LONG* bytesWritten);
+HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
+                       LONG* samplesWritten, LONG* bytesWritten);
 
 // ---- compressor registry -------------------------------------------------
 
 struct CompressorInfo {
     FOURCC fourcc;
-    std::string name;         // shown in the options dialog
+    std::string name; // shown in the options dialog
     bool lossless;
-    bool hasQuality;          // honours dwQuality
-    bool hasDataRate;         // honours dwBytesPerSecond
-    int widthMultiple;        // frame width must be a multiple of this (1: any)
+    bool hasQuality;   // honours dwQuality
+    bool hasDataRate;  // honours dwBytesPerSecond
+    int widthMultiple; // frame width must be a multiple of this (1: any)
     int heightMultiple;
-    DWORD defaultQuality;     // what ICQUALITY_DEFAULT stands for (0 when hasQuality is false)
+    DWORD defaultQuality; // what ICQUALITY_DEFAULT stands for (0 when hasQuality is false)
 };
 
 // Every installed compressor, "DIB " (full frames) first.

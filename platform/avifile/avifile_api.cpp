@@ -28,13 +28,13 @@ struct AVIFileObject {
     std::string path;
     AviWriter writer;
     bool hasStream = false;
-    std::vector<AVIStreamObject*> compressedStreams;  // flushed before the file is finalised
+    std::vector<AVIStreamObject*> compressedStreams; // flushed before the file is finalised
 };
 
 struct AVIStreamObject {
     unsigned long refs = 1;
-    AVIFileObject* file = nullptr;      // reference held
-    AVIStreamObject* source = nullptr;  // compressed streams: reference held on the file's stream
+    AVIFileObject* file = nullptr;     // reference held
+    AVIStreamObject* source = nullptr; // compressed streams: reference held on the file's stream
 
     // Compressed streams only.
     std::unique_ptr<VideoCompressor> compressor;
@@ -42,10 +42,10 @@ struct AVIStreamObject {
     FOURCC fourcc = 0;
     bool begun = false;
     InputFrameFormat input;
-    uint32_t nextPosition = 0;  // index the next submitted frame takes
-    uint32_t emitted = 0;       // frames the compressor has handed out
-    uint32_t submitted = 0;     // frames given to the compressor
-    std::vector<std::pair<uint32_t, uint32_t>> gaps;  // (submission number, empty frames before it)
+    uint32_t nextPosition = 0;                       // index the next submitted frame takes
+    uint32_t emitted = 0;                            // frames the compressor has handed out
+    uint32_t submitted = 0;                          // frames given to the compressor
+    std::vector<std::pair<uint32_t, uint32_t>> gaps; // (submission number, empty frames before it)
     size_t bytesThisCall = 0;
 
     bool Compressed() const { return source != nullptr; }
@@ -173,8 +173,7 @@ HRESULT SetCompressedFormat(AVIStreamObject& s, const void* format, LONG formatS
     if (hr != AVIERR_OK) return hr;
     if (s.submitted > 0 || s.file->writer.FrameCount() > 0) {
         // Frames are out already: only the same input format goes on.
-        return std::memcmp(&input.header, &s.input.header, sizeof input.header) == 0 ? AVIERR_OK
-                                                                                      : AVIERR_UNSUPPORTED;
+        return std::memcmp(&input.header, &s.input.header, sizeof input.header) == 0 ? AVIERR_OK : AVIERR_UNSUPPORTED;
     }
     std::unique_ptr<VideoCompressor> fresh;
     hr = CreateCompressor(s.fourcc, s.settings, fresh);
@@ -196,7 +195,7 @@ HRESULT WriteCompressed(AVIStreamObject& s, LONG start, const void* buffer, LONG
     if (!s.begun) return s.compressor && s.file->writer.Finished() ? AVIERR_FILEWRITE : AVIERR_BADFORMAT;
     if (static_cast<size_t>(bufferSize) < s.input.imageSize) return AVIERR_BADSIZE;
     uint32_t position = start < 0 ? s.nextPosition : static_cast<uint32_t>(start);
-    if (position < s.nextPosition) return AVIERR_UNSUPPORTED;  // frames are only appended
+    if (position < s.nextPosition) return AVIERR_UNSUPPORTED; // frames are only appended
     if (TooFarAhead(position, s.nextPosition)) return AVIERR_BADPARAM;
     if (position > s.nextPosition) s.gaps.emplace_back(s.submitted, position - s.nextPosition);
     s.bytesThisCall = 0;
@@ -292,7 +291,7 @@ HRESULT AVIFileCreateStreamA(PAVIFILE file, PAVISTREAM* stream, const AVISTREAMI
     if (!IsLive(file)) return AVIERR_BADHANDLE;
     if (!info) return AVIERR_BADPARAM;
     if (info->fccType != streamtypeVIDEO) return AVIERR_UNSUPPORTED;
-    if (file->hasStream) return AVIERR_UNSUPPORTED;  // one video stream per file
+    if (file->hasStream) return AVIERR_UNSUPPORTED; // one video stream per file
     if (info->dwRate == 0 || info->dwScale == 0) return AVIERR_BADPARAM;
     try {
         AviStreamSettings st;
@@ -400,8 +399,8 @@ HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, const void* format,
     }
 }
 
-HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* buffer, LONG bufferSize,
-                       DWORD flags, LONG* samplesWritten, LONG* bytesWritten)
+HRESULT AVIStreamWrite(PAVISTREAM stream, LONG start, LONG samples, const void* buffer, LONG bufferSize, DWORD flags,
+                       LONG* samplesWritten, LONG* bytesWritten)
 {
     if (samplesWritten) *samplesWritten = 0;
     if (bytesWritten) *bytesWritten = 0;

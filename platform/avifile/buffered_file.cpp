@@ -13,7 +13,7 @@
 namespace avifile {
 
 namespace {
-constexpr size_t kDirectThreshold = 64u << 10;  // bodies this large skip the buffer
+constexpr size_t kDirectThreshold = 64u << 10; // bodies this large skip the buffer
 const uint8_t kZeros[16] = {};
 } // namespace
 
@@ -75,15 +75,14 @@ bool BufferedFile::Flush()
 {
     if (failed_) return false;
     if (used_ == 0) return true;
-    struct iovec part { buffer_.data(), used_ };
+    struct iovec part {
+        buffer_.data(), used_
+    };
     used_ = 0;
     return WriteAll(&part, 1);
 }
 
-bool BufferedFile::Write(const void* data, size_t size)
-{
-    return WriteGather(data, size, nullptr, 0, 0);
-}
+bool BufferedFile::Write(const void* data, size_t size) { return WriteGather(data, size, nullptr, 0, 0); }
 
 bool BufferedFile::WriteZeros(size_t count)
 {
@@ -95,8 +94,7 @@ bool BufferedFile::WriteZeros(size_t count)
     return true;
 }
 
-bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* body, size_t bodySize,
-                               size_t padZeros)
+bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* body, size_t bodySize, size_t padZeros)
 {
     if (failed_ || !fd_.Valid()) return false;
     assert(padZeros <= sizeof kZeros);
@@ -106,12 +104,11 @@ bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* bo
             // Buffered bytes, the head and the body leave in one system call.
             std::memcpy(buffer_.data() + used_, head, headSize);
             used_ += headSize;
-            struct iovec parts[3] = {{buffer_.data(), used_},
-                                     {const_cast<void*>(body), bodySize},
-                                     {const_cast<uint8_t*>(kZeros), padZeros}};
+            struct iovec parts[3] = {
+                {buffer_.data(), used_}, {const_cast<void*>(body), bodySize}, {const_cast<uint8_t*>(kZeros), padZeros}};
             used_ = 0;
             if (!WriteAll(parts, padZeros ? 3 : 2)) return false;
-            position_ += total;  // the buffered bytes were counted when they were buffered
+            position_ += total; // the buffered bytes were counted when they were buffered
             return true;
         }
         if (!Flush()) return false;
@@ -161,8 +158,8 @@ bool BufferedFile::Patch(uint64_t offset, const void* data, size_t size)
 
 bool BufferedFile::Patch32(uint64_t offset, uint32_t value)
 {
-    uint8_t le[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                     static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t le[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+                     static_cast<uint8_t>(value >> 24)};
     return Patch(offset, le, 4);
 }
 

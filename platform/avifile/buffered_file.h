@@ -56,8 +56,8 @@ private:
     kernel::TUniqueFd fd_;
     std::vector<uint8_t> buffer_;
     size_t used_ = 0;
-    uint64_t position_ = 0;  // logical end of the file (flushed + buffered)
-    uint64_t flushed_ = 0;   // bytes handed to the kernel
+    uint64_t position_ = 0; // logical end of the file (flushed + buffered)
+    uint64_t flushed_ = 0;  // bytes handed to the kernel
     bool failed_ = false;
     int errno_ = 0;
     bool regular_ = false;

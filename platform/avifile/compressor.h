@@ -12,10 +12,10 @@
 namespace avifile {
 
 struct CompressorSettings {
-    DWORD quality = ICQUALITY_DEFAULT;  // 0..10000 or ICQUALITY_DEFAULT
-    DWORD bytesPerSecond = 0;           // 0: no data rate asked for
+    DWORD quality = ICQUALITY_DEFAULT; // 0..10000 or ICQUALITY_DEFAULT
+    DWORD bytesPerSecond = 0;          // 0: no data rate asked for
     DWORD keyFrameEvery = 0;
-    DWORD rate = 25;  // stream rate / scale: frames per second
+    DWORD rate = 25; // stream rate / scale: frames per second
     DWORD scale = 1;
 };
 

@@ -25,23 +25,25 @@ const std::vector<Entry>& Entries()
     static const std::vector<Entry> entries = {
         {{FourCC("DIB "), "Full Frames (Uncompressed)", true, false, false, 1, 1, 0}, Backend::Dib, {}},
         {{FourCC("MSVC"), "Microsoft Video 1", false, true, false, 4, 4, MsVideo1Encoder::kDefaultQuality},
-         Backend::MsVideo1, {}},
+         Backend::MsVideo1,
+         {}},
         {{FourCC("divx"), "MPEG-4 Visual (DivX compatible, intra frames)", false, true, true, 1, 1, 7500},
-         Backend::Lavc, {LavcCodec::Mpeg4, FourCC("DIVX"), 7500}},
-        {{FourCC("MJPG"), "Motion JPEG", false, true, true, 1, 1, 7500}, Backend::Lavc,
+         Backend::Lavc,
+         {LavcCodec::Mpeg4, FourCC("DIVX"), 7500}},
+        {{FourCC("MJPG"), "Motion JPEG", false, true, true, 1, 1, 7500},
+         Backend::Lavc,
          {LavcCodec::Mjpeg, FourCC("MJPG"), 7500}},
-        {{FourCC("HFYU"), "Huffyuv (lossless)", true, false, false, 1, 1, 0}, Backend::Lavc,
+        {{FourCC("HFYU"), "Huffyuv (lossless)", true, false, false, 1, 1, 0},
+         Backend::Lavc,
          {LavcCodec::Huffyuv, FourCC("HFYU"), 0}},
-        {{FourCC("FFV1"), "FFV1 (lossless)", true, false, false, 1, 1, 0}, Backend::Lavc,
+        {{FourCC("FFV1"), "FFV1 (lossless)", true, false, false, 1, 1, 0},
+         Backend::Lavc,
          {LavcCodec::Ffv1, FourCC("FFV1"), 0}},
     };
     return entries;
 }
 
-bool Available(const Entry& e)
-{
-    return e.backend != Backend::Lavc || LavcAvailable(e.lavc.codec);
-}
+bool Available(const Entry& e) { return e.backend != Backend::Lavc || LavcAvailable(e.lavc.codec); }
 
 // The availability of the library encoders does not change while we run.
 const std::vector<const Entry*>& Installed()

@@ -12,9 +12,6 @@ HRESULT DibCompressor::Begin(const InputFrameFormat& input, std::vector<uint8_t>
     return AVIERR_OK;
 }
 
-HRESULT DibCompressor::Compress(const uint8_t* frame, FrameSink& sink)
-{
-    return sink.Put(frame, imageSize_, true);
-}
+HRESULT DibCompressor::Compress(const uint8_t* frame, FrameSink& sink) { return sink.Put(frame, imageSize_, true); }
 
 } // namespace avifile

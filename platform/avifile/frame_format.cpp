@@ -14,8 +14,7 @@ HRESULT ParseInputFormat(const void* format, LONG formatSize, InputFrameFormat& 
     if (h.biSize < sizeof h || h.biSize > static_cast<uint32_t>(formatSize)) return AVIERR_BADFORMAT;
     if (h.biPlanes != 1 || h.biBitCount != 24 || h.biCompression != gdi::BI_RGB) return AVIERR_BADFORMAT;
     if (h.biWidth <= 0 || h.biWidth > kMaxFrameDimension) return AVIERR_BADFORMAT;
-    if (h.biHeight == 0 || h.biHeight > kMaxFrameDimension || h.biHeight < -kMaxFrameDimension)
-        return AVIERR_BADFORMAT;
+    if (h.biHeight == 0 || h.biHeight > kMaxFrameDimension || h.biHeight < -kMaxFrameDimension) return AVIERR_BADFORMAT;
     out.header = h;
     out.width = h.biWidth;
     out.height = h.biHeight < 0 ? -h.biHeight : h.biHeight;

@@ -12,7 +12,7 @@ namespace avifile {
 struct InputFrameFormat {
     gdi::BITMAPINFOHEADER header{};
     int width = 0;
-    int height = 0;  // always positive
+    int height = 0; // always positive
     bool bottomUp = true;
     size_t stride = 0;
     size_t imageSize = 0;

@@ -79,7 +79,9 @@ void QuietLibraryLog()
 
 class LavcCompressor final : public VideoCompressor {
 public:
-    LavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings) : setup_(setup), settings_(settings) {}
+    LavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings) : setup_(setup), settings_(settings)
+    {
+    }
 
     HRESULT Begin(const InputFrameFormat& input, std::vector<uint8_t>& outputFormat) override
     {
@@ -92,7 +94,7 @@ public:
         input_ = input;
 
         HRESULT hr = OpenEncoder(encoder, pixelFormat, 0);
-        if (hr != AVIERR_OK) hr = OpenEncoder(encoder, pixelFormat, 1);  // some set-ups refuse threads
+        if (hr != AVIERR_OK) hr = OpenEncoder(encoder, pixelFormat, 1); // some set-ups refuse threads
         if (hr != AVIERR_OK) return hr;
 
         scaler_.reset(sws_getContext(input.width, input.height, AV_PIX_FMT_BGR24, input.width, input.height,
@@ -110,7 +112,8 @@ public:
         if (!packet_) return AVIERR_MEMORY;
 
         const uint32_t extra = static_cast<uint32_t>(std::max(context_->extradata_size, 0));
-        const uint16_t bits = context_->bits_per_coded_sample > 0 ? static_cast<uint16_t>(context_->bits_per_coded_sample) : 24;
+        const uint16_t bits =
+            context_->bits_per_coded_sample > 0 ? static_cast<uint16_t>(context_->bits_per_coded_sample) : 24;
         gdi::BITMAPINFOHEADER h = CompressedHeader(input, setup_.compression, bits, extra);
         outputFormat.resize(sizeof h + extra);
         std::memcpy(outputFormat.data(), &h, sizeof h);
@@ -155,7 +158,7 @@ private:
         av_reduce(&num, &den, std::max<DWORD>(settings_.scale, 1), std::max<DWORD>(settings_.rate, 1), 65535);
         c->time_base = AVRational{num, den};
         c->framerate = AVRational{den, num};
-        c->gop_size = 0;  // intra frames only
+        c->gop_size = 0; // intra frames only
         c->max_b_frames = 0;
         c->thread_count = threads;
         c->codec_tag = setup_.compression;
@@ -166,7 +169,8 @@ private:
                 c->bit_rate = static_cast<int64_t>(settings_.bytesPerSecond) * 8;
             } else {
                 c->flags |= AV_CODEC_FLAG_QSCALE;
-                c->global_quality = FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
+                c->global_quality =
+                    FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
             }
         }
         if (avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
@@ -180,7 +184,8 @@ private:
             int rc = avcodec_receive_packet(context_.get(), packet_.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return AVIERR_OK;
             if (rc < 0) return AVIERR_COMPRESSOR;
-            HRESULT hr = sink.Put(packet_->data, static_cast<size_t>(packet_->size), (packet_->flags & AV_PKT_FLAG_KEY) != 0);
+            HRESULT hr =
+                sink.Put(packet_->data, static_cast<size_t>(packet_->size), (packet_->flags & AV_PKT_FLAG_KEY) != 0);
             av_packet_unref(packet_.get());
             if (hr != AVIERR_OK) return hr;
         }
@@ -208,8 +213,7 @@ int QualityToQuantiser(DWORD quality)
 bool LavcAvailable(LavcCodec codec)
 {
     const AVCodec* encoder = avcodec_find_encoder(CodecId(codec));
-    return encoder && ChoosePixelFormat(encoder, codec) != AV_PIX_FMT_NONE &&
-           sws_isSupportedInput(AV_PIX_FMT_BGR24);
+    return encoder && ChoosePixelFormat(encoder, codec) != AV_PIX_FMT_NONE && sws_isSupportedInput(AV_PIX_FMT_BGR24);
 }
 
 std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings)

@@ -12,7 +12,7 @@ enum class LavcCodec { Mpeg4, Mjpeg, Huffyuv, Ffv1 };
 
 struct LavcCodecSetup {
     LavcCodec codec;
-    FOURCC compression;  // biCompression of the stream format
+    FOURCC compression; // biCompression of the stream format
     DWORD defaultQuality;
 };
 

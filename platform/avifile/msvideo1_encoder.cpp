@@ -40,8 +40,7 @@ inline Colour Unpack(uint16_t v)
 {
     return {kTables.expand[(v >> 10) & 31], kTables.expand[(v >> 5) & 31], kTables.expand[v & 31]};
 }
-template <class P>
-inline int Dist(const P& p, const Colour& c)
+template <class P> inline int Dist(const P& p, const Colour& c)
 {
     int dr = p.r - c.r, dg = p.g - c.g, db = p.b - c.b;
     return dr * dr + dg * dg + db * db;
@@ -151,7 +150,8 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
             // The split with the least squared error around its two means
             // (12 x error, exact in integers: 12 / n is whole for n <= 4).
             int sq = 0;
-            for (int k = 0; k < 4; ++k) sq += px[idx[k]].r * px[idx[k]].r + px[idx[k]].g * px[idx[k]].g + px[idx[k]].b * px[idx[k]].b;
+            for (int k = 0; k < 4; ++k)
+                sq += px[idx[k]].r * px[idx[k]].r + px[idx[k]].g * px[idx[k]].g + px[idx[k]].b * px[idx[k]].b;
             // Splits are subsets of the first three pixels: the last one always
             // takes the second colour (block pixel 15 must). Their sums, each
             // from a smaller subset:
@@ -168,16 +168,21 @@ uint8_t* MsVideo1Encoder::EncodeBlock(const Pixel (&px)[16], uint8_t* out) const
             for (uint32_t first = 0; first < 8; ++first) {
                 const int n1 = sn[first], n2 = 4 - n1;
                 const int r2 = tr - sr[first], g2 = tg - sg[first], b2 = tb - sb[first];
-                int64_t score = 12 * static_cast<int64_t>(sq) - (12 / n2) * static_cast<int64_t>(r2 * r2 + g2 * g2 + b2 * b2);
-                if (n1) score -= (12 / n1) * static_cast<int64_t>(sr[first] * sr[first] + sg[first] * sg[first] + sb[first] * sb[first]);
+                int64_t score =
+                    12 * static_cast<int64_t>(sq) - (12 / n2) * static_cast<int64_t>(r2 * r2 + g2 * g2 + b2 * b2);
+                if (n1)
+                    score -= (12 / n1) *
+                        static_cast<int64_t>(sr[first] * sr[first] + sg[first] * sg[first] + sb[first] * sb[first]);
                 if (score < bestScore) bestScore = score, best = first;
             }
             int n1 = 0, r1 = 0, g1 = 0, b1 = 0, r2 = 0, g2 = 0, b2 = 0;
             uint32_t bestMask = 0;
             for (int k = 0; k < 4; ++k) {
                 const Pixel& p = px[idx[k]];
-                if (best & (1u << k)) ++n1, r1 += p.r, g1 += p.g, b1 += p.b, bestMask |= 1u << idx[k];
-                else r2 += p.r, g2 += p.g, b2 += p.b;
+                if (best & (1u << k))
+                    ++n1, r1 += p.r, g1 += p.g, b1 += p.b, bestMask |= 1u << idx[k];
+                else
+                    r2 += p.r, g2 += p.g, b2 += p.b;
             }
             const int n2 = 4 - n1;
             const uint16_t bestSecond = Pack(Colour{(r2 + n2 / 2) / n2, (g2 + n2 / 2) / n2, (b2 + n2 / 2) / n2});
@@ -231,7 +236,8 @@ size_t MsVideo1Encoder::EncodeFrame(const uint8_t* frame, uint8_t* out) const
     uint8_t* cursor = out;
     // Blocks and their pixels run from the bottom of the image upwards.
     const uint8_t* bottom = input_.bottomUp ? frame : frame + (static_cast<size_t>(input_.height) - 1) * input_.stride;
-    const ptrdiff_t up = input_.bottomUp ? static_cast<ptrdiff_t>(input_.stride) : -static_cast<ptrdiff_t>(input_.stride);
+    const ptrdiff_t up =
+        input_.bottomUp ? static_cast<ptrdiff_t>(input_.stride) : -static_cast<ptrdiff_t>(input_.stride);
     Pixel px[16];
     for (int by = 0; by < blocksHigh; ++by) {
         const uint8_t* rows[4];
@@ -244,7 +250,7 @@ size_t MsVideo1Encoder::EncodeFrame(const uint8_t* frame, uint8_t* out) const
             cursor = EncodeBlock(px, cursor);
         }
     }
-    cursor = Put16(cursor, 0);  // end of frame
+    cursor = Put16(cursor, 0); // end of frame
     return static_cast<size_t>(cursor - out);
 }
 

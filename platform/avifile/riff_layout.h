@@ -28,12 +28,12 @@ constexpr uint8_t AVI_INDEX_OF_CHUNKS = 1;
 constexpr uint32_t kNotKeyFrameBit = 0x80000000u;
 
 #pragma pack(push, 1)
-struct MainHeader {  // "avih"
+struct MainHeader { // "avih"
     uint32_t dwMicroSecPerFrame;
     uint32_t dwMaxBytesPerSec;
     uint32_t dwPaddingGranularity;
     uint32_t dwFlags;
-    uint32_t dwTotalFrames;  // frames of the first RIFF list
+    uint32_t dwTotalFrames; // frames of the first RIFF list
     uint32_t dwInitialFrames;
     uint32_t dwStreams;
     uint32_t dwSuggestedBufferSize;
@@ -43,7 +43,7 @@ struct MainHeader {  // "avih"
 };
 static_assert(sizeof(MainHeader) == 56);
 
-struct StreamHeader {  // "strh"
+struct StreamHeader { // "strh"
     uint32_t fccType;
     uint32_t fccHandler;
     uint32_t dwFlags;
@@ -53,7 +53,7 @@ struct StreamHeader {  // "strh"
     uint32_t dwScale;
     uint32_t dwRate;
     uint32_t dwStart;
-    uint32_t dwLength;  // frames of the whole stream
+    uint32_t dwLength; // frames of the whole stream
     uint32_t dwSuggestedBufferSize;
     uint32_t dwQuality;
     uint32_t dwSampleSize;
@@ -61,33 +61,33 @@ struct StreamHeader {  // "strh"
 };
 static_assert(sizeof(StreamHeader) == 56);
 
-struct LegacyIndexEntry {  // "idx1"
+struct LegacyIndexEntry { // "idx1"
     uint32_t ckid;
     uint32_t dwFlags;
-    uint32_t dwChunkOffset;  // of the chunk header, from the "movi" code
+    uint32_t dwChunkOffset; // of the chunk header, from the "movi" code
     uint32_t dwChunkLength;
 };
 static_assert(sizeof(LegacyIndexEntry) == 16);
 
-struct IndexHeader {  // "indx" and "ix00"
+struct IndexHeader { // "indx" and "ix00"
     uint16_t wLongsPerEntry;
     uint8_t bIndexSubType;
     uint8_t bIndexType;
     uint32_t nEntriesInUse;
     uint32_t dwChunkId;
-    uint32_t dwReserved[3];  // standard index: 64-bit base offset, then 0
+    uint32_t dwReserved[3]; // standard index: 64-bit base offset, then 0
 };
 static_assert(sizeof(IndexHeader) == 24);
 
 struct StandardIndexEntry {
-    uint32_t dwOffset;  // of the chunk data, from the base offset
-    uint32_t dwSize;    // bit 31 set: not a key frame
+    uint32_t dwOffset; // of the chunk data, from the base offset
+    uint32_t dwSize;   // bit 31 set: not a key frame
 };
 static_assert(sizeof(StandardIndexEntry) == 8);
 
 struct SuperIndexEntry {
-    uint64_t qwOffset;  // of the "ix00" chunk header
-    uint32_t dwSize;    // of the "ix00" chunk, header included
+    uint64_t qwOffset; // of the "ix00" chunk header
+    uint32_t dwSize;   // of the "ix00" chunk, header included
     uint32_t dwDuration;
 };
 static_assert(sizeof(SuperIndexEntry) == 16);

@@ -83,8 +83,8 @@ EllipseFrame FrameOf(int left, int top, int right, int bottom)
 {
     if (right < left) std::swap(left, right);
     if (bottom < top) std::swap(top, bottom);
-    EllipseFrame e{(left + right) / 2.0, (top + bottom) / 2.0, (right - left) / 2.0 - 0.5,
-                   (bottom - top) / 2.0 - 0.5, right > left && bottom > top};
+    EllipseFrame e{(left + right) / 2.0, (top + bottom) / 2.0, (right - left) / 2.0 - 0.5, (bottom - top) / 2.0 - 0.5,
+                   right > left && bottom > top};
     // A box one pixel across degenerates to a line; keep the matrix invertible.
     e.rx = std::max(e.rx, 0.25);
     e.ry = std::max(e.ry, 0.25);
@@ -147,10 +147,7 @@ Canvas::Canvas(int width, int height) : impl_(std::make_unique<CanvasImpl>())
     impl_->Attach(NewImage(width, height), width, height, true);
 }
 
-Canvas::Canvas(const Bitmap& bitmap) : Canvas(bitmap.Width(), bitmap.Height())
-{
-    Draw(0, 0, bitmap);
-}
+Canvas::Canvas(const Bitmap& bitmap) : Canvas(bitmap.Width(), bitmap.Height()) { Draw(0, 0, bitmap); }
 
 Canvas::~Canvas() = default;
 Canvas::Canvas(Canvas&&) noexcept = default;
@@ -172,8 +169,9 @@ Canvas Canvas::SubCanvas(const TRect& rect) const
     auto impl = std::make_unique<CanvasImpl>();
     impl->Attach(std::move(sub), r.Width(), r.Height(), false);
     // The parent's clip still applies, moved into the new origin.
-    impl->clip = Intersect(impl->clip, TRect{impl_->clip.Left - r.Left, impl_->clip.Top - r.Top,
-                                             impl_->clip.Right - r.Left, impl_->clip.Bottom - r.Top});
+    impl->clip = Intersect(impl->clip,
+                           TRect{impl_->clip.Left - r.Left, impl_->clip.Top - r.Top, impl_->clip.Right - r.Left,
+                                 impl_->clip.Bottom - r.Top});
     impl->ApplyClip();
     return Canvas(std::move(impl));
 }
@@ -274,7 +272,7 @@ void Canvas::Polygon(std::span<const TPoint> points)
     if (points.size() < 2) return;
     cairo_t* cr = impl_->cr.get();
     SavedState state(cr);
-    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);  // GDI's default filling mode
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD); // GDI's default filling mode
     cairo_move_to(cr, points[0].X + 0.5, points[0].Y + 0.5);
     for (size_t i = 1; i < points.size(); ++i) cairo_line_to(cr, points[i].X + 0.5, points[i].Y + 0.5);
     cairo_close_path(cr);

@@ -34,10 +34,10 @@ struct TBrush {
 
 // How CopyRect combines source pixels with the destination.
 enum class CopyMode {
-    cmSrcCopy,    // destination = source
-    cmSrcInvert,  // destination = destination XOR source
-    cmSrcAnd,     // destination = destination AND source
-    cmSrcPaint,   // destination = destination OR source
+    cmSrcCopy,   // destination = source
+    cmSrcInvert, // destination = destination XOR source
+    cmSrcAnd,    // destination = destination AND source
+    cmSrcPaint,  // destination = destination OR source
 };
 
 struct CanvasImpl;
@@ -58,7 +58,7 @@ public:
 
     int Width() const;
     int Height() const;
-    TRect ClipRect() const;  // the area drawing reaches, in canvas coordinates
+    TRect ClipRect() const; // the area drawing reaches, in canvas coordinates
 
     // A canvas on the same surface whose origin is rect's top-left corner and
     // whose drawing stays inside rect (a child control's area, for one).
@@ -75,8 +75,8 @@ public:
 
     // Rectangles and shapes. Rectangle, Ellipse, Pie, Chord and Polygon fill
     // with the brush (unless bsClear) and outline with the pen (unless psClear).
-    void FillRect(const TRect& rect);   // brush only
-    void FrameRect(const TRect& rect);  // 1-pixel frame in the brush colour
+    void FillRect(const TRect& rect);  // brush only
+    void FrameRect(const TRect& rect); // 1-pixel frame in the brush colour
     void Rectangle(int left, int top, int right, int bottom);
     void Rectangle(const TRect& rect) { Rectangle(rect.Left, rect.Top, rect.Right, rect.Bottom); }
     void Ellipse(int left, int top, int right, int bottom);
@@ -90,11 +90,11 @@ public:
     void Polygon(std::span<const TPoint> points);
     void Polyline(std::span<const TPoint> points);
     void MoveTo(int x, int y);
-    void LineTo(int x, int y);  // from the pen position; excludes (x, y)
+    void LineTo(int x, int y); // from the pen position; excludes (x, y)
     TPoint PenPos() const;
 
     void SetPixel(int x, int y, TColor color);
-    TColor Pixel(int x, int y) const;  // clNone outside the canvas
+    TColor Pixel(int x, int y) const; // clNone outside the canvas
 
     // Text, UTF-8. The top-left corner of the text's cell is at (x, y); with a
     // solid brush the cell is filled with the brush colour first.

@@ -14,7 +14,7 @@ struct CanvasImpl {
     detail::ContextPtr cr;
     int width = 0;
     int height = 0;
-    bool owned = false;  // an image surface made by the canvas itself
+    bool owned = false; // an image surface made by the canvas itself
     TRect clip;
 
     // Sets up a fresh context on surface with the whole canvas as clip.

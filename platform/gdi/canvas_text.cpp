@@ -10,15 +10,15 @@ namespace gdi {
 
 namespace {
 
-constexpr int kDefaultEmPixels = 11;  // 8 points at 96 pixels per inch
+constexpr int kDefaultEmPixels = 11; // 8 points at 96 pixels per inch
 // Larger glyphs would only cost memory: no surface here is that tall.
 constexpr int kMaxEmPixels = 2048;
 
 void ApplyFontOptions(PangoContext* context, FontQuality quality)
 {
     detail::FontOptionsPtr options(cairo_font_options_create());
-    cairo_font_options_set_antialias(options.get(), quality == FontQuality::fqNonAntialiased ? CAIRO_ANTIALIAS_NONE
-                                                                                            : CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_set_antialias(
+        options.get(), quality == FontQuality::fqNonAntialiased ? CAIRO_ANTIALIAS_NONE : CAIRO_ANTIALIAS_GRAY);
     cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_FULL);
     cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_ON);
     pango_cairo_context_set_font_options(context, options.get());
@@ -60,7 +60,8 @@ detail::LayoutPtr MakeLayout(cairo_t* cr, const TFont& font, const std::string& 
     pango_layout_set_font_description(layout.get(), desc.get());
     if (font.Style & (fsUnderline | fsStrikeOut)) {
         detail::AttrListPtr attrs(pango_attr_list_new());
-        if (font.Style & fsUnderline) pango_attr_list_insert(attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
+        if (font.Style & fsUnderline)
+            pango_attr_list_insert(attrs.get(), pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
         if (font.Style & fsStrikeOut) pango_attr_list_insert(attrs.get(), pango_attr_strikethrough_new(TRUE));
         pango_layout_set_attributes(layout.get(), attrs.get());
     }

@@ -16,11 +16,10 @@ BITMAP GetObject(const Bitmap& bitmap)
     return bm;
 }
 
-int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits,
-              const BITMAPINFOHEADER& header, unsigned usage)
+int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits, const BITMAPINFOHEADER& header,
+              unsigned usage)
 {
-    if (usage != DIB_RGB_COLORS || header.biBitCount != 24 || header.biCompression != BI_RGB || !bits)
-        return 0;
+    if (usage != DIB_RGB_COLORS || header.biBitCount != 24 || header.biCompression != BI_RGB || !bits) return 0;
     const int height = bitmap.Height();
     const bool bottomUp = header.biHeight > 0;
     const size_t stride = Bitmap::StrideFor(header.biWidth);
@@ -28,11 +27,11 @@ int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits,
     auto* out = static_cast<uint8_t*>(bits);
     int copied = 0;
     for (unsigned i = 0; i < lines; ++i) {
-        long scan = static_cast<long>(start) + i;  // counted in the output's own order
+        long scan = static_cast<long>(start) + i; // counted in the output's own order
         if (scan >= height) break;
         int row = bottomUp ? height - 1 - static_cast<int>(scan) : static_cast<int>(scan);
         uint8_t* dst = out + static_cast<size_t>(i) * stride;
-        if (copy > 0)  // an empty bitmap has no rows to copy from
+        if (copy > 0) // an empty bitmap has no rows to copy from
             std::memcpy(dst, bitmap.ScanLine(row), copy);
         if (stride > copy) std::memset(dst + copy, 0, stride - copy);
         ++copied;

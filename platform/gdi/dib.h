@@ -11,7 +11,7 @@ namespace gdi {
 struct BITMAPINFOHEADER {
     uint32_t biSize;
     int32_t biWidth;
-    int32_t biHeight;  // positive: bottom row first
+    int32_t biHeight; // positive: bottom row first
     uint16_t biPlanes;
     uint16_t biBitCount;
     uint32_t biCompression;
@@ -44,7 +44,7 @@ BITMAP GetObject(const Bitmap& bitmap);
 // bits per pixel, uncompressed, rows padded to 4 bytes; bottom row first when
 // biHeight is positive, top row first when it is negative. Returns the number
 // of rows copied, 0 when the header asks for a layout that is not supported.
-int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits,
-              const BITMAPINFOHEADER& header, unsigned usage = DIB_RGB_COLORS);
+int GetDIBits(const Bitmap& bitmap, unsigned start, unsigned lines, void* bits, const BITMAPINFOHEADER& header,
+              unsigned usage = DIB_RGB_COLORS);
 
 } // namespace gdi

@@ -36,14 +36,22 @@ void TFont::SetSize(int points)
 
 std::string MapFontFamily(const std::string& faceName)
 {
-    static const char* const kSans[] = {"", "ms sans serif", "microsoft sans serif", "ms shell dlg", "ms shell dlg 2",
-                                        "system", "tahoma", "arial", "segoe ui", "verdana", "default"};
-    static const char* const kMono[] = {"courier new", "courier", "lucida console", "fixedsys", "terminal",
-                                        "consolas"};
+    static const char* const kSans[] = {"",
+                                        "ms sans serif",
+                                        "microsoft sans serif",
+                                        "ms shell dlg",
+                                        "ms shell dlg 2",
+                                        "system",
+                                        "tahoma",
+                                        "arial",
+                                        "segoe ui",
+                                        "verdana",
+                                        "default"};
+    static const char* const kMono[] = {"courier new", "courier", "lucida console", "fixedsys", "terminal", "consolas"};
     static const char* const kSerif[] = {"times new roman", "ms serif", "georgia"};
     // Chinese faces: the sans family carries Han through fontconfig's fallback.
-    static const char* const kCjk[] = {"simsun", "nsimsun", "\xe5\xae\x8b\xe4\xbd\x93", "simhei",
-                                       "\xe9\xbb\x91\xe4\xbd\x93", "microsoft yahei"};
+    static const char* const kCjk[] = {
+        "simsun", "nsimsun", "\xe5\xae\x8b\xe4\xbd\x93", "simhei", "\xe9\xbb\x91\xe4\xbd\x93", "microsoft yahei"};
     std::string name = Lower(faceName);
     for (const char* face : kSans)
         if (name == face) return "Sans";

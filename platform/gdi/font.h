@@ -21,7 +21,7 @@ struct TFont {
     // Text is drawn at most 2048 pixels high.
     int Height = -11;
     TColor Color = clWindowText;
-    unsigned Style = 0;  // FontStyle bits
+    unsigned Style = 0; // FontStyle bits
     FontQuality Quality = FontQuality::fqDefault;
     int PixelsPerInch = 96;
 

@@ -15,15 +15,12 @@ namespace {
 std::size_t ReadSmallFile(const char* path, char* buffer, std::size_t size)
 {
     TUniqueFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid())
-        return 0;
+    if (!fd.Valid()) return 0;
     std::size_t used = 0;
     while (used + 1 < size) {
         ssize_t n = ::read(fd.Get(), buffer + used, size - 1 - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         used += static_cast<std::size_t>(n);
     }
     buffer[used] = '\0';
@@ -34,10 +31,8 @@ void WriteAll(int fd, const char* data, std::size_t length)
 {
     while (length > 0) {
         ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
         data += n;
         length -= static_cast<std::size_t>(n);
     }
@@ -49,21 +44,17 @@ bool IsDebuggerPresent()
 {
     // The status file is a few kilobytes; TracerPid comes early in it.
     char status[4096];
-    if (ReadSmallFile("/proc/self/status", status, sizeof status) == 0)
-        return false;
+    if (ReadSmallFile("/proc/self/status", status, sizeof status) == 0) return false;
     const char* field = std::strstr(status, "\nTracerPid:");
-    if (field == nullptr)
-        return false;
+    if (field == nullptr) return false;
     field += std::strlen("\nTracerPid:");
-    while (*field == ' ' || *field == '\t')
-        ++field;
+    while (*field == ' ' || *field == '\t') ++field;
     return *field >= '1' && *field <= '9';
 }
 
 void OutputDebugString(std::string_view text)
 {
-    if (IsDebuggerPresent())
-        WriteDebugLine(text);
+    if (IsDebuggerPresent()) WriteDebugLine(text);
 }
 
 void WriteDebugLine(std::string_view text)

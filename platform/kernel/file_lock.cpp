@@ -11,10 +11,8 @@ namespace kernel {
 bool LockFileExclusive(int fd)
 {
     for (;;) {
-        if (::flock(fd, LOCK_EX) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
+        if (::flock(fd, LOCK_EX) == 0) return true;
+        if (errno != EINTR) return false;
     }
 }
 
@@ -24,17 +22,13 @@ bool TFileLock::Lock(const std::string& path, int timeoutMs)
 {
     Unlock();
     TUniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return false;
+    if (!fd.Valid()) return false;
     if (timeoutMs < 0) {
-        if (!LockFileExclusive(fd.Get()))
-            return false;
+        if (!LockFileExclusive(fd.Get())) return false;
     } else {
         for (int waited = 0;; waited += 5) {
-            if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0)
-                break;
-            if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= timeoutMs)
-                return false;
+            if (::flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) break;
+            if ((errno != EWOULDBLOCK && errno != EINTR) || waited >= timeoutMs) return false;
             ::usleep(5000);
         }
     }
@@ -45,18 +39,15 @@ bool TFileLock::Lock(const std::string& path, int timeoutMs)
 bool SyncFile(int fd)
 {
     for (;;) {
-        if (::fsync(fd) == 0)
-            return true;
-        if (errno != EINTR)
-            return false;
+        if (::fsync(fd) == 0) return true;
+        if (errno != EINTR) return false;
     }
 }
 
 std::optional<unsigned> GetFileMode(const std::string& path)
 {
     struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        return std::nullopt;
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<unsigned>(info.st_mode & 07777);
 }
 

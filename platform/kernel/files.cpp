@@ -26,8 +26,7 @@ TUniqueFd OpenRegularFileForReading(const std::string& path)
 {
     // O_NONBLOCK keeps the open of a FIFO without writer from waiting forever.
     TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.Valid())
-        return fd;
+    if (!fd.Valid()) return fd;
     // The descriptor is closed on every refusal, with errno kept for the caller.
     auto refuse = [&fd](int error) {
         fd.Reset();
@@ -35,28 +34,21 @@ TUniqueFd OpenRegularFileForReading(const std::string& path)
         return std::move(fd);
     };
     struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0)
-        return refuse(errno);
+    if (::fstat(fd.Get(), &info) != 0) return refuse(errno);
     // Devices, FIFOs and sockets may never end; only regular files are read.
-    if (!S_ISREG(info.st_mode))
-        return refuse(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    if (!S_ISREG(info.st_mode)) return refuse(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
     const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags == -1 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) == -1)
-        return refuse(errno);
+    if (flags == -1 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) == -1) return refuse(errno);
     return fd;
 }
 
-TUniqueFd CreateUniqueFile(std::string& pattern)
-{
-    return TUniqueFd(::mkostemp(pattern.data(), O_CLOEXEC));
-}
+TUniqueFd CreateUniqueFile(std::string& pattern) { return TUniqueFd(::mkostemp(pattern.data(), O_CLOEXEC)); }
 
 std::ptrdiff_t ReadFile(int fd, void* buffer, std::size_t count)
 {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, count);
-        if (n >= 0 || errno != EINTR)
-            return n;
+        if (n >= 0 || errno != EINTR) return n;
     }
 }
 
@@ -64,8 +56,7 @@ std::ptrdiff_t WriteFile(int fd, const void* buffer, std::size_t count)
 {
     for (;;) {
         const ssize_t n = ::write(fd, buffer, count);
-        if (n >= 0 || errno != EINTR)
-            return n;
+        if (n >= 0 || errno != EINTR) return n;
     }
 }
 
@@ -78,16 +69,14 @@ std::int64_t SeekFile(int fd, std::int64_t offset, TSeekFrom from)
 std::optional<std::uint64_t> GetFileSize(int fd)
 {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0)
-        return std::nullopt;
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) return std::nullopt;
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::optional<TFileInfo> GetFileInfo(const std::string& path)
 {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return std::nullopt;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     TFileInfo info;
     info.IsFolder = S_ISDIR(st.st_mode);
     info.IsRegular = S_ISREG(st.st_mode);
@@ -106,8 +95,7 @@ bool FileExists(const std::string& path)
 std::optional<std::string> GetRealPath(const std::string& path)
 {
     char* real = ::realpath(path.c_str(), nullptr);
-    if (real == nullptr)
-        return std::nullopt;
+    if (real == nullptr) return std::nullopt;
     std::string result(real);
     std::free(real);
     return result;
@@ -115,8 +103,7 @@ std::optional<std::string> GetRealPath(const std::string& path)
 
 bool CreateFolder(const std::string& path)
 {
-    if (::mkdir(path.c_str(), 0755) == 0)
-        return true;
+    if (::mkdir(path.c_str(), 0755) == 0) return true;
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -15,10 +15,10 @@
 namespace kernel {
 
 enum class TFileOpen {
-    foRead,         // an existing file, read-only
-    foReadWrite,    // an existing file, for reading and writing
-    foCreate,       // created, or emptied when it exists; reading and writing
-    foOpenAlways,   // opened, created when missing; reading and writing
+    foRead,       // an existing file, read-only
+    foReadWrite,  // an existing file, for reading and writing
+    foCreate,     // created, or emptied when it exists; reading and writing
+    foOpenAlways, // opened, created when missing; reading and writing
 };
 
 // An invalid owner when the file cannot be opened.
@@ -42,7 +42,7 @@ struct TFileInfo {
     bool IsFolder = false;
     bool IsRegular = false;
     std::uint64_t Size = 0;
-    std::int64_t LastWriteSeconds = 0;      // since 1970-01-01, universal time
+    std::int64_t LastWriteSeconds = 0; // since 1970-01-01, universal time
     std::int32_t LastWriteNanoseconds = 0;
 };
 // None when nothing is at the path.

@@ -14,8 +14,7 @@ public:
     explicit TLibraryRef(void* handle) : handle_(handle) {}
     ~TLibraryRef()
     {
-        if (handle_)
-            ::dlclose(handle_);
+        if (handle_) ::dlclose(handle_);
     }
     TLibraryRef(const TLibraryRef&) = delete;
     TLibraryRef& operator=(const TLibraryRef&) = delete;
@@ -30,16 +29,13 @@ private:
 void* GetProcAddress(std::uintptr_t handle, const char* name)
 {
     TModuleImage image;
-    if (!FindModuleByHandle(handle, image) || image.Path.empty())
-        return nullptr;
+    if (!FindModuleByHandle(handle, image) || image.Path.empty()) return nullptr;
     TLibraryRef ref(image.IsMainExecutable ? ::dlopen(nullptr, RTLD_LAZY)
                                            : ::dlopen(image.Path.c_str(), RTLD_LAZY | RTLD_NOLOAD));
-    if (!ref.Get())
-        return nullptr;
+    if (!ref.Get()) return nullptr;
     void* symbol = ::dlsym(ref.Get(), name);
     Dl_info info;
-    if (!symbol || !::dladdr(symbol, &info) || !image.Contains(symbol))
-        return nullptr;
+    if (!symbol || !::dladdr(symbol, &info) || !image.Contains(symbol)) return nullptr;
     return symbol;
 }
 

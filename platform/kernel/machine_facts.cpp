@@ -21,8 +21,7 @@ namespace {
 std::string Trim(const std::string& s)
 {
     const auto first = s.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
+    if (first == std::string::npos) return {};
     const auto last = s.find_last_not_of(" \t");
     return s.substr(first, last - first + 1);
 }
@@ -31,8 +30,7 @@ std::string Trim(const std::string& s)
 std::string FieldValue(const std::string& line, const std::string& key)
 {
     const auto colon = line.find(':');
-    if (colon == std::string::npos || Trim(line.substr(0, colon)) != key)
-        return {};
+    if (colon == std::string::npos || Trim(line.substr(0, colon)) != key) return {};
     return Trim(line.substr(colon + 1));
 }
 
@@ -41,18 +39,14 @@ std::string FieldValue(const std::string& line, const std::string& key)
 bool ReadTextFile(const std::string& path, std::string& text)
 {
     TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd.Valid())
-        return false;
+    if (!fd.Valid()) return false;
     text.clear();
     char buffer[4096];
     for (;;) {
         ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) return true;
         text.append(buffer, static_cast<std::size_t>(n));
     }
 }
@@ -60,8 +54,7 @@ bool ReadTextFile(const std::string& path, std::string& text)
 std::string ComputerName()
 {
     struct utsname names {};
-    if (::uname(&names) != 0)
-        return {};
+    if (::uname(&names) != 0) return {};
     return names.nodename;
 }
 
@@ -79,8 +72,7 @@ std::string UserName()
 bool ReadMemoryStatus(TMemoryStatus& status)
 {
     struct sysinfo info {};
-    if (::sysinfo(&info) != 0)
-        return false;
+    if (::sysinfo(&info) != 0) return false;
     status.TotalBytes = std::uint64_t(info.totalram) * info.mem_unit;
     // Free memory alone leaves out the caches the system gives back on
     // demand; the kernel's own estimate counts them.
@@ -91,7 +83,7 @@ bool ReadMemoryStatus(TMemoryStatus& status)
         for (std::string line; std::getline(lines, line);) {
             const std::string value = FieldValue(line, "MemAvailable");
             if (!value.empty()) {
-                status.AvailableBytes = std::strtoull(value.c_str(), nullptr, 10) * 1024;  // "<n> kB"
+                status.AvailableBytes = std::strtoull(value.c_str(), nullptr, 10) * 1024; // "<n> kB"
                 break;
             }
         }
@@ -102,8 +94,7 @@ bool ReadMemoryStatus(TMemoryStatus& status)
 bool ReadDiskSpace(const std::string& path, TDiskSpace& space)
 {
     struct statvfs fs {};
-    if (path.empty() || ::statvfs(path.c_str(), &fs) != 0)
-        return false;
+    if (path.empty() || ::statvfs(path.c_str(), &fs) != 0) return false;
     space.TotalBytes = std::uint64_t(fs.f_blocks) * fs.f_frsize;
     space.AvailableBytes = std::uint64_t(fs.f_bavail) * fs.f_frsize;
     return true;
@@ -112,8 +103,7 @@ bool ReadDiskSpace(const std::string& path, TDiskSpace& space)
 bool MillisecondsSinceBoot(std::uint64_t& milliseconds)
 {
     struct timespec now {};
-    if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
-        return false;
+    if (::clock_gettime(CLOCK_BOOTTIME, &now) != 0) return false;
     milliseconds = std::uint64_t(now.tv_sec) * 1000 + std::uint64_t(now.tv_nsec) / 1000000;
     return true;
 }
@@ -124,11 +114,9 @@ TProcessorFacts ParseProcessorFacts(const std::string& cpuinfo, const std::strin
     std::string family, model, stepping;
     std::istringstream lines(cpuinfo);
     for (std::string line; std::getline(lines, line);) {
-        if (Trim(line).empty())
-            break;  // the end of the first processor's block
+        if (Trim(line).empty()) break; // the end of the first processor's block
         auto take = [&](const char* key, std::string& into) {
-            if (into.empty())
-                into = FieldValue(line, key);
+            if (into.empty()) into = FieldValue(line, key);
         };
         take("model name", facts.Name);
         take("vendor_id", facts.Vendor);
@@ -144,8 +132,7 @@ TProcessorFacts ParseProcessorFacts(const std::string& cpuinfo, const std::strin
 TProcessorFacts ReadProcessorFacts()
 {
     std::string cpuinfo;
-    if (!ReadTextFile("/proc/cpuinfo", cpuinfo))
-        return {};
+    if (!ReadTextFile("/proc/cpuinfo", cpuinfo)) return {};
     struct utsname names {};
     const std::string machine = ::uname(&names) == 0 ? names.machine : "";
     return ParseProcessorFacts(cpuinfo, Trim(machine));

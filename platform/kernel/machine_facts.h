@@ -16,13 +16,13 @@ std::string UserName();
 
 struct TMemoryStatus {
     std::uint64_t TotalBytes = 0;
-    std::uint64_t AvailableBytes = 0;  // what programs can still get, caches included
+    std::uint64_t AvailableBytes = 0; // what programs can still get, caches included
 };
 bool ReadMemoryStatus(TMemoryStatus& status);
 
 struct TDiskSpace {
     std::uint64_t TotalBytes = 0;
-    std::uint64_t AvailableBytes = 0;  // available to this (unprivileged) caller
+    std::uint64_t AvailableBytes = 0; // available to this (unprivileged) caller
 };
 // The file system that holds `path`.
 bool ReadDiskSpace(const std::string& path, TDiskSpace& space);
@@ -32,9 +32,9 @@ bool MillisecondsSinceBoot(std::uint64_t& milliseconds);
 
 // The processor as the system describes it; fields it lacks stay empty.
 struct TProcessorFacts {
-    std::string Name;        // "model name"
-    std::string Vendor;      // "vendor_id"
-    std::string Identifier;  // "<machine> Family <f> Model <m> Stepping <s>"
+    std::string Name;       // "model name"
+    std::string Vendor;     // "vendor_id"
+    std::string Identifier; // "<machine> Family <f> Model <m> Stepping <s>"
 };
 TProcessorFacts ReadProcessorFacts();
 // The same from the text of /proc/cpuinfo (first processor) and the

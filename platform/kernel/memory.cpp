@@ -18,14 +18,13 @@ static_assert(kProtectRead == PROT_READ && kProtectWrite == PROT_WRITE && kProte
 namespace {
 
 std::mutex g_mapsLock;
-std::vector<TMemoryRegion> g_maps;  // sorted by start, as the kernel lists them
+std::vector<TMemoryRegion> g_maps; // sorted by start, as the kernel lists them
 
 void ReadMaps(std::vector<TMemoryRegion>& out)
 {
     out.clear();
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen("/proc/self/maps", "re"), std::fclose);
-    if (!file)
-        return;
+    if (!file) return;
     char line[512];
     while (std::fgets(line, sizeof line, file.get())) {
         unsigned long start = 0, end = 0, offset = 0, inode = 0;
@@ -37,8 +36,8 @@ void ReadMaps(std::vector<TMemoryRegion>& out)
         TMemoryRegion r;
         r.Start = start;
         r.End = end;
-        r.Protection = (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0) |
-                       (perms[2] == 'x' ? PROT_EXEC : 0);
+        r.Protection =
+            (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0) | (perms[2] == 'x' ? PROT_EXEC : 0);
         r.Shared = perms[3] == 's';
         if (nameAt > 0) {
             const char* name = line + nameAt;
@@ -59,11 +58,9 @@ bool Lookup(std::uintptr_t a, TMemoryRegion& region)
 {
     auto it = std::upper_bound(g_maps.begin(), g_maps.end(), a,
                                [](std::uintptr_t v, const TMemoryRegion& r) { return v < r.Start; });
-    if (it == g_maps.begin())
-        return false;
+    if (it == g_maps.begin()) return false;
     --it;
-    if (a >= it->End)
-        return false;
+    if (a >= it->End) return false;
     region = *it;
     return true;
 }
@@ -80,8 +77,7 @@ bool QueryMemory(const void* address, TMemoryRegion& region, bool fresh)
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
     std::lock_guard<std::mutex> lock(g_mapsLock);
-    if (!fresh && Lookup(a, region))
-        return true;
+    if (!fresh && Lookup(a, region)) return true;
     ReadMaps(g_maps);
     return Lookup(a, region);
 }
@@ -95,11 +91,9 @@ std::vector<TMemoryRegion> ListMemoryRegions()
 
 bool IsMemoryReadable(const void* address, std::size_t length)
 {
-    if (length == 0)
-        return true;
+    if (length == 0) return true;
     auto a = reinterpret_cast<std::uintptr_t>(address);
-    if (a + length < a)
-        return false;
+    if (a + length < a) return false;
     char buffer[512];
     const pid_t self = getpid();
     const int savedErrno = errno;
@@ -146,9 +140,8 @@ void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection)
 {
     void* p = ::mmap(reinterpret_cast<void*>(address), size, protection,
                      MAP_PRIVATE | MAP_ANONYMOUS | (address ? MAP_FIXED_NOREPLACE : 0), -1, 0);
-    if (p == MAP_FAILED)
-        return nullptr;
-    if (address && reinterpret_cast<std::uintptr_t>(p) != address) {  // kernels before 4.17 take the flag as a hint
+    if (p == MAP_FAILED) return nullptr;
+    if (address && reinterpret_cast<std::uintptr_t>(p) != address) { // kernels before 4.17 take the flag as a hint
         ::munmap(p, size);
         return nullptr;
     }
@@ -159,8 +152,7 @@ bool FreeMemory(void* address, std::size_t size) { return ::munmap(address, size
 
 std::size_t ReadOwnMemory(void* destination, const void* source, std::size_t length)
 {
-    if (length == 0)
-        return 0;
+    if (length == 0) return 0;
     iovec local{destination, length};
     iovec remote{const_cast<void*>(source), length};
     const ssize_t copied = process_vm_readv(getpid(), &local, 1, &remote, 1, 0);

@@ -9,16 +9,16 @@ namespace kernel {
 
 // Protection bits as mprotect takes them.
 inline constexpr int kProtectNone = 0;
-inline constexpr int kProtectRead = 0x1;     // PROT_READ
-inline constexpr int kProtectWrite = 0x2;    // PROT_WRITE
-inline constexpr int kProtectExecute = 0x4;  // PROT_EXEC
+inline constexpr int kProtectRead = 0x1;    // PROT_READ
+inline constexpr int kProtectWrite = 0x2;   // PROT_WRITE
+inline constexpr int kProtectExecute = 0x4; // PROT_EXEC
 
 struct TMemoryRegion {
     std::uintptr_t Start = 0;
-    std::uintptr_t End = 0;  // one past the last byte
+    std::uintptr_t End = 0; // one past the last byte
     int Protection = 0;
     bool Shared = false;
-    char Name[64] = {};      // mapped file name or "[vdso]" etc., cut to fit
+    char Name[64] = {}; // mapped file name or "[vdso]" etc., cut to fit
 };
 
 // Finds the mapping that holds the address. The region table is read from

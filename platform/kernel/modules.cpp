@@ -26,16 +26,14 @@ int Collect(dl_phdr_info* info, std::size_t, void* data)
     std::uintptr_t low = UINTPTR_MAX, high = 0;
     for (int i = 0; i < info->dlpi_phnum; ++i) {
         const ElfW(Phdr)& ph = info->dlpi_phdr[i];
-        if (ph.p_type != PT_LOAD)
-            continue;
+        if (ph.p_type != PT_LOAD) continue;
         const std::uintptr_t start = m.Bias + ph.p_vaddr;
         const std::uintptr_t end = start + ph.p_memsz;
         m.Segments.push_back({start, end});
         low = std::min(low, start);
         high = std::max(high, end);
     }
-    if (m.Segments.empty())
-        return 0;
+    if (m.Segments.empty()) return 0;
     // The first PT_LOAD maps the file from offset 0, so its page start is the ELF header.
     m.ImageStart = low & ~static_cast<std::uintptr_t>(getpagesize() - 1);
     m.ImageEnd = high;
@@ -58,12 +56,11 @@ bool TModuleImage::Contains(const void* address) const
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
     for (const auto& s : Segments)
-        if (a >= s.Start && a < s.End)
-            return true;
+        if (a >= s.Start && a < s.End) return true;
     return false;
 }
 
-const ElfW(Dyn)* TModuleImage::Dynamic() const
+const ElfW(Dyn) * TModuleImage::Dynamic() const
 {
     for (int i = 0; i < ProgramHeaderCount; ++i)
         if (ProgramHeaders[i].p_type == PT_DYNAMIC)
@@ -75,8 +72,7 @@ std::string MainExecutablePath()
 {
     char buffer[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
-        return {};
+    if (n <= 0) return {};
     return std::string(buffer, static_cast<std::size_t>(n));
 }
 

@@ -17,19 +17,19 @@ struct TModuleSegment {
 };
 
 struct TModuleImage {
-    std::uintptr_t Handle = 0;      // load base: address of the ELF header
-    std::uintptr_t Bias = 0;        // added to the file's virtual addresses
-    std::uintptr_t ImageStart = 0;  // lowest PT_LOAD byte
-    std::uintptr_t ImageEnd = 0;    // one past the highest PT_LOAD byte
-    std::string Path;               // full file name; the executable's from /proc/self/exe
+    std::uintptr_t Handle = 0;     // load base: address of the ELF header
+    std::uintptr_t Bias = 0;       // added to the file's virtual addresses
+    std::uintptr_t ImageStart = 0; // lowest PT_LOAD byte
+    std::uintptr_t ImageEnd = 0;   // one past the highest PT_LOAD byte
+    std::string Path;              // full file name; the executable's from /proc/self/exe
     bool IsMainExecutable = false;
-    const ElfW(Phdr)* ProgramHeaders = nullptr;
+    const ElfW(Phdr) * ProgramHeaders = nullptr;
     int ProgramHeaderCount = 0;
-    std::vector<TModuleSegment> Segments;  // the PT_LOAD ranges
+    std::vector<TModuleSegment> Segments; // the PT_LOAD ranges
 
     // True when the address lies inside one of the module's loaded segments.
     bool Contains(const void* address) const;
-    const ElfW(Dyn)* Dynamic() const;
+    const ElfW(Dyn) * Dynamic() const;
 };
 
 // Not signal-safe: dl_iterate_phdr takes the loader's lock and this allocates.

@@ -9,14 +9,14 @@
 namespace kernel {
 
 struct TNetworkAdapter {
-    std::string Name;     // "eth0"
-    unsigned Index = 0;   // interface index
-    std::string Address;  // dotted IPv4 text
+    std::string Name;    // "eth0"
+    unsigned Index = 0;  // interface index
+    std::string Address; // dotted IPv4 text
     std::string Mask;
-    std::string Gateway;  // empty when no route through this adapter has one
-    bool Dhcp = false;    // the address has a lease time (not a permanent address)
-    bool DnsKnown = false;            // the resolver configuration could be read
-    std::vector<std::string> DnsServers;  // IPv4 name servers, in order
+    std::string Gateway;                 // empty when no route through this adapter has one
+    bool Dhcp = false;                   // the address has a lease time (not a permanent address)
+    bool DnsKnown = false;               // the resolver configuration could be read
+    std::vector<std::string> DnsServers; // IPv4 name servers, in order
 };
 
 std::vector<TNetworkAdapter> ReadNetworkAdapters();

@@ -18,8 +18,7 @@ public:
     TUserLocale() : locale_(::newlocale(LC_ALL_MASK, "", static_cast<locale_t>(nullptr))) {}
     ~TUserLocale()
     {
-        if (locale_ != static_cast<locale_t>(nullptr))
-            ::freelocale(locale_);
+        if (locale_ != static_cast<locale_t>(nullptr)) ::freelocale(locale_);
     }
     TUserLocale(const TUserLocale&) = delete;
     TUserLocale& operator=(const TUserLocale&) = delete;
@@ -40,15 +39,13 @@ std::string OsReleaseValue(const std::string& text, const std::string& key)
 {
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        if (line.compare(0, key.size() + 1, key + "=") != 0)
-            continue;
+        if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
         std::string value = line.substr(key.size() + 1);
         if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
             const char quote = value.front();
             std::string plain;
             for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-                if (quote == '"' && value[i] == '\\' && i + 2 < value.size())
-                    ++i;
+                if (quote == '"' && value[i] == '\\' && i + 2 < value.size()) ++i;
                 plain += value[i];
             }
             value = plain;
@@ -74,8 +71,7 @@ TOsRelease ReadOsRelease()
         if (release.PrettyName.empty()) {
             release.PrettyName = OsReleaseValue(text, "NAME");
             const std::string version = OsReleaseValue(text, "VERSION");
-            if (!release.PrettyName.empty() && !version.empty())
-                release.PrettyName += " " + version;
+            if (!release.PrettyName.empty() && !version.empty()) release.PrettyName += " " + version;
         }
     }
     return release;

@@ -8,11 +8,11 @@
 namespace kernel {
 
 struct TOsRelease {
-    std::string SystemName;     // uname: "Linux"
-    std::string KernelRelease;  // uname: "6.1.0-13-amd64"
-    std::string KernelVersion;  // uname: "#1 SMP PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)"
-    std::string Machine;        // uname: "x86_64"
-    std::string PrettyName;     // os-release PRETTY_NAME, or NAME and VERSION
+    std::string SystemName;    // uname: "Linux"
+    std::string KernelRelease; // uname: "6.1.0-13-amd64"
+    std::string KernelVersion; // uname: "#1 SMP PREEMPT_DYNAMIC Debian 6.1.55-1 (2023-09-29)"
+    std::string Machine;       // uname: "x86_64"
+    std::string PrettyName;    // os-release PRETTY_NAME, or NAME and VERSION
 };
 TOsRelease ReadOsRelease();
 

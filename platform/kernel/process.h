@@ -7,7 +7,7 @@
 
 namespace kernel {
 
-std::uint32_t GetCurrentProcessId();  // signal-safe
+std::uint32_t GetCurrentProcessId(); // signal-safe
 // The host name; empty when the system does not tell. Not signal-safe.
 std::string GetComputerName();
 // The variable's value; none when it is not set. Not signal-safe.

@@ -50,11 +50,9 @@ void DropOwner(const std::string& name)
 {
     std::lock_guard guard(RegistryLock());
     auto it = Registry().find(name);
-    if (it == Registry().end())
-        return;
+    if (it == Registry().end()) return;
     if (--it->second.owners <= 0) {
-        if (it->second.createdHere)
-            ::shm_unlink(("/" + name).c_str());
+        if (it->second.createdHere) ::shm_unlink(("/" + name).c_str());
         Registry().erase(it);
     }
 }
@@ -64,7 +62,7 @@ void DropOwner(const std::string& name)
 bool TSharedMemory::IsValidName(const std::string& name)
 {
     return !name.empty() && name.size() <= 250 && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos && name != "." && name != "..";
+        name.find('\0') == std::string::npos && name != "." && name != "..";
 }
 
 TSharedMemory::TSharedMemory(std::string name, int fd, void* data, std::size_t size)
@@ -96,8 +94,7 @@ TSharedMemory& TSharedMemory::operator=(TSharedMemory&& other) noexcept
 
 void TSharedMemory::Close()
 {
-    if (data_ != nullptr)
-        ::munmap(data_, size_);
+    if (data_ != nullptr) ::munmap(data_, size_);
     if (fd_ >= 0) {
         ::close(fd_);
         DropOwner(name_);
@@ -107,8 +104,7 @@ void TSharedMemory::Close()
     size_ = 0;
 }
 
-std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name, std::size_t size,
-                                                         bool* existed)
+std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name, std::size_t size, bool* existed)
 {
     if (!IsValidName(name) || size == 0) {
         errno = EINVAL;
@@ -121,31 +117,26 @@ std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name
         created = false;
         fd.Reset(::shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0600));
     }
-    if (fd.Get() < 0)
-        return std::nullopt;
+    if (fd.Get() < 0) return std::nullopt;
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || st.st_size < 0) {
-        if (created)
-            ::shm_unlink(objectName.c_str());
+        if (created) ::shm_unlink(objectName.c_str());
         return std::nullopt;
     }
     std::size_t mapped = static_cast<std::size_t>(st.st_size);
     if (mapped < size) {
         if (::ftruncate(fd.Get(), static_cast<off_t>(size)) != 0) {
-            if (created)
-                ::shm_unlink(objectName.c_str());
+            if (created) ::shm_unlink(objectName.c_str());
             return std::nullopt;
         }
         mapped = size;
     }
     void* data = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
     if (data == MAP_FAILED) {
-        if (created)
-            ::shm_unlink(objectName.c_str());
+        if (created) ::shm_unlink(objectName.c_str());
         return std::nullopt;
     }
-    if (existed != nullptr)
-        *existed = !created;
+    if (existed != nullptr) *existed = !created;
     AddOwner(name, created);
     return TSharedMemory(name, fd.Release(), data, mapped);
 }
@@ -157,29 +148,23 @@ std::optional<TSharedMemory> TSharedMemory::OpenExisting(const std::string& name
         return std::nullopt;
     }
     TUniqueFd fd(::shm_open(("/" + name).c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0));
-    if (fd.Get() < 0)
-        return std::nullopt;
+    if (fd.Get() < 0) return std::nullopt;
     struct stat st {};
-    if (::fstat(fd.Get(), &st) != 0 || st.st_size <= 0)
-        return std::nullopt;
+    if (::fstat(fd.Get(), &st) != 0 || st.st_size <= 0) return std::nullopt;
     const std::size_t mapped = static_cast<std::size_t>(st.st_size);
-    void* data = ::mmap(nullptr, mapped, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED,
-                        fd.Get(), 0);
-    if (data == MAP_FAILED)
-        return std::nullopt;
+    void* data = ::mmap(nullptr, mapped, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd.Get(), 0);
+    if (data == MAP_FAILED) return std::nullopt;
     AddOwner(name, false);
     return TSharedMemory(name, fd.Release(), data, mapped);
 }
 
 bool TSharedMemory::Remove(const std::string& name)
 {
-    if (!IsValidName(name))
-        return false;
+    if (!IsValidName(name)) return false;
     {
         std::lock_guard guard(RegistryLock());
         auto it = Registry().find(name);
-        if (it != Registry().end())
-            it->second.createdHere = false;
+        if (it != Registry().end()) it->second.createdHere = false;
     }
     return ::shm_unlink(("/" + name).c_str()) == 0;
 }

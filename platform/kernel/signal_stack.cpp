@@ -13,7 +13,7 @@ namespace kernel {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kAltStackSize = 256 * 1024;  // the sanitizer's own frames are large
+constexpr std::size_t kAltStackSize = 256 * 1024; // the sanitizer's own frames are large
 #else
 constexpr std::size_t kAltStackSize = 64 * 1024;
 #endif
@@ -27,8 +27,7 @@ class TAltStackOwner {
 public:
     ~TAltStackOwner()
     {
-        if (!mapping_)
-            return;
+        if (!mapping_) return;
         stack_t off{};
         off.ss_flags = SS_DISABLE;
         sigaltstack(&off, nullptr);
@@ -38,10 +37,9 @@ public:
     bool Map(std::size_t usable)
     {
         const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        length_ = usable + page;  // one guard page below
+        length_ = usable + page; // one guard page below
         void* p = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-        if (p == MAP_FAILED)
-            return false;
+        if (p == MAP_FAILED) return false;
         mapping_ = p;
         mprotect(p, page, PROT_NONE);
         base_ = static_cast<char*>(p) + page;
@@ -64,21 +62,18 @@ std::size_t SignalStackSize() { return kAltStackSize; }
 
 bool EnsureThreadSignalStack()
 {
-    if (t_info.AltStackBase)
-        return true;
+    if (t_info.AltStackBase) return true;
     stack_t current{};
     if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE) && current.ss_size >= kAltStackSize) {
         // Someone else gave the thread a large enough stack: keep theirs.
         t_info.AltStackBase = reinterpret_cast<std::uintptr_t>(current.ss_sp);
         t_info.AltStackSize = current.ss_size;
     } else {
-        if (!t_owner.Mapped() && !t_owner.Map(kAltStackSize))
-            return false;
+        if (!t_owner.Mapped() && !t_owner.Map(kAltStackSize)) return false;
         stack_t stack{};
         stack.ss_sp = t_owner.Base();
         stack.ss_size = kAltStackSize;
-        if (sigaltstack(&stack, nullptr) != 0)
-            return false;
+        if (sigaltstack(&stack, nullptr) != 0) return false;
         t_info.AltStackBase = reinterpret_cast<std::uintptr_t>(t_owner.Base());
         t_info.AltStackSize = kAltStackSize;
     }
@@ -96,23 +91,20 @@ void SetThreadStartHook(TThreadStartHook hook) { g_startHook = hook; }
 
 void RunThreadStartHook()
 {
-    if (TThreadStartHook hook = g_startHook.load())
-        hook();
+    if (TThreadStartHook hook = g_startHook.load()) hook();
 }
 
 bool TSignalActionOwner::Install(int signal, const struct sigaction& action)
 {
     Restore();
-    if (sigaction(signal, &action, &previous_) != 0)
-        return false;
+    if (sigaction(signal, &action, &previous_) != 0) return false;
     signal_ = signal;
     return true;
 }
 
 void TSignalActionOwner::Restore()
 {
-    if (signal_ == 0)
-        return;
+    if (signal_ == 0) return;
     sigaction(signal_, &previous_, nullptr);
     signal_ = 0;
 }
@@ -120,12 +112,10 @@ void TSignalActionOwner::Restore()
 void ChainSignal(const struct sigaction& previous, int signal, siginfo_t* info, void* context)
 {
     if (previous.sa_flags & SA_SIGINFO) {
-        if (previous.sa_sigaction)
-            previous.sa_sigaction(signal, info, context);
+        if (previous.sa_sigaction) previous.sa_sigaction(signal, info, context);
         return;
     }
-    if (previous.sa_handler == SIG_IGN)
-        return;
+    if (previous.sa_handler == SIG_IGN) return;
     if (previous.sa_handler != SIG_DFL) {
         previous.sa_handler(signal);
         return;
@@ -137,8 +127,7 @@ void ChainSignal(const struct sigaction& previous, int signal, siginfo_t* info, 
     UnblockSignal(signal);
     // For a fault the instruction runs again and faults under the default
     // action; a sent signal is sent again.
-    if (!IsFaultSignal(info))
-        syscall(SYS_tgkill, getpid(), syscall(SYS_gettid), signal);
+    if (!IsFaultSignal(info)) syscall(SYS_tgkill, getpid(), syscall(SYS_gettid), signal);
 }
 
 // SI_KERNEL (a general protection fault, int3) is a fault too.
@@ -154,8 +143,7 @@ void UnblockSignal(int signal)
 
 void ExitCurrentThreadNow(int exitCode)
 {
-    for (;;)
-        syscall(SYS_exit, exitCode);
+    for (;;) syscall(SYS_exit, exitCode);
 }
 
 void HaltProcess(int exitCode) { _exit(exitCode); }

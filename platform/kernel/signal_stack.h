@@ -19,10 +19,10 @@ std::size_t SignalStackSize();
 // allocation: its alternate stack and its own stack's bounds, recorded when
 // the alternate stack was installed.
 struct TThreadSignalInfo {
-    std::uintptr_t AltStackBase = 0;  // lowest usable byte of the alternate stack
+    std::uintptr_t AltStackBase = 0; // lowest usable byte of the alternate stack
     std::size_t AltStackSize = 0;
-    std::uintptr_t StackTop = 0;      // highest address of the thread's own stack
-    std::uintptr_t StackBottom = 0;   // lowest address of the thread's own stack
+    std::uintptr_t StackTop = 0;    // highest address of the thread's own stack
+    std::uintptr_t StackBottom = 0; // lowest address of the thread's own stack
 };
 
 // Gives the calling thread an alternate signal stack unless it has one, and

@@ -49,16 +49,14 @@ void PruneLocked()
 
 void TSuspendSafeMutex::lock()
 {
-    if (t_lockDepth++ == 0)
-        SetSignalBlocked(true);
+    if (t_lockDepth++ == 0) SetSignalBlocked(true);
     mutex_.lock();
 }
 
 void TSuspendSafeMutex::unlock()
 {
     mutex_.unlock();
-    if (--t_lockDepth == 0)
-        SetSignalBlocked(false);  // a pending suspension is taken here
+    if (--t_lockDepth == 0) SetSignalBlocked(false); // a pending suspension is taken here
 }
 
 bool TidAlive(std::uint32_t tid)
@@ -111,19 +109,16 @@ THandle OpenThread(std::uint32_t threadId)
         TLock lock(detail::g_tableLock);
         detail::PruneLocked();
         auto it = detail::g_byTid.find(threadId);
-        if (it != detail::g_byTid.end())
-            object = it->second;
+        if (it != detail::g_byTid.end()) object = it->second;
     }
     if (!object) {
-        if (!TidAlive(threadId))
-            return 0;
+        if (!TidAlive(threadId)) return 0;
         object = std::make_shared<TThreadObject>();
         object->Tid = threadId;
         object->Started = true;
         TLock lock(detail::g_tableLock);
         auto [it, inserted] = detail::g_byTid.emplace(threadId, object);
-        if (!inserted)
-            object = it->second;
+        if (!inserted) object = it->second;
     }
     return AddHandle(object);
 }
@@ -134,8 +129,7 @@ bool CloseHandle(THandle handle)
     {
         TLock lock(detail::g_tableLock);
         auto it = detail::g_handles.find(handle);
-        if (it == detail::g_handles.end())
-            return false;
+        if (it == detail::g_handles.end()) return false;
         object = std::move(it->second);
         detail::g_handles.erase(it);
     }
@@ -145,10 +139,9 @@ bool CloseHandle(THandle handle)
 bool IsThreadActive(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object || object->Ended)
-        return false;
+    if (!object || object->Ended) return false;
     const std::uint32_t tid = object->Tid;
-    return tid == 0 ? true : TidAlive(tid);  // 0: prepared, not yet running
+    return tid == 0 ? true : TidAlive(tid); // 0: prepared, not yet running
 }
 
 std::uint32_t GetThreadId(THandle handle)
@@ -160,21 +153,18 @@ std::uint32_t GetThreadId(THandle handle)
 bool SetThreadPriority(THandle handle, int priority)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return false;
+    if (!object) return false;
     TLock lock(object->Lock);
     object->Priority = priority;
     // Windows priorities -2..2 as nice values; raising needs privileges and may fail.
-    if (object->Tid != 0)
-        setpriority(PRIO_PROCESS, object->Tid, -priority * 5);
+    if (object->Tid != 0) setpriority(PRIO_PROCESS, object->Tid, -priority * 5);
     return true;
 }
 
 int GetThreadPriority(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return 0;
+    if (!object) return 0;
     TLock lock(object->Lock);
     return object->Priority;
 }
@@ -182,14 +172,12 @@ int GetThreadPriority(THandle handle)
 bool GetCurrentThreadStack(std::uintptr_t& top, std::uintptr_t& bottom)
 {
     pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) != 0)
-        return false;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return false;
     void* address = nullptr;
     std::size_t size = 0;
     const bool ok = pthread_attr_getstack(&attr, &address, &size) == 0;
     pthread_attr_destroy(&attr);
-    if (!ok)
-        return false;
+    if (!ok) return false;
     bottom = reinterpret_cast<std::uintptr_t>(address);
     top = bottom + size;
     return true;

@@ -38,8 +38,8 @@ struct TThreadObject {
     std::condition_variable_any Changed;
     std::atomic<std::uint32_t> Tid{0};
     int SuspendCount = 0;
-    bool Started = false;   // left the start gate (or was never behind one)
-    bool Gated = false;     // made by this layer, behind a gate until started
+    bool Started = false; // left the start gate (or was never behind one)
+    bool Gated = false;   // made by this layer, behind a gate until started
     std::atomic<bool> Ended{false};
     int Priority = 0;
 

@@ -23,8 +23,7 @@ void SuspendHandler(int, siginfo_t* info, void* ucontext)
     if (object && object->SignalState.compare_exchange_strong(expected, kSuspended)) {
         std::memcpy(&object->Saved, ucontext, sizeof(ucontext_t));
         sem_post(&object->Acknowledged);
-        while (sem_wait(&object->Resume) != 0 && errno == EINTR) {
-        }
+        while (sem_wait(&object->Resume) != 0 && errno == EINTR) {}
     }
     errno = savedErrno;
 }
@@ -63,16 +62,12 @@ bool WaitAcknowledged(TThreadObject& object, std::uint32_t tid)
             until.tv_sec += 1;
             until.tv_nsec -= 1000000000;
         }
-        if (sem_timedwait(&object.Acknowledged, &until) == 0)
-            return true;
-        if (!TidAlive(tid))
-            break;
+        if (sem_timedwait(&object.Acknowledged, &until) == 0) return true;
+        if (!TidAlive(tid)) break;
     }
     int expected = kRequested;
-    if (object.SignalState.compare_exchange_strong(expected, kIdle))
-        return false;  // given up before the handler ran
-    while (sem_wait(&object.Acknowledged) != 0 && errno == EINTR) {
-    }
+    if (object.SignalState.compare_exchange_strong(expected, kIdle)) return false; // given up before the handler ran
+    while (sem_wait(&object.Acknowledged) != 0 && errno == EINTR) {}
     return true;
 }
 
@@ -80,15 +75,35 @@ void FillContext(const ucontext_t& uc, TThreadContext& c)
 {
     const greg_t* g = uc.uc_mcontext.gregs;
 #if defined(__x86_64__)
-    c.Rax = g[REG_RAX]; c.Rbx = g[REG_RBX]; c.Rcx = g[REG_RCX]; c.Rdx = g[REG_RDX];
-    c.Rsi = g[REG_RSI]; c.Rdi = g[REG_RDI]; c.Rbp = g[REG_RBP]; c.Rsp = g[REG_RSP];
-    c.R8 = g[REG_R8]; c.R9 = g[REG_R9]; c.R10 = g[REG_R10]; c.R11 = g[REG_R11];
-    c.R12 = g[REG_R12]; c.R13 = g[REG_R13]; c.R14 = g[REG_R14]; c.R15 = g[REG_R15];
-    c.Rip = g[REG_RIP]; c.EFlags = g[REG_EFL];
+    c.Rax = g[REG_RAX];
+    c.Rbx = g[REG_RBX];
+    c.Rcx = g[REG_RCX];
+    c.Rdx = g[REG_RDX];
+    c.Rsi = g[REG_RSI];
+    c.Rdi = g[REG_RDI];
+    c.Rbp = g[REG_RBP];
+    c.Rsp = g[REG_RSP];
+    c.R8 = g[REG_R8];
+    c.R9 = g[REG_R9];
+    c.R10 = g[REG_R10];
+    c.R11 = g[REG_R11];
+    c.R12 = g[REG_R12];
+    c.R13 = g[REG_R13];
+    c.R14 = g[REG_R14];
+    c.R15 = g[REG_R15];
+    c.Rip = g[REG_RIP];
+    c.EFlags = g[REG_EFL];
 #else
-    c.Eax = g[REG_EAX]; c.Ebx = g[REG_EBX]; c.Ecx = g[REG_ECX]; c.Edx = g[REG_EDX];
-    c.Esi = g[REG_ESI]; c.Edi = g[REG_EDI]; c.Ebp = g[REG_EBP]; c.Esp = g[REG_ESP];
-    c.Eip = g[REG_EIP]; c.EFlags = g[REG_EFL];
+    c.Eax = g[REG_EAX];
+    c.Ebx = g[REG_EBX];
+    c.Ecx = g[REG_ECX];
+    c.Edx = g[REG_EDX];
+    c.Esi = g[REG_ESI];
+    c.Edi = g[REG_EDI];
+    c.Ebp = g[REG_EBP];
+    c.Esp = g[REG_ESP];
+    c.Eip = g[REG_EIP];
+    c.EFlags = g[REG_EFL];
 #endif
 }
 
@@ -99,20 +114,17 @@ int SuspendSignal() { return SIGRTMIN + 4; }
 std::uint32_t SuspendThread(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return kSuspendFailed;
+    if (!object) return kSuspendFailed;
     InstallHandler();
     TUniqueLock lock(object->Lock);
     const int previous = object->SuspendCount;
     if (!object->Started || previous > 0) {
-        if (object->Ended)
-            return kSuspendFailed;
-        ++object->SuspendCount;  // the gate, or the signal handler already, holds the thread
+        if (object->Ended) return kSuspendFailed;
+        ++object->SuspendCount; // the gate, or the signal handler already, holds the thread
         return static_cast<std::uint32_t>(previous);
     }
     const std::uint32_t tid = object->Tid;
-    if (object->Ended || !TidAlive(tid))
-        return kSuspendFailed;
+    if (object->Ended || !TidAlive(tid)) return kSuspendFailed;
     object->SuspendCount = 1;
     object->SignalState = kRequested;
     if (tid == GetCurrentThreadId()) {
@@ -120,8 +132,7 @@ std::uint32_t SuspendThread(THandle handle)
         // and waits there until another thread resumes us.
         lock.unlock();
         SendSuspendSignal(object.get(), tid);
-        while (sem_trywait(&object->Acknowledged) == 0) {
-        }
+        while (sem_trywait(&object->Acknowledged) == 0) {}
         return 0;
     }
     if (!SendSuspendSignal(object.get(), tid) || !WaitAcknowledged(*object, tid)) {
@@ -136,16 +147,14 @@ std::uint32_t SuspendThread(THandle handle)
 std::uint32_t ResumeThread(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return kSuspendFailed;
+    if (!object) return kSuspendFailed;
     TLock lock(object->Lock);
     const int previous = object->SuspendCount;
-    if (previous == 0)
-        return 0;
+    if (previous == 0) return 0;
     if (--object->SuspendCount == 0) {
         int expected = kRequested;
         if (!object->Started) {
-            object->Changed.notify_all();  // opens the start gate
+            object->Changed.notify_all(); // opens the start gate
         } else if (!object->SignalState.compare_exchange_strong(expected, kIdle) && expected == kSuspended) {
             // (A self-suspension whose signal is still on its way is simply cancelled above.)
             object->SignalState = kIdle;
@@ -158,18 +167,15 @@ std::uint32_t ResumeThread(THandle handle)
 bool GetThreadContext(THandle handle, TThreadContext& context)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return false;
+    if (!object) return false;
     if (object->Tid == GetCurrentThreadId()) {
         ucontext_t uc;
-        if (getcontext(&uc) != 0)
-            return false;
+        if (getcontext(&uc) != 0) return false;
         FillContext(uc, context);
         return true;
     }
     TLock lock(object->Lock);
-    if (object->SignalState.load() != kSuspended)
-        return false;
+    if (object->SignalState.load() != kSuspended) return false;
     FillContext(object->Saved, context);
     return true;
 }

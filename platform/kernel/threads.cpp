@@ -21,8 +21,7 @@ THandle PrepareThread(bool suspended)
 bool EnterThread(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return false;
+    if (!object) return false;
     const std::uint32_t tid = GetCurrentThreadId();
     RegisterThread(tid, object);
     TUniqueLock lock(object->Lock);
@@ -45,8 +44,7 @@ void MarkThreadEnded(THandle handle)
 std::uint32_t WaitForThreadId(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return 0;
+    if (!object) return 0;
     TUniqueLock lock(object->Lock);
     object->Changed.wait(lock, [&] { return object->Tid != 0 || object->Ended; });
     return object->Tid;
@@ -56,18 +54,16 @@ void* RuntimeThreadWrapper(void* startBlock)
 {
     const TThreadStartBlock block = *static_cast<TThreadStartBlock*>(startBlock);
     delete static_cast<TThreadStartBlock*>(startBlock);
-    TObjectPtr keep = FindObject(block.Handle);  // the thread's own reference to its object
+    TObjectPtr keep = FindObject(block.Handle); // the thread's own reference to its object
     TThreadExitMark mark(block.Handle);
-    if (!EnterThread(block.Handle))
-        return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
+    if (!EnterThread(block.Handle)) return reinterpret_cast<void*>(static_cast<std::intptr_t>(-1));
     RunThreadStartHook();
     return reinterpret_cast<void*>(block.Start(block.Parameter));
 }
 
 THandle CreateThread(TThreadStart start, void* parameter, std::uint32_t flags, std::uint32_t* threadId)
 {
-    if (!start)
-        return 0;
+    if (!start) return 0;
     const THandle handle = PrepareThread((flags & CREATE_SUSPENDED) != 0);
     auto* block = new TThreadStartBlock{start, parameter, handle};
     pthread_attr_t attr;
@@ -82,22 +78,19 @@ THandle CreateThread(TThreadStart start, void* parameter, std::uint32_t flags, s
         return 0;
     }
     const std::uint32_t tid = WaitForThreadId(handle);
-    if (threadId)
-        *threadId = tid;
+    if (threadId) *threadId = tid;
     return handle;
 }
 
 bool WaitForThread(THandle handle, int timeoutMs)
 {
     TObjectPtr object = FindObject(handle);
-    if (!object)
-        return false;
+    if (!object) return false;
     TUniqueLock lock(object->Lock);
     auto ended = [&] { return object->Ended.load() || (object->Tid != 0 && !TidAlive(object->Tid)); };
     if (timeoutMs < 0) {
         // Poll as well: a thread not made here ends without telling us.
-        while (!object->Changed.wait_for(lock, std::chrono::milliseconds(50), ended)) {
-        }
+        while (!object->Changed.wait_for(lock, std::chrono::milliseconds(50), ended)) {}
         return true;
     }
     return object->Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ended);

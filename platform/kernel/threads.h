@@ -10,7 +10,7 @@
 
 namespace kernel {
 
-using THandle = std::uintptr_t;  // 0 is never a valid handle
+using THandle = std::uintptr_t; // 0 is never a valid handle
 using TThreadStart = std::intptr_t (*)(void* parameter);
 
 constexpr std::uint32_t CREATE_SUSPENDED = 0x4;
@@ -84,8 +84,7 @@ public:
     }
     void Reset(THandle handle = 0)
     {
-        if (handle_)
-            CloseHandle(handle_);
+        if (handle_) CloseHandle(handle_);
         handle_ = handle;
     }
 
@@ -125,8 +124,8 @@ bool WaitForThread(THandle handle, int timeoutMs = -1);
 bool SetThreadPriority(THandle handle, int priority);
 int GetThreadPriority(THandle handle);
 
-std::uint32_t GetCurrentThreadId();  // signal-safe
-std::uint32_t MainThreadId();        // signal-safe
+std::uint32_t GetCurrentThreadId(); // signal-safe
+std::uint32_t MainThreadId();       // signal-safe
 
 // The calling thread's stack: the top (highest address) and the lowest address.
 bool GetCurrentThreadStack(std::uintptr_t& top, std::uintptr_t& bottom);

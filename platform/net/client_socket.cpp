@@ -39,7 +39,7 @@ bool PollFor(int fd, short events, int ms)
         const int r = ::poll(&p, 1, MillisecondsLeft(deadline));
         if (r > 0) return true;
         if (r == 0) return false;
-        if (errno != EINTR) return true;  // let the read or write report the error
+        if (errno != EINTR) return true; // let the read or write report the error
     }
 }
 
@@ -56,7 +56,7 @@ TTavrelClientSocket::TTavrelClientSocket(std::string host, std::uint32_t timeout
 {
 }
 
-TTavrelClientSocket::~TTavrelClientSocket() = default;  // the owner closes the socket
+TTavrelClientSocket::~TTavrelClientSocket() = default; // the owner closes the socket
 
 void TTavrelClientSocket::Connect()
 {
@@ -151,7 +151,7 @@ std::size_t TTavrelClientSocket::SendText(std::string_view text)
         std::size_t done = 0;
         while (done < chunk) {
             const long sent = SendBuffer(text.data() + total + done, chunk - done);
-            if (sent <= 0) return total + done;  // not connected
+            if (sent <= 0) return total + done; // not connected
             done += static_cast<std::size_t>(sent);
         }
         total += done;
@@ -268,8 +268,7 @@ std::string TTavrelClientSocket::ReceiveDatagram(std::uint32_t waitMs)
 void TTavrelClientSocket::RaiseSocketError(const std::string& message)
 {
     std::string text = message;
-    if (Transcript.empty() || text.find(Transcript) == std::string::npos)
-        text += "\r\nSocket log:\r\n" + Transcript;
+    if (Transcript.empty() || text.find(Transcript) == std::string::npos) text += "\r\nSocket log:\r\n" + Transcript;
     if (ErrorHandler) ErrorHandler(*this, -1, text);
     if (SilentErrors) throw EAbort(text);
     throw ETavrelSocketError(text);

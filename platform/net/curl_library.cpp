@@ -16,15 +16,39 @@ using curl_off_t = long long;
 using CURLcode = int;
 
 enum : int {
-    kOptWriteData = 10001, kOptUrl = 10002, kOptProxy = 10004, kOptReadData = 10009, kOptErrorBuffer = 10010,
-    kOptUserAgent = 10018, kOptHttpHeader = 10023, kOptHeaderData = 10029, kOptCaInfo = 10065,
-    kOptDebugData = 10095, kOptUserName = 10173, kOptPassword = 10174, kOptProxyUserName = 10175,
-    kOptProxyPassword = 10176, kOptNoProxy = 10177,
-    kOptWriteFunction = 20011, kOptReadFunction = 20012, kOptHeaderFunction = 20079, kOptDebugFunction = 20094,
-    kOptInFileSizeLarge = 30115, kOptPostFieldSizeLarge = 30120,
-    kOptLowSpeedLimit = 19, kOptLowSpeedTime = 20, kOptVerbose = 41, kOptUpload = 46, kOptPost = 47,
-    kOptFollowLocation = 52, kOptSslVerifyPeer = 64, kOptSslVerifyHost = 81, kOptNoSignal = 99,
-    kOptConnectTimeoutMs = 156, kOptProtocols = 181, kOptRedirProtocols = 182,
+    kOptWriteData = 10001,
+    kOptUrl = 10002,
+    kOptProxy = 10004,
+    kOptReadData = 10009,
+    kOptErrorBuffer = 10010,
+    kOptUserAgent = 10018,
+    kOptHttpHeader = 10023,
+    kOptHeaderData = 10029,
+    kOptCaInfo = 10065,
+    kOptDebugData = 10095,
+    kOptUserName = 10173,
+    kOptPassword = 10174,
+    kOptProxyUserName = 10175,
+    kOptProxyPassword = 10176,
+    kOptNoProxy = 10177,
+    kOptWriteFunction = 20011,
+    kOptReadFunction = 20012,
+    kOptHeaderFunction = 20079,
+    kOptDebugFunction = 20094,
+    kOptInFileSizeLarge = 30115,
+    kOptPostFieldSizeLarge = 30120,
+    kOptLowSpeedLimit = 19,
+    kOptLowSpeedTime = 20,
+    kOptVerbose = 41,
+    kOptUpload = 46,
+    kOptPost = 47,
+    kOptFollowLocation = 52,
+    kOptSslVerifyPeer = 64,
+    kOptSslVerifyHost = 81,
+    kOptNoSignal = 99,
+    kOptConnectTimeoutMs = 156,
+    kOptProtocols = 181,
+    kOptRedirProtocols = 182,
 };
 constexpr int kInfoResponseCode = 0x200000 + 2;
 constexpr long kProtoHttp = 1, kProtoHttps = 2, kProtoFtp = 4;
@@ -92,7 +116,7 @@ std::unique_ptr<TCurlLibrary> TCurlLibrary::Open(std::string& error)
     bind(functions->easy_strerror, "curl_easy_strerror");
     bind(functions->slist_append, "curl_slist_append");
     bind(functions->slist_free_all, "curl_slist_free_all");
-    if (!error.empty()) return nullptr;  // the destructor unloads it
+    if (!error.empty()) return nullptr; // the destructor unloads it
     // Once per process in effect: libcurl counts the calls itself.
     static std::once_flag once;
     std::call_once(once, [&] { functions->global_init(kGlobalAll); });
@@ -123,7 +147,7 @@ struct TTransferState {
     const TUploadRequest* Request = nullptr;
     std::string* Transcript = nullptr;
     TUploadResult* Result = nullptr;
-    std::string Pending[3];  // unfinished lines by debug kind
+    std::string Pending[3]; // unfinished lines by debug kind
 };
 
 // Hides credentials in one line of the exchange.
@@ -188,7 +212,7 @@ std::size_t OnRead(char* buffer, std::size_t size, std::size_t count, void* user
 
 std::size_t OnWrite(char*, std::size_t size, std::size_t count, void*)
 {
-    return size * count;  // the server's page is not needed
+    return size * count; // the server's page is not needed
 }
 
 } // namespace
@@ -198,7 +222,7 @@ TUploadResult TCurlSession::Upload(const TUploadRequest& request)
     TUploadResult result;
     const TCurlLibrary::TFunctions& f = library_.Functions();
     if (easy_ == nullptr) {
-        result.CurlCode = 2;  // failed initialisation
+        result.CurlCode = 2; // failed initialisation
         result.ErrorDetail = "curl_easy_init failed";
         return result;
     }

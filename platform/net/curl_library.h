@@ -38,26 +38,26 @@ std::string CurlLibraryName();
 
 struct TUploadRequest {
     std::string Url;
-    bool HttpPost = true;                // false: FTP upload of one file
-    std::vector<std::string> Headers;    // extra request headers (HTTP)
-    std::string UserName, Password;      // FTP log-in
-    std::string ProxyAddress, ProxyUser, ProxyPassword;  // no proxy address: the system's settings
-    bool VerifyCertificate = true;       // HTTPS: refuse a server whose certificate does not verify
-    std::string CertificateFile;         // HTTPS: the trusted certificates, instead of the system store, when set
+    bool HttpPost = true;                               // false: FTP upload of one file
+    std::vector<std::string> Headers;                   // extra request headers (HTTP)
+    std::string UserName, Password;                     // FTP log-in
+    std::string ProxyAddress, ProxyUser, ProxyPassword; // no proxy address: the system's settings
+    bool VerifyCertificate = true;                      // HTTPS: refuse a server whose certificate does not verify
+    std::string CertificateFile; // HTTPS: the trusted certificates, instead of the system store, when set
     std::uint32_t ConnectTimeoutMs = 30000;
-    std::uint32_t StallTimeoutMs = 30000;  // a transfer that moves nothing for this long fails
-    std::uint64_t Length = 0;              // bytes the body source gives
+    std::uint32_t StallTimeoutMs = 30000; // a transfer that moves nothing for this long fails
+    std::uint64_t Length = 0;             // bytes the body source gives
     // Fills the buffer with the next bytes of the body (at most its size);
     // 0 at the end.
     std::function<std::size_t(char* buffer, std::size_t size)> Read;
 };
 
 struct TUploadResult {
-    int CurlCode = 0;             // 0: the transfer ran to the end
-    long ResponseCode = 0;        // HTTP status or last FTP reply code
-    std::string StatusText;       // the reason phrase of the HTTP status line
-    std::string LastResponse;     // the server's last reply line (FTP)
-    std::string ErrorDetail;      // curl's own text for a failure
+    int CurlCode = 0;         // 0: the transfer ran to the end
+    long ResponseCode = 0;    // HTTP status or last FTP reply code
+    std::string StatusText;   // the reason phrase of the HTTP status line
+    std::string LastResponse; // the server's last reply line (FTP)
+    std::string ErrorDetail;  // curl's own text for a failure
 };
 
 class TCurlSession {

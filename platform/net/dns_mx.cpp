@@ -61,7 +61,7 @@ bool ReadName(std::span<const std::uint8_t> data, std::size_t offset, std::strin
             offset = target;
             continue;
         }
-        if ((length & 0xC0) != 0) return false;  // the reserved label kinds
+        if ((length & 0xC0) != 0) return false; // the reserved label kinds
         if (offset + 1 + length > data.size()) {
             cutShort = true;
             return false;
@@ -96,8 +96,8 @@ std::vector<std::uint8_t> BuildMXQuery(std::string_view domain, std::uint16_t id
 {
     if (!domain.empty() && domain.back() == '.') domain.remove_suffix(1);
     if (domain.empty() || domain.size() > 253) return {};
-    std::vector<std::uint8_t> query = {static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0x01, 0x00,
-                                       0, 1, 0, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> query = {
+        static_cast<std::uint8_t>(id >> 8), static_cast<std::uint8_t>(id), 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0};
     std::size_t start = 0;
     for (;;) {
         const std::size_t dot = domain.find('.', start);
@@ -116,8 +116,8 @@ TMXReply ParseMXReply(std::span<const std::uint8_t> reply, std::uint16_t expecte
 {
     TMXReply result;
     if (reply.size() < kHeaderSize) {
-        result.Status = reply.size() >= 2 && Read16(reply, 0) != expectedId ? TMXReplyStatus::WrongId
-                                                                            : TMXReplyStatus::Truncated;
+        result.Status =
+            reply.size() >= 2 && Read16(reply, 0) != expectedId ? TMXReplyStatus::WrongId : TMXReplyStatus::Truncated;
         return result;
     }
     if (Read16(reply, 0) != expectedId) {
@@ -125,7 +125,7 @@ TMXReply ParseMXReply(std::span<const std::uint8_t> reply, std::uint16_t expecte
         return result;
     }
     const std::uint16_t flags = Read16(reply, 2);
-    if ((flags & 0x8000) == 0 || ((flags >> 11) & 0xF) != 0) return result;  // not a reply to a standard query
+    if ((flags & 0x8000) == 0 || ((flags >> 11) & 0xF) != 0) return result; // not a reply to a standard query
     if (flags & 0x0200) {
         result.Status = TMXReplyStatus::Truncated;
         return result;
@@ -151,17 +151,16 @@ TMXReply ParseMXReply(std::span<const std::uint8_t> reply, std::uint16_t expecte
             result.Status = cutShort ? TMXReplyStatus::Truncated : TMXReplyStatus::Malformed;
             return result;
         }
-        offset = next + 4;  // type and class
+        offset = next + 4; // type and class
     }
 
     bool found = false;
     for (std::uint16_t a = 0; a < answers; ++a) {
         std::size_t next = 0;
         if (offset > reply.size() || !ReadName(reply, offset, name, next, cutShort) || next + 10 > reply.size()) {
-            if (found) break;  // keep what the complete answers gave
-            result.Status = cutShort || offset >= reply.size() || next + 10 > reply.size()
-                                ? TMXReplyStatus::Truncated
-                                : TMXReplyStatus::Malformed;
+            if (found) break; // keep what the complete answers gave
+            result.Status = cutShort || offset >= reply.size() || next + 10 > reply.size() ? TMXReplyStatus::Truncated
+                                                                                           : TMXReplyStatus::Malformed;
             return result;
         }
         const std::uint16_t type = Read16(reply, next);
@@ -174,14 +173,13 @@ TMXReply ParseMXReply(std::span<const std::uint8_t> reply, std::uint16_t expecte
             return result;
         }
         offset = data + length;
-        if (type != kTypeMX || klass != kClassIN || length < 3) continue;  // a CNAME and the like
+        if (type != kTypeMX || klass != kClassIN || length < 3) continue; // a CNAME and the like
         const std::uint16_t preference = Read16(reply, data);
         std::string exchange;
         std::size_t after = 0;
         bool exchangeCut = false;
         // The exchange name must lie inside its record.
-        if (!ReadName(reply.first(data + length), data + 2, exchange, after, exchangeCut) || exchange.empty())
-            continue;
+        if (!ReadName(reply.first(data + length), data + 2, exchange, after, exchangeCut) || exchange.empty()) continue;
         if (!found || preference < result.Preference) {
             result.Exchange = exchange;
             result.Preference = preference;
@@ -261,20 +259,23 @@ std::string ResolveMX(const std::string& address, std::uint32_t timeoutMs)
                 socket.Connect();
                 if (socket.SendBuffer(query.data(), query.size()) == static_cast<long>(query.size())) {
                     // Replies to other queries are passed over while the time lasts.
-                    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(socket.TimeoutMs);
+                    const auto deadline =
+                        std::chrono::steady_clock::now() + std::chrono::milliseconds(socket.TimeoutMs);
                     outcome = "no reply";
                     for (;;) {
                         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now()).count();
+                                              deadline - std::chrono::steady_clock::now())
+                                              .count();
                         if (left <= 0) break;
                         const std::string datagram = socket.ReceiveDatagram(static_cast<std::uint32_t>(left));
                         if (datagram.empty()) break;
-                        const TMXReply reply = ParseMXReply(
-                            {reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size()}, id);
+                        const TMXReply reply =
+                            ParseMXReply({reinterpret_cast<const std::uint8_t*>(datagram.data()), datagram.size()}, id);
                         outcome = MXReplyStatusText(reply.Status);
                         if (reply.Status == TMXReplyStatus::WrongId) continue;
                         if (reply.Status == TMXReplyStatus::Found) return reply.Exchange;
-                        definite = reply.Status == TMXReplyStatus::NoRecord || reply.Status == TMXReplyStatus::NameError;
+                        definite =
+                            reply.Status == TMXReplyStatus::NoRecord || reply.Status == TMXReplyStatus::NameError;
                         break;
                     }
                 } else {
@@ -284,9 +285,9 @@ std::string ResolveMX(const std::string& address, std::uint32_t timeoutMs)
                 const std::string& message = e.Message;
                 outcome = message.substr(0, message.find("\r\n"));
             }
-            account += rtl::FormatStrings("%s port %s, attempt %s: %s\r\n",
-                                          {server.Address, std::to_string(server.Port), std::to_string(attempt + 1),
-                                           outcome});
+            account +=
+                rtl::FormatStrings("%s port %s, attempt %s: %s\r\n",
+                                   {server.Address, std::to_string(server.Port), std::to_string(attempt + 1), outcome});
             if (definite) break;
         }
     }

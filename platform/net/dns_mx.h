@@ -11,7 +11,7 @@
 namespace net {
 
 struct TDnsServer {
-    std::string Address;  // dotted IPv4 address
+    std::string Address; // dotted IPv4 address
     std::uint16_t Port = 53;
 };
 
@@ -21,13 +21,13 @@ struct TDnsServer {
 std::vector<std::uint8_t> BuildMXQuery(std::string_view domain, std::uint16_t id);
 
 enum class TMXReplyStatus {
-    Found,          // Exchange holds the exchanger with the lowest preference
-    NoRecord,       // the name exists but has no usable MX record
-    NameError,      // the name does not exist (NXDOMAIN)
-    ServerFailure,  // any other response code
-    WrongId,        // not the answer to our query
-    Truncated,      // the server cut the reply (TC) or the data ends early
-    Malformed,      // not a DNS reply we can read
+    Found,         // Exchange holds the exchanger with the lowest preference
+    NoRecord,      // the name exists but has no usable MX record
+    NameError,     // the name does not exist (NXDOMAIN)
+    ServerFailure, // any other response code
+    WrongId,       // not the answer to our query
+    Truncated,     // the server cut the reply (TC) or the data ends early
+    Malformed,     // not a DNS reply we can read
 };
 
 struct TMXReply {

@@ -25,8 +25,7 @@ TChildProcess::~TChildProcess()
     // no process is left behind unowned.
     ::kill(pid_, SIGTERM);
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
 }
 
 bool TChildProcess::Wait(std::uint32_t waitMs, int& exitCode)
@@ -58,8 +57,7 @@ void TChildProcess::Detach()
     // A thread of its own waits for it, so it does not stay a zombie.
     std::thread([pid = pid_] {
         int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     }).detach();
     pid_ = -1;
 }

@@ -34,15 +34,14 @@ private:
 
 struct TProgramRun {
     bool Started = false;
-    std::string Error;     // why it could not start: the system's text
-    bool Ended = false;    // it ended within the wait
+    std::string Error;  // why it could not start: the system's text
+    bool Ended = false; // it ended within the wait
     int ExitCode = -1;
 };
 
 // Runs program (looked up on PATH) with the arguments, its standard input
 // from /dev/null, and waits up to waitMs for it to end.
-TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                       std::uint32_t waitMs);
+TProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments, std::uint32_t waitMs);
 
 // Whether program is an executable file on PATH.
 bool ProgramOnPath(const std::string& program);

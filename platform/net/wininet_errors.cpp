@@ -13,8 +13,10 @@ constexpr const char* kRows[] = {
     "12005 The URL is invalid.",
     "12006 The URL scheme could not be recognized, or is not supported.",
     "12007 The server name could not be resolved.",
-    "12013 The request to connect and log on to an FTP server could not be completed because the supplied user name is incorrect.",
-    "12014 The request to connect and log on to an FTP server could not be completed because the supplied password is incorrect.",
+    "12013 The request to connect and log on to an FTP server could not be completed because the supplied user name is "
+    "incorrect.",
+    "12014 The request to connect and log on to an FTP server could not be completed because the supplied password is "
+    "incorrect.",
     "12015 The request to connect to and log on to an FTP server failed.",
     "12016 The requested operation is invalid.",
     "12020 The request cannot be made via a proxy.",
@@ -69,24 +71,36 @@ int WinInetCodeForCurlError(int curlCode)
 {
     switch (curlCode) {
     case 0: return 0;
-    case 1: return 12006;                      // unsupported protocol
-    case 3: return 12005;                      // malformed URL
-    case 5: return 12165;                      // proxy name not resolved
-    case 6: return 12007;                      // host name not resolved
-    case 7: return 12029;                      // could not connect
-    case 8: return 12152;                      // weird server reply
-    case 9: case 19: case 21: case 25: case 78:
-        return 12003;                          // the server refused: its reply says why
-    case 11: case 67: return 12015;            // log-in refused
-    case 13: case 14: return 12112;            // passive mode unusable
-    case 18: case 52: case 55: case 56: return 12030;  // connection ended early
-    case 28: return 12002;                     // timed out
-    case 35: case 59: case 64: return 12171;   // the secure connection could not be made
-    case 51: case 60: case 77: return 12045;   // the certificate does not verify
-    case 58: return 12044;                     // client certificate problem
-    case 91: return 12170;                     // revoked
-    case 47: return 12160;                     // redirects
-    default: return 12004;                     // internal error
+    case 1: return 12006; // unsupported protocol
+    case 3: return 12005; // malformed URL
+    case 5: return 12165; // proxy name not resolved
+    case 6: return 12007; // host name not resolved
+    case 7: return 12029; // could not connect
+    case 8: return 12152; // weird server reply
+    case 9:
+    case 19:
+    case 21:
+    case 25:
+    case 78: return 12003; // the server refused: its reply says why
+    case 11:
+    case 67: return 12015; // log-in refused
+    case 13:
+    case 14: return 12112; // passive mode unusable
+    case 18:
+    case 52:
+    case 55:
+    case 56: return 12030; // connection ended early
+    case 28: return 12002; // timed out
+    case 35:
+    case 59:
+    case 64: return 12171; // the secure connection could not be made
+    case 51:
+    case 60:
+    case 77: return 12045; // the certificate does not verify
+    case 58: return 12044; // client certificate problem
+    case 91: return 12170; // revoked
+    case 47: return 12160; // redirects
+    default: return 12004; // internal error
     }
 }
 

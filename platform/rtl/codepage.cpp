@@ -10,7 +10,10 @@ namespace {
 class Iconv {
 public:
     Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Iconv() { if (ok()) iconv_close(cd_); }
+    ~Iconv()
+    {
+        if (ok()) iconv_close(cd_);
+    }
     Iconv(const Iconv&) = delete;
     Iconv& operator=(const Iconv&) = delete;
     bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
@@ -35,7 +38,7 @@ std::string Convert(const char* to, const char* from, const std::string& in, con
         out.append(buf, static_cast<size_t>(dst - buf));
         if (r == static_cast<size_t>(-1)) {
             if (errno == E2BIG) continue;
-            out += bad;  // invalid or incomplete sequence: skip one byte
+            out += bad; // invalid or incomplete sequence: skip one byte
             ++src;
             --left;
         }

@@ -16,8 +16,7 @@ std::atomic<TRaiseAllocator> g_allocator{nullptr};
 void Append(char* dst, std::size_t cap, const char* src)
 {
     std::size_t n = std::strlen(dst);
-    while (*src && n + 1 < cap)
-        dst[n++] = *src++;
+    while (*src && n + 1 < cap) dst[n++] = *src++;
     dst[n] = 0;
 }
 
@@ -30,8 +29,7 @@ void AppendPointer(char* dst, std::size_t cap, std::uintptr_t value)
     Append(dst, cap, hex);
 }
 
-template <typename T>
-EExternal* Build(TExceptionStorage& storage, const TExceptionRecord& record, const char* text)
+template <typename T> EExternal* Build(TExceptionStorage& storage, const TExceptionRecord& record, const char* text)
 {
     static_assert(sizeof(T) <= sizeof storage.Object, "mapped class too large for its storage");
     static_assert(alignof(T) <= alignof(TExceptionStorage));
@@ -50,7 +48,8 @@ void FormatHex(char* out, std::uintptr_t value, int digits)
     out[digits] = 0;
 }
 
-EExternal::EExternal(const TExceptionRecord& record, const char* text) : Exception(std::string()), ExceptionRecord(record)
+EExternal::EExternal(const TExceptionRecord& record, const char* text)
+    : Exception(std::string()), ExceptionRecord(record)
 {
     Append(text_, sizeof text_, text ? text : "");
 }
@@ -75,29 +74,24 @@ EExternal* MapExceptionRecord(const TExceptionRecord& record, const ucontext_t*,
         Append(text, sizeof text, "Access violation at address ");
         AppendPointer(text, sizeof text, address);
         const std::uintptr_t kind = record.ExceptionInformation[0];
-        Append(text, sizeof text, kind == avWrite ? ". Write of address " : kind == avExecute ? ". Execution of address " : ". Read of address ");
+        Append(text, sizeof text,
+               kind == avWrite         ? ". Write of address "
+                   : kind == avExecute ? ". Execution of address "
+                                       : ". Read of address ");
         AppendPointer(text, sizeof text, record.ExceptionInformation[1]);
         return Build<EAccessViolation>(storage, record, text);
     }
-    case STATUS_STACK_OVERFLOW:
-        return Build<EStackOverflow>(storage, record, "Stack overflow");
-    case STATUS_INTEGER_DIVIDE_BY_ZERO:
-        return Build<EDivByZero>(storage, record, "Division by zero");
-    case STATUS_INTEGER_OVERFLOW:
-        return Build<EIntOverflow>(storage, record, "Integer overflow");
-    case STATUS_FLOAT_DIVIDE_BY_ZERO:
-        return Build<EZeroDivide>(storage, record, "Floating point division by zero");
-    case STATUS_FLOAT_OVERFLOW:
-        return Build<EOverflow>(storage, record, "Floating point overflow");
-    case STATUS_FLOAT_UNDERFLOW:
-        return Build<EUnderflow>(storage, record, "Floating point underflow");
+    case STATUS_STACK_OVERFLOW: return Build<EStackOverflow>(storage, record, "Stack overflow");
+    case STATUS_INTEGER_DIVIDE_BY_ZERO: return Build<EDivByZero>(storage, record, "Division by zero");
+    case STATUS_INTEGER_OVERFLOW: return Build<EIntOverflow>(storage, record, "Integer overflow");
+    case STATUS_FLOAT_DIVIDE_BY_ZERO: return Build<EZeroDivide>(storage, record, "Floating point division by zero");
+    case STATUS_FLOAT_OVERFLOW: return Build<EOverflow>(storage, record, "Floating point overflow");
+    case STATUS_FLOAT_UNDERFLOW: return Build<EUnderflow>(storage, record, "Floating point underflow");
     case STATUS_FLOAT_INVALID_OPERATION:
     case STATUS_FLOAT_DENORMAL_OPERAND:
     case STATUS_FLOAT_INEXACT_RESULT:
-    case STATUS_FLOAT_STACK_CHECK:
-        return Build<EInvalidOp>(storage, record, "Invalid floating point operation");
-    case STATUS_PRIVILEGED_INSTRUCTION:
-        return Build<EPrivilege>(storage, record, "Privileged instruction");
+    case STATUS_FLOAT_STACK_CHECK: return Build<EInvalidOp>(storage, record, "Invalid floating point operation");
+    case STATUS_PRIVILEGED_INSTRUCTION: return Build<EPrivilege>(storage, record, "Privileged instruction");
     default: {
         Append(text, sizeof text, "External exception ");
         char hex[12];
@@ -112,8 +106,7 @@ TRaiseAllocator SetRaiseAllocator(TRaiseAllocator allocator) { return g_allocato
 
 void* AllocateRaiseObject(std::size_t size)
 {
-    if (TRaiseAllocator allocator = g_allocator.load(std::memory_order_acquire))
-        return allocator(size);
+    if (TRaiseAllocator allocator = g_allocator.load(std::memory_order_acquire)) return allocator(size);
     return abi::__cxa_allocate_exception(size);
 }
 

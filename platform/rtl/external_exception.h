@@ -58,7 +58,7 @@ enum : std::uintptr_t { avRead = 0, avWrite = 1, avExecute = 8 };
 struct TExceptionRecord {
     std::uint32_t ExceptionCode = 0;
     std::uint32_t ExceptionFlags = 0;
-    TExceptionRecord* ExceptionRecord = nullptr;  // a chained record; always null here
+    TExceptionRecord* ExceptionRecord = nullptr; // a chained record; always null here
     void* ExceptionAddress = nullptr;
     std::uint32_t NumberParameters = 0;
     std::uintptr_t ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS] = {};
@@ -66,8 +66,7 @@ struct TExceptionRecord {
 
 // Copies an object of the mapped class into memory of the C++ runtime and
 // throws it. The memory comes from the raise allocator (below).
-template <typename T>
-[[noreturn]] void ThrowCopy(const T& object);
+template <typename T> [[noreturn]] void ThrowCopy(const T& object);
 
 class EExternal : public Exception {
 public:
@@ -85,11 +84,11 @@ protected:
     char text_[160] = {};
 };
 
-#define RTL_EXTERNAL_CLASS(Name, Base)                                          \
-    class Name : public Base {                                                  \
-    public:                                                                     \
-        using Base::Base;                                                       \
-        [[noreturn]] void Raise() const override { ThrowCopy(*this); }          \
+#define RTL_EXTERNAL_CLASS(Name, Base)                                                                                 \
+    class Name : public Base {                                                                                         \
+    public:                                                                                                            \
+        using Base::Base;                                                                                              \
+        [[noreturn]] void Raise() const override { ThrowCopy(*this); }                                                 \
     };
 
 class EAccessViolation : public EExternal {
@@ -158,11 +157,10 @@ TRaiseAllocator SetRaiseAllocator(TRaiseAllocator allocator);
 void* AllocateRaiseObject(std::size_t size);
 [[noreturn]] void ThrowAllocated(void* object, const std::type_info& type, void (*destroy)(void*));
 
-template <typename T>
-[[noreturn]] void ThrowCopy(const T& object)
+template <typename T> [[noreturn]] void ThrowCopy(const T& object)
 {
     void* memory = AllocateRaiseObject(sizeof(T));
-    ::new (memory) T(object);  // mapped classes copy without allocating
+    ::new (memory) T(object); // mapped classes copy without allocating
     ThrowAllocated(memory, typeid(T), [](void* p) { static_cast<T*>(p)->~T(); });
 }
 

@@ -18,8 +18,7 @@ std::string ChangeFileExt(const std::string& path, const std::string& ext)
 {
     const auto slash = path.rfind('/');
     const auto dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return path + ext;
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ext;
     return path.substr(0, dot) + ext;
 }
 

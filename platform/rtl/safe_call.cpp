@@ -27,8 +27,7 @@ std::int32_t SafeCall(TSafeCallBody body, void* data) noexcept
 
 void SafeCallCheck(std::int32_t result)
 {
-    if (result >= 0)
-        return;
+    if (result >= 0) return;
     throw ESafecallException(t_message.empty() ? std::string("Exception in safecall method") : t_message);
 }
 

@@ -14,7 +14,7 @@ constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
 // stack is the stack running into its guard area.
 constexpr std::uintptr_t kGuardReach = 256 * 1024;
 constexpr std::uintptr_t kAboveBottom = 4096;
-constexpr int kNesting = 4;  // storage slots: a fault while a fault is mapped
+constexpr int kNesting = 4; // storage slots: a fault while a fault is mapped
 
 kernel::TSignalActionOwner g_actions[kSignalCount];
 std::atomic<bool> g_installed{false};
@@ -25,16 +25,14 @@ thread_local int t_depth = 0;
 int SlotOf(int signal)
 {
     for (int i = 0; i < kSignalCount; ++i)
-        if (kSignals[i] == signal)
-            return i;
+        if (kSignals[i] == signal) return i;
     return -1;
 }
 
 bool IsStackOverflow(std::uintptr_t address)
 {
     const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
-    if (!info.StackBottom)
-        return false;
+    if (!info.StackBottom) return false;
     return address + kGuardReach >= info.StackBottom && address < info.StackBottom + kAboveBottom;
 }
 
@@ -42,8 +40,7 @@ bool IsStackOverflow(std::uintptr_t address)
 void FaultHandler(int signal, siginfo_t* info, void* context)
 {
     const int slot = SlotOf(signal);
-    if (slot < 0)
-        return;
+    if (slot < 0) return;
     auto* uc = static_cast<ucontext_t*>(context);
     if (!kernel::IsFaultSignal(info) || !g_installed.load(std::memory_order_acquire)) {
         kernel::ChainSignal(g_actions[slot].Previous(), signal, info, context);
@@ -51,7 +48,7 @@ void FaultHandler(int signal, siginfo_t* info, void* context)
     }
     TExceptionRecord record;
     MakeExceptionRecord(signal, info, uc, record);
-    if (t_depth >= kNesting) {  // faults inside the mapping itself, again and again
+    if (t_depth >= kNesting) { // faults inside the mapping itself, again and again
         kernel::ChainSignal(g_actions[slot].Previous(), signal, info, context);
         return;
     }
@@ -111,15 +108,11 @@ void MakeExceptionRecord(int signal, const siginfo_t* info, const ucontext_t* co
         }
         break;
     case SIGILL:
-        record.ExceptionCode = (code == ILL_PRVOPC || code == ILL_PRVREG) ? STATUS_PRIVILEGED_INSTRUCTION
-                                                                          : STATUS_ILLEGAL_INSTRUCTION;
+        record.ExceptionCode =
+            (code == ILL_PRVOPC || code == ILL_PRVREG) ? STATUS_PRIVILEGED_INSTRUCTION : STATUS_ILLEGAL_INSTRUCTION;
         break;
-    case SIGTRAP:
-        record.ExceptionCode = code == TRAP_TRACE ? STATUS_SINGLE_STEP : STATUS_BREAKPOINT;
-        break;
-    default:
-        record.ExceptionCode = STATUS_ILLEGAL_INSTRUCTION;
-        break;
+    case SIGTRAP: record.ExceptionCode = code == TRAP_TRACE ? STATUS_SINGLE_STEP : STATUS_BREAKPOINT; break;
+    default: record.ExceptionCode = STATUS_ILLEGAL_INSTRUCTION; break;
     }
 }
 
@@ -133,8 +126,7 @@ void PrepareThreadForSignals()
 
 bool InstallSignalExceptions()
 {
-    if (g_installed.load())
-        return true;
+    if (g_installed.load()) return true;
     PrepareThreadForSignals();
     struct sigaction action {};
     action.sa_sigaction = &FaultHandler;
@@ -142,8 +134,7 @@ bool InstallSignalExceptions()
     sigemptyset(&action.sa_mask);
     for (int i = 0; i < kSignalCount; ++i)
         if (!g_actions[i].Install(kSignals[i], action)) {
-            for (int j = 0; j < i; ++j)
-                g_actions[j].Restore();
+            for (int j = 0; j < i; ++j) g_actions[j].Restore();
             return false;
         }
     kernel::SetThreadStartHook(&ThreadStart);
@@ -153,11 +144,9 @@ bool InstallSignalExceptions()
 
 void RemoveSignalExceptions()
 {
-    if (!g_installed.exchange(false))
-        return;
+    if (!g_installed.exchange(false)) return;
     kernel::SetThreadStartHook(nullptr);
-    for (auto& action : g_actions)
-        action.Restore();
+    for (auto& action : g_actions) action.Restore();
 }
 
 bool SignalExceptionsInstalled() { return g_installed.load(); }

@@ -15,27 +15,22 @@ TThread::~TThread()
     if (handle_ && !finished_ && kernel::GetCurrentThreadId() != threadId_) {
         Terminate();
         // A thread that never ran still has to leave its gate to end.
-        while (kernel::ResumeThread(handle_) > 1) {
-        }
+        while (kernel::ResumeThread(handle_) > 1) {}
         suspended_ = false;
         kernel::WaitForThread(handle_);
     }
-    if (handle_)
-        kernel::CloseHandle(handle_);
+    if (handle_) kernel::CloseHandle(handle_);
 }
 
 void TThread::AfterConstruction()
 {
-    if (handle_)
-        return;
+    if (handle_) return;
     suspended_ = createSuspended_;
     // Made suspended and let go only once handle and ID are stored: a thread
     // that frees itself on termination may be gone as soon as it runs.
     handle_ = kernel::CreateThread(&TThread::ThreadProc, this, kernel::CREATE_SUSPENDED, &threadId_);
-    if (!handle_)
-        throw Exception("Thread creation error");
-    if (!createSuspended_)
-        kernel::ResumeThread(handle_);  // `this` may be freed from here on
+    if (!handle_) throw Exception("Thread creation error");
+    if (!createSuspended_) kernel::ResumeThread(handle_); // `this` may be freed from here on
 }
 
 void TThread::Resume()
@@ -45,8 +40,7 @@ void TThread::Resume()
         AfterConstruction();
         return;
     }
-    if (kernel::ResumeThread(handle_) == 1)
-        suspended_ = false;
+    if (kernel::ResumeThread(handle_) == 1) suspended_ = false;
 }
 
 void TThread::Suspend()
@@ -75,7 +69,7 @@ __attribute__((no_sanitize("null"))) std::intptr_t TThread::ThreadProc(void* par
         try {
             self->Execute();
         } catch (abi::__forced_unwind&) {
-            self->finished_ = true;  // pthread_exit or cancellation ends the thread
+            self->finished_ = true; // pthread_exit or cancellation ends the thread
             throw;
         } catch (...) {
             self->fatal_ = std::current_exception();
@@ -84,8 +78,7 @@ __attribute__((no_sanitize("null"))) std::intptr_t TThread::ThreadProc(void* par
     const bool freeThread = self->FreeOnTerminate;
     const std::intptr_t result = self->ReturnValue;
     self->finished_ = true;
-    if (freeThread)
-        delete self;
+    if (freeThread) delete self;
     return result;
 }
 

@@ -27,8 +27,7 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    template <typename T, typename... Args>
-    static T* Create(Args&&... args)
+    template <typename T, typename... Args> static T* Create(Args&&... args)
     {
         T* thread = new T(std::forward<Args>(args)...);
         thread->AfterConstruction();

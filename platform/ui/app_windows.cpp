@@ -18,8 +18,7 @@ HWND FindApplicationWindow()
 {
     std::lock_guard lock(g_mutex);
     for (const Shown& s : g_shown)
-        if (!s.Owned)
-            return s.Handle;
+        if (!s.Owned) return s.Handle;
     return 0;
 }
 

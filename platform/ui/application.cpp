@@ -29,8 +29,7 @@ Application& Application::Instance()
 
 void Application::Initialize()
 {
-    if (initialized_)
-        return;
+    if (initialized_) return;
     initialized_ = true;
     SetDialogProvider(&WindowDialogs());
     SetDispatchExceptionHandler([this](std::exception_ptr e) { HandleException(e); });
@@ -39,24 +38,19 @@ void Application::Initialize()
 void Application::SetMainForm(Form* form)
 {
     mainForm_ = form;
-    if (!form)
-        return;
+    if (!form) return;
     auto previous = form->OnClose;
     form->OnClose = [this, previous](Form& f) {
-        if (previous)
-            previous(f);
-        if (&f == mainForm_)
-            Terminate(0);
+        if (previous) previous(f);
+        if (&f == mainForm_) Terminate(0);
     };
 }
 
 int Application::Run()
 {
-    if (mainForm_)
-        mainForm_->Show();
+    if (mainForm_) mainForm_->Show();
     Msg m;
-    while (GetMessage(m))
-        DispatchMessage(m);
+    while (GetMessage(m)) DispatchMessage(m);
     return static_cast<int>(m.wParam);
 }
 
@@ -85,8 +79,7 @@ std::string Application::ExceptionText(std::exception_ptr e)
     } catch (...) {
         text = "Unknown exception";
     }
-    if (!text.empty() && text.back() != '.')
-        text += '.';
+    if (!text.empty() && text.back() != '.') text += '.';
     return text;
 }
 

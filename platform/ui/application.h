@@ -20,7 +20,7 @@ public:
     void Initialize();
     bool Initialized() const { return initialized_; }
 
-    std::string Title;  // caption of the exception message box; the program name by default
+    std::string Title; // caption of the exception message box; the program name by default
 
     // The first form made main is the main form; closing it ends Run.
     void SetMainForm(Form* form);

@@ -15,10 +15,8 @@ BackendKind g_kind = BackendKind::bkHeadless;
 BackendKind Decide()
 {
     if (const char* env = std::getenv("VEK_UI_BACKEND")) {
-        if (std::strcmp(env, "headless") == 0)
-            return BackendKind::bkHeadless;
-        if (std::strcmp(env, "x11") == 0 && X11DisplayReachable())
-            return BackendKind::bkX11;
+        if (std::strcmp(env, "headless") == 0) return BackendKind::bkHeadless;
+        if (std::strcmp(env, "x11") == 0 && X11DisplayReachable()) return BackendKind::bkX11;
     }
     return X11DisplayReachable() ? BackendKind::bkX11 : BackendKind::bkHeadless;
 }
@@ -29,8 +27,7 @@ struct ThreadConnectionHolder {
     ~ThreadConnectionHolder()
     {
         if (connection)
-            if (auto* q = CurrentQueueIfAny(); q && q->Source() == connection.get())
-                q->SetEventSource(nullptr);
+            if (auto* q = CurrentQueueIfAny(); q && q->Source() == connection.get()) q->SetEventSource(nullptr);
     }
 };
 thread_local ThreadConnectionHolder t_connection;
@@ -49,10 +46,8 @@ BackendKind CurrentBackend()
 bool SelectBackend(BackendKind kind)
 {
     std::lock_guard lock(g_mutex);
-    if (g_used && (!g_decided || g_kind != kind))
-        return false;
-    if (kind == BackendKind::bkX11 && !X11DisplayReachable())
-        return false;
+    if (g_used && (!g_decided || g_kind != kind)) return false;
+    if (kind == BackendKind::bkX11 && !X11DisplayReachable()) return false;
     g_kind = kind;
     g_decided = true;
     return true;
@@ -66,10 +61,8 @@ Connection& ThreadConnection()
             std::lock_guard lock(g_mutex);
             g_used = true;
         }
-        if (kind == BackendKind::bkX11)
-            t_connection.connection = CreateX11Connection();
-        if (!t_connection.connection)
-            t_connection.connection = CreateHeadlessConnection();
+        if (kind == BackendKind::bkX11) t_connection.connection = CreateX11Connection();
+        if (!t_connection.connection) t_connection.connection = CreateHeadlessConnection();
         CurrentQueue()->SetEventSource(t_connection.connection.get());
     }
     return *t_connection.connection;

@@ -19,10 +19,10 @@ class Form;
 
 struct NativeWindowParams {
     std::string caption;
-    TRect bounds;       // the client area on the screen
+    TRect bounds; // the client area on the screen
     bool fixedSize = false;
-    bool dialogFrame = false;  // no minimise or maximise box
-    std::uint64_t owner = 0;   // native handle of the owner form, 0: none
+    bool dialogFrame = false; // no minimise or maximise box
+    std::uint64_t owner = 0;  // native handle of the owner form, 0: none
 };
 
 class NativeWindow {
@@ -59,7 +59,7 @@ Connection& ThreadConnection();
 void Beep();
 
 std::unique_ptr<Connection> CreateHeadlessConnection();
-std::unique_ptr<Connection> CreateX11Connection();  // nullptr when no display
+std::unique_ptr<Connection> CreateX11Connection(); // nullptr when no display
 bool X11DisplayReachable();
 
 } // namespace ui

@@ -34,8 +34,7 @@ public:
     {
         std::lock_guard lock(g_windowsMutex);
         g_windows.erase(std::remove(g_windows.begin(), g_windows.end(), this), g_windows.end());
-        if (g_active == this)
-            g_active = nullptr;
+        if (g_active == this) g_active = nullptr;
     }
     void SetCaption(const std::string& caption) override { caption_ = caption; }
     void SetBounds(const TRect& r) override
@@ -55,14 +54,12 @@ public:
     void Present(cairo_surface_t* surface, const TRect&) override
     {
         std::lock_guard lock(g_windowsMutex);
-        if (shown_.get() != surface)
-            shown_.reset(cairo_surface_reference(surface));
+        if (shown_.get() != surface) shown_.reset(cairo_surface_reference(surface));
     }
     void Activate() override
     {
         std::lock_guard lock(g_windowsMutex);
-        if (visible_)
-            g_active = this;
+        if (visible_) g_active = this;
     }
     TRect Bounds() const { return bounds_; }
     std::uint64_t Handle() const override { return 0; }
@@ -70,8 +67,7 @@ public:
     // Under g_windowsMutex.
     void ComposeOnto(cairo_t* cr) const
     {
-        if (!visible_ || !shown_)
-            return;
+        if (!visible_ || !shown_) return;
         cairo_save(cr);
         cairo_set_source_surface(cr, shown_.get(), bounds_.Left, bounds_.Top);
         cairo_rectangle(cr, bounds_.Left, bounds_.Top, bounds_.Width(), bounds_.Height());
@@ -113,8 +109,7 @@ gdi::Bitmap CaptureScreen()
         cairo_set_source_rgb(cr.get(), 0.23, 0.43, 0.65);
         cairo_paint(cr.get());
         std::lock_guard lock(g_windowsMutex);
-        for (const HeadlessWindow* w : g_windows)
-            w->ComposeOnto(cr.get());
+        for (const HeadlessWindow* w : g_windows) w->ComposeOnto(cr.get());
     }
     cairo_surface_flush(screen.get());
     gdi::Canvas canvas = gdi::CairoAccess::Wrap(screen.get(), kScreen.cx, kScreen.cy);
@@ -140,8 +135,7 @@ TPoint InForm(Window& w, int x, int y)
 void SimulateClick(Window& window, int x, int y)
 {
     Form* f = window.TopLevel();
-    if (!f)
-        return;
+    if (!f) return;
     const TPoint p = InForm(window, x, y);
     f->InjectMouse(WM_LBUTTONDOWN, p, MK_LBUTTON);
     f->InjectMouse(WM_LBUTTONUP, p, 0);
@@ -150,8 +144,7 @@ void SimulateClick(Window& window, int x, int y)
 void SimulateDoubleClick(Window& window, int x, int y)
 {
     Form* f = window.TopLevel();
-    if (!f)
-        return;
+    if (!f) return;
     SimulateClick(window, x, y);
     const TPoint p = InForm(window, x, y);
     f->InjectMouse(WM_LBUTTONDBLCLK, p, MK_LBUTTON);
@@ -161,8 +154,7 @@ void SimulateDoubleClick(Window& window, int x, int y)
 void SimulateDrag(Window& window, TPoint from, TPoint to)
 {
     Form* f = window.TopLevel();
-    if (!f)
-        return;
+    if (!f) return;
     f->InjectMouse(WM_LBUTTONDOWN, InForm(window, from.X, from.Y), MK_LBUTTON);
     f->InjectMouse(WM_MOUSEMOVE, InForm(window, to.X, to.Y), MK_LBUTTON);
     f->InjectMouse(WM_LBUTTONUP, InForm(window, to.X, to.Y), 0);

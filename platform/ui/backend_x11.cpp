@@ -92,7 +92,7 @@ public:
     void Remove(::Window xid) { windows_.erase(xid); }
 
 private:
-    x11::DisplayPtr display_;  // before the atoms, which are looked up on it
+    x11::DisplayPtr display_; // before the atoms, which are looked up on it
 
 public:
     Atoms atoms;
@@ -114,7 +114,7 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
     XSetWindowAttributes a{};
     a.background_pixel = WhitePixel(d, screen);
     a.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-                   PointerMotionMask | StructureNotifyMask | FocusChangeMask;
+        PointerMotionMask | StructureNotifyMask | FocusChangeMask;
     a.bit_gravity = NorthWestGravity;
     xid_ = XCreateWindow(d, RootWindow(d, screen), p.bounds.Left, p.bounds.Top, std::max(1, p.bounds.Width()),
                          std::max(1, p.bounds.Height()), 0, CopyFromParent, InputOutput, CopyFromParent,
@@ -132,15 +132,22 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
     Atom type = p.owner || p.dialogFrame ? c.atoms.typeDialog : c.atoms.typeNormal;
     XChangeProperty(d, xid_, c.atoms.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&type), 1);
-    if (p.owner)
-        XSetTransientForHint(d, xid_, static_cast<::Window>(p.owner));
+    if (p.owner) XSetTransientForHint(d, xid_, static_cast<::Window>(p.owner));
     if (p.fixedSize) {
         // Motif hints: move and close only; border, title and window menu,
         // no resize handles and no minimise or maximise buttons.
-        enum : long { kFunctions = 1, kDecorations = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncClose = 32,
-                      kDecorBorder = 2, kDecorTitle = 8, kDecorMenu = 16, kDecorMinimize = 32 };
-        long hints[5] = {kFunctions | kDecorations,
-                         kFuncMove | kFuncClose | (p.dialogFrame ? 0 : kFuncMinimize),
+        enum : long {
+            kFunctions = 1,
+            kDecorations = 2,
+            kFuncMove = 4,
+            kFuncMinimize = 8,
+            kFuncClose = 32,
+            kDecorBorder = 2,
+            kDecorTitle = 8,
+            kDecorMenu = 16,
+            kDecorMinimize = 32
+        };
+        long hints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose | (p.dialogFrame ? 0 : kFuncMinimize),
                          kDecorBorder | kDecorTitle | kDecorMenu | (p.dialogFrame ? 0 : kDecorMinimize), 0, 0};
         XChangeProperty(d, xid_, c.atoms.motifHints, c.atoms.motifHints, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(hints), 5);
@@ -197,8 +204,7 @@ void X11Window::SetBounds(const TRect& r)
     bounds_ = r;
     ApplySizeHints();
     XMoveResizeWindow(c_.dpy(), xid_, r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
-    if (resized)
-        cairo_xlib_surface_set_size(xsurface_.get(), std::max(1, r.Width()), std::max(1, r.Height()));
+    if (resized) cairo_xlib_surface_set_size(xsurface_.get(), std::max(1, r.Width()), std::max(1, r.Height()));
     XFlush(c_.dpy());
 }
 
@@ -258,14 +264,10 @@ void X11Window::Present(cairo_surface_t* surface, const TRect& r)
 
 unsigned TranslateKeysym(KeySym ks)
 {
-    if (ks >= XK_a && ks <= XK_z)
-        return static_cast<unsigned>('A' + (ks - XK_a));
-    if (ks >= XK_A && ks <= XK_Z)
-        return static_cast<unsigned>('A' + (ks - XK_A));
-    if (ks >= XK_0 && ks <= XK_9)
-        return static_cast<unsigned>('0' + (ks - XK_0));
-    if (ks >= XK_F1 && ks <= XK_F12)
-        return static_cast<unsigned>(VK_F1 + (ks - XK_F1));
+    if (ks >= XK_a && ks <= XK_z) return static_cast<unsigned>('A' + (ks - XK_a));
+    if (ks >= XK_A && ks <= XK_Z) return static_cast<unsigned>('A' + (ks - XK_A));
+    if (ks >= XK_0 && ks <= XK_9) return static_cast<unsigned>('0' + (ks - XK_0));
+    if (ks >= XK_F1 && ks <= XK_F12) return static_cast<unsigned>(VK_F1 + (ks - XK_F1));
     switch (ks) {
     case XK_Tab:
     case XK_ISO_Left_Tab: return VK_TAB;
@@ -295,10 +297,8 @@ unsigned TranslateKeysym(KeySym ks)
 
 char32_t KeysymChar(KeySym ks)
 {
-    if ((ks >= 0x20 && ks <= 0x7E) || (ks >= 0xA0 && ks <= 0xFF))
-        return static_cast<char32_t>(ks);
-    if ((ks & 0xFF000000) == 0x01000000)
-        return static_cast<char32_t>(ks & 0x00FFFFFF);
+    if ((ks >= 0x20 && ks <= 0x7E) || (ks >= 0xA0 && ks <= 0xFF)) return static_cast<char32_t>(ks);
+    if ((ks & 0xFF000000) == 0x01000000) return static_cast<char32_t>(ks & 0x00FFFFFF);
     return 0;
 }
 
@@ -320,23 +320,16 @@ void X11Connection::Handle(XEvent& e)
         return;
     }
     auto it = windows_.find(e.xany.window);
-    if (it == windows_.end())
-        return;
+    if (it == windows_.end()) return;
     auto* form = dynamic_cast<Form*>(detail::LocalWindow(it->second.form));
-    if (!form)
-        return;
+    if (!form) return;
     X11Window* native = it->second.native;
     switch (e.type) {
     case Expose:
-        if (e.xexpose.count == 0)
-            form->NativeExposed();
+        if (e.xexpose.count == 0) form->NativeExposed();
         break;
-    case MapNotify:
-        native->Mapped();
-        break;
-    case UnmapNotify:
-        native->mapped = false;
-        break;
+    case MapNotify: native->Mapped(); break;
+    case UnmapNotify: native->mapped = false; break;
     case ConfigureNotify: {
         int x = e.xconfigure.x, y = e.xconfigure.y;
         if (!e.xconfigure.send_event) {
@@ -348,45 +341,35 @@ void X11Connection::Handle(XEvent& e)
         break;
     }
     case ClientMessage:
-        if (static_cast<Atom>(e.xclient.data.l[0]) == atoms.wmDelete)
-            PostMessage(form->Handle(), WM_CLOSE);
+        if (static_cast<Atom>(e.xclient.data.l[0]) == atoms.wmDelete) PostMessage(form->Handle(), WM_CLOSE);
         break;
-    case FocusIn:
-        form->NativeActivated(true);
-        break;
+    case FocusIn: form->NativeActivated(true); break;
     case KeyPress: {
         char buf[32];
         KeySym ks = 0;
         XLookupString(&e.xkey, buf, sizeof buf, &ks, nullptr);
         unsigned mods = 0;
-        if (e.xkey.state & ShiftMask)
-            mods |= kmShift;
-        if (e.xkey.state & ControlMask)
-            mods |= kmCtrl;
-        if (e.xkey.state & Mod1Mask)
-            mods |= kmAlt;
-        if (ks == XK_ISO_Left_Tab)
-            mods |= kmShift;
+        if (e.xkey.state & ShiftMask) mods |= kmShift;
+        if (e.xkey.state & ControlMask) mods |= kmCtrl;
+        if (e.xkey.state & Mod1Mask) mods |= kmAlt;
+        if (ks == XK_ISO_Left_Tab) mods |= kmShift;
         const unsigned vk = TranslateKeysym(ks);
         const char32_t ch = KeysymChar(ks);
-        if (vk || ch)
-            form->InjectKey(vk, mods, ch);
+        if (vk || ch) form->InjectKey(vk, mods, ch);
         break;
     }
     case ButtonPress:
     case ButtonRelease: {
         const TPoint p{e.xbutton.x, e.xbutton.y};
         unsigned flags = 0;
-        if (e.xbutton.state & ShiftMask)
-            flags |= MK_SHIFT;
-        if (e.xbutton.state & ControlMask)
-            flags |= MK_CONTROL;
+        if (e.xbutton.state & ShiftMask) flags |= MK_SHIFT;
+        if (e.xbutton.state & ControlMask) flags |= MK_CONTROL;
         const bool press = e.type == ButtonPress;
         switch (e.xbutton.button) {
         case Button1:
             if (press) {
                 const bool dbl = e.xbutton.time - native->lastClick < 400 && std::abs(p.X - native->lastX) < 4 &&
-                                 std::abs(p.Y - native->lastY) < 4;
+                    std::abs(p.Y - native->lastY) < 4;
                 form->InjectMouse(dbl ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, p, flags | MK_LBUTTON);
                 native->lastClick = dbl ? 0 : e.xbutton.time;
                 native->lastX = p.X;
@@ -395,9 +378,7 @@ void X11Connection::Handle(XEvent& e)
                 form->InjectMouse(WM_LBUTTONUP, p, flags);
             }
             break;
-        case Button3:
-            form->InjectMouse(press ? WM_RBUTTONDOWN : WM_RBUTTONUP, p, flags);
-            break;
+        case Button3: form->InjectMouse(press ? WM_RBUTTONDOWN : WM_RBUTTONUP, p, flags); break;
         case Button4:
         case Button5:
             if (press) {
@@ -406,22 +387,18 @@ void X11Connection::Handle(XEvent& e)
                             static_cast<WPARAM>(e.xbutton.button == Button4 ? 1 : -1), MakePoint(p.X, p.Y));
             }
             break;
-        default:
-            break;
+        default: break;
         }
         break;
     }
     case MotionNotify: {
         unsigned flags = 0;
-        if (e.xmotion.state & Button1Mask)
-            flags |= MK_LBUTTON;
-        if (e.xmotion.state & ShiftMask)
-            flags |= MK_SHIFT;
+        if (e.xmotion.state & Button1Mask) flags |= MK_LBUTTON;
+        if (e.xmotion.state & ShiftMask) flags |= MK_SHIFT;
         form->InjectMouse(WM_MOUSEMOVE, TPoint{e.xmotion.x, e.xmotion.y}, flags);
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -430,8 +407,7 @@ void X11Connection::Handle(XEvent& e)
 std::unique_ptr<Connection> CreateX11Connection()
 {
     auto d = x11::OpenDisplay();
-    if (!d)
-        return nullptr;
+    if (!d) return nullptr;
     return std::make_unique<X11Connection>(std::move(d));
 }
 

@@ -16,8 +16,7 @@ std::vector<std::string> WrapLines(gdi::Canvas& c, const std::string& text, int 
     std::string para;
     std::istringstream in(text);
     while (std::getline(in, para)) {
-        if (!para.empty() && para.back() == '\r')
-            para.pop_back();
+        if (!para.empty() && para.back() == '\r') para.pop_back();
         if (!wrap || c.TextWidth(para) <= width) {
             lines.push_back(para);
             continue;
@@ -34,14 +33,12 @@ std::vector<std::string> WrapLines(gdi::Canvas& c, const std::string& text, int 
             } else {
                 line = candidate;
             }
-            if (j == std::string::npos)
-                break;
+            if (j == std::string::npos) break;
             i = j + 1;
         }
         lines.push_back(line);
     }
-    if (lines.empty())
-        lines.emplace_back();
+    if (lines.empty()) lines.emplace_back();
     return lines;
 }
 } // namespace
@@ -86,29 +83,24 @@ Button::Button(Window* parent, const std::string& caption) : Window(parent)
 void Button::Click()
 {
     if (ModalResult != 0)
-        if (Form* f = TopLevel())
-            f->ModalResult = ModalResult;
-    if (OnClick)
-        OnClick();
+        if (Form* f = TopLevel()) f->ModalResult = ModalResult;
+    if (OnClick) OnClick();
     NotifyParent(BN_CLICKED);
 }
 
 void Button::MouseDown(TPoint, unsigned button, unsigned)
 {
-    if (button != MK_LBUTTON)
-        return;
+    if (button != MK_LBUTTON) return;
     pressed_ = true;
     Repaint();
 }
 
 void Button::MouseUp(TPoint p, unsigned button, unsigned)
 {
-    if (button != MK_LBUTTON || !pressed_)
-        return;
+    if (button != MK_LBUTTON || !pressed_) return;
     pressed_ = false;
     Repaint();
-    if (ClientRect().Contains(p.X, p.Y))
-        Click();
+    if (ClientRect().Contains(p.X, p.Y)) Click();
 }
 
 bool Button::KeyDown(unsigned vk, unsigned)
@@ -152,20 +144,17 @@ void Button::Paint(gdi::Canvas& c)
     const int shift = pressed_ ? 1 : 0;
     c.Brush.Style = gdi::BrushStyle::bsClear;
     c.TextRect(frame, (Width() - ts.cx) / 2 + shift, (Height() - ts.cy) / 2 + shift, caption);
-    if (Focused())
-        DrawFocusRect(c, gdi::Inflate(frame, -3, -3));
+    if (Focused()) DrawFocusRect(c, gdi::Inflate(frame, -3, -3));
 }
 
 CheckBox::CheckBox(Window* parent, const std::string& caption) : Button(parent, caption) {}
 
 void CheckBox::SetChecked(bool checked)
 {
-    if (checked == checked_)
-        return;
+    if (checked == checked_) return;
     checked_ = checked;
     Invalidate();
-    if (OnChange)
-        OnChange();
+    if (OnChange) OnChange();
 }
 
 void CheckBox::Click()
@@ -201,8 +190,9 @@ void CheckBox::Paint(gdi::Canvas& c)
     c.Brush.Style = gdi::BrushStyle::bsClear;
     c.TextRect(r, box + 4, (Height() - ts.cy) / 2, caption);
     if (Focused())
-        DrawFocusRect(c, TRect{box + 2, (Height() - ts.cy) / 2 - 1, std::min(Width(), box + 6 + ts.cx),
-                               (Height() + ts.cy) / 2 + 1});
+        DrawFocusRect(
+            c,
+            TRect{box + 2, (Height() - ts.cy) / 2 - 1, std::min(Width(), box + 6 + ts.cx), (Height() + ts.cy) / 2 + 1});
 }
 
 StaticText::StaticText(Window* parent, const std::string& text) : Window(parent) { SetText(text); }

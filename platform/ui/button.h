@@ -34,7 +34,7 @@ public:
     bool Checked() const { return checked_; }
     void SetChecked(bool checked);
     std::function<void()> OnChange;
-    void Click() override;  // toggles
+    void Click() override; // toggles
     void Paint(gdi::Canvas& canvas) override;
 
 private:

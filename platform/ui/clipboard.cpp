@@ -35,10 +35,8 @@ ClipboardService& Clipboard()
     // One clipboard for the process, whichever thread uses it first.
     static std::unique_ptr<ClipboardService> service = [] {
         std::unique_ptr<ClipboardService> s;
-        if (CurrentBackend() == BackendKind::bkX11)
-            s = CreateX11Clipboard();
-        if (!s)
-            s = CreateHeadlessClipboard();
+        if (CurrentBackend() == BackendKind::bkX11) s = CreateX11Clipboard();
+        if (!s) s = CreateHeadlessClipboard();
         return s;
     }();
     return *service;

@@ -20,6 +20,6 @@ public:
 
 ClipboardService& Clipboard();
 std::unique_ptr<ClipboardService> CreateHeadlessClipboard();
-std::unique_ptr<ClipboardService> CreateX11Clipboard();  // nullptr without a display
+std::unique_ptr<ClipboardService> CreateX11Clipboard(); // nullptr without a display
 
 } // namespace ui

@@ -62,14 +62,12 @@ public:
     std::optional<std::string> GetText() override
     {
         std::unique_lock lock(mutex_);
-        if (owning_)
-            return owned_;
+        if (owning_) return owned_;
         const unsigned ticket = ++requestSerial_;
         requested_ = true;
         Signal();
         const bool answered = cv_.wait_for(lock, std::chrono::seconds(1), [&] { return answeredSerial_ >= ticket; });
-        if (!answered)
-            return std::nullopt;
+        if (!answered) return std::nullopt;
         return received_;
     }
 
@@ -86,8 +84,7 @@ private:
         for (;;) {
             {
                 std::unique_lock lock(mutex_);
-                if (stop_)
-                    return;
+                if (stop_) return;
                 if (claim_) {
                     claim_ = false;
                     XSetSelectionOwner(dpy, clipboard_, window_, CurrentTime);
@@ -141,9 +138,8 @@ private:
                                 reinterpret_cast<unsigned char*>(list), 4);
                 reply.property = prop;
             } else if (r.target == utf8_ || r.target == XA_STRING || r.target == text_) {
-                XChangeProperty(dpy, r.requestor, prop, r.target == XA_STRING ? XA_STRING : utf8_, 8,
-                                PropModeReplace, reinterpret_cast<const unsigned char*>(text.data()),
-                                static_cast<int>(text.size()));
+                XChangeProperty(dpy, r.requestor, prop, r.target == XA_STRING ? XA_STRING : utf8_, 8, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
                 reply.property = prop;
             }
             XSendEvent(dpy, r.requestor, False, 0, reinterpret_cast<XEvent*>(&reply));
@@ -159,8 +155,7 @@ private:
                                        &count, &after, &data) == Success &&
                     data && format == 8)
                     got = std::string(reinterpret_cast<char*>(data), count);
-                if (data)
-                    XFree(data);
+                if (data) XFree(data);
             }
             std::lock_guard lock(mutex_);
             received_ = got;
@@ -188,8 +183,7 @@ private:
 std::unique_ptr<ClipboardService> CreateX11Clipboard()
 {
     auto d = x11::OpenDisplay();
-    if (!d)
-        return nullptr;
+    if (!d) return nullptr;
     return std::make_unique<X11Clipboard>(std::move(d));
 }
 

@@ -19,10 +19,8 @@ bool ParseInt(const std::string& text, long min, long max, long& value)
 {
     const char* b = text.data();
     const char* e = b + text.size();
-    while (b < e && *b == ' ')
-        ++b;
-    while (e > b && e[-1] == ' ')
-        --e;
+    while (b < e && *b == ' ') ++b;
+    while (e > b && e[-1] == ' ') --e;
     auto [p, ec] = std::from_chars(b, e, value);
     return ec == std::errc() && p == e && b != e && value >= min && value <= max;
 }
@@ -48,10 +46,9 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
     for (size_t i = 0; i < compressors_.size(); ++i) {
         std::string code = FourCCToString(compressors_[i].fourcc);
         while (!code.empty() && (code.back() == ' ' || code.back() == '\0'))
-            code.pop_back();  // "DIB ", as the user types it: "DIB"
+            code.pop_back(); // "DIB ", as the user types it: "DIB"
         items.push_back(compressors_[i].name + " (" + code + ")");
-        if (compressors_[i].fourcc == current.fccHandler)
-            selected = static_cast<int>(i);
+        if (compressors_[i].fourcc == current.fccHandler) selected = static_cast<int>(i);
     }
     CompressorList->SetItems(items);
     CompressorList->SetItemIndex(compressors_.empty() ? -1 : selected);
@@ -108,8 +105,7 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
     OkButton->TabOrder = 6;
     OkButton->OnClick = [this] {
         AVICOMPRESSOPTIONS scratch = current_;
-        if (Apply(target_ ? *target_ : scratch))
-            ModalResult = mrOk;
+        if (Apply(target_ ? *target_ : scratch)) ModalResult = mrOk;
     };
     CancelButton = Add<Button>("Cancel");
     CancelButton->SetBounds(320, 60, 75, 25);
@@ -126,8 +122,7 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
 void CompressionDialogForm::CompressorChanged()
 {
     const int i = CompressorList->ItemIndex();
-    if (i < 0)
-        return;
+    if (i < 0) return;
     const CompressorInfo& c = compressors_[static_cast<size_t>(i)];
     QualityEdit->SetEnabled(c.hasQuality);
     if (DataRateCheck) {
@@ -138,8 +133,7 @@ void CompressionDialogForm::CompressorChanged()
 
 std::string CompressionDialogForm::Validate() const
 {
-    if (CompressorList->ItemIndex() < 0)
-        return "Choose a compressor.";
+    if (CompressorList->ItemIndex() < 0) return "Choose a compressor.";
     long v;
     if (QualityEdit->Enabled() && !ParseInt(QualityEdit->Text(), 0, 100, v))
         return "The quality must be a whole number from 0 to 100.";
@@ -158,15 +152,13 @@ bool CompressionDialogForm::Apply(AVICOMPRESSOPTIONS& o)
     }
     const CompressorInfo& c = compressors_[static_cast<size_t>(CompressorList->ItemIndex())];
     long quality = kDefaultQuality, dataRate = 0;
-    if (QualityEdit->Enabled())
-        ParseInt(QualityEdit->Text(), 0, 100, quality);
+    if (QualityEdit->Enabled()) ParseInt(QualityEdit->Text(), 0, 100, quality);
     const bool rate = DataRateCheck && DataRateCheck->Checked() && DataRateCheck->Enabled();
-    if (rate)
-        ParseInt(DataRateEdit->Text(), 1, 4000000, dataRate);
+    if (rate) ParseInt(DataRateEdit->Text(), 1, 4000000, dataRate);
     o.fccType = streamtypeVIDEO;
     o.fccHandler = c.fourcc;
     o.dwQuality = static_cast<DWORD>(quality * 100);
-    o.dwKeyFrameEvery = 0;  // the compressor's own rule: every frame
+    o.dwKeyFrameEvery = 0; // the compressor's own rule: every frame
     o.dwBytesPerSecond = rate ? static_cast<DWORD>(dataRate * 1024) : 0;
     o.dwFlags = (o.dwFlags & AVICOMPRESSF_INTERLEAVE) | (rate ? AVICOMPRESSF_DATARATE : 0) | AVICOMPRESSF_VALID;
     return true;
@@ -178,10 +170,8 @@ bool RunCompressionDialog(UINT flags, AVICOMPRESSOPTIONS& options)
     AVICOMPRESSOPTIONS work = options;
     // OK writes into a copy, so Cancel leaves the record as it was.
     dialog.SetTarget(&work);
-    if (OnCompressionDialogShown)
-        OnCompressionDialogShown(dialog);
-    if (dialog.ShowModal() != mrOk)
-        return false;
+    if (OnCompressionDialogShown) OnCompressionDialogShown(dialog);
+    if (dialog.ShowModal() != mrOk) return false;
     options = work;
     return true;
 }

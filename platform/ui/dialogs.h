@@ -8,7 +8,7 @@
 
 namespace ui {
 
-struct Window;  // a top-level window of the toolkit; nullptr means "the application"
+struct Window; // a top-level window of the toolkit; nullptr means "the application"
 
 // File dialog options (the ones callers pass; others are ignored).
 enum FileDialogOption : unsigned {
@@ -21,10 +21,10 @@ enum FileDialogOption : unsigned {
 
 struct FileDialogRequest {
     std::string title;
-    std::string filter;       // "Description|pattern|Description|pattern"
-    std::string defaultExt;   // without the dot; added when the typed name has none
+    std::string filter;     // "Description|pattern|Description|pattern"
+    std::string defaultExt; // without the dot; added when the typed name has none
     std::string initialDir;
-    std::string fileName;     // initial name
+    std::string fileName; // initial name
     unsigned options = 0;
     Window* owner = nullptr;
 };
@@ -38,8 +38,13 @@ enum ModalResult : int { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7
 
 // MessageBox flags (the low bits: buttons, then icons).
 enum MessageBoxFlag : unsigned {
-    MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_YESNO = 0x4,
-    MB_ICONERROR = 0x10, MB_ICONQUESTION = 0x20, MB_ICONWARNING = 0x30, MB_ICONINFORMATION = 0x40,
+    MB_OK = 0x0,
+    MB_OKCANCEL = 0x1,
+    MB_YESNO = 0x4,
+    MB_ICONERROR = 0x10,
+    MB_ICONQUESTION = 0x20,
+    MB_ICONWARNING = 0x30,
+    MB_ICONINFORMATION = 0x40,
 };
 
 class DialogProvider {

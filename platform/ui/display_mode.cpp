@@ -13,8 +13,7 @@ namespace {
 struct TXFreeDeleter {
     void operator()(void* p) const
     {
-        if (p != nullptr)
-            XFree(p);
+        if (p != nullptr) XFree(p);
     }
 };
 
@@ -29,8 +28,7 @@ bool QueryDisplayMode(TDisplayMode& mode)
         return true;
     }
     x11::DisplayPtr display = x11::OpenDisplay();
-    if (!display)
-        return false;
+    if (!display) return false;
     const int screen = DefaultScreen(display.get());
     mode.Width = DisplayWidth(display.get(), screen);
     mode.Height = DisplayHeight(display.get(), screen);
@@ -41,8 +39,7 @@ bool QueryDisplayMode(TDisplayMode& mode)
     int count = 0;
     std::unique_ptr<XPixmapFormatValues, TXFreeDeleter> formats(XListPixmapFormats(display.get(), &count));
     for (int i = 0; formats && i < count; ++i)
-        if (formats.get()[i].depth == depth)
-            mode.BitsPerPixel = formats.get()[i].bits_per_pixel;
+        if (formats.get()[i].depth == depth) mode.BitsPerPixel = formats.get()[i].bits_per_pixel;
     return true;
 }
 

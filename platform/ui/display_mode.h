@@ -7,7 +7,7 @@ namespace ui {
 struct TDisplayMode {
     int Width = 0;
     int Height = 0;
-    int BitsPerPixel = 0;  // of the screen's pixels in memory (32 for depth 24)
+    int BitsPerPixel = 0; // of the screen's pixels in memory (32 for depth 24)
 };
 
 // False when no screen can be reached. The headless backend answers with

@@ -10,21 +10,17 @@ namespace ui {
 
 size_t NextCharOffset(const std::string& s, size_t pos)
 {
-    if (pos >= s.size())
-        return s.size();
+    if (pos >= s.size()) return s.size();
     ++pos;
-    while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80)
-        ++pos;
+    while (pos < s.size() && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) ++pos;
     return pos;
 }
 
 size_t PrevCharOffset(const std::string& s, size_t pos)
 {
-    if (pos == 0)
-        return 0;
+    if (pos == 0) return 0;
     pos = std::min(pos, s.size()) - 1;
-    while (pos > 0 && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80)
-        --pos;
+    while (pos > 0 && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) --pos;
     return pos;
 }
 
@@ -67,8 +63,7 @@ Edit::Edit(Window* parent) : Window(parent)
 
 gdi::Canvas& Edit::Measure()
 {
-    if (!measure_)
-        measure_ = std::make_unique<gdi::Canvas>(1, 1);
+    if (!measure_) measure_ = std::make_unique<gdi::Canvas>(1, 1);
     measure_->Font = Font;
     return *measure_;
 }
@@ -100,8 +95,7 @@ size_t Edit::LineOf(size_t pos) const
 {
     auto lines = Lines();
     for (size_t i = 0; i < lines.size(); ++i)
-        if (pos <= lines[i].second)
-            return i;
+        if (pos <= lines[i].second) return i;
     return lines.size() - 1;
 }
 
@@ -111,10 +105,8 @@ void Edit::SetSel(size_t start, size_t length)
     start = std::min(start, t.size());
     size_t end = std::min(t.size(), start + std::min(length, t.size()));
     // Keep both ends on character boundaries.
-    while (start > 0 && start < t.size() && (static_cast<unsigned char>(t[start]) & 0xC0) == 0x80)
-        --start;
-    while (end < t.size() && (static_cast<unsigned char>(t[end]) & 0xC0) == 0x80)
-        ++end;
+    while (start > 0 && start < t.size() && (static_cast<unsigned char>(t[start]) & 0xC0) == 0x80) --start;
+    while (end < t.size() && (static_cast<unsigned char>(t[end]) & 0xC0) == 0x80) ++end;
     anchor_ = start;
     caret_ = end;
     ScrollToCaret();
@@ -127,16 +119,14 @@ void Edit::ReplaceSel(const std::string& text)
     if (!MultiLine()) {
         // A single-line box keeps the first line of what is pasted.
         size_t nl = insert.find_first_of("\r\n");
-        if (nl != std::string::npos)
-            insert.resize(nl);
+        if (nl != std::string::npos) insert.resize(nl);
     }
     std::string t = Text();
     const size_t start = SelStart();
     t.erase(start, SelLength());
     if (MaxLength && t.size() + insert.size() > MaxLength) {
         size_t room = MaxLength > t.size() ? MaxLength - t.size() : 0;
-        while (room > 0 && room < insert.size() && (static_cast<unsigned char>(insert[room]) & 0xC0) == 0x80)
-            --room;
+        while (room > 0 && room < insert.size() && (static_cast<unsigned char>(insert[room]) & 0xC0) == 0x80) --room;
         insert.resize(std::min(room, insert.size()));
     }
     t.insert(start, insert);
@@ -148,8 +138,7 @@ void Edit::ReplaceSel(const std::string& text)
     ScrollToCaret();
     Invalidate();
     NotifyParent(EN_CHANGE);
-    if (OnChange)
-        OnChange();
+    if (OnChange) OnChange();
 }
 
 void Edit::TextChanged()
@@ -166,38 +155,32 @@ void Edit::TextChanged()
 
 void Edit::FocusChanged(bool gained)
 {
-    if (gained && !MultiLine() && !dragging_)
-        SelectAll();  // as a single-line box does when tabbed into
+    if (gained && !MultiLine() && !dragging_) SelectAll(); // as a single-line box does when tabbed into
     Invalidate();
 }
 
 void Edit::CopyToClipboard()
 {
-    if (SelLength() > 0)
-        Clipboard().SetText(SelText());
+    if (SelLength() > 0) Clipboard().SetText(SelText());
 }
 
 void Edit::CutToClipboard()
 {
-    if (SelLength() == 0 || ReadOnly)
-        return;
+    if (SelLength() == 0 || ReadOnly) return;
     CopyToClipboard();
     ReplaceSel("");
 }
 
 void Edit::PasteFromClipboard()
 {
-    if (ReadOnly)
-        return;
-    if (auto text = Clipboard().GetText())
-        ReplaceSel(*text);
+    if (ReadOnly) return;
+    if (auto text = Clipboard().GetText()) ReplaceSel(*text);
 }
 
 void Edit::MoveCaret(size_t pos, bool extend)
 {
     caret_ = std::min(pos, Text().size());
-    if (!extend)
-        anchor_ = caret_;
+    if (!extend) anchor_ = caret_;
     ScrollToCaret();
     Invalidate();
 }
@@ -210,17 +193,13 @@ void Edit::ScrollToCaret()
     gdi::Canvas& m = Measure();
     const int x = m.TextWidth(t.substr(lines[li].first, caret_ - lines[li].first));
     const int visibleWidth = std::max(1, Width() - 2 * kMarginX);
-    if (x - scrollX_ > visibleWidth)
-        scrollX_ = x - visibleWidth + visibleWidth / 3;
-    if (x < scrollX_)
-        scrollX_ = std::max(0, x - visibleWidth / 3);
+    if (x - scrollX_ > visibleWidth) scrollX_ = x - visibleWidth + visibleWidth / 3;
+    if (x < scrollX_) scrollX_ = std::max(0, x - visibleWidth / 3);
     if (MultiLine()) {
         const int visibleLines = std::max(1, (Height() - 2 * kMarginY) / LineHeight());
         const int line = static_cast<int>(li);
-        if (line < topLine_)
-            topLine_ = line;
-        if (line >= topLine_ + visibleLines)
-            topLine_ = line - visibleLines + 1;
+        if (line < topLine_) topLine_ = line;
+        if (line >= topLine_ + visibleLines) topLine_ = line - visibleLines + 1;
     }
 }
 
@@ -244,8 +223,7 @@ size_t Edit::OffsetAt(TPoint p)
             bestDistance = std::abs(w - x);
             best = pos;
         }
-        if (w > x)
-            break;
+        if (w > x) break;
     }
     return best;
 }
@@ -265,10 +243,8 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
         }
         size_t p = PrevCharOffset(t, caret_);
         if (ctrl) {
-            while (p > 0 && !IsWordByte(t[p]))
-                p = PrevCharOffset(t, p);
-            while (p > 0 && IsWordByte(t[PrevCharOffset(t, p)]))
-                p = PrevCharOffset(t, p);
+            while (p > 0 && !IsWordByte(t[p])) p = PrevCharOffset(t, p);
+            while (p > 0 && IsWordByte(t[PrevCharOffset(t, p)])) p = PrevCharOffset(t, p);
         }
         MoveCaret(p, shift);
         return true;
@@ -280,36 +256,26 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
         }
         size_t p = NextCharOffset(t, caret_);
         if (ctrl) {
-            while (p < t.size() && IsWordByte(t[p]))
-                p = NextCharOffset(t, p);
-            while (p < t.size() && !IsWordByte(t[p]))
-                p = NextCharOffset(t, p);
+            while (p < t.size() && IsWordByte(t[p])) p = NextCharOffset(t, p);
+            while (p < t.size() && !IsWordByte(t[p])) p = NextCharOffset(t, p);
         }
         MoveCaret(p, shift);
         return true;
     }
-    case VK_HOME:
-        MoveCaret(ctrl ? 0 : line.first, shift);
-        return true;
-    case VK_END:
-        MoveCaret(ctrl ? t.size() : line.second, shift);
-        return true;
+    case VK_HOME: MoveCaret(ctrl ? 0 : line.first, shift); return true;
+    case VK_END: MoveCaret(ctrl ? t.size() : line.second, shift); return true;
     case VK_BACK:
-        if (ReadOnly)
-            return true;
-        if (SelLength() == 0)
-            anchor_ = PrevCharOffset(t, caret_);
+        if (ReadOnly) return true;
+        if (SelLength() == 0) anchor_ = PrevCharOffset(t, caret_);
         ReplaceSel("");
         return true;
     case VK_DELETE:
-        if (ReadOnly)
-            return true;
+        if (ReadOnly) return true;
         if (shift) {
             CutToClipboard();
             return true;
         }
-        if (SelLength() == 0)
-            anchor_ = NextCharOffset(t, caret_);
+        if (SelLength() == 0) anchor_ = NextCharOffset(t, caret_);
         ReplaceSel("");
         return true;
     case VK_INSERT:
@@ -318,25 +284,15 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
         else if (ctrl)
             CopyToClipboard();
         return true;
-    default:
-        break;
+    default: break;
     }
     if (ctrl) {
         switch (vk) {
-        case 'A':
-            SelectAll();
-            return true;
-        case 'C':
-            CopyToClipboard();
-            return true;
-        case 'X':
-            CutToClipboard();
-            return true;
-        case 'V':
-            PasteFromClipboard();
-            return true;
-        default:
-            break;
+        case 'A': SelectAll(); return true;
+        case 'C': CopyToClipboard(); return true;
+        case 'X': CutToClipboard(); return true;
+        case 'V': PasteFromClipboard(); return true;
+        default: break;
         }
     }
     return false;
@@ -344,23 +300,20 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
 
 void Edit::KeyChar(char32_t ch)
 {
-    if (ReadOnly || ch < 0x20 || ch == 0x7F)
-        return;
+    if (ReadOnly || ch < 0x20 || ch == 0x7F) return;
     ReplaceSel(EncodeUtf8(ch));
 }
 
 void Edit::MouseDown(TPoint p, unsigned button, unsigned flags)
 {
-    if (button != MK_LBUTTON)
-        return;
+    if (button != MK_LBUTTON) return;
     dragging_ = true;
     MoveCaret(OffsetAt(p), (flags & MK_SHIFT) != 0);
 }
 
 void Edit::MouseMove(TPoint p, unsigned flags)
 {
-    if (dragging_ && (flags & MK_LBUTTON))
-        MoveCaret(OffsetAt(p), true);
+    if (dragging_ && (flags & MK_LBUTTON)) MoveCaret(OffsetAt(p), true);
 }
 
 void Edit::DoubleClick(TPoint p, unsigned)
@@ -368,10 +321,8 @@ void Edit::DoubleClick(TPoint p, unsigned)
     const std::string& t = Text();
     size_t pos = OffsetAt(p);
     size_t begin = pos, end = pos;
-    while (begin > 0 && IsWordByte(t[begin - 1]))
-        --begin;
-    while (end < t.size() && IsWordByte(t[end]))
-        ++end;
+    while (begin > 0 && IsWordByte(t[begin - 1])) --begin;
+    while (end < t.size() && IsWordByte(t[end])) ++end;
     SetSel(begin, end - begin);
 }
 
@@ -392,8 +343,7 @@ void Edit::Paint(gdi::Canvas& c)
     auto lines = Lines();
     for (size_t i = static_cast<size_t>(std::max(0, topLine_)); i < lines.size(); ++i) {
         const int y = MultiLine() ? kMarginY + static_cast<int>(i - topLine_) * lh : (Height() - lh) / 2;
-        if (y > Height())
-            break;
+        if (y > Height()) break;
         const auto [b, e] = lines[i];
         const std::string text = t.substr(b, e - b);
         const int x0 = kMarginX - scrollX_;
@@ -444,26 +394,17 @@ bool Memo::KeyDown(unsigned vk, unsigned mods)
     };
     const long page = std::max(1, (Height() - 2 * kMarginY) / lh);
     switch (vk) {
-    case VK_UP:
-        moveToLine(static_cast<long>(li) - 1);
-        return true;
-    case VK_DOWN:
-        moveToLine(static_cast<long>(li) + 1);
-        return true;
-    case VK_PRIOR:
-        moveToLine(static_cast<long>(li) - page);
-        return true;
-    case VK_NEXT:
-        moveToLine(static_cast<long>(li) + page);
-        return true;
+    case VK_UP: moveToLine(static_cast<long>(li) - 1); return true;
+    case VK_DOWN: moveToLine(static_cast<long>(li) + 1); return true;
+    case VK_PRIOR: moveToLine(static_cast<long>(li) - page); return true;
+    case VK_NEXT: moveToLine(static_cast<long>(li) + page); return true;
     case VK_RETURN:
         if (WantReturns && !ReadOnly) {
             ReplaceSel("\n");
             return true;
         }
         return false;
-    default:
-        return Edit::KeyDown(vk, mods);
+    default: return Edit::KeyDown(vk, mods);
     }
 }
 

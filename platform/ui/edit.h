@@ -15,7 +15,7 @@ public:
     explicit Edit(Window* parent);
 
     bool ReadOnly = false;
-    size_t MaxLength = 0;  // bytes; 0: no limit
+    size_t MaxLength = 0; // bytes; 0: no limit
     bool Modified = false;
     std::function<void()> OnChange;
 
@@ -57,8 +57,8 @@ protected:
 
     size_t caret_ = 0;
     size_t anchor_ = 0;
-    int scrollX_ = 0;   // pixels
-    int topLine_ = 0;   // first visible line (multi-line)
+    int scrollX_ = 0; // pixels
+    int topLine_ = 0; // first visible line (multi-line)
     bool dragging_ = false;
     bool settingText_ = false;
     std::unique_ptr<gdi::Canvas> measure_;

@@ -22,8 +22,7 @@ std::vector<FileFilter> ParseFileFilter(const std::string& filter)
     while (start <= filter.size() && !filter.empty()) {
         size_t bar = filter.find('|', start);
         parts.push_back(filter.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos)
-            break;
+        if (bar == std::string::npos) break;
         start = bar + 1;
     }
     std::vector<FileFilter> out;
@@ -34,10 +33,8 @@ std::vector<FileFilter> ParseFileFilter(const std::string& filter)
         while (s <= p.size()) {
             size_t semi = p.find(';', s);
             std::string one = p.substr(s, semi == std::string::npos ? std::string::npos : semi - s);
-            if (!one.empty())
-                f.patterns.push_back(one);
-            if (semi == std::string::npos)
-                break;
+            if (!one.empty()) f.patterns.push_back(one);
+            if (semi == std::string::npos) break;
             s = semi + 1;
         }
         out.push_back(std::move(f));
@@ -49,8 +46,7 @@ bool MatchesFilter(const FileFilter& filter, const std::string& name)
 {
     for (const std::string& p : filter.patterns) {
         // "*.*" means every file, as on the original platform.
-        if (p == "*.*" || fnmatch(p.c_str(), name.c_str(), FNM_CASEFOLD) == 0)
-            return true;
+        if (p == "*.*" || fnmatch(p.c_str(), name.c_str(), FNM_CASEFOLD) == 0) return true;
     }
     return filter.patterns.empty();
 }
@@ -63,8 +59,7 @@ std::string StartFolder(const FileDialogRequest& r)
         return fs::absolute(r.initialDir, ec).lexically_normal().string();
     if (!r.fileName.empty()) {
         fs::path p = fs::absolute(r.fileName, ec).parent_path();
-        if (fs::is_directory(p, ec))
-            return p.lexically_normal().string();
+        if (fs::is_directory(p, ec)) return p.lexically_normal().string();
     }
     return fs::current_path(ec).string();
 }
@@ -74,8 +69,7 @@ FileDialogForm::FileDialogForm(const FileDialogRequest& request, Kind kind)
     : request_(request), kind_(kind), filters_(ParseFileFilter(request.filter))
 {
     Owner = dynamic_cast<Form*>(request.owner);
-    if (!Owner)
-        Owner = ActiveForm();
+    if (!Owner) Owner = ActiveForm();
     Border = BorderStyle::bsDialog;
     Position = FormPosition::poOwnerCenter;
     SetCaption(!request.title.empty() ? request.title : kind == Kind::fdOpen ? "Open" : "Save As");
@@ -110,10 +104,9 @@ FileDialogForm::FileDialogForm(const FileDialogRequest& request, Kind kind)
     // Every dialog can also show all files, so the type button always works.
     const bool hasAll = std::any_of(filters_.begin(), filters_.end(), [](const FileFilter& f) {
         return f.patterns.empty() || std::find(f.patterns.begin(), f.patterns.end(), "*") != f.patterns.end() ||
-               std::find(f.patterns.begin(), f.patterns.end(), "*.*") != f.patterns.end();
+            std::find(f.patterns.begin(), f.patterns.end(), "*.*") != f.patterns.end();
     });
-    if (!hasAll)
-        filters_.push_back(FileFilter{"All files (*)", {"*"}});
+    if (!hasAll) filters_.push_back(FileFilter{"All files (*)", {"*"}});
     FilterButton->SetText("Type: " + filters_[0].description);
     FilterButton->SetEnabled(filters_.size() > 1);
     FilterButton->OnClick = [this] {
@@ -128,8 +121,7 @@ FileDialogForm::FileDialogForm(const FileDialogRequest& request, Kind kind)
     };
     Entries->OnActivate = [this] { EntryActivated(); };
     OkButton->OnClick = [this] {
-        if (Accept())
-            ModalResult = mrOk;
+        if (Accept()) ModalResult = mrOk;
     };
     OpenFolder(StartFolder(request));
 }
@@ -139,8 +131,7 @@ void FileDialogForm::OpenFolder(const std::string& folder)
     std::error_code ec;
     fs::path p = fs::absolute(folder, ec).lexically_normal();
     std::string s = p.string();
-    if (s.size() > 1 && s.back() == '/')
-        s.pop_back();
+    if (s.size() > 1 && s.back() == '/') s.pop_back();
     folder_ = s;
     FolderLabel->SetText(folder_);
     Refill();
@@ -153,8 +144,7 @@ void FileDialogForm::Refill()
     for (fs::directory_iterator it(folder_, fs::directory_options::skip_permission_denied, ec), end; !ec && it != end;
          it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.empty() || name[0] == '.')
-            continue;
+        if (name.empty() || name[0] == '.') continue;
         std::error_code ec2;
         if (it->is_directory(ec2))
             folders.push_back(name);
@@ -184,16 +174,14 @@ void FileDialogForm::Refill()
 void FileDialogForm::EntryActivated()
 {
     const int i = Entries->ItemIndex();
-    if (i < 0)
-        return;
+    if (i < 0) return;
     const std::string& item = Entries->Items[static_cast<size_t>(i)];
     if (entryIsFolder_[static_cast<size_t>(i)]) {
         OpenFolder(item == ".." ? fs::path(folder_).parent_path().string() : folder_ + "/" + item);
         return;
     }
     PathEdit->SetText(item);
-    if (Accept())
-        ModalResult = mrOk;
+    if (Accept()) ModalResult = mrOk;
 }
 
 bool FileDialogForm::Accept()
@@ -201,15 +189,13 @@ bool FileDialogForm::Accept()
     std::string text = PathEdit->Text();
     if (text.empty()) {
         const int i = Entries->ItemIndex();
-        if (i >= 0 && entryIsFolder_[static_cast<size_t>(i)])
-            EntryActivated();
+        if (i >= 0 && entryIsFolder_[static_cast<size_t>(i)]) EntryActivated();
         return false;
     }
     std::error_code ec;
     fs::path p = text[0] == '/' ? fs::path(text) : fs::path(folder_) / text;
     if (text[0] == '~' && (text.size() == 1 || text[1] == '/'))
-        if (const char* home = getenv("HOME"))
-            p = fs::path(home) / text.substr(text.size() > 1 ? 2 : 1);
+        if (const char* home = getenv("HOME")) p = fs::path(home) / text.substr(text.size() > 1 ? 2 : 1);
     p = p.lexically_normal();
     if (fs::is_directory(p, ec)) {
         OpenFolder(p.string());
@@ -217,10 +203,8 @@ bool FileDialogForm::Accept()
         return false;
     }
     std::string ext = request_.defaultExt;
-    if (!ext.empty() && ext[0] == '.')
-        ext.erase(0, 1);
-    if (!ext.empty() && !p.has_extension())
-        p += "." + ext;
+    if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
+    if (!ext.empty() && !p.has_extension()) p += "." + ext;
     const std::string path = p.string();
     const fs::path parent = p.parent_path();
     if (!fs::is_directory(parent, ec)) {
@@ -253,10 +237,8 @@ bool FileDialogForm::Accept()
 bool RunFileDialog(const FileDialogRequest& request, FileDialogForm::Kind kind, std::string& path)
 {
     FileDialogForm dialog(request, kind);
-    if (OnFileDialogShown)
-        OnFileDialogShown(dialog);
-    if (dialog.ShowModal() != mrOk)
-        return false;
+    if (OnFileDialogShown) OnFileDialogShown(dialog);
+    if (dialog.ShowModal() != mrOk) return false;
     path = dialog.Path();
     return true;
 }

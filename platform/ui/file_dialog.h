@@ -16,7 +16,7 @@ namespace ui {
 
 struct FileFilter {
     std::string description;
-    std::vector<std::string> patterns;  // shell patterns, "*.vek"
+    std::vector<std::string> patterns; // shell patterns, "*.vek"
 };
 // "Vek files(*.vek)|*.vek|All|*" -> two filters; an empty text gives none.
 std::vector<FileFilter> ParseFileFilter(const std::string& filter);

@@ -21,22 +21,17 @@ void CollectTabStops(Window* parent, std::vector<Window*>& out)
     std::vector<Window*> kids = parent->Children();
     std::stable_sort(kids.begin(), kids.end(), [](Window* a, Window* b) { return a->TabOrder < b->TabOrder; });
     for (Window* c : kids) {
-        if (!c->Visible())
-            continue;
-        if (c->CanFocus())
-            out.push_back(c);
+        if (!c->Visible()) continue;
+        if (c->CanFocus()) out.push_back(c);
         CollectTabStops(c, out);
     }
 }
 
-template <class Pred>
-Button* FindButton(Window* parent, Pred pred)
+template <class Pred> Button* FindButton(Window* parent, Pred pred)
 {
     for (Window* c : parent->Children()) {
-        if (auto* b = dynamic_cast<Button*>(c); b && pred(*b) && b->Showing() && b->EnabledInForm())
-            return b;
-        if (Button* deeper = FindButton(c, pred))
-            return deeper;
+        if (auto* b = dynamic_cast<Button*>(c); b && pred(*b) && b->Showing() && b->EnabledInForm()) return b;
+        if (Button* deeper = FindButton(c, pred)) return deeper;
     }
     return nullptr;
 }
@@ -48,8 +43,7 @@ std::vector<Form*> ThreadForms()
 {
     std::vector<Form*> v;
     for (Form* f : t_forms)
-        if (f->Visible())
-            v.push_back(f);
+        if (f->Visible()) v.push_back(f);
     return v;
 }
 
@@ -63,35 +57,29 @@ Form::~Form()
 {
     t_forms.erase(std::remove(t_forms.begin(), t_forms.end(), this), t_forms.end());
     detail::NoteTopLevelHidden(Handle());
-    if (t_active == this)
-        t_active = nullptr;
-    if (auto* q = CurrentQueueIfAny())
-        q->CancelPaint(Handle());
+    if (t_active == this) t_active = nullptr;
+    if (auto* q = CurrentQueueIfAny()) q->CancelPaint(Handle());
     native_.reset();
-    if (surface_)
-        cairo_surface_destroy(surface_);
+    if (surface_) cairo_surface_destroy(surface_);
 }
 
 void Form::SetCaption(const std::string& caption)
 {
     SetText(caption);
-    if (native_)
-        native_->SetCaption(caption);
+    if (native_) native_->SetCaption(caption);
 }
 
 void Form::SetBounds(int left, int top, int width, int height)
 {
     Window::SetBounds(left, top, width, height);
-    if (native_)
-        native_->SetBounds(BoundsRect());
+    if (native_) native_->SetBounds(BoundsRect());
 }
 
 std::uint64_t Form::NativeHandle() const { return native_ ? native_->Handle() : 0; }
 
 void Form::EnsureNative()
 {
-    if (native_)
-        return;
+    if (native_) return;
     Connection& c = ThreadConnection();
     const TSize screen = c.ScreenSize();
     if (Position == FormPosition::poScreenCenter || (Position == FormPosition::poOwnerCenter && !Owner)) {
@@ -111,13 +99,11 @@ void Form::EnsureNative()
 
 void Form::SetVisible(bool visible)
 {
-    if (visible == Visible())
-        return;
+    if (visible == Visible()) return;
     if (visible) {
         EnsureNative();
         Window::SetVisible(true);
-        if (!FocusedControl())
-            SelectNext(true);
+        if (!FocusedControl()) SelectNext(true);
         native_->Show(true);
         detail::NoteTopLevelShown(Handle(), Owner != nullptr);
         t_active = this;
@@ -126,8 +112,7 @@ void Form::SetVisible(bool visible)
         Window::SetVisible(false);
         detail::NoteTopLevelHidden(Handle());
         CurrentQueue()->CancelPaint(Handle());
-        if (native_)
-            native_->Show(false);
+        if (native_) native_->Show(false);
         if (t_active == this) {
             t_active = nullptr;
             for (auto it = t_forms.rbegin(); it != t_forms.rend(); ++it)
@@ -163,21 +148,17 @@ int Form::ShowModal()
             break;
         }
         DispatchMessage(m);
-        if (!detail::LocalWindow(self))
-            break;  // destroyed by a handler
+        if (!detail::LocalWindow(self)) break; // destroyed by a handler
     }
     const int result = ModalResult == mrNone ? mrCancel : ModalResult;
     for (Form* f : disabled)
-        if (std::find(t_forms.begin(), t_forms.end(), f) != t_forms.end())
-            f->SetEnabled(true);
-    if (!detail::LocalWindow(self))
-        return result;
+        if (std::find(t_forms.begin(), t_forms.end(), f) != t_forms.end()) f->SetEnabled(true);
+    if (!detail::LocalWindow(self)) return result;
     modal_ = false;
     Hide();
     if (previous && std::find(t_forms.begin(), t_forms.end(), previous) != t_forms.end() && previous->Visible()) {
         t_active = previous;
-        if (previous->native_)
-            previous->native_->Activate();
+        if (previous->native_) previous->native_->Activate();
     }
     return result;
 }
@@ -187,22 +168,18 @@ Window* Form::FocusedControl() const { return focused_ ? detail::LocalWindow(foc
 void Form::SetFocusedControl(Window* control)
 {
     const HWND next = control ? control->Handle() : 0;
-    if (next == focused_)
-        return;
+    if (next == focused_) return;
     Window* old = FocusedControl();
     focused_ = next;
-    if (old)
-        old->Perform(WM_KILLFOCUS);
-    if (control)
-        control->Perform(WM_SETFOCUS);
+    if (old) old->Perform(WM_KILLFOCUS);
+    if (control) control->Perform(WM_SETFOCUS);
 }
 
 void Form::SelectNext(bool forward)
 {
     std::vector<Window*> stops;
     CollectTabStops(this, stops);
-    if (stops.empty())
-        return;
+    if (stops.empty()) return;
     Window* current = FocusedControl();
     auto it = std::find(stops.begin(), stops.end(), current);
     size_t index;
@@ -228,12 +205,10 @@ Button* Form::CancelButton() const
 bool Form::PreviewKey(unsigned vk, unsigned modifiers)
 {
     Window* focus = FocusedControl();
-    if (focus && focus->WantsDialogKey(vk))
-        return false;
+    if (focus && focus->WantsDialogKey(vk)) return false;
     switch (vk) {
     case VK_TAB:
-        if (modifiers & (kmCtrl | kmAlt))
-            return false;
+        if (modifiers & (kmCtrl | kmAlt)) return false;
         SelectNext((modifiers & kmShift) == 0);
         return true;
     case VK_RETURN:
@@ -256,20 +231,17 @@ bool Form::PreviewKey(unsigned vk, unsigned modifiers)
             return true;
         }
         return false;
-    default:
-        return false;
+    default: return false;
     }
 }
 
 void Form::InjectMouse(UINT message, TPoint p, unsigned flags)
 {
     Window* target = nullptr;
-    if (capture_)
-        target = detail::LocalWindow(capture_);
+    if (capture_) target = detail::LocalWindow(capture_);
     if (!target) {
         target = ChildAt(p);
-        if (!target)
-            target = this;
+        if (!target) target = this;
     }
     const TPoint o = target->OriginInForm();
     CurrentQueue()->Post(Msg{target->Handle(), message, flags, MakePoint(p.X - o.X, p.Y - o.Y), 0});
@@ -326,42 +298,32 @@ void Form::NativeMoved(int left, int top) { Window::SetBounds(left, top, Width()
 
 void Form::NativeActivated(bool active)
 {
-    if (active)
-        t_active = this;
+    if (active) t_active = this;
 }
 
 void Form::InvalidateAll()
 {
-    if (Visible())
-        CurrentQueue()->RequestPaint(Handle());
+    if (Visible()) CurrentQueue()->RequestPaint(Handle());
 }
 
 LRESULT Form::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
-    case WM_PAINT:
-        PaintNow();
-        return 0;
+    case WM_PAINT: PaintNow(); return 0;
     case WM_CLOSE:
-        if (OnCloseQuery && !OnCloseQuery(*this))
-            return 0;
-        if (modal_)
-            ModalResult = mrCancel;
+        if (OnCloseQuery && !OnCloseQuery(*this)) return 0;
+        if (modal_) ModalResult = mrCancel;
         Hide();
-        if (OnClose)
-            OnClose(*this);
+        if (OnClose) OnClose(*this);
         return 0;
     case WM_KEYDOWN:
-        if (PreviewKey(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam)))
-            return 1;
+        if (PreviewKey(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam))) return 1;
         [[fallthrough]];
     case WM_KEYUP:
     case WM_CHAR:
-        if (Window* f = FocusedControl(); f && f != this)
-            return f->Perform(message, wParam, lParam);
+        if (Window* f = FocusedControl(); f && f != this) return f->Perform(message, wParam, lParam);
         return Window::WndProc(message, wParam, lParam);
-    default:
-        return Window::WndProc(message, wParam, lParam);
+    default: return Window::WndProc(message, wParam, lParam);
     }
 }
 
@@ -370,23 +332,20 @@ void Form::EnsureSurface()
     const int w = std::max(1, Width()), h = std::max(1, Height());
     if (surface_ && cairo_image_surface_get_width(surface_) == w && cairo_image_surface_get_height(surface_) == h)
         return;
-    if (surface_)
-        cairo_surface_destroy(surface_);
+    if (surface_) cairo_surface_destroy(surface_);
     surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
 }
 
 void Form::Present(const TRect& rect)
 {
     cairo_surface_flush(surface_);
-    if (native_)
-        native_->Present(surface_, rect);
+    if (native_) native_->Present(surface_, rect);
 }
 
 void Form::PaintNow()
 {
     CurrentQueue()->CancelPaint(Handle());
-    if (painting_)
-        return;
+    if (painting_) return;
     painting_ = true;
     EnsureSurface();
     try {
@@ -396,8 +355,7 @@ void Form::PaintNow()
         throw;
     }
     painting_ = false;
-    if (Visible())
-        Present(ClientRect());
+    if (Visible()) Present(ClientRect());
 }
 
 void Form::PaintControl(Window& control)
@@ -407,8 +365,7 @@ void Form::PaintControl(Window& control)
         PaintNow();
         return;
     }
-    if (!control.Showing())
-        return;
+    if (!control.Showing()) return;
     TRect clip = ClientRect();
     for (Window* w = control.Parent(); w && w != this; w = w->Parent()) {
         const TPoint o = w->OriginInForm();
@@ -416,8 +373,7 @@ void Form::PaintControl(Window& control)
     }
     const TPoint o = control.OriginInForm();
     control.PaintTree(surface_, o, clip);
-    if (Visible())
-        Present(gdi::Intersect(clip, TRect{o.X, o.Y, o.X + control.Width(), o.Y + control.Height()}));
+    if (Visible()) Present(gdi::Intersect(clip, TRect{o.X, o.Y, o.X + control.Width(), o.Y + control.Height()}));
 }
 
 gdi::Bitmap Form::Snapshot()

@@ -15,9 +15,9 @@ class NativeWindow;
 class Button;
 
 enum class BorderStyle {
-    bsSizeable,  // an ordinary resizable window
-    bsDialog,    // fixed size; no minimise or maximise box
-    bsSingle,    // fixed size, with minimise box
+    bsSizeable, // an ordinary resizable window
+    bsDialog,   // fixed size; no minimise or maximise box
+    bsSingle,   // fixed size, with minimise box
 };
 
 enum class FormPosition { poDesigned, poScreenCenter, poOwnerCenter };
@@ -31,7 +31,7 @@ public:
     void SetCaption(const std::string& caption);
     BorderStyle Border = BorderStyle::bsSizeable;
     FormPosition Position = FormPosition::poDesigned;
-    Form* Owner = nullptr;  // for modal dialogs: the window they belong to
+    Form* Owner = nullptr; // for modal dialogs: the window they belong to
     // Escape ends a modal form with mrCancel when it has no cancel button.
     bool EscapeCancels = true;
 
@@ -39,7 +39,7 @@ public:
     void SetBounds(int left, int top, int width, int height) override;
     void SetClientSize(int width, int height) { SetBounds(Left(), Top(), width, height); }
     void SetVisible(bool visible) override;
-    void Close();  // as if the user closed the window
+    void Close(); // as if the user closed the window
     // Called on WM_CLOSE; return false to keep the window open. Default: hide
     // it (a modal form ends with mrCancel).
     std::function<bool(Form&)> OnCloseQuery;
@@ -54,7 +54,7 @@ public:
     // Focus and dialog keys.
     Window* FocusedControl() const;
     void SetFocusedControl(Window* control);
-    void ForgetFocus() { focused_ = 0; }  // the focused control is going away
+    void ForgetFocus() { focused_ = 0; } // the focused control is going away
     // Moves the focus to the next (or previous) tab stop.
     void SelectNext(bool forward);
     Button* DefaultButton() const;
@@ -82,7 +82,7 @@ public:
     void SaveToPng(const std::string& path);
 
     NativeWindow* Native() const { return native_.get(); }
-    std::uint64_t NativeHandle() const;  // X window id; 0 in the headless backend
+    std::uint64_t NativeHandle() const; // X window id; 0 in the headless backend
 
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -92,7 +92,7 @@ private:
     void Present(const TRect& rect);
 
     std::unique_ptr<NativeWindow> native_;
-    cairo_surface_t* surface_ = nullptr;  // the backing image, client size
+    cairo_surface_t* surface_ = nullptr; // the backing image, client size
     HWND focused_ = 0;
     HWND capture_ = 0;
     bool modal_ = false;

@@ -28,24 +28,21 @@ int ListBox::MaxTop() const { return std::max(0, static_cast<int>(Items.size()) 
 void ListBox::SetTopIndex(int index)
 {
     index = std::clamp(index, 0, MaxTop());
-    if (index == top_)
-        return;
+    if (index == top_) return;
     top_ = index;
     Invalidate();
 }
 
 TRect ListBox::ScrollBarRect() const
 {
-    if (!ScrollBarShown())
-        return TRect{};
+    if (!ScrollBarShown()) return TRect{};
     return TRect{Width() - 2 - kScrollBarWidth, 2, Width() - 2, Height() - 2};
 }
 
 TRect ListBox::ThumbRect() const
 {
     const TRect bar = ScrollBarRect();
-    if (bar.Width() <= 0)
-        return TRect{};
+    if (bar.Width() <= 0) return TRect{};
     const int trackTop = bar.Top + kScrollBarWidth, trackBottom = bar.Bottom - kScrollBarWidth;
     const int track = std::max(0, trackBottom - trackTop);
     const int count = std::max(1, static_cast<int>(Items.size()));
@@ -58,8 +55,7 @@ TRect ListBox::ThumbRect() const
 bool ListBox::ScrollBarMouseDown(TPoint p)
 {
     const TRect bar = ScrollBarRect();
-    if (bar.Width() <= 0 || p.X < bar.Left)
-        return false;
+    if (bar.Width() <= 0 || p.X < bar.Left) return false;
     const TRect thumb = ThumbRect();
     if (p.Y < bar.Top + kScrollBarWidth)
         SetTopIndex(top_ - 1);
@@ -74,62 +70,42 @@ bool ListBox::ScrollBarMouseDown(TPoint p)
 
 void ListBox::EnsureVisible(int index)
 {
-    if (index < 0)
-        return;
-    if (index < top_)
-        top_ = index;
-    if (index >= top_ + VisibleCount())
-        top_ = index - VisibleCount() + 1;
+    if (index < 0) return;
+    if (index < top_) top_ = index;
+    if (index >= top_ + VisibleCount()) top_ = index - VisibleCount() + 1;
 }
 
 void ListBox::SetItemIndex(int index)
 {
     index = Items.empty() ? -1 : std::clamp(index, -1, static_cast<int>(Items.size()) - 1);
-    if (index == index_)
-        return;
+    if (index == index_) return;
     index_ = index;
     EnsureVisible(index_);
     Invalidate();
     NotifyParent(LBN_SELCHANGE);
-    if (OnSelect)
-        OnSelect();
+    if (OnSelect) OnSelect();
 }
 
 bool ListBox::KeyDown(unsigned vk, unsigned)
 {
     const int last = static_cast<int>(Items.size()) - 1;
     switch (vk) {
-    case VK_UP:
-        SetItemIndex(std::max(0, index_ - 1));
-        return true;
-    case VK_DOWN:
-        SetItemIndex(std::min(last, index_ + 1));
-        return true;
-    case VK_PRIOR:
-        SetItemIndex(std::max(0, index_ - VisibleCount()));
-        return true;
-    case VK_NEXT:
-        SetItemIndex(std::min(last, index_ + VisibleCount()));
-        return true;
-    case VK_HOME:
-        SetItemIndex(0);
-        return true;
-    case VK_END:
-        SetItemIndex(last);
-        return true;
-    default:
-        return false;
+    case VK_UP: SetItemIndex(std::max(0, index_ - 1)); return true;
+    case VK_DOWN: SetItemIndex(std::min(last, index_ + 1)); return true;
+    case VK_PRIOR: SetItemIndex(std::max(0, index_ - VisibleCount())); return true;
+    case VK_NEXT: SetItemIndex(std::min(last, index_ + VisibleCount())); return true;
+    case VK_HOME: SetItemIndex(0); return true;
+    case VK_END: SetItemIndex(last); return true;
+    default: return false;
     }
 }
 
 void ListBox::MouseDown(TPoint p, unsigned button, unsigned)
 {
-    if (button != MK_LBUTTON || ScrollBarMouseDown(p))
-        return;
+    if (button != MK_LBUTTON || ScrollBarMouseDown(p)) return;
     const int row = (p.Y - 2) / std::max(1, ItemHeight);
     const int i = top_ + row;
-    if (row < VisibleCount() && i >= 0 && i < static_cast<int>(Items.size()))
-        SetItemIndex(i);
+    if (row < VisibleCount() && i >= 0 && i < static_cast<int>(Items.size())) SetItemIndex(i);
 }
 
 void ListBox::DoubleClick(TPoint p, unsigned flags)
@@ -146,15 +122,11 @@ void ListBox::DoubleClick(TPoint p, unsigned flags)
             NotifyHeader h{Handle(), Id, NM_DBLCLK};
             Parent()->Perform(WM_NOTIFY, static_cast<WPARAM>(Id), reinterpret_cast<LPARAM>(&h));
         }
-        if (OnActivate)
-            OnActivate();
+        if (OnActivate) OnActivate();
     }
 }
 
-void ListBox::MouseWheel(int steps)
-{
-    SetTopIndex(top_ - steps * 3);
-}
+void ListBox::MouseWheel(int steps) { SetTopIndex(top_ - steps * 3); }
 
 namespace {
 void Arrow(gdi::Canvas& c, const TRect& box, bool up)
@@ -211,7 +183,7 @@ void ListBox::Paint(gdi::Canvas& c)
             p.hwndItem = Handle();
             p.itemId = i;
             p.itemState = (selected ? ODS_SELECTED : 0u) | (selected && Focused() ? ODS_FOCUS : 0u) |
-                          (EnabledInForm() ? 0u : ODS_DISABLED);
+                (EnabledInForm() ? 0u : ODS_DISABLED);
             p.canvas = &c;
             p.rcItem = item;
             Parent()->Perform(WM_DRAWITEM, static_cast<WPARAM>(Id), reinterpret_cast<LPARAM>(&p));
@@ -224,11 +196,9 @@ void ListBox::Paint(gdi::Canvas& c)
         c.Brush.Style = gdi::BrushStyle::bsClear;
         const int th = c.TextHeight("Ag");
         c.TextRect(item, item.Left + 2, y + (ItemHeight - th) / 2, Items[static_cast<size_t>(i)]);
-        if (selected && Focused())
-            DrawFocusRect(c, item);
+        if (selected && Focused()) DrawFocusRect(c, item);
     }
-    if (ScrollBarShown())
-        PaintScrollBar(c);
+    if (ScrollBarShown()) PaintScrollBar(c);
 }
 
 } // namespace ui

@@ -16,13 +16,13 @@ public:
     std::vector<std::string> Items;
     void SetItems(std::vector<std::string> items);
     int ItemIndex() const { return index_; }
-    void SetItemIndex(int index);  // -1: none
+    void SetItemIndex(int index); // -1: none
     int TopIndex() const { return top_; }
     // Scrolls so that index is the first row shown (clamped).
     void SetTopIndex(int index);
     int ItemHeight = 16;
-    std::function<void()> OnSelect;    // the selection changed
-    std::function<void()> OnActivate;  // double click on an item
+    std::function<void()> OnSelect;   // the selection changed
+    std::function<void()> OnActivate; // double click on an item
     // Owner drawing: draws item index in rect (the list's canvas). Without
     // OnDrawItem and with OwnerDraw set, the parent gets WM_DRAWITEM instead.
     std::function<void(gdi::Canvas&, int index, const TRect& rect, bool selected)> OnDrawItem;

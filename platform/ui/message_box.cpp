@@ -21,8 +21,7 @@ constexpr int kTitleBarExtra = 96;
 
 void DrawMessageIcon(gdi::Canvas& c, int x, int y, MessageIcon icon)
 {
-    if (icon == MessageIcon::miNone)
-        return;
+    if (icon == MessageIcon::miNone) return;
     c.Pen.Style = gdi::PenStyle::psSolid;
     c.Pen.Width = 1;
     c.Brush.Style = gdi::BrushStyle::bsSolid;
@@ -67,8 +66,7 @@ MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::
     const int textTop = kMargin + std::max(0, (kIcon - textSize.cy) / 2);
     const int rowWidth = static_cast<int>(buttons.size()) * (kButtonW + kButtonGap) - kButtonGap;
     const int captionWidth = measure.TextWidth(caption) * 5 / 4 + kTitleBarExtra;
-    const int width =
-        std::max({textLeft + textSize.cx + kMargin + 8, rowWidth + 2 * kMargin, captionWidth, kMinWidth});
+    const int width = std::max({textLeft + textSize.cx + kMargin + 8, rowWidth + 2 * kMargin, captionWidth, kMinWidth});
     const int buttonsTop = std::max(textTop + textSize.cy, kMargin + (icon == MessageIcon::miNone ? 0 : kIcon)) + 18;
     SetBounds(0, 0, width, buttonsTop + kButtonH + kMargin);
 
@@ -104,8 +102,7 @@ std::string MessageBoxForm::AsText() const
     for (Button* b : buttons_) {
         std::string caption;
         for (char ch : b->Text())
-            if (ch != '&')
-                caption += ch;
+            if (ch != '&') caption += ch;
         buttons += caption + "   ";
     }
     return rule + Caption() + "\r\n" + rule + text_->Text() + "\r\n" + rule + buttons + "\r\n" + rule;
@@ -130,13 +127,10 @@ namespace {
 int RunBox(Form* owner, const std::string& text, const std::string& caption, MessageIcon icon,
            const std::vector<MessageButton>& buttons, int escapeResult)
 {
-    if (!owner)
-        owner = ActiveForm();
+    if (!owner) owner = ActiveForm();
     MessageBoxForm box(owner, text, caption, icon, buttons, escapeResult);
-    if (icon == MessageIcon::miError || icon == MessageIcon::miWarning)
-        Beep();
-    if (OnMessageBoxShown)
-        OnMessageBoxShown(box);
+    if (icon == MessageIcon::miError || icon == MessageIcon::miWarning) Beep();
+    if (OnMessageBoxShown) OnMessageBoxShown(box);
     return box.ShowModal();
 }
 } // namespace
@@ -152,13 +146,11 @@ int ShowMessageBox(Form* owner, const std::string& text, const std::string& capt
     default: break;
     }
     switch (flags & 0x0F) {
-    case MB_OKCANCEL:
-        return RunBox(owner, text, caption, icon, {{"OK", mrOk}, {"Cancel", mrCancel}}, mrCancel);
+    case MB_OKCANCEL: return RunBox(owner, text, caption, icon, {{"OK", mrOk}, {"Cancel", mrCancel}}, mrCancel);
     case MB_YESNO:
         // As on the original platform, a Yes/No box has no cancel answer.
         return RunBox(owner, text, caption, icon, {{"&Yes", mrYes}, {"&No", mrNo}}, mrNone);
-    default:
-        return RunBox(owner, text, caption, icon, {{"OK", mrOk}}, mrOk);
+    default: return RunBox(owner, text, caption, icon, {{"OK", mrOk}}, mrOk);
     }
 }
 
@@ -174,16 +166,11 @@ int ShowMessageDialog(Form* owner, const std::string& text, MsgDlgType type, uns
     case MsgDlgType::mtCustom: break;
     }
     std::vector<MessageButton> list;
-    if (buttons & mbYes)
-        list.push_back({"&Yes", mrYes});
-    if (buttons & mbNo)
-        list.push_back({"&No", mrNo});
-    if (buttons & mbOK)
-        list.push_back({"OK", mrOk});
-    if (buttons & mbCancel)
-        list.push_back({"Cancel", mrCancel});
-    if (list.empty())
-        list.push_back({"OK", mrOk});
+    if (buttons & mbYes) list.push_back({"&Yes", mrYes});
+    if (buttons & mbNo) list.push_back({"&No", mrNo});
+    if (buttons & mbOK) list.push_back({"OK", mrOk});
+    if (buttons & mbCancel) list.push_back({"Cancel", mrCancel});
+    if (list.empty()) list.push_back({"OK", mrOk});
     // The framework's dialog cancels with Cancel, else No, else OK.
     const int escape = (buttons & mbCancel) ? mrCancel : (buttons & mbNo) ? mrNo : (buttons & mbOK) ? mrOk : mrNone;
     return RunBox(owner, text, caption, icon, list, escape);

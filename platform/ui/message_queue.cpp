@@ -62,10 +62,8 @@ DispatchExceptionHandler g_handler;
 
 bool Matches(const Msg& m, HWND hwnd, UINT lo, UINT hi)
 {
-    if (hwnd != 0 && m.hwnd != hwnd)
-        return false;
-    if (lo == 0 && hi == 0)
-        return true;
+    if (hwnd != 0 && m.hwnd != hwnd) return false;
+    if (lo == 0 && hi == 0) return true;
     return m.message >= lo && m.message <= hi;
 }
 
@@ -129,8 +127,7 @@ void MessageQueue::Shutdown() { impl_->Shutdown(); }
 TimerProc MessageQueue::TimerProcOf(HWND hwnd, std::uintptr_t id) const
 {
     for (auto& t : impl_->timers)
-        if (t.hwnd == hwnd && t.id == id)
-            return t.proc;
+        if (t.hwnd == hwnd && t.id == id) return t.proc;
     return {};
 }
 
@@ -142,12 +139,10 @@ EventSource* MessageQueue::Source() const { return impl_->source; }
 void MessageQueue::Post(const Msg& msg)
 {
     Msg m = msg;
-    if (m.time == 0)
-        m.time = TickCount();
+    if (m.time == 0) m.time = TickCount();
     {
         std::lock_guard lock(impl_->mutex);
-        if (impl_->dead)
-            return;
+        if (impl_->dead) return;
         impl_->posted.push_back(m);
     }
     Wake();
@@ -171,8 +166,7 @@ bool MessageQueue::SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESU
     s->msg.time = TickCount();
     {
         std::lock_guard lock(impl_->mutex);
-        if (impl_->dead)
-            return false;
+        if (impl_->dead) return false;
         impl_->sent.push_back(s);
     }
     Wake();
@@ -182,13 +176,11 @@ bool MessageQueue::SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESU
     std::unique_lock lock(s->mutex);
     while (!s->done) {
         auto now = std::chrono::steady_clock::now();
-        if (timeoutMs != UINT32_MAX && now >= deadline)
-            break;
+        if (timeoutMs != UINT32_MAX && now >= deadline) break;
         // A thread with windows of its own keeps answering what is sent to it.
         auto slice = own ? std::chrono::milliseconds(2) : std::chrono::milliseconds(50);
         auto until = now + slice;
-        if (timeoutMs != UINT32_MAX && until > deadline)
-            until = deadline;
+        if (timeoutMs != UINT32_MAX && until > deadline) until = deadline;
         s->cv.wait_until(lock, until);
         if (own && !s->done) {
             lock.unlock();
@@ -203,8 +195,7 @@ bool MessageQueue::SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESU
         q.erase(std::remove(q.begin(), q.end(), s), q.end());
         return false;
     }
-    if (result)
-        *result = s->result;
+    if (result) *result = s->result;
     return true;
 }
 
@@ -215,8 +206,7 @@ bool MessageQueue::HandleSentMessages()
         std::shared_ptr<SentMessage> s;
         {
             std::lock_guard lock(impl_->mutex);
-            if (impl_->sent.empty())
-                break;
+            if (impl_->sent.empty()) break;
             s = impl_->sent.front();
             impl_->sent.pop_front();
         }
@@ -242,22 +232,19 @@ bool MessageQueue::Peek(Msg& msg, HWND hwnd, UINT lo, UINT hi, UINT removeFlags)
     assert(IsOwnThread());
     const bool remove = (removeFlags & PM_REMOVE) != 0;
     HandleSentMessages();
-    if (impl_->source)
-        impl_->source->Pump();
+    if (impl_->source) impl_->source->Pump();
     {
         std::lock_guard lock(impl_->mutex);
         auto& q = impl_->posted;
         auto it = std::find_if(q.begin(), q.end(), [&](const Msg& m) { return Matches(m, hwnd, lo, hi); });
         if (it != q.end()) {
             msg = *it;
-            if (remove)
-                q.erase(it);
+            if (remove) q.erase(it);
             return true;
         }
         if (impl_->quit && InRange(WM_QUIT, lo, hi)) {
             msg = Msg{0, WM_QUIT, static_cast<WPARAM>(impl_->quitCode), 0, TickCount()};
-            if (remove)
-                impl_->quit = false;
+            if (remove) impl_->quit = false;
             return true;
         }
     }
@@ -266,8 +253,7 @@ bool MessageQueue::Peek(Msg& msg, HWND hwnd, UINT lo, UINT hi, UINT removeFlags)
         auto it = std::find_if(p.begin(), p.end(), [&](HWND w) { return hwnd == 0 || w == hwnd; });
         if (it != p.end()) {
             msg = Msg{*it, WM_PAINT, 0, 0, TickCount()};
-            if (remove)
-                p.erase(it);
+            if (remove) p.erase(it);
             return true;
         }
     }
@@ -276,8 +262,7 @@ bool MessageQueue::Peek(Msg& msg, HWND hwnd, UINT lo, UINT hi, UINT removeFlags)
         for (auto& t : impl_->timers) {
             if (t.due <= now && (hwnd == 0 || t.hwnd == hwnd)) {
                 msg = Msg{t.hwnd, WM_TIMER, t.id, 0, now};
-                if (remove)
-                    t.due = now + t.interval;
+                if (remove) t.due = now + t.interval;
                 return true;
             }
         }
@@ -288,24 +273,19 @@ bool MessageQueue::Peek(Msg& msg, HWND hwnd, UINT lo, UINT hi, UINT removeFlags)
 void MessageQueue::Wait(int timeoutMs)
 {
     assert(IsOwnThread());
-    if (impl_->source)
-        impl_->source->Pump();
+    if (impl_->source) impl_->source->Pump();
     std::int64_t wait = timeoutMs;
     {
         std::lock_guard lock(impl_->mutex);
-        if (!impl_->posted.empty() || !impl_->sent.empty() || impl_->quit)
-            return;
+        if (!impl_->posted.empty() || !impl_->sent.empty() || impl_->quit) return;
     }
-    if (!impl_->paints.empty())
-        return;
+    if (!impl_->paints.empty()) return;
     const auto now = TickCount();
     for (auto& t : impl_->timers) {
         std::int64_t left = t.due > now ? static_cast<std::int64_t>(t.due - now) : 0;
-        if (wait < 0 || left < wait)
-            wait = left;
+        if (wait < 0 || left < wait) wait = left;
     }
-    if (wait == 0)
-        return;
+    if (wait == 0) return;
     pollfd fds[2] = {{impl_->wake.fd(), POLLIN, 0}, {-1, POLLIN, 0}};
     int n = 1;
     if (impl_->source && impl_->source->Fd() >= 0) {
@@ -320,8 +300,7 @@ std::uintptr_t MessageQueue::SetTimer(HWND hwnd, std::uintptr_t id, unsigned int
 {
     assert(IsOwnThread());
     if (hwnd == 0 && id == 0) {
-        do
-            id = impl_->nextTimerId++;
+        do id = impl_->nextTimerId++;
         while (std::any_of(impl_->timers.begin(), impl_->timers.end(),
                            [&](const Timer& t) { return t.hwnd == 0 && t.id == id; }));
     }
@@ -342,8 +321,7 @@ bool MessageQueue::KillTimer(HWND hwnd, std::uintptr_t id)
 {
     auto& v = impl_->timers;
     auto it = std::find_if(v.begin(), v.end(), [&](const Timer& t) { return t.hwnd == hwnd && t.id == id; });
-    if (it == v.end())
-        return false;
+    if (it == v.end()) return false;
     v.erase(it);
     return true;
 }
@@ -362,8 +340,7 @@ void MessageQueue::KillTimersOf(HWND hwnd)
 void MessageQueue::RequestPaint(HWND topLevel)
 {
     auto& p = impl_->paints;
-    if (std::find(p.begin(), p.end(), topLevel) == p.end())
-        p.push_back(topLevel);
+    if (std::find(p.begin(), p.end(), topLevel) == p.end()) p.push_back(topLevel);
 }
 
 void MessageQueue::CancelPaint(HWND topLevel)
@@ -376,8 +353,7 @@ void MessageQueue::CancelPaint(HWND topLevel)
 
 MessageQueuePtr CurrentQueue()
 {
-    if (!t_queue.queue)
-        t_queue.queue = std::make_shared<MessageQueue>();
+    if (!t_queue.queue) t_queue.queue = std::make_shared<MessageQueue>();
     return t_queue.queue;
 }
 
@@ -392,8 +368,7 @@ std::uint64_t TickCount()
 bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     auto q = detail::QueueOf(hwnd);
-    if (!q)
-        return false;
+    if (!q) return false;
     q->Post(Msg{hwnd, message, wParam, lParam, 0});
     return true;
 }
@@ -401,13 +376,11 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs, LRESULT* result)
 {
     auto q = detail::QueueOf(hwnd);
-    if (!q)
-        return false;
+    if (!q) return false;
     Msg m{hwnd, message, wParam, lParam, TickCount()};
     if (q->IsOwnThread()) {
         LRESULT r = detail::Deliver(m);
-        if (result)
-            *result = r;
+        if (result) *result = r;
         return true;
     }
     return q->SendFromOtherThread(m, timeoutMs, result);
@@ -428,8 +401,7 @@ bool PeekMessage(Msg& msg, HWND hwnd, UINT lo, UINT hi, UINT removeFlags)
 bool GetMessage(Msg& msg, HWND hwnd, UINT lo, UINT hi)
 {
     auto q = CurrentQueue();
-    while (!q->Peek(msg, hwnd, lo, hi, PM_REMOVE))
-        q->Wait(-1);
+    while (!q->Peek(msg, hwnd, lo, hi, PM_REMOVE)) q->Wait(-1);
     return msg.message != WM_QUIT;
 }
 
@@ -457,8 +429,7 @@ LRESULT DispatchMessage(const Msg& msg)
 void PumpPaints()
 {
     Msg m;
-    while (PeekMessage(m, 0, WM_PAINT, WM_PAINT, PM_REMOVE))
-        DispatchMessage(m);
+    while (PeekMessage(m, 0, WM_PAINT, WM_PAINT, PM_REMOVE)) DispatchMessage(m);
 }
 
 void PumpPending(bool dropInput)
@@ -467,11 +438,10 @@ void PumpPending(bool dropInput)
     Msg m;
     while (q->Peek(m, 0, 0, 0, PM_REMOVE)) {
         if (m.message == WM_QUIT) {
-            q->Quit(static_cast<int>(m.wParam));  // leave it for the real loop
+            q->Quit(static_cast<int>(m.wParam)); // leave it for the real loop
             break;
         }
-        if (dropInput && IsInputMessage(m.message))
-            continue;
+        if (dropInput && IsInputMessage(m.message)) continue;
         DispatchMessage(m);
     }
 }
@@ -500,8 +470,7 @@ void GuardedCall(const std::function<void()>& fn)
             std::lock_guard lock(g_handlerMutex);
             handler = g_handler;
         }
-        if (!handler)
-            throw;
+        if (!handler) throw;
         handler(std::current_exception());
     }
 }

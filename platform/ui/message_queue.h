@@ -20,7 +20,7 @@ namespace ui {
 class EventSource {
 public:
     virtual ~EventSource() = default;
-    virtual int Fd() const = 0;  // readable when native events wait; -1 for none
+    virtual int Fd() const = 0; // readable when native events wait; -1 for none
     virtual void Pump() = 0;
 };
 
@@ -34,7 +34,7 @@ MessageQueuePtr CurrentQueue();
 // The calling thread's queue if it has one already, else nullptr.
 MessageQueue* CurrentQueueIfAny();
 
-std::uint64_t TickCount();  // milliseconds of the monotonic clock
+std::uint64_t TickCount(); // milliseconds of the monotonic clock
 
 // Queues a message for the window's thread and returns at once. False when
 // the window does not exist.
@@ -47,8 +47,7 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 
 // As SendMessage, but gives up after timeoutMs: false on time-out or when the
 // window does not exist. A message that timed out may still be handled later;
 // its result is then discarded.
-bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs,
-                        LRESULT* result);
+bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs, LRESULT* result);
 
 // Looks for a message of this thread whose window is hwnd (0: any, including
 // thread messages) and whose number lies in [filterMin, filterMax] (both 0:
@@ -94,7 +93,7 @@ public:
     MessageQueue(const MessageQueue&) = delete;
     MessageQueue& operator=(const MessageQueue&) = delete;
 
-    void Post(const Msg& msg);  // any thread
+    void Post(const Msg& msg); // any thread
     // Any other thread: hand the message to this queue's thread and wait.
     bool SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESULT* result);
 
@@ -117,7 +116,7 @@ public:
     void SetEventSource(EventSource* source);
     EventSource* Source() const;
     bool IsOwnThread() const;
-    void Wake();  // any thread
+    void Wake(); // any thread
     // The thread is ending: waiting senders are released, later messages dropped.
     void Shutdown();
 

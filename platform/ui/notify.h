@@ -14,12 +14,12 @@ namespace ui {
 enum OwnerDrawState : unsigned { ODS_SELECTED = 0x0001, ODS_DISABLED = 0x0004, ODS_FOCUS = 0x0010 };
 
 struct DrawItemParams {
-    int ctlId = 0;          // the control's Id
-    HWND hwndItem = 0;      // the control
-    int itemId = -1;        // the item's index
-    unsigned itemState = 0; // OwnerDrawState bits
-    gdi::Canvas* canvas = nullptr;  // the control's canvas (control coordinates)
-    TRect rcItem;           // the item's rectangle on that canvas
+    int ctlId = 0;                 // the control's Id
+    HWND hwndItem = 0;             // the control
+    int itemId = -1;               // the item's index
+    unsigned itemState = 0;        // OwnerDrawState bits
+    gdi::Canvas* canvas = nullptr; // the control's canvas (control coordinates)
+    TRect rcItem;                  // the item's rectangle on that canvas
     std::uintptr_t itemData = 0;
 };
 

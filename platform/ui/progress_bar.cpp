@@ -10,8 +10,7 @@ ProgressBar::ProgressBar(Window* parent) : Window(parent) {}
 
 void ProgressBar::SetRange(int min, int max)
 {
-    if (max < min)
-        std::swap(min, max);
+    if (max < min) std::swap(min, max);
     min_ = min;
     max_ = max;
     position_ = std::clamp(position_, min_, max_);
@@ -21,8 +20,7 @@ void ProgressBar::SetRange(int min, int max)
 void ProgressBar::SetPosition(int position)
 {
     position = std::clamp(position, min_, max_);
-    if (position == position_)
-        return;
+    if (position == position_) return;
     position_ = position;
     Invalidate();
 }
@@ -40,8 +38,7 @@ LRESULT ProgressBar::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
         SetPosition(static_cast<int>(wParam));
         return old;
     }
-    default:
-        return Window::WndProc(message, wParam, lParam);
+    default: return Window::WndProc(message, wParam, lParam);
     }
 }
 
@@ -53,8 +50,7 @@ void ProgressBar::Paint(gdi::Canvas& c)
     c.FillRect(r);
     DrawSunkenFrame(c, r);
     const TRect inner = gdi::Inflate(r, -2, -2);
-    if (max_ == min_ || inner.IsEmpty())
-        return;
+    if (max_ == min_ || inner.IsEmpty()) return;
     const long long span = static_cast<long long>(max_) - min_;
     const int filled = static_cast<int>(inner.Width() * (static_cast<long long>(position_) - min_) / span);
     // Blocks, as the classic bar draws them.

@@ -14,7 +14,7 @@ public:
     int Max() const { return max_; }
     int Position() const { return position_; }
     void SetRange(int min, int max);
-    void SetPosition(int position);  // clamped into the range
+    void SetPosition(int position); // clamped into the range
     void Paint(gdi::Canvas& canvas) override;
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 

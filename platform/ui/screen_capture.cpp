@@ -35,8 +35,7 @@ struct XFreeDeleter {
             data) {
             std::unique_ptr<unsigned char, XFreeDeleter> owner(data);
             ::Window w = count == 1 ? *reinterpret_cast<::Window*>(data) : 0;
-            if (w)
-                return w;
+            if (w) return w;
         }
     }
     // No window manager to ask: the window with the input focus, up to its
@@ -44,17 +43,13 @@ struct XFreeDeleter {
     ::Window focus;
     int revert;
     XGetInputFocus(d, &focus, &revert);
-    if (focus == None || focus == PointerRoot)
-        return 0;
+    if (focus == None || focus == PointerRoot) return 0;
     for (;;) {
         ::Window rootReturn, parent, *children = nullptr;
         unsigned n = 0;
-        if (!XQueryTree(d, focus, &rootReturn, &parent, &children, &n))
-            return 0;
-        if (children)
-            XFree(children);
-        if (parent == root || parent == 0)
-            return focus;
+        if (!XQueryTree(d, focus, &rootReturn, &parent, &children, &n)) return 0;
+        if (children) XFree(children);
+        if (parent == root || parent == 0) return focus;
         focus = parent;
     }
 }
@@ -62,32 +57,26 @@ struct XFreeDeleter {
 void BlendCursor(Display* d, gdi::Bitmap& out, int originX, int originY)
 {
     int eventBase, errorBase;
-    if (!XFixesQueryExtension(d, &eventBase, &errorBase))
-        return;
+    if (!XFixesQueryExtension(d, &eventBase, &errorBase)) return;
     std::unique_ptr<XFixesCursorImage, XFreeDeleter> cursor(XFixesGetCursorImage(d));
-    if (!cursor)
-        return;
+    if (!cursor) return;
     const int left = cursor->x - cursor->xhot - originX;
     const int top = cursor->y - cursor->yhot - originY;
     for (int y = 0; y < cursor->height; ++y) {
         const int by = top + y;
-        if (by < 0 || by >= out.Height())
-            continue;
+        if (by < 0 || by >= out.Height()) continue;
         uint8_t* row = out.ScanLine(by);
         for (int x = 0; x < cursor->width; ++x) {
             const int bx = left + x;
-            if (bx < 0 || bx >= out.Width())
-                continue;
+            if (bx < 0 || bx >= out.Width()) continue;
             // Premultiplied ARGB, one pixel per unsigned long.
             const unsigned long p = cursor->pixels[y * cursor->width + x];
             const unsigned a = (p >> 24) & 0xFF;
-            if (a == 0)
-                continue;
+            if (a == 0) continue;
             uint8_t* px = row + bx * 3;
             const unsigned rgb[3] = {static_cast<unsigned>(p & 0xFF), static_cast<unsigned>((p >> 8) & 0xFF),
                                      static_cast<unsigned>((p >> 16) & 0xFF)};
-            for (int k = 0; k < 3; ++k)
-                px[k] = static_cast<uint8_t>(std::min(255u, rgb[k] + px[k] * (255 - a) / 255));
+            for (int k = 0; k < 3; ++k) px[k] = static_cast<uint8_t>(std::min(255u, rgb[k] + px[k] * (255 - a) / 255));
         }
     }
 }
@@ -95,8 +84,7 @@ void BlendCursor(Display* d, gdi::Bitmap& out, int originX, int originY)
 bool CaptureX11(CaptureArea area, bool withCursor, gdi::Bitmap& out)
 {
     auto display = x11::OpenDisplay();
-    if (!display)
-        return false;
+    if (!display) return false;
     Display* d = display.get();
     const int screen = DefaultScreen(d);
     const ::Window root = RootWindow(d, screen);
@@ -115,12 +103,10 @@ bool CaptureX11(CaptureArea area, bool withCursor, gdi::Bitmap& out)
             h = bottom - y;
         }
     }
-    if (w <= 0 || h <= 0)
-        return false;
-    std::unique_ptr<XImage, XImageDeleter> image(XGetImage(d, root, x, y, static_cast<unsigned>(w),
-                                                           static_cast<unsigned>(h), AllPlanes, ZPixmap));
-    if (!image)
-        return false;
+    if (w <= 0 || h <= 0) return false;
+    std::unique_ptr<XImage, XImageDeleter> image(
+        XGetImage(d, root, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h), AllPlanes, ZPixmap));
+    if (!image) return false;
     gdi::Bitmap bmp(w, h);
     for (int row = 0; row < h; ++row) {
         uint8_t* line = bmp.ScanLine(row);
@@ -131,8 +117,7 @@ bool CaptureX11(CaptureArea area, bool withCursor, gdi::Bitmap& out)
             line[col * 3 + 2] = static_cast<uint8_t>(x11::ScalePixel(p, image->red_mask));
         }
     }
-    if (withCursor)
-        BlendCursor(d, bmp, x, y);
+    if (withCursor) BlendCursor(d, bmp, x, y);
     out = std::move(bmp);
     return true;
 }
@@ -141,8 +126,7 @@ bool CaptureX11(CaptureArea area, bool withCursor, gdi::Bitmap& out)
 
 bool CaptureScreen(CaptureArea area, bool withCursor, gdi::Bitmap& out)
 {
-    if (CurrentBackend() == BackendKind::bkX11)
-        return CaptureX11(area, withCursor, out);
+    if (CurrentBackend() == BackendKind::bkX11) return CaptureX11(area, withCursor, out);
     gdi::Bitmap screen = headless::CaptureScreen();
     if (area == CaptureArea::caActiveWindow) {
         const TRect r = gdi::Intersect(headless::ActiveWindowRect(), TRect{0, 0, screen.Width(), screen.Height()});

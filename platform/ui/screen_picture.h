@@ -11,20 +11,20 @@
 namespace ui {
 
 struct TCursorImage {
-    TPoint Position;  // the pointer on the screen
-    TPoint HotSpot;   // inside the image
+    TPoint Position; // the pointer on the screen
+    TPoint HotSpot;  // inside the image
     int Width = 0;
     int Height = 0;
-    std::vector<std::uint32_t> Argb;  // premultiplied alpha, row by row
+    std::vector<std::uint32_t> Argb; // premultiplied alpha, row by row
 };
 
 struct TScreenPicture {
-    TPoint Origin;  // the picture's top-left corner on the screen
+    TPoint Origin; // the picture's top-left corner on the screen
     int Width = 0;
     int Height = 0;
-    std::vector<std::uint32_t> Pixels;  // 0x00RRGGBB, Width per row, top row first
+    std::vector<std::uint32_t> Pixels; // 0x00RRGGBB, Width per row, top row first
     bool HasFocusRect = false;
-    TRect FocusRect;  // screen coordinates of the focused top-level window
+    TRect FocusRect; // screen coordinates of the focused top-level window
     bool HasCursor = false;
     TCursorImage Cursor;
 };

@@ -38,13 +38,11 @@ void UnregisterWindow(HWND hwnd)
     {
         std::lock_guard lock(g_mutex);
         auto it = g_windows.find(hwnd);
-        if (it == g_windows.end())
-            return;
+        if (it == g_windows.end()) return;
         queue = std::move(it->second.queue);
         g_windows.erase(it);
     }
-    if (queue && queue->IsOwnThread())
-        queue->KillTimersOf(hwnd);
+    if (queue && queue->IsOwnThread()) queue->KillTimersOf(hwnd);
 }
 
 MessageQueuePtr QueueOf(HWND hwnd)
@@ -58,24 +56,20 @@ Window* LocalWindow(HWND hwnd)
 {
     std::lock_guard lock(g_mutex);
     auto it = g_windows.find(hwnd);
-    if (it == g_windows.end() || !it->second.queue->IsOwnThread())
-        return nullptr;
+    if (it == g_windows.end() || !it->second.queue->IsOwnThread()) return nullptr;
     return it->second.window;
 }
 
 LRESULT Deliver(const Msg& msg)
 {
     Window* w = LocalWindow(msg.hwnd);
-    if (!w)
-        return 0;
+    if (!w) return 0;
     // Disabled windows (and everything in a form that a modal dialog
     // disabled) get no input, as on the original platform.
-    if (IsInputMessage(msg.message) && !w->EnabledInForm())
-        return 0;
+    if (IsInputMessage(msg.message) && !w->EnabledInForm()) return 0;
     if (w->OnMessage) {
         LRESULT r = 0;
-        if (w->OnMessage(*w, msg, r))
-            return r;
+        if (w->OnMessage(*w, msg, r)) return r;
     }
     return w->WndProc(msg.message, msg.wParam, msg.lParam);
 }
@@ -88,19 +82,16 @@ Window* FindWindowByHandle(HWND hwnd) { return detail::LocalWindow(hwnd); }
 Window::Window(Window* parent)
 {
     handle_ = detail::RegisterWindow(this, CurrentQueue());
-    if (parent)
-        SetParent(parent);
+    if (parent) SetParent(parent);
 }
 
 Window::~Window()
 {
     owned_.clear();
-    for (Window* c : children_)
-        c->parent_ = nullptr;
+    for (Window* c : children_) c->parent_ = nullptr;
     children_.clear();
     if (parent_) {
-        if (Form* f = TopLevel(); f && f->FocusedControl() == this)
-            f->ForgetFocus();
+        if (Form* f = TopLevel(); f && f->FocusedControl() == this) f->ForgetFocus();
         auto& s = parent_->children_;
         s.erase(std::remove(s.begin(), s.end(), this), s.end());
         parent_->Invalidate();
@@ -111,8 +102,7 @@ Window::~Window()
 Form* Window::TopLevel()
 {
     Window* w = this;
-    while (w->parent_)
-        w = w->parent_;
+    while (w->parent_) w = w->parent_;
     return dynamic_cast<Form*>(w);
 }
 
@@ -136,12 +126,10 @@ void Window::SetParent(Window* parent)
 void Window::SetBounds(int left, int top, int width, int height)
 {
     TRect r{left, top, left + std::max(0, width), top + std::max(0, height)};
-    if (r == bounds_)
-        return;
+    if (r == bounds_) return;
     const bool resized = r.Width() != bounds_.Width() || r.Height() != bounds_.Height();
     bounds_ = r;
-    if (resized)
-        Resized();
+    if (resized) Resized();
     Invalidate();
 }
 
@@ -157,16 +145,14 @@ TPoint Window::OriginInForm() const
 
 void Window::SetText(const std::string& text)
 {
-    if (text == text_)
-        return;
+    if (text == text_) return;
     text_ = text;
     TextChanged();
 }
 
 void Window::SetVisible(bool visible)
 {
-    if (visible == visible_)
-        return;
+    if (visible == visible_) return;
     visible_ = visible;
     if (!visible) {
         if (Form* f = TopLevel(); f && f != static_cast<Window*>(this)) {
@@ -178,23 +164,20 @@ void Window::SetVisible(bool visible)
                 }
         }
     }
-    if (parent_)
-        parent_->Invalidate();
+    if (parent_) parent_->Invalidate();
     Invalidate();
 }
 
 bool Window::Showing() const
 {
     for (const Window* w = this; w; w = w->parent_)
-        if (!w->visible_)
-            return false;
+        if (!w->visible_) return false;
     return true;
 }
 
 void Window::SetEnabled(bool enabled)
 {
-    if (enabled == enabled_)
-        return;
+    if (enabled == enabled_) return;
     enabled_ = enabled;
     Invalidate();
 }
@@ -202,8 +185,7 @@ void Window::SetEnabled(bool enabled)
 bool Window::EnabledInForm() const
 {
     for (const Window* w = this; w; w = w->parent_)
-        if (!w->enabled_)
-            return false;
+        if (!w->enabled_) return false;
     return true;
 }
 
@@ -217,21 +199,18 @@ bool Window::Focused() const
 
 void Window::SetFocus()
 {
-    if (Form* f = TopLevel())
-        f->SetFocusedControl(this);
+    if (Form* f = TopLevel()) f->SetFocusedControl(this);
 }
 
 void Window::Invalidate()
 {
     Form* f = TopLevel();
-    if (f && f->Visible())
-        CurrentQueue()->RequestPaint(f->Handle());
+    if (f && f->Visible()) CurrentQueue()->RequestPaint(f->Handle());
 }
 
 void Window::Repaint()
 {
-    if (Form* f = TopLevel())
-        f->PaintControl(*this);
+    if (Form* f = TopLevel()) f->PaintControl(*this);
 }
 
 LRESULT Window::Perform(UINT message, WPARAM wParam, LPARAM lParam)
@@ -250,44 +229,21 @@ LRESULT Window::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
     const TPoint pt = PointFromLParam(lParam);
     switch (message) {
     case WM_LBUTTONDOWN:
-        if (CanFocus())
-            SetFocus();
+        if (CanFocus()) SetFocus();
         MouseDown(pt, MK_LBUTTON, static_cast<unsigned>(wParam));
         return 0;
-    case WM_RBUTTONDOWN:
-        MouseDown(pt, MK_RBUTTON, static_cast<unsigned>(wParam));
-        return 0;
-    case WM_LBUTTONUP:
-        MouseUp(pt, MK_LBUTTON, static_cast<unsigned>(wParam));
-        return 0;
-    case WM_RBUTTONUP:
-        MouseUp(pt, MK_RBUTTON, static_cast<unsigned>(wParam));
-        return 0;
-    case WM_LBUTTONDBLCLK:
-        DoubleClick(pt, static_cast<unsigned>(wParam));
-        return 0;
-    case WM_MOUSEMOVE:
-        MouseMove(pt, static_cast<unsigned>(wParam));
-        return 0;
-    case WM_MOUSEWHEEL:
-        MouseWheel(static_cast<int>(static_cast<std::intptr_t>(wParam)));
-        return 0;
-    case WM_KEYDOWN:
-        return KeyDown(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam)) ? 1 : 0;
-    case WM_CHAR:
-        KeyChar(static_cast<char32_t>(wParam));
-        return 0;
-    case WM_SETFOCUS:
-        FocusChanged(true);
-        return 0;
-    case WM_KILLFOCUS:
-        FocusChanged(false);
-        return 0;
-    case WM_SETTEXT:
-        SetText(lParam ? reinterpret_cast<const char*>(lParam) : "");
-        return 1;
-    default:
-        return 0;
+    case WM_RBUTTONDOWN: MouseDown(pt, MK_RBUTTON, static_cast<unsigned>(wParam)); return 0;
+    case WM_LBUTTONUP: MouseUp(pt, MK_LBUTTON, static_cast<unsigned>(wParam)); return 0;
+    case WM_RBUTTONUP: MouseUp(pt, MK_RBUTTON, static_cast<unsigned>(wParam)); return 0;
+    case WM_LBUTTONDBLCLK: DoubleClick(pt, static_cast<unsigned>(wParam)); return 0;
+    case WM_MOUSEMOVE: MouseMove(pt, static_cast<unsigned>(wParam)); return 0;
+    case WM_MOUSEWHEEL: MouseWheel(static_cast<int>(static_cast<std::intptr_t>(wParam))); return 0;
+    case WM_KEYDOWN: return KeyDown(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam)) ? 1 : 0;
+    case WM_CHAR: KeyChar(static_cast<char32_t>(wParam)); return 0;
+    case WM_SETFOCUS: FocusChanged(true); return 0;
+    case WM_KILLFOCUS: FocusChanged(false); return 0;
+    case WM_SETTEXT: SetText(lParam ? reinterpret_cast<const char*>(lParam) : ""); return 1;
+    default: return 0;
     }
 }
 
@@ -312,16 +268,14 @@ Window* Window::ChildAt(TPoint p)
 
 void Window::PaintTree(cairo_surface_t* surface, TPoint origin, const TRect& clip, bool root)
 {
-    if (!visible_ && !root)
-        return;
+    if (!visible_ && !root) return;
     const TRect area{origin.X, origin.Y, origin.X + Width(), origin.Y + Height()};
     const TRect visible = gdi::Intersect(area, clip);
-    if (visible.IsEmpty() || origin.X < 0 || origin.Y < 0)
-        return;
+    if (visible.IsEmpty() || origin.X < 0 || origin.Y < 0) return;
     {
         cairo_surface_t* sub = cairo_surface_create_for_rectangle(surface, origin.X, origin.Y, Width(), Height());
         gdi::Canvas canvas = gdi::CairoAccess::Wrap(sub, Width(), Height());
-        cairo_surface_destroy(sub);  // the canvas holds its own reference
+        cairo_surface_destroy(sub); // the canvas holds its own reference
         canvas.IntersectClipRect(TRect{visible.Left - origin.X, visible.Top - origin.Y, visible.Right - origin.X,
                                        visible.Bottom - origin.Y});
         canvas.Font = Font;

@@ -38,8 +38,7 @@ public:
     // Makes the window a child of parent (nullptr: none), last in z-order.
     void SetParent(Window* parent);
     // Creates a child that this window owns and destroys.
-    template <class T, class... Args>
-    T* Add(Args&&... args)
+    template <class T, class... Args> T* Add(Args&&... args)
     {
         auto child = std::make_unique<T>(this, std::forward<Args>(args)...);
         T* raw = child.get();
@@ -70,7 +69,7 @@ public:
     bool Showing() const;
     bool Enabled() const { return enabled_; }
     void SetEnabled(bool enabled);
-    bool EnabledInForm() const;  // enabled itself and every parent
+    bool EnabledInForm() const; // enabled itself and every parent
 
     // Keyboard focus and tab order.
     bool TabStop = false;
@@ -82,8 +81,8 @@ public:
     bool Focused() const;
     void SetFocus();
 
-    int Id = 0;  // control identifier carried by WM_COMMAND and WM_NOTIFY
-    std::string Name;  // the component name of the designer ("Form1", "Edit1")
+    int Id = 0;       // control identifier carried by WM_COMMAND and WM_NOTIFY
+    std::string Name; // the component name of the designer ("Form1", "Edit1")
     gdi::TFont Font;
     gdi::TColor Color = gdi::clBtnFace;
 

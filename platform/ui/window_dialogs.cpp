@@ -20,8 +20,7 @@ int WindowDialogProvider::MessageDlg(const std::string& text, MsgDlgType type, u
     return ShowMessageDialog(ActiveForm(), text, type, buttons);
 }
 
-int WindowDialogProvider::MessageBox(Window* owner, const std::string& text, const std::string& caption,
-                                     unsigned flags)
+int WindowDialogProvider::MessageBox(Window* owner, const std::string& text, const std::string& caption, unsigned flags)
 {
     Form* form = owner ? owner->TopLevel() : nullptr;
     return ShowMessageBox(form, text, caption, flags);

@@ -32,26 +32,21 @@ DisplayPtr OpenDisplay()
 {
     InitOnce();
     const char* name = std::getenv("DISPLAY");
-    if (!name || !*name)
-        return nullptr;
+    if (!name || !*name) return nullptr;
     // A server whose last client just left resets itself and refuses
     // connections for a moment (Xvfb does): try again briefly.
     for (int attempt = 0;; ++attempt) {
-        if (Display* d = XOpenDisplay(nullptr))
-            return DisplayPtr(d);
-        if (attempt == 10)
-            return nullptr;
+        if (Display* d = XOpenDisplay(nullptr)) return DisplayPtr(d);
+        if (attempt == 10) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
 }
 
 unsigned long ScalePixel(unsigned long pixel, unsigned long mask)
 {
-    if (mask == 0)
-        return 0;
+    if (mask == 0) return 0;
     int shift = 0;
-    while (!((mask >> shift) & 1))
-        ++shift;
+    while (!((mask >> shift) & 1)) ++shift;
     unsigned long value = (pixel & mask) >> shift;
     unsigned long max = mask >> shift;
     return max == 0 ? 0 : value * 255 / max;

@@ -10,8 +10,7 @@ namespace ui::x11 {
 struct DisplayCloser {
     void operator()(Display* d) const
     {
-        if (d)
-            XCloseDisplay(d);
+        if (d) XCloseDisplay(d);
     }
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;

@@ -26,7 +26,8 @@ public:
         const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
         const size_t used = ((size + slack + page - 1) / page) * page;
         length_ = used + page;
-        base_ = static_cast<uint8_t*>(::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        base_ =
+            static_cast<uint8_t*>(::mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         if (base_ == MAP_FAILED) base_ = nullptr;
         if (base_) ::mprotect(base_ + used, page, PROT_NONE);
         data_ = base_ ? base_ + used - slack - size : nullptr;
@@ -96,7 +97,7 @@ TEST(FrameBuffer, ImageBytesAreFollowedByZeroPadding)
     ASSERT_GE(buffer.Capacity(), buffer.Size() + avi::TFrameBuffer::kReadPadding);
     std::memset(buffer.Data(), 0xAB, buffer.Size());
     for (size_t i = buffer.Size(); i < buffer.Capacity(); ++i) ASSERT_EQ(buffer.Data()[i], 0) << "byte " << i;
-    buffer.Assign(12);  // a smaller image: zeroed again, padding included
+    buffer.Assign(12); // a smaller image: zeroed again, padding included
     for (size_t i = 0; i < buffer.Capacity(); ++i) ASSERT_EQ(buffer.Data()[i], 0) << "byte " << i;
     buffer.Release();
     EXPECT_EQ(buffer.Size(), 0u);
@@ -111,8 +112,8 @@ TEST(FrameBuffer, CompressorsReadNoFurtherThanThePadding)
         const char* codec;
         int w, h;
     };
-    for (const Case& c : {Case{"MJPG", 320, 240}, Case{"HFYU", 320, 240}, Case{"FFV1", 320, 240},
-                          Case{"divx", 5, 3}, Case{"divx", 320, 240}, Case{"MSVC", 320, 240}, Case{"DIB ", 5, 3}}) {
+    for (const Case& c : {Case{"MJPG", 320, 240}, Case{"HFYU", 320, 240}, Case{"FFV1", 320, 240}, Case{"divx", 5, 3},
+                          Case{"divx", 320, 240}, Case{"MSVC", 320, 240}, Case{"DIB ", 5, 3}}) {
         if (!avifile::FindCompressor(avifile::StringToFourCC(c.codec), nullptr)) continue;
         const std::string path = dir / (std::string(c.codec) + std::to_string(c.w) + ".avi");
         const pid_t child = ::fork();

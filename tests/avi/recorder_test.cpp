@@ -62,12 +62,12 @@ TEST(RecorderSizes, SettersRoundToTheBlockAndIgnoreNonPositiveValues)
     r.SetHeight(7);
     EXPECT_EQ(r.Width(), 250);
     EXPECT_EQ(r.Height(), 7);
-    r.SetSizeRestriction(avi::srForceBlock4x4);  // rounds the current sizes at once
+    r.SetSizeRestriction(avi::srForceBlock4x4); // rounds the current sizes at once
     EXPECT_EQ(r.Width(), 248);
     EXPECT_EQ(r.Height(), 4);
-    r.SetWidth(3);  // below the block: rounds to 0
+    r.SetWidth(3); // below the block: rounds to 0
     EXPECT_EQ(r.Width(), 0);
-    EXPECT_EQ(r.RoundToBlock(-9), -8);  // truncates towards zero
+    EXPECT_EQ(r.RoundToBlock(-9), -8); // truncates towards zero
 }
 
 TEST(RecorderDib, HeaderAndSizesFollowTheBitmap)
@@ -123,12 +123,12 @@ TEST_F(RecorderTest, OverwriteQuestionDeclinedKeepsTheFileAcceptedReplacesIt)
     EXPECT_FALSE(r.StartRecording());
     EXPECT_EQ(decisions.overwriteQuestions, std::vector<std::string>{path});
     EXPECT_EQ(ReadFile(path), "precious");
-    EXPECT_EQ(decisions.pathRequests, 0);  // Filename set: no path asked for
+    EXPECT_EQ(decisions.pathRequests, 0); // Filename set: no path asked for
 
     decisions.overwrite = {true};
     ASSERT_TRUE(r.StartRecording());
     r.AddFrame(Solid(r.Width(), r.Height(), 10, 20, 30));
-    EXPECT_EQ(ReadFile(path), "precious");  // replaced only once complete
+    EXPECT_EQ(ReadFile(path), "precious"); // replaced only once complete
     r.StopRecording(false);
     EXPECT_TRUE(ProbeVideo(path).ok);
     EXPECT_EQ(ProbeVideo(path).packets, 1);
@@ -147,15 +147,15 @@ TEST_F(RecorderTest, FramesAreWrittenInOrderAsKeyFramesFirstRowOnTop)
     decisions.outputPaths = {path};
     ASSERT_TRUE(r.StartRecording());
     ASSERT_EQ(decisions.compressionRequests.size(), 1u);
-    EXPECT_EQ(decisions.compressionRequests[0].dialogFlags, 3u);  // key-frame rate and data rate offered
+    EXPECT_EQ(decisions.compressionRequests[0].dialogFlags, 3u); // key-frame rate and data rate offered
     EXPECT_EQ(decisions.compressionRequests[0].width, 6);
     EXPECT_EQ(decisions.compressionRequests[0].height, 4);
     EXPECT_NE(decisions.compressionRequests[0].stream, nullptr);
     EXPECT_EQ(r.WorkingPath(), path);
-    EXPECT_TRUE(r.Filename().empty());  // the dialog does not change Filename
+    EXPECT_TRUE(r.Filename().empty()); // the dialog does not change Filename
     for (int f = 0; f < 5; ++f) {
         gdi::Bitmap bm = Solid(6, 4, static_cast<uint8_t>(40 * f), 7, 200);
-        bm.FillRect(0, 0, 6, 1, 255, 255, 255);  // top row white
+        bm.FillRect(0, 0, 6, 1, 255, 255, 255); // top row white
         r.AddFrame(bm);
     }
     EXPECT_EQ(r.FrameCount(), 5);
@@ -195,19 +195,19 @@ TEST_F(RecorderTest, PostProcessDrawingShowsAndPersistsWhereTheSourceDoesNotCove
     r.SetOnPostProcessEvent([&](TAVIRecorder* sender, gdi::Bitmap* frame) {
         EXPECT_EQ(sender, &r);
         ASSERT_EQ(frame->Width(), 8);
-        if (calls++ == 0) frame->FillRect(6, 6, 8, 8, 0, 255, 0);  // only on the first frame
+        if (calls++ == 0) frame->FillRect(6, 6, 8, 8, 0, 255, 0); // only on the first frame
     });
     ASSERT_TRUE(r.StartRecording());
-    r.AddFrame(Solid(8, 8, 100, 0, 0));  // covers everything
-    r.AddFrame(Solid(4, 4, 0, 0, 100));  // covers the top-left quarter only
+    r.AddFrame(Solid(8, 8, 100, 0, 0)); // covers everything
+    r.AddFrame(Solid(4, 4, 0, 0, 100)); // covers the top-left quarter only
     r.StopRecording(false);
     EXPECT_EQ(calls, 2);
     auto rgb = DecodeRgb24(path);
     ASSERT_EQ(rgb.size(), 2u * 8 * 8 * 3);
-    EXPECT_EQ(Pixel(rgb, 8, 8, 0, 7, 7)[1], 255);  // drawn by the handler
-    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 7, 7)[1], 255);  // still there: not covered by the 4x4 source
-    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 0, 0)[2], 100);  // new source
-    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 5, 0)[0], 100);  // previous frame's pixels kept
+    EXPECT_EQ(Pixel(rgb, 8, 8, 0, 7, 7)[1], 255); // drawn by the handler
+    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 7, 7)[1], 255); // still there: not covered by the 4x4 source
+    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 0, 0)[2], 100); // new source
+    EXPECT_EQ(Pixel(rgb, 8, 8, 1, 5, 0)[0], 100); // previous frame's pixels kept
 }
 
 TEST_F(RecorderTest, DestroyingARecordingRecorderDeletesItsFile)
@@ -220,7 +220,7 @@ TEST_F(RecorderTest, DestroyingARecordingRecorderDeletesItsFile)
         r.SetCompressor(avi::acShowDialog);
         ASSERT_TRUE(r.StartRecording());
         r.AddFrame(Solid(16, 16, 1, 1, 1));
-        EXPECT_FALSE(FileExists(path));  // nothing under the output name until complete
+        EXPECT_FALSE(FileExists(path)); // nothing under the output name until complete
         EXPECT_TRUE(FileExists(r.TemporaryPath()));
         EXPECT_EQ(r.TemporaryPath().rfind(dir.path() + "/", 0), 0u) << "in the output's folder";
     }
@@ -235,7 +235,7 @@ TEST_F(RecorderTest, CompressorChoiceByProperty)
     };
     for (Case c : {Case{avi::acDefault, "msvideo1"}, Case{avi::acDivX, "mpeg4"}}) {
         const std::string path = dir / (std::string(c.codec) + ".avi");
-        TAVIRecorder r;  // default 320 x 200
+        TAVIRecorder r; // default 320 x 200
         r.SetFilename(path);
         r.SetCompressor(c.compressor);
         ASSERT_TRUE(r.StartRecording());
@@ -278,8 +278,8 @@ TEST_F(RecorderTest, FailedStartsRaiseTheirMessagesAndLeaveNoFile)
         TAVIRecorder r;
         const std::string missing = dir / "no-such-dir/x.avi";
         r.SetFilename(missing);
-        expectFailure(r, "Cannot create AVI file. Disk full or file in use? \"" + missing +
-                             "\": No such file or directory.");
+        expectFailure(
+            r, "Cannot create AVI file. Disk full or file in use? \"" + missing + "\": No such file or directory.");
         const std::string longName = dir / (std::string(300, 'n') + ".avi");
         r.SetFilename(longName);
         expectFailure(r, "Cannot create AVI file. Disk full or file in use? \"" + longName + "\": File name too long.");
@@ -292,8 +292,9 @@ TEST_F(RecorderTest, FailedStartsRaiseTheirMessagesAndLeaveNoFile)
         r.SetCompressor(avi::acShowDialog);
         r.SetWidth(5);
         ASSERT_EQ(r.Width(), 0);
-        expectFailure(r, "AVIStreamSetFormat Error. An AVI file holds frames of 1 to 32767 pixels in width and "
-                         "height; the frames are 0 x 200. No installed compressor can take them.");
+        expectFailure(r,
+                      "AVIStreamSetFormat Error. An AVI file holds frames of 1 to 32767 pixels in width and "
+                      "height; the frames are 0 x 200. No installed compressor can take them.");
     }
     {
         // The size rule of the chosen compressor, and the ones that would do.
@@ -357,7 +358,7 @@ TEST_F(RecorderTest, AnExistingFileSurvivesEveryRunThatDoesNotComplete)
     WriteFile(path, "precious");
     decisions.overwrite = {true, true};
     {
-        TAVIRecorder r;  // stopped with deletion
+        TAVIRecorder r; // stopped with deletion
         r.SetDecisions(&decisions);
         r.SetFilename(path);
         ASSERT_TRUE(r.StartRecording());
@@ -366,7 +367,7 @@ TEST_F(RecorderTest, AnExistingFileSurvivesEveryRunThatDoesNotComplete)
     }
     EXPECT_EQ(ReadFile(path), "precious");
     {
-        TAVIRecorder r;  // destroyed while recording
+        TAVIRecorder r; // destroyed while recording
         r.SetDecisions(&decisions);
         r.SetFilename(path);
         ASSERT_TRUE(r.StartRecording());
@@ -393,8 +394,9 @@ TEST_F(RecorderTest, OnlyARegularFileIsReplaced)
             r.StartRecording();
             ADD_FAILURE() << path << " accepted";
         } catch (const rtl::Exception& e) {
-            EXPECT_EQ(e.Message, "Cannot write the AVI file to \"" + path + "\": " + reason +
-                                     "; only a regular file can be replaced.");
+            EXPECT_EQ(e.Message,
+                      "Cannot write the AVI file to \"" + path + "\": " + reason +
+                          "; only a regular file can be replaced.");
         }
         EXPECT_FALSE(r.Recording());
     }
@@ -412,13 +414,13 @@ TEST_F(RecorderTest, WithoutAnAnswererEveryQuestionIsDeclined)
     const std::string path = dir / "exists.avi";
     WriteFile(path, "old");
     TAVIRecorder r;
-    EXPECT_FALSE(r.StartRecording());  // no Filename and nobody to choose one
+    EXPECT_FALSE(r.StartRecording()); // no Filename and nobody to choose one
     r.SetFilename(path);
-    EXPECT_FALSE(r.StartRecording());  // nobody to allow the overwrite
+    EXPECT_FALSE(r.StartRecording()); // nobody to allow the overwrite
     EXPECT_EQ(ReadFile(path), "old");
     r.SetFilename(dir / "new.avi");
     r.SetCompressor(avi::acShowDialog);
-    EXPECT_FALSE(r.StartRecording());  // nobody to choose the compressor
+    EXPECT_FALSE(r.StartRecording()); // nobody to choose the compressor
     EXPECT_FALSE(FileExists(dir / "new.avi"));
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"exists.avi"});
 }

@@ -80,7 +80,9 @@ void ExpectArea(const Canvas& c, const TRect& r, TColor color, const char* what)
 TEST(GaugePaintTest, HorizontalBarWidthFollowsThePercentage)
 {
     // 249 wide with the border: W = 248, the bar's right edge is trunc(W * p / 100).
-    struct Case { int percent, right; } cases[] = {{0, 1}, {42, 104}, {100, 248}};
+    struct Case {
+        int percent, right;
+    } cases[] = {{0, 1}, {42, 104}, {100, 248}};
     for (auto [percent, right] : cases) {
         SCOPED_TRACE(percent);
         TGauge g;
@@ -103,7 +105,9 @@ TEST(GaugePaintTest, HorizontalBarWithoutBorderUsesTheWholeRectangle)
 TEST(GaugePaintTest, VerticalBarRisesFromTheBottom)
 {
     // 100 high with the border: H = 99, f = trunc(H * p / 100) rows above row 99.
-    struct Case { int percent, top; } cases[] = {{0, 99}, {42, 58}, {100, 1}};
+    struct Case {
+        int percent, top;
+    } cases[] = {{0, 99}, {42, 58}, {100, 1}};
     for (auto [percent, top] : cases) {
         SCOPED_TRACE(percent);
         TGauge g;
@@ -122,7 +126,7 @@ TEST(GaugePaintTest, VerticalBarWithoutBorderFillsCompletelyAtFullProgress)
     ExpectArea(c, TRect{0, 0, 10, 50}, kFore, "bar");
     Configure(g, gkVerticalBar, 10, 50, 42);
     Canvas d = Render(g);
-    ExpectArea(d, TRect{0, 29, 10, 50}, kFore, "bar");  // 21 rows
+    ExpectArea(d, TRect{0, 29, 10, 50}, kFore, "bar"); // 21 rows
     ExpectArea(d, TRect{0, 0, 10, 29}, kBack, "empty part");
 }
 
@@ -133,17 +137,17 @@ TEST(GaugePaintTest, PieFillsClockwiseFromTwelveOClock)
         TGauge g;
         Canvas c = Render(Configure(g, gkPie, 100, 100, percent));
         ExpectBorder(c);
-        EXPECT_EQ(c.Pixel(3, 3), kFace);      // outside the ellipse: the control's colour
-        EXPECT_EQ(c.Pixel(50, 1), kFore);     // the outline touches the top
-        EXPECT_EQ(c.Pixel(1, 50), kFore);     // and the left side
-        TColor upperRight = c.Pixel(80, 30);  // about 2 o'clock
-        TColor rightLow = c.Pixel(85, 65);    // about 4 o'clock
-        TColor bottom = c.Pixel(60, 85);      // about half past 5
-        TColor left = c.Pixel(20, 50);        // 9 o'clock
+        EXPECT_EQ(c.Pixel(3, 3), kFace);     // outside the ellipse: the control's colour
+        EXPECT_EQ(c.Pixel(50, 1), kFore);    // the outline touches the top
+        EXPECT_EQ(c.Pixel(1, 50), kFore);    // and the left side
+        TColor upperRight = c.Pixel(80, 30); // about 2 o'clock
+        TColor rightLow = c.Pixel(85, 65);   // about 4 o'clock
+        TColor bottom = c.Pixel(60, 85);     // about half past 5
+        TColor left = c.Pixel(20, 50);       // 9 o'clock
         if (percent == 0) {
             EXPECT_EQ(upperRight, kBack);
             EXPECT_EQ(bottom, kBack);
-        } else if (percent == 42) {  // 151 degrees
+        } else if (percent == 42) { // 151 degrees
             EXPECT_EQ(upperRight, kFore);
             EXPECT_EQ(rightLow, kFore);
             EXPECT_EQ(bottom, kBack);
@@ -166,9 +170,9 @@ TEST(GaugePaintTest, NeedleSweepsTheDialFromLeftToRight)
     TGauge g;
     Canvas empty = Render(Configure(g, gkNeedle, 100, 60, 0));
     ExpectBorder(empty, Bottom::baseLine);
-    EXPECT_EQ(empty.Pixel(3, 3), kFace);        // outside the dial
-    EXPECT_EQ(empty.Pixel(50, 1), kFore);       // the dial's top
-    EXPECT_EQ(empty.Pixel(50, 30), kBack);      // inside the dial, no needle
+    EXPECT_EQ(empty.Pixel(3, 3), kFace);   // outside the dial
+    EXPECT_EQ(empty.Pixel(50, 1), kFore);  // the dial's top
+    EXPECT_EQ(empty.Pixel(50, 30), kBack); // inside the dial, no needle
     EXPECT_FALSE(onNeedle(empty, 44, 30));
 
     // 42 %: from (50, 58) to (38, 2), a little left of upright.
@@ -216,11 +220,11 @@ namespace {
 
 // Compares a gauge drawn with its text against the same gauge without it.
 struct TextDifference {
-    TRect box;          // bounding box of the changed pixels
+    TRect box; // bounding box of the changed pixels
     int changed = 0;
-    int notXorOfGrey = 0;                   // changes that are not base ^ (g, g, g)
-    int notInverted = 0;                    // changes that are not base ^ white
-    int invertedOnFore = 0, invertedOnBack = 0;  // fully inverted pixels
+    int notXorOfGrey = 0;                       // changes that are not base ^ (g, g, g)
+    int notInverted = 0;                        // changes that are not base ^ white
+    int invertedOnFore = 0, invertedOnBack = 0; // fully inverted pixels
 };
 
 TextDifference Compare(const Canvas& withText, const Canvas& base)

@@ -64,13 +64,13 @@ TEST(GaugePropertiesTest, PercentCompleteTruncatesAndHandlesEmptyRange)
     TGauge g;
     g.SetMaxValue(3);
     g.SetProgress(2);
-    EXPECT_EQ(g.PercentComplete(), 66);  // 66.67 truncated
+    EXPECT_EQ(g.PercentComplete(), 66); // 66.67 truncated
     g.SetMinValue(-3);
     g.SetProgress(-2);
-    EXPECT_EQ(g.PercentComplete(), 16);  // 1/6
+    EXPECT_EQ(g.PercentComplete(), 16); // 1/6
     g.SetMinValue(3);
-    EXPECT_EQ(g.Progress(), 3);  // raised with the minimum
-    EXPECT_EQ(g.PercentComplete(), 0);  // MinValue = MaxValue
+    EXPECT_EQ(g.Progress(), 3);        // raised with the minimum
+    EXPECT_EQ(g.PercentComplete(), 0); // MinValue = MaxValue
     g.SetProgress(10);
     EXPECT_EQ(g.PercentComplete(), 0);
 }
@@ -116,7 +116,7 @@ TEST(GaugePropertiesTest, LoadingAcceptsAnyOrderOfRangeValues)
 {
     TGauge g;
     g.BeginLoading();
-    g.SetMinValue(200);  // stored layouts set the minimum before the maximum
+    g.SetMinValue(200); // stored layouts set the minimum before the maximum
     g.SetMaxValue(300);
     g.EndLoading();
     EXPECT_EQ(g.MinValue(), 200);
@@ -161,16 +161,16 @@ TEST(GaugeRepaintTest, ProgressRepaintsOnlyWhenThePercentageChanges)
     TGauge g;
     g.SetMaxValue(1000);
     CountingHost host(g);
-    for (int v = 0; v < 10; ++v) g.SetProgress(v);  // all 0 %
+    for (int v = 0; v < 10; ++v) g.SetProgress(v); // all 0 %
     EXPECT_EQ(host.repaints, 0);
-    g.SetProgress(10);  // 1 %
+    g.SetProgress(10); // 1 %
     EXPECT_EQ(host.repaints, 1);
     g.SetProgress(10);
     g.SetProgress(19);
     EXPECT_EQ(host.repaints, 1);
     for (int v = 0; v <= 1000; ++v) g.SetProgress(v);
-    EXPECT_EQ(host.repaints, 1 + 100 + 1);  // back to 0 %, then each of 1..100 %
-    g.SetProgress(5000);  // clamped to the current value: nothing
+    EXPECT_EQ(host.repaints, 1 + 100 + 1); // back to 0 %, then each of 1..100 %
+    g.SetProgress(5000);                   // clamped to the current value: nothing
     EXPECT_EQ(host.repaints, 102);
 }
 
@@ -186,7 +186,7 @@ TEST(GaugeRepaintTest, RepaintHappensBeforeTheSetterReturns)
     });
     g.SetProgress(100);
     EXPECT_EQ(seen, 100);
-    EXPECT_EQ(screen.Pixel(2, 1), gdi::clBlack);  // the bar is on the surface already
+    EXPECT_EQ(screen.Pixel(2, 1), gdi::clBlack); // the bar is on the surface already
     EXPECT_EQ(screen.Pixel(47, 1), gdi::clBlack);
 }
 

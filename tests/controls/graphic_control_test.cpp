@@ -20,9 +20,9 @@ TEST(GraphicControlTest, PaintOnDrawsInsideTheBoundsOnly)
     g.SetShowText(false);
     g.SetProgress(100);
     g.PaintOn(parent);
-    EXPECT_EQ(parent.Pixel(10, 5), gdi::clBlack);   // border
-    EXPECT_EQ(parent.Pixel(49, 14), gdi::clBlack);  // border
-    EXPECT_EQ(parent.Pixel(12, 7), gdi::clRed);     // bar
+    EXPECT_EQ(parent.Pixel(10, 5), gdi::clBlack);  // border
+    EXPECT_EQ(parent.Pixel(49, 14), gdi::clBlack); // border
+    EXPECT_EQ(parent.Pixel(12, 7), gdi::clRed);    // bar
     const gdi::TColor face = gdi::ColorToRGB(gdi::clBtnFace);
     EXPECT_EQ(parent.Pixel(9, 5), face);
     EXPECT_EQ(parent.Pixel(50, 5), face);
@@ -42,9 +42,9 @@ TEST(GraphicControlTest, HostIsToldOfOldAndNewBounds)
     EXPECT_EQ(invalidated[1], (TRect{48, 72, 297, 92}));
     g.SetBounds(48, 72, 249, 20);
     EXPECT_EQ(invalidated.size(), 2u);
-    g.SetVisible(false);  // the parent must paint where the control was
+    g.SetVisible(false); // the parent must paint where the control was
     ASSERT_EQ(invalidated.size(), 3u);
-    g.SetColor(gdi::clRed);  // hidden: nothing to paint
+    g.SetColor(gdi::clRed); // hidden: nothing to paint
     EXPECT_EQ(invalidated.size(), 3u);
 }
 
@@ -98,7 +98,7 @@ TEST(GraphicControlDeathTest, DestroyingAHostedControlStopsTheProgram)
             delete g;
         },
         "TGraphicControl \"Gauge1\" destroyed while a window still hosts it");
-    controls::TGauge g;  // unhosted before it goes: fine
+    controls::TGauge g; // unhosted before it goes: fine
     int host = 0;
     g.SetHost(&host);
     EXPECT_EQ(g.Host(), &host);

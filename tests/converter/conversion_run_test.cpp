@@ -83,7 +83,7 @@ std::vector<uint8_t> Expected(const VekFile& v)
 
 TEST_F(ConversionTest, UncompressedVideoHoldsExactlyTheTransformedFrames)
 {
-    VekFile v = RandomVek(3, 7, 5, 42);  // odd width: padded rows; full 8-bit values wrap
+    VekFile v = RandomVek(3, 7, 5, 42); // odd width: padded rows; full 8-bit values wrap
     v.reserved[0] = 0xAB;
     const std::string out = dir / "exact.avi";
     ASSERT_EQ(Run(WriteVek("exact.vek", v), out), ConversionResult::Completed);
@@ -96,7 +96,7 @@ TEST_F(ConversionTest, UncompressedVideoHoldsExactlyTheTransformedFrames)
     EXPECT_EQ(p.frameRate, "25/1");
     EXPECT_EQ(p.packets, 3);
     EXPECT_EQ(p.keyPackets, 3);
-    EXPECT_EQ(DecodeRgb24(out), Expected(v));  // first stored row is the top row
+    EXPECT_EQ(DecodeRgb24(out), Expected(v)); // first stored row is the top row
 }
 
 TEST_F(ConversionTest, ReservedBytesDoNotChangeTheResult)
@@ -112,7 +112,7 @@ TEST_F(ConversionTest, ProgressFollowsTheFrameIndexAndStopsShortOf100)
 {
     ASSERT_EQ(Run(WriteVek("four.vek", RandomVek(4, 2, 3, 1)), dir / "four.avi"), ConversionResult::Completed);
     EXPECT_EQ(progress, (std::vector<int>{0, 25, 50, 75}));
-    EXPECT_EQ(progressCalls, 4 * 3);  // once per row
+    EXPECT_EQ(progressCalls, 4 * 3); // once per row
     progress.clear();
     ASSERT_EQ(Run(WriteVek("eight.vek", RandomVek(8, 2, 1, 1)), dir / "eight.avi"), ConversionResult::Completed);
     EXPECT_EQ(progress, (std::vector<int>{0, 12, 25, 38, 50, 62, 75, 88}));
@@ -141,8 +141,9 @@ TEST_F(ConversionTest, FramesWithoutBytesAreRefusedBeforeAnyOutput)
         v.height = h;
         const std::string input = WriteVek("empty-frames.vek", v);
         const std::string message = Failure(input, dir / "w0.avi");
-        EXPECT_EQ(message, "Cannot convert \"" + input + "\": its frames of " + std::to_string(w) + " x " +
-                               std::to_string(h) + " pixels hold no bytes.");
+        EXPECT_EQ(message,
+                  "Cannot convert \"" + input + "\": its frames of " + std::to_string(w) + " x " + std::to_string(h) +
+                      " pixels hold no bytes.");
         EXPECT_EQ(decisions.pathRequests, 0) << "refused before any question";
         EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"empty-frames.vek"});
     }
@@ -159,8 +160,9 @@ TEST_F(ConversionTest, AFrameSizeTheRecorderWouldChangeIsRefused)
         RunConversion(input, hooks);
         ADD_FAILURE() << "a rounded frame size was accepted";
     } catch (const rtl::Exception& e) {
-        EXPECT_EQ(e.Message, "Cannot convert \"" + input +
-                                 "\": its frames are 13 x 9 pixels, but the recorder would write 8 x 8.");
+        EXPECT_EQ(e.Message,
+                  "Cannot convert \"" + input +
+                      "\": its frames are 13 x 9 pixels, but the recorder would write 8 x 8.");
     }
     EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{"odd.vek"});
 }
@@ -175,7 +177,8 @@ TEST_F(ConversionTest, TheOutputMayNotBeTheInputUnderAnyName)
     for (const std::string& out : {input, dir / "link.avi", dir / "hard.avi", dir / "sub/../s.vek"}) {
         decisions.overwrite = {true};
         const std::string message = Failure(input, out);
-        EXPECT_EQ(message, "Cannot convert \"" + input + "\": the output file \"" + out + "\" is the input file itself.");
+        EXPECT_EQ(message,
+                  "Cannot convert \"" + input + "\": the output file \"" + out + "\" is the input file itself.");
         EXPECT_TRUE(decisions.overwriteQuestions.empty()) << "refused before the overwrite question: " << out;
         EXPECT_EQ(ReadFile(input), v.Bytes()) << out;
     }
@@ -189,7 +192,7 @@ TEST_F(ConversionTest, InputThatIsNoRegularFileIsRefusedAtOnce)
     const std::string folder = dir / "folder.vek";
     ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
     const std::string fifo = dir / "fifo.vek";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);  // no writer: opening it for reading would wait for ever
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0); // no writer: opening it for reading would wait for ever
     int pipeEnds[2];
     ASSERT_EQ(::pipe(pipeEnds), 0);
     const std::string bytes = RandomVek(1, 2, 2, 1).Bytes();
@@ -217,7 +220,7 @@ TEST_F(ConversionTest, AStopRequestEndsTheRunWithoutOutputAndKeepsTheOldFile)
     WriteFile(out, "old");
     decisions.overwrite = {true};
     int rows = 0;
-    stopRequested = [&] { return ++rows > 20; };  // during the third frame
+    stopRequested = [&] { return ++rows > 20; }; // during the third frame
     try {
         Run(input, out);
         ADD_FAILURE() << "not interrupted";
@@ -232,14 +235,14 @@ TEST_F(ConversionTest, AStopRequestEndsTheRunWithoutOutputAndKeepsTheOldFile)
 TEST_F(ConversionTest, DeclinedStartIsNotASuccessAndWritesNothing)
 {
     const std::string input = WriteVek("d.vek", RandomVek(2, 4, 4, 3));
-    EXPECT_EQ(Run(input, ""), ConversionResult::Declined);  // save dialog cancelled
+    EXPECT_EQ(Run(input, ""), ConversionResult::Declined); // save dialog cancelled
     EXPECT_EQ(completed, 0);
     EXPECT_EQ(ChooserCalls(), 0);
 
     const std::string existing = dir / "keep.avi";
     WriteFile(existing, "old");
     decisions.overwrite = {false};
-    EXPECT_EQ(Run(input, existing), ConversionResult::Declined);  // overwrite declined
+    EXPECT_EQ(Run(input, existing), ConversionResult::Declined); // overwrite declined
     EXPECT_EQ(ReadFile(existing), "old");
     EXPECT_EQ(completed, 0);
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"d.vek", "keep.avi"}));
@@ -334,7 +337,7 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
     const rlim_t whole = ReadFile(dir / "whole.avi").size();
     completed = 0;
     const std::string out = dir / "full.avi";
-    WriteFile(out, "old");  // replaced only by a complete file
+    WriteFile(out, "old"); // replaced only by a complete file
     // The disk fills up while frames are written, and just before the index.
     for (rlim_t limit : {whole / 3, whole - 20}) {
         pid_t child = ::fork();
@@ -348,10 +351,10 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
             const std::string reason = " The file reached the size limit for files (File too large).";
             try {
                 Run(input, out);
-                code = 10;  // reported as a success
+                code = 10; // reported as a success
             } catch (const rtl::Exception& e) {
                 const bool expected = e.Message == "Add Frame Error." + reason ||
-                                      e.Message == "Cannot complete AVI file. Disk full or file in use?" + reason;
+                    e.Message == "Cannot complete AVI file. Disk full or file in use?" + reason;
                 code = expected ? 0 : 11;
                 if (!expected) std::fprintf(stderr, "limit %lu: %s\n", (unsigned long)limit, e.Message.c_str());
             }

@@ -31,9 +31,9 @@ TEST(FrameFormat, ProgressRoundsHalfToEven)
     EXPECT_EQ(ProgressValue(0, 4), 0);
     EXPECT_EQ(ProgressValue(1, 4), 25);
     EXPECT_EQ(ProgressValue(3, 4), 75);
-    EXPECT_EQ(ProgressValue(1, 8), 12);  // 12.5
-    EXPECT_EQ(ProgressValue(3, 8), 38);  // 37.5
-    EXPECT_EQ(ProgressValue(5, 8), 62);  // 62.5
+    EXPECT_EQ(ProgressValue(1, 8), 12); // 12.5
+    EXPECT_EQ(ProgressValue(3, 8), 38); // 37.5
+    EXPECT_EQ(ProgressValue(5, 8), 62); // 62.5
     EXPECT_EQ(ProgressValue(2, 3), 67);
     // Past 21,474,836 frames the product no longer fits in 32 bits.
     EXPECT_EQ(ProgressValue(2000000000, 2147483647), 93);
@@ -46,7 +46,7 @@ TEST(FrameFormat, CheckRejectsWhatCannotBeConverted)
     h.width = 4;
     h.height = 3;
     EXPECT_EQ(CheckFrameFile(h, 14 + 72), "");
-    EXPECT_EQ(CheckFrameFile(h, 14 + 80), "");  // trailing bytes are ignored
+    EXPECT_EQ(CheckFrameFile(h, 14 + 80), ""); // trailing bytes are ignored
     EXPECT_NE(CheckFrameFile(h, 14 + 71).find("truncated"), std::string::npos);
     EXPECT_NE(CheckFrameFile(h, 9).find("header"), std::string::npos);
     h.frameCount = -1;
@@ -58,7 +58,7 @@ TEST(FrameFormat, CheckRejectsWhatCannotBeConverted)
     h.width = h.height = 32767;
     EXPECT_NE(CheckFrameFile(h, 1ull << 40).find("too large"), std::string::npos);
     h.width = 32767;
-    h.height = 21845;  // 2^31 - 1 bytes and a little less: the largest that passes
+    h.height = 21845; // 2^31 - 1 bytes and a little less: the largest that passes
     EXPECT_EQ(CheckFrameFile(h, 1ull << 40), "");
     // Frames of no bytes would be written for as many frames as the count says.
     h.frameCount = 0x7FFFFFFF;

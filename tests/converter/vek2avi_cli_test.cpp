@@ -25,9 +25,8 @@ Result Vek2avi(const std::string& args, const TempDir& dir)
 {
     const std::string err = dir / "stderr.txt";
     Result r;
-    r.out = RunCommand(std::string(VEK_BUILD_DIR) + "/converter/vek2avi " + args + " 2>" + ShellQuote(err) +
-                           " </dev/null",
-                       &r.status);
+    r.out = RunCommand(
+        std::string(VEK_BUILD_DIR) + "/converter/vek2avi " + args + " 2>" + ShellQuote(err) + " </dev/null", &r.status);
     r.err = ReadFile(err);
     std::remove(err.c_str());
     return r;
@@ -86,9 +85,9 @@ TEST(Vek2aviCli, HelpUsageAndCodecList)
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--list-codecs"), std::string::npos);
 
-    for (const char* bad : {"", "only-one.vek", "--quality 101 a.vek b.avi", "--bogus a b", "--fps", "--codec TOOLONG a b",
-                            "a.vek b.avi extra", "--list-codecs extra", "--help extra", "--frames 3 a.vek b.avi",
-                            "--sample s.vek --codec DIB", "--force= a b", "--codec= a b"}) {
+    for (const char* bad : {"", "only-one.vek", "--quality 101 a.vek b.avi", "--bogus a b", "--fps",
+                            "--codec TOOLONG a b", "a.vek b.avi extra", "--list-codecs extra", "--help extra",
+                            "--frames 3 a.vek b.avi", "--sample s.vek --codec DIB", "--force= a b", "--codec= a b"}) {
         Result r = Vek2avi(bad, dir);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("Usage:"), std::string::npos) << bad;
@@ -116,7 +115,8 @@ TEST(Vek2aviCli, SampleConvertsWithEachListedCodec)
     while (std::getline(lines, line)) {
         const std::string fourcc = line.substr(0, 4);
         const std::string avi = dir / ("out" + std::to_string(codecs++) + ".avi");
-        Result r = Vek2avi("--codec " + ShellQuote(fourcc) + " --fps 12 " + ShellQuote(vek) + " " + ShellQuote(avi), dir);
+        Result r =
+            Vek2avi("--codec " + ShellQuote(fourcc) + " --fps 12 " + ShellQuote(vek) + " " + ShellQuote(avi), dir);
         ASSERT_EQ(r.status, 0) << fourcc << ": " << r.err;
         VideoProbe p = ProbeVideo(avi);
         EXPECT_TRUE(p.ok) << fourcc << ": " << p.errors;
@@ -182,7 +182,7 @@ TEST(Vek2aviCli, LinksNoWindowToolkit)
     while (std::getline(lines, line)) {
         const std::string name = line.substr(0, line.find(" =>")).substr(line.find_first_not_of(" \t"));
         const bool toolkit = name.find("X11") != std::string::npos || name.find("xcb") != std::string::npos ||
-                             name.find("cairo") != std::string::npos || name.find("pango") != std::string::npos;
+            name.find("cairo") != std::string::npos || name.find("pango") != std::string::npos;
         if (toolkit) EXPECT_NE(codecs.find(name), std::string::npos) << name << " is linked by vek2avi itself";
     }
 }
@@ -210,7 +210,8 @@ TEST(Vek2aviCli, TheInputIsNeverTheOutput)
     const std::string bytes = RandomVek(2, 8, 8, 4).Bytes();
     WriteFile(vek, bytes);
     ASSERT_EQ(::symlink(vek.c_str(), (dir / "l.avi").c_str()), 0);
-    for (const std::string& out : {vek, dir / "l.avi", dir / "./../" + dir.path().substr(dir.path().rfind('/') + 1) + "/s.vek"}) {
+    for (const std::string& out :
+         {vek, dir / "l.avi", dir / "./../" + dir.path().substr(dir.path().rfind('/') + 1) + "/s.vek"}) {
         Result r = Vek2avi("--force " + ShellQuote(vek) + " " + ShellQuote(out), dir);
         EXPECT_EQ(r.status, 1) << out;
         EXPECT_NE(r.err.find("is the input file itself"), std::string::npos) << r.err;
@@ -230,8 +231,9 @@ TEST(Vek2aviCli, OnlyRegularFilesAreReplaced)
     for (const std::string& out : {d3, full}) {
         Result r = Vek2avi("--force " + ShellQuote(vek) + " " + ShellQuote(out), dir);
         EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.err, "vek2avi: Cannot write the AVI file to \"" + out +
-                             "\": it is a folder; only a regular file can be replaced.\n");
+        EXPECT_EQ(r.err,
+                  "vek2avi: Cannot write the AVI file to \"" + out +
+                      "\": it is a folder; only a regular file can be replaced.\n");
         struct stat st {};
         ASSERT_EQ(::stat(out.c_str(), &st), 0);
         EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -239,8 +241,9 @@ TEST(Vek2aviCli, OnlyRegularFilesAreReplaced)
     EXPECT_EQ(ReadFile(full + "/inside"), "x");
     const std::string missing = dir / "no/such/folder.avi";
     Result r = Vek2avi(ShellQuote(vek) + " " + ShellQuote(missing), dir);
-    EXPECT_EQ(r.err, "vek2avi: Cannot create AVI file. Disk full or file in use? \"" + missing +
-                         "\": No such file or directory.\n");
+    EXPECT_EQ(r.err,
+              "vek2avi: Cannot create AVI file. Disk full or file in use? \"" + missing +
+                  "\": No such file or directory.\n");
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"d3", "full", "small.vek"}));
 }
 
@@ -251,7 +254,7 @@ TEST(Vek2aviCli, InputMustBeARegularFile)
     WriteFile(vek, RandomVek(1, 4, 4, 4).Bytes());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     const std::string out = dir / "o.avi";
-    Result r = Vek2avi(ShellQuote(fifo) + " " + ShellQuote(out), dir);  // would wait for a writer for ever
+    Result r = Vek2avi(ShellQuote(fifo) + " " + ShellQuote(out), dir); // would wait for a writer for ever
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("it is a pipe"), std::string::npos) << r.err;
     r = Vek2avi("/dev/zero " + ShellQuote(out), dir);
@@ -261,11 +264,13 @@ TEST(Vek2aviCli, InputMustBeARegularFile)
     // A process substitution hands over a pipe whose size fstat cannot tell.
     const std::string err = dir / "err.txt";
     int status = -1;
-    RunCommand("bash -c " + ShellQuote(Vek2aviPath() + " <(cat " + ShellQuote(vek) + ") " + ShellQuote(out) + " 2>" +
-                                       ShellQuote(err)),
-               &status);
+    RunCommand(
+        "bash -c " +
+            ShellQuote(Vek2aviPath() + " <(cat " + ShellQuote(vek) + ") " + ShellQuote(out) + " 2>" + ShellQuote(err)),
+        &status);
     EXPECT_EQ(status, 1);
-    EXPECT_NE(ReadFile(err).find("it is a pipe, and frame files are read from disk"), std::string::npos) << ReadFile(err);
+    EXPECT_NE(ReadFile(err).find("it is a pipe, and frame files are read from disk"), std::string::npos)
+        << ReadFile(err);
     EXPECT_FALSE(FileExists(out));
 }
 
@@ -278,18 +283,18 @@ TEST(Vek2aviCli, SignalsRemoveThePartialFileAndEndByTheSignal)
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
         WriteFile(avi, "old");
         bool sawPartial = false;
-        const int status = InterruptWhilePartial({"--force", "--codec", "MSVC", "--quality", "100", vek, avi}, dir.path(),
-                                                 sig, &sawPartial);
+        const int status = InterruptWhilePartial({"--force", "--codec", "MSVC", "--quality", "100", vek, avi},
+                                                 dir.path(), sig, &sawPartial);
         ASSERT_TRUE(sawPartial) << "the run ended before it could be interrupted";
         ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << sig << ": status " << status;
-        EXPECT_EQ(WTERMSIG(status), sig);  // the shell shows 128 + signal
+        EXPECT_EQ(WTERMSIG(status), sig); // the shell shows 128 + signal
         EXPECT_EQ(ReadFile(avi), "old");
         EXPECT_TRUE(PartialFiles(dir.path()).empty());
     }
     // --sample too leaves nothing behind.
     bool sawPartial = false;
-    const int sampled = InterruptWhilePartial({"--sample", dir / "s.vek", "--frames", "100000"}, dir.path(), SIGINT,
-                                              &sawPartial);
+    const int sampled =
+        InterruptWhilePartial({"--sample", dir / "s.vek", "--frames", "100000"}, dir.path(), SIGINT, &sawPartial);
     ASSERT_TRUE(sawPartial);
     EXPECT_TRUE(WIFSIGNALED(sampled) && WTERMSIG(sampled) == SIGINT) << sampled;
     EXPECT_TRUE(PartialFiles(dir.path()).empty());
@@ -300,13 +305,14 @@ TEST(Vek2aviCli, AFileSizeLimitIsAWriteError)
 {
     TempDir dir;
     const std::string vek = dir / "in.vek", avi = dir / "out.avi";
-    WriteFile(vek, RandomVek(100, 128, 128, 4).Bytes());  // more than the writer buffers
+    WriteFile(vek, RandomVek(100, 128, 128, 4).Bytes()); // more than the writer buffers
     WriteFile(avi, "old");
     const std::string err = dir / "err.txt";
     int status = -1;
     // 100 blocks of 512 bytes: the frames do not fit.
-    RunCommand("sh -c " + ShellQuote("ulimit -f 100; exec " + Vek2aviPath() + " --force --codec DIB " + ShellQuote(vek) +
-                                     " " + ShellQuote(avi) + " 2>" + ShellQuote(err)),
+    RunCommand("sh -c " +
+                   ShellQuote("ulimit -f 100; exec " + Vek2aviPath() + " --force --codec DIB " + ShellQuote(vek) + " " +
+                              ShellQuote(avi) + " 2>" + ShellQuote(err)),
                &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(ReadFile(err), "vek2avi: Add Frame Error. The file reached the size limit for files (File too large).\n");
@@ -322,7 +328,8 @@ TEST(Vek2aviCli, SizeRulesAreExplainedAndTheDefaultFitsTheSize)
     Result named = Vek2avi("--codec MSVC " + ShellQuote(vek) + " " + ShellQuote(dir / "a.avi"), dir);
     EXPECT_EQ(named.status, 1);
     EXPECT_EQ(named.err.rfind("vek2avi: AVIStreamSetFormat Error. Microsoft Video 1 needs a width and height that are "
-                              "multiples of 4; the frames are 321 x 241. Compressors that can take them: DIB, ", 0),
+                              "multiples of 4; the frames are 321 x 241. Compressors that can take them: DIB, ",
+                              0),
               0u)
         << named.err;
     EXPECT_FALSE(FileExists(dir / "a.avi"));
@@ -356,7 +363,7 @@ TEST(Vek2aviCli, TheOverwriteQuestionFollowsTheLocale)
     // A terminal for the question: script(1) runs the command on a pseudo-terminal.
     auto ask = [&](const std::string& locale) {
         const std::string command = "env -u LC_ALL -u LC_MESSAGES LANG=" + locale + " " + Vek2aviPath() + " " +
-                                    ShellQuote(vek) + " " + ShellQuote(avi);
+            ShellQuote(vek) + " " + ShellQuote(avi);
         return RunCommand("printf 'n\\n' | script -qec " + ShellQuote(command) + " /dev/null");
     };
     const std::string english = ask("C");
@@ -385,8 +392,9 @@ TEST(Vek2aviCli, SampleReplacesOnlyARegularFileAndOnlyWhenAsked)
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
     Result piped = Vek2avi("--force --sample " + ShellQuote(fifo) + " --frames 1", dir);
     EXPECT_EQ(piped.status, 1);
-    EXPECT_EQ(piped.err, "vek2avi: Cannot write file \"" + fifo +
-                             "\": it is a pipe (FIFO); only a regular file can be replaced.\n");
+    EXPECT_EQ(piped.err,
+              "vek2avi: Cannot write file \"" + fifo +
+                  "\": it is a pipe (FIFO); only a regular file can be replaced.\n");
     struct stat st {};
     ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
@@ -403,15 +411,15 @@ TEST(Vek2aviCli, AFullDiskIsNamedAndTheOldFileSurvives)
 {
     TempDir dir;
     const std::string vek = dir / "in.vek", disk = dir / "disk";
-    WriteFile(vek, RandomVek(100, 128, 128, 4).Bytes());  // 4.9 MB of frames for a 256 KiB disk
+    WriteFile(vek, RandomVek(100, 128, 128, 4).Bytes()); // 4.9 MB of frames for a 256 KiB disk
     ASSERT_EQ(::mkdir(disk.c_str(), 0755), 0);
     int status = -1;
     RunCommand("unshare -rm true 2>/dev/null", &status);
     if (status != 0) GTEST_SKIP() << "no mount namespace for a small file system";
     const std::string script = "mount -t tmpfs -o size=256k none " + ShellQuote(disk) + " && echo old > " +
-                               ShellQuote(disk + "/out.avi") + " && { " + Vek2aviPath() + " --force --codec DIB " +
-                               ShellQuote(vek) + " " + ShellQuote(disk + "/out.avi") + " 2>&1; echo status $?; cat " +
-                               ShellQuote(disk + "/out.avi") + "; ls " + ShellQuote(disk) + "; }";
+        ShellQuote(disk + "/out.avi") + " && { " + Vek2aviPath() + " --force --codec DIB " + ShellQuote(vek) + " " +
+        ShellQuote(disk + "/out.avi") + " 2>&1; echo status $?; cat " + ShellQuote(disk + "/out.avi") + "; ls " +
+        ShellQuote(disk) + "; }";
     const std::string out = RunCommand("unshare -rm sh -c " + ShellQuote(script), &status);
     EXPECT_EQ(out, "vek2avi: Add Frame Error. The disk is full (No space left on device).\nstatus 1\nold\nout.avi\n");
 }

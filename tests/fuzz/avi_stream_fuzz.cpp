@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     data += 44;
     size -= 44;
     // Encoding big frames would only slow the search down; their headers still go through.
-    const bool writeFrames = header.biWidth > -64 && header.biWidth < 64 && header.biHeight > -64 && header.biHeight < 64;
+    const bool writeFrames =
+        header.biWidth > -64 && header.biWidth < 64 && header.biHeight > -64 && header.biHeight < 64;
 
     AVIFileInit();
     PAVIFILE file = nullptr;

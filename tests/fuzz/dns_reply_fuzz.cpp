@@ -8,7 +8,8 @@
 
 #include "platform/net/dns_mx.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     std::span<const uint8_t> reply(data, size);
     const uint16_t id = size >= 2 ? static_cast<uint16_t>(data[0] << 8 | data[1]) : 0;
     const net::TMXReply parsed = net::ParseMXReply(reply, id);

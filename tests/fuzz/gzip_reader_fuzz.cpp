@@ -17,7 +17,8 @@ namespace {
 constexpr size_t kMaxOutput = size_t(16) << 20;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
     std::span<const uint8_t> input(data, size);
     try {
         std::vector<uint8_t> plain = GunzipBytes(input, kMaxOutput);

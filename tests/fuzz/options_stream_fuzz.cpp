@@ -25,25 +25,21 @@ std::string Saved(const TTavrelModuleOptions& o)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size < 2)
-        return 0;
+    if (size < 2) return 0;
     const auto version = static_cast<std::uint16_t>(data[0] | data[1] << 8);
     TTavrelModuleOptions options("", false);
     TByteViewStream stream(data + 2, size - 2);
     try {
         options.LoadFromStream(stream, version);
     } catch (const EOptionsStreamError&) {
-        if (options.UpdateDepth() != 0 || stream.Position() > stream.Size())
-            std::abort();
+        if (options.UpdateDepth() != 0 || stream.Position() > stream.Size()) std::abort();
         return 0;
     }
-    if (options.UpdateDepth() != 0 || stream.Position() > stream.Size())
-        std::abort();
+    if (options.UpdateDepth() != 0 || stream.Position() > stream.Size()) std::abort();
     const std::string first = Saved(options);
     TTavrelModuleOptions again("", false);
     TByteViewStream copy(first);
     again.LoadFromStream(copy);
-    if (Saved(again) != first || copy.Position() != copy.Size())
-        std::abort();
+    if (Saved(again) != first || copy.Position() != copy.Size()) std::abort();
     return 0;
 }

@@ -20,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         crashreport::BuildReportXML(report);
     }
     // What is written back loads as the same reports.
-    if (crashreport::ParseLogText(crashreport::ComposeLogText(reports)) != reports)
-        __builtin_trap();
+    if (crashreport::ParseLogText(crashreport::ComposeLogText(reports)) != reports) __builtin_trap();
     return 0;
 }

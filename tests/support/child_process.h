@@ -19,7 +19,7 @@ struct TChildResult {
     int ExitCode = -1;
     bool Signaled = false;
     int Signal = 0;
-    std::string Output;  // stdout and stderr, interleaved
+    std::string Output; // stdout and stderr, interleaved
     bool TimedOut() const { return Signaled && Signal == SIGALRM; }
 };
 
@@ -27,8 +27,7 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
 {
     TChildResult result;
     int fds[2];
-    if (pipe(fds) != 0)
-        return result;
+    if (pipe(fds) != 0) return result;
     std::fflush(stdout);
     std::fflush(stderr);
     const pid_t pid = fork();
@@ -55,8 +54,7 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
     }
     close(fds[0]);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     if (WIFEXITED(status)) {
         result.Exited = true;
         result.ExitCode = WEXITSTATUS(status);
@@ -72,8 +70,7 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
 inline void WriteOut(const char* text)
 {
     std::size_t n = 0;
-    while (text[n])
-        ++n;
+    while (text[n]) ++n;
     ssize_t ignored = write(1, text, n);
     (void)ignored;
 }

@@ -38,9 +38,11 @@ VideoProbe ProbeVideo(const std::string& path)
     TempDir tmp;
     const std::string err = tmp / "stderr";
     int status = 0;
-    std::string out = RunCommand("ffprobe -v error -show_entries stream=codec_name,codec_tag_string,width,height,r_frame_rate"
-                                 " -show_entries packet=flags -of flat " + ShellQuote(path) + " 2>" + ShellQuote(err),
-                                 &status);
+    std::string out =
+        RunCommand("ffprobe -v error -show_entries stream=codec_name,codec_tag_string,width,height,r_frame_rate"
+                   " -show_entries packet=flags -of flat " +
+                       ShellQuote(path) + " 2>" + ShellQuote(err),
+                   &status);
     v.errors = ReadFile(err);
     v.ok = status == 0;
     std::istringstream lines(out);
@@ -54,11 +56,16 @@ VideoProbe ProbeVideo(const std::string& path)
             auto dot = key.find('.', 15);
             if (key.substr(15, dot - 15) == "0") {
                 std::string field = key.substr(dot + 1);
-                if (field == "codec_name") v.codec = value;
-                else if (field == "codec_tag_string") v.codecTag = value;
-                else if (field == "width") v.width = std::stoi(value);
-                else if (field == "height") v.height = std::stoi(value);
-                else if (field == "r_frame_rate") v.frameRate = value;
+                if (field == "codec_name")
+                    v.codec = value;
+                else if (field == "codec_tag_string")
+                    v.codecTag = value;
+                else if (field == "width")
+                    v.width = std::stoi(value);
+                else if (field == "height")
+                    v.height = std::stoi(value);
+                else if (field == "r_frame_rate")
+                    v.frameRate = value;
             }
             if (key.size() > dot && key.substr(dot + 1) == "codec_name") ++v.streams;
         } else if (key.rfind("packets.packet.", 0) == 0 && key.find(".flags") != std::string::npos) {

@@ -11,15 +11,15 @@ std::string RunCommand(const std::string& command, int* status = nullptr);
 std::string ShellQuote(const std::string& s);
 
 struct VideoProbe {
-    bool ok = false;         // ffprobe read the file
-    int streams = 0;         // number of streams
-    std::string codec;       // codec_name of stream 0
-    std::string codecTag;    // codec_tag_string of stream 0
+    bool ok = false;      // ffprobe read the file
+    int streams = 0;      // number of streams
+    std::string codec;    // codec_name of stream 0
+    std::string codecTag; // codec_tag_string of stream 0
     int width = 0, height = 0;
-    std::string frameRate;   // r_frame_rate, e.g. "25/1"
-    int packets = 0;         // packets counted by reading the whole file
-    int keyPackets = 0;      // of which flagged as key frames
-    std::string errors;      // what ffprobe said on stderr
+    std::string frameRate; // r_frame_rate, e.g. "25/1"
+    int packets = 0;       // packets counted by reading the whole file
+    int keyPackets = 0;    // of which flagged as key frames
+    std::string errors;    // what ffprobe said on stderr
 };
 
 VideoProbe ProbeVideo(const std::string& path);

@@ -10,9 +10,9 @@ namespace testing_support {
 
 class ScriptedDecisions : public avi::TAVIRecorderDecisions {
 public:
-    std::deque<std::string> outputPaths;  // "" or an empty script: none chosen
-    std::deque<bool> overwrite;           // empty script: No
-    std::string codec = "DIB ";           // answer to the compression choice
+    std::deque<std::string> outputPaths; // "" or an empty script: none chosen
+    std::deque<bool> overwrite;          // empty script: No
+    std::string codec = "DIB ";          // answer to the compression choice
     avifile::DWORD quality = 7500;
     bool compressionOk = true;
 

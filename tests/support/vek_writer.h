@@ -7,10 +7,10 @@
 namespace testing_support {
 
 struct VekFile {
-    uint32_t frameCount = 0;  // written as is, so "negative" counts can be made
+    uint32_t frameCount = 0; // written as is, so "negative" counts can be made
     uint16_t height = 0, width = 0;
     uint8_t reserved[6] = {0, 0, 0, 0, 0, 0};
-    std::vector<uint8_t> frames;  // frame data as stored: R, G, B, top row first
+    std::vector<uint8_t> frames; // frame data as stored: R, G, B, top row first
 
     std::string Bytes() const;
 };

@@ -32,12 +32,10 @@ void ExpectLinesFor(const std::string& program)
     std::size_t functions = 0, resolved = 0;
     bool mainResolved = false;
     for (const auto& f : FunctionSymbols(program)) {
-        if (f.Size < 16)
-            continue;
+        if (f.Size < 16) continue;
         ++functions;
         const auto hit = record->DebugData->Lookup(record->Handle, f.Address + f.Size / 2);
-        if (hit && hit->Line > 0 && !hit->ProcedureName.empty() && !hit->UnitName.empty())
-            ++resolved;
+        if (hit && hit->Line > 0 && !hit->ProcedureName.empty() && !hit->UnitName.empty()) ++resolved;
         if (f.Name == "main") {
             // At its first instruction the code is main's own, not inlined code's.
             const auto entry = record->DebugData->Lookup(record->Handle, f.Address);

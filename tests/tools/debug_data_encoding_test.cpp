@@ -37,12 +37,12 @@ tools::TCodeMap SampleMap()
     row(0x401000, 0x401004, 0, 11, 0);
     row(0x401004, 0x401010, 0, 12, 0);
     row(0x401010, 0x401020, 0, 21, 1);
-    row(0x401020, 0x401030, 0, 15, 1);      // the line goes back
-    row(0x401030, 0x401100, 0, 33000, 2);   // a long way forward, a long row
-    row(0x401100, 0x401108, 1, 45, 3);      // another file: another unit
+    row(0x401020, 0x401030, 0, 15, 1);    // the line goes back
+    row(0x401030, 0x401100, 0, 33000, 2); // a long way forward, a long row
+    row(0x401100, 0x401108, 1, 45, 3);    // another file: another unit
     row(0x401108, 0x401200, 1, 44, 3);
-    row(0x401300, 0x401310, 0, 52, 4);      // after a gap: another unit
-    row(0x401310, 0x421310, 0, 53, 0);      // a row of more than 64 KiB, back to a named function
+    row(0x401300, 0x401310, 0, 52, 4); // after a gap: another unit
+    row(0x401310, 0x421310, 0, 53, 0); // a row of more than 64 KiB, back to a named function
     return map;
 }
 
@@ -82,7 +82,7 @@ void ExpectRoundTrip(std::uint16_t version)
                 EXPECT_EQ(hit->ClassName, longClass);
                 EXPECT_EQ(hit->ProcedureName, longProc);
             }
-            continue;  // older versions cut names at 255 characters
+            continue; // older versions cut names at 255 characters
         }
         EXPECT_EQ(hit->ClassName, e.Class) << version << " " << std::hex << e.Address;
         EXPECT_EQ(hit->ProcedureName, e.Procedure) << version << " " << std::hex << e.Address;
@@ -97,8 +97,7 @@ void ExpectRoundTrip(std::uint16_t version)
 
 TEST(DebugDataEncoding, EveryFormatVersionReadsBack)
 {
-    for (std::uint16_t version : {430, 449, 480, 501, 502, 515})
-        ExpectRoundTrip(version);
+    for (std::uint16_t version : {430, 449, 480, 501, 502, 515}) ExpectRoundTrip(version);
 }
 
 TEST(DebugDataEncoding, ModuleLoadedElsewhereResolvesRelativeToItsHandle)
@@ -115,10 +114,9 @@ TEST(DebugDataEncoding, RepeatedNamesAreStoredOnce)
     auto map = SampleMap();
     // The same long function in many places.
     map.Rows.clear();
-    for (int i = 0; i < 100; ++i)
-        map.Rows.push_back({0x401000u + 16u * i, 0x401010u + 16u * i, i % 2, 10 + i, 3});
+    for (int i = 0; i < 100; ++i) map.Rows.push_back({0x401000u + 16u * i, 0x401010u + 16u * i, i % 2, 10 + i, 3});
     const auto bytes = tools::EncodeDebugData(map, 515, "k");
-    EXPECT_LT(bytes.size(), 100u * 60u);  // each repeat is a short reference, not 370 characters
+    EXPECT_LT(bytes.size(), 100u * 60u); // each repeat is a short reference, not 370 characters
     stored::TDebugData data(bytes, 515);
     data.SetNames("k", true);
     EXPECT_EQ(data.Lookup(0x400000, 0x401000 + 16 * 99)->ProcedureName, map.Functions[3].Procedure);
@@ -133,7 +131,7 @@ TEST(DebugDataEncoding, UnreadableNamesShowAsQuestionMarkAndBase64)
     EXPECT_EQ(hit->Line, 11);
     ASSERT_FALSE(hit->UnitName.empty());
     EXPECT_EQ(hit->UnitName[0], '?');
-    EXPECT_EQ(hit->UnitName.size(), 1 + 12u);  // base64 of the 9 stored characters
+    EXPECT_EQ(hit->UnitName.size(), 1 + 12u); // base64 of the 9 stored characters
 }
 
 // Every unit header the index holds lies inside the data it was read from.
@@ -169,8 +167,7 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
     // and every name or line it finds is one the module has.
     int hits = 0;
     std::vector<std::size_t> lengths;
-    for (std::size_t n = 0; n < bytes.size(); n += 3)
-        lengths.push_back(n);
+    for (std::size_t n = 0; n < bytes.size(); n += 3) lengths.push_back(n);
     lengths.push_back(bytes.size());
     for (const std::size_t n : lengths) {
         const std::string what = "cut to " + std::to_string(n) + " bytes";
@@ -184,15 +181,13 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
         }
         for (std::uintptr_t a : addresses) {
             const auto hit = data.Lookup(0x400000, a);
-            if (!hit)
-                continue;
+            if (!hit) continue;
             ++hits;
             EXPECT_TRUE(units.count(hit->UnitName)) << what << ": " << hit->UnitName;
             EXPECT_TRUE(procedures.count(hit->ProcedureName)) << what << ": " << hit->ProcedureName;
             EXPECT_TRUE(lines.count(hit->Line)) << what << ": " << hit->Line;
         }
-        if (n < 4)
-            EXPECT_TRUE(data.Units().empty()) << what << ": not even the unit count fits";
+        if (n < 4) EXPECT_TRUE(data.Units().empty()) << what << ": not even the unit count fits";
     }
     EXPECT_GE(hits, 4) << "the whole data resolves every address";
 
@@ -202,8 +197,7 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
     int damagedHits = 0;
     for (int round = 0; round < 300; ++round) {
         auto damaged = bytes;
-        for (int i = 0; i < 4; ++i)
-            damaged[random() % damaged.size()] = std::uint8_t(random());
+        for (int i = 0; i < 4; ++i) damaged[random() % damaged.size()] = std::uint8_t(random());
         stored::TDebugData data(damaged, 515);
         data.SetNames("k", true);
         ExpectUnitsInside(data, "round " + std::to_string(round));
@@ -211,8 +205,7 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
             const auto first = data.Lookup(0x400000, a);
             const auto again = data.Lookup(0x400000, a);
             ASSERT_EQ(first.has_value(), again.has_value());
-            if (!first)
-                continue;
+            if (!first) continue;
             ++damagedHits;
             EXPECT_EQ(first->UnitName, again->UnitName);
             EXPECT_EQ(first->ProcedureName, again->ProcedureName);

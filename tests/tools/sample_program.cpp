@@ -23,12 +23,10 @@ int Scale(int v) { return v * 3 + 1; }
 
 } // namespace
 
-template <typename T>
-T SumOf(const std::vector<T>& values)
+template <typename T> T SumOf(const std::vector<T>& values)
 {
     T total{};
-    for (const T& v : values)
-        total += v;
+    for (const T& v : values) total += v;
     return total;
 }
 
@@ -66,8 +64,7 @@ __attribute__((noinline)) std::string Describe(const std::map<std::string, int>&
 
 __attribute__((noinline)) int Recurse(int depth)
 {
-    if (depth <= 0)
-        return 1;
+    if (depth <= 0) return 1;
     return Recurse(depth - 1) * 2 + depth;
 }
 
@@ -88,28 +85,23 @@ static int Encode(const char* module)
 
 int main(int argc, char** argv)
 {
-    if (argc == 3 && std::string(argv[1]) == "--encode")
-        return Encode(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "--encode") return Encode(argv[2]);
     std::vector<int> values;
-    for (int i = 0; i < argc + 10; ++i)
-        values.push_back(i * argc);
+    for (int i = 0; i < argc + 10; ++i) values.push_back(i * argc);
     sample::Counter counter(argc);
     counter += 5;
     std::vector<sample::Counter> counters{sample::Counter(3), counter, sample::Counter(argc)};
     std::sort(counters.begin(), counters.end());
     std::map<std::string, int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts[argv[i]] += 1;
+    for (int i = 1; i < argc; ++i) counts[argv[i]] += 1;
     auto twice = [&](int v) { return v * 2 + counter.Value(); };
     std::function<int(int)> f = twice;
     std::vector<std::unique_ptr<shapes::Shape>> all;
     all.push_back(shapes::MakeCircle(argc));
     all.push_back(shapes::MakeSquare(argc + 1));
     double area = 0;
-    for (const auto& s : all)
-        area += s->Area();
+    for (const auto& s : all) area += s->Area();
     std::printf("%d %d %s %d %.2f %d %d\n", sample::SumOf(values), counters.front().Value(),
-                sample::Describe(counts).c_str(), f(argc), area, sample::Recurse(argc + 3),
-                Variadic(argc, 1, 2));
+                sample::Describe(counts).c_str(), f(argc), area, sample::Recurse(argc + 3), Variadic(argc, 1, 2));
     return 0;
 }

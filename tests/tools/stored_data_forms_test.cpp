@@ -33,15 +33,15 @@ protected:
         int status = -1;
         tooltest::Run("objcopy --remove-section=.tldata --remove-section=.tlversion '" + path + "'", &status);
         EXPECT_EQ(status, 0);
-        tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' " + toolArguments + " 2>&1",
-            &status);
+        tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' " + toolArguments +
+                          " 2>&1",
+                      &status);
         EXPECT_EQ(status, 0) << toolArguments;
         return path;
     }
     void TearDown() override
     {
-        for (const auto& f : files_)
-            std::remove(f.c_str());
+        for (const auto& f : files_) std::remove(f.c_str());
     }
     std::vector<std::string> files_;
 };
@@ -49,8 +49,7 @@ protected:
 std::uint64_t MainAddress()
 {
     for (const auto& f : FunctionSymbols(SAMPLE_PROGRAM))
-        if (f.Name == "main")
-            return f.Address;
+        if (f.Name == "main") return f.Address;
     return 0;
 }
 
@@ -107,7 +106,7 @@ TEST_F(StoredDataForms, Version480KeepsTheTextsItLacks)
     EXPECT_EQ(o.GetText(94), "The message was sent successfully.");
     // Older forms hold 31 report items: the items from 31 on read as off.
     EXPECT_EQ(o.ReportItems(), TReportItems::FromBits(0x7FFFFFFF));
-    ExpectMainResolves(*r);  // scrambled names, no prefixes
+    ExpectMainResolves(*r); // scrambled names, no prefixes
 }
 
 TEST_F(StoredDataForms, Version449IsUncompressedAndOlderStill)
@@ -118,12 +117,12 @@ TEST_F(StoredDataForms, Version449IsUncompressedAndOlderStill)
     ASSERT_TRUE(loaded);
     EXPECT_EQ(r->DebugVersion, 449);
     const auto& o = *r->Options;
-    EXPECT_EQ(o.SmtpServerPort(), 25);          // not in forms before 450
-    EXPECT_EQ(o.MailMethod(), mmSmtpClient);    // a mail method with a server
-    EXPECT_TRUE(o.DialogFlags().Contains(dfShowDialog));  // stored inverted
+    EXPECT_EQ(o.SmtpServerPort(), 25);                   // not in forms before 450
+    EXPECT_EQ(o.MailMethod(), mmSmtpClient);             // a mail method with a server
+    EXPECT_TRUE(o.DialogFlags().Contains(dfShowDialog)); // stored inverted
     EXPECT_EQ(o.SmtpServer(), "127.0.0.1");
     EXPECT_EQ(o.GetText(0), "Sample information.");
-    EXPECT_EQ(o.GetText(8), "Modules");  // texts 8 to 11 are not in forms before 450
+    EXPECT_EQ(o.GetText(8), "Modules"); // texts 8 to 11 are not in forms before 450
     ExpectMainResolves(*r);
     // The section holds the options' stream form as it is: its texts are readable
     // after the string key, not compressed.
@@ -195,8 +194,7 @@ TEST_F(StoredDataForms, DamagedSectionStopsLoadingWithFalse)
 
     // The compressed debug part damaged: the options (read before it) stay.
     auto bytes = original;
-    for (std::size_t i = section.Size - 40; i < section.Size - 8; ++i)
-        bytes[section.Offset + i] ^= 0x5A;
+    for (std::size_t i = section.Size - 40; i < section.Size - 8; ++i) bytes[section.Offset + i] ^= 0x5A;
     WriteAll(path, bytes);
     bool loaded = true;
     auto r = LoadRecord(path, "pw", &loaded);
@@ -221,8 +219,7 @@ TEST_F(StoredDataForms, DamagedSectionStopsLoadingWithFalse)
             bytes[section.Offset + random() % section.Size] ^= std::uint8_t(1 + random() % 255);
         WriteAll(path, bytes);
         auto damaged = LoadRecord(path, "pw", &loaded);
-        if (loaded && damaged->DebugData)
-            damaged->DebugData->Lookup(damaged->Handle, MainAddress());
+        if (loaded && damaged->DebugData) damaged->DebugData->Lookup(damaged->Handle, MainAddress());
     }
 }
 
@@ -275,17 +272,17 @@ TEST_F(StoredDataForms, DebugPartLengthAndStreamEndAreChecked)
     ASSERT_EQ(length, plain.size() - 4);
 
     std::unique_ptr<TTavrelModuleInfo> r;
-    ASSERT_TRUE(loadWith(deflate(plain), r));  // written again unchanged
+    ASSERT_TRUE(loadWith(deflate(plain), r)); // written again unchanged
     ExpectMainResolves(*r);
     EXPECT_EQ(r->DebugData->Bytes().size(), length);
 
-    auto longer = plain;  // bytes after the debug data, inside the stream
+    auto longer = plain; // bytes after the debug data, inside the stream
     longer.insert(longer.end(), 300, 0xEE);
     ASSERT_TRUE(loadWith(deflate(longer), r));
     ExpectMainResolves(*r);
     EXPECT_EQ(r->DebugData->Bytes().size(), length);
 
-    ASSERT_TRUE(loadWith(deflate(withLength(length - 1)), r));  // a shorter length: the rest is passed over
+    ASSERT_TRUE(loadWith(deflate(withLength(length - 1)), r)); // a shorter length: the rest is passed over
     EXPECT_EQ(r->DebugData->Bytes().size(), length - 1);
 
     EXPECT_FALSE(loadWith(deflate(withLength(length + 1)), r));
@@ -299,11 +296,11 @@ TEST_F(StoredDataForms, DebugPartLengthAndStreamEndAreChecked)
     auto followed = deflate(plain);
     followed.push_back(0);
     EXPECT_FALSE(loadWith(followed, r));
-    auto checkValue = deflate(plain);  // the stream's own check value damaged
+    auto checkValue = deflate(plain); // the stream's own check value damaged
     checkValue.back() ^= 0x01;
     EXPECT_FALSE(loadWith(checkValue, r));
 
-    ASSERT_TRUE(loadWith(deflate(plain), r));  // and back again
+    ASSERT_TRUE(loadWith(deflate(plain), r)); // and back again
     ExpectMainResolves(*r);
 }
 
@@ -317,12 +314,12 @@ TEST_F(StoredDataForms, SectionWithoutMagicFallsBackToTheFileEnd)
     ASSERT_TRUE(elf.Open(path));
     const TElfSection section = *elf.Find(".tldata");
     auto bytes = ReadAll(path);
-    bytes[section.Offset] = 0;  // the section no longer starts with the magic
+    bytes[section.Offset] = 0; // the section no longer starts with the magic
     WriteAll(path, bytes);
     bool loaded = false;
     auto r = LoadRecord(path, "", &loaded);
     EXPECT_TRUE(loaded);
-    EXPECT_EQ(r->NamesReadable, 1);  // the file-end form has no protected part
+    EXPECT_EQ(r->NamesReadable, 1); // the file-end form has no protected part
     ExpectMainResolves(*r);
 
     // A file that ends with the magic but whose length does not fit.
@@ -331,13 +328,13 @@ TEST_F(StoredDataForms, SectionWithoutMagicFallsBackToTheFileEnd)
     WriteAll(path, bytes);
     LoadRecord(path, "", &loaded);
     EXPECT_FALSE(loaded);
-    EXPECT_TRUE(HasStoredData(0) == false);  // no module at handle 0
+    EXPECT_TRUE(HasStoredData(0) == false); // no module at handle 0
 }
 
 TEST_F(StoredDataForms, PublishedCopyReplacesTheStoredOptionsUnlessItsFirstByteIs0)
 {
     const std::string path = Make("published", "");
-    const std::uintptr_t handle = 0x7E5700000000;  // no loaded module: a record of our own making
+    const std::uintptr_t handle = 0x7E5700000000; // no loaded module: a record of our own making
     const std::string name = PublishedOptionsBlockName(std::uint32_t(getpid()), handle);
 
     TTavrelModuleOptions changed(path, false);
@@ -372,9 +369,10 @@ TEST(StoredDataTool, RefusesAModuleWithoutLineTables)
 {
     const std::string path = TempPath("no-lines");
     int status = -1;
-    tooltest::Run("strip -o '" + path + "' '" SAMPLE_PROGRAM "' && objcopy --remove-section=.tldata --remove-section=.tlversion '" +
-            path + "'",
-        &status);
+    tooltest::Run("strip -o '" + path +
+                      "' '" SAMPLE_PROGRAM "' && objcopy --remove-section=.tldata --remove-section=.tlversion '" +
+                      path + "'",
+                  &status);
     ASSERT_EQ(status, 0);
     const std::string refused =
         tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' 2>&1", &status);
@@ -387,7 +385,8 @@ TEST(StoredDataTool, RefusesAModuleWithoutLineTables)
         EXPECT_EQ(elf.Find(".tldata"), nullptr);
     }
 
-    tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' --no-debug-data 2>&1", &status);
+    tooltest::Run("'" STORED_DATA_TOOL "' write '" + path + "' --options '" SAMPLE_OPTIONS "' --no-debug-data 2>&1",
+                  &status);
     EXPECT_EQ(status, 0);
     crashreport::TElfSections elf;
     ASSERT_TRUE(elf.Open(path));

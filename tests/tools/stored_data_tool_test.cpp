@@ -30,8 +30,7 @@ std::string BaseName(const std::string& path)
 std::string LibdwFile(Dwarf* dwarf, std::uint64_t address)
 {
     Dwarf_Die cu;
-    if (!dwarf_addrdie(dwarf, address, &cu))
-        return {};
+    if (!dwarf_addrdie(dwarf, address, &cu)) return {};
     Dwarf_Line* line = dwarf_getsrc_die(&cu, address);
     const char* file = line ? dwarf_linesrc(line, nullptr, nullptr) : nullptr;
     return file ? BaseName(file) : std::string();
@@ -90,8 +89,7 @@ TEST(StrippedProgram, AddressesAgreeWithAddr2line)
         std::string function, location;
         ASSERT_TRUE(std::getline(lines, function) && std::getline(lines, location));
         const auto space = location.find(" (discriminator");
-        if (space != std::string::npos)
-            location.resize(space);
+        if (space != std::string::npos) location.resize(space);
         const auto colon = location.rfind(':');
         const std::string file = BaseName(location.substr(0, colon));
         const std::string lineText = location.substr(colon + 1);
@@ -102,8 +100,7 @@ TEST(StrippedProgram, AddressesAgreeWithAddr2line)
             // No DWARF line covers it (start-up code, padding): the stored
             // data holds lines only.
             ++uncovered;
-            if (!hit)
-                ++uncoveredAgree;
+            if (!hit) ++uncoveredAgree;
             continue;
         }
         ++compared;
@@ -113,19 +110,16 @@ TEST(StrippedProgram, AddressesAgreeWithAddr2line)
             ++named;
             ours = hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
             const bool nameMatches = function.size() >= ours.size() &&
-                                     function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
-                                     (function.size() == ours.size() ||
-                                      function[function.size() - ours.size() - 1] == ' ');
+                function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
+                (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
             same = nameMatches && file == hit->UnitName && line == hit->Line;
             // addr2line names some functions of header files with the unit's
             // main file; libdw (and readelf) give the header.
-            if (!same && nameMatches && line == hit->Line &&
-                LibdwFile(unstripped.Dwarf.get(), a) == hit->UnitName) {
+            if (!same && nameMatches && line == hit->Line && LibdwFile(unstripped.Dwarf.get(), a) == hit->UnitName) {
                 same = true;
                 ++refereed;
             }
-            if (!same)
-                ours += " at " + hit->UnitName + ":" + std::to_string(hit->Line);
+            if (!same) ours += " at " + hit->UnitName + ":" + std::to_string(hit->Line);
         }
         if (same)
             ++agree;
@@ -139,8 +133,7 @@ TEST(StrippedProgram, AddressesAgreeWithAddr2line)
                 "addr2line's file differs from libdw's and ours is libdw's; %zu addresses without a DWARF "
                 "line, %zu of them also unresolved by the stored data\n",
                 agree, compared, agreement, refereed, uncovered, uncoveredAgree);
-    for (const auto& m : mismatches)
-        std::printf("  %s\n", m.c_str());
+    for (const auto& m : mismatches) std::printf("  %s\n", m.c_str());
     EXPECT_GE(agreement, 99.0);
 }
 
@@ -157,14 +150,13 @@ TEST(StrippedProgram, WrongPasswordShowsNamesAsBase64)
     (void)main;
     std::uint64_t mainAddress = 0;
     for (const auto& f : FunctionSymbols(SAMPLE_PROGRAM))
-        if (f.Name == "main")
-            mainAddress = f.Address;
+        if (f.Name == "main") mainAddress = f.Address;
     ASSERT_NE(mainAddress, 0u);
     const auto hit = record->DebugData->Lookup(record->Handle, mainAddress);
     ASSERT_TRUE(hit);
     EXPECT_EQ(hit->ProcedureName.substr(0, 1), "?");
     EXPECT_EQ(hit->UnitName.substr(0, 1), "?");
-    EXPECT_GT(hit->Line, 0);  // lines are not enciphered
+    EXPECT_GT(hit->Line, 0); // lines are not enciphered
 
     auto right = LoadRecord(SAMPLE_STRIPPED, kPassword);
     const auto good = right->DebugData->Lookup(right->Handle, mainAddress);

@@ -24,16 +24,13 @@ void GivePassword(void*, std::string& password) { password = g_password; }
 std::string Run(const std::string& command, int* status)
 {
     FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        throw std::runtime_error("cannot run " + command);
+    if (!p) throw std::runtime_error("cannot run " + command);
     std::string out;
     char buffer[65536];
     std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) out.append(buffer, n);
     const int rc = pclose(p);
-    if (status)
-        *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     return out;
 }
 
@@ -48,12 +45,11 @@ void CopyFile(const std::string& from, const std::string& to)
     std::ifstream in(from, std::ios::binary);
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     out << in.rdbuf();
-    if (!in || !out)
-        throw std::runtime_error("cannot copy " + from);
+    if (!in || !out) throw std::runtime_error("cannot copy " + from);
 }
 
 std::unique_ptr<crashreport::TTavrelModuleInfo> LoadRecord(const std::string& file, const std::string& password,
-                                                            bool* loaded, std::uintptr_t handle)
+                                                           bool* loaded, std::uintptr_t handle)
 {
     crashreport::TElfSections elf;
     elf.Open(file);
@@ -66,8 +62,7 @@ std::unique_ptr<crashreport::TTavrelModuleInfo> LoadRecord(const std::string& fi
     global.OnPasswordRequest = &GivePassword;
     const bool ok = crashreport::LoadStoredOptions(*record);
     global.OnPasswordRequest = nullptr;
-    if (loaded)
-        *loaded = ok;
+    if (loaded) *loaded = ok;
     return record;
 }
 
@@ -78,8 +73,7 @@ std::vector<TFunctionSymbol> FunctionSymbols(const std::string& file)
     Elf_Scn* scn = nullptr;
     while ((scn = elf_nextscn(f.Elf.get(), scn)) != nullptr) {
         GElf_Shdr sh;
-        if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB)
-            continue;
+        if (!gelf_getshdr(scn, &sh) || sh.sh_type != SHT_SYMTAB) continue;
         Elf_Data* data = elf_getdata(scn, nullptr);
         for (std::size_t i = 0; data && i < sh.sh_size / sh.sh_entsize; ++i) {
             GElf_Sym sym;

@@ -20,7 +20,7 @@ void CopyFile(const std::string& from, const std::string& to);
 // address the file's first segment would have, so file addresses resolve.
 // A handle other than 0 is given to the record instead.
 std::unique_ptr<crashreport::TTavrelModuleInfo> LoadRecord(const std::string& file, const std::string& password,
-                                                            bool* loaded = nullptr, std::uintptr_t handle = 0);
+                                                           bool* loaded = nullptr, std::uintptr_t handle = 0);
 
 struct TFunctionSymbol {
     std::string Name;

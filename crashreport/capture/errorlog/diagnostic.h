@@ -12,7 +12,7 @@ namespace crashreport {
 
 struct TDiagnosticFacts {
     std::string Version, Date, OS, RAD, Dump, Section, LastExcept;
-    std::string Address;  // hexadecimal digits, without "$"
+    std::string Address; // hexadecimal digits, without "$"
     std::string ExceptionClass, Message;
     std::vector<TInternalErrorFrame> Stack;
 };

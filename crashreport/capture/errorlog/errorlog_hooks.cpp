@@ -21,10 +21,8 @@ TErrorLogHooks ErrorLogHooks()
         std::lock_guard<std::mutex> lock(g_lock);
         hooks = g_hooks;
     }
-    if (hooks.DebuggerPresent == nullptr)
-        hooks.DebuggerPresent = &kernel::IsDebuggerPresent;
-    if (hooks.DebugOutput == nullptr)
-        hooks.DebugOutput = &WriteDebugLine;
+    if (hooks.DebuggerPresent == nullptr) hooks.DebuggerPresent = &kernel::IsDebuggerPresent;
+    if (hooks.DebugOutput == nullptr) hooks.DebugOutput = &WriteDebugLine;
     return hooks;
 }
 

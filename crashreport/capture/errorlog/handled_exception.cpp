@@ -35,15 +35,13 @@ std::string WithoutNamespaces(const std::string& name)
 
 bool ClassIsOrDerivesFrom(const std::type_info& type, const std::string& name)
 {
-    if (WithoutNamespaces(Demangled(type)) == name)
-        return true;
+    if (WithoutNamespaces(Demangled(type)) == name) return true;
     // The run-time type information lists each class's bases.
     if (auto* single = dynamic_cast<const abi::__si_class_type_info*>(&type))
         return ClassIsOrDerivesFrom(*single->__base_type, name);
     if (auto* multiple = dynamic_cast<const abi::__vmi_class_type_info*>(&type)) {
         for (unsigned i = 0; i < multiple->__base_count; ++i)
-            if (ClassIsOrDerivesFrom(*multiple->__base_info[i].__base_type, name))
-                return true;
+            if (ClassIsOrDerivesFrom(*multiple->__base_info[i].__base_type, name)) return true;
     }
     return false;
 }
@@ -52,8 +50,7 @@ THandledException CurrentHandledException()
 {
     THandledException facts;
     const std::type_info* type = abi::__cxa_current_exception_type();
-    if (type == nullptr)
-        return facts;
+    if (type == nullptr) return facts;
     facts.Present = true;
     if (dynamic_cast<const abi::__class_type_info*>(type) != nullptr) {
         facts.ClassName = Demangled(*type);

@@ -9,11 +9,11 @@
 namespace crashreport {
 
 struct THandledException {
-    bool Present = false;   // an exception is being handled at all
-    bool Language = false;  // a std::exception
-    std::string Message;    // what(); empty for other exceptions
-    std::string ClassName;  // the demangled class name; empty for non-class values
-    bool Ignored = false;   // an EAbort or the socket client's error, or a class derived from one
+    bool Present = false;  // an exception is being handled at all
+    bool Language = false; // a std::exception
+    std::string Message;   // what(); empty for other exceptions
+    std::string ClassName; // the demangled class name; empty for non-class values
+    bool Ignored = false;  // an EAbort or the socket client's error, or a class derived from one
 };
 
 THandledException CurrentHandledException();

@@ -25,8 +25,7 @@ constexpr const char* kRadName = "GCC " __VERSION__;
 bool SaveText(const std::string& path, const std::string& text)
 {
     kernel::TUniqueFd file = kernel::OpenFile(path, kernel::TFileOpen::foCreate);
-    if (!file.Valid())
-        return false;
+    if (!file.Valid()) return false;
     if (kernel::WriteFile(file.Get(), text.data(), text.size()) != static_cast<std::ptrdiff_t>(text.size()))
         return false;
     return file.Close();
@@ -35,15 +34,13 @@ bool SaveText(const std::string& path, const std::string& text)
 // The offer to send the saved diagnostic to the reporter's maker.
 void OfferToSend(const TErrorLogHooks& hooks, const std::string& message, const std::string& path)
 {
-    if (hooks.MessageBox == nullptr)
-        return;  // no message box: no offer
+    if (hooks.MessageBox == nullptr) return; // no message box: no offer
     const int answer = hooks.MessageBox(
         rtl::FormatStrings("Error: '%s'\r\n\r\nThis is an internal TavrelLog bug.\r\n"
                            "Do you want to send the bug information to TavrelLog author?",
                            {message}),
         "Probably internal bug", kBoxYesNo | kBoxIconStop | kBoxTaskModal | kBoxTopMost | kBoxServiceNotification);
-    if (answer != kBoxAnswerYes)
-        return;
+    if (answer != kBoxAnswerYes) return;
     if (hooks.SendMail != nullptr &&
         hooks.SendMail(kTavrelLogSupportAddress, kTavrelLogBugSubject, kTavrelLogBugSubject, path))
         return;
@@ -60,13 +57,11 @@ std::string InternalErrorLogPath() { return rtl::ChangeFileExt(ProgramFileName()
 void InternalError(const std::string& sectionText)
 {
     const THandledException failure = CurrentHandledException();
-    if (failure.Ignored)
-        return;
+    if (failure.Ignored) return;
     const TErrorLogHooks hooks = ErrorLogHooks();
     const bool debugged = hooks.DebuggerPresent();
     const bool designTime = IsDesignTimeHost();
-    if (!debugged && !designTime)
-        return;
+    if (!debugged && !designTime) return;
 
     const std::string message = failure.Language && !failure.Message.empty() ? failure.Message : kNoMessage;
     const void* address = hooks.ExceptionAddress ? hooks.ExceptionAddress() : nullptr;
@@ -85,13 +80,11 @@ void InternalError(const std::string& sectionText)
     facts.Address = FormatLogAddress(address);
     facts.ExceptionClass = failure.ClassName;
     facts.Message = message;
-    if (hooks.CallStack != nullptr)
-        facts.Stack = hooks.CallStack(designTime);
+    if (hooks.CallStack != nullptr) facts.Stack = hooks.CallStack(designTime);
 
     // Next to the program, or in the log file's fallback folder.
     std::string path = InternalErrorLogPath();
-    if (!FindWritableLogFile(path, true, false) || !SaveText(path, BuildDiagnosticText(facts)))
-        return;
+    if (!FindWritableLogFile(path, true, false) || !SaveText(path, BuildDiagnosticText(facts))) return;
     OfferToSend(hooks, message, path);
 }
 
@@ -99,8 +92,7 @@ void StartInternalErrorLog() { SetInternalErrorHandler(&InternalError); }
 
 void StopInternalErrorLog()
 {
-    if (InternalErrorHandler() == &InternalError)
-        SetInternalErrorHandler(nullptr);
+    if (InternalErrorHandler() == &InternalError) SetInternalErrorHandler(nullptr);
 }
 
 } // namespace crashreport

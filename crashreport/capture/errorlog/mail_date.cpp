@@ -12,8 +12,7 @@ namespace crashreport {
 namespace {
 
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Day 0 of the runtime's count, 1899-12-30, was a Saturday.
 int DayOfWeek(double dateTime)
@@ -35,8 +34,7 @@ std::string FormatZone(long offsetSeconds)
 std::string FormatMailDate(double dateTime)
 {
     const auto fields = codecs::DecodeDayCount(dateTime);
-    if (!fields)
-        return {};
+    if (!fields) return {};
     // The offset of this local date-time: mktime finds whether summer
     // time was in effect then.
     struct tm local {};

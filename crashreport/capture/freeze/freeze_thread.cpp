@@ -41,18 +41,15 @@ std::uintptr_t MainStackTop()
         if (TTavrelThreadsList* list = TrackedThreads()) {
             TThreadsListReadLock lock(*list);
             const int i = list->FindByID(kernel::MainThreadId());
-            if (i >= 0 && list->Get(i)->StackTop != 0)
-                return list->Get(i)->StackTop;
+            if (i >= 0 && list->Get(i)->StackTop != 0) return list->Get(i)->StackTop;
         }
     }
     std::ifstream maps("/proc/self/maps");
     std::string line;
     while (std::getline(maps, line)) {
-        if (line.find("[stack]") == std::string::npos)
-            continue;
+        if (line.find("[stack]") == std::string::npos) continue;
         const auto dash = line.find('-');
-        if (dash == std::string::npos)
-            return 0;
+        if (dash == std::string::npos) return 0;
         return static_cast<std::uintptr_t>(std::strtoull(line.c_str() + dash + 1, nullptr, 16));
     }
     return 0;
@@ -104,8 +101,7 @@ TFreezeThread::TFreezeThread(int freezeSeconds, std::string freezeText, kernel::
 bool TFreezeThread::Pause(int steps)
 {
     for (int i = 0; i < steps; ++i) {
-        if (Terminated())
-            return false;
+        if (Terminated()) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kFreezeProbeMs));
     }
     return !Terminated();
@@ -114,8 +110,7 @@ bool TFreezeThread::Pause(int steps)
 void TFreezeThread::Execute()
 {
     ui::HWND window = 0;
-    while (!Terminated() && (window = ui::FindApplicationWindow()) == 0)
-        Pause(1);
+    while (!Terminated() && (window = ui::FindApplicationWindow()) == 0) Pause(1);
     // True from the report of a freeze until the main thread answers again.
     bool freezeReported = false;
     while (!Terminated()) {
@@ -138,8 +133,7 @@ void TFreezeThread::Execute()
             unanswered = {};
             Pause(5);
         }
-        if (Terminated() || g_exiting)
-            break;
+        if (Terminated() || g_exiting) break;
         if (!freezeReported) {
             ReportFreeze();
             freezeReported = true;
@@ -149,8 +143,7 @@ void TFreezeThread::Execute()
 
 void TFreezeThread::ReportFreeze()
 {
-    if (kernel::SuspendThread(mainThread_) == kernel::kSuspendFailed)
-        return;
+    if (kernel::SuspendThread(mainThread_) == kernel::kSuspendFailed) return;
     {
         TBusyReporting busy;
         kernel::TThreadContext context{};
@@ -176,15 +169,12 @@ void TFreezeThread::ReportFreeze()
 bool StartFreezeWatch()
 {
     std::lock_guard lock(g_lifecycle);
-    if (g_thread != nullptr || g_exiting)
-        return g_thread != nullptr;
+    if (g_thread != nullptr || g_exiting) return g_thread != nullptr;
     TTavrelModuleOptions* options = QueryCurrentOptions();
-    if (options == nullptr || !options->FreezeWatch() || options->FreezeSeconds() <= 0)
-        return false;
+    if (options == nullptr || !options->FreezeWatch() || options->FreezeSeconds() <= 0) return false;
     std::call_once(g_exitHookOnce, [] { std::atexit(OnProcessExit); });
     g_mainThread.Reset(kernel::OpenThread(kernel::MainThreadId()));
-    if (g_mainThread.Get() == 0)
-        return false;
+    if (g_mainThread.Get() == 0) return false;
     auto* thread = rtl::TThread::Create<TFreezeThread>(static_cast<int>(options->FreezeSeconds()),
                                                        options->FreezeText(), g_mainThread.Get());
     thread->FreeOnTerminate = false;
@@ -198,13 +188,11 @@ void StopFreezeWatch()
 {
     std::lock_guard lock(g_lifecycle);
     TFreezeThread* thread = g_thread;
-    if (thread == nullptr)
-        return;
+    if (thread == nullptr) return;
     thread->Terminate();
     if (kernel::GetCurrentThreadId() == thread->ThreadID())
-        return;  // the watchdog itself (a report that ends the process): it ends on its own
-    if (g_exiting && !kernel::WaitForThread(thread->Handle(), kExitWaitMs))
-        return;  // left to the process's end
+        return; // the watchdog itself (a report that ends the process): it ends on its own
+    if (g_exiting && !kernel::WaitForThread(thread->Handle(), kExitWaitMs)) return; // left to the process's end
     thread->WaitFor();
     delete thread;
     g_thread = nullptr;
@@ -227,8 +215,7 @@ void InstallFreezeWatchControl() { SetFreezeWatchControl(&g_control); }
 
 void RemoveFreezeWatchControl()
 {
-    if (FreezeWatchControl() == &g_control)
-        SetFreezeWatchControl(nullptr);
+    if (FreezeWatchControl() == &g_control) SetFreezeWatchControl(nullptr);
 }
 
 } // namespace crashreport

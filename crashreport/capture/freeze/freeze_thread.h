@@ -29,10 +29,10 @@ public:
 // The main thread as the watchdog stopped it.
 struct TFreezeReport {
     kernel::TThreadContext Context;
-    std::uintptr_t Address;     // the main thread's instruction pointer
-    std::uintptr_t StackStart;  // its stack pointer
-    std::uintptr_t StackTop;    // the top of its stack
-    std::uint32_t ThreadID;     // the main thread's ID
+    std::uintptr_t Address;    // the main thread's instruction pointer
+    std::uintptr_t StackStart; // its stack pointer
+    std::uintptr_t StackTop;   // the top of its stack
+    std::uint32_t ThreadID;    // the main thread's ID
 };
 
 // Hands the freeze to the exception dispatch as an exception of the main

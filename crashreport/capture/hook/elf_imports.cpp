@@ -41,10 +41,8 @@ public:
         const std::uintptr_t mask = ~static_cast<std::uintptr_t>(kernel::PageSize() - 1);
         const auto first = reinterpret_cast<std::uintptr_t>(p) & mask;
         const auto last = (reinterpret_cast<std::uintptr_t>(p) + n - 1) & mask;
-        if (first == last && first == known_)
-            return true;
-        if (!kernel::IsMemoryReadable(p, n))
-            return false;
+        if (first == last && first == known_) return true;
+        if (!kernel::IsMemoryReadable(p, n)) return false;
         known_ = last;
         return true;
     }
@@ -59,8 +57,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
 {
     imports = {};
     const ElfW(Dyn)* dyn = module.Dynamic();
-    if (!dyn || !kernel::IsMemoryReadable(dyn, sizeof *dyn))
-        return false;
+    if (!dyn || !kernel::IsMemoryReadable(dyn, sizeof *dyn)) return false;
     std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0;
     std::size_t strsz = 0, pltrelsz = 0, relsz = 0;
     std::vector<std::uintptr_t> needed;
@@ -82,37 +79,30 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
         default: break;
         }
     }
-    if (!strtab || !symtab || !kernel::IsMemoryReadable(reinterpret_cast<void*>(strtab), strsz))
-        return false;
+    if (!strtab || !symtab || !kernel::IsMemoryReadable(reinterpret_cast<void*>(strtab), strsz)) return false;
     const char* strings = reinterpret_cast<const char*>(strtab);
     for (std::uintptr_t offset : needed)
-        if (offset < strsz)
-            imports.Needed.emplace_back(strings + offset);
+        if (offset < strsz) imports.Needed.emplace_back(strings + offset);
 
     const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(symtab);
     TPageProbe symbolPages, cellPages;
     auto walk = [&](std::uintptr_t table, std::size_t size) {
-        if (!table || !kernel::IsMemoryReadable(reinterpret_cast<void*>(table), size))
-            return;
+        if (!table || !kernel::IsMemoryReadable(reinterpret_cast<void*>(table), size)) return;
         const auto* r = reinterpret_cast<const Rel*>(table);
         for (std::size_t i = 0; i < size / sizeof(Rel); ++i) {
             const unsigned type = RelType(r[i]);
-            if (type != kJumpSlot && type != kGlobDat)
-                continue;
+            if (type != kJumpSlot && type != kGlobDat) continue;
             const ElfW(Sym)* sym = symbols + RelSym(r[i]);
-            if (!symbolPages.Readable(sym, sizeof *sym) || sym->st_name >= strsz)
-                continue;
+            if (!symbolPages.Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
             TImportCell cell;
             cell.Cell = reinterpret_cast<void**>(module.Bias + r[i].r_offset);
             cell.SymbolName = strings + sym->st_name;
             cell.PltSlot = type == kJumpSlot;
-            if (cellPages.Readable(cell.Cell, sizeof(void*)))
-                imports.Cells.push_back(cell);
+            if (cellPages.Readable(cell.Cell, sizeof(void*))) imports.Cells.push_back(cell);
         }
     };
     walk(jmprel, pltrelsz);
-    if (rel != jmprel)
-        walk(rel, relsz);
+    if (rel != jmprel) walk(rel, relsz);
     // Some linkers let DT_RELA cover the PLT relocations as well.
     std::sort(imports.Cells.begin(), imports.Cells.end(),
               [](const TImportCell& a, const TImportCell& b) { return a.Cell < b.Cell; });
@@ -124,11 +114,9 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
 
 bool ModuleNeeds(const TModuleImports& imports, const std::string& library)
 {
-    if (library.empty())
-        return true;
+    if (library.empty()) return true;
     for (const auto& n : imports.Needed) {
-        if (strcasecmp(n.c_str(), library.c_str()) == 0)
-            return true;
+        if (strcasecmp(n.c_str(), library.c_str()) == 0) return true;
         // "libc.so" and "libc" name "libc.so.6" too.
         if (n.size() > library.size() && strncasecmp(n.c_str(), library.c_str(), library.size()) == 0 &&
             (n[library.size()] == '.'))
@@ -139,10 +127,8 @@ bool ModuleNeeds(const TModuleImports& imports, const std::string& library)
 
 void* ResolveLazyCell(const kernel::TModuleImage& module, const TImportCell& cell)
 {
-    if (!cell.PltSlot || !*cell.SymbolName)
-        return nullptr;
-    if (!module.Contains(*cell.Cell))
-        return nullptr;
+    if (!cell.PltSlot || !*cell.SymbolName) return nullptr;
+    if (!module.Contains(*cell.Cell)) return nullptr;
     return kernel::FindGlobalSymbol(cell.SymbolName);
 }
 

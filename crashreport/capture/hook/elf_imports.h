@@ -12,11 +12,11 @@ namespace crashreport::hook {
 struct TImportCell {
     void** Cell = nullptr;
     const char* SymbolName = "";
-    bool PltSlot = false;  // JUMP_SLOT: may still hold the lazy-binding address
+    bool PltSlot = false; // JUMP_SLOT: may still hold the lazy-binding address
 };
 
 struct TModuleImports {
-    std::vector<std::string> Needed;  // DT_NEEDED names, in order
+    std::vector<std::string> Needed; // DT_NEEDED names, in order
     std::vector<TImportCell> Cells;
 };
 

@@ -9,14 +9,13 @@ namespace crashreport::hook {
 namespace {
 
 // Runs one step; a failure becomes "<label> (Address: <step address>)".
-template <typename Step>
-void GuardedStep(const char* label, const void* address, Step step)
+template <typename Step> void GuardedStep(const char* label, const void* address, Step step)
 {
     try {
         step();
     } catch (...) {
-        ReportInternalError(rtl::Format("%s (Address: %0*zX)", label, int(sizeof(void*) * 2),
-                                        reinterpret_cast<std::size_t>(address)));
+        ReportInternalError(
+            rtl::Format("%s (Address: %0*zX)", label, int(sizeof(void*) * 2), reinterpret_cast<std::size_t>(address)));
     }
 }
 
@@ -30,8 +29,7 @@ detail::TEngineState& detail::Engine()
 
 void ReportInternalError(const std::string& message)
 {
-    if (!crashreport::ReportInternalError(message))
-        std::fprintf(stderr, "%s\n", message.c_str());
+    if (!crashreport::ReportInternalError(message)) std::fprintf(stderr, "%s\n", message.c_str());
 }
 
 bool HookEngineStarted()
@@ -45,8 +43,7 @@ void StartHookEngine()
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
-    if (engine.References++ > 0)
-        return;
+    if (engine.References++ > 0) return;
     GuardedStep("Hooking engine start-up", reinterpret_cast<const void*>(&StartHookEngine), [&] {
         engine.ImportHooks = new std::vector<TImportHook*>;
         engine.HookedMethods = new THookedMethodsList;
@@ -58,8 +55,7 @@ void ShutdownHookEngine()
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
-    if (engine.References == 0 || --engine.References > 0)
-        return;
+    if (engine.References == 0 || --engine.References > 0) return;
     GuardedStep("Hooking engine shut-down", reinterpret_cast<const void*>(&ShutdownHookEngine), [&] {
         detail::RestoreAllImports();
         THookedMethodsList* methods = engine.HookedMethods;

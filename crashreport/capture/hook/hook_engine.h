@@ -16,24 +16,24 @@
 namespace crashreport::hook {
 
 struct TProcedureHook {
-    void* Target = nullptr;            // the intercepted procedure, after following an import stub
+    void* Target = nullptr; // the intercepted procedure, after following an import stub
     std::uint8_t* Trampoline = nullptr;
     std::int32_t TrampolineSize = 0;
-    std::uint8_t* SavedBytes = nullptr;  // heap copy of the overwritten bytes
-    std::int32_t SavedCount = 0;         // whole instructions, at least 5 bytes
+    std::uint8_t* SavedBytes = nullptr; // heap copy of the overwritten bytes
+    std::int32_t SavedCount = 0;        // whole instructions, at least 5 bytes
 };
 
 struct TImportHook {
-    std::uintptr_t Module = 0;         // module handle (load base) whose GOT was patched
+    std::uintptr_t Module = 0; // module handle (load base) whose GOT was patched
     std::string DllName;
     void* RealFunction = nullptr;
     void* Replacement = nullptr;
 };
 
 struct THookedMethod {
-    void* Class = nullptr;             // the virtual table (its address point)
+    void* Class = nullptr; // the virtual table (its address point)
     void* PreviousMethod = nullptr;
-    std::int32_t Slot = 0;             // in pointer-sized cells from the address point
+    std::int32_t Slot = 0; // in pointer-sized cells from the address point
 };
 
 // The replaced virtual-method slots. Every search and change takes its lock,
@@ -42,7 +42,7 @@ struct THookedMethod {
 class THookedMethodsList {
 public:
     THookedMethodsList() = default;
-    ~THookedMethodsList();  // puts every slot back
+    ~THookedMethodsList(); // puts every slot back
     THookedMethodsList(const THookedMethodsList&) = delete;
     THookedMethodsList& operator=(const THookedMethodsList&) = delete;
 
@@ -50,7 +50,7 @@ public:
     THookedMethod* Item(int index) const { return items_.at(static_cast<std::size_t>(index)).get(); }
     void Add(std::unique_ptr<THookedMethod> method) { items_.push_back(std::move(method)); }
     void Delete(int index);
-    int Find(const void* vtable, int slot) const;  // -1 when absent
+    int Find(const void* vtable, int slot) const; // -1 when absent
 
 private:
     friend class THookedMethodsLock;

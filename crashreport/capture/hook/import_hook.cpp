@@ -7,7 +7,6 @@
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
 
-
 #include <memory>
 
 namespace crashreport::hook {
@@ -20,8 +19,7 @@ std::vector<void**> MatchingCells(const kernel::TModuleImage& module, const TMod
     std::vector<void**> cells;
     for (const TImportCell& c : imports.Cells) {
         void* value = *c.Cell;
-        if (value == function || (value && ResolveLazyCell(module, c) == function))
-            cells.push_back(c.Cell);
+        if (value == function || (value && ResolveLazyCell(module, c) == function)) cells.push_back(c.Cell);
     }
     return cells;
 }
@@ -31,8 +29,7 @@ std::vector<void**> MatchingCells(const kernel::TModuleImage& module, const TMod
 void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, void* realFunction, void* replacement,
                       bool doNotRecord, bool quiet, const std::string& displayName)
 {
-    if (!realFunction)
-        throw EProcNull(rtl::FormatStrings("Cannot hook a null procedure (\"%s\").", {displayName}));
+    if (!realFunction) throw EProcNull(rtl::FormatStrings("Cannot hook a null procedure (\"%s\").", {displayName}));
     const std::string shared = SharedAreaName(reinterpret_cast<const void*>(moduleHandle));
     if (!shared.empty())
         throw ESharedArea(rtl::FormatStrings("Cannot hook the module \"%s\" located into the shared-area.", {shared}));
@@ -46,17 +43,14 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
         ModuleNeeds(imports, dllName)) {
         for (void** cell : MatchingCells(module, imports, realFunction)) {
             // Under full RELRO the GOT is read-only; PatchCode lifts that for the write.
-            if (!PatchCode(cell, &replacement, sizeof replacement))
-                continue;
+            if (!PatchCode(cell, &replacement, sizeof replacement)) continue;
             ++patched;
             if (!doNotRecord && engine.ImportHooks)
                 engine.ImportHooks->push_back(new TImportHook{moduleHandle, dllName, realFunction, replacement});
         }
     }
-    if (patched > 0)
-        return realFunction;
-    if (!quiet)
-        throw EHookingError(rtl::FormatStrings("Cannot hook the procedure \"%s\".", {displayName}));
+    if (patched > 0) return realFunction;
+    if (!quiet) throw EHookingError(rtl::FormatStrings("Cannot hook the procedure \"%s\".", {displayName}));
     return nullptr;
 }
 
@@ -67,16 +61,14 @@ bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const s
     // the definition the process binds the name to: the library's own, unless
     // another library (a memory checker, say) interposes it.
     realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str())
-                      ? kernel::FindGlobalSymbol(functionName.c_str())
-                      : nullptr;
+        ? kernel::FindGlobalSymbol(functionName.c_str())
+        : nullptr;
     bool any = false;
     const std::string displayName = dllName + "." + functionName;
     for (const std::string& name : moduleNames) {
         kernel::TModuleImage module;
-        if (!kernel::FindModuleByName(name, module))
-            continue;
-        if (InterceptImport(module.Handle, dllName, realAddress, replacement, false, quiet, displayName))
-            any = true;
+        if (!kernel::FindModuleByName(name, module)) continue;
+        if (InterceptImport(module.Handle, dllName, realAddress, replacement, false, quiet, displayName)) any = true;
     }
     return any;
 }
@@ -85,8 +77,7 @@ int RestoreImports(void* replacement)
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
-    if (!engine.ImportHooks)
-        return 0;
+    if (!engine.ImportHooks) return 0;
     int undone = 0;
     auto& list = *engine.ImportHooks;
     for (std::size_t i = 0; i < list.size();) {
@@ -116,8 +107,7 @@ int ImportHookCount()
 void detail::RestoreAllImports()
 {
     auto& engine = Engine();
-    if (!engine.ImportHooks)
-        return;
+    if (!engine.ImportHooks) return;
     for (TImportHook* h : *engine.ImportHooks) {
         try {
             // The same search with the roles swapped: cells holding the replacement get the real function back.

@@ -41,11 +41,18 @@ constexpr int kUndefined = 15;
 bool IsLegacyPrefix(std::uint8_t b)
 {
     switch (b) {
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65:
-    case 0x66: case 0x67: case 0xF0: case 0xF2: case 0xF3:
-        return true;
-    default:
-        return false;
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
+    case 0x66:
+    case 0x67:
+    case 0xF0:
+    case 0xF2:
+    case 0xF3: return true;
+    default: return false;
     }
 }
 
@@ -54,12 +61,27 @@ bool IsLegacyPrefix(std::uint8_t b)
 bool InvalidIn64(std::uint8_t op)
 {
     switch (op) {
-    case 0x06: case 0x07: case 0x0E: case 0x16: case 0x17: case 0x1E: case 0x1F:
-    case 0x27: case 0x2F: case 0x37: case 0x3F: case 0x60: case 0x61: case 0x82:
-    case 0x9A: case 0xCE: case 0xD4: case 0xD5: case 0xD6: case 0xEA:
-        return true;
-    default:
-        return false;
+    case 0x06:
+    case 0x07:
+    case 0x0E:
+    case 0x16:
+    case 0x17:
+    case 0x1E:
+    case 0x1F:
+    case 0x27:
+    case 0x2F:
+    case 0x37:
+    case 0x3F:
+    case 0x60:
+    case 0x61:
+    case 0x82:
+    case 0x9A:
+    case 0xCE:
+    case 0xD4:
+    case 0xD5:
+    case 0xD6:
+    case 0xEA: return true;
+    default: return false;
     }
 }
 
@@ -68,9 +90,9 @@ bool InvalidIn64(std::uint8_t op)
 // moves and conversions, the quadword unpacks).
 int TwoByteClass64(std::uint8_t op)
 {
-    if (op == 0x0B)
-        return 0;
-    if ((op >= 0x18 && op <= 0x1F) || op == 0x6C || op == 0x6D || op == 0xB8 || op == 0xD0 || op == 0xD6 || op == 0xE6 || op == 0xF0)
+    if (op == 0x0B) return 0;
+    if ((op >= 0x18 && op <= 0x1F) || op == 0x6C || op == 0x6D || op == 0xB8 || op == 0xD0 || op == 0xD6 ||
+        op == 0xE6 || op == 0xF0)
         return kModRM;
     return kClassTable[op] >> 4;
 }
@@ -79,27 +101,37 @@ int OneByteImmediate(std::uint8_t op, std::uint8_t modrm, bool opsize16)
 {
     const int reg = (modrm >> 3) & 7;
     switch (op) {
-    case 0x6B: case 0x80: case 0x82: case 0x83: case 0xC0: case 0xC1: case 0xC6:
-        return 1;
-    case 0xF6:
-        return reg == 0 ? 1 : 0;
-    case 0x69: case 0x81: case 0xC7:
-        return opsize16 ? 2 : 4;
-    case 0xF7:
-        return reg == 0 ? (opsize16 ? 2 : 4) : 0;
-    default:
-        return 0;
+    case 0x6B:
+    case 0x80:
+    case 0x82:
+    case 0x83:
+    case 0xC0:
+    case 0xC1:
+    case 0xC6: return 1;
+    case 0xF6: return reg == 0 ? 1 : 0;
+    case 0x69:
+    case 0x81:
+    case 0xC7: return opsize16 ? 2 : 4;
+    case 0xF7: return reg == 0 ? (opsize16 ? 2 : 4) : 0;
+    default: return 0;
     }
 }
 
 int TwoByteImmediate(std::uint8_t op)
 {
     switch (op) {
-    case 0x70: case 0x71: case 0x72: case 0x73: case 0xA4: case 0xAC: case 0xBA:
-    case 0xC2: case 0xC4: case 0xC5: case 0xC6:
-        return 1;
-    default:
-        return 0;
+    case 0x70:
+    case 0x71:
+    case 0x72:
+    case 0x73:
+    case 0xA4:
+    case 0xAC:
+    case 0xBA:
+    case 0xC2:
+    case 0xC4:
+    case 0xC5:
+    case 0xC6: return 1;
+    default: return 0;
     }
 }
 
@@ -120,8 +152,7 @@ int AddressBytes(std::uint8_t modrm, const std::uint8_t* sib, bool addr16, bool 
     }
     switch (mod) {
     case 0:
-        if (rm == 4)
-            return 1 + ((*sib & 7) == 5 ? 4 : 0);
+        if (rm == 4) return 1 + ((*sib & 7) == 5 ? 4 : 0);
         if (rm == 5) {
             ripRelative = mode64;
             return 4;
@@ -147,20 +178,19 @@ bool DecodeVex(const std::uint8_t* code, int at, bool addr32, TDecodedInstructio
         map = code[at + 1] & 0x1F;
         prefixBytes = 3;
     } else {
-        if ((code[at + 2] & 0x04) == 0)  // EVEX P1 bit 2 is always set
+        if ((code[at + 2] & 0x04) == 0) // EVEX P1 bit 2 is always set
             return false;
         map = code[at + 1] & 0x07;
         prefixBytes = 4;
     }
-    if (map < 1 || map > 3)
-        return false;
+    if (map < 1 || map > 3) return false;
     const int opAt = at + prefixBytes;
     const std::uint8_t op = code[opAt];
     out.Vex = true;
     out.TwoByte = true;
     out.OpcodeOffset = opAt;
     out.Opcode = op;
-    if (lead != 0x62 && map == 1 && op == 0x77) {  // vzeroupper / vzeroall
+    if (lead != 0x62 && map == 1 && op == 0x77) { // vzeroupper / vzeroall
         out.Length = opAt + 1;
         return true;
     }
@@ -174,8 +204,7 @@ bool DecodeVex(const std::uint8_t* code, int at, bool addr32, TDecodedInstructio
     else if (map == 1)
         imm = TwoByteImmediate(op) && op != 0xA4 && op != 0xAC && op != 0xBA ? 1 : 0;
     out.ModRMOffset = opAt + 1;
-    if (rip)
-        out.RipDisplacementOffset = opAt + 2;
+    if (rip) out.RipDisplacementOffset = opAt + 2;
     out.Length = opAt + 2 + addressBytes + imm;
     return true;
 }
@@ -202,8 +231,7 @@ bool DecodeInstruction(const std::uint8_t* code, TCodeMode mode, TDecodedInstruc
             break;
         }
     }
-    if (i >= 14)
-        return false;
+    if (i >= 14) return false;
     const bool rexW = (rex & 0x08) != 0;
 
     std::uint8_t op = code[i];
@@ -217,7 +245,7 @@ bool DecodeInstruction(const std::uint8_t* code, TCodeMode mode, TDecodedInstruc
 
     bool twoByte = false;
     int cls;
-    int opcodeEnd = i + 1;  // offset just past the opcode bytes
+    int opcodeEnd = i + 1; // offset just past the opcode bytes
     int extraImmediate = 0;
     if (op == 0x0F) {
         twoByte = true;
@@ -234,8 +262,7 @@ bool DecodeInstruction(const std::uint8_t* code, TCodeMode mode, TDecodedInstruc
         }
     } else {
         cls = kClassTable[op] & 0x0F;
-        if (mode64 && InvalidIn64(op))
-            cls = kUndefined;
+        if (mode64 && InvalidIn64(op)) cls = kUndefined;
     }
     out.OpcodeOffset = twoByte ? i + 1 : i;
     out.Opcode = op;
@@ -253,15 +280,14 @@ bool DecodeInstruction(const std::uint8_t* code, TCodeMode mode, TDecodedInstruc
         int follow;
         if (cls <= 6) {
             follow = cls;
-            if (mode64 && !twoByte && op >= 0xA0 && op <= 0xA3)
-                follow = addrsize ? 4 : 8;  // 64-bit memory offset
+            if (mode64 && !twoByte && op >= 0xA0 && op <= 0xA3) follow = addrsize ? 4 : 8; // 64-bit memory offset
         } else {
             follow = cls - 7;
             const bool nearBranch = (!twoByte && (op == 0xE8 || op == 0xE9)) || (twoByte && op >= 0x80 && op <= 0x8F);
             if (mode64 && !twoByte && op >= 0xB8 && op <= 0xBF && rexW)
-                follow = 8;                  // mov r64, imm64
+                follow = 8; // mov r64, imm64
             else if (mode64 && nearBranch)
-                ;                            // 64-bit mode near branches keep rel32
+                ; // 64-bit mode near branches keep rel32
             else if (opsize16)
                 follow -= 2;
         }
@@ -274,16 +300,15 @@ bool DecodeInstruction(const std::uint8_t* code, TCodeMode mode, TDecodedInstruc
         const int addressBytes = AddressBytes(modrm, code + modrmAt + 1, addr16, mode64, rip);
         const int imm = (twoByte ? TwoByteImmediate(op) : OneByteImmediate(op, modrm, opsize16)) + extraImmediate;
         out.ModRMOffset = modrmAt;
-        if (rip)
-            out.RipDisplacementOffset = modrmAt + 1;
+        if (rip) out.RipDisplacementOffset = modrmAt + 1;
         out.Length = modrmAt + 1 + addressBytes + imm;
     }
 
     if (!twoByte && ((op >= 0x70 && op <= 0x7F) || (op >= 0xE0 && op <= 0xE3) || op == 0xEB)) {
         out.Branch = TBranchKind::Short;
         out.BranchDisplacementOffset = out.Length - 1;
-    } else if (((!twoByte && (op == 0xE8 || op == 0xE9)) || (twoByte && op >= 0x80 && op <= 0x8F && extraImmediate == 0 &&
-                                                              opcodeEnd == out.OpcodeOffset + 1)) &&
+    } else if (((!twoByte && (op == 0xE8 || op == 0xE9)) ||
+                (twoByte && op >= 0x80 && op <= 0x8F && extraImmediate == 0 && opcodeEnd == out.OpcodeOffset + 1)) &&
                out.Length - opcodeEnd == 4) {
         out.Branch = TBranchKind::Near32;
         out.BranchDisplacementOffset = out.Length - 4;

@@ -11,18 +11,18 @@ constexpr TCodeMode NativeCodeMode = sizeof(void*) == 8 ? TCodeMode::X86_64 : TC
 
 enum class TBranchKind : std::uint8_t {
     None,
-    Short,      // 8-bit displacement: 0x70..0x7F, 0xE0..0xE3, 0xEB
-    Near32,     // 32-bit displacement: 0xE8, 0xE9, 0x0F 0x80..0x8F
+    Short,  // 8-bit displacement: 0x70..0x7F, 0xE0..0xE3, 0xEB
+    Near32, // 32-bit displacement: 0xE8, 0xE9, 0x0F 0x80..0x8F
 };
 
 struct TDecodedInstruction {
-    int Length = 1;              // whole instruction, prefixes included
-    int OpcodeOffset = 0;        // first opcode byte (after prefixes, REX, VEX)
-    std::uint8_t Opcode = 0;     // the byte that selected the table entry
-    bool TwoByte = false;        // 0x0F escape (or a VEX/EVEX opcode map)
-    bool Vex = false;            // VEX or EVEX encoded (64-bit mode only)
-    int ModRMOffset = -1;        // -1: no ModR/M byte
-    int RipDisplacementOffset = -1;  // 64-bit mode: offset of the disp32 of a RIP-relative operand
+    int Length = 1;                 // whole instruction, prefixes included
+    int OpcodeOffset = 0;           // first opcode byte (after prefixes, REX, VEX)
+    std::uint8_t Opcode = 0;        // the byte that selected the table entry
+    bool TwoByte = false;           // 0x0F escape (or a VEX/EVEX opcode map)
+    bool Vex = false;               // VEX or EVEX encoded (64-bit mode only)
+    int ModRMOffset = -1;           // -1: no ModR/M byte
+    int RipDisplacementOffset = -1; // 64-bit mode: offset of the disp32 of a RIP-relative operand
     TBranchKind Branch = TBranchKind::None;
     int BranchDisplacementOffset = -1;
 };

@@ -15,9 +15,8 @@ namespace crashreport::hook {
 namespace {
 
 constexpr int kJumpSize = 5;
-constexpr int kAbsoluteJumpSize = 14;  // jmp [rip+0] followed by the 64-bit address
+constexpr int kAbsoluteJumpSize = 14; // jmp [rip+0] followed by the 64-bit address
 constexpr int kMaxMoved = 32;
-
 
 // Ends the instruction stream of a procedure: nothing after it is sure to
 // belong to the same procedure. A jump a few bytes forward (or back into the
@@ -26,8 +25,7 @@ bool EndsFlow(const std::uint8_t* begin, int at, const TDecodedInstruction& d)
 {
     const std::uint8_t* p = begin + at;
     const std::uint8_t op = p[d.OpcodeOffset];
-    if (d.TwoByte || d.Vex)
-        return false;
+    if (d.TwoByte || d.Vex) return false;
     if (op == 0xE9 || op == 0xEB) {
         std::int32_t displacement;
         if (op == 0xEB) {
@@ -44,8 +42,8 @@ bool EndsFlow(const std::uint8_t* begin, int at, const TDecodedInstruction& d)
 bool IsPadding(std::uint8_t b) { return b == 0xCC || b == 0x90; }
 
 struct TPlan {
-    int Moved = 0;           // n: bytes of whole instructions moved
-    int ShortStubs = 0;      // k: short branches that leave the block
+    int Moved = 0;      // n: bytes of whole instructions moved
+    int ShortStubs = 0; // k: short branches that leave the block
     TDecodedInstruction Instructions[kMaxMoved];
     int Offsets[kMaxMoved];
     int Count = 0;
@@ -56,21 +54,17 @@ struct TPlan {
 // a block that would run past the end of a procedure shorter than 5 bytes.
 bool PlanBlock(const std::uint8_t* target, int minimum, TPlan& plan)
 {
-    if (!kernel::IsMemoryReadable(target, static_cast<std::size_t>(minimum) + 15))
-        return false;
+    if (!kernel::IsMemoryReadable(target, static_cast<std::size_t>(minimum) + 15)) return false;
     while (plan.Moved < minimum) {
-        if (plan.Count == kMaxMoved)
-            return false;
+        if (plan.Count == kMaxMoved) return false;
         TDecodedInstruction& d = plan.Instructions[plan.Count];
-        if (!DecodeInstruction(target + plan.Moved, NativeCodeMode, d))
-            return false;
+        if (!DecodeInstruction(target + plan.Moved, NativeCodeMode, d)) return false;
         plan.Offsets[plan.Count++] = plan.Moved;
         plan.Moved += d.Length;
         if (plan.Moved < minimum && EndsFlow(target, plan.Offsets[plan.Count - 1], d)) {
             for (int i = plan.Moved; i < minimum; ++i)
-                if (!IsPadding(target[i]))
-                    return false;
-            plan.Moved = minimum;  // the padding is moved with it and never runs
+                if (!IsPadding(target[i])) return false;
+            plan.Moved = minimum; // the padding is moved with it and never runs
             break;
         }
     }
@@ -78,12 +72,11 @@ bool PlanBlock(const std::uint8_t* target, int minimum, TPlan& plan)
     const auto end = begin + plan.Moved;
     for (int i = 0; i < plan.Count; ++i) {
         const TDecodedInstruction& d = plan.Instructions[i];
-        if (d.Branch != TBranchKind::Short)
-            continue;
+        if (d.Branch != TBranchKind::Short) continue;
         const std::intptr_t next = begin + plan.Offsets[i] + d.Length;
-        const std::intptr_t destination = next + static_cast<std::int8_t>(target[plan.Offsets[i] + d.BranchDisplacementOffset]);
-        if (destination < begin || destination > end)
-            ++plan.ShortStubs;
+        const std::intptr_t destination =
+            next + static_cast<std::int8_t>(target[plan.Offsets[i] + d.BranchDisplacementOffset]);
+        if (destination < begin || destination > end) ++plan.ShortStubs;
     }
     return true;
 }
@@ -106,8 +99,7 @@ void PutJump(std::uint8_t* buffer, std::uintptr_t placedAt, std::uintptr_t desti
 bool Rel32(std::uintptr_t from, std::uintptr_t to, std::int32_t& out)
 {
     const auto d = static_cast<std::int64_t>(to - from);
-    if (d < INT32_MIN || d > INT32_MAX)
-        return false;
+    if (d < INT32_MIN || d > INT32_MAX) return false;
     out = static_cast<std::int32_t>(d);
     return true;
 }
@@ -130,9 +122,9 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
         const std::uintptr_t oldNext = begin + at + d.Length;
         const std::uintptr_t newNext = trampoline + at + d.Length;
         if (d.Branch == TBranchKind::Short) {
-            const std::uintptr_t destination = oldNext + static_cast<std::int8_t>(target[at + d.BranchDisplacementOffset]);
-            if (destination >= begin && destination <= end)
-                continue;  // stays in the block, or lands on the jump back
+            const std::uintptr_t destination =
+                oldNext + static_cast<std::int8_t>(target[at + d.BranchDisplacementOffset]);
+            if (destination >= begin && destination <= end) continue; // stays in the block, or lands on the jump back
             if (far) {
                 PutAbsoluteJump(buffer + stub, destination);
             } else {
@@ -142,19 +134,16 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
                     return false;
             }
             const std::intptr_t reach = static_cast<std::intptr_t>(trampoline + stub - newNext);
-            if (reach > 127)
-                return false;
+            if (reach > 127) return false;
             buffer[at + d.BranchDisplacementOffset] = static_cast<std::uint8_t>(reach);
             stub += jumpSize;
         } else if (d.Branch == TBranchKind::Near32) {
             std::int32_t old;
             std::memcpy(&old, target + at + d.BranchDisplacementOffset, 4);
             const std::uintptr_t destination = oldNext + static_cast<std::intptr_t>(old);
-            if (destination >= begin && destination <= end)
-                continue;
+            if (destination >= begin && destination <= end) continue;
             std::int32_t displacement;
-            if (far || !Rel32(newNext, destination, displacement))
-                return false;
+            if (far || !Rel32(newNext, destination, displacement)) return false;
             std::memcpy(buffer + at + d.BranchDisplacementOffset, &displacement, 4);
         }
         if (d.RipDisplacementOffset >= 0) {
@@ -162,10 +151,9 @@ bool BuildTrampoline(const std::uint8_t* target, const TPlan& plan, std::uintptr
             std::memcpy(&old, target + at + d.RipDisplacementOffset, 4);
             const std::uintptr_t referenced = oldNext + static_cast<std::intptr_t>(old);
             if (referenced >= begin && referenced < end)
-                return false;  // data inside the moved bytes: they are about to be overwritten
+                return false; // data inside the moved bytes: they are about to be overwritten
             std::int32_t displacement;
-            if (far || !Rel32(newNext, referenced, displacement))
-                return false;
+            if (far || !Rel32(newNext, referenced, displacement)) return false;
             std::memcpy(buffer + at + d.RipDisplacementOffset, &displacement, 4);
         }
     }
@@ -192,8 +180,7 @@ void* InterceptProcedure(void* procedure, void* replacement, const std::string& 
     // stub itself: look for it before following anything.
     if (engine.ProcedureHooks && procedure)
         for (TProcedureHook* h : *engine.ProcedureHooks)
-            if (h->Target == procedure)
-                return h->Trampoline;
+            if (h->Target == procedure) return h->Trampoline;
     procedure = FollowImportStub(procedure);
     replacement = FollowImportStub(replacement);
     if (!procedure || !replacement)
@@ -201,21 +188,17 @@ void* InterceptProcedure(void* procedure, void* replacement, const std::string& 
     const std::string shared = SharedAreaName(procedure);
     if (!shared.empty())
         throw ESharedArea(rtl::FormatStrings("Cannot hook the module \"%s\" located into the shared-area.", {shared}));
-    if (!engine.ProcedureHooks)
-        HookingFailed(displayName);
+    if (!engine.ProcedureHooks) HookingFailed(displayName);
     for (TProcedureHook* h : *engine.ProcedureHooks)
-        if (h->Target == procedure)
-            return h->Trampoline;
+        if (h->Target == procedure) return h->Trampoline;
 
     auto* target = static_cast<std::uint8_t*>(procedure);
     // Near the target when the address space allows; otherwise anywhere,
     // reached through absolute jumps (which need 14 bytes at the target).
     void* slot = AllocateTrampoline(target);
     const bool far = slot == nullptr;
-    if (far)
-        slot = AllocateTrampoline(nullptr);
-    if (!slot)
-        HookingFailed(displayName);
+    if (far) slot = AllocateTrampoline(nullptr);
+    if (!slot) HookingFailed(displayName);
     TPlan plan;
     if (!PlanBlock(target, far ? kAbsoluteJumpSize : kJumpSize, plan)) {
         FreeTrampoline(slot);
@@ -273,18 +256,15 @@ bool RestoreProcedure(void* procedure)
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
-    if (!engine.ProcedureHooks || !procedure)
-        return false;
+    if (!engine.ProcedureHooks || !procedure) return false;
     bool exact = false;
-    for (TProcedureHook* h : *engine.ProcedureHooks)
-        exact |= h->Target == procedure;
+    for (TProcedureHook* h : *engine.ProcedureHooks) exact |= h->Target == procedure;
     void* followed = exact ? procedure : FollowImportStub(procedure);
     bool found = false;
     auto& list = *engine.ProcedureHooks;
     for (std::size_t i = list.size(); i-- > 0;) {
         TProcedureHook* h = list[i];
-        if (h->Target != procedure && h->Target != followed)
-            continue;
+        if (h->Target != procedure && h->Target != followed) continue;
         PatchCode(h->Target, h->SavedBytes, static_cast<std::size_t>(h->SavedCount));
         delete[] h->SavedBytes;
         FreeTrampoline(h->Trampoline);
@@ -299,11 +279,9 @@ const TProcedureHook* FindProcedureHook(const void* target)
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
-    if (!engine.ProcedureHooks)
-        return nullptr;
+    if (!engine.ProcedureHooks) return nullptr;
     for (TProcedureHook* h : *engine.ProcedureHooks)
-        if (h->Target == target)
-            return h;
+        if (h->Target == target) return h;
     return nullptr;
 }
 
@@ -317,10 +295,8 @@ int ProcedureHookCount()
 void detail::RestoreAllProcedures()
 {
     auto& engine = Engine();
-    if (!engine.ProcedureHooks)
-        return;
-    while (!engine.ProcedureHooks->empty())
-        RestoreProcedure(engine.ProcedureHooks->back()->Target);
+    if (!engine.ProcedureHooks) return;
+    while (!engine.ProcedureHooks->empty()) RestoreProcedure(engine.ProcedureHooks->back()->Target);
     delete engine.ProcedureHooks;
     engine.ProcedureHooks = nullptr;
 }

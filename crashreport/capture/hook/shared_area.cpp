@@ -12,8 +12,7 @@ std::string SharedAreaName(const void* address)
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
 #if defined(__x86_64__)
-    if (a >= (std::uintptr_t(1) << 47))
-        return a >= 0xFFFFFFFFFF600000ull ? "[vsyscall]" : "[kernel]";
+    if (a >= (std::uintptr_t(1) << 47)) return a >= 0xFFFFFFFFFF600000ull ? "[vsyscall]" : "[kernel]";
 #endif
     kernel::TMemoryRegion region;
     if (kernel::QueryMemory(address, region) &&
@@ -21,8 +20,7 @@ std::string SharedAreaName(const void* address)
          std::strcmp(region.Name, "[vsyscall]") == 0))
         return region.Name;
     const auto vdso = kernel::VdsoHandle();
-    if (vdso && a >= vdso && a < vdso + 2 * kernel::PageSize())
-        return "[vdso]";
+    if (vdso && a >= vdso && a < vdso + 2 * kernel::PageSize()) return "[vdso]";
     return {};
 }
 

@@ -10,7 +10,7 @@
 namespace crashreport::hook {
 namespace {
 
-constexpr std::uintptr_t kReach = std::uintptr_t(1) << 30;  // leaves room for the data the moved code reaches
+constexpr std::uintptr_t kReach = std::uintptr_t(1) << 30; // leaves room for the data the moved code reaches
 constexpr std::size_t kChunkSize = 64 * 1024;
 constexpr std::size_t kSlotsPerChunk = kChunkSize / kTrampolineSlotSize;
 
@@ -18,11 +18,12 @@ constexpr std::size_t kSlotsPerChunk = kChunkSize / kTrampolineSlotSize;
 class TChunk {
 public:
     explicit TChunk(void* mapping)
-        : Start(reinterpret_cast<std::uintptr_t>(mapping)), Used(kSlotsPerChunk), UsedCount(0) {}
+        : Start(reinterpret_cast<std::uintptr_t>(mapping)), Used(kSlotsPerChunk), UsedCount(0)
+    {
+    }
     ~TChunk()
     {
-        if (Start)
-            kernel::FreeMemory(reinterpret_cast<void*>(Start), kChunkSize);
+        if (Start) kernel::FreeMemory(reinterpret_cast<void*>(Start), kChunkSize);
     }
     TChunk(TChunk&& other) noexcept : Start(other.Start), Used(std::move(other.Used)), UsedCount(other.UsedCount)
     {
@@ -53,7 +54,7 @@ bool g_refuseNear = false;
 
 bool Near(std::uintptr_t chunkStart, std::uintptr_t target)
 {
-    if (!target || sizeof(void*) == 4)  // a 32-bit displacement reaches all of a 32-bit space
+    if (!target || sizeof(void*) == 4) // a 32-bit displacement reaches all of a 32-bit space
         return true;
     // The farthest byte of the chunk from the target must be within reach.
     const std::uintptr_t lo = chunkStart, hi = chunkStart + kChunkSize;
@@ -69,8 +70,7 @@ void* MapAt(std::uintptr_t hint)
 // Maps a chunk in the free gap closest to target within reach.
 void* MapNear(std::uintptr_t target)
 {
-    if (!target)
-        return MapAt(0);
+    if (!target) return MapAt(0);
     const std::uintptr_t lowest = 0x10000;
     const std::uintptr_t highest = (std::uintptr_t(1) << 47) - kChunkSize;
     const auto regions = kernel::ListMemoryRegions();
@@ -78,14 +78,12 @@ void* MapNear(std::uintptr_t target)
     std::uintptr_t gapStart = lowest;
     auto consider = [&](std::uintptr_t from, std::uintptr_t to) {
         from = (from + kChunkSize - 1) & ~(kChunkSize - 1);
-        if (to < from + kChunkSize)
-            return;
+        if (to < from + kChunkSize) return;
         // The chunk in [from, to) closest to the target.
         const std::uintptr_t last = (to - kChunkSize) & ~(kChunkSize - 1);
         std::uintptr_t at = target & ~(kChunkSize - 1);
         at = at < from ? from : (at > last ? last : at);
-        if (at < lowest || at > highest)
-            return;
+        if (at < lowest || at > highest) return;
         const std::uintptr_t d = at > target ? at - target : target - at;
         if (d < bestDistance && Near(at, target)) {
             best = at;
@@ -93,10 +91,8 @@ void* MapNear(std::uintptr_t target)
         }
     };
     for (const auto& r : regions) {
-        if (r.Start > gapStart)
-            consider(gapStart, r.Start);
-        if (r.End > gapStart)
-            gapStart = r.End;
+        if (r.Start > gapStart) consider(gapStart, r.Start);
+        if (r.End > gapStart) gapStart = r.End;
     }
     consider(gapStart, highest);
     return best ? MapAt(best) : nullptr;
@@ -108,11 +104,9 @@ void* AllocateTrampoline(const void* nearTo)
 {
     const auto target = reinterpret_cast<std::uintptr_t>(nearTo);
     std::lock_guard<std::mutex> lock(g_lock);
-    if (target && g_refuseNear)
-        return nullptr;
+    if (target && g_refuseNear) return nullptr;
     for (auto& c : Chunks()) {
-        if (c.UsedCount == kSlotsPerChunk || !Near(c.Start, target))
-            continue;
+        if (c.UsedCount == kSlotsPerChunk || !Near(c.Start, target)) continue;
         for (std::size_t i = 0; i < kSlotsPerChunk; ++i)
             if (!c.Used[i]) {
                 c.Used[i] = true;
@@ -123,8 +117,7 @@ void* AllocateTrampoline(const void* nearTo)
     // A few tries: another thread may map the gap between the scan and the mmap.
     for (int attempt = 0; attempt < 3; ++attempt) {
         void* p = MapNear(target);
-        if (!p)
-            continue;
+        if (!p) continue;
         TChunk c(p);
         c.Used[0] = true;
         c.UsedCount = 1;
@@ -142,20 +135,17 @@ void RefuseNearTrampolinesForTesting(bool refuse)
 
 void FreeTrampoline(void* slot)
 {
-    if (!slot)
-        return;
+    if (!slot) return;
     const auto a = reinterpret_cast<std::uintptr_t>(slot);
     std::lock_guard<std::mutex> lock(g_lock);
     for (auto it = Chunks().begin(); it != Chunks().end(); ++it) {
-        if (a < it->Start || a >= it->Start + kChunkSize)
-            continue;
+        if (a < it->Start || a >= it->Start + kChunkSize) continue;
         const std::size_t i = (a - it->Start) / kTrampolineSlotSize;
         if (it->Used[i]) {
             it->Used[i] = false;
             --it->UsedCount;
         }
-        if (it->UsedCount == 0)
-            Chunks().erase(it);  // unmaps it
+        if (it->UsedCount == 0) Chunks().erase(it); // unmaps it
         return;
     }
 }

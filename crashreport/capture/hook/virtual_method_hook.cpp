@@ -35,16 +35,14 @@ THookedMethodsList::~THookedMethodsList()
 void THookedMethodsList::Delete(int index)
 {
     THookedMethodsLock lock(*this);
-    if (index < 0 || index >= Count())
-        throw std::out_of_range("THookedMethodsList::Delete");
+    if (index < 0 || index >= Count()) throw std::out_of_range("THookedMethodsList::Delete");
     items_.erase(items_.begin() + index);
 }
 
 int THookedMethodsList::Find(const void* vtable, int slot) const
 {
     for (std::size_t i = 0; i < items_.size(); ++i)
-        if (items_[i]->Class == vtable && items_[i]->Slot == slot)
-            return static_cast<int>(i);
+        if (items_[i]->Class == vtable && items_[i]->Slot == slot) return static_cast<int>(i);
     return -1;
 }
 
@@ -56,11 +54,9 @@ void detail::RestoreSlot(const THookedMethod& method)
 void* InterceptVirtualMethod(void* vtable, int slot, void* replacement)
 {
     THookedMethodsList* list = detail::Engine().HookedMethods;
-    if (!list || !vtable || slot < 0)
-        return nullptr;
+    if (!list || !vtable || slot < 0) return nullptr;
     void** cell = SlotAddress(vtable, slot);
-    if (!kernel::IsMemoryReadable(cell, sizeof *cell))
-        return nullptr;
+    if (!kernel::IsMemoryReadable(cell, sizeof *cell)) return nullptr;
     THookedMethodsLock lock(*list);
     void* previous = *cell;
     if (previous == replacement) {
@@ -75,12 +71,10 @@ void* InterceptVirtualMethod(void* vtable, int slot, void* replacement)
 bool RestoreVirtualMethod(void* vtable, int slot)
 {
     THookedMethodsList* list = detail::Engine().HookedMethods;
-    if (!list)
-        return false;
+    if (!list) return false;
     THookedMethodsLock lock(*list);
     const int index = list->Find(vtable, slot);
-    if (index < 0)
-        return false;
+    if (index < 0) return false;
     detail::RestoreSlot(*list->Item(index));
     list->Delete(index);
     return true;
@@ -89,8 +83,7 @@ bool RestoreVirtualMethod(void* vtable, int slot)
 int HookedMethodCount()
 {
     THookedMethodsList* list = detail::Engine().HookedMethods;
-    if (!list)
-        return 0;
+    if (!list) return 0;
     THookedMethodsLock lock(*list);
     return list->Count();
 }

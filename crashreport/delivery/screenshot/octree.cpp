@@ -57,8 +57,7 @@ void TOctree::Add(std::uint8_t r, std::uint8_t g, std::uint8_t b)
         leaf.SumB += b;
         return;
     }
-    if (root_ < 0)
-        root_ = NewNode(0);
+    if (root_ < 0) root_ = NewNode(0);
     std::int32_t index = root_;
     bool created = false;
     for (int level = 0;; ++level) {
@@ -83,8 +82,7 @@ void TOctree::Add(std::uint8_t r, std::uint8_t g, std::uint8_t b)
     lastLeaf_ = index;
     lastColor_ = color;
     if (created) {
-        while (leaves_ > kMaxLeaves)
-            Reduce();
+        while (leaves_ > kMaxLeaves) Reduce();
     }
 }
 
@@ -99,17 +97,14 @@ void TOctree::AddPixels(const std::uint32_t* pixels, std::size_t count)
 void TOctree::Reduce()
 {
     int level = 7;
-    while (level > 0 && reducible_[level] < 0)
-        --level;
+    while (level > 0 && reducible_[level] < 0) --level;
     const std::int32_t index = reducible_[level];
-    if (index < 0)
-        return;
+    if (index < 0) return;
     reducible_[level] = nodes_[index].Next;
     int children = 0;
     std::uint64_t count = 0, r = 0, g = 0, b = 0;
     for (std::int32_t& child : nodes_[index].Child) {
-        if (child < 0)
-            continue;
+        if (child < 0) continue;
         const Node& c = nodes_[child];
         count += c.Count;
         r += c.SumR;
@@ -144,15 +139,13 @@ void TOctree::CollectColors(std::int32_t index, std::vector<TRgb>& out) const
         return;
     }
     for (std::int32_t child : n.Child)
-        if (child >= 0)
-            CollectColors(child, out);
+        if (child >= 0) CollectColors(child, out);
 }
 
 std::vector<TRgb> TOctree::Colors() const
 {
     std::vector<TRgb> out;
-    if (root_ >= 0)
-        CollectColors(root_, out);
+    if (root_ >= 0) CollectColors(root_, out);
     return out;
 }
 
@@ -162,14 +155,13 @@ TPalette TOctree::Palette(int* used) const
     const std::vector<TRgb> colors = Colors();
     const size_t n = std::min<size_t>(colors.size(), palette.size());
     std::copy_n(colors.begin(), n, palette.begin());
-    if (used)
-        *used = static_cast<int>(n);
+    if (used) *used = static_cast<int>(n);
     return palette;
 }
 
 namespace {
 constexpr int kCellBits = 4;
-constexpr int kCellSide = 1 << (8 - kCellBits);  // colour values per cell and component
+constexpr int kCellSide = 1 << (8 - kCellBits); // colour values per cell and component
 constexpr unsigned kCells = 1u << (3 * kCellBits);
 
 inline int Square(int v) { return v * v; }
@@ -179,16 +171,12 @@ inline int MinAxis(int v, int lo, int hi) { return v < lo ? Square(lo - v) : v >
 inline int MaxAxis(int v, int lo, int hi) { return std::max(Square(v - lo), Square(v - hi)); }
 } // namespace
 
-TNearestColor::TNearestColor(const TPalette& palette)
-    : palette_(palette), cells_(kCells), cellReady_(kCells, false)
-{
-}
+TNearestColor::TNearestColor(const TPalette& palette) : palette_(palette), cells_(kCells), cellReady_(kCells, false) {}
 
 const std::vector<std::uint8_t>& TNearestColor::Candidates(unsigned cell)
 {
     std::vector<std::uint8_t>& list = cells_[cell];
-    if (cellReady_[cell])
-        return list;
+    if (cellReady_[cell]) return list;
     const int r0 = static_cast<int>((cell >> (2 * kCellBits)) & ((1 << kCellBits) - 1)) * kCellSide;
     const int g0 = static_cast<int>((cell >> kCellBits) & ((1 << kCellBits) - 1)) * kCellSide;
     const int b0 = static_cast<int>(cell & ((1 << kCellBits) - 1)) * kCellSide;
@@ -204,8 +192,7 @@ const std::vector<std::uint8_t>& TNearestColor::Candidates(unsigned cell)
         bound = std::min(bound, MaxAxis(p.R, r0, r1) + MaxAxis(p.G, g0, g1) + MaxAxis(p.B, b0, b1));
     }
     for (int i = 0; i < kPaletteSize; ++i)
-        if (minDist[i] <= bound)
-            list.push_back(static_cast<std::uint8_t>(i));
+        if (minDist[i] <= bound) list.push_back(static_cast<std::uint8_t>(i));
     cellReady_[cell] = true;
     return list;
 }
@@ -215,8 +202,7 @@ std::uint8_t TNearestColor::Map(std::uint32_t rgb)
     const int r = static_cast<int>((rgb >> 16) & 0xFF), g = static_cast<int>((rgb >> 8) & 0xFF),
               b = static_cast<int>(rgb & 0xFF);
     const unsigned cell = (static_cast<unsigned>(r >> (8 - kCellBits)) << (2 * kCellBits)) |
-                          (static_cast<unsigned>(g >> (8 - kCellBits)) << kCellBits) |
-                          static_cast<unsigned>(b >> (8 - kCellBits));
+        (static_cast<unsigned>(g >> (8 - kCellBits)) << kCellBits) | static_cast<unsigned>(b >> (8 - kCellBits));
     std::uint8_t best = 0;
     int bestDist = std::numeric_limits<int>::max();
     for (std::uint8_t i : Candidates(cell)) {

@@ -40,9 +40,9 @@ public:
 private:
     struct Node {
         bool Leaf = false;
-        std::uint64_t Count = 0;  // 64-bit sums: a whole 8K screen fits in one leaf
+        std::uint64_t Count = 0; // 64-bit sums: a whole 8K screen fits in one leaf
         std::uint64_t SumR = 0, SumG = 0, SumB = 0;
-        std::int32_t Next = -1;  // next reducible node of the same level
+        std::int32_t Next = -1; // next reducible node of the same level
         std::array<std::int32_t, 8> Child;
     };
 

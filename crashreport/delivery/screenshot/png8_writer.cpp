@@ -25,8 +25,7 @@ void PutChunk(std::vector<std::uint8_t>& out, std::string_view type, const std::
     PutBE32(out, static_cast<std::uint32_t>(length));
     const std::size_t typeAt = out.size();
     out.insert(out.end(), type.begin(), type.end());
-    if (length)
-        out.insert(out.end(), data, data + length);
+    if (length) out.insert(out.end(), data, data + length);
     PutBE32(out, codecs::ComputeCrc32(out.data() + typeAt, 4 + length));
 }
 
@@ -36,8 +35,7 @@ public:
     TDeflater() { ok_ = deflateInit(&z_, 9) == Z_OK; }
     ~TDeflater()
     {
-        if (ok_)
-            deflateEnd(&z_);
+        if (ok_) deflateEnd(&z_);
     }
     TDeflater(const TDeflater&) = delete;
     TDeflater& operator=(const TDeflater&) = delete;
@@ -53,8 +51,7 @@ private:
 
 std::vector<std::uint8_t> EncodePng8(int width, int height, const std::uint8_t* indices, const TPalette& palette)
 {
-    if (width <= 0 || height <= 0 || !indices)
-        return {};
+    if (width <= 0 || height <= 0 || !indices) return {};
     std::vector<std::uint8_t> out;
     static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     out.insert(out.end(), kSignature, kSignature + 8);
@@ -62,7 +59,7 @@ std::vector<std::uint8_t> EncodePng8(int width, int height, const std::uint8_t* 
     std::vector<std::uint8_t> ihdr;
     PutBE32(ihdr, static_cast<std::uint32_t>(width));
     PutBE32(ihdr, static_cast<std::uint32_t>(height));
-    ihdr.insert(ihdr.end(), {8, 3, 0, 0, 0});  // depth, indexed, deflate, no filter, no interlace
+    ihdr.insert(ihdr.end(), {8, 3, 0, 0, 0}); // depth, indexed, deflate, no filter, no interlace
     PutChunk(out, "IHDR", ihdr.data(), ihdr.size());
 
     std::uint8_t plte[3 * kPaletteSize];
@@ -74,8 +71,7 @@ std::vector<std::uint8_t> EncodePng8(int width, int height, const std::uint8_t* 
     PutChunk(out, "PLTE", plte, sizeof plte);
 
     TDeflater deflater;
-    if (!deflater.Ok())
-        return {};
+    if (!deflater.Ok()) return {};
     z_stream& z = deflater.Stream();
     std::vector<std::uint8_t> buffer(kIdatBufferSize);
     z.next_out = buffer.data();
@@ -84,15 +80,14 @@ std::vector<std::uint8_t> EncodePng8(int width, int height, const std::uint8_t* 
     for (int y = 0; y <= height; ++y) {
         const bool last = y == height;
         if (!last) {
-            row[0] = 0;  // filter: none
+            row[0] = 0; // filter: none
             std::memcpy(row.data() + 1, indices + static_cast<std::size_t>(y) * width, static_cast<std::size_t>(width));
             z.next_in = row.data();
             z.avail_in = static_cast<uInt>(row.size());
         }
         for (;;) {
             const int rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
-            if (rc == Z_STREAM_ERROR)
-                return {};
+            if (rc == Z_STREAM_ERROR) return {};
             const bool done = last ? rc == Z_STREAM_END : z.avail_in == 0;
             if (z.avail_out == 0) {
                 // A full buffer is one chunk of its own.
@@ -100,13 +95,11 @@ std::vector<std::uint8_t> EncodePng8(int width, int height, const std::uint8_t* 
                 z.next_out = buffer.data();
                 z.avail_out = static_cast<uInt>(buffer.size());
             }
-            if (done)
-                break;
+            if (done) break;
         }
     }
     const std::size_t tail = buffer.size() - z.avail_out;
-    if (tail)
-        PutChunk(out, "IDAT", buffer.data(), tail);
+    if (tail) PutChunk(out, "IDAT", buffer.data(), tail);
     PutChunk(out, "IEND", nullptr, 0);
     return out;
 }

@@ -21,11 +21,9 @@ constexpr std::uint32_t kRed = 0xFF0000;
 
 void Frame(ui::TScreenPicture& p, const ui::TRect& r)
 {
-    if (r.IsEmpty())
-        return;
+    if (r.IsEmpty()) return;
     auto put = [&p](int x, int y) {
-        if (x >= 0 && y >= 0 && x < p.Width && y < p.Height)
-            p.Pixels[static_cast<std::size_t>(y) * p.Width + x] = kRed;
+        if (x >= 0 && y >= 0 && x < p.Width && y < p.Height) p.Pixels[static_cast<std::size_t>(y) * p.Width + x] = kRed;
     };
     for (int x = r.Left; x < r.Right; ++x) {
         put(x, r.Top);
@@ -41,8 +39,7 @@ void Frame(ui::TScreenPicture& p, const ui::TRect& r)
 
 void OutlineFocusWindow(ui::TScreenPicture& picture)
 {
-    if (!picture.HasFocusRect)
-        return;
+    if (!picture.HasFocusRect) return;
     ui::TRect r = picture.FocusRect;
     r.Left -= picture.Origin.X;
     r.Right -= picture.Origin.X;
@@ -54,23 +51,19 @@ void OutlineFocusWindow(ui::TScreenPicture& picture)
 
 void DrawCursor(ui::TScreenPicture& picture)
 {
-    if (!picture.HasCursor)
-        return;
+    if (!picture.HasCursor) return;
     const ui::TCursorImage& c = picture.Cursor;
     const int left = c.Position.X - c.HotSpot.X - picture.Origin.X;
     const int top = c.Position.Y - c.HotSpot.Y - picture.Origin.Y;
     for (int y = 0; y < c.Height; ++y) {
         const int py = top + y;
-        if (py < 0 || py >= picture.Height)
-            continue;
+        if (py < 0 || py >= picture.Height) continue;
         for (int x = 0; x < c.Width; ++x) {
             const int px = left + x;
-            if (px < 0 || px >= picture.Width)
-                continue;
+            if (px < 0 || px >= picture.Width) continue;
             const std::uint32_t src = c.Argb[static_cast<std::size_t>(y) * c.Width + x];
             const unsigned a = src >> 24;
-            if (a == 0)
-                continue;
+            if (a == 0) continue;
             std::uint32_t& dst = picture.Pixels[static_cast<std::size_t>(py) * picture.Width + px];
             std::uint32_t out = 0;
             for (int shift = 0; shift <= 16; shift += 8) {
@@ -100,15 +93,12 @@ std::vector<std::uint8_t> EncodeScreenshotPng(const ui::TScreenPicture& picture)
 bool WriteFileBytes(const std::string& fileName, const std::vector<std::uint8_t>& bytes)
 {
     kernel::TUniqueFd fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.Valid())
-        return false;
+    if (!fd.Valid()) return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
         done += static_cast<std::size_t>(n);
     }
     const bool closed = fd.Close();
@@ -123,8 +113,7 @@ bool TScreenshot::Capture(bool foregroundOnly)
 {
     Release();
     ui::TScreenPicture picture;
-    if (!ui::CaptureScreenPicture(foregroundOnly, picture))
-        return false;
+    if (!ui::CaptureScreenPicture(foregroundOnly, picture)) return false;
     Assign(std::move(picture));
     return true;
 }
@@ -144,8 +133,7 @@ void TScreenshot::Assign(ui::TScreenPicture picture)
 
 bool TScreenshot::Save(const std::string& fileName) const
 {
-    if (fileName.empty() || !hasPicture_)
-        return false;
+    if (fileName.empty() || !hasPicture_) return false;
     const std::vector<std::uint8_t> png = EncodeScreenshotPng(picture_);
     return !png.empty() && WriteFileBytes(fileName, png);
 }
@@ -163,8 +151,7 @@ TScreenshot g_report;
 
 bool CaptureReportScreenshot(const TTavrelModuleOptions* options)
 {
-    if (!options)
-        options = QueryCurrentOptions();
+    if (!options) options = QueryCurrentOptions();
     const bool foregroundOnly = options && options->SendFlags().Contains(sfScreenshotForegroundOnly);
     std::lock_guard lock(g_reportMutex);
     return g_report.Capture(foregroundOnly);
@@ -190,8 +177,7 @@ bool ReportScreenshotTaken()
 
 std::string ScreenshotFileName(const TTavrelModuleOptions& options)
 {
-    if (!options.SendFlags().Contains(sfAttachScreenshot))
-        return {};
+    if (!options.SendFlags().Contains(sfAttachScreenshot)) return {};
     return codecs::TemporaryFolder() + kScreenshotFileName;
 }
 

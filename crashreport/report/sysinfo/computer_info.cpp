@@ -14,8 +14,7 @@ namespace {
 std::string Trim(const std::string& s)
 {
     const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
+    if (first == std::string::npos) return {};
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
@@ -32,8 +31,7 @@ std::string FormatMegabytes(std::uint64_t bytes)
     constexpr std::uint64_t kMb = 1048576;
     std::uint64_t whole = bytes / kMb;
     const std::uint64_t rest = bytes % kMb;
-    if (rest > kMb / 2 || (rest == kMb / 2 && whole % 2 == 1))
-        ++whole;
+    if (rest > kMb / 2 || (rest == kMb / 2 && whole % 2 == 1)) ++whole;
     return rtl::Format("%llu Mb", static_cast<unsigned long long>(whole));
 }
 
@@ -46,8 +44,7 @@ std::string FormatGigabytes(std::uint64_t bytes, const std::string& decimalSepar
     const unsigned fraction = static_cast<unsigned>(hundredths % 100);
     if (fraction != 0) {
         text += decimalSeparator + rtl::Format("%02u", fraction);
-        if (text.back() == '0')
-            text.pop_back();
+        if (text.back() == '0') text.pop_back();
     }
     return text + " Gb";
 }
@@ -61,10 +58,8 @@ std::string FormatUpTime(std::uint64_t milliseconds)
     const std::uint64_t hours = seconds % 86400 / 3600;
     const std::uint64_t minutes = seconds % 3600 / 60;
     std::string text;
-    if (days > 0)
-        text += Count(days, "day") + ", ";
-    if (hours > 0)
-        text += Count(hours, "hour") + ", ";
+    if (days > 0) text += Count(days, "day") + ", ";
+    if (hours > 0) text += Count(hours, "hour") + ", ";
     return text + Count(minutes, "minute") + ", " + Count(seconds % 60, "second");
 }
 
@@ -74,8 +69,7 @@ std::string ProcessorNameFrom(const kernel::TProcessorFacts& facts)
     if (name.empty()) {
         name = Trim(facts.Vendor);
         const std::string identifier = Trim(facts.Identifier);
-        if (!name.empty() && !identifier.empty())
-            name += " - " + identifier;
+        if (!name.empty() && !identifier.empty()) name += " - " + identifier;
     }
     return name.empty() ? "Unknown processor" : name;
 }
@@ -99,16 +93,14 @@ std::string GetFreeMemory()
 std::string GetTotalDisk()
 {
     kernel::TDiskSpace space;
-    if (!kernel::ReadDiskSpace(kernel::MainExecutablePath(), space))
-        return {};
+    if (!kernel::ReadDiskSpace(kernel::MainExecutablePath(), space)) return {};
     return FormatGigabytes(space.TotalBytes, kernel::LocaleDecimalSeparator());
 }
 
 std::string GetFreeDisk()
 {
     kernel::TDiskSpace space;
-    if (!kernel::ReadDiskSpace(kernel::MainExecutablePath(), space))
-        return {};
+    if (!kernel::ReadDiskSpace(kernel::MainExecutablePath(), space)) return {};
     return FormatGigabytes(space.AvailableBytes, kernel::LocaleDecimalSeparator());
 }
 
@@ -123,8 +115,7 @@ std::string GetProcessorName() { return ProcessorNameFrom(kernel::ReadProcessorF
 std::string GetDisplayMode()
 {
     ui::TDisplayMode mode;
-    if (!ui::QueryDisplayMode(mode))
-        return {};
+    if (!ui::QueryDisplayMode(mode)) return {};
     return rtl::Format("%d x %d, %d bit", mode.Width, mode.Height, mode.BitsPerPixel);
 }
 

@@ -15,7 +15,8 @@ void Add(std::string& field, const std::string& value) { field += value + kSepar
 void DropLastSeparator(std::string& field)
 {
     const std::string separator = kSeparator;
-    if (field.size() >= separator.size() && field.compare(field.size() - separator.size(), separator.size(), separator) == 0)
+    if (field.size() >= separator.size() &&
+        field.compare(field.size() - separator.size(), separator.size(), separator) == 0)
         field.resize(field.size() - separator.size());
 }
 
@@ -23,13 +24,11 @@ void DropLastSeparator(std::string& field)
 
 std::string FormatAddress(const std::string& address)
 {
-    if (address.empty())
-        return kNoAddress;
+    if (address.empty()) return kNoAddress;
     std::string result;
     std::istringstream parts(address);
     for (std::string part; std::getline(parts, part, '.');) {
-        if (!result.empty())
-            result += '.';
+        if (!result.empty()) result += '.';
         result += std::string(part.size() < 3 ? 3 - part.size() : 0, '0') + part;
     }
     return result;
@@ -44,8 +43,7 @@ TNetworkInfo NetworkInfoFrom(const std::vector<kernel::TNetworkAdapter>& adapter
         Add(info.IPAddress, FormatAddress(adapter.Address));
         Add(info.Submask, FormatAddress(adapter.Mask));
         Add(info.Gateway, FormatAddress(adapter.Gateway));
-        if (!adapter.DnsKnown)
-            continue;
+        if (!adapter.DnsKnown) continue;
         // A resolver without servers still fills both places, as one with
         // a single server fills the second.
         const auto& servers = adapter.DnsServers;

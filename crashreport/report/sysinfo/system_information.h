@@ -14,21 +14,21 @@
 namespace crashreport {
 
 // Computer.
-std::string ReadComputerName();  // the host name
-std::string ReadUserName();      // the user the program runs as
-std::string GetTotalMemory();    // "<n> Mb"
-std::string GetFreeMemory();     // "<n> Mb", memory still available to programs
-std::string GetTotalDisk();      // "<n.nn> Gb" of the file system holding the program
-std::string GetFreeDisk();       // "<n.nn> Gb" available to this user there
-std::string GetUpTime();         // "[<d> days, ][<h> hours, ]<m> minutes, <s> seconds"
-std::string GetProcessorName();  // "Unknown processor" when the system names none
-std::string GetDisplayMode();    // "<w> x <h>, <bits> bit"
+std::string ReadComputerName(); // the host name
+std::string ReadUserName();     // the user the program runs as
+std::string GetTotalMemory();   // "<n> Mb"
+std::string GetFreeMemory();    // "<n> Mb", memory still available to programs
+std::string GetTotalDisk();     // "<n.nn> Gb" of the file system holding the program
+std::string GetFreeDisk();      // "<n.nn> Gb" available to this user there
+std::string GetUpTime();        // "[<d> days, ][<h> hours, ]<m> minutes, <s> seconds"
+std::string GetProcessorName(); // "Unknown processor" when the system names none
+std::string GetDisplayMode();   // "<w> x <h>, <bits> bit"
 
 // Operating System.
-std::string GetWindowsName();     // the distribution's name ("Debian GNU/Linux 12 (bookworm)")
-std::string GetWindowsBuild();    // the kernel release
-std::string GetWindowsUpdate();   // the kernel's build version
-std::string GetSystemLanguage();  // the English name of the locale's language
+std::string GetWindowsName();    // the distribution's name ("Debian GNU/Linux 12 (bookworm)")
+std::string GetWindowsBuild();   // the kernel release
+std::string GetWindowsUpdate();  // the kernel's build version
+std::string GetSystemLanguage(); // the English name of the locale's language
 
 // Network: one value per field, the adapters' values joined by " - ".
 struct TNetworkInfo {

@@ -31,11 +31,9 @@ public:
     explicit Program(const std::vector<std::string>& args)
     {
         std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
     }
     ~Program()
     {
@@ -128,8 +126,7 @@ struct DesktopProgram : ::testing::Test {
     X11InputLock lock;
     void SetUp() override
     {
-        if (!ui::X11DisplayReachable())
-            GTEST_SKIP() << "no X display reachable";
+        if (!ui::X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
         clipboard = ui::CreateX11Clipboard();
         ASSERT_TRUE(clipboard);
         program = std::make_unique<Program>(std::vector<std::string>{VEK_BUILD_DIR "/converter/gui/vek2avi-gui"});
@@ -141,8 +138,7 @@ struct DesktopProgram : ::testing::Test {
     std::string Copied()
     {
         for (int i = 0; i < 20; ++i) {
-            if (auto t = clipboard->GetText(); t && !t->empty())
-                return *t;
+            if (auto t = clipboard->GetText(); t && !t->empty()) return *t;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return {};
@@ -183,8 +179,7 @@ TEST_F(DesktopProgram, MainWindowHasAFixedDialogFrame)
     std::pair<int, int> now;
     for (int i = 0; i < 20; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if ((now = size()) == std::make_pair(419, 128))
-            break;
+        if ((now = size()) == std::make_pair(419, 128)) break;
     }
     EXPECT_EQ(now, std::make_pair(419, 128));
 }
@@ -193,18 +188,18 @@ TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
 {
     TempDir dir;
     WriteFile(dir / "clip.vek", RandomVek(5, 16, 8, 11).Bytes());
-    ClickAt(main, 60, 34);  // into Edit1
+    ClickAt(main, 60, 34); // into Edit1
     Type(dir / "clip.vek");
-    ClickAt(main, 354, 84);  // "Start"
+    ClickAt(main, 354, 84); // "Start"
 
     const std::string save = WaitWindow(program->pid(), "^Save As$");
     ASSERT_FALSE(save.empty()) << "no save dialog";
-    Type(dir / "movie");  // the dialog adds ".avi"
+    Type(dir / "movie"); // the dialog adds ".avi"
     Key("Return");
 
     const std::string compression = WaitWindow(program->pid(), "^Video Compression$");
     ASSERT_FALSE(compression.empty()) << "no compression dialog";
-    Key("Down");  // Microsoft Video 1
+    Key("Down"); // Microsoft Video 1
     Key("Return");
 
     const std::string done = WaitWindow(program->pid(), "^AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2$");
@@ -212,7 +207,8 @@ TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
     ClearClipboard();
     Key("ctrl+c");
     const std::string text = Copied();
-    EXPECT_NE(text.find("AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F"), std::string::npos)
+    EXPECT_NE(text.find("AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F"),
+              std::string::npos)
         << text;
     Key("Return");
     ASSERT_TRUE(WaitGone(program->pid(), "^AVI"));
@@ -220,8 +216,7 @@ TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
     VideoProbe probe;
     for (int i = 0; i < 50 && !probe.ok; ++i) {
         probe = ProbeVideo(dir / "movie.avi");
-        if (!probe.ok)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (!probe.ok) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     ASSERT_TRUE(probe.ok) << probe.errors;
     EXPECT_EQ(probe.codecTag, "MSVC");
@@ -236,7 +231,7 @@ TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
 {
     ClickAt(main, 60, 34);
     Type("typed by hand.vek");
-    ClickAt(main, 354, 36);  // "Open a file"
+    ClickAt(main, 354, 36); // "Open a file"
     ASSERT_FALSE(WaitWindow(program->pid(), "^Open$").empty()) << "no open dialog";
     Key("Escape");
     ASSERT_TRUE(WaitGone(program->pid(), "^Open$"));
@@ -248,7 +243,7 @@ TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
 
 TEST_F(DesktopProgram, StartWithAnEmptyPathShowsTheOpenError)
 {
-    ClickAt(main, 354, 84);  // "Start", Edit1 empty
+    ClickAt(main, 354, 84); // "Start", Edit1 empty
     const std::string box = WaitWindow(program->pid(), "^vek2avi-gui$");
     ASSERT_FALSE(box.empty()) << "no error message box";
     ClearClipboard();
@@ -257,7 +252,7 @@ TEST_F(DesktopProgram, StartWithAnEmptyPathShowsTheOpenError)
     EXPECT_NE(text.find("\r\nCannot open file \"\". "), std::string::npos) << text;
     Key("Return");
     EXPECT_TRUE(WaitGone(program->pid(), "^vek2avi-gui$"));
-    EXPECT_TRUE(program->Running());  // the loop goes on after the error
+    EXPECT_TRUE(program->Running()); // the loop goes on after the error
 }
 
 TEST_F(DesktopProgram, ClosingTheMainWindowEndsTheProgram)

@@ -70,8 +70,7 @@ void ExpectBounds(const ui::Window& w, int left, int top, int width, int height)
 ui::Window* Child(ui::Form& f, const std::string& name)
 {
     for (ui::Window* c : f.Children())
-        if (c->Name == name)
-            return c;
+        if (c->Name == name) return c;
     return nullptr;
 }
 
@@ -127,8 +126,8 @@ TEST_F(MainWindow, LayoutCaptionsAndFixedFrame)
     ASSERT_EQ(shot.Height(), 128);
     const gdi::TColor face = gdi::ColorToRGB(gdi::clBtnFace);
     EXPECT_EQ(shot.ScanLine(5)[5 * 3 + 2], gdi::GetRValue(face));
-    EXPECT_EQ(shot.ScanLine(72)[48 * 3], 0);             // gauge border
-    EXPECT_EQ(shot.ScanLine(75)[(48 + 230) * 3], 255);   // empty bar, right part
+    EXPECT_EQ(shot.ScanLine(72)[48 * 3], 0);           // gauge border
+    EXPECT_EQ(shot.ScanLine(75)[(48 + 230) * 3], 255); // empty bar, right part
 }
 
 TEST_F(MainWindow, GaugeRepaintsAtOnceWithoutTheMessageLoop)
@@ -140,7 +139,7 @@ TEST_F(MainWindow, GaugeRepaintsAtOnceWithoutTheMessageLoop)
         return gdi::RGB(p[2], p[1], p[0]);
     };
     EXPECT_EQ(shownPixel(), gdi::clWhite);
-    form->Gauge1.SetProgress(60);  // no message handled after this
+    form->Gauge1.SetProgress(60); // no message handled after this
     EXPECT_EQ(shownPixel(), gdi::ColorToRGB(gdi::clGradientActiveCaption));
     ui::Msg m;
     EXPECT_FALSE(ui::PeekMessage(m, 0, ui::WM_PAINT, ui::WM_PAINT, ui::PM_NOREMOVE));
@@ -157,7 +156,7 @@ TEST_F(MainWindow, TabOrderIsOpenEditStart)
     EXPECT_EQ(form->FocusedControl(), form->Button2);
     SimulateKey(*form, ui::VK_TAB);
     Pump();
-    EXPECT_EQ(form->FocusedControl(), form->Button1);  // the gauge takes no focus
+    EXPECT_EQ(form->FocusedControl(), form->Button1); // the gauge takes no focus
 }
 
 TEST_F(MainWindow, OpenDialogFiltersVekFilesAndCancelKeepsTypedText)
@@ -184,9 +183,7 @@ TEST_F(MainWindow, OpenDialogFiltersVekFilesAndCancelKeepsTypedText)
     EXPECT_EQ(entries, (std::vector<std::string>{"..", "sub/", "clip.vek"}));
     EXPECT_EQ(form->Edit1->Text(), "typed by hand");
 
-    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
-        SimulateText(d, "clip.vek\n");
-    };
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, "clip.vek\n"); };
     ui::SimulateClick(*form->Button1, 5, 5);
     Pump();
     EXPECT_EQ(form->Edit1->Text(), dir / "clip.vek");
@@ -208,7 +205,7 @@ TEST_F(MainWindow, StartWithAnEmptyPathFailsAtOnceThroughTheApplicationHandler)
     };
     const int beeps = ui::headless::BeepCount();
     PressStart();
-    EXPECT_EQ(ui::headless::BeepCount(), beeps + 1);  // the error box rings the bell
+    EXPECT_EQ(ui::headless::BeepCount(), beeps + 1); // the error box rings the bell
     EXPECT_EQ(text.rfind("Cannot open file \"\". ", 0), 0u) << text;
     EXPECT_EQ(boxCaption, ui::App().Title);
     EXPECT_FALSE(saveDialogShown);
@@ -232,12 +229,12 @@ TEST_F(MainWindow, WholeRunWithTheRealDialogs)
     ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
         saveCaption = d.Caption();
         d.OpenFolder(dir.path());
-        SimulateText(d, "out\n");  // no extension: ".avi" is added
+        SimulateText(d, "out\n"); // no extension: ".avi" is added
     };
     ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
         compressionCaption = d.Caption();
         d.SaveToPng(images + "/compression-dialog.png");
-        SimulateKey(d, ui::VK_RETURN);  // the first compressor: full frames
+        SimulateKey(d, ui::VK_RETURN); // the first compressor: full frames
     };
     ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
         ++boxes;
@@ -255,7 +252,7 @@ TEST_F(MainWindow, WholeRunWithTheRealDialogs)
     EXPECT_EQ(doneText, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F");
     EXPECT_EQ(doneCaption, rtl::CP936ToUtf8(kCompletionCaption936));
     EXPECT_EQ(progressAtEnd, 75);
-    EXPECT_EQ(form->Gauge1.Progress(), 75);  // kept after the run
+    EXPECT_EQ(form->Gauge1.Progress(), 75); // kept after the run
 
     const VideoProbe probe = ProbeVideo(dir / "out.avi");
     ASSERT_TRUE(probe.ok) << probe.errors;
@@ -282,7 +279,7 @@ TEST_F(MainWindow, DeclinedSaveOrOverwriteIsNotReportedAsSuccess)
     ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
         ++boxes;
         questions.push_back(box.TextLabel()->Text());
-        SimulateKey(box, ui::VK_TAB);  // to "No"
+        SimulateKey(box, ui::VK_TAB); // to "No"
         SimulateKey(box, ui::VK_RETURN);
     };
     // Cancel in the save dialog.
@@ -323,20 +320,23 @@ TEST_F(MainWindow, SaveDialogSuggestsTheInputsNameAndTheInputIsNeverReplaced)
         suggested = d.PathEdit->Text();
         folder = d.Folder();
         d.PathEdit->SetText("");
-        SimulateText(d, dir / "clip.vek\n");  // the input itself
+        SimulateText(d, dir / "clip.vek\n"); // the input itself
     };
     ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
         const std::string text = box.TextLabel()->Text();
-        if (text.find("\xE6\x98\xAF\xE5\x90\xA6") == 0) ++questions;  // the overwrite question
-        else message = text;
+        if (text.find("\xE6\x98\xAF\xE5\x90\xA6") == 0)
+            ++questions; // the overwrite question
+        else
+            message = text;
         SimulateKey(box, ui::VK_RETURN);
     };
     PressStart();
     EXPECT_EQ(suggested, "clip.avi");
     EXPECT_EQ(folder, dir.path());
     EXPECT_EQ(questions, 0) << "refused before the overwrite question";
-    EXPECT_EQ(message, "Cannot convert \"" + (dir / "clip.vek") + "\": the output file \"" + (dir / "clip.vek") +
-                           "\" is the input file itself.");
+    EXPECT_EQ(message,
+              "Cannot convert \"" + (dir / "clip.vek") + "\": the output file \"" + (dir / "clip.vek") +
+                  "\" is the input file itself.");
     EXPECT_EQ(ReadFile(dir / "clip.vek"), bytes);
     EXPECT_EQ(SuggestedOutputName("/a.b/c"), "/a.b/c.avi");
     EXPECT_EQ(SuggestedOutputName("x.vek"), "x.avi");
@@ -412,17 +412,17 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
         ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
         ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
             if (box.TextLabel()->Text().find("out.avi") != std::string::npos)
-                SimulateKey(box, ui::VK_RETURN);  // Yes, replace it
+                SimulateKey(box, ui::VK_RETURN); // Yes, replace it
             else
-                ::_exit(3);  // a completion or error message: the run was not stopped
+                ::_exit(3); // a completion or error message: the run was not stopped
         };
         ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
-            ::raise(SIGTERM);  // held while the run goes on
+            ::raise(SIGTERM); // held while the run goes on
             SimulateKey(d, ui::VK_RETURN);
         };
         ui::SimulateClick(*form.Button2, 10, 10);
         ui::PumpPending(false);
-        ::_exit(4);  // the run ended and the program went on
+        ::_exit(4); // the run ended and the program went on
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -442,7 +442,7 @@ TEST_F(MainWindow, TheWindowIsPaintedBehindAMessageBox)
     ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
         boxUp = true;
         probe->progressAtPaint.clear();
-        probe->Invalidate();  // as an exposure of the main window would
+        probe->Invalidate(); // as an exposure of the main window would
         // Answered a little later, once the box's loop has run.
         ui::SetTimer(0, 0, 20, [&box, &paintsWhileUp, probe](ui::HWND, std::uintptr_t id) {
             ui::KillTimer(0, id);

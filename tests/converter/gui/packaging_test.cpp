@@ -18,15 +18,13 @@ std::map<std::string, std::string> DesktopEntry(const std::string& path)
     std::istringstream in(ReadFile(path));
     std::string line, group;
     while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
+        if (line.empty() || line[0] == '#') continue;
         if (line[0] == '[') {
             group = line;
             continue;
         }
         const size_t eq = line.find('=');
-        if (group == "[Desktop Entry]" && eq != std::string::npos)
-            keys[line.substr(0, eq)] = line.substr(eq + 1);
+        if (group == "[Desktop Entry]" && eq != std::string::npos) keys[line.substr(0, eq)] = line.substr(eq + 1);
     }
     return keys;
 }
@@ -46,8 +44,7 @@ TEST(Packaging, MimePackageGivesVekFilesTheirType)
 {
     int status = 0;
     RunCommand("command -v update-mime-database >/dev/null", &status);
-    if (status != 0)
-        GTEST_SKIP() << "update-mime-database is not installed";
+    if (status != 0) GTEST_SKIP() << "update-mime-database is not installed";
     TempDir dir;
     std::filesystem::create_directories(dir / "mime/packages");
     std::filesystem::copy_file(VEK_SOURCE_DIR "/packaging/vek2avi-mime.xml", dir / "mime/packages/vek2avi-mime.xml");

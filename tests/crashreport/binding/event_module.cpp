@@ -31,7 +31,4 @@ extern "C" __attribute__((visibility("default"))) void EventModuleInstall(void (
     GlobalEventHandlers().OnCustomDataRequest = &CustomData;
 }
 
-extern "C" __attribute__((visibility("default"), noinline)) int EventModuleCode(int v)
-{
-    return v * 3 + 1;
-}
+extern "C" __attribute__((visibility("default"), noinline)) int EventModuleCode(int v) { return v * 3 + 1; }

@@ -72,7 +72,7 @@ TEST_F(EventsTest, ModuleExportFirstThenComponentsFromTheLastThenGlobal)
     DispatchExceptionNotify(record, handle);
     const std::vector<std::string> expected = {"module:boom", "second:false", "first:false", "global"};
     EXPECT_EQ(g_log, expected);
-    EXPECT_FALSE(handle);  // the module's answer came back
+    EXPECT_FALSE(handle); // the module's answer came back
 }
 
 TEST_F(EventsTest, AMissingExportDoesNotStopTheLocalHandlers)
@@ -89,7 +89,7 @@ TEST_F(EventsTest, AMissingExportDoesNotStopTheLocalHandlers)
 TEST_F(EventsTest, OwnModuleIsNotAskedThroughItsExport)
 {
     TTavrelExceptionRecord record;
-    record.ExceptionAddress = reinterpret_cast<void*>(&Log);  // in this program
+    record.ExceptionAddress = reinterpret_cast<void*>(&Log); // in this program
     bool handle = true;
     DispatchExceptionNotify(record, handle);
     const std::vector<std::string> expected = {"second:true", "first:true", "global"};

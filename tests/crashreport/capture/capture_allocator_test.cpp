@@ -51,11 +51,9 @@ void HoldAllocator()
     std::thread([&] {
         g_holder = syscall(SYS_gettid);
         held = true;
-        for (;;)
-            pause();
+        for (;;) pause();
     }).detach();
-    while (!held)
-        sched_yield();
+    while (!held) sched_yield();
 }
 
 TEST(CaptureAllocator, MallocOfOtherThreadsReallyWaitsWhileHeld)
@@ -80,13 +78,10 @@ TEST(CaptureAllocator, CaughtFaultWhileTheAllocatorIsHeld)
     VEK_SKIP_WITHOUT_STAND_IN();
     const auto r = vektest::RunInChild(
         [] {
-            if (!capturetest::StartForTest())
-                return 9;
-            if (!crashreport::RaiseAllocatorInstalled())
-                return 8;
+            if (!capturetest::StartForTest()) return 9;
+            if (!crashreport::RaiseAllocatorInstalled()) return 8;
             HoldAllocator();
-            for (int i = 0; i < 3; ++i)
-                try {
+            for (int i = 0; i < 3; ++i) try {
                     g_sink = ReadAt(0x40);
                 } catch (const rtl::EAccessViolation&) {
                     vektest::WriteOut("caught\n");
@@ -105,8 +100,7 @@ TEST(CaptureAllocator, UncaughtFaultWhileTheAllocatorIsHeldIsReported)
     VEK_SKIP_WITHOUT_STAND_IN();
     const auto r = vektest::RunInChild(
         [] {
-            if (!capturetest::StartForTest())
-                return 9;
+            if (!capturetest::StartForTest()) return 9;
             HoldAllocator();
             g_sink = ReadAt(0x48);
             return 0;

@@ -56,10 +56,8 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 TEST(CaptureCrash, ThrowCaughtInTheSameFunctionIsNotReported)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
-        for (int i = 0; i < 3; ++i)
-            try {
+        if (!StartForTest()) return 9;
+        for (int i = 0; i < 3; ++i) try {
                 throw rtl::Exception("caught here");
             } catch (const rtl::Exception&) {
             }
@@ -81,8 +79,7 @@ TEST(CaptureCrash, TypeFilteredCatchOfAnotherClassDoesNotTakeTheException)
     // match: the outer catch-all takes it, so no report either; then a
     // noexcept frame in between means std::terminate: reported at raise.
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         try {
             try {
                 Throw("filtered");
@@ -110,12 +107,11 @@ TEST(CaptureCrash, TypeFilteredCatchOfAnotherClassDoesNotTakeTheException)
 TEST(CaptureCrash, EAbortIsNeverReported)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         rtl::EAbort handed;
         const bool defaultHandling = ExceptionManager(&handed, &typeid(handed), nullptr, crashreport::rkApplication, 0);
         std::printf("manager=%d\n", defaultHandling ? 1 : 0);
-        rtl::Abort();  // uncaught: the process ends, silently
+        rtl::Abort(); // uncaught: the process ends, silently
     });
     EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
     EXPECT_TRUE(Contains(r.Output, "manager=1")) << r.Output;
@@ -125,8 +121,7 @@ TEST(CaptureCrash, EAbortIsNeverReported)
 TEST(CaptureCrash, UncaughtThrowInTheMainThreadIsReportedOnceAndEndsWithExitCode1)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         Throw("boom");
         return 0;
     });
@@ -139,8 +134,7 @@ TEST(CaptureCrash, UncaughtThrowInTheMainThreadIsReportedOnceAndEndsWithExitCode
 TEST(CaptureCrash, UncaughtThrowInATrackedThreadEndsOnlyThatThread)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         struct TFailing : rtl::TThread {
             TFailing() : rtl::TThread(false) {}
             void Execute() override { Throw("thread body failed"); }
@@ -156,7 +150,8 @@ TEST(CaptureCrash, UncaughtThrowInATrackedThreadEndsOnlyThatThread)
     });
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
     EXPECT_EQ(CountFullReports(r.Output), 2) << r.Output;
-    EXPECT_TRUE(Contains(r.Output, "REPORT mode=0 lang=1 class=Exception thread=other context=0 msg=thread body failed"))
+    EXPECT_TRUE(
+        Contains(r.Output, "REPORT mode=0 lang=1 class=Exception thread=other context=0 msg=thread body failed"))
         << r.Output;
     EXPECT_TRUE(Contains(r.Output, "msg=plain thread failed")) << r.Output;
     EXPECT_TRUE(Contains(r.Output, "fatal kept=1")) << r.Output;
@@ -166,8 +161,7 @@ TEST(CaptureCrash, UncaughtThrowInATrackedThreadEndsOnlyThatThread)
 TEST(CaptureCrash, AccessViolationsCaughtByACatchAreNotReported)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         try {
             g_sink = ReadAt(0x10);
         } catch (const rtl::EAccessViolation& e) {
@@ -189,20 +183,19 @@ TEST(CaptureCrash, AccessViolationsCaughtByACatchAreNotReported)
 TEST(CaptureCrash, UncaughtReadAndWriteViolationsAreReportedWithAddressAndFlag)
 {
     const auto read = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         g_sink = ReadAt(0x10);
         return 0;
     });
     EXPECT_TRUE(read.Exited && read.ExitCode == 1) << read.Output;
     EXPECT_EQ(CountReports(read.Output), 1) << read.Output;
-    EXPECT_TRUE(Contains(read.Output, "lang=0 class=EAccessViolation thread=main context=1 msg=Access violation at address "))
+    EXPECT_TRUE(
+        Contains(read.Output, "lang=0 class=EAccessViolation thread=main context=1 msg=Access violation at address "))
         << read.Output;
     EXPECT_TRUE(Contains(read.Output, ". Read of address 0000000000000010")) << read.Output;
 
     const auto write = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         WriteAt(0x28);
         return 0;
     });
@@ -214,8 +207,7 @@ TEST(CaptureCrash, UncaughtReadAndWriteViolationsAreReportedWithAddressAndFlag)
 TEST(CaptureCrash, IntegerDivisionByZero)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         g_sink = Divide(7, 0);
         return 0;
     });
@@ -230,8 +222,7 @@ TEST(CaptureCrash, StackOverflowOnTheMainThreadIsReportedOnceThenExitCode1)
     GTEST_SKIP() << "AddressSanitizer reports the overflow itself before the guard page";
 #endif
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         g_sink = Recurse(0);
         return 0;
     });
@@ -246,8 +237,7 @@ TEST(CaptureCrash, StackOverflowOnAnotherThreadEndsThatThreadAfterOneReport)
     GTEST_SKIP() << "AddressSanitizer reports the overflow itself before the guard page";
 #endif
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         std::thread overflow([] { g_sink = Recurse(0); });
         overflow.join();
         std::printf("process goes on\n");
@@ -269,29 +259,25 @@ std::size_t g_altSize = 0;
 __attribute__((no_sanitize("address"))) void PaintAltStack()
 {
     auto* p = reinterpret_cast<volatile unsigned char*>(g_altBase);
-    for (std::size_t i = 0; i < g_altSize; ++i)
-        p[i] = 0xA5;
+    for (std::size_t i = 0; i < g_altSize; ++i) p[i] = 0xA5;
 }
 
 __attribute__((no_sanitize("address"))) std::size_t UntouchedAltStack()
 {
     std::size_t untouched = 0;
     const auto* p = reinterpret_cast<const volatile unsigned char*>(g_altBase);
-    while (untouched < g_altSize && p[untouched] == 0xA5)
-        ++untouched;
+    while (untouched < g_altSize && p[untouched] == 0xA5) ++untouched;
     return untouched;
 }
 
 TEST(CaptureCrash, FaultHandlerUsesWellUnderHalfOfTheAlternateStack)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
         g_altBase = info.AltStackBase;
         g_altSize = info.AltStackSize;
-        if (!g_altBase)
-            return 8;
+        if (!g_altBase) return 8;
         PaintAltStack();
         capturetest::g_duringReport = [](crashreport::TCapturedException&) {
             const std::size_t untouched = UntouchedAltStack();
@@ -313,8 +299,7 @@ TEST(CaptureCrash, FaultHandlerUsesWellUnderHalfOfTheAlternateStack)
 TEST(CaptureCrash, AbortIsReportedThenTheProcessEndsBySigabrt)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         std::abort();
     });
     EXPECT_TRUE(r.Signaled && r.Signal == SIGABRT) << r.Output;
@@ -328,8 +313,7 @@ TEST(CaptureCrash, SignalSentWithKillIsNotAFault)
     GTEST_SKIP() << "AddressSanitizer's SEGV handler is the action before ours: it reports the signal itself";
 #endif
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         kill(getpid(), SIGSEGV);
         return 0;
     });
@@ -340,10 +324,8 @@ TEST(CaptureCrash, SignalSentWithKillIsNotAFault)
 TEST(CaptureCrash, ThrowFromALibraryThatCarriesItsOwnReporterIsReportedByTheProgram)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
-        if (!TavrelLog_TestStartModuleCapture())
-            return 8;
+        if (!StartForTest()) return 9;
+        if (!TavrelLog_TestStartModuleCapture()) return 8;
         std::printf("library delegates=%d\n", TavrelLog_TestModuleDelegates() ? 1 : 0);
         const bool answer = TavrelLog_TestManagerFromModule();
         std::printf("manager answer=%d\n", answer ? 1 : 0);
@@ -360,8 +342,7 @@ TEST(CaptureCrash, ThrowFromALibraryThatCarriesItsOwnReporterIsReportedByTheProg
 TEST(CaptureCrash, NestedThrowInAnEventHandlerDuringAReportIsSwallowed)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         static std::uint32_t faulting = 0;
         faulting = kernel::GetCurrentThreadId();
         capturetest::g_duringReport = [](crashreport::TCapturedException&) {
@@ -387,8 +368,7 @@ TEST(CaptureCrash, NestedThrowInAnEventHandlerDuringAReportIsSwallowed)
 TEST(CaptureCrash, SafeCallExceptionIsReportedOnce)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         const std::int32_t hr = rtl::SafeCall([](void*) { Throw("inside safecall"); }, nullptr);
         std::printf("hr=%08X\n", static_cast<unsigned>(hr));
         try {
@@ -396,7 +376,7 @@ TEST(CaptureCrash, SafeCallExceptionIsReportedOnce)
         } catch (const rtl::ESafecallException& e) {
             std::printf("caller sees: %s\n", e.what());
         }
-        rtl::SafeCallCheck(hr);  // uncaught this time: answered handled, no second report
+        rtl::SafeCallCheck(hr); // uncaught this time: answered handled, no second report
         return 0;
     });
     EXPECT_EQ(CountReports(r.Output), 1) << r.Output;
@@ -408,8 +388,7 @@ TEST(CaptureCrash, SafeCallExceptionIsReportedOnce)
 TEST(CaptureCrash, CaptureSwitchesStopReports)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         auto hand = [](const char* text) {
             rtl::Exception e(text);
             return ExceptionManager(&e, &typeid(e), nullptr, crashreport::rkApplication, 0);
@@ -433,8 +412,7 @@ TEST(CaptureCrash, CaptureSwitchesStopReports)
 TEST(CaptureCrash, FaultWithTheStackPointerOutsideTheStackIsReportedOnce)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         // The stack pointer leaves the stack, then a store through it faults.
         asm volatile("mov %%rsp, %%rbx\n\tmov $0x1000, %%rsp\n\tmovq $0, (%%rsp)\n\tmov %%rbx, %%rsp"
                      :
@@ -450,8 +428,7 @@ TEST(CaptureCrash, FaultWithTheStackPointerOutsideTheStackIsReportedOnce)
 TEST(CaptureCrash, FaultInsideTheReportIsAnInternalError)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         crashreport::SetCaptureErrorHandler([](const char* section, const char* text) {
             char line[256];
             std::snprintf(line, sizeof line, "INTERNAL %s: %s\n", section, text);
@@ -478,24 +455,23 @@ TEST(CaptureCrash, CurrentTavrelLogOptionsWithoutOptionsIsAnAssertion)
         return 2;
     });
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_TRUE(Contains(r.Output, "[\r\nCannot use 'CurrentTavrelLogOptions' function without activate TavrelLog.\r\n"
-                                   "To activate TavrelLog use the new IDE \"Project/TavrelLog Options...\" menu.]"))
+    EXPECT_TRUE(Contains(r.Output,
+                         "[\r\nCannot use 'CurrentTavrelLogOptions' function without activate TavrelLog.\r\n"
+                         "To activate TavrelLog use the new IDE \"Project/TavrelLog Options...\" menu.]"))
         << r.Output;
 }
 
 TEST(CaptureCrash, RepeatedThrowsAtOnePlaceAreAnalysedOnce)
 {
     const auto r = RunInChild([] {
-        if (!StartForTest())
-            return 9;
+        if (!StartForTest()) return 9;
         crashreport::ClearAnalysisCache();
-        for (int i = 0; i < 100; ++i)
-            try {
+        for (int i = 0; i < 100; ++i) try {
                 Throw("again");
             } catch (const rtl::Exception&) {
             }
         std::printf("cache=%d\n", crashreport::AnalysisCacheCount());
-        for (int i = 0; i < 30; ++i)  // three more places, each analysed once
+        for (int i = 0; i < 30; ++i) // three more places, each analysed once
             try {
                 switch (i % 3) {
                 case 0: throw std::runtime_error("a");

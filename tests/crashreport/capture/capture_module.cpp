@@ -27,7 +27,6 @@ __attribute__((visibility("default"))) bool TavrelLog_TestManagerFromModule()
     rtl::Exception e("handed over by the library");
     return ExceptionManager(&e, &typeid(e), nullptr, crashreport::rkApplication, 0);
 }
-
 }
 
 // Thread tracking in the library, delegating to the program's table.
@@ -60,10 +59,8 @@ extern "C" {
 __attribute__((visibility("default"))) bool TavrelLog_TestStartModuleTracking()
 {
     Dl_info info;
-    if (!dladdr(reinterpret_cast<void*>(&Marker), &info) || !info.dli_fname)
-        return false;
-    if (!crashreport::StartThreadTracking({info.dli_fname}))
-        return false;
+    if (!dladdr(reinterpret_cast<void*>(&Marker), &info) || !info.dli_fname) return false;
+    if (!crashreport::StartThreadTracking({info.dli_fname})) return false;
     crashreport::SetThreadTrackingDelegation(true);
     return crashreport::detail::Tracking().Delegation.Create != nullptr;
 }
@@ -74,18 +71,15 @@ __attribute__((visibility("default"))) bool TavrelLog_TestRunPlainThread(bool (*
 {
     TPlainThread t{seenByProgram};
     pthread_t thread;
-    if (pthread_create(&thread, nullptr, &PlainThreadBody, &t) != 0)
-        return false;
+    if (pthread_create(&thread, nullptr, &PlainThreadBody, &t) != 0) return false;
     pthread_join(thread, nullptr);
     return t.Seen;
 }
 
 __attribute__((visibility("default"))) void TavrelLog_TestPurgeModuleThreads()
 {
-    if (crashreport::TTavrelThreadsList* threads = crashreport::TrackedThreads())
-        threads->Purge();
+    if (crashreport::TTavrelThreadsList* threads = crashreport::TrackedThreads()) threads->Purge();
 }
 
 __attribute__((visibility("default"))) void TavrelLog_TestStopModuleTracking() { crashreport::StopThreadTracking(); }
-
 }

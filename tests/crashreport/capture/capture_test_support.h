@@ -19,18 +19,15 @@ inline void (*g_duringReport)(crashreport::TCapturedException&) = nullptr;
 
 inline bool RecordingPipeline(crashreport::TCapturedException& c)
 {
-    if (g_duringReport)
-        g_duringReport(c);
+    if (g_duringReport) g_duringReport(c);
     char line[640];
     const bool mainThread = c.NotifyParams.ThreadID == kernel::MainThreadId();
-    const int n = std::snprintf(line, sizeof line, "REPORT mode=%d lang=%d class=%s thread=%s context=%d msg=%s%s%s%s%s\n",
-                                c.CaptureMode, c.LanguageRaise ? 1 : 0, c.ClassName, mainThread ? "main" : "other",
-                                c.NotifyParams.Context ? 1 : 0, c.Message,
-                                c.NotifyParams.FocusClass.empty() ? "" : " focus=",
-                                c.NotifyParams.FocusClass.c_str(), c.NotifyParams.FocusClass.empty() ? "" : ":",
-                                c.NotifyParams.FocusText.c_str());
-    if (n > 0)
-        vektest::WriteOut(line);
+    const int n = std::snprintf(
+        line, sizeof line, "REPORT mode=%d lang=%d class=%s thread=%s context=%d msg=%s%s%s%s%s\n", c.CaptureMode,
+        c.LanguageRaise ? 1 : 0, c.ClassName, mainThread ? "main" : "other", c.NotifyParams.Context ? 1 : 0, c.Message,
+        c.NotifyParams.FocusClass.empty() ? "" : " focus=", c.NotifyParams.FocusClass.c_str(),
+        c.NotifyParams.FocusClass.empty() ? "" : ":", c.NotifyParams.FocusText.c_str());
+    if (n > 0) vektest::WriteOut(line);
     ++g_reports;
     return g_answer.load();
 }
@@ -47,8 +44,7 @@ inline bool StartForTest(bool trackThreads = true)
 inline int CountReports(const std::string& output)
 {
     int count = 0;
-    for (std::size_t at = output.find("REPORT "); at != std::string::npos; at = output.find("REPORT ", at + 1))
-        ++count;
+    for (std::size_t at = output.find("REPORT "); at != std::string::npos; at = output.find("REPORT ", at + 1)) ++count;
     return count;
 }
 

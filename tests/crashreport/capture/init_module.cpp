@@ -36,9 +36,8 @@ TInitProbe g_probe;
 
 } // namespace
 
-extern "C" __attribute__((visibility("default"))) void TavrelLog_TestInitReport(bool* started, bool* answer,
-                                                                               std::uint32_t* initThread,
-                                                                               std::uint32_t* pipelineThread)
+extern "C" __attribute__((visibility("default"))) void
+TavrelLog_TestInitReport(bool* started, bool* answer, std::uint32_t* initThread, std::uint32_t* pipelineThread)
 {
     *started = g_started;
     *answer = g_answer;

@@ -20,7 +20,7 @@ TEST(ModuleInitialisation, ExceptionInALibrarysInitialisationIsReportedOnTheLoad
     std::uint32_t initThread = 0, pipelineThread = 0;
     report(&started, &answer, &initThread, &pipelineThread);
     EXPECT_TRUE(started);
-    EXPECT_FALSE(answer);  // the recording pipeline answers "dealt with"
+    EXPECT_FALSE(answer); // the recording pipeline answers "dealt with"
     EXPECT_EQ(initThread, static_cast<std::uint32_t>(syscall(SYS_gettid)));
     EXPECT_EQ(pipelineThread, initThread);
 }

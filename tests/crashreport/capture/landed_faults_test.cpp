@@ -25,8 +25,7 @@ namespace {
 bool SeenByProgram(std::uint32_t threadId)
 {
     crashreport::TTavrelThreadsList* threads = crashreport::TrackedThreads();
-    if (!threads)
-        return false;
+    if (!threads) return false;
     crashreport::TThreadsListReadLock lock(*threads);
     const int i = threads->FindByID(threadId);
     return i >= 0 && threads->Get(i)->StackCopyNotOwned == 1;
@@ -35,16 +34,14 @@ bool SeenByProgram(std::uint32_t threadId)
 TEST(LandedFaults, LibraryThreadIsDelegatedToTheProgramAndItsStackCopyFreedOnce)
 {
     const auto r = vektest::RunInChild([] {
-        if (!crashreport::StartThreadTracking())
-            return 9;
+        if (!crashreport::StartThreadTracking()) return 9;
         std::printf("delegates=%d\n", TavrelLog_TestStartModuleTracking() ? 1 : 0);
         std::printf("seen by program=%d\n", TavrelLog_TestRunPlainThread(&SeenByProgram) ? 1 : 0);
         // The thread has ended: both tables drop its record.
         for (int i = 0; i < 100; ++i) {
             crashreport::TrackedThreads()->Purge();
             TavrelLog_TestPurgeModuleThreads();
-            if (crashreport::TrackedThreads()->Count() == 1)
-                break;
+            if (crashreport::TrackedThreads()->Count() == 1) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         TavrelLog_TestStopModuleTracking();
@@ -61,14 +58,10 @@ TEST(LandedFaults, LibraryThreadIsDelegatedToTheProgramAndItsStackCopyFreedOnce)
 TEST(LandedFaults, PthreadExitInAFrameworkThreadIsNoException)
 {
     const auto r = vektest::RunInChild([] {
-        if (!capturetest::StartForTest())
-            return 9;
+        if (!capturetest::StartForTest()) return 9;
         struct TExiting : rtl::TThread {
             TExiting() : rtl::TThread(false) {}
-            void Execute() override
-            {
-                pthread_exit(nullptr);
-            }
+            void Execute() override { pthread_exit(nullptr); }
         };
         auto* thread = rtl::TThread::Create<TExiting>();
         thread->WaitFor();

@@ -25,8 +25,7 @@ namespace {
 
 void WaitUntil(const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 1000 && !condition(); ++i)
-        std::this_thread::sleep_for(2ms);
+    for (int i = 0; i < 1000 && !condition(); ++i) std::this_thread::sleep_for(2ms);
 }
 
 // A copy of the record of a thread, looked up under the read lock.
@@ -35,8 +34,7 @@ bool RecordOf(std::uint32_t tid, TTavrelThreadRecord& out)
     TTavrelThreadsList* list = TrackedThreads();
     TThreadsListReadLock lock(*list);
     const int i = list->FindByID(tid);
-    if (i >= 0)
-        out = *list->Get(i);
+    if (i >= 0) out = *list->Get(i);
     return i >= 0;
 }
 
@@ -64,8 +62,7 @@ std::intptr_t GatedBody(void* p)
     auto* g = static_cast<TGate*>(p);
     g->Tid = kernel::GetCurrentThreadId();
     ++g->Runs;
-    while (!g->Release)
-        std::this_thread::sleep_for(1ms);
+    while (!g->Release) std::this_thread::sleep_for(1ms);
     return 0;
 }
 
@@ -79,8 +76,7 @@ void* ExitingBody(void* p)
 {
     auto* g = static_cast<TGate*>(p);
     g->Tid = kernel::GetCurrentThreadId();
-    while (!g->Release)
-        std::this_thread::sleep_for(1ms);
+    while (!g->Release) std::this_thread::sleep_for(1ms);
     pthread_exit(nullptr);
 }
 
@@ -174,7 +170,7 @@ TEST_F(ThreadTracking, PlainPthreadThreadsAreTrackedAndPurgedAfterReturning)
     EXPECT_NE(r.StackTop, 0u);
 
     gate.Release = true;
-    pthread_join(t, nullptr);  // it returned without pthread_exit: still listed
+    pthread_join(t, nullptr); // it returned without pthread_exit: still listed
     WaitUntil([&] {
         TrackedThreads()->Purge();
         return !Tracked(gate.Tid);
@@ -200,8 +196,7 @@ TEST_F(ThreadTracking, StdThreadsAreTrackedThroughLibstdcxx)
     std::atomic<bool> release{false};
     std::thread t([&] {
         tid = kernel::GetCurrentThreadId();
-        while (!release)
-            std::this_thread::sleep_for(1ms);
+        while (!release) std::this_thread::sleep_for(1ms);
     });
     WaitUntil([&] { return tid != 0; });
     EXPECT_TRUE(Tracked(tid));
@@ -224,8 +219,7 @@ protected:
         RanOn = kernel::GetCurrentThreadId();
         ++Runs;
         ++g_workerBodies;
-        if (raise_)
-            throw rtl::Exception("body failed");
+        if (raise_) throw rtl::Exception("body failed");
     }
 
 private:
@@ -280,8 +274,7 @@ TEST_F(ThreadTracking, FrameworkThreadBodyThatRaisesIsReportedOnceAndStillReache
 
 // Classes with tables of their own, to be intercepted from several threads at once.
 std::atomic<int> g_kindBodies{0};
-template <int N>
-class TKindThread : public rtl::TThread {
+template <int N> class TKindThread : public rtl::TThread {
 public:
     TKindThread() : TThread(false) {}
 
@@ -289,8 +282,7 @@ protected:
     void Execute() override { g_kindBodies += N; }
 };
 
-template <int N>
-void CreateKind()
+template <int N> void CreateKind()
 {
     auto* t = rtl::TThread::Create<TKindThread<N>>();
     t->WaitFor();
@@ -302,12 +294,20 @@ TEST_F(ThreadTracking, ClassesInterceptedFromSeveralThreadsAtOnce)
     g_kindBodies = 0;
     std::vector<std::thread> creators;
     for (int round = 0; round < 4; ++round) {
-        creators.emplace_back([] { CreateKind<1>(); CreateKind<2>(); });
-        creators.emplace_back([] { CreateKind<4>(); CreateKind<8>(); });
-        creators.emplace_back([] { CreateKind<16>(); CreateKind<32>(); });
+        creators.emplace_back([] {
+            CreateKind<1>();
+            CreateKind<2>();
+        });
+        creators.emplace_back([] {
+            CreateKind<4>();
+            CreateKind<8>();
+        });
+        creators.emplace_back([] {
+            CreateKind<16>();
+            CreateKind<32>();
+        });
     }
-    for (auto& t : creators)
-        t.join();
+    for (auto& t : creators) t.join();
     EXPECT_EQ(g_kindBodies, 4 * 63);
     EXPECT_GE(hook::HookedMethodCount(), 6);
 }
@@ -338,8 +338,7 @@ protected:
     void Execute() override
     {
         RanOn = kernel::GetCurrentThreadId();
-        while (!Release)
-            std::this_thread::sleep_for(1ms);
+        while (!Release) std::this_thread::sleep_for(1ms);
     }
 };
 
@@ -375,7 +374,7 @@ TEST_F(ThreadTracking, ExportedEntriesKeepAnotherModulesThreadsInTheTable)
 {
     std::uint8_t foreignStack[16] = {1, 2, 3};
     TTavrelThreadRecord foreign{};
-    foreign.ThreadID = kernel::GetCurrentThreadId();  // a live thread so that purging keeps it
+    foreign.ThreadID = kernel::GetCurrentThreadId(); // a live thread so that purging keeps it
     foreign.Handle = kernel::OpenThread(foreign.ThreadID);
     foreign.StarterStack = foreignStack;
     foreign.StarterStackSize = sizeof foreignStack;
@@ -424,8 +423,7 @@ public:
 protected:
     void Execute() override
     {
-        while (!Terminated())
-            ++Spins;
+        while (!Terminated()) ++Spins;
     }
 };
 
@@ -436,8 +434,7 @@ TEST_F(ThreadTracking, PausingDuringAReportFollowsTheOptions)
     std::atomic<std::uint32_t> tid{0};
     std::thread spinner([&] {
         tid = kernel::GetCurrentThreadId();
-        while (!stop)
-            ++spins;
+        while (!stop) ++spins;
     });
     WaitUntil([&] { return tid != 0 && spins > 0; });
 
@@ -547,7 +544,7 @@ TEST(ThreadsList, SearchesCopiesAndOwnership)
     a->ThreadID = 10;
     a->Handle = 100;
     auto* b = list.Append(TTavrelThreadsList::NewRecord());
-    b->ThreadID = 10;  // a later record of the same ID is found first
+    b->ThreadID = 10; // a later record of the same ID is found first
     b->Handle = 101;
     b->StarterStack = new std::uint8_t[4]{9, 8, 7, 6};
     b->StarterStackSize = 4;
@@ -560,7 +557,7 @@ TEST(ThreadsList, SearchesCopiesAndOwnership)
     auto copy = TTavrelThreadsList::PrivateCopy(list);
     ASSERT_EQ(copy->Count(), 2);
     EXPECT_NE(copy->Get(1)->StarterStack, b->StarterStack) << "the copy keeps its own stack bytes";
-    list.Delete(1);  // frees b's stack; the copy must not notice
+    list.Delete(1); // frees b's stack; the copy must not notice
     EXPECT_EQ(copy->Get(1)->StarterStack[0], 9);
     EXPECT_EQ(copy->Get(1)->Handle, 101u);
     copy.reset();

@@ -27,12 +27,9 @@ struct TWatchedForm : ui::Form {
             Invalidate();
             return 0;
         }
-        if (message == ui::WM_USER + 9)
-            throw rtl::Exception("failed while dispatching");
-        if (message == ui::WM_KEYDOWN)
-            ++g_keys;
-        if (message == ui::WM_LBUTTONDOWN)
-            ++g_clicks;
+        if (message == ui::WM_USER + 9) throw rtl::Exception("failed while dispatching");
+        if (message == ui::WM_KEYDOWN) ++g_keys;
+        if (message == ui::WM_LBUTTONDOWN) ++g_clicks;
         return Form::WndProc(message, wParam, lParam);
     }
     void Paint(gdi::Canvas& canvas) override
@@ -48,8 +45,7 @@ void PostAndWait(bool failFirst)
 {
     const ui::HWND window = g_window.load();
     const int paintsBefore = g_paints.load();
-    if (failFirst)
-        ui::PostMessage(window, ui::WM_USER + 9);
+    if (failFirst) ui::PostMessage(window, ui::WM_USER + 9);
     ui::PostMessage(window, ui::WM_KEYDOWN, 'A');
     ui::PostMessage(window, ui::WM_LBUTTONDOWN, 0, 0);
     ui::PostMessage(window, ui::WM_USER + 1);
@@ -63,8 +59,7 @@ void PostAndWait(bool failFirst)
 int RunWindowWithReport(bool failFirst)
 {
     setenv("VEK_UI_BACKEND", "headless", 1);
-    if (!capturetest::StartForTest())
-        return 9;
+    if (!capturetest::StartForTest()) return 9;
     crashreport::InstallWaitingPump();
     static bool s_failFirst = false;
     s_failFirst = failFirst;
@@ -77,8 +72,7 @@ int RunWindowWithReport(bool failFirst)
     edit->SetFocus();
     g_window = form.Handle();
     ui::Msg m;
-    while (ui::PeekMessage(m))
-        ui::DispatchMessage(m);
+    while (ui::PeekMessage(m)) ui::DispatchMessage(m);
     capturetest::g_duringReport = [](crashreport::TCapturedException&) { PostAndWait(s_failFirst); };
     rtl::Exception e("reported with a window");
     ExceptionManager(&e, &typeid(e), nullptr, crashreport::rkApplication, 0);

@@ -12,10 +12,10 @@ using namespace codecs_test;
 
 namespace {
 
-const std::string kReference = std::string(VEK_SOURCE_DIR) +
-                               "/tests/crashreport/codecs/stored_cipher_reference.py";
+const std::string kReference = std::string(VEK_SOURCE_DIR) + "/tests/crashreport/codecs/stored_cipher_reference.py";
 
-std::vector<uint8_t> FromHex(const std::string& hex) {
+std::vector<uint8_t> FromHex(const std::string& hex)
+{
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(uint8_t(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return bytes;
@@ -23,7 +23,8 @@ std::vector<uint8_t> FromHex(const std::string& hex) {
 
 } // namespace
 
-TEST(StoredDataCipher, EncryptThenDecryptIsIdentity) {
+TEST(StoredDataCipher, EncryptThenDecryptIsIdentity)
+{
     TStoredDataCipher cipher;
     cipher.SetKey("pass phrase");
     std::vector<size_t> lengths;
@@ -41,7 +42,8 @@ TEST(StoredDataCipher, EncryptThenDecryptIsIdentity) {
     }
 }
 
-TEST(StoredDataCipher, WrongKeyDoesNotDecrypt) {
+TEST(StoredDataCipher, WrongKeyDoesNotDecrypt)
+{
     TStoredDataCipher right, wrong;
     right.SetKey("secret");
     wrong.SetKey("Secret");
@@ -52,7 +54,8 @@ TEST(StoredDataCipher, WrongKeyDoesNotDecrypt) {
     EXPECT_NE(buffer, plain);
 }
 
-TEST(StoredDataCipher, BlockFunctionsAreInverse) {
+TEST(StoredDataCipher, BlockFunctionsAreInverse)
+{
     TStoredDataCipher cipher;
     const uint32_t key[4] = {0x01234567, 0x89ABCDEF, 0xFEDCBA98, 0x76543210};
     cipher.SetKeyWords(key);
@@ -68,13 +71,14 @@ TEST(StoredDataCipher, BlockFunctionsAreInverse) {
 // The Python model is written from the cipher's description alone (hashlib
 // for the key digest), so it checks the key schedule, the added round terms,
 // the big-endian words, the chaining and the tail.
-TEST(StoredDataCipher, AgreesWithIndependentModel) {
+TEST(StoredDataCipher, AgreesWithIndependentModel)
+{
     for (size_t n : {0u, 5u, 8u, 13u, 16u, 29u, 64u, 71u}) {
         SCOPED_TRACE("length " + std::to_string(n));
         const std::string phrase = "TavrelLog key " + std::to_string(n);
         std::vector<uint8_t> data = RandomBytes(n, uint32_t(n) * 7 + 1);
         TCommandResult py = RunCommand("python3 " + ShellQuote(kReference) + " " + ShellQuote(phrase) + " '" +
-                                Hex(data.data(), data.size()) + "'");
+                                       Hex(data.data(), data.size()) + "'");
         ASSERT_EQ(py.ExitCode, 0) << py.Output;
         size_t newline = py.Output.find('\n');
         ASSERT_NE(newline, std::string::npos);

@@ -24,11 +24,12 @@ std::vector<uint8_t> Member(const std::vector<uint8_t>& data) { return BuildGzip
 // follows, so any read past the input faults.
 class TGuardedBuffer {
 public:
-    explicit TGuardedBuffer(const std::vector<uint8_t>& bytes) {
+    explicit TGuardedBuffer(const std::vector<uint8_t>& bytes)
+    {
         const size_t page = size_t(::sysconf(_SC_PAGESIZE));
         size_ = (bytes.size() + page - 1) / page * page + page;
-        base_ = static_cast<uint8_t*>(::mmap(nullptr, size_, PROT_READ | PROT_WRITE,
-                                             MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        base_ =
+            static_cast<uint8_t*>(::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
         if (base_ == MAP_FAILED) throw std::runtime_error("mmap failed");
         ::mprotect(base_ + size_ - page, page, PROT_NONE);
         data_ = base_ + size_ - page - bytes.size();
@@ -47,7 +48,8 @@ private:
 
 } // namespace
 
-TEST(GzipReader, ReadsWhatGzipWrote) {
+TEST(GzipReader, ReadsWhatGzipWrote)
+{
     TScratchDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
@@ -55,14 +57,18 @@ TEST(GzipReader, ReadsWhatGzipWrote) {
         // Some repetition so the deflate data uses back references too.
         for (size_t i = 1000; i < data.size(); i += 3) data[i] = data[i - 1000];
         WriteFileBytes(dir.File("in"), data);
-        ASSERT_EQ(RunCommand("gzip -9 -c " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("in.gz"))).ExitCode, 0);
-        ASSERT_EQ(RunCommand("gzip -9 -n -c < " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("n.gz"))).ExitCode, 0);
+        ASSERT_EQ(
+            RunCommand("gzip -9 -c " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("in.gz"))).ExitCode, 0);
+        ASSERT_EQ(
+            RunCommand("gzip -9 -n -c < " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("n.gz"))).ExitCode,
+            0);
         EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("in.gz"))), data);
         EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("n.gz"))), data);
     }
 }
 
-TEST(GzipReader, GzipAndPythonReadWhatWeWrote) {
+TEST(GzipReader, GzipAndPythonReadWhatWeWrote)
+{
     TScratchDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
@@ -70,9 +76,15 @@ TEST(GzipReader, GzipAndPythonReadWhatWeWrote) {
         WriteGzipFile(data, dir.File("ours.gz"));
         WriteFileBytes(dir.File("plain"), data);
         EXPECT_EQ(RunCommand("gzip -t " + ShellQuote(dir.File("ours.gz"))).ExitCode, 0);
-        EXPECT_EQ(RunCommand("gzip -dc " + ShellQuote(dir.File("ours.gz")) + " | cmp - " + ShellQuote(dir.File("plain"))).ExitCode, 0);
-        EXPECT_EQ(RunCommand("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != open(sys.argv[2],\"rb\").read())' " +
-                      ShellQuote(dir.File("ours.gz")) + " " + ShellQuote(dir.File("plain"))).ExitCode, 0);
+        EXPECT_EQ(
+            RunCommand("gzip -dc " + ShellQuote(dir.File("ours.gz")) + " | cmp - " + ShellQuote(dir.File("plain")))
+                .ExitCode,
+            0);
+        EXPECT_EQ(RunCommand("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != "
+                             "open(sys.argv[2],\"rb\").read())' " +
+                             ShellQuote(dir.File("ours.gz")) + " " + ShellQuote(dir.File("plain")))
+                      .ExitCode,
+                  0);
         TFileSource source(dir.File("ours.gz"));
         std::vector<uint8_t> back;
         TVectorSink sink(back);
@@ -81,29 +93,31 @@ TEST(GzipReader, GzipAndPythonReadWhatWeWrote) {
     }
 }
 
-TEST(GzipReader, HeaderWithExtraCommentAndHeaderCrc) {
+TEST(GzipReader, HeaderWithExtraCommentAndHeaderCrc)
+{
     // Python writes a header with every optional field; FHCRC covers the header.
     TScratchDir dir;
     const std::string path = dir.File("full.gz");
-    TCommandResult r = RunCommand(
-        "python3 -c 'import sys,zlib,struct\n"
-        "d=b\"hello, optional fields\"*50\n"
-        "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
-        "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
-        "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
-        "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
-        "body=c.compress(d)+c.flush()\n"
-        "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " + ShellQuote(path));
+    TCommandResult r = RunCommand("python3 -c 'import sys,zlib,struct\n"
+                                  "d=b\"hello, optional fields\"*50\n"
+                                  "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
+                                  "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
+                                  "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
+                                  "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
+                                  "body=c.compress(d)+c.flush()\n"
+                                  "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " +
+                                  ShellQuote(path));
     ASSERT_EQ(r.ExitCode, 0);
     std::string expected;
     for (int i = 0; i < 50; ++i) expected += "hello, optional fields";
     std::vector<uint8_t> gz = ReadFileBytes(path);
     EXPECT_EQ(GunzipText(std::string_view(reinterpret_cast<const char*>(gz.data()), gz.size())), expected);
-    gz[12] ^= 1;  // inside the extra field: the header CRC no longer matches
+    gz[12] ^= 1; // inside the extra field: the header CRC no longer matches
     EXPECT_THROW(GunzipBytes(gz), EGzipError);
 }
 
-TEST(GzipReader, ConcatenatedMembersAndZeroPadding) {
+TEST(GzipReader, ConcatenatedMembersAndZeroPadding)
+{
     std::vector<uint8_t> a = RandomBytes(1000, 1), b = RandomBytes(3000, 2);
     std::vector<uint8_t> gz = Member(a), second = Member(b);
     gz.insert(gz.end(), second.begin(), second.end());
@@ -114,7 +128,8 @@ TEST(GzipReader, ConcatenatedMembersAndZeroPadding) {
     EXPECT_EQ(GunzipBytes(gz), both);
 }
 
-TEST(GzipReader, RejectsDamagedHeadersAndTrailers) {
+TEST(GzipReader, RejectsDamagedHeadersAndTrailers)
+{
     const std::vector<uint8_t> good = Member(RandomBytes(5000, 3));
     auto damaged = [&](size_t offset, uint8_t value) {
         std::vector<uint8_t> gz = good;
@@ -122,18 +137,19 @@ TEST(GzipReader, RejectsDamagedHeadersAndTrailers) {
         return gz;
     };
     EXPECT_THROW(GunzipBytes({}), EGzipError);
-    EXPECT_THROW(GunzipBytes(damaged(0, 0x1E)), EGzipError);        // magic
-    EXPECT_THROW(GunzipBytes(damaged(1, 0x8C)), EGzipError);        // magic
-    EXPECT_THROW(GunzipBytes(damaged(2, 7)), EGzipError);           // method
-    EXPECT_THROW(GunzipBytes(damaged(3, 8 | 0x20)), EGzipError);    // reserved flag
-    EXPECT_THROW(GunzipBytes(damaged(good.size() - 8, uint8_t(~good[good.size() - 8]))), EGzipError);  // CRC
-    EXPECT_THROW(GunzipBytes(damaged(good.size() - 1, 0x40)), EGzipError);                             // ISIZE
+    EXPECT_THROW(GunzipBytes(damaged(0, 0x1E)), EGzipError);                                          // magic
+    EXPECT_THROW(GunzipBytes(damaged(1, 0x8C)), EGzipError);                                          // magic
+    EXPECT_THROW(GunzipBytes(damaged(2, 7)), EGzipError);                                             // method
+    EXPECT_THROW(GunzipBytes(damaged(3, 8 | 0x20)), EGzipError);                                      // reserved flag
+    EXPECT_THROW(GunzipBytes(damaged(good.size() - 8, uint8_t(~good[good.size() - 8]))), EGzipError); // CRC
+    EXPECT_THROW(GunzipBytes(damaged(good.size() - 1, 0x40)), EGzipError);                            // ISIZE
     std::vector<uint8_t> trailing = good;
     trailing.push_back('x');
     EXPECT_THROW(GunzipBytes(trailing), EGzipError);
 }
 
-TEST(GzipReader, EveryTruncationIsAnErrorAndNoReadLeavesTheInput) {
+TEST(GzipReader, EveryTruncationIsAnErrorAndNoReadLeavesTheInput)
+{
     std::vector<uint8_t> data = RandomBytes(3000, 8);
     for (size_t i = 0; i < 1500; ++i) data[i] = 'a';
     const std::vector<uint8_t> good = Member(data);
@@ -154,7 +170,8 @@ TEST(GzipReader, EveryTruncationIsAnErrorAndNoReadLeavesTheInput) {
     EXPECT_THROW(GunzipBytes(extra.Span()), EGzipError);
 }
 
-TEST(GzipReader, GarbageDeflateDataIsRejected) {
+TEST(GzipReader, GarbageDeflateDataIsRejected)
+{
     std::vector<uint8_t> header = {0x1F, 0x8B, 8, 0, 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> invalidBlockType = header;
     invalidBlockType.insert(invalidBlockType.end(), {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0});
@@ -174,7 +191,8 @@ TEST(GzipReader, GarbageDeflateDataIsRejected) {
     EXPECT_EQ(rejected, 200);
 }
 
-TEST(GzipReader, OutputLimitStopsDecompressionBombs) {
+TEST(GzipReader, OutputLimitStopsDecompressionBombs)
+{
     std::vector<uint8_t> zeros(64 << 20, 0);
     std::vector<uint8_t> bomb = Member(zeros);
     EXPECT_LT(bomb.size(), 100000u);
@@ -182,18 +200,22 @@ TEST(GzipReader, OutputLimitStopsDecompressionBombs) {
     EXPECT_EQ(GunzipBytes(bomb, zeros.size()).size(), zeros.size());
 }
 
-TEST(ZlibStreams, InflateWhatPythonCompressed) {
+TEST(ZlibStreams, InflateWhatPythonCompressed)
+{
     TScratchDir dir;
     std::vector<uint8_t> data = RandomBytes(100000, 9);
     for (size_t i = 0; i < data.size(); i += 2) data[i] = 'z';
     WriteFileBytes(dir.File("plain"), data);
-    ASSERT_EQ(RunCommand("python3 -c 'import sys,zlib; open(sys.argv[2],\"wb\").write(zlib.compress(open(sys.argv[1],\"rb\").read(),9))' " +
-                  ShellQuote(dir.File("plain")) + " " + ShellQuote(dir.File("z"))).ExitCode, 0);
+    ASSERT_EQ(RunCommand("python3 -c 'import sys,zlib; "
+                         "open(sys.argv[2],\"wb\").write(zlib.compress(open(sys.argv[1],\"rb\").read(),9))' " +
+                         ShellQuote(dir.File("plain")) + " " + ShellQuote(dir.File("z")))
+                  .ExitCode,
+              0);
     std::vector<uint8_t> z = ReadFileBytes(dir.File("z"));
     EXPECT_EQ(InflateZlib(z), data);
     EXPECT_EQ(InflateZlib(Deflate(data, TDeflateFraming::dfZlib)), data);
     z.push_back(0);
     EXPECT_THROW(InflateZlib(z), EGzipError);
-    z.resize(z.size() - 5);  // the Adler-32 check is cut
+    z.resize(z.size() - 5); // the Adler-32 check is cut
     EXPECT_THROW(InflateZlib(z), EGzipError);
 }

@@ -12,18 +12,21 @@
 
 namespace codecs_test {
 
-TScratchDir::TScratchDir() {
+TScratchDir::TScratchDir()
+{
     std::string pattern = (std::filesystem::temp_directory_path() / "codecs-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
 }
 
-TScratchDir::~TScratchDir() {
+TScratchDir::~TScratchDir()
+{
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
 }
 
-TCommandResult RunCommand(const std::string& command) {
+TCommandResult RunCommand(const std::string& command)
+{
     TCommandResult result{-1, {}};
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
@@ -35,32 +38,37 @@ TCommandResult RunCommand(const std::string& command) {
     return result;
 }
 
-std::string ShellQuote(const std::string& text) {
+std::string ShellQuote(const std::string& text)
+{
     std::string quoted = "'";
     for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
-std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
+std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed)
+{
     std::mt19937 engine(seed);
     std::vector<uint8_t> bytes(count);
     for (auto& b : bytes) b = uint8_t(engine());
     return bytes;
 }
 
-void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Hex(const uint8_t* bytes, size_t count) {
+std::string Hex(const uint8_t* bytes, size_t count)
+{
     static const char digits[] = "0123456789abcdef";
     std::string text;
     for (size_t i = 0; i < count; ++i) {
@@ -70,7 +78,8 @@ std::string Hex(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-const std::vector<size_t>& PeerSizes() {
+const std::vector<size_t>& PeerSizes()
+{
     static const std::vector<size_t> sizes = {0, 1, 2, 3, 511, 512, 513, 3 * 1024 * 1024 + 17};
     return sizes;
 }

@@ -20,7 +20,7 @@ private:
 
 struct TCommandResult {
     int ExitCode;
-    std::string Output;  // stdout, and stderr when merged by the command
+    std::string Output; // stdout, and stderr when merged by the command
 };
 
 // Runs a shell command and collects its standard output.

@@ -21,27 +21,29 @@ using namespace codecs_test;
 
 namespace {
 
-void SetModificationTime(const std::string& path, int64_t seconds, long nanoseconds = 0) {
+void SetModificationTime(const std::string& path, int64_t seconds, long nanoseconds = 0)
+{
     timespec times[2] = {{seconds, nanoseconds}, {seconds, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-std::vector<uint8_t> TarImageOf(const std::string& archive) {
-    return GunzipBytes(ReadFileBytes(archive));
-}
+std::vector<uint8_t> TarImageOf(const std::string& archive) { return GunzipBytes(ReadFileBytes(archive)); }
 
 // "name size mtime" per entry, from Python's tarfile.
-std::string PythonListing(const std::string& archive) {
-    TCommandResult r = RunCommand("python3 -c 'import sys,tarfile\n"
-                           "for m in tarfile.open(sys.argv[1]): print(m.name, m.size, m.mtime, m.type.decode())' " +
-                           ShellQuote(archive) + " 2>&1");
+std::string PythonListing(const std::string& archive)
+{
+    TCommandResult r =
+        RunCommand("python3 -c 'import sys,tarfile\n"
+                   "for m in tarfile.open(sys.argv[1]): print(m.name, m.size, m.mtime, m.type.decode())' " +
+                   ShellQuote(archive) + " 2>&1");
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     return r.Output;
 }
 
 } // namespace
 
-TEST(TTGZWriter, OneByteFileIsThreeBlocks) {
+TEST(TTGZWriter, OneByteFileIsThreeBlocks)
+{
     TScratchDir dir;
     WriteFileBytes(dir.File("one"), {'x'});
     TTGZWriter writer(dir.File("CompressFiles.tgz"));
@@ -54,7 +56,8 @@ TEST(TTGZWriter, OneByteFileIsThreeBlocks) {
     for (size_t i = 513; i < tar.size(); ++i) ASSERT_EQ(tar[i], 0) << i;
 }
 
-TEST(TTGZWriter, DataBlocksFollowTheSize) {
+TEST(TTGZWriter, DataBlocksFollowTheSize)
+{
     const std::pair<size_t, size_t> cases[] = {{0, 2}, {511, 3}, {512, 3}, {513, 4}, {1024, 4}, {1025, 5}};
     for (auto [size, blocks] : cases) {
         TScratchDir dir;
@@ -67,7 +70,8 @@ TEST(TTGZWriter, DataBlocksFollowTheSize) {
     }
 }
 
-TEST(TTGZWriter, GzipHeaderNamesTheTarImage) {
+TEST(TTGZWriter, GzipHeaderNamesTheTarImage)
+{
     TScratchDir dir;
     TTGZWriter writer(dir.File("CompressFiles.tgz"));
     writer.Finish();
@@ -80,7 +84,8 @@ TEST(TTGZWriter, GzipHeaderNamesTheTarImage) {
     EXPECT_NE(listed.Output.find("CompressFiles.tar"), std::string::npos) << listed.Output;
 }
 
-TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded) {
+TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded)
+{
     TScratchDir dir;
     const std::string archive = dir.File("attach.tgz");
     std::vector<std::vector<uint8_t>> contents;
@@ -114,7 +119,7 @@ TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded) {
     std::istringstream lines(listing.Output);
     std::ostringstream actual;
     for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("tar: ", 0) == 0) continue;  // warnings are checked below
+        if (line.rfind("tar: ", 0) == 0) continue; // warnings are checked below
         std::istringstream fields(line);
         std::string mode, owner, size, date, time, name;
         fields >> mode >> owner >> size >> date >> time >> name;
@@ -133,11 +138,12 @@ TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded) {
         EXPECT_EQ(ReadFileBytes(out + "/file" + std::to_string(i) + ".bin"), contents[i]) << i;
 }
 
-TEST(TTGZWriter, LongNamesAreCutAndStillExtract) {
+TEST(TTGZWriter, LongNamesAreCutAndStillExtract)
+{
     TScratchDir dir;
     const std::string archive = dir.File("long.tgz");
     const std::string longName = std::string(120, 'L') + ".txt";
-    const std::string utf8Name = std::string(98, 'u') + "\xE2\x82\xAC" + "-euro.txt";  // a 3-byte character at 98..100
+    const std::string utf8Name = std::string(98, 'u') + "\xE2\x82\xAC" + "-euro.txt"; // a 3-byte character at 98..100
     std::vector<uint8_t> first = RandomBytes(700, 1), second = RandomBytes(300, 2);
     TTGZWriter writer(archive);
     TMemorySource a(first), b(second);
@@ -155,7 +161,8 @@ TEST(TTGZWriter, LongNamesAreCutAndStillExtract) {
     EXPECT_EQ(ReadFileBytes(out + "/" + std::string(98, 'u')), second);
 }
 
-TEST(TTGZWriter, PathsInEntryNamesCannotEscapeOnExtraction) {
+TEST(TTGZWriter, PathsInEntryNamesCannotEscapeOnExtraction)
+{
     TScratchDir dir;
     std::vector<uint8_t> data = {'d'};
     TTGZWriter writer(dir.File("a.tgz"));
@@ -165,7 +172,8 @@ TEST(TTGZWriter, PathsInEntryNamesCannotEscapeOnExtraction) {
     EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "escaped.txt\n");
 }
 
-TEST(TTGZWriter, FileDateIsTheLastWriteTimeInUniversalTime) {
+TEST(TTGZWriter, FileDateIsTheLastWriteTimeInUniversalTime)
+{
     TScratchDir dir;
     WriteFileBytes(dir.File("dated"), {1, 2, 3});
     SetModificationTime(dir.File("dated"), 1700000000, 500'000'000);
@@ -176,7 +184,8 @@ TEST(TTGZWriter, FileDateIsTheLastWriteTimeInUniversalTime) {
     EXPECT_EQ(FileLastWriteDate(dir.File("missing")), 0.0);
 }
 
-TEST(TTGZWriter, UnreadableFilesRaiseAndLeaveTheImageAlone) {
+TEST(TTGZWriter, UnreadableFilesRaiseAndLeaveTheImageAlone)
+{
     TScratchDir dir;
     WriteFileBytes(dir.File("good"), {'g'});
     TTGZWriter writer(dir.File("a.tgz"));
@@ -194,7 +203,8 @@ TEST(TTGZWriter, UnreadableFilesRaiseAndLeaveTheImageAlone) {
     EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "good\n");
 }
 
-TEST(TTGZWriter, FailedWriteLeavesNoFileAndFinishIsOnce) {
+TEST(TTGZWriter, FailedWriteLeavesNoFileAndFinishIsOnce)
+{
     TScratchDir dir;
     TTGZWriter lost(dir.File("no-such-folder/a.tgz"));
     EXPECT_THROW(lost.Finish(), EFWriteError);
@@ -215,8 +225,9 @@ TEST(TTGZWriter, FailedWriteLeavesNoFileAndFinishIsOnce) {
     EXPECT_EQ(RunCommand("ls " + ShellQuote(dir.Path())).Output, "a.tgz\nf\n");
 }
 
-TEST(AttachmentArchive, NamesCarryTheExceptionTimeWhenAsked) {
-    double when = 38777.0 + (14 * 3600 + 5 * 60 + 9) / 86400.0;  // 2006-03-01 14:05:09
+TEST(AttachmentArchive, NamesCarryTheExceptionTimeWhenAsked)
+{
+    double when = 38777.0 + (14 * 3600 + 5 * 60 + 9) / 86400.0; // 2006-03-01 14:05:09
     EXPECT_EQ(AttachmentName("/tmp/Screenshot.png", true, when), "Screenshot_20060301140509.png");
     EXPECT_EQ(AttachmentName("/tmp/Screenshot.png", false, when), "Screenshot.png");
     EXPECT_EQ(AttachmentName("/var/log/app.log.txt", true, when), "app.log_20060301140509.txt");
@@ -224,16 +235,22 @@ TEST(AttachmentArchive, NamesCarryTheExceptionTimeWhenAsked) {
     EXPECT_EQ(AttachmentName("/home/u/.profile", true, when), ".profile_20060301140509");
 }
 
-TEST(AttachmentArchive, ArchivePathIsInTheTemporaryFolder) {
+TEST(AttachmentArchive, ArchivePathIsInTheTemporaryFolder)
+{
     TScratchDir dir;
     // Puts TMPDIR back however the test ends.
     struct TRestoreTmpdir {
         std::optional<std::string> saved;
-        TRestoreTmpdir() {
+        TRestoreTmpdir()
+        {
             if (const char* v = std::getenv("TMPDIR")) saved = v;
         }
-        ~TRestoreTmpdir() {
-            if (saved) ::setenv("TMPDIR", saved->c_str(), 1); else ::unsetenv("TMPDIR");
+        ~TRestoreTmpdir()
+        {
+            if (saved)
+                ::setenv("TMPDIR", saved->c_str(), 1);
+            else
+                ::unsetenv("TMPDIR");
         }
     } restore;
     ::setenv("TMPDIR", "/var/tmp/reports", 1);
@@ -248,7 +265,8 @@ TEST(AttachmentArchive, ArchivePathIsInTheTemporaryFolder) {
     EXPECT_EQ(std::string(gz.begin() + 10, gz.begin() + 28), std::string("CompressFiles.tar\0", 18));
 }
 
-TEST(AttachmentArchive, PacksTheListInOrderUnderAttachmentNames) {
+TEST(AttachmentArchive, PacksTheListInOrderUnderAttachmentNames)
+{
     TScratchDir dir;
     const std::string archive = dir.File("CompressFiles.tgz");
     EXPECT_FALSE(WriteAttachmentArchive(archive, {}, true, 38777.0));
@@ -269,7 +287,8 @@ TEST(AttachmentArchive, PacksTheListInOrderUnderAttachmentNames) {
 
 // Unpacked by an ordinary user, an entry must come out readable (tar applies
 // the stored mode to files it extracts without root rights).
-TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights) {
+TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights)
+{
     TScratchDir dir;
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0777), 0);
     const std::string archive = dir.File("a.tgz");
@@ -289,7 +308,8 @@ TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights) {
     EXPECT_EQ(r.Output, "read");
 }
 
-TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition) {
+TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition)
+{
     TScratchDir dir;
     std::istringstream stream("skipped|kept bytes");
     stream.seekg(8);
@@ -299,7 +319,9 @@ TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition) {
     writer.Finish();
     const std::string out = dir.File("out");
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    ASSERT_EQ(RunCommand("tar -xzf " + ShellQuote(dir.File("s.tgz")) + " -C " + ShellQuote(out) + " 2>/dev/null").ExitCode, 0);
+    ASSERT_EQ(
+        RunCommand("tar -xzf " + ShellQuote(dir.File("s.tgz")) + " -C " + ShellQuote(out) + " 2>/dev/null").ExitCode,
+        0);
     std::vector<uint8_t> kept = ReadFileBytes(out + "/part.txt");
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "kept bytes");
 }

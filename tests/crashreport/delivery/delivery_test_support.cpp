@@ -62,7 +62,7 @@ std::string PatternBytes(std::size_t length, unsigned seed)
 bool ShowsSecret(const std::string& text, const std::string& secret)
 {
     return text.find(secret) != std::string::npos ||
-           text.find(crashreport::codecs::EncodeBase64(secret)) != std::string::npos;
+        text.find(crashreport::codecs::EncodeBase64(secret)) != std::string::npos;
 }
 
 } // namespace delivery_testing

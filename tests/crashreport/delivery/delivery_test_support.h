@@ -15,7 +15,7 @@ public:
     TWarningCollector();
     ~TWarningCollector();
     const std::vector<std::string>& Lines() const;
-    std::string All() const;  // every line, joined
+    std::string All() const; // every line, joined
 
 private:
     crashreport::TErrorLogHooks previous_;

@@ -94,9 +94,17 @@ TEST_F(MailProgramRoute, HandsMessageAndAttachmentsToTheMailProgram)
 
     EXPECT_TRUE(SendByEmail(options_, report_));
     EXPECT_EQ(warnings.All(), "");
-    const std::vector<std::string> expected = {
-        "--utf8", "--subject", "Crash report", "--body", "The program stopped.\r\n\r\n\r\nlog text",
-        "--attach", files_ / "Screenshot.png", "--attach", files_ / "report.txt", "dev@vek.invalid", "ops@vek.invalid"};
+    const std::vector<std::string> expected = {"--utf8",
+                                               "--subject",
+                                               "Crash report",
+                                               "--body",
+                                               "The program stopped.\r\n\r\n\r\nlog text",
+                                               "--attach",
+                                               files_ / "Screenshot.png",
+                                               "--attach",
+                                               files_ / "report.txt",
+                                               "dev@vek.invalid",
+                                               "ops@vek.invalid"};
     EXPECT_EQ(Split0(ReadFile(out_ / "email_args")), expected);
     EXPECT_EQ(ReadFile(out_ / "got/Screenshot.png"), png);
     EXPECT_EQ(ReadFile(out_ / "got/report.txt"), "report");
@@ -115,13 +123,17 @@ TEST_F(MailProgramRoute, FailedHandOffFallsBackToTheMailtoAddress)
     EXPECT_EQ(ReadFile(out_ / "open_args"),
               MailtoAddress(options_.MailRecipients(), options_.MailSubject(),
                             "The program stopped.\r\n\r\n\r\nthe full report"));
-    EXPECT_EQ(ReadFile(out_ / "open_args").rfind("mailto:dev@vek.invalid,-oProxyCommand%3Devil,ops@vek.invalid?Subject=Crash%0D%0Areport&Body=The%20program", 0), 0u)
+    EXPECT_EQ(ReadFile(out_ / "open_args")
+                  .rfind("mailto:dev@vek.invalid,-oProxyCommand%3Devil,ops@vek.invalid?Subject=Crash%0D%0Areport&Body="
+                         "The%20program",
+                         0),
+              0u)
         << ReadFile(out_ / "open_args");
 }
 
 TEST_F(MailProgramRoute, NoMailProgramAtAllGivesBothWarningsAndFalse)
 {
-    ::setenv("PATH", bin_.path().c_str(), 1);  // nothing in it
+    ::setenv("PATH", bin_.path().c_str(), 1); // nothing in it
     delivery_testing::TWarningCollector warnings;
     EXPECT_FALSE(SendByEmail(options_, report_));
     ASSERT_EQ(warnings.Lines().size(), 2u) << warnings.All();

@@ -34,14 +34,19 @@ TEST(MailMessage, WithoutAttachmentsIsHeaderTextPartAndClosingBoundary)
               "From: <app@ex.com>\r\n"
               "Subject: Crash\r\n"
               "To: <dev@ex.com>\r\n"
-              "Content-Type: multipart/mixed; boundary=\"" + kBoundary + "\";\r\n"
-              "MIME-Version: 1.0\r\n"
-              "Message-ID: <12345@tavrellog.invalid>\r\n"
-              "\r\n"
-              "This is a multi-part message in MIME format\r\n\r\n--" + kBoundary + "\r\n"
-              "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
-              "Hello\r\nReport follows\r\n"
-              "--" + kBoundary + "--\r\n");
+              "Content-Type: multipart/mixed; boundary=\"" +
+                  kBoundary +
+                  "\";\r\n"
+                  "MIME-Version: 1.0\r\n"
+                  "Message-ID: <12345@tavrellog.invalid>\r\n"
+                  "\r\n"
+                  "This is a multi-part message in MIME format\r\n\r\n--" +
+                  kBoundary +
+                  "\r\n"
+                  "Content-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n"
+                  "Hello\r\nReport follows\r\n"
+                  "--" +
+                  kBoundary + "--\r\n");
 }
 
 TEST(MailMessage, HeaderFieldsCannotBeSplitByLineBreaks)
@@ -61,7 +66,8 @@ TEST(MailMessage, NonAsciiSubjectAndBodyAreDeclaredUtf8)
 {
     TMailMessage m = Sample();
     m.Subject = "Absturz \xC3\xBC\xE5\xB4\xA9\xE6\xBA\x83";
-    m.Body = "Gr\xC3\xBC\xC3\x9F" "e";
+    m.Body = "Gr\xC3\xBC\xC3\x9F"
+             "e";
     const std::string text = BuildMailMessage(m);
     EXPECT_NE(text.find("Subject: =?UTF-8?B?"), std::string::npos) << text;
     EXPECT_NE(text.find("Content-Type: text/plain; charset=\"utf-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" +
@@ -74,7 +80,7 @@ TEST(MailMessage, NonAsciiSubjectAndBodyAreDeclaredUtf8)
 TEST(MailMessage, LongSubjectIsCutBetweenCharacters)
 {
     TMailMessage m = Sample();
-    for (int i = 0; i < 40; ++i) m.Subject += "\xE5\xB4\xA9";  // 3-byte characters
+    for (int i = 0; i < 40; ++i) m.Subject += "\xE5\xB4\xA9"; // 3-byte characters
     const std::string text = BuildMailMessage(m);
     const std::size_t start = text.find("Subject: ");
     const std::string header = text.substr(start, text.find("\r\nTo:") - start);
@@ -119,24 +125,28 @@ TEST(MailAttachments, PartsForExistingFilesOnlyWithTheirTypes)
     testing_support::TempDir dir;
     testing_support::WriteFile(dir / "Shot.png", "PNGDATA");
     testing_support::WriteFile(dir / "log.txt", "abc");
-    const std::string parts = BuildAttachmentParts(
-        {{dir / "Shot.png", "Shot_20060301140509.PNG"}, {dir / "gone.bin", "gone.bin"}, {dir / "log.txt", "log.txt"},
-         {dir / "log.txt", " "}});
+    const std::string parts = BuildAttachmentParts({{dir / "Shot.png", "Shot_20060301140509.PNG"},
+                                                    {dir / "gone.bin", "gone.bin"},
+                                                    {dir / "log.txt", "log.txt"},
+                                                    {dir / "log.txt", " "}});
     EXPECT_EQ(parts,
-              "\r\n--" + kBoundary + "\r\nContent-Type: image/png;\r\n"
-              "        name=\"Shot_20060301140509.PNG\"\r\n"
-              "Content-Transfer-Encoding: base64\r\n"
-              "Content-Disposition: attachment;\r\n"
-              "        filename=\"Shot_20060301140509.PNG\"\r\n"
-              "\r\n"
-              "UE5HREFUQQ==\r\n"
-              "\r\n--" + kBoundary + "\r\nContent-Type: application/octet-stream;\r\n"
-              "        name=\"log.txt\"\r\n"
-              "Content-Transfer-Encoding: base64\r\n"
-              "Content-Disposition: attachment;\r\n"
-              "        filename=\"log.txt\"\r\n"
-              "\r\n"
-              "YWJj\r\n");
+              "\r\n--" + kBoundary +
+                  "\r\nContent-Type: image/png;\r\n"
+                  "        name=\"Shot_20060301140509.PNG\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Disposition: attachment;\r\n"
+                  "        filename=\"Shot_20060301140509.PNG\"\r\n"
+                  "\r\n"
+                  "UE5HREFUQQ==\r\n"
+                  "\r\n--" +
+                  kBoundary +
+                  "\r\nContent-Type: application/octet-stream;\r\n"
+                  "        name=\"log.txt\"\r\n"
+                  "Content-Transfer-Encoding: base64\r\n"
+                  "Content-Disposition: attachment;\r\n"
+                  "        filename=\"log.txt\"\r\n"
+                  "\r\n"
+                  "YWJj\r\n");
 }
 
 TEST(MailAttachments, NamesAreTimeStampedWhenAsked)

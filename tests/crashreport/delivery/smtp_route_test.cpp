@@ -65,7 +65,10 @@ protected:
     }
 
     // The store of aiosmtpd: message n (1-based).
-    std::string Stored(int n, const std::string& item) const { return ReadFile(store_ / (std::to_string(n) + "/" + item)); }
+    std::string Stored(int n, const std::string& item) const
+    {
+        return ReadFile(store_ / (std::to_string(n) + "/" + item));
+    }
     bool HasMessage(int n) const { return testing_support::FileExists(store_ / (std::to_string(n) + "/defects")); }
 
     TTavrelModuleOptions options_;
@@ -76,14 +79,16 @@ protected:
 
 TEST_F(SmtpRoute, LogsInAndDeliversTheMessageWithEveryAttachmentByteForByte)
 {
-    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "store", store_.path(), "--user", kUser, "--password", kPassword});
+    TPeerProcess peer(kPython,
+                      {PeerScript("smtp_peer.py"), "store", store_.path(), "--user", kUser, "--password", kPassword});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     UseServer(peer.Port(), true);
     const std::string png = PatternBytes(5000, 1), bin = PatternBytes(120, 2), empty;
     testing_support::WriteFile(files_ / "Screenshot.png", png);
     testing_support::WriteFile(files_ / "data.bin", bin);
     testing_support::WriteFile(files_ / "empty.txt", empty);
-    report_.Attachments = {files_ / "Screenshot.png", files_ / "missing.txt", files_ / "data.bin", files_ / "empty.txt"};
+    report_.Attachments = {files_ / "Screenshot.png", files_ / "missing.txt", files_ / "data.bin",
+                           files_ / "empty.txt"};
     TWarningCollector warnings;
 
     EXPECT_TRUE(SendByEmail(options_, report_));
@@ -112,10 +117,12 @@ TEST_F(SmtpRoute, NonAsciiSubjectAndBodyArriveIntact)
     UseServer(peer.Port(), false);
     const std::string umlautName = "Bericht-\xC3\xBC\xE5\xB4\xA9 \"1\".txt";
     testing_support::WriteFile(files_ / umlautName, "non-ASCII name");
-    report_.Attachments = {files_ / umlautName, files_.path()};  // a folder is no attachment
-    const std::string subject = "Absturz \xE2\x80\x93 \xE7\xA8\x8B\xE5\xBA\x8F\xE5\xB4\xA9\xE6\xBA\x83 \xC3\xBC\xC3\x9F";
+    report_.Attachments = {files_ / umlautName, files_.path()}; // a folder is no attachment
+    const std::string subject =
+        "Absturz \xE2\x80\x93 \xE7\xA8\x8B\xE5\xBA\x8F\xE5\xB4\xA9\xE6\xBA\x83 \xC3\xBC\xC3\x9F";
     options_.SetMailSubject(subject);
-    options_.SetMailBody("Fehler in Gr\xC3\xB6\xC3\x9F" "e: \xE8\xBD\xAC\xE6\x8D\xA2\xE5\xA4\xB1\xE8\xB4\xA5");
+    options_.SetMailBody("Fehler in Gr\xC3\xB6\xC3\x9F"
+                         "e: \xE8\xBD\xAC\xE6\x8D\xA2\xE5\xA4\xB1\xE8\xB4\xA5");
     options_.SetAppendLogToMail(false);
     TWarningCollector warnings;
     EXPECT_TRUE(SendByEmail(options_, report_));
@@ -161,17 +168,19 @@ TEST_F(SmtpRoute, TwentyMegabyteAttachmentArrivesWhole)
     EXPECT_EQ(percents.front(), 0);
     EXPECT_EQ(percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()));
-    const std::vector<std::string> expected = {"Connecting with server...", "Connected with server.", "Sending message..."};
+    const std::vector<std::string> expected = {"Connecting with server...", "Connected with server.",
+                                               "Sending message..."};
     EXPECT_EQ(statuses, expected);
 }
 
 TEST_F(SmtpRoute, ManyRecipientsWithSomeRefusedReachTheOthers)
 {
-    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "store", store_.path(), "--refuse",
-                                "r2@vek.invalid,r5@vek.invalid"});
+    TPeerProcess peer(
+        kPython, {PeerScript("smtp_peer.py"), "store", store_.path(), "--refuse", "r2@vek.invalid,r5@vek.invalid"});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     UseServer(peer.Port(), false);
-    options_.SetMailRecipients("r1@vek.invalid, r2@vek.invalid; r3@vek.invalid,r4@vek.invalid ;r5@vek.invalid,r6@vek.invalid;");
+    options_.SetMailRecipients(
+        "r1@vek.invalid, r2@vek.invalid; r3@vek.invalid,r4@vek.invalid ;r5@vek.invalid,r6@vek.invalid;");
     TWarningCollector warnings;
     std::vector<std::pair<int, int>> numbers;
     TSendDialog dialog;
@@ -190,7 +199,8 @@ TEST_F(SmtpRoute, ManyRecipientsWithSomeRefusedReachTheOthers)
 
 TEST_F(SmtpRoute, WrongPasswordIsRefusedAndNeverShown)
 {
-    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "store", store_.path(), "--user", kUser, "--password", "other"});
+    TPeerProcess peer(kPython,
+                      {PeerScript("smtp_peer.py"), "store", store_.path(), "--user", kUser, "--password", "other"});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     UseServer(peer.Port(), true);
     TWarningCollector warnings;
@@ -199,7 +209,8 @@ TEST_F(SmtpRoute, WrongPasswordIsRefusedAndNeverShown)
     ASSERT_EQ(warnings.Lines().size(), 1u) << warnings.All();
     const std::string& line = warnings.Lines()[0];
     EXPECT_EQ(line.rfind("[WARNING] - Code: eeEmailSMTPError - Address: ", 0), 0u) << line;
-    EXPECT_NE(line.find("Message: \"[SMTP] Connected to 127.0.0.1 port " + std::to_string(peer.Port())), std::string::npos)
+    EXPECT_NE(line.find("Message: \"[SMTP] Connected to 127.0.0.1 port " + std::to_string(peer.Port())),
+              std::string::npos)
         << line;
     EXPECT_NE(line.find("AUTH LOGIN\r\n334 "), std::string::npos) << line;
     EXPECT_NE(line.find("********\r\n535 "), std::string::npos) << line;
@@ -227,8 +238,9 @@ TEST_F(SmtpRoute, ServerThatNeverAnswersTimesOut)
     SetDeliverySettings(settings);
     TWarningCollector warnings;
     EXPECT_FALSE(SendByEmail(options_, report_));
-    EXPECT_EQ(LastWarning().Message, "[SMTP] Socket timeout.\r\nSocket log:\r\nConnected to 127.0.0.1 port " +
-                                         std::to_string(peer.Port()) + "\r\n");
+    EXPECT_EQ(LastWarning().Message,
+              "[SMTP] Socket timeout.\r\nSocket log:\r\nConnected to 127.0.0.1 port " + std::to_string(peer.Port()) +
+                  "\r\n");
 }
 
 TEST_F(SmtpRoute, ServerThatHangsUpDuringDataIsAWarning)
@@ -243,7 +255,7 @@ TEST_F(SmtpRoute, ServerThatHangsUpDuringDataIsAWarning)
     const TLastWarning last = LastWarning();
     EXPECT_EQ(last.Code, eeEmailSMTPError);
     const bool sendOrReceiveError = last.Message.rfind("[SMTP] Error into \"send\": ", 0) == 0 ||
-                                    last.Message.rfind("[SMTP] Error into \"recv\": ", 0) == 0;
+        last.Message.rfind("[SMTP] Error into \"recv\": ", 0) == 0;
     EXPECT_TRUE(sendOrReceiveError) << last.Message.substr(0, 300);
     EXPECT_NE(last.Message.find("DATA\r\n354 End data"), std::string::npos) << last.Message.substr(0, 600);
     EXPECT_FALSE(ShowsSecret(last.Message, kPassword));
@@ -260,7 +272,8 @@ class SmtpRefusal : public SmtpRoute, public ::testing::WithParamInterface<TRefu
 TEST_P(SmtpRefusal, EveryStepRefusedGivesTheWarningWithTheTranscript)
 {
     const TRefusal refusal = GetParam();
-    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "script", store_.path(), "reply", refusal.Step, refusal.Code});
+    TPeerProcess peer(kPython,
+                      {PeerScript("smtp_peer.py"), "script", store_.path(), "reply", refusal.Step, refusal.Code});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     UseServer(peer.Port(), refusal.Login);
     testing_support::WriteFile(files_ / "a.bin", PatternBytes(3000, 5));

@@ -84,7 +84,8 @@ protected:
         testing_support::WriteFile(files_ / "Screenshot.png", png_);
         testing_support::WriteFile(files_ / "report.txt", bin_);
         testing_support::WriteFile(files_ / "empty.log", "");
-        report_.Attachments = {files_ / "Screenshot.png", files_ / "gone.bin", files_ / "report.txt", files_ / "empty.log"};
+        report_.Attachments = {files_ / "Screenshot.png", files_ / "gone.bin", files_ / "report.txt",
+                               files_ / "empty.log"};
         events_.CustomFields = [](std::vector<std::string>& names, std::vector<std::string>& values) {
             names = {"product", "note"};
             values = {"Vek to avi Converter", "non-ASCII \xC3\xBC and \"quotes\""};
@@ -109,7 +110,8 @@ protected:
         const std::string at = store_ / std::to_string(n);
         ASSERT_TRUE(FileExists(at + "/defects")) << "no upload " << n;
         EXPECT_EQ(ReadFile(at + "/defects"), "");
-        EXPECT_EQ(ReadFile(at + "/content_type").rfind("multipart/form-data; boundary=---------------------------", 0), 0u);
+        EXPECT_EQ(ReadFile(at + "/content_type").rfind("multipart/form-data; boundary=---------------------------", 0),
+                  0u);
         EXPECT_EQ(ReadFile(at + "/authorization"), "Basic " + codecs::EncodeBase64("uploader:" + kPassword));
         EXPECT_EQ(ReadFile(at + "/fields/product"), "Vek to avi Converter");
         EXPECT_EQ(ReadFile(at + "/fields/note"), "non-ASCII \xC3\xBC and \"quotes\"");
@@ -184,7 +186,8 @@ TEST_F(WebRoute, HttpsServerWhoseCertificateDoesNotVerifyIsRefusedUnlessAllowed)
         const TLastWarning last = LastWarning();
         EXPECT_EQ(last.Code, eeWebHTTPSError);
         EXPECT_EQ(last.Message.rfind("HTTPS error code: 12045 (The function is unfamiliar with the Certificate "
-                                     "Authority that generated the server's certificate.)\r\nSocket log:\r\n", 0),
+                                     "Authority that generated the server's certificate.)\r\nSocket log:\r\n",
+                                     0),
                   0u)
             << last.Message;
         EXPECT_FALSE(ShowsSecret(warnings.All(), kPassword)) << warnings.All();
@@ -206,7 +209,8 @@ TEST_F(WebRoute, ServerErrorStatusIsTheResultWithItsText)
     EXPECT_FALSE(SendByWeb(options_, report_, nullptr, events_));
     const TLastWarning last = LastWarning();
     EXPECT_EQ(last.Code, eeWebHTTPError);
-    EXPECT_EQ(last.Message.rfind("HTTP error code: 500 (Internal Server Error)\r\nSocket log:\r\n", 0), 0u) << last.Message;
+    EXPECT_EQ(last.Message.rfind("HTTP error code: 500 (Internal Server Error)\r\nSocket log:\r\n", 0), 0u)
+        << last.Message;
     EXPECT_NE(last.Message.find("< HTTP/1.1 500 Internal Server Error"), std::string::npos) << last.Message;
     EXPECT_NE(last.Message.find("> Authorization: ********"), std::string::npos) << last.Message;
     EXPECT_FALSE(ShowsSecret(warnings.All(), kPassword)) << warnings.All();
@@ -229,8 +233,8 @@ TEST_F(WebRoute, RefusedConnectionAndSilentServerGiveTheirCodes)
     {
         TWarningCollector warnings;
         EXPECT_FALSE(SendByWeb(options_, report_, nullptr, events_));
-        EXPECT_EQ(LastWarning().Message.rfind("HTTP error code: 12029 (The attempt to connect to the server failed.)", 0),
-                  0u)
+        EXPECT_EQ(
+            LastWarning().Message.rfind("HTTP error code: 12029 (The attempt to connect to the server failed.)", 0), 0u)
             << LastWarning().Message;
     }
     TPeerProcess peer(kPython, {PeerScript("http_peer.py"), store_.path()});
@@ -306,9 +310,14 @@ TEST_F(WebRoute, WithoutLibcurlOnlyThisRouteIsLostWithAWarning)
         EXPECT_FALSE(SendByWeb(options_, report_, nullptr, events_));
         EXPECT_EQ(asked, 2);
         const std::string protocol = method == wmFtp ? "FTP" : method == wmHttps ? "HTTPS" : "HTTP";
-        EXPECT_EQ(LastWarning().Message.rfind(protocol + " error code: -1 - Cannot find the \"libcurl-not-installed.so.4\" library.", 0), 0u)
+        EXPECT_EQ(LastWarning().Message.rfind(
+                      protocol + " error code: -1 - Cannot find the \"libcurl-not-installed.so.4\" library.", 0),
+                  0u)
             << LastWarning().Message;
-        EXPECT_EQ(LastWarning().Code, method == wmFtp ? eeWebFTPError : method == wmHttps ? eeWebHTTPSError : eeWebHTTPError);
+        EXPECT_EQ(LastWarning().Code,
+                  method == wmFtp         ? eeWebFTPError
+                      : method == wmHttps ? eeWebHTTPSError
+                                          : eeWebHTTPError);
     }
 }
 

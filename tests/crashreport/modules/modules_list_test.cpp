@@ -12,8 +12,7 @@ using namespace crashreport;
 const TTavrelModuleInfo* FindByName(const std::string& part)
 {
     for (int i = 0; i < ModulesList().Count(); ++i)
-        if (ModulesList().Item(i)->FileName.find(part) != std::string::npos)
-            return ModulesList().Item(i);
+        if (ModulesList().Item(i)->FileName.find(part) != std::string::npos) return ModulesList().Item(i);
     return nullptr;
 }
 
@@ -22,8 +21,7 @@ TEST(ModulesList, RefreshListsTheLoadedModulesSortedByHandle)
     RefreshModulesList();
     const auto& list = ModulesList();
     ASSERT_GE(list.Count(), 3);
-    for (int i = 1; i < list.Count(); ++i)
-        EXPECT_LT(list.Item(i - 1)->Handle, list.Item(i)->Handle);
+    for (int i = 1; i < list.Count(); ++i) EXPECT_LT(list.Item(i - 1)->Handle, list.Item(i)->Handle);
     // Built during enumeration: not classified yet, no debug data read.
     const TTavrelModuleInfo* self = FindByName("modules_list_test");
     ASSERT_NE(self, nullptr);
@@ -40,7 +38,7 @@ TEST(ModulesList, RecordsInFullGiveKindsVersionsSizesAndDates)
     EXPECT_EQ(self->Version, "5.1.5.7");
     EXPECT_EQ(self->Description, "Modules list tests");
     EXPECT_EQ(self->DebugVersion, 515);
-    EXPECT_GT(self->CompilationDate, 40000.0);  // a day count of this century
+    EXPECT_GT(self->CompilationDate, 40000.0); // a day count of this century
     EXPECT_TRUE(self->DebugData);
     EXPECT_EQ(self->NamesReadable, 1);
     struct stat st {};
@@ -54,7 +52,7 @@ TEST(ModulesList, RecordsInFullGiveKindsVersionsSizesAndDates)
     TTavrelModuleInfo* runtime = FindModuleInfo(listed->Handle);
     ASSERT_NE(runtime, nullptr);
     EXPECT_EQ(runtime->ModuleKind, mkRuntimePackage);
-    EXPECT_EQ(runtime->Version, "6.0.30.0");  // libstdc++.so.6.0.30
+    EXPECT_EQ(runtime->Version, "6.0.30.0"); // libstdc++.so.6.0.30
     EXPECT_TRUE(runtime->Description.empty());
     EXPECT_GT(runtime->Functions.Count(), 1000);
     EXPECT_FALSE(runtime->DebugData);
@@ -77,7 +75,7 @@ TEST(ModulesList, VersionsFromFileNames)
     EXPECT_EQ(GetVersionInfo("/nonexistent/libfoo.so.1.2.3.4.5").Version, "1.2.3.4");
     EXPECT_EQ(GetVersionInfo("/nonexistent/libfoo.so.2").Version, "2.0.0.0");
     EXPECT_EQ(GetVersionInfo("/nonexistent/libfoo.so").Version, "");
-    EXPECT_EQ(GetVersionInfo("/nonexistent/libfoo.so.0.0").Version, "");  // 0.0.0.0 is no version
+    EXPECT_EQ(GetVersionInfo("/nonexistent/libfoo.so.0.0").Version, ""); // 0.0.0.0 is no version
 }
 
 TEST(ModulesList, UnreadableHeadersHaveNoKind)

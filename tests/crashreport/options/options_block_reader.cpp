@@ -15,8 +15,7 @@ using namespace crashreport;
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
-        return 2;
+    if (argc != 3) return 2;
     const auto pid = static_cast<std::uint32_t>(std::strtoul(argv[1], nullptr, 10));
     const auto handle = static_cast<TModuleHandle>(std::strtoull(argv[2], nullptr, 16));
     TTavrelModuleOptions options("", false);
@@ -32,8 +31,7 @@ int main(int argc, char** argv)
     TMemoryStream form;
     options.SaveToStream(form);
     std::puts("loaded");
-    for (std::int64_t i = 0; i < form.Size(); ++i)
-        std::printf("%02X", form.Memory()[i]);
+    for (std::int64_t i = 0; i < form.Size(); ++i) std::printf("%02X", form.Memory()[i]);
     std::puts("");
     return 0;
 }

@@ -20,7 +20,9 @@ namespace {
 class TCountingOptions : public TTavrelModuleOptions {
 public:
     explicit TCountingOptions(const std::string& moduleFile = OwnProgramFile(), bool publish = true)
-        : TTavrelModuleOptions(moduleFile, publish) {}
+        : TTavrelModuleOptions(moduleFile, publish)
+    {
+    }
     void Changed() override { ++changes; }
     int changes = 0;
 };
@@ -86,15 +88,15 @@ TEST(OptionsDefaults, FreshRecordHasTheDefaults)
     EXPECT_EQ(o.HtmlTemplate().substr(o.HtmlTemplate().size() - 18), "  </body>\r\n</html>");
 
     EXPECT_EQ(o.GetText(0), "Information.");
-    EXPECT_EQ(o.GetText(3), "An error has occurred during program execution.\r\n"
-                            "Please read the following information for further details.");
+    EXPECT_EQ(o.GetText(3),
+              "An error has occurred during program execution.\r\n"
+              "Please read the following information for further details.");
     EXPECT_EQ(o.GetText(22), "Application");
     EXPECT_EQ(o.GetText(61), "Custom Information");
     EXPECT_EQ(o.GetText(74), "Class");
     EXPECT_EQ(o.GetText(83), "&OK");
     EXPECT_EQ(o.GetText(95), "Sorry, sending the message didn't work.");
-    for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        EXPECT_FALSE(o.GetText(i).empty()) << i;
+    for (std::size_t i = 0; i < CustomizedTextCount; ++i) EXPECT_FALSE(o.GetText(i).empty()) << i;
     EXPECT_THROW(o.GetText(96), ETextIndexError);
 }
 
@@ -231,8 +233,7 @@ struct TSpyWatchdog : TFreezeWatchControl {
     void StartFreezeWatch() override
     {
         ++starts;
-        if (fail)
-            throw std::runtime_error("cannot start");
+        if (fail) throw std::runtime_error("cannot start");
     }
     void StopFreezeWatch() override { ++stops; }
 };

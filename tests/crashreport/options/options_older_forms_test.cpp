@@ -26,8 +26,7 @@ public:
     TBytes& Str(const std::string& s)
     {
         I32(static_cast<std::int32_t>(s.size()));
-        for (char c : s)
-            U8(static_cast<std::uint8_t>(c) ^ 0xA5);
+        for (char c : s) U8(static_cast<std::uint8_t>(c) ^ 0xA5);
         return *this;
     }
     const std::string& Data() const { return bytes_; }
@@ -43,34 +42,27 @@ std::set<std::size_t> HeldTexts(std::uint16_t v)
 {
     std::set<std::size_t> missing;
     auto add = [&](std::size_t lo, std::size_t hi) {
-        for (std::size_t i = lo; i <= hi; ++i)
-            missing.insert(i);
+        for (std::size_t i = lo; i <= hi; ++i) missing.insert(i);
     };
-    if (v < 420)
-        add(17, 17);
-    if (v < 421)
-        add(16, 16);
+    if (v < 420) add(17, 17);
+    if (v < 421) add(16, 16);
     if (v < 450) {
         add(8, 11), add(18, 20), add(75, 95);
-        for (std::size_t i : {26, 41, 52, 47, 48})
-            missing.insert(i);
+        for (std::size_t i : {26, 41, 52, 47, 48}) missing.insert(i);
     }
     if (v < 500) {
         add(54, 61), add(68, 74);
-        for (std::size_t i : {12, 13, 21, 27, 46, 47, 48, 89, 94, 95})
-            missing.insert(i);
+        for (std::size_t i : {12, 13, 21, 27, 46, 47, 48, 89, 94, 95}) missing.insert(i);
     }
     std::set<std::size_t> held;
     for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        if (!missing.count(i))
-            held.insert(i);
+        if (!missing.count(i)) held.insert(i);
     return held;
 }
 
 void AddTexts(TBytes& b, std::uint16_t v)
 {
-    for (std::size_t i : HeldTexts(v))
-        b.Str(TextFor(i));
+    for (std::size_t i : HeldTexts(v)) b.Str(TextFor(i));
 }
 
 void ExpectTexts(const TTavrelModuleOptions& o, std::uint16_t v)
@@ -93,10 +85,8 @@ std::uint64_t RepackedByHand(std::uint64_t old)
     std::uint64_t out = 0;
     unsigned to = 0;
     for (unsigned from = 0; from < 40; ++from) {
-        if (dropped.count(from))
-            continue;
-        if ((old >> from) & 1)
-            out |= 1ull << to;
+        if (dropped.count(from)) continue;
+        if ((old >> from) & 1) out |= 1ull << to;
         ++to;
     }
     EXPECT_EQ(to, 31u);
@@ -110,17 +100,17 @@ constexpr std::uint32_t kOldItems = 0x9E17A5C3u;
 TEST(OptionsOlderForms, Version410)
 {
     TBytes b;
-    b.U8(1).U8(0).U8(0x09);        // LogActivation, FilterActive, LogFlags
-    b.U8(1);                       // show-dialog byte, inverted before 450: dialog off
-    b.U8(1);                       // AppendLogToMail
-    b.U8(0).U8(3);                 // SaveLog, FirstTab (v > 400)
-    b.U8(1);                       // dfOwnLook (402 < v < 500)
-    b.U8(0).I32(0).I32(7);         // ShowTerminateButton, MaxSavedErrors, TerminateButtonAfter
+    b.U8(1).U8(0).U8(0x09); // LogActivation, FilterActive, LogFlags
+    b.U8(1);                // show-dialog byte, inverted before 450: dialog off
+    b.U8(1);                // AppendLogToMail
+    b.U8(0).U8(3);          // SaveLog, FirstTab (v > 400)
+    b.U8(1);                // dfOwnLook (402 < v < 500)
+    b.U8(0).I32(0).I32(7);  // ShowTerminateButton, MaxSavedErrors, TerminateButtonAfter
     b.Str("dev@example.org").Str("crash");
-    b.U8(1);                       // MailMethod "mail": no SmtpServer in this form, so the mail client
+    b.U8(1); // MailMethod "mail": no SmtpServer in this form, so the mail client
     b.I32(static_cast<std::int32_t>(kOldItems));
-    b.U8(0x5A);                    // unused byte (v < 450)
-    b.Str("/var/log/tool");        // LogPath
+    b.U8(0x5A);             // unused byte (v < 450)
+    b.Str("/var/log/tool"); // LogPath
     b.I32(2).Str("EFoo").Str("foo message").Str("EBar").Str("");
     b.Str("mail body");
     AddTexts(b, 410);
@@ -133,7 +123,8 @@ TEST(OptionsOlderForms, Version410)
     EXPECT_TRUE(o.LogActivation());
     EXPECT_FALSE(o.FilterActive());
     EXPECT_EQ(o.LogFlags().ToBits(), 0x09u);
-    EXPECT_EQ(o.DialogFlags().ToBits(), (fresh.DialogFlags() - TDialogFlags{dfShowDialog} + TDialogFlags{dfOwnLook}).ToBits());
+    EXPECT_EQ(o.DialogFlags().ToBits(),
+              (fresh.DialogFlags() - TDialogFlags{dfShowDialog} + TDialogFlags{dfOwnLook}).ToBits());
     EXPECT_TRUE(o.AppendLogToMail());
     EXPECT_FALSE(o.SaveLog());
     EXPECT_EQ(o.FirstTab(), tabCPU);
@@ -167,8 +158,7 @@ TEST(OptionsOlderForms, Version410)
     // The documented list of texts a 410 form leaves at their defaults.
     std::set<std::size_t> kept;
     for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        if (!HeldTexts(410).count(i))
-            kept.insert(i);
+        if (!HeldTexts(410).count(i)) kept.insert(i);
     std::set<std::size_t> listed = {26, 27, 41, 46, 47, 48, 52};
     for (std::size_t i = 8; i <= 13; ++i) listed.insert(i);
     for (std::size_t i = 16; i <= 21; ++i) listed.insert(i);
@@ -180,19 +170,19 @@ TEST(OptionsOlderForms, Version410)
 TEST(OptionsOlderForms, Version450)
 {
     TBytes b;
-    b.U8(0).U8(1).U8(0x30);        // LogActivation, FilterActive, LogFlags
-    b.U8(0);                       // show-dialog byte, not inverted from 450: dialog off
-    b.U8(0);                       // AppendLogToMail
-    b.U8(1).U8(0).U8(0);           // sfLoadWholeLog, sfAttachScreenshot, sfShowSendDialogs
-    b.U8(1).U8(2);                 // SaveLog, FirstTab
-    b.U8(0);                       // dfOwnLook
-    b.U8(1).I32(30);               // FreezeWatch, FreezeSeconds (seconds from 422)
+    b.U8(0).U8(1).U8(0x30); // LogActivation, FilterActive, LogFlags
+    b.U8(0);                // show-dialog byte, not inverted from 450: dialog off
+    b.U8(0);                // AppendLogToMail
+    b.U8(1).U8(0).U8(0);    // sfLoadWholeLog, sfAttachScreenshot, sfShowSendDialogs
+    b.U8(1).U8(2);          // SaveLog, FirstTab
+    b.U8(0);                // dfOwnLook
+    b.U8(1).I32(30);        // FreezeWatch, FreezeSeconds (seconds from 422)
     b.Str("Frozen!").Str("me@example.net").Str("smtp.example.net");
-    b.U16(2525);                   // SmtpServerPort
+    b.U16(2525);                       // SmtpServerPort
     b.Str("user").Str("secret").U8(0); // SmtpUser, SmtpUserPassword, TerminateAction
-    b.U8(1).I32(64).I32(2);        // ShowTerminateButton, MaxSavedErrors, TerminateButtonAfter
+    b.U8(1).I32(64).I32(2);            // ShowTerminateButton, MaxSavedErrors, TerminateButtonAfter
     b.Str("ops@example.net").Str("report");
-    b.U8(3);                       // MailMethod, kept as it is from 450
+    b.U8(3); // MailMethod, kept as it is from 450
     b.I32(static_cast<std::int32_t>(kOldItems));
     b.Str("/srv/logs/all.tlf");
     b.I32(1).Str("EOnly").Str("only");
@@ -235,8 +225,8 @@ TEST(OptionsOlderForms, Version450)
 TEST(OptionsOlderForms, Version420HeldFreezeMillisecondsAndChoosesSmtpByServer)
 {
     TBytes b;
-    b.U8(0).U8(1).U8(0).U8(0).U8(0); // fields 1..3, dialog byte (inverted: on), field 4
-    b.U8(1).U8(0).U8(0);             // SaveLog, FirstTab, dfOwnLook
+    b.U8(0).U8(1).U8(0).U8(0).U8(0);                 // fields 1..3, dialog byte (inverted: on), field 4
+    b.U8(1).U8(0).U8(0);                             // SaveLog, FirstTab, dfOwnLook
     b.U8(1).I32(5000).Str("frozen").Str("mx.local"); // FreezeWatch, ms, FreezeText, SmtpServer
     b.U8(1).I32(10).I32(3).Str("").Str("").U8(1);
     b.I32(-1).U8(0).Str("");

@@ -26,8 +26,7 @@ public:
     using TByteViewStream::TByteViewStream;
     std::size_t Read(void* buffer, std::size_t count) override
     {
-        if (Position() + static_cast<std::int64_t>(count) > Size())
-            ++readsPastEnd;
+        if (Position() + static_cast<std::int64_t>(count) > Size()) ++readsPastEnd;
         return TByteViewStream::Read(buffer, count);
     }
     int readsPastEnd = 0;
@@ -46,8 +45,7 @@ std::string StoredStringAt(const std::string& form, std::size_t offset)
     const auto* p = reinterpret_cast<const unsigned char*>(form.data()) + offset;
     const std::int32_t n = static_cast<std::int32_t>(p[0] | p[1] << 8 | p[2] << 16 | p[3] << 24);
     std::string s(form, offset + 4, static_cast<std::size_t>(n));
-    for (char& c : s)
-        c = static_cast<char>(c ^ 0xA5);
+    for (char& c : s) c = static_cast<char>(c ^ 0xA5);
     return s;
 }
 
@@ -96,8 +94,7 @@ TEST(OptionsStreamForm, StringsAreKeyedAndLoseOneFinalCrLf)
 TEST(OptionsStreamForm, UnevenFilterListsAreWrittenAsPairs)
 {
     TTavrelModuleOptions o("", false), loaded("", false);
-    for (const char* c : {"EAccessViolation", "EZeroDivide", "EAbortLike"})
-        o.FilterClassNames().Add(c);
+    for (const char* c : {"EAccessViolation", "EZeroDivide", "EAbortLike"}) o.FilterClassNames().Add(c);
     o.FilterMessages().Add("Access violation at address");
     const std::string form = Saved(o);
     TByteViewStream in(form);
@@ -110,7 +107,7 @@ TEST(OptionsStreamForm, UnevenFilterListsAreWrittenAsPairs)
     // One class name with no message at all.
     TTavrelModuleOptions one("", false), oneLoaded("", false);
     one.FilterClassNames().Add("EOnly");
-    const std::string saved = Saved(one);  // the view reads it: it must outlive the stream
+    const std::string saved = Saved(one); // the view reads it: it must outlive the stream
     TByteViewStream in1(saved);
     oneLoaded.LoadFromStream(in1);
     EXPECT_EQ(oneLoaded.FilterClassNames().Items(), std::vector<std::string>{"EOnly"});
@@ -184,8 +181,7 @@ TEST(OptionsDamagedStream, BadLengthsCountsAndOrdinalsAreNamed)
         return std::string("no error");
     };
     auto put32 = [](std::string& s, std::size_t at, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            s[at + i] = static_cast<char>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
     };
 
     std::string negative = good;
@@ -199,14 +195,12 @@ TEST(OptionsDamagedStream, BadLengthsCountsAndOrdinalsAreNamed)
 
     std::string tab = good;
     tab[5] = 9; // FirstTab
-    EXPECT_NE(loadError(tab).find("damaged at FirstTab (value 9 is not a member"), std::string::npos)
-        << loadError(tab);
+    EXPECT_NE(loadError(tab).find("damaged at FirstTab (value 9 is not a member"), std::string::npos) << loadError(tab);
 
     // The filter count follows field 39; find it as the 4 bytes of the
     // default form just before the (empty) pairs, MailBody and texts.
     std::size_t textBytes = 4; // MailBody
-    for (const std::string& t : o.Texts())
-        textBytes += 4 + t.size();
+    for (const std::string& t : o.Texts()) textBytes += 4 + t.size();
     const std::size_t countAt = good.size() - textBytes - 4;
     std::string many = good;
     put32(many, countAt, 0x10000000u);

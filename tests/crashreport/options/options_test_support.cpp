@@ -29,8 +29,7 @@ namespace {
 
 std::size_t StoredSize(const std::string& s) { return 4 + StripSingleTrailingCrLf(s).size(); }
 
-template <typename Set>
-Set RandomSet(std::mt19937& rng)
+template <typename Set> Set RandomSet(std::mt19937& rng)
 {
     return Set::FromBits(std::uniform_int_distribution<std::uint64_t>(0, Set::Mask)(rng));
 }
@@ -88,10 +87,8 @@ void Randomize(TTavrelModuleOptions& o, std::mt19937& rng, std::size_t classes, 
 
     o.FilterClassNames().Clear();
     o.FilterMessages().Clear();
-    for (std::size_t i = 0; i < classes; ++i)
-        o.FilterClassNames().Add(str());
-    for (std::size_t i = 0; i < messages; ++i)
-        o.FilterMessages().Add(str());
+    for (std::size_t i = 0; i < classes; ++i) o.FilterClassNames().Add(str());
+    for (std::size_t i = 0; i < messages; ++i) o.FilterMessages().Add(str());
 
     // Texts can only be written through a stream: replace the 96 strings at
     // the end of the record's stream form by random ones and load it back.
@@ -99,13 +96,11 @@ void Randomize(TTavrelModuleOptions& o, std::mt19937& rng, std::size_t classes, 
     TMemoryStream stream;
     o.SaveToStream(stream);
     std::size_t textBytes = 0;
-    for (const std::string& t : o.Texts())
-        textBytes += StoredSize(t);
+    for (const std::string& t : o.Texts()) textBytes += StoredSize(t);
     stream.SetSize(static_cast<std::size_t>(stream.Size()) - textBytes);
     stream.Seek(0, TSeekOrigin::soEnd);
     TOptionsWriter w(stream);
-    for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        w.String(StripSingleTrailingCrLf(RandomString(rng, 60)));
+    for (std::size_t i = 0; i < CustomizedTextCount; ++i) w.String(StripSingleTrailingCrLf(RandomString(rng, 60)));
     stream.SetPosition(0);
     if (filtersEven) {
         o.LoadFromStream(stream);
@@ -118,8 +113,7 @@ void Randomize(TTavrelModuleOptions& o, std::mt19937& rng, std::size_t classes, 
     }
 }
 
-void ExpectSameOptions(const TTavrelModuleOptions& e, const TTavrelModuleOptions& a, bool withTexts,
-                       bool withFilters)
+void ExpectSameOptions(const TTavrelModuleOptions& e, const TTavrelModuleOptions& a, bool withTexts, bool withFilters)
 {
     EXPECT_EQ(e.SmtpSender(), a.SmtpSender());
     EXPECT_EQ(e.SmtpServer(), a.SmtpServer());
@@ -166,8 +160,7 @@ void ExpectSameOptions(const TTavrelModuleOptions& e, const TTavrelModuleOptions
         EXPECT_EQ(e.FilterMessages().Items(), a.FilterMessages().Items());
     }
     if (withTexts) {
-        for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-            EXPECT_EQ(e.GetText(i), a.GetText(i)) << "text " << i;
+        for (std::size_t i = 0; i < CustomizedTextCount; ++i) EXPECT_EQ(e.GetText(i), a.GetText(i)) << "text " << i;
     }
 }
 

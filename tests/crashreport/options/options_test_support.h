@@ -20,8 +20,7 @@ void Randomize(crashreport::TTavrelModuleOptions& o, std::mt19937& rng, std::siz
 // Compares every option but ModuleFile, PublishChanges, UpdateDepth and
 // ReporterActive; `withTexts` adds the 96 texts, `withFilters` the lists.
 void ExpectSameOptions(const crashreport::TTavrelModuleOptions& expected,
-                       const crashreport::TTavrelModuleOptions& actual, bool withTexts = true,
-                       bool withFilters = true);
+                       const crashreport::TTavrelModuleOptions& actual, bool withTexts = true, bool withFilters = true);
 
 // The running program's own file, which names the reporter's module.
 std::string OwnProgramFile();

@@ -54,12 +54,10 @@ TReaderResult RunReader(std::uint32_t pid, TModuleHandle handle)
                   static_cast<unsigned long long>(handle));
     TReaderResult r;
     FILE* pipe = popen(command, "r");
-    if (pipe == nullptr)
-        return r;
+    if (pipe == nullptr) return r;
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        r.output.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) r.output.append(buffer, n);
     const int status = pclose(pipe);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
@@ -202,16 +200,14 @@ private:
 
 std::string RunPython(const std::string& blockName)
 {
-    const std::string command = "python3 '" VEK_SOURCE_DIR "/tests/crashreport/options/decode_options_block.py' " +
-                                blockName + " 2>&1";
+    const std::string command =
+        "python3 '" VEK_SOURCE_DIR "/tests/crashreport/options/decode_options_block.py' " + blockName + " 2>&1";
     std::string out;
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return "popen failed";
+    if (pipe == nullptr) return "popen failed";
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
     pclose(pipe);
     return out;
 }
@@ -247,12 +243,11 @@ TEST(OptionsPublication, AnIndependentDecoderReadsTheDocumentedLayout)
     for (std::size_t i = 0; i < 3; ++i) {
         const std::string message = i < o.FilterMessages().Count() ? o.FilterMessages()[i] : "";
         filters += (i ? ", [" : "[") + TExpectedJson::Bytes(o.FilterClassNames()[i]) + ", " +
-                   TExpectedJson::Bytes(message) + "]";
+            TExpectedJson::Bytes(message) + "]";
     }
     j.Raw("Filters", filters + "]").Str("MailBody", o.MailBody());
     std::string texts = "[";
-    for (std::size_t i = 0; i < CustomizedTextCount; ++i)
-        texts += (i ? ", " : "") + TExpectedJson::Bytes(o.GetText(i));
+    for (std::size_t i = 0; i < CustomizedTextCount; ++i) texts += (i ? ", " : "") + TExpectedJson::Bytes(o.GetText(i));
     j.Raw("Texts", texts + "]");
 
     EXPECT_EQ(RunPython(OwnBlockName()), j.Done());

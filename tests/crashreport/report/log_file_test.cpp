@@ -36,14 +36,13 @@ std::string Sample(int number)
 std::string Small(const std::string& tag)
 {
     return "TavrelLog 5.1.5\r\n\r\nException:\r\n----------\r\n  2.5 Message: " + tag +
-           "\r\n\r\nCall Stack Information:\r\n------\r\n|Addr|\r\n------\r\n\r\n";
+        "\r\n\r\nCall Stack Information:\r\n------\r\n|Addr|\r\n------\r\n\r\n";
 }
 
 std::vector<std::string> Messages(const TLogFile& log)
 {
     std::vector<std::string> out;
-    for (int i = 0; i < log.Count(); ++i)
-        out.push_back(log.GetFieldValue("2.5", i));
+    for (int i = 0; i < log.Count(); ++i) out.push_back(log.GetFieldValue("2.5", i));
     return out;
 }
 
@@ -54,8 +53,7 @@ TEST(LogFile, KeepsTheNewestReportsInOrderAcrossSaveAndLoad)
     {
         TLogFile log(path, false);
         EXPECT_EQ(log.Count(), 0);
-        for (int i = 1; i <= 5; ++i)
-            log.AddReport(Sample(i), 3);
+        for (int i = 1; i <= 5; ++i) log.AddReport(Sample(i), 3);
         EXPECT_EQ(log.Count(), 3);
         log.Save();
     }
@@ -64,16 +62,14 @@ TEST(LogFile, KeepsTheNewestReportsInOrderAcrossSaveAndLoad)
     EXPECT_EQ(Messages(log), (std::vector<std::string>{"Report number 3.", "Report number 4.", "Report number 5."}));
     // The stored text is the report as it was built.
     std::string expected = Sample(5);
-    while (expected.back() == '\r' || expected.back() == '\n')
-        expected.pop_back();
+    while (expected.back() == '\r' || expected.back() == '\n') expected.pop_back();
     EXPECT_EQ(log.Reports()[2], expected + "\r\n\r\n\r\n");
     // The file's layout: reports followed by three blank lines, one more
     // line end between two.
     const std::string file = testing_support::ReadFile(path);
     EXPECT_EQ(file.substr(file.size() - 8), "\r\n\r\n\r\n\r\n");
     std::string fourth = Sample(4);
-    while (fourth.back() == '\r' || fourth.back() == '\n')
-        fourth.pop_back();
+    while (fourth.back() == '\r' || fourth.back() == '\n') fourth.pop_back();
     EXPECT_NE(file.find(fourth + "\r\n\r\n\r\n\r\n\r\nTavrelLog 5.1.5"), std::string::npos);
 
     TLogFile one(path, false);
@@ -86,9 +82,8 @@ TEST(LogFile, ReadsLineFeedFilesAndALastReportWithoutItsBlankLines)
 {
     TempDir dir;
     std::string lf = Small("one") + "\r\n\r\n\r\n" + Small("two");
-    for (std::size_t at = lf.find("\r\n"); at != std::string::npos; at = lf.find("\r\n", at))
-        lf.erase(at, 1);
-    lf += "\n";  // the second report lacks its closing blank lines
+    for (std::size_t at = lf.find("\r\n"); at != std::string::npos; at = lf.find("\r\n", at)) lf.erase(at, 1);
+    lf += "\n"; // the second report lacks its closing blank lines
     testing_support::WriteFile(dir / "lf.tlf", lf);
     TLogFile log(dir / "lf.tlf", true);
     EXPECT_EQ(Messages(log), (std::vector<std::string>{"one", "two"}));
@@ -112,8 +107,7 @@ TEST(LogFile, RepeatedErrorsAreFoundByAddressModuleTypeAndMessage)
     EXPECT_EQ(stored.GetFieldValue("2.5", 0), "First:_line\r\n.\r\nsecond line.");
     // Hidden Exception items never match.
     TReportItems items = TReportItems::All();
-    for (unsigned i = riExceptionDate; i <= riExceptionMessage; ++i)
-        items.Exclude(i);
+    for (unsigned i = riExceptionDate; i <= riExceptionMessage; ++i) items.Exclude(i);
     options.SetReportItems(items);
     TLogFile hidden = TLogFile::FromText(BuildReportText(multi->Sources, options).Text);
     EXPECT_FALSE(hidden.IsDuplicate({"2.5"}, {"First: line"}));
@@ -133,8 +127,7 @@ TEST(LogFile, FieldsAndSectionsOfAStoredReport)
     EXPECT_EQ(log.GetFieldValue("1.3", 5), "");
     EXPECT_EQ(log.GetReportVersion(0), "5.1.5");
     std::string general = report.GeneralPart;
-    while (general.back() == '\r' || general.back() == '\n')
-        general.pop_back();
+    while (general.back() == '\r' || general.back() == '\n') general.pop_back();
     EXPECT_EQ(log.GetGeneralPart(0), general);
     const std::string stack = log.GetCallStackPart(0);
     EXPECT_EQ(stack.front(), '-');
@@ -185,8 +178,7 @@ TEST(LogFile, AForeignFileIsNotEmptiedByAnAppend)
     TempDir dir;
     const std::string path = dir / "foreign.tlf";
     std::string binary;
-    for (int i = 0; i < 4096; ++i)
-        binary += static_cast<char>(i * 31 + 7);
+    for (int i = 0; i < 4096; ++i) binary += static_cast<char>(i * 31 + 7);
     testing_support::WriteFile(path, binary);
     TLogFile log(path, false);
     EXPECT_EQ(log.Count(), 0);
@@ -205,8 +197,7 @@ TEST(LogFile, AnOversizedFileLoadsItsNewestReportsAndKeepsTheRest)
         ASSERT_GE(fd, 0);
         const std::string chunk = Small("old") + "\r\n\r\n\r\n";
         std::string block;
-        while (block.size() < (1u << 20))
-            block += chunk;
+        while (block.size() < (1u << 20)) block += chunk;
         for (std::size_t written = 0; written <= kMaxLoadedLogBytes; written += block.size())
             ASSERT_EQ(::write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
         const std::string tail = Small("newest") + "\r\n\r\n\r\n";
@@ -242,8 +233,7 @@ TEST(LogFile, AFolderAtThePathMovesTheLogUnderTheHomeFolder)
         log.Save();
         EXPECT_EQ(Messages(TLogFile(log.FileName(), true)), std::vector<std::string>{"moved"});
     }
-    if (oldHome)
-        ::setenv("HOME", savedHome.c_str(), 1);
+    if (oldHome) ::setenv("HOME", savedHome.c_str(), 1);
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
@@ -257,8 +247,7 @@ TEST(LogFile, AFifoAtThePathIsNeitherWaitedForNorReplaced)
     const auto r = vektest::RunInChild(
         [&] {
             TLogFile log(path, false);
-            if (log.Count() != 0)
-                return 2;
+            if (log.Count() != 0) return 2;
             log.AddReport(Small("x"), 5);
             try {
                 log.Save();

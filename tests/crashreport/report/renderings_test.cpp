@@ -25,13 +25,13 @@ using reporttest::Contains;
 using reporttest::RunCommand;
 using testing_support::TempDir;
 
-const char* kInjection = "Bad <b>input</b> & \"quotes\" 'too' </Log><evil x=\"1\"/> {\\rtf1 \\par} <script>alert(1)</script>";
+const char* kInjection =
+    "Bad <b>input</b> & \"quotes\" 'too' </Log><evil x=\"1\"/> {\\rtf1 \\par} <script>alert(1)</script>";
 
 std::string Xpath(const std::string& file, const std::string& expression)
 {
     std::string out = RunCommand("xmllint --xpath '" + expression + "' " + file + " 2>&1").Output;
-    if (!out.empty() && out.back() == '\n')
-        out.pop_back();
+    if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
@@ -49,8 +49,7 @@ TEST(XML, ElementsSelfCloseIndentAndEscape)
 
 TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
 {
-    if (!reporttest::HaveProgram("xmllint"))
-        GTEST_SKIP() << "xmllint is not installed";
+    if (!reporttest::HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
     TTavrelModuleOptions options("", false);
     options.SetStackFlags({stDllFrames, stPackageFrames, stLineOffsets});
     auto first = reporttest::MakeSample("Line one: detail\r\n\r\nline three");
@@ -123,8 +122,7 @@ std::string Words(const std::string& text)
         if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
             space = !out.empty();
         } else {
-            if (space)
-                out += ' ';
+            if (space) out += ' ';
             out += c;
             space = false;
         }
@@ -140,8 +138,7 @@ std::string WithoutCR(std::string text)
 
 TEST(RTF, AnRtfReaderGivesBackThePlainTextOfBothViews)
 {
-    if (!reporttest::HaveProgram("unrtf"))
-        GTEST_SKIP() << "unrtf is not installed";
+    if (!reporttest::HaveProgram("unrtf")) GTEST_SKIP() << "unrtf is not installed";
     auto sample = reporttest::MakeSample(kInjection);
     TTavrelModuleOptions options("", false);
     const TErrorReport report = BuildReportText(sample->Sources, options);
@@ -151,11 +148,10 @@ TEST(RTF, AnRtfReaderGivesBackThePlainTextOfBothViews)
     EXPECT_EQ(Words(UnrtfText(dir / "general.rtf")), Words(report.GeneralPart));
     EXPECT_EQ(Words(UnrtfText(dir / "cpu.rtf")), Words(report.CPUPart));
     // Line by line: the general view keeps every line.
-    EXPECT_EQ(std::count(report.GeneralPart.begin(), report.GeneralPart.end(), '\n'),
-              [&] {
-                  const std::string out = UnrtfText(dir / "general.rtf");
-                  return std::count(out.begin(), out.end(), '\n');
-              }());
+    EXPECT_EQ(std::count(report.GeneralPart.begin(), report.GeneralPart.end(), '\n'), [&] {
+        const std::string out = UnrtfText(dir / "general.rtf");
+        return std::count(out.begin(), out.end(), '\n');
+    }());
     EXPECT_EQ(EscapeRTF("a\\b{c}\r\nd"), "a\\\\b\\{c\\}\\par\r\nd");
 }
 
@@ -178,8 +174,7 @@ reporttest::TCommandResult ParseHtml(const std::string& file)
 
 TEST(HTML, TheErrorPageParsesToTheReportTextWithoutForeignMarkup)
 {
-    if (!reporttest::HaveProgram("python3"))
-        GTEST_SKIP() << "python3 is not installed";
+    if (!reporttest::HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
     auto sample = reporttest::MakeSample(kInjection);
     TTavrelModuleOptions options("", false);
     options.SetHtmlTemplate("<html><body><h1>Failure</h1><%Html_Tag%></body></html>");
@@ -214,7 +209,8 @@ TEST(HTML, TemplateRules)
     options.SetHtmlTemplate(" \r\n\t ");
     EXPECT_TRUE(Contains(ApplyHTMLTemplate("body text", options, 1).Html, "body text"));
     EXPECT_EQ(EscapeHTML("a  b\r\n<&>\"'"), "a&nbsp;&nbsp;b<br>\r\n&lt;&amp;&gt;&quot;&#039;");
-    EXPECT_EQ(WebErrorResponse("<p>"), "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n<p>");
+    EXPECT_EQ(WebErrorResponse("<p>"),
+              "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n<p>");
 }
 
 int FreeLoopbackPort()
@@ -237,8 +233,8 @@ TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
     TempDir dir;
     // A server started as root runs its CGI programs as "nobody".
     ASSERT_EQ(RunCommand("mkdir -p " + dir.path() + "/cgi-bin && cp " VEK_REPORT_CGI_PROGRAM " " + dir.path() +
-                         "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " +
-                         dir.path() + "/cgi-bin/crash.cgi")
+                         "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " + dir.path() +
+                         "/cgi-bin/crash.cgi")
                   .Status,
               0);
     const int port = FreeLoopbackPort();
@@ -246,8 +242,7 @@ TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
     ASSERT_GE(server, 0);
     if (server == 0) {
         ::alarm(60);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(2);
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(2);
         const int quiet = ::open("/dev/null", O_WRONLY);
         ::dup2(quiet, 1);
         ::dup2(quiet, 2);
@@ -260,7 +255,7 @@ TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
     reporttest::TCommandResult answer;
     for (int attempt = 0; attempt < 100; ++attempt) {
         answer = RunCommand("curl -s -i --max-time 30 '" + url + "'");
-        if (answer.Status != 7)  // 7: the server does not listen yet
+        if (answer.Status != 7) // 7: the server does not listen yet
             break;
         ::usleep(100000);
     }

@@ -40,8 +40,7 @@ int main()
     crashreport::TCaptureStartup startup;
     startup.Options = g_options;
     startup.Force = true;
-    if (!crashreport::StartExceptionCapture(startup))
-        return 9;
+    if (!crashreport::StartExceptionCapture(startup)) return 9;
     HandleRequest();
     std::printf("Content-Type: text/plain\r\n\r\nno failure\r\n");
     return 0;

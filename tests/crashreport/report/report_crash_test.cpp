@@ -51,8 +51,7 @@ struct TWaitingThread : rtl::TThread {
     TWaitingThread() : rtl::TThread(false) {}
     void Execute() override
     {
-        while (!Terminated())
-            ::usleep(1000);
+        while (!Terminated()) ::usleep(1000);
     }
 };
 
@@ -98,8 +97,7 @@ std::vector<std::string> Cells(const std::string& row)
     std::size_t start = 1;
     for (std::size_t bar = row.find('|', start); bar != std::string::npos; bar = row.find('|', start)) {
         std::string cell = row.substr(start, bar - start);
-        while (!cell.empty() && cell.back() == ' ')
-            cell.pop_back();
+        while (!cell.empty() && cell.back() == ' ') cell.pop_back();
         cells.push_back(cell);
         start = bar + 1;
     }
@@ -118,8 +116,7 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
             TCaptureStartup startup;
             startup.Options = g_options;
             startup.Force = true;
-            if (!StartExceptionCapture(startup))
-                return 9;
+            if (!StartExceptionCapture(startup)) return 9;
             auto* waiting = rtl::TThread::Create<reportchain::TWaitingThread>();
             std::printf("STARTED %u MAIN %u\n", waiting->ThreadID(), kernel::GetCurrentThreadId());
             reportchain::TFaultChain::Outer();
@@ -148,7 +145,8 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
 
     // The exception thread's row names the main thread.
     unsigned waitingId = 0, mainId = 0;
-    ASSERT_EQ(std::sscanf(r.Output.substr(r.Output.find("STARTED ")).c_str(), "STARTED %u MAIN %u", &waitingId, &mainId), 2)
+    ASSERT_EQ(
+        std::sscanf(r.Output.substr(r.Output.find("STARTED ")).c_str(), "STARTED %u MAIN %u", &waitingId, &mainId), 2)
         << r.Output;
     EXPECT_TRUE(Contains(text, "| Exception Thread: ID=" + std::to_string(mainId) + "; Priority=0; Class=; [Main] "))
         << text;
@@ -159,8 +157,7 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
     bool executeListed = false;
     for (const std::string& line : SplitCRLF(text.substr(running))) {
         const auto cells = Cells(line);
-        if (line.empty() || line[0] != '|')
-            break;
+        if (line.empty() || line[0] != '|') break;
         if (cells.size() == 6 && Contains(cells[3], "TWaitingThread") && cells[4].rfind("Execute", 0) == 0)
             executeListed = cells[2] == "report_crash_test.cpp";
     }
@@ -171,8 +168,7 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
     std::vector<std::vector<std::string>> chain;
     for (const std::string& line : lines) {
         const auto cells = Cells(line);
-        if (cells.size() == 6 && Contains(cells[3], "TFaultChain"))
-            chain.push_back(cells);
+        if (cells.size() == 6 && Contains(cells[3], "TFaultChain")) chain.push_back(cells);
     }
     ASSERT_GE(chain.size(), 3u) << text;
     const char* procedures[] = {"Fault", "Middle", "Outer"};
@@ -197,15 +193,15 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
     const std::size_t ctx = r.Output.find("CTX");
     ASSERT_NE(ctx, std::string::npos) << r.Output;
     std::vector<std::string> values;
-    for (std::size_t p = ctx + 4; values.size() < 16; p += 17)
-        values.push_back(r.Output.substr(p, 16));
+    for (std::size_t p = ctx + 4; values.size() < 16; p += 17) values.push_back(r.Output.substr(p, 16));
     const std::size_t registers = text.find("\r\nRegisters:\r\n");
     const auto cpu = SplitCRLF(text.substr(registers + 2));
     const char* names[] = {"RAX", "RDI", "RBX", "RSI", "RCX", "RSP", "RDX", "RIP",
                            "R8 ", "R12", "R9 ", "R13", "R10", "R14", "R11", "R15"};
     for (int row = 0; row < 8; ++row)
-        EXPECT_EQ(cpu[2 + row], std::string(names[2 * row]) + ": " + values[2 * row] + "   " + names[2 * row + 1] +
-                                    ": " + values[2 * row + 1]);
+        EXPECT_EQ(cpu[2 + row],
+                  std::string(names[2 * row]) + ": " + values[2 * row] + "   " + names[2 * row + 1] + ": " +
+                      values[2 * row + 1]);
     // The memory dump starts at the exception address, the stack dump at RSP.
     ASSERT_GE(cpu.size(), 13u + 16u) << text;
     EXPECT_EQ(cpu[13].substr(0, 16), values[5]);

@@ -21,7 +21,7 @@ int main(int argc, char** argv)
     // Fixed addresses, so that the dumps do not change from run to run.
     sample->Sources.Context->Rsp = 0x7FFC1E2D3000;
     sample->Sources.Context->Rip = 0x55D0C0001234;
-    sample->Sources.StackPointer = 0;  // the dump is read from memory: left out here
+    sample->Sources.StackPointer = 0; // the dump is read from memory: left out here
     crashreport::TTavrelModuleOptions options("", false);
     options.SetStackFlags({crashreport::stDllFrames, crashreport::stPackageFrames, crashreport::stLineOffsets});
     const crashreport::TErrorReport report = crashreport::BuildReportText(sample->Sources, options);
@@ -30,10 +30,10 @@ int main(int argc, char** argv)
     log.AddReport(report.Text, options.MaxSavedErrors());
     log.Save();
     crashreport::SaveLogAsXML(log, folder + "/sample.xml");
-    crashreport::ReplaceFileContents(folder + "/sample.html",
-                                     crashreport::ApplyHTMLTemplate(crashreport::EscapeHTML(report.Text) +
-                                                                        crashreport::BackButtonHTML(),
-                                                                    options, 0x2A)
-                                         .Html);
+    crashreport::ReplaceFileContents(
+        folder + "/sample.html",
+        crashreport::ApplyHTMLTemplate(crashreport::EscapeHTML(report.Text) + crashreport::BackButtonHTML(), options,
+                                       0x2A)
+            .Html);
     return 0;
 }

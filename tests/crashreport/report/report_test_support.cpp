@@ -24,7 +24,7 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message)
         m->Description = descriptions[i];
         m->Version = versions[i];
         m->FileSize = 123456u * (i + 1);
-        m->LastModified = 46000.5 + i;  // 2025-12-09 12:00:00 and on
+        m->LastModified = 46000.5 + i; // 2025-12-09 12:00:00 and on
         sample->Sources.Modules.push_back(m.get());
         sample->Modules.push_back(std::move(m));
     }
@@ -108,8 +108,7 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message)
     c.Rbp = 0x7777;
     c.R8 = 8, c.R9 = 9, c.R10 = 10, c.R11 = 11, c.R12 = 12, c.R13 = 13, c.R14 = 14, c.R15 = 15;
     sample->Memory.reset(new unsigned char[512]);
-    for (int i = 0; i < 512; ++i)
-        sample->Memory[i] = static_cast<unsigned char>(i * 7);
+    for (int i = 0; i < 512; ++i) sample->Memory[i] = static_cast<unsigned char>(i * 7);
     std::memcpy(sample->Memory.get() + 256, "<b>&\"'{\\par}", 12);
     c.Rsp = reinterpret_cast<std::uintptr_t>(sample->Memory.get());
     c.Rip = reinterpret_cast<std::uintptr_t>(sample->Memory.get() + 256);
@@ -134,12 +133,10 @@ TCommandResult RunCommand(const std::string& command)
 {
     TCommandResult result;
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return result;
+    if (!pipe) return result;
     char buffer[4096];
     std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        result.Output.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.Output.append(buffer, n);
     const int status = ::pclose(pipe);
     result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;

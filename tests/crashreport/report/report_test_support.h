@@ -13,7 +13,7 @@ namespace reporttest {
 struct TSampleReport {
     std::unique_ptr<crashreport::TTavrelStackList> Stack;
     std::vector<std::unique_ptr<crashreport::TTavrelModuleInfo>> Modules;
-    std::unique_ptr<unsigned char[]> Memory;  // dumped as stack and memory
+    std::unique_ptr<unsigned char[]> Memory; // dumped as stack and memory
     crashreport::TReportSources Sources;
 };
 

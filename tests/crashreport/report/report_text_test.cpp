@@ -25,9 +25,9 @@ TEST(LogItem, HiddenItemsKeepTheirNumbersEmptySectionsVanishAndValuesAlign)
     item.AddHeader("Exception");
     item.AddItem("Type", "E", true);
     const std::string pad(17, ' ');
-    EXPECT_EQ(item.Render(), "Application:\r\n" + std::string(22, '-') +
-                                 "\r\n  1.2 Name      : Vek\r\n  1.3 Parameters: a\r\n" + pad + " .\r\n" + pad +
-                                 " b:_c\r\n\r\nException:\r\n-------------\r\n  3.1 Type: E\r\n");
+    EXPECT_EQ(item.Render(),
+              "Application:\r\n" + std::string(22, '-') + "\r\n  1.2 Name      : Vek\r\n  1.3 Parameters: a\r\n" + pad +
+                  " .\r\n" + pad + " b:_c\r\n\r\nException:\r\n-------------\r\n  3.1 Type: E\r\n");
 }
 
 TEST(LogItem, AllSectionsHiddenLeavesNothing)
@@ -45,8 +45,7 @@ TEST(ReportText, GeneralPartNumbersHiddenItemsAndDropsHiddenSections)
     TTavrelModuleOptions options("", false);
     TReportItems items = TReportItems::All();
     items.Exclude(riStartDate);
-    for (unsigned i = riIPAddress; i <= riDHCP; ++i)
-        items.Exclude(i);
+    for (unsigned i = riIPAddress; i <= riDHCP; ++i) items.Exclude(i);
     options.SetReportItems(items);
     const std::string general = BuildGeneralPart(sample->Sources, options);
     EXPECT_FALSE(Contains(general, "1.1 ")) << general;
@@ -64,8 +63,9 @@ TEST(ReportText, SectionsComeInOrderWithTheirLabelsAndTablesKeepTheirWidth)
     const TErrorReport report = BuildReportText(sample->Sources, options);
     const std::string& text = report.Text;
     ASSERT_EQ(text.rfind("TavrelLog 5.1.5\r\n\r\nApplication:\r\n", 0), 0u) << text;
-    const char* order[] = {"Application:", "Exception:", "Active Controls:", "Computer:", "Operating System:", "Network:",
-                           "Call Stack Information:", "Modules Information:", "Registers:"};
+    const char* order[] = {"Application:",      "Exception:", "Active Controls:",        "Computer:",
+                           "Operating System:", "Network:",   "Call Stack Information:", "Modules Information:",
+                           "Registers:"};
     std::size_t at = 0;
     for (const char* title : order) {
         const std::size_t found = text.find(std::string("\r\n") + title + "\r\n", at);
@@ -76,17 +76,14 @@ TEST(ReportText, SectionsComeInOrderWithTheirLabelsAndTablesKeepTheirWidth)
     EXPECT_TRUE(Contains(text, "  6.5 DNS 2     : \r\n")) << text;
     // No bare line feed and no lone carriage return anywhere.
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n')
-            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << i;
-        if (text[i] == '\r')
-            ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
+        if (text[i] == '\n') ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << i;
+        if (text[i] == '\r') ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
     }
     // Every row of the call-stack table is as long as its separator.
     const std::string stack = text.substr(text.find("Call Stack Information:"));
     const auto lines = SplitCRLF(stack);
     const std::size_t width = lines[1].size();
-    for (std::size_t i = 1; i < lines.size() && !lines[i].empty(); ++i)
-        EXPECT_EQ(lines[i].size(), width) << lines[i];
+    for (std::size_t i = 1; i < lines.size() && !lines[i].empty(); ++i) EXPECT_EQ(lines[i].size(), width) << lines[i];
     EXPECT_TRUE(Contains(stack, "| Exception Thread: ID=4242; Priority=0; Class=TConvertThread ")) << stack;
     EXPECT_TRUE(Contains(stack, "| Running Thread: ID=4200; Priority=0; Class=; [Main] ")) << stack;
     // The running thread's group follows a separator row and an empty row.
@@ -133,8 +130,7 @@ TEST(ReportText, RegistersAndDumpsComeFromTheContextAndTheReadableMemory)
     EXPECT_EQ(lines[12], std::string(34, '-') + "   " + std::string(83, '-'));
     // Slot 1 holds bytes 8..15 (i * 7) little-endian.
     std::uint64_t slot = 0;
-    for (int b = 7; b >= 0; --b)
-        slot = (slot << 8) | static_cast<unsigned char>((8 + b) * 7);
+    for (int b = 7; b >= 0; --b) slot = (slot << 8) | static_cast<unsigned char>((8 + b) * 7);
     EXPECT_EQ(lines[14].substr(0, 34), HexAddress(sample->Sources.StackPointer + 8) + ": " + HexAddress(slot));
     EXPECT_EQ(lines[13].substr(55), "3C 62 3E 26 22 27 7B 5C 70 61 72 7D 54 5B 62 69  <b>&\"'{\\par}T[bi");
     EXPECT_EQ(lines.size(), 29u);
@@ -150,7 +146,7 @@ TEST(ReportText, NoContextGivesPlaceholdersAndUnreadableMemoryNoDump)
     const std::string unknown = "????" + std::string(12, ' ');
     EXPECT_EQ(lines[2], "RAX: " + unknown + "   RDI: " + unknown);
     EXPECT_EQ(lines[9], "R11: " + unknown + "   R15: " + unknown);
-    EXPECT_EQ(lines.size(), 13u);  // titles and dashes, no dump lines
+    EXPECT_EQ(lines.size(), 13u); // titles and dashes, no dump lines
 }
 
 TEST(ReportText, SwitchedOffSectionsKeepOnlyTheirTitle)
@@ -169,7 +165,8 @@ TEST(ReportText, CustomDataNeverHoldsTheBlankLinesThatEndAReport)
     TTavrelModuleOptions options("", false);
     const std::string text = BuildReportText(sample->Sources, options).Text;
     EXPECT_FALSE(Contains(text, "\r\n\r\n\r\n\r\n")) << text;
-    EXPECT_TRUE(Contains(text, "Other Information:\r\n------------------\r\nfirst\r\n.\r\n.\r\n.\r\n.\r\nlast line\r\n"))
+    EXPECT_TRUE(
+        Contains(text, "Other Information:\r\n------------------\r\nfirst\r\n.\r\n.\r\n.\r\n.\r\nlast line\r\n"))
         << text;
 }
 
@@ -196,8 +193,9 @@ TEST(ExceptionFields, AnAccessViolationIsRebuiltWithItsModule)
     captured.Exception = ExceptionObjectOf(violation);
     captured.Address = record.ExceptionAddress;
     const std::string message = GetExceptionMessage(captured);
-    EXPECT_EQ(message, "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(&PlaceInThisProgram)) +
-                           " in module 'report_text_test'. Write of address 0000000000000028.");
+    EXPECT_EQ(message,
+              "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(&PlaceInThisProgram)) +
+                  " in module 'report_text_test'. Write of address 0000000000000028.");
     EXPECT_EQ(GetExceptionModule(captured.Address), "report_text_test");
     EXPECT_EQ(GetExceptionType(captured), "EAccessViolation");
     EXPECT_EQ(GetExceptionAddress(nullptr), "");

@@ -21,13 +21,11 @@ public:
         size_ = std::size_t(sysconf(_SC_PAGESIZE));
         base_ = static_cast<std::uint8_t*>(
             mmap(nullptr, size_, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        if (base_ != MAP_FAILED)
-            std::memset(base_, 0x90, size_);  // nop
+        if (base_ != MAP_FAILED) std::memset(base_, 0x90, size_); // nop
     }
     ~TCodePage()
     {
-        if (base_ != MAP_FAILED)
-            munmap(base_, size_);
+        if (base_ != MAP_FAILED) munmap(base_, size_);
     }
     bool Ok() const { return base_ != MAP_FAILED; }
     std::uint8_t* At(std::size_t offset) const { return base_ + offset; }
@@ -36,8 +34,7 @@ public:
     std::uintptr_t Put(std::size_t offset, std::initializer_list<std::uint8_t> bytes)
     {
         std::size_t i = offset;
-        for (auto b : bytes)
-            base_[i++] = b;
+        for (auto b : bytes) base_[i++] = b;
         return Address(i);
     }
 
@@ -54,7 +51,7 @@ TEST(CallRecognizer, RecognisesTheCallEncodings)
     ASSERT_TRUE(code.Ok());
     struct TCase {
         std::initializer_list<std::uint8_t> Bytes;
-        std::size_t SiteBack;  // call length
+        std::size_t SiteBack; // call length
     };
     const TCase cases[] = {
         {{0xFF, 0xD0}, 2},                         // call rax
@@ -124,14 +121,16 @@ TEST(CallRecognizer, DirectCallThroughImportThunkAddsTargetAndSite)
     std::vector<std::uintptr_t> stack(4, 0);
     stack[1] = v;
     TTavrelStackList list;
-    AddStackEntries(list, {nullptr, stack.data(), stack.data() + stack.size()}, {.AddCallTargets = true, .UseDebugInfo = false, .ThreadID = 1});
+    AddStackEntries(list, {nullptr, stack.data(), stack.data() + stack.size()},
+                    {.AddCallTargets = true, .UseDebugInfo = false, .ThreadID = 1});
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list.Item(0)->Addr), function);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(list.Item(1)->Addr), v - 5);
 
     // Without call targets only the site.
     TTavrelStackList sitesOnly;
-    AddStackEntries(sitesOnly, {nullptr, stack.data(), stack.data() + stack.size()}, {.UseDebugInfo = false, .ThreadID = 1});
+    AddStackEntries(sitesOnly, {nullptr, stack.data(), stack.data() + stack.size()},
+                    {.UseDebugInfo = false, .ThreadID = 1});
     EXPECT_EQ(sitesOnly.Count(), 1);
 }
 

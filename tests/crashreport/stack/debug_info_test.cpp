@@ -38,8 +38,7 @@ TEST(CppNameParts, SplitsScopesOutsideBrackets)
          {"std", "__cxx11", "basic_string<char>", "_M_data[abi:cxx11]() const"}},
         {"sample::Counter::Step(int) [clone .isra.0]", {"sample", "Counter", "Step(int) [clone .isra.0]"}},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(SplitCppScopes(c.Name), c.Parts) << c.Name;
+    for (const auto& c : cases) EXPECT_EQ(SplitCppScopes(c.Name), c.Parts) << c.Name;
 }
 
 TEST(ExportNames, SplitIntoUnitClassAndProcedure)
@@ -69,7 +68,7 @@ TEST(GetDebugInfo, ResolvesThisProgramFromItsStoredData)
     EXPECT_EQ(info.ClassName, "crashreport");
     EXPECT_EQ(info.ProcedureName, "SplitCppScopes[abi:cxx11](std::basic_string_view<char, std::char_traits<char> >)");
     EXPECT_GT(info.Line, 0);
-    EXPECT_LE(info.ProcOffsetLine, 1);  // at the procedure's start: its declaration line or the next
+    EXPECT_LE(info.ProcOffsetLine, 1); // at the procedure's start: its declaration line or the next
     EXPECT_EQ(info.ThreadID, 5);
 }
 

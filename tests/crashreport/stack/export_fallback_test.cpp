@@ -36,7 +36,7 @@ TEST(ProgramExports, NameTheProgramsOwnExportedFunctions)
     GetDebugInfo(info, at, 0, 0);
     ASSERT_NE(info.ModuleInfo, nullptr);
     EXPECT_EQ(info.ModuleInfo->ModuleKind, mkProgram);
-    EXPECT_FALSE(info.ModuleInfo->DebugData);  // nothing stored: the exports are all there is
+    EXPECT_FALSE(info.ModuleInfo->DebugData); // nothing stored: the exports are all there is
     EXPECT_EQ(info.DebugDetail, dkDecoratedName);
     EXPECT_EQ(info.UnitName, "fallback");
     EXPECT_EQ(info.ProcedureName, "ExportedStep(int)");

@@ -21,7 +21,7 @@
 
 namespace {
 
-std::mutex g_allocatorLock;  // held by a paused thread "inside the allocator"
+std::mutex g_allocatorLock; // held by a paused thread "inside the allocator"
 std::atomic<bool> g_watchAllocations{false};
 std::atomic<int> g_allocationsThatWouldWait{0};
 
@@ -34,8 +34,7 @@ __attribute__((noinline)) void* WatchedAllocate(std::size_t size) noexcept
 {
     if (g_watchAllocations.load(std::memory_order_relaxed)) {
         std::unique_lock<std::mutex> lock(g_allocatorLock, std::try_to_lock);
-        if (!lock.owns_lock())
-            ++g_allocationsThatWouldWait;  // a real allocator would wait here for ever
+        if (!lock.owns_lock()) ++g_allocationsThatWouldWait; // a real allocator would wait here for ever
     }
     return std::malloc(size ? size : 1);
 }
@@ -43,8 +42,7 @@ __attribute__((noinline)) void WatchedFree(void* p) noexcept { std::free(p); }
 
 void* operator new(std::size_t size)
 {
-    if (void* p = WatchedAllocate(size))
-        return p;
+    if (void* p = WatchedAllocate(size)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
@@ -61,7 +59,7 @@ namespace {
 
 using namespace crashreport;
 
-std::mutex g_lock;  // held by the paused thread
+std::mutex g_lock; // held by the paused thread
 std::atomic<int> g_passwordRequests{0};
 std::atomic<int> g_wouldWait{0};
 
@@ -70,7 +68,7 @@ void GivePassword(void*, std::string& password)
     ++g_passwordRequests;
     std::unique_lock<std::mutex> lock(g_lock, std::try_to_lock);
     if (!lock.owns_lock()) {
-        ++g_wouldWait;  // a report would wait here for ever
+        ++g_wouldWait; // a report would wait here for ever
         return;
     }
     password = "preload";
@@ -82,14 +80,12 @@ public:
     explicit TPausedHolder(std::mutex& held = g_lock) : held_(held)
     {
         handle_ = kernel::CreateThread(&Body, this, 0, nullptr);
-        while (!holding_)
-            std::this_thread::yield();
+        while (!holding_) std::this_thread::yield();
         paused_ = kernel::SuspendThread(handle_) != kernel::kSuspendFailed;
     }
     ~TPausedHolder()
     {
-        if (paused_)
-            kernel::ResumeThread(handle_);
+        if (paused_) kernel::ResumeThread(handle_);
         release_ = true;
         kernel::WaitForThread(handle_);
         kernel::CloseHandle(handle_);
@@ -102,8 +98,7 @@ private:
         auto* self = static_cast<TPausedHolder*>(p);
         std::lock_guard<std::mutex> lock(self->held_);
         self->holding_ = true;
-        while (!self->release_)
-            std::this_thread::yield();
+        while (!self->release_) std::this_thread::yield();
         return 0;
     }
 
@@ -121,7 +116,7 @@ protected:
     {
         GlobalEventHandlers().OnPasswordRequest = &GivePassword;
         TModulesListLock lock;
-        ModulesList().Clear();  // every record is built again
+        ModulesList().Clear(); // every record is built again
         g_passwordRequests = 0;
         g_wouldWait = 0;
         g_allocationsThatWouldWait = 0;
@@ -203,8 +198,7 @@ __attribute__((noinline)) void AddOwnStack(std::uintptr_t top, TTavrelStackList&
 bool HasEntryOfThisTest(const TTavrelStackList& list, const std::string& testName)
 {
     for (int i = 0; i < list.Count(); ++i)
-        if (list.Item(i)->ProcedureName == "TestBody()" &&
-            list.Item(i)->ClassName.find(testName) != std::string::npos)
+        if (list.Item(i)->ProcedureName == "TestBody()" && list.Item(i)->ClassName.find(testName) != std::string::npos)
             return true;
     return false;
 }

@@ -36,10 +36,7 @@ extern "C" __attribute__((noinline)) int ChainInner(int v)
     return v + here + 1;
 }
 
-__attribute__((noinline)) int ChainMiddle(int v)
-{
-    return ChainInner(v * 2) * 3;
-}
+__attribute__((noinline)) int ChainMiddle(int v) { return ChainInner(v * 2) * 3; }
 
 namespace scan {
 class TChain {
@@ -51,8 +48,7 @@ public:
 int IndexOf(const TTavrelStackList& list, const std::string& procedure, int from = 0)
 {
     for (int i = from; i < list.Count(); ++i)
-        if (list.Item(i)->ProcedureName.rfind(procedure, 0) == 0 && list.Item(i)->DebugDetail == dkDebugLine)
-            return i;
+        if (list.Item(i)->ProcedureName.rfind(procedure, 0) == 0 && list.Item(i)->DebugDetail == dkDebugLine) return i;
     return -1;
 }
 
@@ -110,25 +106,26 @@ TEST(StackScan, FirstAddressMaxCountAndFirstIndex)
 {
     void* returnAddress = ReturnAddressOfCaller();
     std::vector<std::uintptr_t> stack(64, 0);
-    for (int i = 0; i < 5; ++i)
-        stack[std::size_t(i) * 4] = reinterpret_cast<std::uintptr_t>(returnAddress);
+    for (int i = 0; i < 5; ++i) stack[std::size_t(i) * 4] = reinterpret_cast<std::uintptr_t>(returnAddress);
     TTavrelStackList all;
-    AddStackEntries(all, {reinterpret_cast<void*>(&ReturnAddressOfCaller), stack.data(), stack.data() + stack.size()}, {.RunningThread = 0, .ThreadID = 1});
+    AddStackEntries(all, {reinterpret_cast<void*>(&ReturnAddressOfCaller), stack.data(), stack.data() + stack.size()},
+                    {.RunningThread = 0, .ThreadID = 1});
     ASSERT_EQ(all.Count(), 6);
     EXPECT_EQ(all.Item(0)->ProcedureName, "ReturnAddressOfCaller()");
     EXPECT_EQ(all.Item(0)->RunningThread, 0);
     // Equal call sites of one module: all but the last are hidden duplicates.
-    for (int i = 1; i < 5; ++i)
-        EXPECT_EQ(all.Item(i)->DebugDetail, dkUnknown) << i;
+    for (int i = 1; i < 5; ++i) EXPECT_EQ(all.Item(i)->DebugDetail, dkUnknown) << i;
     EXPECT_EQ(all.Item(5)->DebugDetail, dkDebugLine);
 
     TTavrelStackList window;
-    AddStackEntries(window, {nullptr, stack.data(), stack.data() + stack.size()}, {.FirstIndex = 1, .MaxCount = 2, .ThreadID = 1});
+    AddStackEntries(window, {nullptr, stack.data(), stack.data() + stack.size()},
+                    {.FirstIndex = 1, .MaxCount = 2, .ThreadID = 1});
     EXPECT_EQ(window.Count(), 2);
 
     // Only the kinds asked for: debug lines are left out here.
     TTavrelStackList moduleOnly;
-    AddStackEntries(moduleOnly, {nullptr, stack.data(), stack.data() + stack.size()}, {.Kinds = 1u << dkModuleOnly, .ThreadID = 1});
+    AddStackEntries(moduleOnly, {nullptr, stack.data(), stack.data() + stack.size()},
+                    {.Kinds = 1u << dkModuleOnly, .ThreadID = 1});
     EXPECT_EQ(moduleOnly.Count(), 0);
 }
 
@@ -161,13 +158,13 @@ TEST(StackScan, TidyHidesAnEntryRepeatedByTheNextOrTheOneAfter)
     a.Handle = 0x1000;
     b.Handle = 0x2000;
     TTavrelStackList list;
-    list.Add(Entry(dkDebugLine, 0x10, &a));   // 0: repeated by 2 (same module, next named)
-    list.Add(Entry(dkModuleOnly, 0x99, &a));  // 1: not named: ignored
-    list.Add(Entry(dkDebugLine, 0x10, &a));   // 2: kept
-    list.Add(Entry(dkExportName, 0x20, &a));  // 3: repeated by the one after the next (5)
-    list.Add(Entry(dkDebugLine, 0x30, &a));   // 4
-    list.Add(Entry(dkDebugLine, 0x20, &a));   // 5
-    list.Add(Entry(dkDebugLine, 0x30, &b));   // 6: other module: 4 is not its duplicate
+    list.Add(Entry(dkDebugLine, 0x10, &a));  // 0: repeated by 2 (same module, next named)
+    list.Add(Entry(dkModuleOnly, 0x99, &a)); // 1: not named: ignored
+    list.Add(Entry(dkDebugLine, 0x10, &a));  // 2: kept
+    list.Add(Entry(dkExportName, 0x20, &a)); // 3: repeated by the one after the next (5)
+    list.Add(Entry(dkDebugLine, 0x30, &a));  // 4
+    list.Add(Entry(dkDebugLine, 0x20, &a));  // 5
+    list.Add(Entry(dkDebugLine, 0x30, &b));  // 6: other module: 4 is not its duplicate
     TidyStackEntries(list, 0);
     EXPECT_EQ(list.Item(0)->DebugDetail, dkUnknown);
     EXPECT_EQ(list.Item(1)->DebugDetail, dkModuleOnly);
@@ -190,7 +187,7 @@ TEST(StackScan, UnreadableStackPagesAreSkipped)
     ASSERT_EQ(mprotect(reinterpret_cast<char*>(area) + page, page, PROT_NONE), 0);
     TTavrelStackList list;
     AddStackEntries(list, {nullptr, area, reinterpret_cast<char*>(area) + 3 * page}, {.ThreadID = 1});
-    EXPECT_EQ(list.Count(), 2);  // both, on either side of the guard page
+    EXPECT_EQ(list.Count(), 2); // both, on either side of the guard page
     munmap(area, 3 * page);
 }
 

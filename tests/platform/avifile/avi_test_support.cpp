@@ -32,7 +32,7 @@ Frame MakePicture(int width, int height, int n)
     f.width = width;
     f.height = height;
     f.stride = ((static_cast<size_t>(width) * 24 + 31) / 32) * 4;
-    f.bits.assign(f.stride * height, 0xAB);  // padding bytes are not zero on purpose
+    f.bits.assign(f.stride * height, 0xAB); // padding bytes are not zero on purpose
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             uint8_t* p = f.At(x, y);
@@ -83,8 +83,8 @@ std::string Hex(HRESULT hr)
 }
 } // namespace
 
-OpenedStream::OpenedStream(const std::string& path, const WriteOptions& options,
-                           const gdi::BITMAPINFOHEADER& header, DWORD suggestedBufferSize)
+OpenedStream::OpenedStream(const std::string& path, const WriteOptions& options, const gdi::BITMAPINFOHEADER& header,
+                           DWORD suggestedBufferSize)
 {
     AVIFileInit();
     HRESULT hr = AVIFileOpenA(&file_, path.c_str(), OF_CREATE | OF_WRITE, nullptr);
@@ -128,7 +128,7 @@ unsigned long OpenedStream::Release()
 {
     if (released_) return 0;
     released_ = true;
-    AVIFileExit();  // before the releases, as the recorder does
+    AVIFileExit(); // before the releases, as the recorder does
     if (stream_) AVIStreamRelease(stream_);
     if (compressed_) AVIStreamRelease(compressed_);
     return file_ ? AVIFileRelease(file_) : 0;
@@ -149,8 +149,10 @@ std::string WriteAvi(const std::string& path, const std::vector<Frame>& frames, 
 ProbeInfo Probe(const std::string& path)
 {
     ProbeInfo info;
-    CommandResult r = Run("ffprobe -v error -show_entries format=nb_streams:stream=codec_name,width,height,pix_fmt,nb_frames"
-                          " -of default=nw=1 " + Quote(path));
+    CommandResult r =
+        Run("ffprobe -v error -show_entries format=nb_streams:stream=codec_name,width,height,pix_fmt,nb_frames"
+            " -of default=nw=1 " +
+            Quote(path));
     if (r.exitCode != 0) return info;
     std::istringstream lines(r.output);
     std::string line;
@@ -158,12 +160,18 @@ ProbeInfo Probe(const std::string& path)
         auto eq = line.find('=');
         if (eq == std::string::npos) continue;
         std::string key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "nb_streams") info.streams = std::atoi(value.c_str());
-        else if (key == "codec_name") info.codec = value;
-        else if (key == "pix_fmt") info.pixFmt = value;
-        else if (key == "width") info.width = std::atoi(value.c_str());
-        else if (key == "height") info.height = std::atoi(value.c_str());
-        else if (key == "nb_frames" && value != "N/A") info.nbFrames = std::atol(value.c_str());
+        if (key == "nb_streams")
+            info.streams = std::atoi(value.c_str());
+        else if (key == "codec_name")
+            info.codec = value;
+        else if (key == "pix_fmt")
+            info.pixFmt = value;
+        else if (key == "width")
+            info.width = std::atoi(value.c_str());
+        else if (key == "height")
+            info.height = std::atoi(value.c_str());
+        else if (key == "nb_frames" && value != "N/A")
+            info.nbFrames = std::atol(value.c_str());
     }
     r = Run("ffprobe -v error -select_streams v:0 -show_entries packet=flags -of csv=p=0 " + Quote(path));
     if (r.exitCode != 0) return info;
@@ -180,7 +188,8 @@ ProbeInfo Probe(const std::string& path)
 std::vector<uint8_t> Decode(const std::string& path, const std::string& pixFmt)
 {
     std::string out = path + "." + pixFmt + ".raw";
-    CommandResult r = Run("ffmpeg -v error -y -i " + Quote(path) + " -f rawvideo -pix_fmt " + pixFmt + " " + Quote(out));
+    CommandResult r =
+        Run("ffmpeg -v error -y -i " + Quote(path) + " -f rawvideo -pix_fmt " + pixFmt + " " + Quote(out));
     std::vector<uint8_t> bytes;
     if (r.exitCode == 0) {
         std::ifstream in(out, std::ios::binary);
@@ -235,7 +244,10 @@ private:
     uint64_t size_ = 0;
 };
 
-bool IsFrameChunk(const std::string& id) { return id.size() == 4 && id[0] == '0' && id[1] == '0' && (id.substr(2) == "dc" || id.substr(2) == "db"); }
+bool IsFrameChunk(const std::string& id)
+{
+    return id.size() == 4 && id[0] == '0' && id[1] == '0' && (id.substr(2) == "dc" || id.substr(2) == "db");
+}
 
 void WalkList(Reader& rd, uint64_t begin, uint64_t end, RiffInfo& info, uint64_t& moviBase, uint64_t fileSize)
 {
@@ -246,7 +258,7 @@ void WalkList(Reader& rd, uint64_t begin, uint64_t end, RiffInfo& info, uint64_t
         uint64_t data = pos + 8;
         if (data + size > end) throw std::runtime_error("chunk " + id + " runs past its list");
         if (id == "LIST") {
-            if (rd.Code(data) == "movi") moviBase = data;  // idx1 offsets count from the "movi" code
+            if (rd.Code(data) == "movi") moviBase = data; // idx1 offsets count from the "movi" code
             WalkList(rd, data + 4, data + size, info, moviBase, fileSize);
         } else if (id == "avih") {
             info.avihTotalFrames = rd.U32(data + 16);

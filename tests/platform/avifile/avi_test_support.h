@@ -21,7 +21,7 @@ public:
 
 struct CommandResult {
     int exitCode = -1;
-    std::string output;  // standard output
+    std::string output; // standard output
 };
 CommandResult Run(const std::string& command);
 inline std::string Quote(const std::string& text) { return testing_support::ShellQuote(text); }
@@ -32,7 +32,10 @@ struct Frame {
     size_t stride = 0;
     std::vector<uint8_t> bits;
     // Pixel (x, y) with y counted from the top, as blue, green, red.
-    uint8_t* At(int x, int yFromTop) { return bits.data() + static_cast<size_t>(height - 1 - yFromTop) * stride + x * 3; }
+    uint8_t* At(int x, int yFromTop)
+    {
+        return bits.data() + static_cast<size_t>(height - 1 - yFromTop) * stride + x * 3;
+    }
 };
 // A moving, colourful test picture; frame n differs from frame n+1.
 Frame MakePicture(int width, int height, int n);
@@ -44,7 +47,7 @@ gdi::BITMAPINFOHEADER HeaderFor(const Frame& frame);
 struct WriteOptions {
     std::string fourcc = "DIB ";
     avifile::DWORD quality = 7500;
-    avifile::DWORD bytesPerSecond = 0;  // with AVICOMPRESSF_DATARATE when set
+    avifile::DWORD bytesPerSecond = 0; // with AVICOMPRESSF_DATARATE when set
     int fps = 25;
 };
 // A file with one compressed stream, opened the way the recorder opens it:
@@ -80,9 +83,9 @@ struct ProbeInfo {
     int streams = -1;
     std::string codec, pixFmt;
     int width = 0, height = 0;
-    long packets = -1;       // packets ffprobe read
-    long keyPackets = -1;    // of them flagged K
-    long nbFrames = -1;      // from the stream header
+    long packets = -1;    // packets ffprobe read
+    long keyPackets = -1; // of them flagged K
+    long nbFrames = -1;   // from the stream header
 };
 ProbeInfo Probe(const std::string& path);
 
@@ -96,16 +99,16 @@ uint64_t FileSize(const std::string& path);
 struct RiffInfo {
     bool valid = false;
     std::string error;
-    std::vector<std::string> riffForms;  // "AVI ", "AVIX", ...
-    std::vector<uint64_t> riffSizes;     // whole list, header included
+    std::vector<std::string> riffForms; // "AVI ", "AVIX", ...
+    std::vector<uint64_t> riffSizes;    // whole list, header included
     uint32_t avihTotalFrames = 0, strhLength = 0, dmlhTotalFrames = 0;
     std::string strhHandler;
     uint32_t strfCompression = 0;
     uint32_t idx1Entries = 0, idx1KeyEntries = 0;
     uint32_t superIndexEntries = 0;
-    uint64_t standardIndexFrames = 0;  // sum over the ix00 chunks
-    uint32_t movieChunks = 0;          // frame chunks in all movi lists
-    std::vector<uint32_t> chunkSizes;  // of those chunks, in file order
+    uint64_t standardIndexFrames = 0; // sum over the ix00 chunks
+    uint32_t movieChunks = 0;         // frame chunks in all movi lists
+    std::vector<uint32_t> chunkSizes; // of those chunks, in file order
 };
 RiffInfo ReadRiff(const std::string& path);
 

@@ -47,7 +47,8 @@ Handles OpenAll(const std::string& path, const Frame& like, const char* fourcc =
 
 HRESULT Put(PAVISTREAM s, LONG index, const Frame& f)
 {
-    return AVIStreamWrite(s, index, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME, nullptr, nullptr);
+    return AVIStreamWrite(s, index, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME, nullptr,
+                          nullptr);
 }
 
 class AviWriterTest : public ::testing::Test {
@@ -99,7 +100,7 @@ TEST_F(AviWriterTest, FullFramesDecodeToExactlyThePixelsWrittenFirstRowOnTop)
     EXPECT_EQ(r.idx1Entries, 5u);
     EXPECT_EQ(r.idx1KeyEntries, 5u);
     EXPECT_EQ(r.movieChunks, 5u);
-    EXPECT_EQ(r.superIndexEntries, 0u);  // small files stay AVI 1.0
+    EXPECT_EQ(r.superIndexEntries, 0u); // small files stay AVI 1.0
     EXPECT_EQ(FileSize(path), r.riffSizes[0]);
 }
 
@@ -167,10 +168,10 @@ TEST_F(AviWriterTest, OpenFailsForBadPathsAndModes)
     PAVIFILE file = reinterpret_cast<PAVIFILE>(1);
     EXPECT_NE(AVIFileOpenA(&file, dir.File("no/such/dir/x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
     EXPECT_EQ(file, nullptr);
-    EXPECT_NE(AVIFileOpenA(&file, dir.Path().c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);  // a directory
+    EXPECT_NE(AVIFileOpenA(&file, dir.Path().c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK); // a directory
     EXPECT_NE(AVIFileOpenA(&file, dir.File("read.avi").c_str(), 0, nullptr), AVIERR_OK);
     EXPECT_NE(AVIFileOpenA(&file, "", OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
-    if (geteuid() != 0) {  // permissions do not stop root
+    if (geteuid() != 0) { // permissions do not stop root
         std::string locked = dir.File("locked");
         ASSERT_EQ(mkdir(locked.c_str(), 0500), 0);
         EXPECT_NE(AVIFileOpenA(&file, (locked + "/x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
@@ -189,7 +190,7 @@ TEST_F(AviWriterTest, AFileBeingWrittenCannotBeOpenedAgain)
     AVIStreamRelease(h.stream);
     AVIStreamRelease(h.compressed);
     AVIFileRelease(h.file);
-    EXPECT_EQ(ReadRiff(path).strhLength, 1u);  // the first writer's file is whole
+    EXPECT_EQ(ReadRiff(path).strhLength, 1u); // the first writer's file is whole
     // Once completed, the file may be replaced.
     ASSERT_EQ(AVIFileOpenA(&again, path.c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
     AVIFileRelease(again);
@@ -206,7 +207,7 @@ TEST(AviLibraryInit, OpeningNeedsTheLibraryInitialised)
     AVIFileExit();
     ASSERT_EQ(AVIFileOpenA(&file, dir.File("x.avi").c_str(), OF_CREATE | OF_WRITE, nullptr), AVIERR_OK);
     AVIFileExit();
-    EXPECT_EQ(AVIFileRelease(file), 0u);  // releasing after the exit still completes the file
+    EXPECT_EQ(AVIFileRelease(file), 0u); // releasing after the exit still completes the file
     EXPECT_TRUE(ReadRiff(dir.File("x.avi")).valid);
 }
 
@@ -232,7 +233,7 @@ TEST_F(AviWriterTest, SkippedPositionsBecomeEmptyFrames)
     ASSERT_EQ(Put(h.compressed, 0, f), AVIERR_OK);
     ASSERT_EQ(Put(h.compressed, 1, f), AVIERR_OK);
     ASSERT_EQ(Put(h.compressed, 4, f), AVIERR_OK);
-    EXPECT_NE(Put(h.compressed, 3, f), AVIERR_OK);  // frames are only appended
+    EXPECT_NE(Put(h.compressed, 3, f), AVIERR_OK); // frames are only appended
     AVIStreamRelease(h.stream);
     AVIStreamRelease(h.compressed);
     AVIFileRelease(h.file);
@@ -254,7 +255,7 @@ TEST_F(AviWriterTest, RejectsBadArgumentsWithoutHarmingTheFile)
     info.fccType = streamtypeVIDEO;
     info.dwScale = 1;
     PAVISTREAM stream = nullptr;
-    EXPECT_NE(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);  // rate 0
+    EXPECT_NE(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK); // rate 0
     info.dwRate = 10;
     info.fccType = FourCC("auds");
     EXPECT_NE(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
@@ -268,7 +269,7 @@ TEST_F(AviWriterTest, RejectsBadArgumentsWithoutHarmingTheFile)
     opts.fccHandler = FourCC("DIB ");
     PAVISTREAM compressed = nullptr;
     ASSERT_EQ(AVIMakeCompressedStream(&compressed, stream, &opts, nullptr), AVIERR_OK);
-    EXPECT_NE(Put(compressed, 0, f), AVIERR_OK);  // no format yet
+    EXPECT_NE(Put(compressed, 0, f), AVIERR_OK); // no format yet
 
     gdi::BITMAPINFOHEADER header = HeaderFor(f);
     gdi::BITMAPINFOHEADER bad = header;
@@ -284,16 +285,19 @@ TEST_F(AviWriterTest, RejectsBadArgumentsWithoutHarmingTheFile)
     ASSERT_EQ(AVIStreamSetFormat(compressed, 0, &header, sizeof header), AVIERR_OK);
 
     EXPECT_NE(AVIStreamWrite(compressed, 0, 1, f.bits.data(), static_cast<LONG>(f.bits.size() - 1), AVIIF_KEYFRAME,
-                             nullptr, nullptr), AVIERR_OK);
-    EXPECT_NE(AVIStreamWrite(compressed, 0, 2, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
-                             nullptr, nullptr), AVIERR_OK);
+                             nullptr, nullptr),
+              AVIERR_OK);
+    EXPECT_NE(AVIStreamWrite(compressed, 0, 2, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME, nullptr,
+                             nullptr),
+              AVIERR_OK);
     EXPECT_NE(AVIStreamWrite(compressed, 0, 1, nullptr, 100, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
     LONG samples = 0, bytes = 0;
     EXPECT_EQ(AVIStreamWrite(compressed, 0, 1, f.bits.data(), static_cast<LONG>(f.bits.size()), AVIIF_KEYFRAME,
-                             &samples, &bytes), AVIERR_OK);
+                             &samples, &bytes),
+              AVIERR_OK);
     EXPECT_EQ(samples, 1);
     EXPECT_EQ(bytes, static_cast<LONG>(f.bits.size()));
-    EXPECT_EQ(Put(compressed, 0x7FFFFFFF, f), AVIERR_BADPARAM);  // would mean two thousand million empty frames
+    EXPECT_EQ(Put(compressed, 0x7FFFFFFF, f), AVIERR_BADPARAM); // would mean two thousand million empty frames
     // Another size after frames are out is refused; the same format is fine.
     gdi::BITMAPINFOHEADER other = HeaderFor(MakePicture(20, 30, 0));
     EXPECT_NE(AVIStreamSetFormat(compressed, 1, &other, sizeof other), AVIERR_OK);
@@ -322,7 +326,7 @@ TEST_F(AviWriterTest, TheFileStreamTakesFramesAsTheyAre)
     info.dwScale = 1;
     info.dwRate = 5;
     ASSERT_EQ(AVIFileCreateStreamA(file, &stream, &info), AVIERR_OK);
-    EXPECT_NE(Put(stream, 0, f), AVIERR_OK);  // no format yet
+    EXPECT_NE(Put(stream, 0, f), AVIERR_OK); // no format yet
     gdi::BITMAPINFOHEADER header = HeaderFor(f);
     ASSERT_EQ(AVIStreamSetFormat(stream, 0, &header, sizeof header), AVIERR_OK);
     ASSERT_EQ(Put(stream, 0, f), AVIERR_OK);
@@ -333,7 +337,7 @@ TEST_F(AviWriterTest, TheFileStreamTakesFramesAsTheyAre)
     RiffInfo r = ReadRiff(path);
     ASSERT_TRUE(r.valid) << r.error;
     EXPECT_EQ(r.idx1Entries, 2u);
-    EXPECT_EQ(r.idx1KeyEntries, 1u);  // the flag is the caller's here
+    EXPECT_EQ(r.idx1KeyEntries, 1u); // the flag is the caller's here
     auto td = TopDownBgr(f);
     std::vector<uint8_t> both(td);
     both.insert(both.end(), td.begin(), td.end());
@@ -370,7 +374,7 @@ TEST_F(AviWriterTest, WriteErrorsAreReported)
     AVIStreamRelease(compressed);
     AVIFileRelease(file);
     struct stat st {};
-    EXPECT_EQ(stat("/dev/full", &st), 0);  // a device is never removed
+    EXPECT_EQ(stat("/dev/full", &st), 0); // a device is never removed
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
@@ -382,7 +386,9 @@ TEST_F(AviWriterTest, AFileThatCannotBeCompletedIsRemoved)
     ASSERT_GE(child, 0);
     if (child == 0) {
         signal(SIGXFSZ, SIG_IGN);
-        struct rlimit limit {2'000'000, 2'000'000};
+        struct rlimit limit {
+            2'000'000, 2'000'000
+        };
         setrlimit(RLIMIT_FSIZE, &limit);
         Frame f = MakePicture(320, 240, 0);
         Handles h = OpenAll(path, f);

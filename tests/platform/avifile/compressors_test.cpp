@@ -16,8 +16,8 @@ namespace {
 
 struct Expectation {
     const char* fourcc;
-    const char* codec;  // ffprobe's name
-    double psnrFloor;   // at quality 7500; 99 means exact
+    const char* codec; // ffprobe's name
+    double psnrFloor;  // at quality 7500; 99 means exact
 };
 void PrintTo(const Expectation& e, std::ostream* os) { *os << e.fourcc; }
 
@@ -57,7 +57,7 @@ TEST(CompressorRegistry, ListsWorkingCompressorsWithFullFramesFirst)
     for (const char* required : {"DIB ", "MSVC", "divx"})
         EXPECT_NE(std::find(codes.begin(), codes.end(), required), codes.end()) << required;
     CompressorInfo info{};
-    ASSERT_TRUE(FindCompressor(FourCC("msvc"), &info));  // codes match without regard to case
+    ASSERT_TRUE(FindCompressor(FourCC("msvc"), &info)); // codes match without regard to case
     EXPECT_EQ(info.fourcc, FourCC("MSVC"));
     EXPECT_EQ(info.widthMultiple, 4);
     EXPECT_TRUE(info.hasQuality);
@@ -75,7 +75,7 @@ TEST(CompressorRegistry, MissingCompressorGivesNoCompressor)
     WriteOptions o;
     o.fourcc = "XVQZ";
     EXPECT_EQ(WriteAvi(dir.File("x.avi"), Pictures(16, 16, 1), o), "AVIMakeCompressedStream: 0x80044071");
-    o.fourcc = "";  // a cleared record names no compressor
+    o.fourcc = ""; // a cleared record names no compressor
     EXPECT_EQ(WriteAvi(dir.File("y.avi"), Pictures(16, 16, 1), o), "AVIMakeCompressedStream: 0x80044071");
 }
 
@@ -109,8 +109,10 @@ TEST_P(EachCompressor, FileReadsBackAsKeyFramesOfTheRightCodec)
     EXPECT_EQ(r.idx1KeyEntries, 8u);
 
     double psnr = Psnr(Decode(path, "bgr24"), Expected(frames));
-    if (e.psnrFloor >= 99) EXPECT_EQ(psnr, 99.0) << "lossless output differs";
-    else EXPECT_GE(psnr, e.psnrFloor);
+    if (e.psnrFloor >= 99)
+        EXPECT_EQ(psnr, 99.0) << "lossless output differs";
+    else
+        EXPECT_GE(psnr, e.psnrFloor);
 }
 
 TEST_P(EachCompressor, TopDownInputGivesTheSamePicture)
@@ -129,7 +131,8 @@ TEST_P(EachCompressor, TopDownInputGivesTheSamePicture)
         Frame flipped = frames[static_cast<size_t>(i)];
         for (int y = 0; y < flipped.height; ++y)
             std::memcpy(flipped.bits.data() + y * flipped.stride,
-                        frames[static_cast<size_t>(i)].bits.data() + (flipped.height - 1 - y) * flipped.stride, flipped.stride);
+                        frames[static_cast<size_t>(i)].bits.data() + (flipped.height - 1 - y) * flipped.stride,
+                        flipped.stride);
         ASSERT_EQ(down.Write(i, flipped), AVIERR_OK);
     }
     down.Release();
@@ -161,12 +164,11 @@ TEST_P(EachCompressor, SkippedPositionsKeepTheirPlaceAmongFramesTheEncoderHoldsB
     EXPECT_EQ(r.idx1KeyEntries, 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, EachCompressor, ::testing::ValuesIn(kExpected),
-                         [](const auto& info) {
-                             std::string n = info.param.fourcc;
-                             n.erase(std::remove(n.begin(), n.end(), ' '), n.end());
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(All, EachCompressor, ::testing::ValuesIn(kExpected), [](const auto& info) {
+    std::string n = info.param.fourcc;
+    n.erase(std::remove(n.begin(), n.end(), ' '), n.end());
+    return n;
+});
 
 TEST(CompressorQuality, HigherQualityGivesALargerOrTruerPicture)
 {
@@ -206,7 +208,7 @@ TEST(CompressorDataRate, DataRateSetsTheSizeWhereTheEncoderHasRateControl)
 {
     if (!Installed("divx")) GTEST_SKIP();
     ScratchDir dir;
-    const auto frames = Pictures(320, 240, 25);  // one second at 25 frames per second
+    const auto frames = Pictures(320, 240, 25); // one second at 25 frames per second
     WriteOptions low, high;
     low.fourcc = high.fourcc = "divx";
     low.bytesPerSecond = 20'000;
@@ -236,13 +238,13 @@ TEST(MsVideo1, FlatColoursDecodeExactlyIncludingThoseThatLookLikeSkipCodes)
     // one-colour block; every flat colour must still come back exactly.
     ScratchDir dir;
     std::vector<Frame> frames;
-    const uint8_t reds[] = {0, 8, 9, 255};  // 8 and 9 quantise to red 1
+    const uint8_t reds[] = {0, 8, 9, 255}; // 8 and 9 quantise to red 1
     for (uint8_t red : reds) {
         Frame f = MakePicture(16, 8, 0);
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 16; ++x) {
                 uint8_t* p = f.At(x, y);
-                p[0] = 0x40, p[1] = 0x84, p[2] = red;  // 0x40 and 0x84 expand back exactly
+                p[0] = 0x40, p[1] = 0x84, p[2] = red; // 0x40 and 0x84 expand back exactly
             }
         frames.push_back(f);
     }
@@ -255,7 +257,7 @@ TEST(MsVideo1, FlatColoursDecodeExactlyIncludingThoseThatLookLikeSkipCodes)
     for (size_t i = 0; i < 4; ++i)
         for (size_t px = 0; px < 16 * 8; ++px) {
             const uint8_t* p = decoded.data() + (i * 16 * 8 + px) * 3;
-            ASSERT_EQ(p[0], 0x42) << "frame " << i;  // 0x40 -> 8/31 -> 0x42
+            ASSERT_EQ(p[0], 0x42) << "frame " << i; // 0x40 -> 8/31 -> 0x42
             ASSERT_EQ(p[1], 0x84) << "frame " << i;
             ASSERT_EQ(p[2], expandedRed[i]) << "frame " << i;
         }
@@ -315,11 +317,13 @@ TEST(CompressorInput, ArbitraryHeadersAreAcceptedOrRefusedButNeverHarmful)
             if (AVIStreamSetFormat(compressed, 0, &h, formatSize) == AVIERR_OK) {
                 ++accepted;
                 const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-                const size_t image = ((static_cast<size_t>(h.biWidth) * 24 + 31) / 32) * 4 * static_cast<size_t>(height);
+                const size_t image =
+                    ((static_cast<size_t>(h.biWidth) * 24 + 31) / 32) * 4 * static_cast<size_t>(height);
                 ASSERT_LT(image, 100000u) << "accepted a header the test never makes";
                 std::vector<uint8_t> pixels(image, static_cast<uint8_t>(next()));
                 EXPECT_EQ(AVIStreamWrite(compressed, 0, 1, pixels.data(), static_cast<LONG>(image), AVIIF_KEYFRAME,
-                                         nullptr, nullptr), AVIERR_OK);
+                                         nullptr, nullptr),
+                          AVIERR_OK);
             } else {
                 EXPECT_NE(AVIStreamWrite(compressed, 0, 1, &h, sizeof h, AVIIF_KEYFRAME, nullptr, nullptr), AVIERR_OK);
             }

@@ -33,7 +33,7 @@ TEST(AviLargeFile, SwitchesToOpenDmlAndStaysReadable)
     EXPECT_LT(r.riffSizes[0], uint64_t{1} << 30);
     EXPECT_EQ(r.strhLength, static_cast<uint32_t>(kFrames));
     EXPECT_EQ(r.dmlhTotalFrames, static_cast<uint32_t>(kFrames));
-    EXPECT_EQ(r.avihTotalFrames, r.idx1Entries);  // frames of the first list
+    EXPECT_EQ(r.avihTotalFrames, r.idx1Entries); // frames of the first list
     EXPECT_GT(r.idx1Entries, 150u);
     EXPECT_LT(r.idx1Entries, static_cast<uint32_t>(kFrames));
     EXPECT_EQ(r.superIndexEntries, 2u);
@@ -47,14 +47,19 @@ TEST(AviLargeFile, SwitchesToOpenDmlAndStaysReadable)
     EXPECT_EQ(p.nbFrames, kFrames);
     EXPECT_EQ(p.packets, kFrames);
     EXPECT_EQ(p.keyPackets, kFrames);
-    CommandResult counted = avitest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames"
-                                " -of csv=p=0 " + Quote(path));
+    CommandResult counted =
+        avitest::Run("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames"
+                     " -of csv=p=0 " +
+                     Quote(path));
     EXPECT_EQ(counted.output, std::to_string(kFrames) + "\n");
 
     // The last frame, from the extension list, decodes to what was written.
     const std::string last = dir.File("last.raw");
-    ASSERT_EQ(avitest::Run("ffmpeg -v error -y -i " + Quote(path) + " -vf " + Quote("select=eq(n\\," + std::to_string(kFrames - 1) + ")") +
-                  " -frames:v 1 -f rawvideo -pix_fmt bgr24 " + Quote(last)).exitCode, 0);
+    ASSERT_EQ(avitest::Run("ffmpeg -v error -y -i " + Quote(path) + " -vf " +
+                           Quote("select=eq(n\\," + std::to_string(kFrames - 1) + ")") +
+                           " -frames:v 1 -f rawvideo -pix_fmt bgr24 " + Quote(last))
+                  .exitCode,
+              0);
     ASSERT_EQ(FileSize(last), 1920u * 1080 * 3);
     FILE* in = fopen(last.c_str(), "rb");
     ASSERT_NE(in, nullptr);
@@ -90,6 +95,7 @@ TEST(AviLargeFile, ManySmallFramesAlsoContinueInExtensionLists)
     EXPECT_EQ(r.dmlhTotalFrames, static_cast<uint32_t>(kFrames));
     EXPECT_EQ(r.standardIndexFrames, static_cast<uint64_t>(kFrames));
     CommandResult counted = avitest::Run("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
-                                         "stream=nb_read_packets,nb_frames -of csv=p=0 " + Quote(path));
+                                         "stream=nb_read_packets,nb_frames -of csv=p=0 " +
+                                         Quote(path));
     EXPECT_EQ(counted.output, std::to_string(kFrames) + "," + std::to_string(kFrames) + "\n");
 }

@@ -48,7 +48,7 @@ TEST(SaveOptions, TheChooserFillsTheRecordOnOk)
     PAVISTREAM streams[1] = {nullptr};
     EXPECT_EQ(AVISaveOptions(nullptr, ICMF_CHOOSE_KEYFRAME | ICMF_CHOOSE_DATARATE, 1, streams, list), 1);
     EXPECT_EQ(seenFlags, 3u);
-    EXPECT_EQ(seenQuality, 42u);  // the chooser starts from the current choice
+    EXPECT_EQ(seenQuality, 42u); // the chooser starts from the current choice
     EXPECT_EQ(opts.fccHandler, FourCC("MSVC"));
     EXPECT_EQ(opts.fccType, streamtypeVIDEO);
     EXPECT_EQ(opts.dwQuality, 8000u);
@@ -61,7 +61,7 @@ TEST(SaveOptions, CancelInTheChooserLeavesTheRecordAsItWas)
 {
     ChooserReset reset;
     SetSaveOptionsChooser([](UINT, AVICOMPRESSOPTIONS& o) {
-        o.fccHandler = FourCC("divx");  // changed, then cancelled
+        o.fccHandler = FourCC("divx"); // changed, then cancelled
         return false;
     });
     AVICOMPRESSOPTIONS opts{};

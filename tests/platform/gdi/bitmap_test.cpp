@@ -20,10 +20,10 @@ TEST(BitmapTest, ResizeKeepsPixelsInsideAndBlackensNewArea)
     bm.FillRect(0, 0, 2, 2, 1, 2, 3);
     bm.SetSize(3, 3);
     const uint8_t* row0 = bm.ScanLine(0);
-    EXPECT_EQ(row0[0], 3);  // blue first
+    EXPECT_EQ(row0[0], 3); // blue first
     EXPECT_EQ(row0[2], 1);
-    EXPECT_EQ(row0[6], 0);  // new column
-    EXPECT_EQ(bm.ScanLine(2)[0], 0);  // new row
+    EXPECT_EQ(row0[6], 0);           // new column
+    EXPECT_EQ(bm.ScanLine(2)[0], 0); // new row
 }
 
 TEST(BitmapTest, DrawClipsAtEdges)
@@ -34,7 +34,7 @@ TEST(BitmapTest, DrawClipsAtEdges)
     EXPECT_EQ(dst.ScanLine(1)[2 * 3], 0);
     EXPECT_EQ(dst.ScanLine(2)[2 * 3], 9);
     EXPECT_EQ(dst.ScanLine(3)[3 * 3 + 2], 9);
-    dst.Draw(-5, 0, src);  // entirely outside: nothing happens
+    dst.Draw(-5, 0, src); // entirely outside: nothing happens
     EXPECT_EQ(dst.ScanLine(0)[0], 0);
 }
 
@@ -50,10 +50,10 @@ TEST(DibTest, BottomUpRetrievalReversesRowsAndPads)
     h.biBitCount = 24;
     std::vector<uint8_t> bits(12, 0xEE);
     ASSERT_EQ(gdi::GetDIBits(bm, 0, 3, bits.data(), h), 3);
-    EXPECT_EQ(bits[0], 12);  // bottom row first
+    EXPECT_EQ(bits[0], 12); // bottom row first
     EXPECT_EQ(bits[4], 11);
     EXPECT_EQ(bits[8], 10);
-    EXPECT_EQ(bits[3], 0);  // padding cleared
+    EXPECT_EQ(bits[3], 0); // padding cleared
     h.biBitCount = 32;
     EXPECT_EQ(gdi::GetDIBits(bm, 0, 3, bits.data(), h), 0);
 }

@@ -44,8 +44,8 @@ TEST(CanvasTest, FillRectCoversExactlyTheRectangle)
     EXPECT_EQ(CountColor(c, Whole(c), RGB(10, 20, 30)), 5 * 2);
     EXPECT_EQ(c.Pixel(2, 3), RGB(10, 20, 30));
     EXPECT_EQ(c.Pixel(6, 4), RGB(10, 20, 30));
-    EXPECT_EQ(c.Pixel(7, 4), clBlack);  // right edge excluded
-    EXPECT_EQ(c.Pixel(6, 5), clBlack);  // bottom edge excluded
+    EXPECT_EQ(c.Pixel(7, 4), clBlack); // right edge excluded
+    EXPECT_EQ(c.Pixel(6, 5), clBlack); // bottom edge excluded
 }
 
 TEST(CanvasTest, SystemColoursResolveToTheScheme)
@@ -121,10 +121,10 @@ TEST(CanvasTest, PieGoesCounterClockwiseFromFirstToSecondRay)
     c.Pen.Color = clWhite;
     c.Brush.Color = clWhite;
     c.Pie(0, 0, 41, 41, 40, 20, 20, 0);
-    EXPECT_EQ(c.Pixel(30, 10), clWhite);  // upper right
-    EXPECT_EQ(c.Pixel(10, 10), clBlack);  // upper left
-    EXPECT_EQ(c.Pixel(10, 30), clBlack);  // lower left
-    EXPECT_EQ(c.Pixel(30, 30), clBlack);  // lower right
+    EXPECT_EQ(c.Pixel(30, 10), clWhite); // upper right
+    EXPECT_EQ(c.Pixel(10, 10), clBlack); // upper left
+    EXPECT_EQ(c.Pixel(10, 30), clBlack); // lower left
+    EXPECT_EQ(c.Pixel(30, 30), clBlack); // lower right
 
     // Swapped rays: the other three quarters.
     Canvas d(41, 41);
@@ -172,7 +172,7 @@ TEST(CanvasTest, XorCombinesEveryChannelBitwise)
     dest.Draw(0, 0, src, CopyMode::cmSrcInvert);
     EXPECT_EQ(dest.Pixel(0, 0), RGB(0x12 ^ 0xFF, 0x34 ^ 0x0F, 0x56 ^ 0xF0));
     EXPECT_EQ(dest.Pixel(1, 0), clBlack);
-    EXPECT_EQ(dest.Pixel(2, 0), RGB(1, 2, 3));  // onto black: a copy
+    EXPECT_EQ(dest.Pixel(2, 0), RGB(1, 2, 3)); // onto black: a copy
     EXPECT_EQ(dest.Pixel(3, 0), clBlack);
     // Twice restores.
     dest.Draw(0, 0, src, CopyMode::cmSrcInvert);
@@ -186,10 +186,10 @@ TEST(CanvasTest, XorIsClippedAndOffset)
     src.Brush.Color = clWhite;
     src.FillRect(Rect(0, 0, 4, 4));
     dest.IntersectClipRect(Rect(0, 0, 4, 6));
-    dest.Draw(2, 3, src, CopyMode::cmSrcInvert);  // reaches past right and bottom
+    dest.Draw(2, 3, src, CopyMode::cmSrcInvert); // reaches past right and bottom
     EXPECT_EQ(CountColor(dest, Whole(dest), clWhite), 2 * 3);
     EXPECT_EQ(dest.Pixel(2, 3), clWhite);
-    EXPECT_EQ(dest.Pixel(4, 3), clBlack);  // outside the clip
+    EXPECT_EQ(dest.Pixel(4, 3), clBlack); // outside the clip
     EXPECT_EQ(dest.Pixel(1, 3), clBlack);
 }
 
@@ -212,7 +212,7 @@ TEST(CanvasTest, CopyAndBitmapRoundTrip)
     ASSERT_EQ(back.Width(), 3);
     ASSERT_EQ(back.Height(), 2);
     const uint8_t* row1 = back.ScanLine(1);
-    EXPECT_EQ(row1[3], 3);  // blue first
+    EXPECT_EQ(row1[3], 3); // blue first
     EXPECT_EQ(row1[4], 2);
     EXPECT_EQ(row1[5], 1);
 }
@@ -237,7 +237,7 @@ TEST(CanvasTest, SetSizeKeepsPixelsAndBlackensNewArea)
     EXPECT_EQ(c.Pixel(1, 1), clWhite);
     EXPECT_EQ(c.Pixel(2, 2), clBlack);
     c.Brush.Color = clRed;
-    c.FillRect(Rect(0, 0, 3, 3));  // the clip follows the new size
+    c.FillRect(Rect(0, 0, 3, 3)); // the clip follows the new size
     EXPECT_EQ(c.Pixel(2, 2), clRed);
 }
 
@@ -297,7 +297,7 @@ TEST(CanvasTest, FontHeightsAndSizes)
 {
     Canvas c(10, 10);
     TFont f;
-    EXPECT_EQ(f.Size(), 8);  // -11 pixels at 96 per inch
+    EXPECT_EQ(f.Size(), 8); // -11 pixels at 96 per inch
     f.SetSize(12);
     EXPECT_EQ(f.Height, -16);
     c.Font.Height = -11;
@@ -318,20 +318,20 @@ TEST(CanvasTest, FaceNamesMapToSystemFamilies)
     EXPECT_EQ(MapFontFamily("DejaVu Serif"), "DejaVu Serif");
     Canvas c(10, 10);
     c.Font.Name = "Courier New";
-    EXPECT_EQ(c.TextWidth("iiii"), c.TextWidth("MMMM"));  // monospace
+    EXPECT_EQ(c.TextWidth("iiii"), c.TextWidth("MMMM")); // monospace
     c.Font.Name = "MS Sans Serif";
     EXPECT_LT(c.TextWidth("iiii"), c.TextWidth("MMMM"));
 }
 
 TEST(CanvasTest, ChineseTextHasExtentAndDraws)
 {
-    const std::string text = "\xe8\xbd\xac\xe6\x8d\xa2\xe5\xae\x8c\xe6\x88\x90";  // four Han characters
+    const std::string text = "\xe8\xbd\xac\xe6\x8d\xa2\xe5\xae\x8c\xe6\x88\x90"; // four Han characters
     Canvas c(120, 40);
     c.Brush.Style = BrushStyle::bsClear;
     c.Font.Color = clWhite;
     c.Font.Height = -16;
     TSize size = c.TextExtent(text);
-    EXPECT_GE(size.cx, 4 * 12);  // Han glyphs are about an em wide each
+    EXPECT_GE(size.cx, 4 * 12); // Han glyphs are about an em wide each
     EXPECT_GT(size.cy, 0);
     c.TextOut(0, 0, text);
     EXPECT_GT(CountColor(c, Rect(0, 0, size.cx, size.cy), clBlack), 0);
@@ -341,7 +341,10 @@ TEST(CanvasTest, ChineseTextHasExtentAndDraws)
 TEST(CanvasTest, InvalidUtf8IsDrawnNotDropped)
 {
     Canvas c(60, 20);
-    EXPECT_GT(c.TextExtent("a\xff" "b").cx, c.TextExtent("ab").cx);
+    EXPECT_GT(c.TextExtent("a\xff"
+                           "b")
+                  .cx,
+              c.TextExtent("ab").cx);
 }
 
 TEST(CanvasTest, PngOutputAndItsErrors)
@@ -398,16 +401,16 @@ TEST(CanvasTest, DegenerateShapesAndHugeFontsAreHarmless)
     Canvas c(20, 20);
     c.Pen.Color = clWhite;
     c.Brush.Color = clWhite;
-    c.Ellipse(5, 5, 5, 9);        // no width
-    c.Pie(5, 5, 6, 6, 0, 0, 0, 0);  // one pixel
-    c.Rectangle(9, 9, 3, 3);      // corners swapped
+    c.Ellipse(5, 5, 5, 9);         // no width
+    c.Pie(5, 5, 6, 6, 0, 0, 0, 0); // one pixel
+    c.Rectangle(9, 9, 3, 3);       // corners swapped
     c.Polygon({});
     c.CopyRect(Rect(0, 0, 5, 5), c, Rect(0, 0, 0, 0));
     EXPECT_GT(CountColor(c, Whole(c), clWhite), 0);
     c.Font.Height = -1000000;
     EXPECT_LE(c.TextExtent("W").cy, 4000);
     c.TextOut(0, 0, "W");
-    c.Brush.Color = clRed;  // the context still works afterwards
+    c.Brush.Color = clRed; // the context still works afterwards
     c.FillRect(Rect(0, 0, 1, 1));
     EXPECT_EQ(c.Pixel(0, 0), clRed);
 }
@@ -417,7 +420,7 @@ TEST(CanvasTest, CopyOntoItselfAndUnmatchedSizes)
     Canvas c(6, 2);
     c.SetPixel(0, 0, clRed);
     c.SetPixel(1, 0, clBlue);
-    c.CopyRect(Rect(2, 0, 4, 1), c, Rect(0, 0, 2, 1));  // onto itself
+    c.CopyRect(Rect(2, 0, 4, 1), c, Rect(0, 0, 2, 1)); // onto itself
     EXPECT_EQ(c.Pixel(2, 0), clRed);
     EXPECT_EQ(c.Pixel(3, 0), clBlue);
     // Exclusive-or uses the smaller of the two rectangles.
@@ -446,7 +449,7 @@ TEST(CanvasTest, WrappedSurfaceWithAlphaKeepsItOpaque)
     }
     const uint32_t* data = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(surface));
     int stride = cairo_image_surface_get_stride(surface) / 4;
-    EXPECT_EQ(data[1 * stride + 1], 0xFFDFBF9Fu);  // opaque, inverted
+    EXPECT_EQ(data[1 * stride + 1], 0xFFDFBF9Fu); // opaque, inverted
     cairo_surface_destroy(surface);
 }
 

@@ -24,8 +24,7 @@ struct TChildResult {
 TChildResult RunChild(bool traced, int (*body)())
 {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return {};
+    if (pipe(pipeFds) != 0) return {};
     const pid_t child = fork();
     if (child == 0) {
         dup2(pipeFds[1], STDERR_FILENO);
@@ -33,7 +32,7 @@ TChildResult RunChild(bool traced, int (*body)())
         close(pipeFds[1]);
         if (traced) {
             ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-            raise(SIGSTOP);  // wait until the parent is tracing
+            raise(SIGSTOP); // wait until the parent is tracing
         }
         _exit(body());
     }
@@ -41,14 +40,12 @@ TChildResult RunChild(bool traced, int (*body)())
     TChildResult result;
     int status = 0;
     for (;;) {
-        if (waitpid(child, &status, 0) != child)
-            break;
+        if (waitpid(child, &status, 0) != child) break;
         if (WIFEXITED(status)) {
             result.ExitCode = WEXITSTATUS(status);
             break;
         }
-        if (WIFSIGNALED(status))
-            break;
+        if (WIFSIGNALED(status)) break;
         if (WIFSTOPPED(status)) {
             const int signal = WSTOPSIG(status);
             ptrace(PTRACE_CONT, child, nullptr, signal == SIGSTOP ? 0 : signal);

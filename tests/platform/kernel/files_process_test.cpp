@@ -56,7 +56,7 @@ TEST_F(KernelFiles, OpenModesCreateTruncateOrKeep)
 
     const std::string path = Write("a.txt", "hello world");
     {
-        TUniqueFd fd = OpenFile(path, TFileOpen::foOpenAlways);  // existing: kept
+        TUniqueFd fd = OpenFile(path, TFileOpen::foOpenAlways); // existing: kept
         ASSERT_TRUE(fd.Valid());
         EXPECT_EQ(GetFileSize(fd.Get()), 11u);
         EXPECT_EQ(SeekFile(fd.Get(), 6, TSeekFrom::sfBeginning), 6);
@@ -162,8 +162,7 @@ TEST(KernelMemory, AllocationAnywhereOrAtAFreeAddressOnly)
     void* p = AllocateMemory(0, size, kProtectRead | kProtectWrite);
     ASSERT_NE(p, nullptr);
     static_cast<char*>(p)[size - 1] = 7;
-    EXPECT_EQ(AllocateMemory(reinterpret_cast<std::uintptr_t>(p), size, kProtectRead), nullptr)
-        << "the range is taken";
+    EXPECT_EQ(AllocateMemory(reinterpret_cast<std::uintptr_t>(p), size, kProtectRead), nullptr) << "the range is taken";
     ASSERT_TRUE(FreeMemory(p, size));
     void* again = AllocateMemory(reinterpret_cast<std::uintptr_t>(p), size, kProtectRead);
     EXPECT_EQ(again, p) << "free again: placed exactly there";

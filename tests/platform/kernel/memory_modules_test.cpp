@@ -47,7 +47,12 @@ TEST(KernelModules, ListAndLookUp)
     TModuleImage m;
     ASSERT_TRUE(FindModuleByAddress(reinterpret_cast<void*>(&EnumerateModules), m));
     EXPECT_TRUE(m.IsMainExecutable);
-    EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(m.Handle), "\x7F" "ELF", 4), 0) << "the handle is the ELF header";
+    EXPECT_EQ(std::memcmp(reinterpret_cast<void*>(m.Handle),
+                          "\x7F"
+                          "ELF",
+                          4),
+              0)
+        << "the handle is the ELF header";
     EXPECT_TRUE(m.Contains(reinterpret_cast<void*>(&EnumerateModules)));
     EXPECT_NE(m.Dynamic(), nullptr);
 

@@ -58,8 +58,7 @@ TEST(SharedMemory, BlocksOfOtherProcessesAreNotRemoved)
     const pid_t child = fork();
     if (child == 0) {
         auto block = TSharedMemory::CreateOrOpen(name, 16);
-        if (block)
-            std::memcpy(block->Data(), "child", 5);
+        if (block) std::memcpy(block->Data(), "child", 5);
         // Leave without running destructors: the block stays, as a block
         // of a process that still runs would.
         _exit(block ? 0 : 1);

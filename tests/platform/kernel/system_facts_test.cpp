@@ -24,12 +24,10 @@ std::string Shell(const std::string& command)
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::array<char, 512> buffer;
-        while (fgets(buffer.data(), buffer.size(), p))
-            out += buffer.data();
+        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
         pclose(p);
     }
-    if (!out.empty() && out.back() == '\n')
-        out.pop_back();
+    if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
@@ -44,8 +42,7 @@ class TEnvScope {
 public:
     TEnvScope(const char* name, const std::string& value) : name_(name)
     {
-        if (const char* old = std::getenv(name))
-            old_ = old, hadOld_ = true;
+        if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
         setenv(name, value.c_str(), 1);
     }
     ~TEnvScope() { hadOld_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
@@ -60,8 +57,7 @@ private:
 std::string InChild(std::string (*reader)())
 {
     int fds[2];
-    if (pipe(fds) != 0)
-        return "<pipe>";
+    if (pipe(fds) != 0) return "<pipe>";
     const pid_t child = fork();
     if (child == 0) {
         const std::string value = reader();
@@ -71,8 +67,7 @@ std::string InChild(std::string (*reader)())
     close(fds[1]);
     std::string value;
     char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        value.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) value.append(buffer, static_cast<std::size_t>(n));
     close(fds[0]);
     waitpid(child, nullptr, 0);
     return value;
@@ -148,8 +143,7 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
         EXPECT_EQ(kernel::LocaleDecimalSeparator(), ".");
     }
     // A German locale compiled for the test, when the system can build one.
-    if (Shell("command -v localedef").empty())
-        GTEST_SKIP() << "localedef is not installed";
+    if (Shell("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
     char folder[] = "/tmp/locale_test_XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     Shell(std::string("localedef -i de_DE -f UTF-8 ") + folder + "/de_DE.UTF-8 2>/dev/null");
@@ -165,8 +159,7 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
         separator = InChild(&kernel::LocaleDecimalSeparator);
     }
     Shell(std::string("rm -rf ") + folder);
-    if (expected.empty())
-        GTEST_SKIP() << "no German locale could be built";
+    if (expected.empty()) GTEST_SKIP() << "no German locale could be built";
     EXPECT_EQ(language, expected);
     EXPECT_EQ(language, "German");
     EXPECT_EQ(separator, ",");
@@ -182,8 +175,7 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
         std::istringstream fields(line);
         std::string index, name, family, cidr;
         fields >> index >> name >> family >> cidr;
-        if (!names.empty() && names.back() == name)
-            continue;  // the adapter's first address counts
+        if (!names.empty() && names.back() == name) continue; // the adapter's first address counts
         names.push_back(name);
         SCOPED_TRACE(line);
         ASSERT_GE(adapters.size(), names.size());
@@ -192,17 +184,16 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
         EXPECT_EQ(adapter.Address, cidr.substr(0, cidr.find('/')));
         const int prefix = std::atoi(cidr.substr(cidr.find('/') + 1).c_str());
         const std::uint32_t mask = prefix == 0 ? 0 : ~std::uint32_t(0) << (32 - prefix);
-        EXPECT_EQ(adapter.Mask, std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 255) + "." +
-                                    std::to_string((mask >> 8) & 255) + "." + std::to_string(mask & 255));
+        EXPECT_EQ(adapter.Mask,
+                  std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 255) + "." +
+                      std::to_string((mask >> 8) & 255) + "." + std::to_string(mask & 255));
         EXPECT_EQ(adapter.Dhcp, line.find(" dynamic ") != std::string::npos);
         std::string gateway = Shell("ip -4 route show default dev " + name + " | awk '{print $3; exit}'");
-        if (gateway.empty())
-            gateway = Shell("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
+        if (gateway.empty()) gateway = Shell("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
         EXPECT_EQ(adapter.Gateway, gateway);
         std::istringstream resolv(Shell("awk '/^nameserver/ && $2 ~ /^[0-9.]+$/ {print $2}' /etc/resolv.conf"));
         std::vector<std::string> servers;
-        for (std::string s; resolv >> s;)
-            servers.push_back(s);
+        for (std::string s; resolv >> s;) servers.push_back(s);
         EXPECT_EQ(adapter.DnsServers, servers);
     }
     EXPECT_EQ(adapters.size(), names.size());
@@ -210,15 +201,14 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
 
 TEST(NetworkFacts, RouteTableAndResolverTexts)
 {
-    const std::string table =
-        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
-        "eth1\t000A0A0A\t0102A8C0\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-        "eth0\t0002000A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
-        "eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
-        "eth2\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n";
-    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth1"), "192.168.1.1");  // the default route wins
-    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth0"), "");             // reached directly
-    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth2"), "");             // a route that is down
+    const std::string table = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n"
+                              "eth1\t000A0A0A\t0102A8C0\t0003\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                              "eth0\t0002000A\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"
+                              "eth1\t00000000\t0101A8C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"
+                              "eth2\t00000000\t0101A8C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n";
+    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth1"), "192.168.1.1"); // the default route wins
+    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth0"), "");            // reached directly
+    EXPECT_EQ(kernel::GatewayFromRouteTable(table, "eth2"), "");            // a route that is down
     const std::string partial = "Iface\tDestination\tGateway\tFlags\n"
                                 "eth1\t000A0A0A\t0102A8C0\t0003\n";
     EXPECT_EQ(kernel::GatewayFromRouteTable(partial, "eth1"), "192.168.2.1");

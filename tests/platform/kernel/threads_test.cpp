@@ -58,8 +58,7 @@ std::intptr_t Spin(void* p)
 
 void WaitUntil(const std::function<bool()>& condition)
 {
-    for (int i = 0; i < 500 && !condition(); ++i)
-        std::this_thread::sleep_for(2ms);
+    for (int i = 0; i < 500 && !condition(); ++i) std::this_thread::sleep_for(2ms);
 }
 
 TEST(KernelThreads, RunningAndSuspendedCreation)
@@ -83,7 +82,7 @@ TEST(KernelThreads, RunningAndSuspendedCreation)
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(gated.Runs, 0) << "a suspended thread runs none of its own code";
     EXPECT_TRUE(IsThreadActive(h));
-    EXPECT_EQ(SuspendThread(h), 1u);  // counts nest at the gate too
+    EXPECT_EQ(SuspendThread(h), 1u); // counts nest at the gate too
     EXPECT_EQ(ResumeThread(h), 2u);
     std::this_thread::sleep_for(20ms);
     EXPECT_EQ(gated.Runs, 0);
@@ -194,9 +193,8 @@ TEST(KernelThreads, ThreadThatBlocksTheSignalIsNotWaitedForForever)
         pthread_sigmask(SIG_BLOCK, &set, nullptr);
         tid = GetCurrentThreadId();
         stage = 1;
-        while (stage != 2)
-            std::this_thread::sleep_for(1ms);
-        pthread_sigmask(SIG_UNBLOCK, &set, nullptr);  // a late signal must find nothing to do
+        while (stage != 2) std::this_thread::sleep_for(1ms);
+        pthread_sigmask(SIG_UNBLOCK, &set, nullptr); // a late signal must find nothing to do
     });
     WaitUntil([&] { return stage == 1; });
     THandle h = OpenThread(tid);

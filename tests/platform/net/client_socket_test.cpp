@@ -97,8 +97,9 @@ TEST(ClientSocket, PeerThatNeverAnswersGivesSocketTimeoutWithTheConnectionLine)
     socket.Connect();
     EXPECT_EQ(socket.ReceiveWait(), "");
     const std::string message = ErrorOf([&] { socket.ReceiveOrFail(); });
-    EXPECT_EQ(message, "Socket timeout.\r\nSocket log:\r\nConnected to 127.0.0.1 port " +
-                           std::to_string(silent.Port()) + "\r\n");
+    EXPECT_EQ(message,
+              "Socket timeout.\r\nSocket log:\r\nConnected to 127.0.0.1 port " + std::to_string(silent.Port()) +
+                  "\r\n");
 }
 
 TEST(ClientSocket, ReplyInSeveralPacketsIsReadAsOneAndKeptInTheTranscript)
@@ -139,7 +140,8 @@ TEST(ClientSocket, SendTextGoesOutInChunksOf1024WithProgressAfterEach)
         TOneShotServer server([&](int fd) {
             char buffer[4096];
             ssize_t got;
-            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0) received.append(buffer, static_cast<std::size_t>(got));
+            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                received.append(buffer, static_cast<std::size_t>(got));
         });
         TTavrelClientSocket socket("127.0.0.1", 3000, true, server.Port());
         socket.ProgressHandler = [&](TTavrelClientSocket&, std::size_t soFar, std::size_t total) {
@@ -149,7 +151,7 @@ TEST(ClientSocket, SendTextGoesOutInChunksOf1024WithProgressAfterEach)
         EXPECT_EQ(socket.SendText(text), text.size());
         socket.Disconnect();
         EXPECT_EQ(socket.Transcript, "");
-    }  // the server has read everything when it is gone
+    } // the server has read everything when it is gone
     const std::vector<std::pair<std::size_t, std::size_t>> expected = {{1024, 2500}, {2048, 2500}, {2500, 2500}};
     EXPECT_EQ(progress, expected);
     EXPECT_EQ(received, text);
@@ -157,7 +159,7 @@ TEST(ClientSocket, SendTextGoesOutInChunksOf1024WithProgressAfterEach)
 
 TEST(ClientSocket, SendToAPeerThatStopsReadingEndsWithinTheTimeOut)
 {
-    net_testing::TSilentListener silent;  // accepted by the kernel, never read
+    net_testing::TSilentListener silent; // accepted by the kernel, never read
     TTavrelClientSocket socket("127.0.0.1", 800, true, silent.Port());
     socket.Connect();
     const std::string big(64 << 20, 'z');

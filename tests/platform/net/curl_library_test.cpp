@@ -30,10 +30,10 @@ TEST(WinInetErrors, TableRowsAndCurlMapping)
     EXPECT_EQ(net::WinInetErrorRow(12171), "12171 The function failed due to a security check.");
     EXPECT_EQ(net::WinInetErrorRow(12001), "");
     EXPECT_EQ(net::WinInetErrorRow(500), "");
-    EXPECT_EQ(net::WinInetCodeForCurlError(7), 12029);   // could not connect
-    EXPECT_EQ(net::WinInetCodeForCurlError(28), 12002);  // timed out
-    EXPECT_EQ(net::WinInetCodeForCurlError(60), 12045);  // certificate does not verify
-    EXPECT_EQ(net::WinInetCodeForCurlError(6), 12007);   // name not resolved
+    EXPECT_EQ(net::WinInetCodeForCurlError(7), 12029);  // could not connect
+    EXPECT_EQ(net::WinInetCodeForCurlError(28), 12002); // timed out
+    EXPECT_EQ(net::WinInetCodeForCurlError(60), 12045); // certificate does not verify
+    EXPECT_EQ(net::WinInetCodeForCurlError(6), 12007);  // name not resolved
     // Every mapped code has its text.
     for (int curl = 1; curl < 100; ++curl)
         EXPECT_FALSE(net::WinInetErrorRow(net::WinInetCodeForCurlError(curl)).empty()) << curl;

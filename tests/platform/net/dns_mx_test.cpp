@@ -67,8 +67,8 @@ protected:
 
 TEST(DnsQuery, IsTheRecursiveMXQuestionForTheLabels)
 {
-    const Bytes expected = {0xAB, 0xCD, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0, 4, 'm', 'a', 'i', 'l',
-                            2,    'e',  'x',  0,    0, 15, 0, 1};
+    const Bytes expected = {0xAB, 0xCD, 0x01, 0x00, 0, 1,   0,   0, 0, 0,  0, 0, 4,
+                            'm',  'a',  'i',  'l',  2, 'e', 'x', 0, 0, 15, 0, 1};
     EXPECT_EQ(net::BuildMXQuery("mail.ex", 0xABCD), expected);
     EXPECT_EQ(net::BuildMXQuery("mail.ex.", 0xABCD), expected);
     EXPECT_TRUE(net::BuildMXQuery("", 1).empty());
@@ -119,7 +119,7 @@ TEST(DnsReply, ResponseCodesFlagsAndIdentifierAreChecked)
     EXPECT_EQ(ParseMXReply(Reply({}, 0x8182), 0x1234).Status, TMXReplyStatus::ServerFailure);
     EXPECT_EQ(ParseMXReply(Reply({}, 0x8180), 0x1234).Status, TMXReplyStatus::NoRecord);
     EXPECT_EQ(ParseMXReply(Reply({{1, "a.b"}}, 0x8380), 0x1234).Status, TMXReplyStatus::Truncated);
-    EXPECT_EQ(ParseMXReply(Reply({{1, "a.b"}}, 0x0100), 0x1234).Status, TMXReplyStatus::Malformed);  // a query
+    EXPECT_EQ(ParseMXReply(Reply({{1, "a.b"}}, 0x0100), 0x1234).Status, TMXReplyStatus::Malformed); // a query
     EXPECT_EQ(ParseMXReply(Reply({{1, "."}}), 0x1234).Status, TMXReplyStatus::NoRecord);
 }
 
@@ -197,7 +197,7 @@ TEST_F(DnsServers, DefiniteNegativeAnswersAreReportedWithoutFurtherAttempts)
 struct TBadServerCase {
     const char* Mode;
     const char* Outcome;
-    int Attempts;  // a definite answer ends the attempts at that server
+    int Attempts; // a definite answer ends the attempts at that server
 };
 
 class BadNameServer : public DnsServers, public ::testing::WithParamInterface<TBadServerCase> {};
@@ -215,19 +215,17 @@ TEST_P(BadNameServer, EveryAttemptFailsAndTheErrorSaysHow)
     EXPECT_EQ(message.find("attempt " + std::to_string(GetParam().Attempts + 1)), std::string::npos) << message;
 }
 
-INSTANTIATE_TEST_SUITE_P(Replies, BadNameServer,
-                         ::testing::Values(TBadServerCase{"wrong-id", "reply to another query", 3},
-                                           TBadServerCase{"truncated", "truncated reply", 3},
-                                           TBadServerCase{"tc", "truncated reply", 3},
-                                           TBadServerCase{"oversized", "malformed reply", 3},
-                                           TBadServerCase{"loop", "no MX record", 1},
-                                           TBadServerCase{"not-mx", "no MX record", 1},
-                                           TBadServerCase{"silent", "no reply", 3}),
-                         [](const auto& info) {
-                             std::string name = info.param.Mode;
-                             std::erase(name, '-');
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BadNameServer,
+    ::testing::Values(TBadServerCase{"wrong-id", "reply to another query", 3},
+                      TBadServerCase{"truncated", "truncated reply", 3}, TBadServerCase{"tc", "truncated reply", 3},
+                      TBadServerCase{"oversized", "malformed reply", 3}, TBadServerCase{"loop", "no MX record", 1},
+                      TBadServerCase{"not-mx", "no MX record", 1}, TBadServerCase{"silent", "no reply", 3}),
+    [](const auto& info) {
+        std::string name = info.param.Mode;
+        std::erase(name, '-');
+        return name;
+    });
 
 TEST_F(DnsServers, NoServerListeningIsAnErrorNotAHang)
 {

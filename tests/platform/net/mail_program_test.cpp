@@ -28,8 +28,8 @@ TEST(MailProgram, MissingProgramDoesNotStartAndSaysWhy)
 TEST(MailProgram, ArgumentsArriveUntouchedAndTheExitCodeIsRead)
 {
     testing_support::TempDir dir;
-    const std::string program =
-        Script(dir, "tool", "for a in \"$@\"; do printf '%s\\n--\\n' \"$a\" >> \"" + dir.path() + "/args\"; done\nexit 4\n");
+    const std::string program = Script(
+        dir, "tool", "for a in \"$@\"; do printf '%s\\n--\\n' \"$a\" >> \"" + dir.path() + "/args\"; done\nexit 4\n");
     const net::TProgramRun run = net::RunProgram(program, {"one two", "$(touch x)", "a;b"}, 10000);
     EXPECT_TRUE(run.Started);
     EXPECT_TRUE(run.Ended);

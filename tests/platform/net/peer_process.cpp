@@ -39,7 +39,8 @@ TPeerProcess::TPeerProcess(const std::string& program, const std::vector<std::st
     input_ = in[1];
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) break;
         pollfd p{out[0], POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
@@ -96,7 +97,7 @@ TSilentListener::TSilentListener()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 16);  // the kernel completes the connections; nobody answers
+    ::listen(fd_, 16); // the kernel completes the connections; nobody answers
     socklen_t length = sizeof address;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);

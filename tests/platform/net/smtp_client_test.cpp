@@ -53,8 +53,9 @@ TEST(SmtpClient, GreetingOtherThan220RaisesTheTranscript)
         client.Connect();
         FAIL() << "no error";
     } catch (const net::ETavrelSocketError& e) {
-        EXPECT_EQ(e.Message, "Connected to 127.0.0.1 port " + std::to_string(peer.Port()) +
-                                 "\r\n554 Scripted refusal at greeting\r\n");
+        EXPECT_EQ(e.Message,
+                  "Connected to 127.0.0.1 port " + std::to_string(peer.Port()) +
+                      "\r\n554 Scripted refusal at greeting\r\n");
     }
 }
 

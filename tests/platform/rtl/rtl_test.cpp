@@ -32,7 +32,7 @@ TEST(ComponentTest, OwnerDestroysOwnedComponents)
     auto* owner = new rtl::TComponent;
     new Probe(owner);
     auto* second = new Probe(owner);
-    delete second;  // leaves the owner's list
+    delete second; // leaves the owner's list
     EXPECT_EQ(owner->Components().size(), 1u);
     delete owner;
     EXPECT_EQ(destroyed, 2);

@@ -52,7 +52,7 @@ TEST_F(SignalExceptions, ReadAndWriteViolationsCarryFlagAndAddress)
     try {
         WriteAt(0x40);
         FAIL() << "no exception";
-    } catch (const rtl::EExternal& e) {  // caught through the base class
+    } catch (const rtl::EExternal& e) { // caught through the base class
         auto* av = dynamic_cast<const rtl::EAccessViolation*>(&e);
         ASSERT_NE(av, nullptr);
         EXPECT_TRUE(av->IsWrite());
@@ -133,8 +133,7 @@ TEST_F(SignalExceptions, StackOverflowOnAnotherThreadIsAnException)
         std::uint32_t id = 0;
         const kernel::THandle thread = kernel::CreateThread(
             [](void*) -> std::intptr_t {
-                if (!kernel::ThreadSignalInfo().AltStackBase)
-                    return 5;  // the start hook did not run
+                if (!kernel::ThreadSignalInfo().AltStackBase) return 5; // the start hook did not run
                 try {
                     g_sink = Recurse(0);
                 } catch (const rtl::EStackOverflow&) {
@@ -164,11 +163,11 @@ TEST_F(SignalExceptions, SentSignalGoesToTheHandlerInstalledBefore)
         sigaction(SIGSEGV, &before, nullptr);
         rtl::InstallSignalExceptions();
         try {
-            g_sink = ReadAt(0x8);  // a real fault is still ours
+            g_sink = ReadAt(0x8); // a real fault is still ours
         } catch (const rtl::EAccessViolation&) {
             vektest::WriteOut("fault caught\n");
         }
-        raise(SIGSEGV);  // sent: not a fault
+        raise(SIGSEGV); // sent: not a fault
         return 0;
     });
     EXPECT_TRUE(result.Exited) << result.Output;

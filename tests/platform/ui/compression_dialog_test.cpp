@@ -36,8 +36,7 @@ struct CompressionDialog : ::testing::Test {
     int IndexOf(const CompressionDialogForm& d, FOURCC code)
     {
         for (size_t i = 0; i < d.Compressors().size(); ++i)
-            if (d.Compressors()[i].fourcc == code)
-                return static_cast<int>(i);
+            if (d.Compressors()[i].fourcc == code) return static_cast<int>(i);
         return -1;
     }
 };
@@ -71,8 +70,7 @@ TEST_F(CompressionDialog, ListsEveryInstalledCompressorWithItsFourCC)
     ASSERT_EQ(items.size(), installed.size());
     for (size_t i = 0; i < installed.size(); ++i) {
         std::string code = FourCCToString(installed[i].fourcc);
-        if (code == "DIB ")
-            code = "DIB";  // no trailing blank
+        if (code == "DIB ") code = "DIB"; // no trailing blank
         EXPECT_EQ(items[i], installed[i].name + " (" + code + ")");
     }
     EXPECT_EQ(items.front(), "Full Frames (Uncompressed) (DIB)");
@@ -101,11 +99,10 @@ TEST_F(CompressionDialog, OkFillsTheRecordAsTheRecorderExpects)
         ASSERT_GE(divx, 0);
         // Focus starts in the list: Home, then down to the wanted entry.
         SimulateKey(d, VK_HOME);
-        for (int i = 0; i < divx; ++i)
-            SimulateKey(d, VK_DOWN);
-        SimulateKey(d, VK_TAB);  // quality, all selected on entry
+        for (int i = 0; i < divx; ++i) SimulateKey(d, VK_DOWN);
+        SimulateKey(d, VK_TAB); // quality, all selected on entry
         SimulateText(d, "42");
-        SimulateKey(d, VK_TAB);  // past the greyed key-frame row to the data-rate box
+        SimulateKey(d, VK_TAB); // past the greyed key-frame row to the data-rate box
         SimulateKey(d, VK_SPACE);
         SimulateKey(d, VK_TAB);
         SimulateText(d, "200");
@@ -116,7 +113,7 @@ TEST_F(CompressionDialog, OkFillsTheRecordAsTheRecorderExpects)
     EXPECT_EQ(o.fccType, streamtypeVIDEO);
     EXPECT_EQ(o.fccHandler, FourCC("divx"));
     EXPECT_EQ(o.dwQuality, 4200u);
-    EXPECT_EQ(o.dwKeyFrameEvery, 0u);  // the compressor's rule: every frame
+    EXPECT_EQ(o.dwKeyFrameEvery, 0u); // the compressor's rule: every frame
     EXPECT_EQ(o.dwBytesPerSecond, 200u * 1024);
     EXPECT_EQ(o.dwFlags, AVICOMPRESSF_DATARATE | AVICOMPRESSF_VALID);
 

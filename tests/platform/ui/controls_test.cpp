@@ -75,7 +75,9 @@ TEST_F(EditBox, TypingInsertsAtTheCaretAndBackspaceDeletes)
 TEST_F(EditBox, MultiByteCharactersAreEditedWhole)
 {
     EditForm f;
-    SimulateText(f, "a\xE6\x96\x87" "b");  // a, U+6587, b
+    SimulateText(f,
+                 "a\xE6\x96\x87"
+                 "b"); // a, U+6587, b
     Pump();
     SimulateKey(f, VK_LEFT);
     SimulateKey(f, VK_BACK);
@@ -89,8 +91,7 @@ TEST_F(EditBox, ShiftArrowsSelectAndTypingReplacesTheSelection)
     EditForm f;
     SimulateText(f, "hello world");
     SimulateKey(f, VK_HOME);
-    for (int i = 0; i < 5; ++i)
-        SimulateKey(f, VK_RIGHT, kmShift);
+    for (int i = 0; i < 5; ++i) SimulateKey(f, VK_RIGHT, kmShift);
     Pump();
     EXPECT_EQ(f.edit->SelText(), "hello");
     SimulateText(f, "HI");
@@ -170,7 +171,7 @@ TEST_F(EditBox, MemoTakesEnterAndMovesBetweenLines)
     SimulateText(f, "!");
     Pump();
     EXPECT_EQ(memo->Text(), "one!\ntwo");
-    EXPECT_EQ(clicks, 0);  // Enter stayed in the memo
+    EXPECT_EQ(clicks, 0); // Enter stayed in the memo
 }
 
 using Focus = Headless;
@@ -191,7 +192,7 @@ TEST_F(Focus, TabAndShiftTabFollowTheTabOrderSkippingDisabledAndHidden)
     hidden->Hide();
     (void)label;
     f.Show();
-    EXPECT_EQ(f.FocusedControl(), e0);  // the first tab stop on showing
+    EXPECT_EQ(f.FocusedControl(), e0); // the first tab stop on showing
     SimulateKey(f, VK_TAB);
     Pump();
     EXPECT_EQ(f.FocusedControl(), b1);
@@ -200,7 +201,7 @@ TEST_F(Focus, TabAndShiftTabFollowTheTabOrderSkippingDisabledAndHidden)
     EXPECT_EQ(f.FocusedControl(), b2);
     SimulateKey(f, VK_TAB);
     Pump();
-    EXPECT_EQ(f.FocusedControl(), e0);  // wraps round
+    EXPECT_EQ(f.FocusedControl(), e0); // wraps round
     SimulateKey(f, VK_TAB, kmShift);
     Pump();
     EXPECT_EQ(f.FocusedControl(), b2);
@@ -328,10 +329,9 @@ TEST_F(Dialogs, MessageDlgConfirmationOffersYesAndNo)
     OnMessageBoxShown = [&](MessageBoxForm& box) {
         title = box.Caption();
         captions.clear();
-        for (Button* b : box.Buttons())
-            captions.push_back(b->Text());
+        for (Button* b : box.Buttons()) captions.push_back(b->Text());
         EXPECT_EQ(box.Icon(), MessageIcon::miQuestion);
-        SimulateKey(box, VK_ESCAPE);  // the framework's dialog takes No for Escape
+        SimulateKey(box, VK_ESCAPE); // the framework's dialog takes No for Escape
     };
     EXPECT_EQ(ShowMessageDialog(nullptr, "Overwrite?", MsgDlgType::mtConfirmation, mbYes | mbNo), mrNo);
     EXPECT_EQ(title, "Confirm");
@@ -359,7 +359,7 @@ TEST_F(Dialogs, ApplicationShowsAnEscapedExceptionAndTheLoopGoesOn)
     Pump();
     SimulateClick(*b, 5, 5);
     Pump();
-    EXPECT_EQ(after, 2);  // the loop went on after the first failure
+    EXPECT_EQ(after, 2); // the loop went on after the first failure
     EXPECT_EQ(shown, "Cannot open file \"\". No such file or directory.");
     // A replaced hook takes over.
     int hooked = 0;
@@ -440,8 +440,7 @@ TEST_F(Controls, OwnerDrawnListAsksItsParentToDrawEachItem)
                 p->canvas->FillRect(p->rcItem);
                 return 1;
             }
-            if (message == WM_NOTIFY)
-                notified.push_back(reinterpret_cast<NotifyHeader*>(lParam)->code);
+            if (message == WM_NOTIFY) notified.push_back(reinterpret_cast<NotifyHeader*>(lParam)->code);
             return Form::WndProc(message, wParam, lParam);
         }
     } f;
@@ -490,7 +489,8 @@ TEST_F(Dialogs, MessageBoxesAreSizedToTheirTextsAndCaptions)
     ShowMessageDialog(nullptr, question, MsgDlgType::mtConfirmation, mbYes | mbNo);
     EXPECT_GE(seen.label.Height(), seen.textHeight) << "the label cuts the line's descenders";
 
-    ShowMessageBox(nullptr, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F", caption, MB_OK);
+    ShowMessageBox(nullptr, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F", caption,
+                   MB_OK);
     EXPECT_GE(seen.label.Height(), seen.textHeight);
     EXPECT_GE(seen.width, seen.captionWidth + 96) << "room for the caption beside the title bar's buttons";
     EXPECT_GE(seen.width, 200);

@@ -57,8 +57,7 @@ struct FileDialogs : ::testing::Test {
         };
         OnMessageBoxShown = [&](MessageBoxForm& box) {
             questions.push_back(box.TextLabel()->Text());
-            if (secondButton)
-                SimulateKey(box, VK_TAB);
+            if (secondButton) SimulateKey(box, VK_TAB);
             SimulateKey(box, VK_RETURN);
             SimulateKey(*dialog, VK_ESCAPE);
         };
@@ -77,7 +76,7 @@ TEST(FileFilter, ParsesDescriptionsAndPatterns)
     EXPECT_EQ(f[0].description, "Vek files(*.vek)");
     EXPECT_EQ(f[1].patterns, (std::vector<std::string>{"*.png", "*.JPG"}));
     EXPECT_TRUE(MatchesFilter(f[0], "clip.vek"));
-    EXPECT_TRUE(MatchesFilter(f[0], "CLIP.VEK"));  // case does not matter
+    EXPECT_TRUE(MatchesFilter(f[0], "CLIP.VEK")); // case does not matter
     EXPECT_FALSE(MatchesFilter(f[0], "clip.vek.bak"));
     EXPECT_TRUE(MatchesFilter(f[1], "x.jpg"));
     EXPECT_TRUE(MatchesFilter(f[2], "noextension"));
@@ -132,7 +131,7 @@ TEST_F(FileDialogs, ASingleTypeFilterCanStillShowAllFiles)
     d.FilterButton->Click();
     EXPECT_EQ(d.FilterButton->Text(), "Type: All files (*)");
     EXPECT_EQ(d.Entries->Items, (std::vector<std::string>{"..", "inner/", "a.vek", "b.avi", "c.txt"}));
-    d.FilterButton->Click();  // and back
+    d.FilterButton->Click(); // and back
     EXPECT_EQ(d.Entries->Items, (std::vector<std::string>{"..", "inner/", "a.vek"}));
     // A filter that shows everything already gets no second one.
     FileDialogForm all(Request("Everything|*.*"), FileDialogForm::Kind::fdOpen);
@@ -141,8 +140,7 @@ TEST_F(FileDialogs, ASingleTypeFilterCanStillShowAllFiles)
 
 TEST_F(FileDialogs, ALongFolderScrollsAndShowsNoCutRow)
 {
-    for (int i = 0; i < 40; ++i)
-        WriteFile(dir / ("f" + std::to_string(100 + i) + ".vek"), "x");
+    for (int i = 0; i < 40; ++i) WriteFile(dir / ("f" + std::to_string(100 + i) + ".vek"), "x");
     FileDialogForm d(Request("V|*.vek"), FileDialogForm::Kind::fdOpen);
     ListBox& list = *d.Entries;
     EXPECT_EQ((list.Height() - 4) % list.ItemHeight, 0) << "the list holds whole rows";
@@ -172,8 +170,7 @@ TEST_F(FileDialogs, ALongFolderScrollsAndShowsNoCutRow)
     EXPECT_EQ(list.TopIndex(), 1 + list.VisibleCount());
     click(bar.Left + 4, bar.Top + 4);
     EXPECT_EQ(list.TopIndex(), list.VisibleCount());
-    for (int i = 0; i < 60; ++i)
-        click(bar.Left + 4, bar.Bottom - 4);
+    for (int i = 0; i < 60; ++i) click(bar.Left + 4, bar.Bottom - 4);
     EXPECT_EQ(list.TopIndex(), static_cast<int>(list.Items.size()) - list.VisibleCount());
     EXPECT_EQ(list.ItemIndex(), -1) << "clicks on the bar select nothing";
 }
@@ -207,8 +204,7 @@ TEST_F(FileDialogs, OverwritePromptAsksAndNoKeepsTheDialogOpen)
 
 TEST_F(FileDialogs, ReadOnlyFileIsRefusedWhenAsked)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "every file is writable for root";
+    if (geteuid() == 0) GTEST_SKIP() << "every file is writable for root";
     chmod((dir / "b.avi").c_str(), 0444);
     std::string path;
     EXPECT_FALSE(Run(FileDialogForm::Kind::fdSave, Request("AVI|*.avi", ofNoReadOnlyReturn), "b.avi", path));

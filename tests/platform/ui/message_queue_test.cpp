@@ -18,10 +18,8 @@ struct RecordingWindow : Window {
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override
     {
         seen.push_back(Msg{Handle(), message, wParam, lParam, 0});
-        if (message == WM_USER + 1)
-            return static_cast<LRESULT>(wParam * 2);
-        if (message == WM_USER + 9)
-            throw rtl::Exception("handler failed");
+        if (message == WM_USER + 1) return static_cast<LRESULT>(wParam * 2);
+        if (message == WM_USER + 9) throw rtl::Exception("handler failed");
         return 0;
     }
 };
@@ -135,7 +133,7 @@ TEST(MessageQueueThreads, SendTimesOutWhenTheOwnerDoesNotPump)
     std::thread owner([&] {
         RecordingWindow w;
         made.set_value(w.Handle());
-        release.get_future().wait();  // busy: never looks at its queue
+        release.get_future().wait(); // busy: never looks at its queue
     });
     const HWND h = made.get_future().get();
     LRESULT r = -1;
@@ -159,10 +157,8 @@ TEST(MessageQueueThreads, SenderAnswersMessagesSentToItWhileWaiting)
         HWND peer = 0;
         LRESULT WndProc(UINT message, WPARAM wParam, LPARAM) override
         {
-            if (message == WM_USER + 1)
-                return SendMessage(peer, WM_USER + 2, wParam) + 1;
-            if (message == WM_USER + 2)
-                return static_cast<LRESULT>(wParam * 10);
+            if (message == WM_USER + 1) return SendMessage(peer, WM_USER + 2, wParam) + 1;
+            if (message == WM_USER + 2) return static_cast<LRESULT>(wParam * 10);
             return 0;
         }
     };
@@ -193,8 +189,7 @@ TEST(MessageQueue, TimersFireRepeatedlyUntilKilled)
     const auto until = TickCount() + 2000;
     Msg m;
     while (fired < 3 && TickCount() < until) {
-        if (GetMessage(m))
-            DispatchMessage(m);
+        if (GetMessage(m)) DispatchMessage(m);
     }
     EXPECT_EQ(fired, 3);
     EXPECT_TRUE(KillTimer(0, id));
@@ -244,7 +239,7 @@ TEST(MessageQueue, PumpPaintsServesPaintRequestsAndLeavesTheRestQueued)
     ASSERT_EQ(w.seen.size(), 1u);
     EXPECT_EQ(w.seen[0].message, static_cast<UINT>(WM_PAINT));
     Msg m;
-    ASSERT_TRUE(PeekMessage(m));  // the click and the posted message wait, in order
+    ASSERT_TRUE(PeekMessage(m)); // the click and the posted message wait, in order
     EXPECT_EQ(m.message, static_cast<UINT>(WM_LBUTTONDOWN));
     ASSERT_TRUE(PeekMessage(m));
     EXPECT_EQ(m.message, static_cast<UINT>(WM_USER + 7));
@@ -267,7 +262,7 @@ TEST(MessageQueue, EscapingExceptionGoesToTheHandlerAndTheLoopGoesOn)
     PumpPending(false);
     SetDispatchExceptionHandler(previous);
     EXPECT_EQ(caught, "handler failed");
-    ASSERT_EQ(w.seen.size(), 2u);  // the second message was still handled
+    ASSERT_EQ(w.seen.size(), 2u); // the second message was still handled
     // Without a handler the exception leaves DispatchMessage.
     Msg m{w.Handle(), WM_USER + 9, 0, 0, 0};
     EXPECT_THROW(DispatchMessage(m), rtl::Exception);

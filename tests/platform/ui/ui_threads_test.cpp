@@ -20,8 +20,7 @@ struct Backend : ::testing::TestWithParam<BackendKind> {
     testing_support::X11InputLock lock;
     void SetUp() override
     {
-        if (!SelectBackend(GetParam()))
-            GTEST_SKIP() << "backend not available";
+        if (!SelectBackend(GetParam())) GTEST_SKIP() << "backend not available";
     }
 };
 } // namespace
@@ -39,7 +38,7 @@ TEST_P(Backend, DialogOnAnotherThreadWhileThisOneWaits)
     OnMessageBoxShown = [&](MessageBoxForm& box) {
         boxThread = std::this_thread::get_id();
         SimulateKey(box, VK_TAB);
-        SimulateKey(box, VK_RETURN);  // "No"
+        SimulateKey(box, VK_RETURN); // "No"
     };
     std::uint64_t mainNative = main.NativeHandle();
     std::promise<std::uint64_t> otherNative;

@@ -9,8 +9,7 @@ namespace testing_support {
 inline bool SendDeleteWindow(unsigned long window)
 {
     Display* d = XOpenDisplay(nullptr);
-    if (!d)
-        return false;
+    if (!d) return false;
     XEvent e{};
     e.xclient.type = ClientMessage;
     e.xclient.window = window;

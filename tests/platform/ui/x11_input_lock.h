@@ -19,12 +19,10 @@ public:
         const char* display = std::getenv("DISPLAY");
         std::string name = display ? display : "none";
         for (char& c : name)
-            if (c == '/' || c == ':')
-                c = '_';
+            if (c == '/' || c == ':') c = '_';
         const std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/vek-x11-input" + name + ".lock";
         fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ >= 0)
-            flock(fd_, LOCK_EX);
+        if (fd_ >= 0) flock(fd_, LOCK_EX);
     }
     ~X11InputLock()
     {

@@ -26,8 +26,7 @@ std::string Shell(const std::string& cmd)
     std::string out;
     if (FILE* p = popen(cmd.c_str(), "r")) {
         std::array<char, 512> buf;
-        while (fgets(buf.data(), buf.size(), p))
-            out += buf.data();
+        while (fgets(buf.data(), buf.size(), p)) out += buf.data();
         pclose(p);
     }
     return out;
@@ -67,8 +66,7 @@ struct X11 : ::testing::Test {
     testing_support::X11InputLock lock;
     void SetUp() override
     {
-        if (!X11DisplayReachable() || !SelectBackend(BackendKind::bkX11))
-            GTEST_SKIP() << "no X display reachable";
+        if (!X11DisplayReachable() || !SelectBackend(BackendKind::bkX11)) GTEST_SKIP() << "no X display reachable";
     }
 };
 

@@ -22,7 +22,7 @@ public:
 };
 
 // The bytes at the "exception address".
-const unsigned char kCode[32] = {0x55, 0x48, 0x89, 0xE5, 0xC3, 0x90, 0x90, 0x90, 0, 1, 2, 3, 4, 5, 6, 7,
+const unsigned char kCode[32] = {0x55, 0x48, 0x89, 0xE5, 0xC3, 0x90, 0x90, 0x90, 0,  1,  2,  3,  4,  5,  6,  7,
                                  8,    9,    10,   11,   12,   13,   14,   15,   16, 17, 18, 19, 20, 21, 22, 0xFF};
 
 bool g_answerYes = false;
@@ -69,12 +69,11 @@ void FailingStep() { throw rtl::Exception("start-up step failed"); }
 
 int main(int argc, char** argv)
 {
-    if (argc < 2)
-        return 2;
+    if (argc < 2) return 2;
     const std::string scenario = argv[1];
     g_answerYes = argc > 2 && std::strcmp(argv[2], "yes") == 0;
     g_mailWorks = argc > 3 && std::strcmp(argv[3], "mail-ok") == 0;
-    crashreport::TavrelCoreInit();  // recognises the development environment by the file name
+    crashreport::TavrelCoreInit(); // recognises the development environment by the file name
     crashreport::TErrorLogHooks hooks;
     hooks.CallStack = &CallStack;
     hooks.MessageBox = &MessageBox;
@@ -85,15 +84,11 @@ int main(int argc, char** argv)
     crashreport::StartInternalErrorLog();
     std::fflush(stdout);
 
-    if (scenario == "saferun")
-        return crashreport::SafeRun(&FailingStep, "TCore.Init") ? 1 : 0;
+    if (scenario == "saferun") return crashreport::SafeRun(&FailingStep, "TCore.Init") ? 1 : 0;
     try {
-        if (scenario == "abort")
-            throw EAbort("silent");
-        if (scenario == "plain-value")
-            throw 42;
-        if (scenario == "empty-message")
-            throw rtl::Exception("");
+        if (scenario == "abort") throw EAbort("silent");
+        if (scenario == "plain-value") throw 42;
+        if (scenario == "empty-message") throw rtl::Exception("");
         throw rtl::Exception("pipeline step failed");
     } catch (...) {
         if (scenario == "hook")

@@ -38,39 +38,34 @@ std::string ReadAll(int fd)
 {
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
     close(fd);
     return text;
 }
 
 // Copies the program into `folder` under `name` and runs it with `args`,
 // traced by this process when `traced`. `home` replaces $HOME when given.
-TRun RunCopy(const std::string& folder, const std::string& name, const std::vector<std::string>& args,
-             bool traced, const std::string& home = "")
+TRun RunCopy(const std::string& folder, const std::string& name, const std::vector<std::string>& args, bool traced,
+             const std::string& home = "")
 {
     const std::string program = folder + "/" + name;
     std::filesystem::copy_file(INTERNAL_ERROR_CHILD, program, std::filesystem::copy_options::overwrite_existing);
     chmod(program.c_str(), 0755);
     int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return {};
+    if (pipe(out) != 0 || pipe(err) != 0) return {};
     const pid_t child = fork();
     if (child == 0) {
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         close(out[0]), close(out[1]), close(err[0]), close(err[1]);
-        if (!home.empty())
-            setenv("HOME", home.c_str(), 1);
+        if (!home.empty()) setenv("HOME", home.c_str(), 1);
         // The leak checker cannot work in a process that is traced already.
         const char* asan = getenv("ASAN_OPTIONS");
         setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (traced)
-            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);  // stops at exec until the parent goes on
+        if (traced) ptrace(PTRACE_TRACEME, 0, nullptr, nullptr); // stops at exec until the parent goes on
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -83,8 +78,7 @@ TRun RunCopy(const std::string& folder, const std::string& name, const std::vect
             run.ExitCode = WEXITSTATUS(status);
             break;
         }
-        if (WIFSIGNALED(status))
-            break;
+        if (WIFSIGNALED(status)) break;
         const int signal = WSTOPSIG(status);
         ptrace(PTRACE_CONT, child, nullptr, signal == SIGTRAP || signal == SIGSTOP ? 0 : signal);
     }
@@ -98,8 +92,7 @@ const char* kProgram = "internal_error_child";
 std::string Line(const std::string& text, const std::string& label)
 {
     const auto at = text.find(label);
-    if (at == std::string::npos)
-        return "<missing " + label + ">";
+    if (at == std::string::npos) return "<missing " + label + ">";
     return text.substr(at + label.size(), text.find("\r\n", at) - at - label.size());
 }
 
@@ -128,23 +121,26 @@ TEST(InternalError, UnderADebuggerTheErrorLineAndTheDiagnosticFileAppear)
         << text;
     EXPECT_EQ(Line(text, "OS        : "), GetWindowsName());
     EXPECT_EQ(Line(text, "RAD       : ").substr(0, 4), "GCC ");
-    EXPECT_EQ(Line(text, "Dump      : "), "$55 $48 $89 $E5 $C3 $90 $90 $90 $00 $01 $02 $03 $04 $05 $06 $07 "
-                                          "$08 $09 $0A $0B $0C $0D $0E $0F $10 $11 $12 $13 $14 $15 $16 $FF ");
+    EXPECT_EQ(Line(text, "Dump      : "),
+              "$55 $48 $89 $E5 $C3 $90 $90 $90 $00 $01 $02 $03 $04 $05 $06 $07 "
+              "$08 $09 $0A $0B $0C $0D $0E $0F $10 $11 $12 $13 $14 $15 $16 $FF ");
     EXPECT_EQ(Line(text, "Section   : "), "706");
     EXPECT_EQ(Line(text, "LastExcept: "), "EAccessViolation");
     EXPECT_EQ(Line(text, "Address   : "), "$" + address);
     EXPECT_EQ(Line(text, "Exception : "), "rtl::Exception");
     EXPECT_EQ(Line(text, "Message   : "), "pipeline step failed");
     const std::string stack = text.substr(text.find("Call Stack: "));
-    EXPECT_EQ(stack, "Call Stack: 00 $0000000000401234 - [0000000000400000] internal_error_child "
-                     " - Pipeline - TExceptionThread - Execute - 706\r\n"
-                     "            01 $00007F0000001000 - [00007F0000000000] libc.so.6 \r\n");
+    EXPECT_EQ(stack,
+              "Call Stack: 00 $0000000000401234 - [0000000000400000] internal_error_child "
+              " - Pipeline - TExceptionThread - Execute - 706\r\n"
+              "            01 $00007F0000001000 - [00007F0000000000] libc.so.6 \r\n");
 
     // The stack comes from the raise; the offer follows the saved file.
-    EXPECT_EQ(run.Stdout, "STACK raise\n"
-                          "BOX Probably internal bug|Error: 'pipeline step failed'\r\n\r\n"
-                          "This is an internal TavrelLog bug.\r\n"
-                          "Do you want to send the bug information to TavrelLog author?|242014\n");
+    EXPECT_EQ(run.Stdout,
+              "STACK raise\n"
+              "BOX Probably internal bug|Error: 'pipeline step failed'\r\n\r\n"
+              "This is an internal TavrelLog bug.\r\n"
+              "Do you want to send the bug information to TavrelLog author?|242014\n");
 }
 
 TEST(InternalError, WithoutADebuggerItLeavesNoTrace)
@@ -154,10 +150,10 @@ TEST(InternalError, WithoutADebuggerItLeavesNoTrace)
         SCOPED_TRACE(scenario);
         const TRun run = RunCopy(dir.path(), kProgram, {scenario}, false, home.path());
         EXPECT_EQ(run.ExitCode, 0);
-        EXPECT_EQ(run.Stdout, "");  // no call stack asked for, no box
+        EXPECT_EQ(run.Stdout, ""); // no call stack asked for, no box
         EXPECT_EQ(run.Stderr, "");
         EXPECT_EQ(ListDir(dir.path()), std::vector<std::string>{kProgram});
-        EXPECT_TRUE(ListDir(home.path()).empty());  // nor in the fallback folder
+        EXPECT_TRUE(ListDir(home.path()).empty()); // nor in the fallback folder
     }
 }
 
@@ -170,8 +166,7 @@ TEST(InternalError, StartUpStepsAndTheHookingEngineReachTheSameLog)
                                  std::regex("\\[ERROR\\] - Section: TCore\\.Init \\(Address: [0-9A-F]{16}\\) - "
                                             "Address: [0-9A-F]{16} - Message: \"start-up step failed\"\n")))
         << guarded.Stderr;
-    EXPECT_NE(ReadFile(dir / "internal_error_child.log").find("Section   : TCore.Init (Address: "),
-              std::string::npos);
+    EXPECT_NE(ReadFile(dir / "internal_error_child.log").find("Section   : TCore.Init (Address: "), std::string::npos);
 
     const TRun hooking = RunCopy(dir.path(), kProgram, {"hook"}, true);
     EXPECT_NE(hooking.Stderr.find("[ERROR] - Section: Hook engine start (Address: 0000000000401000) - "),
@@ -191,7 +186,7 @@ TEST(InternalError, SilentAbortsAreIgnoredAndFailuresWithoutMessageGetTheGeneral
     const TRun value = RunCopy(dir.path(), kProgram, {"plain-value"}, true);
     EXPECT_NE(value.Stderr.find("Message: \"General internal error.\""), std::string::npos) << value.Stderr;
     std::string text = ReadFile(dir / "internal_error_child.log");
-    EXPECT_EQ(Line(text, "Exception : "), "");  // a plain value has no class
+    EXPECT_EQ(Line(text, "Exception : "), ""); // a plain value has no class
     EXPECT_EQ(Line(text, "Message   : "), "General internal error.");
 
     const TRun empty = RunCopy(dir.path(), kProgram, {"empty-message"}, true);
@@ -206,7 +201,8 @@ TEST(InternalError, TheOfferToSendFallsBackToTellingTheUser)
     const std::string logPath = dir / "internal_error_child.log";
     const TRun failing = RunCopy(dir.path(), kProgram, {"pipeline", "yes", "mail-fails"}, true);
     const std::string mail = "MAIL support@tavrellog.invalid|TavrelLog 5.1.5 critical bug.|"
-                             "TavrelLog 5.1.5 critical bug.|" + logPath + "\n";
+                             "TavrelLog 5.1.5 critical bug.|" +
+        logPath + "\n";
     EXPECT_NE(failing.Stdout.find(mail), std::string::npos) << failing.Stdout;
     EXPECT_NE(failing.Stdout.find("BOX Information|"), std::string::npos);
     EXPECT_NE(failing.Stdout.find(logPath), std::string::npos);
@@ -223,7 +219,7 @@ TEST(InternalError, InTheDevelopmentEnvironmentTheFileIsWrittenWithoutADebugger)
 {
     TempDir dir;
     const TRun run = RunCopy(dir.path(), "TavrelIDE", {"pipeline"}, false);
-    EXPECT_EQ(run.Stderr, "");  // no debugger, no debugger output
+    EXPECT_EQ(run.Stderr, ""); // no debugger, no debugger output
     EXPECT_EQ(run.Stdout.substr(0, 14), "STACK current\n");
     EXPECT_EQ(Line(ReadFile(dir / "TavrelIDE.log"), "Section   : "), "706");
 }
@@ -244,8 +240,7 @@ TEST(InternalError, AnUnusablePlaceNextToTheProgramFallsBackToTheHomeFolder)
 TEST(InternalErrorDiagnostic, CodeDumpOnlyOfReadableBytes)
 {
     unsigned char bytes[32];
-    for (int i = 0; i < 32; ++i)
-        bytes[i] = static_cast<unsigned char>(0xE0 + i);
+    for (int i = 0; i < 32; ++i) bytes[i] = static_cast<unsigned char>(0xE0 + i);
     const std::string dump = FormatCodeDump(bytes);
     EXPECT_EQ(dump.substr(0, 12), "$E0 $E1 $E2 ");
     EXPECT_EQ(dump.size(), 32u * 4);

@@ -35,8 +35,7 @@ class TZone {
 public:
     explicit TZone(const char* zone)
     {
-        if (const char* old = std::getenv("TZ"))
-            old_ = old, hadOld_ = true;
+        if (const char* old = std::getenv("TZ")) old_ = old, hadOld_ = true;
         setenv("TZ", zone, 1);
         tzset();
     }
@@ -56,12 +55,10 @@ std::string Shell(const std::string& command)
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::array<char, 256> buffer;
-        while (fgets(buffer.data(), buffer.size(), p))
-            out += buffer.data();
+        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
         pclose(p);
     }
-    if (!out.empty() && out.back() == '\n')
-        out.pop_back();
+    if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
@@ -97,7 +94,7 @@ TEST(FormatMailDate, ZonesOffByPartsOfAnHourKeepTheirMinutes)
         EXPECT_EQ(FormatMailDate(DayCount(2026, 3, 1, 10, 0, 0)), "Sun, 1 Mar 2026 10:00:00 +0530");
     }
     {
-        TZone zone("Australia/Adelaide");  // summer time in January
+        TZone zone("Australia/Adelaide"); // summer time in January
         EXPECT_EQ(FormatMailDate(DayCount(2026, 1, 15, 8, 0, 0)), "Thu, 15 Jan 2026 08:00:00 +1030");
         EXPECT_EQ(FormatMailDate(DayCount(2026, 7, 15, 8, 0, 0)), "Wed, 15 Jul 2026 08:00:00 +0930");
     }
@@ -108,7 +105,7 @@ TEST(FormatMailDate, ZonesOffByPartsOfAnHourKeepTheirMinutes)
     }
     EXPECT_EQ(FormatZone(0), "+0000");
     EXPECT_EQ(FormatZone(-1800), "-0030");
-    EXPECT_EQ(FormatZone(-59), "+0000");  // under a minute is no offset
+    EXPECT_EQ(FormatZone(-59), "+0000"); // under a minute is no offset
     EXPECT_EQ(FormatZone(45900), "+1245");
     EXPECT_EQ(FormatZone(-36000), "-1000");
 }

@@ -92,7 +92,7 @@ TEST(HandledException, ClassesAndTheirBases)
         const THandledException failure = CurrentHandledException();
         EXPECT_TRUE(failure.Present);
         EXPECT_TRUE(failure.Language);
-        EXPECT_TRUE(failure.Ignored);  // derives from a class named EAbort
+        EXPECT_TRUE(failure.Ignored); // derives from a class named EAbort
         EXPECT_EQ(failure.ClassName, "(anonymous namespace)::EQuietAbort");
         EXPECT_EQ(failure.Message, "quiet");
     }

@@ -69,9 +69,11 @@ TEST_F(Warnings, MessageFormsFollowTheExceptionBeingHandled)
     EXPECT_EQ(LastWarning().Code, eeShowError);
     EXPECT_EQ(LastWarning().Message, "General 'GUI' error.");
     ASSERT_EQ(g_output.size(), 2u);
-    EXPECT_EQ(g_output[0], "[WARNING] - Code: eeEmailSMTPError - Address: 000000001234ABCD - "
-                           "Message: \"[SMTP] Connection refused\"");
-    EXPECT_EQ(g_output[1], "[WARNING] - Code: eeShowError - Address: 000000001234ABCD - Message: \"General 'GUI' error.\"");
+    EXPECT_EQ(g_output[0],
+              "[WARNING] - Code: eeEmailSMTPError - Address: 000000001234ABCD - "
+              "Message: \"[SMTP] Connection refused\"");
+    EXPECT_EQ(g_output[1],
+              "[WARNING] - Code: eeShowError - Address: 000000001234ABCD - Message: \"General 'GUI' error.\"");
 
     ClearWarning();
     EXPECT_EQ(LastWarning().Code, eeNone);
@@ -89,12 +91,12 @@ TEST_F(Warnings, WithoutADebuggerOnlyTheLastWarningIsKept)
 
 TEST_F(Warnings, SendingWarningsAreShownWhileTheSendingDialogIsOpen)
 {
-    RecordWarning(eeWebHTTPError, "HTTP 500");  // no dialog open
+    RecordWarning(eeWebHTTPError, "HTTP 500"); // no dialog open
     EXPECT_TRUE(g_boxes.empty());
 
     SetSendingProgressWindow(0x2A00001);
-    RecordWarning(eeLogError, "Cannot write the log");  // not a sending step
-    RecordWarning(eeEmailMAPIError, "No MAPI");          // below the sending codes
+    RecordWarning(eeLogError, "Cannot write the log"); // not a sending step
+    RecordWarning(eeEmailMAPIError, "No MAPI");        // below the sending codes
     EXPECT_TRUE(g_boxes.empty());
     for (TTavrelLogErrorCode code : {eeEmailSMTPError, eeWebHTTPError, eeWebHTTPSError, eeWebFTPError})
         RecordWarning(code, LogErrorCodeName(code));

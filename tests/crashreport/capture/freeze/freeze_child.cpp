@@ -44,8 +44,7 @@ void Say(const char* text)
 {
     // Also called while the main thread is suspended: no stdio lock.
     const size_t n = std::strlen(text);
-    if (write(1, text, n) != static_cast<ssize_t>(n))
-        std::_Exit(3);
+    if (write(1, text, n) != static_cast<ssize_t>(n)) std::_Exit(3);
 }
 
 __attribute__((noinline, section("freeze_known"))) void BlockMainThreadIn(int ms)
@@ -73,17 +72,15 @@ bool Record(crashreport::TCapturedException& c)
     bool found = false;
     crashreport::TCodeRanges code;
     crashreport::TStackAddresses addresses;
-    crashreport::ScanStackAddresses(
-        crashreport::TStackArea{c.Address, reinterpret_cast<const void*>(n.StackStart),
-                                reinterpret_cast<const void*>(n.StackTop)},
-        false, code, addresses);
-    for (std::uintptr_t a : addresses.Items())
-        found = found || (a >= lo && a < hi);
+    crashreport::ScanStackAddresses(crashreport::TStackArea{c.Address, reinterpret_cast<const void*>(n.StackStart),
+                                                            reinterpret_cast<const void*>(n.StackTop)},
+                                    false, code, addresses);
+    for (std::uintptr_t a : addresses.Items()) found = found || (a >= lo && a < hi);
     const bool mainThread = n.ThreadID == kernel::MainThreadId() && n.Context != nullptr &&
 #if defined(__x86_64__)
-                            n.Context->Rsp == n.StackStart;
+        n.Context->Rsp == n.StackStart;
 #else
-                            n.Context->Esp == n.StackStart;
+        n.Context->Esp == n.StackStart;
 #endif
     char line[640];
     std::snprintf(line, sizeof line, "REPORT %lld %d %d %s: %s\n", static_cast<long long>(ms), found ? 1 : 0,
@@ -108,8 +105,7 @@ struct ExitBlocker {
     int ms = 0;
     ~ExitBlocker()
     {
-        if (ms > 0)
-            BlockMainThreadIn(ms);
+        if (ms > 0) BlockMainThreadIn(ms);
         Say("EXITED\n");
     }
 };
@@ -118,16 +114,13 @@ struct ExitBlocker {
 
 int main(int argc, char** argv)
 {
-    if (argc < 5)
-        return 2;
+    if (argc < 5) return 2;
     const bool x11 = std::string(argv[1]) == "x11";
     const std::string scenario = argv[2];
     const int seconds = std::atoi(argv[3]);
     std::vector<int> blocks;
-    for (int i = 4; i < argc; ++i)
-        blocks.push_back(std::atoi(argv[i]));
-    if (!ui::SelectBackend(x11 ? ui::BackendKind::bkX11 : ui::BackendKind::bkHeadless))
-        return 4;
+    for (int i = 4; i < argc; ++i) blocks.push_back(std::atoi(argv[i]));
+    if (!ui::SelectBackend(x11 ? ui::BackendKind::bkX11 : ui::BackendKind::bkHeadless)) return 4;
 
     static ExitBlocker exitBlocker;
     g_options = new crashreport::TTavrelModuleOptions("", false);
@@ -138,8 +131,7 @@ int main(int argc, char** argv)
     crashreport::TCaptureStartup startup;
     startup.Options = g_options;
     startup.Force = true;
-    if (!crashreport::StartExceptionCapture(startup))
-        return 5;
+    if (!crashreport::StartExceptionCapture(startup)) return 5;
     crashreport::SetReportPipeline(Record);
     crashreport::InstallFreezeWatchControl();
 
@@ -171,10 +163,10 @@ int main(int argc, char** argv)
     const auto t0 = Clock::now();
     crashreport::FreezeWatchControl()->StopFreezeWatch();
     char line[64];
-    std::snprintf(line, sizeof line, "STOPPED %lld %d\n",
-                  static_cast<long long>(
-                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count()),
-                  crashreport::FreezeWatchRunning() ? 1 : 0);
+    std::snprintf(
+        line, sizeof line, "STOPPED %lld %d\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count()),
+        crashreport::FreezeWatchRunning() ? 1 : 0);
     Say(line);
     return 0;
 }

@@ -46,11 +46,10 @@ struct ChildRun {
 ChildRun RunChild(const std::string& args, int limitSeconds)
 {
     ChildRun run;
-    const std::string cmd = "timeout -k 2 " + std::to_string(limitSeconds) + " '" FREEZE_CHILD "' " + kBackend +
-                            " " + args + " 2>/dev/null";
+    const std::string cmd = "timeout -k 2 " + std::to_string(limitSeconds) + " '" FREEZE_CHILD "' " + kBackend + " " +
+        args + " 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return run;
+    if (!p) return run;
     std::array<char, 512> buf;
     while (fgets(buf.data(), buf.size(), p)) {
         const std::string line = buf.data();
@@ -63,8 +62,7 @@ ChildRun RunChild(const std::string& args, int limitSeconds)
             int known = 0, main = 0;
             in >> r.Ms >> known >> main;
             std::getline(in, r.Message);
-            if (!r.Message.empty() && r.Message[0] == ' ')
-                r.Message.erase(0, 1);
+            if (!r.Message.empty() && r.Message[0] == ' ') r.Message.erase(0, 1);
             r.KnownFunctionOnStack = known == 1;
             r.MainThread = main == 1;
             run.Reports.push_back(r);
@@ -86,8 +84,7 @@ struct Freeze : ::testing::Test {
     void SetUp() override
     {
 #ifdef FREEZE_X11
-        if (!ui::X11DisplayReachable())
-            GTEST_SKIP() << "no X display reachable";
+        if (!ui::X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
 #endif
     }
 };
@@ -179,18 +176,18 @@ TEST(FreezeOptions, FreezeWatchStartsAndStopsTheWatchdog)
     options->SetFreezeWatch(true);
     EXPECT_TRUE(crashreport::FreezeWatchRunning());
     EXPECT_NE(crashreport::FreezeThread(), nullptr);
-    EXPECT_TRUE(crashreport::StartFreezeWatch());  // already running: the same one
+    EXPECT_TRUE(crashreport::StartFreezeWatch()); // already running: the same one
     options->SetFreezeWatch(false);
     EXPECT_FALSE(crashreport::FreezeWatchRunning());
     EXPECT_EQ(crashreport::FreezeThread(), nullptr);
 
-    EXPECT_FALSE(crashreport::StartFreezeWatch());  // FreezeWatch off
+    EXPECT_FALSE(crashreport::StartFreezeWatch()); // FreezeWatch off
     options->SetFreezeSeconds(0);
     options->SetFreezeWatch(true);
     EXPECT_FALSE(crashreport::FreezeWatchRunning());
     options->SetFreezeWatch(false);
     crashreport::RemoveFreezeWatchControl();
     crashreport::SetCurrentOptionsQuery(nullptr);
-    EXPECT_FALSE(crashreport::StartFreezeWatch());  // no options at all
+    EXPECT_FALSE(crashreport::StartFreezeWatch()); // no options at all
 }
 #endif

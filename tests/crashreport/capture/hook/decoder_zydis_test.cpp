@@ -21,7 +21,7 @@ using namespace crashreport::hook;
 namespace {
 
 struct TFunction {
-    std::uint64_t Offset;  // in the file
+    std::uint64_t Offset; // in the file
     std::uint64_t Size;
 };
 
@@ -35,14 +35,12 @@ std::vector<char> ReadFile(const std::string& path)
 std::vector<TFunction> FunctionSymbols(const std::vector<char>& file)
 {
     std::vector<TFunction> out;
-    if (file.size() < sizeof(Elf64_Ehdr))
-        return out;
+    if (file.size() < sizeof(Elf64_Ehdr)) return out;
     const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(file.data());
     const auto* sections = reinterpret_cast<const Elf64_Shdr*>(file.data() + eh->e_shoff);
     std::set<std::uint64_t> seen;
     for (int s = 0; s < eh->e_shnum; ++s) {
-        if (sections[s].sh_type != SHT_DYNSYM && sections[s].sh_type != SHT_SYMTAB)
-            continue;
+        if (sections[s].sh_type != SHT_DYNSYM && sections[s].sh_type != SHT_SYMTAB) continue;
         const auto* syms = reinterpret_cast<const Elf64_Sym*>(file.data() + sections[s].sh_offset);
         const std::size_t count = sections[s].sh_size / sizeof(Elf64_Sym);
         for (std::size_t i = 0; i < count; ++i) {
@@ -54,8 +52,7 @@ std::vector<TFunction> FunctionSymbols(const std::vector<char>& file)
             if (home.sh_type != SHT_PROGBITS || sym.st_value < home.sh_addr || !seen.insert(sym.st_value).second)
                 continue;
             const std::uint64_t offset = home.sh_offset + (sym.st_value - home.sh_addr);
-            if (offset + sym.st_size <= file.size())
-                out.push_back({offset, sym.st_size});
+            if (offset + sym.st_size <= file.size()) out.push_back({offset, sym.st_size});
         }
     }
     return out;
@@ -70,7 +67,7 @@ std::string LoadedPath(const char* soname)
 struct TTally {
     long Instructions = 0;
     long Agreed = 0;
-    std::map<std::string, long> Disagreements;  // by Zydis mnemonic and encoding kind
+    std::map<std::string, long> Disagreements; // by Zydis mnemonic and encoding kind
     std::map<std::string, std::string> Examples;
 };
 
@@ -101,8 +98,7 @@ void Compare(const std::string& path, TTally& tally)
         while (at < span) {
             ZydisDecodedInstruction insn;
             const std::uint64_t available = std::min<std::uint64_t>(f.Size, sizeof buffer) - at;
-            if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&zydis, nullptr, buffer + at, available, &insn)))
-                break;
+            if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&zydis, nullptr, buffer + at, available, &insn))) break;
             ++tally.Instructions;
             int ours = 0;
             const bool known = GetInstructionLength(buffer + at, ours, TCodeMode::X86_64);
@@ -110,12 +106,13 @@ void Compare(const std::string& path, TTally& tally)
                 ++tally.Agreed;
             } else {
                 const char* encoding = insn.encoding == ZYDIS_INSTRUCTION_ENCODING_LEGACY ? "legacy"
-                                       : insn.encoding == ZYDIS_INSTRUCTION_ENCODING_VEX  ? "vex"
-                                       : insn.encoding == ZYDIS_INSTRUCTION_ENCODING_EVEX ? "evex"
+                    : insn.encoding == ZYDIS_INSTRUCTION_ENCODING_VEX                     ? "vex"
+                    : insn.encoding == ZYDIS_INSTRUCTION_ENCODING_EVEX                    ? "evex"
                                                                                           : "other";
                 const std::string key = std::string(ZydisMnemonicGetString(insn.mnemonic)) + "/" + encoding;
                 if (tally.Disagreements[key]++ == 0)
-                    tally.Examples[key] = Hex(buffer + at, insn.length) + "(ours " + (known ? std::to_string(ours) : "unknown") + ")";
+                    tally.Examples[key] =
+                        Hex(buffer + at, insn.length) + "(ours " + (known ? std::to_string(ours) : "unknown") + ")";
             }
             at += insn.length;
         }

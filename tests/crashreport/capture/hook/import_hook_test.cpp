@@ -40,8 +40,7 @@ std::vector<void**> CellsOf(const char* module, const char* symbol)
     std::vector<void**> cells;
     if (kernel::FindModuleByName(module, m) && ReadModuleImports(m, imports))
         for (const auto& c : imports.Cells)
-            if (std::string(c.SymbolName) == symbol)
-                cells.push_back(c.Cell);
+            if (std::string(c.SymbolName) == symbol) cells.push_back(c.Cell);
     return cells;
 }
 
@@ -62,7 +61,8 @@ TEST_F(ImportHook, ExecutableGotUnderFullRelro)
     EXPECT_EQ(before.Protection & PROT_WRITE, 0) << "the test executable is linked with -z now -z relro";
 
     void* real = nullptr;
-    EXPECT_TRUE(InterceptModuleImports({""}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetppid), "getppid"));
+    EXPECT_TRUE(
+        InterceptModuleImports({""}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetppid), "getppid"));
     EXPECT_NE(real, nullptr);
     EXPECT_EQ(ExecutableGetppid(), 4242);
     EXPECT_GE(ImportHookCount(), 1);
@@ -73,8 +73,7 @@ TEST_F(ImportHook, ExecutableGotUnderFullRelro)
 
     ShutdownHookEngine();
     EXPECT_EQ(ExecutableGetppid(), parent_);
-    for (void** c : cells)
-        EXPECT_EQ(*c, real);
+    for (void** c : cells) EXPECT_EQ(*c, real);
     StartHookEngine();
 }
 
@@ -89,13 +88,15 @@ TEST_F(ImportHook, LibraryCellsOfOneFunctionAreAllPatched)
     ASSERT_EQ(itl_call_alias_getpid(), getpid());
 
     void* real = nullptr;
-    EXPECT_TRUE(InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetpid), "getpid"));
+    EXPECT_TRUE(
+        InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetpid), "getpid"));
     EXPECT_EQ(itl_call_getpid(), 4444);
     EXPECT_EQ(itl_call_alias_getpid(), 4444) << "the second import of the same function";
     EXPECT_EQ(ImportHookCount(), 2);
 
     // An address load of the function (GLOB_DAT) is patched too.
-    EXPECT_TRUE(InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetppid), "getppid"));
+    EXPECT_TRUE(
+        InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetppid), "getppid"));
     EXPECT_EQ(itl_call_getppid(), 4242);
     EXPECT_EQ(itl_getppid_address(), reinterpret_cast<void*>(&FakeGetppid));
 
@@ -117,7 +118,8 @@ TEST_F(ImportHook, LazilyBoundCellIsFoundByItsSymbol)
     ASSERT_TRUE(m.Contains(*lazy[0])) << "the cell still points at the PLT (the library is linked -z lazy)";
 
     void* real = nullptr;
-    EXPECT_TRUE(InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetpgrp), "getpgrp"));
+    EXPECT_TRUE(
+        InterceptModuleImports({lib}, "libc.so.6", false, real, reinterpret_cast<void*>(&FakeGetpgrp), "getpgrp"));
     EXPECT_EQ(itl_call_getpgrp(), 4343);
     ShutdownHookEngine();
     EXPECT_EQ(*lazy[0], real);
@@ -151,9 +153,11 @@ TEST_F(ImportHook, MissingEntriesAndLibraries)
     kernel::TModuleImage m;
     ASSERT_TRUE(kernel::FindModuleByName("libhook_import_test_library.so", m));
     void* real = reinterpret_cast<void*>(&::getuid);
-    EXPECT_EQ(InterceptImport(m.Handle, "libc.so.6", real, reinterpret_cast<void*>(&FakeGetppid), false, true, "x"), nullptr);
+    EXPECT_EQ(InterceptImport(m.Handle, "libc.so.6", real, reinterpret_cast<void*>(&FakeGetppid), false, true, "x"),
+              nullptr);
     try {
-        InterceptImport(m.Handle, "libc.so.6", real, reinterpret_cast<void*>(&FakeGetppid), false, false, "libc.so.6.getuid");
+        InterceptImport(m.Handle, "libc.so.6", real, reinterpret_cast<void*>(&FakeGetppid), false, false,
+                        "libc.so.6.getuid");
         FAIL();
     } catch (const EHookingError& e) {
         EXPECT_EQ(e.Message, "Cannot hook the procedure \"libc.so.6.getuid\".");
@@ -173,8 +177,9 @@ TEST_F(ImportHook, MissingEntriesAndLibraries)
               nullptr);
     // A function the library does not export: null real address.
     void* out = reinterpret_cast<void*>(1);
-    EXPECT_THROW(InterceptModuleImports({""}, "libc.so.6", true, out, reinterpret_cast<void*>(&FakeGetppid), "no_such_function"),
-                 EProcNull);
+    EXPECT_THROW(
+        InterceptModuleImports({""}, "libc.so.6", true, out, reinterpret_cast<void*>(&FakeGetppid), "no_such_function"),
+        EProcNull);
     EXPECT_EQ(out, nullptr);
     // Names that are not loaded are skipped.
     EXPECT_FALSE(InterceptModuleImports({"libnot-loaded.so"}, "libc.so.6", false, out,

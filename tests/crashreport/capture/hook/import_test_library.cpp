@@ -10,10 +10,7 @@ extern "C" {
 
 __attribute__((visibility("default"))) long itl_call_getppid() { return getppid(); }
 
-__attribute__((visibility("default"))) void* itl_getppid_address()
-{
-    return reinterpret_cast<void*>(&getppid);
-}
+__attribute__((visibility("default"))) void* itl_getppid_address() { return reinterpret_cast<void*>(&getppid); }
 
 __attribute__((visibility("default"))) long itl_call_getpid() { return getpid(); }
 

@@ -23,8 +23,7 @@ namespace {
 using TProc = long (*)(long);
 
 // One replacement per slot: it counts and calls on through its trampoline.
-template <int N>
-struct TReplacement {
+template <int N> struct TReplacement {
     static inline TProc Trampoline = nullptr;
     static inline int Calls = 0;
     static long Call(long x)
@@ -39,8 +38,7 @@ const long kInputs[] = {0, 1, 5, -3, 1000};
 std::vector<long> Results(TProc f)
 {
     std::vector<long> r;
-    for (long x : kInputs)
-        r.push_back(f(x));
+    for (long x : kInputs) r.push_back(f(x));
     return r;
 }
 
@@ -57,8 +55,7 @@ protected:
     void TearDown() override { ShutdownHookEngine(); }
 
     // Hooks f, checks the calls and the trampoline, restores, and answers the moved count.
-    template <int N>
-    int HookAndCheck(TProc f, const char* name)
+    template <int N> int HookAndCheck(TProc f, const char* name)
     {
         const auto before = Results(f);
         const auto bytes = Bytes(f);
@@ -94,7 +91,7 @@ TEST_F(ProcedureHook, RipRelativeOperandsAreRelocated)
 {
     EXPECT_EQ(HookAndCheck<1>(hk_rip_load, "hk_rip_load"), 7);
     EXPECT_EQ(HookAndCheck<2>(hk_rip_lea, "hk_rip_lea"), 7);
-    hk_data = 77;  // the moved load still reads the live cell
+    hk_data = 77; // the moved load still reads the live cell
     EXPECT_EQ(HookAndCheck<3>(hk_rip_load, "hk_rip_load"), 7);
     hk_data = 40;
 }
@@ -112,7 +109,7 @@ TEST_F(ProcedureHook, ShortBranchesInsideTheBlockAreCopiedUnchanged)
                                           reinterpret_cast<void*>(&TReplacement<5>::Call), "hk_short_in");
     const TProcedureHook* hook = FindProcedureHook(reinterpret_cast<void*>(hk_short_in));
     ASSERT_NE(hook, nullptr);
-    EXPECT_EQ(hook->TrampolineSize, 7 + 5);  // no stub
+    EXPECT_EQ(hook->TrampolineSize, 7 + 5); // no stub
     EXPECT_EQ(std::memcmp(trampoline, hook->SavedBytes, 7), 0);
 }
 
@@ -159,7 +156,8 @@ TEST_F(ProcedureHook, ImportJumpStubLeadsToItsTarget)
 {
     using R = TReplacement<12>;
     R::Calls = 0;
-    void* trampoline = InterceptProcedure(reinterpret_cast<void*>(hk_stub), reinterpret_cast<void*>(&R::Call), "hk_stub");
+    void* trampoline =
+        InterceptProcedure(reinterpret_cast<void*>(hk_stub), reinterpret_cast<void*>(&R::Call), "hk_stub");
     R::Trampoline = reinterpret_cast<TProc>(trampoline);
     EXPECT_NE(FindProcedureHook(reinterpret_cast<void*>(hk_stub_target)), nullptr);
     EXPECT_EQ(FindProcedureHook(reinterpret_cast<void*>(hk_stub)), nullptr);
@@ -207,14 +205,16 @@ TEST_F(ProcedureHook, NullAndSharedAreaTargetsRaiseTheirErrors)
 
 TEST_F(ProcedureHook, UnreadableOrUnwritableCodeIsRefusedWithoutHarm)
 {
-    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(&TReplacement<15>::Call), "low"),
-                 EHookingError);
+    EXPECT_THROW(
+        InterceptProcedure(reinterpret_cast<void*>(0x10), reinterpret_cast<void*>(&TReplacement<15>::Call), "low"),
+        EHookingError);
 
     // Code in a shared read-only file mapping: its protection cannot be lifted.
     char path[] = "/tmp/hook-test-code-XXXXXX";
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
-    const std::uint8_t code[16] = {0x48, 0x8D, 0x47, 0x64, 0x48, 0x83, 0xC0, 0x01, 0xC3};  // lea rax,[rdi+100]; add rax,1; ret
+    const std::uint8_t code[16] = {0x48, 0x8D, 0x47, 0x64, 0x48,
+                                   0x83, 0xC0, 0x01, 0xC3}; // lea rax,[rdi+100]; add rax,1; ret
     ASSERT_EQ(write(fd, code, sizeof code), static_cast<ssize_t>(sizeof code));
     ASSERT_EQ(ftruncate(fd, 4096), 0);
     close(fd);
@@ -224,7 +224,8 @@ TEST_F(ProcedureHook, UnreadableOrUnwritableCodeIsRefusedWithoutHarm)
     close(readOnly);
     unlink(path);
     ASSERT_NE(mapped, MAP_FAILED);
-    EXPECT_THROW(InterceptProcedure(mapped, reinterpret_cast<void*>(&TReplacement<15>::Call), "read-only"), EHookingError);
+    EXPECT_THROW(InterceptProcedure(mapped, reinterpret_cast<void*>(&TReplacement<15>::Call), "read-only"),
+                 EHookingError);
     EXPECT_EQ(reinterpret_cast<TProc>(mapped)(1), 102);
     EXPECT_EQ(ProcedureHookCount(), 0);
     munmap(mapped, 4096);
@@ -236,15 +237,15 @@ TEST_F(ProcedureHook, FarReplacementIsReachedThroughAnAbsoluteJump)
     const std::uint8_t code[] = {0x48, 0x8D, 0x47, 0x64, 0xC3};
     const auto here = reinterpret_cast<std::uintptr_t>(&hk_short_out);
     void* far = nullptr;
-    for (std::uintptr_t hint : {here + (std::uintptr_t(16) << 32), here - (std::uintptr_t(16) << 32), std::uintptr_t(0x100000000000)}) {
+    for (std::uintptr_t hint :
+         {here + (std::uintptr_t(16) << 32), here - (std::uintptr_t(16) << 32), std::uintptr_t(0x100000000000)}) {
         void* p = mmap(reinterpret_cast<void*>(hint & ~std::uintptr_t(0xFFFF)), 4096, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
         if (p != MAP_FAILED && !InRel32Reach(reinterpret_cast<void*>(&hk_short_out), p)) {
             far = p;
             break;
         }
-        if (p != MAP_FAILED)
-            munmap(p, 4096);
+        if (p != MAP_FAILED) munmap(p, 4096);
     }
     ASSERT_NE(far, nullptr);
     std::memcpy(far, code, sizeof code);
@@ -280,7 +281,8 @@ TEST_F(FarProcedureHook, AbsoluteJumpsConnectAFarTrampoline)
 {
     EXPECT_EQ(HookAndCheck<30>(hk_long_prologue, "hk_long_prologue"), 16);
 
-    InterceptProcedure(reinterpret_cast<void*>(hk_long_prologue), reinterpret_cast<void*>(&TReplacement<30>::Call), "x");
+    InterceptProcedure(reinterpret_cast<void*>(hk_long_prologue), reinterpret_cast<void*>(&TReplacement<30>::Call),
+                       "x");
     const TProcedureHook* hook = FindProcedureHook(reinterpret_cast<void*>(hk_long_prologue));
     ASSERT_NE(hook, nullptr);
     // 16 moved bytes, an absolute jump back and one absolute stub.
@@ -294,8 +296,8 @@ TEST_F(FarProcedureHook, AbsoluteJumpsConnectAFarTrampoline)
 TEST_F(FarProcedureHook, MovedCodeThatReachesOutIsRefused)
 {
     const auto bytes = Bytes(hk_rip_load);
-    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(hk_rip_load), reinterpret_cast<void*>(&TReplacement<31>::Call),
-                                    "hk_rip_load"),
+    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(hk_rip_load),
+                                    reinterpret_cast<void*>(&TReplacement<31>::Call), "hk_rip_load"),
                  EHookingError);
     EXPECT_EQ(Bytes(hk_rip_load), bytes);
     // Too short for an absolute jump: the next procedure would be overwritten.
@@ -309,7 +311,7 @@ TEST(HookEngineLifecycle, LastShutDownUndoesEveryInterception)
 {
     const auto a = Bytes(hk_rip_load), b = Bytes(hk_call_first), c = Bytes(hk_six);
     StartHookEngine();
-    StartHookEngine();  // nested start: only the matching last shut-down acts
+    StartHookEngine(); // nested start: only the matching last shut-down acts
     InterceptProcedure(reinterpret_cast<void*>(hk_rip_load), reinterpret_cast<void*>(&TReplacement<20>::Call), "a");
     TReplacement<21>::Trampoline = reinterpret_cast<TProc>(InterceptProcedure(
         reinterpret_cast<void*>(hk_call_first), reinterpret_cast<void*>(&TReplacement<21>::Call), "b"));
@@ -326,8 +328,9 @@ TEST(HookEngineLifecycle, LastShutDownUndoesEveryInterception)
     EXPECT_EQ(Bytes(hk_rip_load), a);
     EXPECT_EQ(Bytes(hk_call_first), b);
     EXPECT_EQ(Bytes(hk_six), c);
-    EXPECT_THROW(InterceptProcedure(reinterpret_cast<void*>(hk_six), reinterpret_cast<void*>(&TReplacement<22>::Call), "c"),
-                 EHookingError);
+    EXPECT_THROW(
+        InterceptProcedure(reinterpret_cast<void*>(hk_six), reinterpret_cast<void*>(&TReplacement<22>::Call), "c"),
+        EHookingError);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ int ReplacementSides(const TShape*) { return 99; }
 
 int SlotOf(int (TShape::*method)() const)
 {
-    std::uintptr_t raw;  // Itanium ABI: a virtual member pointer holds 1 + its byte offset in the table
+    std::uintptr_t raw; // Itanium ABI: a virtual member pointer holds 1 + its byte offset in the table
     std::memcpy(&raw, &method, sizeof raw);
     return static_cast<int>((raw - 1) / sizeof(void*));
 }
@@ -36,7 +36,8 @@ TEST(VirtualMethodHook, SlotIsReplacedAndRestored)
 {
     EXPECT_EQ(InterceptVirtualMethod(*reinterpret_cast<void**>(g_shape), SlotOf(&TShape::Sides),
                                      reinterpret_cast<void*>(&ReplacementSides)),
-              nullptr) << "not started";
+              nullptr)
+        << "not started";
     StartHookEngine();
     void* vtable = *reinterpret_cast<void**>(g_shape);
     const int slot = SlotOf(&TShape::Sides);
@@ -62,8 +63,9 @@ TEST(VirtualMethodHook, SlotIsReplacedAndRestored)
 TEST(VirtualMethodHook, SlotOutsideEveryModuleIsLeftAlone)
 {
     StartHookEngine();
-    void** table = new void*[4]{nullptr, nullptr, reinterpret_cast<void*>(0x1234), nullptr};
-    EXPECT_EQ(InterceptVirtualMethod(table, 2, reinterpret_cast<void*>(&ReplacementSides)), reinterpret_cast<void*>(0x1234));
+    void** table = new void* [4] { nullptr, nullptr, reinterpret_cast<void*>(0x1234), nullptr };
+    EXPECT_EQ(InterceptVirtualMethod(table, 2, reinterpret_cast<void*>(&ReplacementSides)),
+              reinterpret_cast<void*>(0x1234));
     EXPECT_EQ(table[2], reinterpret_cast<void*>(0x1234));
     EXPECT_EQ(HookedMethodCount(), 1);
     ShutdownHookEngine();

@@ -32,11 +32,9 @@ std::string Shell(const std::string& cmd, int* status = nullptr)
     if (FILE* p = popen(cmd.c_str(), "r")) {
         std::array<char, 4096> buf;
         size_t n;
-        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-            out.append(buf.data(), n);
+        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
         const int rc = pclose(p);
-        if (status)
-            *status = rc;
+        if (status) *status = rc;
     }
     return out;
 }
@@ -71,8 +69,7 @@ Decoded DecodeWithPil(const std::string& png, const std::string& rawOut)
     const std::string out = Shell(std::string(kPython) + " -c \"" + script + "\" '" + png + "' '" + rawOut + "'");
     Decoded d;
     char mode[16] = {};
-    if (std::sscanf(out.c_str(), "%15s %d %d %d", mode, &d.Width, &d.Height, &d.PaletteEntries) != 4)
-        return d;
+    if (std::sscanf(out.c_str(), "%15s %d %d %d", mode, &d.Width, &d.Height, &d.PaletteEntries) != 4) return d;
     d.Mode = mode;
     std::ifstream in(rawOut, std::ios::binary);
     std::vector<unsigned char> rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -112,8 +109,7 @@ TEST_F(ScreenshotPng, FewColoursComeBackExactlyWithOddWidth)
         EXPECT_EQ(tree.LeafCount(), count);
         const std::vector<TRgb> colors = tree.Colors();
         std::set<std::uint32_t> table;
-        for (const TRgb& c : colors)
-            table.insert((std::uint32_t{c.R} << 16) | (std::uint32_t{c.G} << 8) | c.B);
+        for (const TRgb& c : colors) table.insert((std::uint32_t{c.R} << 16) | (std::uint32_t{c.G} << 8) | c.B);
         EXPECT_EQ(table, std::set<std::uint32_t>(px.begin(), px.end()));
 
         const std::string png = Path("few.png");
@@ -145,9 +141,9 @@ TEST_F(ScreenshotPng, PhotographIsValidIndexedPngAboveThePsnrFloor)
     EXPECT_NE(check.find("length 768: 256 palette entries"), std::string::npos) << check;
     EXPECT_NE(check.find("No errors detected"), std::string::npos) << check;
 
-    EXPECT_EQ(Shell("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png +
-                    "' 2>&1"),
-              "800 600 PNG 3 8");
+    EXPECT_EQ(
+        Shell("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png + "' 2>&1"),
+        "800 600 PNG 3 8");
 
     const Decoded d = DecodeWithPil(png, Path("photo.rgb"));
     ASSERT_EQ(d.Pixels.size(), px.size());
@@ -174,14 +170,12 @@ TEST_F(ScreenshotPng, LargePictureIsCutIntoBoundedIdatChunks)
     std::vector<std::uint32_t> idatLengths;
     for (size_t at = 8; at + 12 <= file.size();) {
         const std::uint32_t len = (std::uint32_t{file[at]} << 24) | (std::uint32_t{file[at + 1]} << 16) |
-                                  (std::uint32_t{file[at + 2]} << 8) | file[at + 3];
-        if (std::string(reinterpret_cast<const char*>(&file[at + 4]), 4) == "IDAT")
-            idatLengths.push_back(len);
+            (std::uint32_t{file[at + 2]} << 8) | file[at + 3];
+        if (std::string(reinterpret_cast<const char*>(&file[at + 4]), 4) == "IDAT") idatLengths.push_back(len);
         at += 12 + len;
     }
-    ASSERT_GE(idatLengths.size(), 5u);  // 1.3 MB of noise does not compress
-    for (size_t i = 0; i + 1 < idatLengths.size(); ++i)
-        EXPECT_EQ(idatLengths[i], kIdatBufferSize);
+    ASSERT_GE(idatLengths.size(), 5u); // 1.3 MB of noise does not compress
+    for (size_t i = 0; i + 1 < idatLengths.size(); ++i) EXPECT_EQ(idatLengths[i], kIdatBufferSize);
     EXPECT_LE(idatLengths.back(), kIdatBufferSize);
 
     const std::string png = Path("noise.png");
@@ -203,7 +197,7 @@ TEST(ScreenshotColours, NearestEntryAgreesWithFullSearch)
     const auto px = PhotoLike(300, 200);
     TOctree tree;
     tree.AddPixels(px.data(), px.size());
-    EXPECT_LE(tree.LeafCount(), 256);  // a merge can take several leaves at once
+    EXPECT_LE(tree.LeafCount(), 256); // a merge can take several leaves at once
     EXPECT_GT(tree.LeafCount(), 200);
     const TPalette palette = tree.Palette();
     TNearestColor map(palette);
@@ -211,7 +205,8 @@ TEST(ScreenshotColours, NearestEntryAgreesWithFullSearch)
         const std::uint32_t c = screenshot_test::Hash(i * 2654435761u) & 0xFFFFFF;
         int best = 0, bestDist = 1 << 30;
         for (int k = 0; k < kPaletteSize; ++k) {
-            const int dr = palette[k].R - static_cast<int>(c >> 16), dg = palette[k].G - static_cast<int>((c >> 8) & 0xFF),
+            const int dr = palette[k].R - static_cast<int>(c >> 16),
+                      dg = palette[k].G - static_cast<int>((c >> 8) & 0xFF),
                       db = palette[k].B - static_cast<int>(c & 0xFF);
             const int d = dr * dr + dg * dg + db * db;
             if (d < bestDist) {
@@ -228,18 +223,16 @@ TEST(ScreenshotColours, NearestEntryAgreesWithFullSearch)
 TEST(ScreenshotColours, ReductionMergesTheClosestShadesIntoTheirMean)
 {
     TOctree tree;
-    for (int i = 0; i < 255; ++i)  // 255 colours far apart (red differs in the top bits)
+    for (int i = 0; i < 255; ++i) // 255 colours far apart (red differs in the top bits)
         tree.Add(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>((i * 16) & 0xF0), 0x80);
     tree.Add(0x10, 0x10, 0x10);
-    tree.Add(0x10, 0x10, 0x11);  // 257 leaves: these two are siblings at level 7
+    tree.Add(0x10, 0x10, 0x11); // 257 leaves: these two are siblings at level 7
     EXPECT_EQ(tree.LeafCount(), 256);
     const std::vector<TRgb> colors = tree.Colors();
     int merged = 0;
-    for (const TRgb& c : colors)
-        merged += c == TRgb{0x10, 0x10, 0x10};
-    EXPECT_EQ(merged, 1);  // (0x10 + 0x11) / 2 = 0x10, integer division
-    for (const TRgb& c : colors)
-        EXPECT_FALSE(c == (TRgb{0x10, 0x10, 0x11}));
+    for (const TRgb& c : colors) merged += c == TRgb{0x10, 0x10, 0x10};
+    EXPECT_EQ(merged, 1); // (0x10 + 0x11) / 2 = 0x10, integer division
+    for (const TRgb& c : colors) EXPECT_FALSE(c == (TRgb{0x10, 0x10, 0x11}));
 }
 
 // The focus outline: two red frames, the second one pixel inside the first,
@@ -249,14 +242,13 @@ TEST(ScreenshotMarks, FocusOutlineIsTwoRedFramesAtTheWindow)
     ui::TScreenPicture p = Picture(40, 30, std::vector<std::uint32_t>(40 * 30, 0x102030));
     p.Origin = {100, 200};
     p.HasFocusRect = true;
-    p.FocusRect = {105, 204, 125, 260};  // runs off the bottom
+    p.FocusRect = {105, 204, 125, 260}; // runs off the bottom
     OutlineFocusWindow(p);
     auto at = [&p](int x, int y) { return p.Pixels[y * p.Width + x]; };
     for (int x = 5; x < 25; ++x) {
         EXPECT_EQ(at(x, 4), 0xFF0000u) << x;
     }
-    for (int x = 6; x < 24; ++x)
-        EXPECT_EQ(at(x, 5), 0xFF0000u) << x;
+    for (int x = 6; x < 24; ++x) EXPECT_EQ(at(x, 5), 0xFF0000u) << x;
     for (int y = 4; y < 30; ++y) {
         EXPECT_EQ(at(5, y), 0xFF0000u);
         EXPECT_EQ(at(24, y), 0xFF0000u);
@@ -271,9 +263,8 @@ TEST(ScreenshotMarks, FocusOutlineIsTwoRedFramesAtTheWindow)
     EXPECT_EQ(at(25, 10), 0x102030u);
     EXPECT_EQ(at(10, 3), 0x102030u);
     int red = 0;
-    for (auto v : p.Pixels)
-        red += v == 0xFF0000u;
-    EXPECT_EQ(red, (20 + 2 * 26 - 2) + (18 + 2 * 25 - 2));  // corners counted once
+    for (auto v : p.Pixels) red += v == 0xFF0000u;
+    EXPECT_EQ(red, (20 + 2 * 26 - 2) + (18 + 2 * 25 - 2)); // corners counted once
 }
 
 // The cursor: its hot spot lands on the pointer (picture origin taken off),
@@ -288,20 +279,19 @@ TEST(ScreenshotMarks, CursorIsDrawnWithItsHotSpotOnThePointer)
     p.Cursor.HotSpot = {2, 3};
     p.Cursor.Width = 4;
     p.Cursor.Height = 4;
-    p.Cursor.Argb.assign(16, 0);          // transparent
-    p.Cursor.Argb[0] = 0xFF0000FFu;       // opaque blue at (0, 0)
-    p.Cursor.Argb[2 + 3 * 4] = 0xFF00FF00u;  // opaque green at the hot spot
-    p.Cursor.Argb[3] = 0x80400000u;       // half-transparent red, premultiplied
+    p.Cursor.Argb.assign(16, 0);            // transparent
+    p.Cursor.Argb[0] = 0xFF0000FFu;         // opaque blue at (0, 0)
+    p.Cursor.Argb[2 + 3 * 4] = 0xFF00FF00u; // opaque green at the hot spot
+    p.Cursor.Argb[3] = 0x80400000u;         // half-transparent red, premultiplied
     DrawCursor(p);
     auto at = [&p](int x, int y) { return p.Pixels[y * p.Width + x]; };
     // Top-left of the cursor = pointer - hot spot - origin = (18, 22).
     EXPECT_EQ(at(18, 22), 0x0000FFu);
     EXPECT_EQ(at(20, 25), 0x00FF00u);
-    EXPECT_EQ(at(21, 22), 0x804040u);  // 0x40 + 0x80 * 127 / 255 = 0x80; 0x80 * 127 / 255 = 0x40
+    EXPECT_EQ(at(21, 22), 0x804040u); // 0x40 + 0x80 * 127 / 255 = 0x80; 0x80 * 127 / 255 = 0x40
     EXPECT_EQ(at(19, 22), 0x808080u);
     int changed = 0;
-    for (auto v : p.Pixels)
-        changed += v != 0x808080u;
+    for (auto v : p.Pixels) changed += v != 0x808080u;
     EXPECT_EQ(changed, 3);
 }
 

@@ -26,8 +26,7 @@ std::string Shell(const std::string& cmd)
     if (FILE* p = popen(cmd.c_str(), "r")) {
         std::array<char, 4096> buf;
         size_t n;
-        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0)
-            out.append(buf.data(), n);
+        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
         pclose(p);
     }
     return out;
@@ -42,7 +41,7 @@ void PumpFor(int ms)
     }
 }
 
-constexpr std::uint32_t kFormColour = 0x3C78B4;  // RGB(60, 120, 180)
+constexpr std::uint32_t kFormColour = 0x3C78B4; // RGB(60, 120, 180)
 
 struct Plain : ui::Form {
     void Paint(gdi::Canvas& c) override
@@ -59,8 +58,7 @@ std::vector<std::uint32_t> DecodeRgb(const std::string& png, const std::string& 
               "print(im.mode, *im.size); open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())\" '" +
               png + "' '" + raw + "'");
     char mode[8] = {};
-    if (std::sscanf(out.c_str(), "%7s %d %d", mode, &w, &h) != 3 || std::string(mode) != "P")
-        return {};
+    if (std::sscanf(out.c_str(), "%7s %d %d", mode, &w, &h) != 3 || std::string(mode) != "P") return {};
     std::ifstream in(raw, std::ios::binary);
     std::vector<unsigned char> rgb((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::uint32_t> px;
@@ -135,8 +133,7 @@ TEST_F(ScreenshotX11, WholeScreenShowsTheFocusOutlineAndTheCursor)
     for (int y = 0; y < c.Height; ++y)
         for (int x = 0; x < c.Width; ++x) {
             const std::uint32_t argb = c.Argb[static_cast<size_t>(y) * c.Width + x];
-            if ((argb >> 24) != 0xFF)
-                continue;
+            if ((argb >> 24) != 0xFF) continue;
             ++opaque;
             seen += at(left + x, top + y) == (argb & 0xFFFFFF);
         }
@@ -152,7 +149,7 @@ TEST_F(ScreenshotX11, ForegroundOnlyTakesTheActiveWindow)
     f.SetBounds(200, 150, 160, 90);
     f.Show();
     PumpFor(200);
-    Shell("xdotool mousemove 600 600");  // away from the window
+    Shell("xdotool mousemove 600 600"); // away from the window
     PumpFor(50);
     TScreenshot shot;
     ASSERT_TRUE(shot.Capture(true));

@@ -26,7 +26,8 @@ inline double ValueNoise(double x, double y, std::uint32_t seed)
     const double fx = x - xi, fy = y - yi;
     auto at = [seed](int i, int j) {
         return (Hash(static_cast<std::uint32_t>(i) * 73856093u ^ static_cast<std::uint32_t>(j) * 19349663u ^ seed) &
-                0xFFFF) / 65536.0;
+                0xFFFF) /
+            65536.0;
     };
     const double sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
     const double a = at(xi, yi) + (at(xi + 1, yi) - at(xi, yi)) * sx;
@@ -42,7 +43,7 @@ inline double Fractal(double x, double y, std::uint32_t seed)
         amp *= 0.5;
         freq *= 2;
     }
-    return sum;  // about [0, 1)
+    return sum; // about [0, 1)
 }
 
 // 0x00RRGGBB pixels, top row first.
@@ -68,7 +69,8 @@ inline std::vector<std::uint32_t> PhotoLike(int width, int height)
                 const double d2 = dx * dx + dy * dy;
                 if (d2 < 1) {
                     const double shade = 0.25 + 0.75 * std::max(0.0, std::sqrt(1 - d2) * 0.8 - dx * 0.35 - dy * 0.45);
-                    const double spec = std::pow(std::max(0.0, 1 - ((dx + 0.4) * (dx + 0.4) + (dy + 0.4) * (dy + 0.4)) * 4), 3);
+                    const double spec =
+                        std::pow(std::max(0.0, 1 - ((dx + 0.4) * (dx + 0.4) + (dy + 0.4) * (dy + 0.4)) * 4), 3);
                     r = s[3] * shade + spec;
                     g = s[4] * shade + spec;
                     b = s[5] * shade + spec;
@@ -94,8 +96,7 @@ inline std::vector<std::uint32_t> FewColors(int width, int height, int count)
         colors[i] = (static_cast<std::uint32_t>(i) << 16) | (Hash(static_cast<std::uint32_t>(i) + 17u) & 0xFFFFu) | 1u;
     std::vector<std::uint32_t> px(static_cast<size_t>(width) * height);
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            px[static_cast<size_t>(y) * width + x] = colors[(x / 4 + y / 3 * 7) % count];
+        for (int x = 0; x < width; ++x) px[static_cast<size_t>(y) * width + x] = colors[(x / 4 + y / 3 * 7) % count];
     return px;
 }
 

@@ -23,12 +23,10 @@ std::string Shell(const std::string& command)
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         std::array<char, 512> buffer;
-        while (fgets(buffer.data(), buffer.size(), p))
-            out += buffer.data();
+        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
         pclose(p);
     }
-    if (!out.empty() && out.back() == '\n')
-        out.pop_back();
+    if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
 
@@ -40,8 +38,7 @@ constexpr std::uint64_t kGb = 1073741824;
 std::string DisplayModeInChild(const char* name, const char* value)
 {
     int fds[2];
-    if (pipe(fds) != 0)
-        return "pipe failed";
+    if (pipe(fds) != 0) return "pipe failed";
     const pid_t child = fork();
     if (child == 0) {
         close(fds[0]);
@@ -53,8 +50,7 @@ std::string DisplayModeInChild(const char* name, const char* value)
     close(fds[1]);
     std::string mode;
     char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        mode.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) mode.append(buffer, static_cast<std::size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(child, &status, 0);
@@ -81,8 +77,8 @@ TEST(SystemInformationFormat, DiskInGigabytesWithAtMostTwoDecimals)
     EXPECT_EQ(FormatGigabytes(kGb + kGb / 2, ","), "1,5 Gb");
     EXPECT_EQ(FormatGigabytes(kGb + kGb / 4, "."), "1.25 Gb");
     EXPECT_EQ(FormatGigabytes(kGb + kGb / 10, "."), "1.1 Gb");
-    EXPECT_EQ(FormatGigabytes(2 * kGb - kGb / 1000, "."), "2 Gb");  // 1.999 rounds up to a whole number
-    EXPECT_EQ(FormatGigabytes(kGb / 200 + 1, "."), "0.01 Gb");       // 0.005 rounds up
+    EXPECT_EQ(FormatGigabytes(2 * kGb - kGb / 1000, "."), "2 Gb"); // 1.999 rounds up to a whole number
+    EXPECT_EQ(FormatGigabytes(kGb / 200 + 1, "."), "0.01 Gb");     // 0.005 rounds up
     EXPECT_EQ(FormatGigabytes(kGb / 200 - 1, "."), "0 Gb");
     EXPECT_EQ(FormatGigabytes(std::uint64_t(931) * kGb + kGb * 51 / 100, "."), "931.51 Gb");
 }
@@ -93,7 +89,7 @@ TEST(SystemInformationFormat, UpTimeNamesOnlyTheUnitsThatAreThere)
     // One day and 30 seconds: no hour part, 0 minute in the singular.
     EXPECT_EQ(FormatUpTime(kDay + 30 * kSecond), "1 day, 0 minute, 30 seconds");
     EXPECT_EQ(FormatUpTime(0), "0 minute, 0 second");
-    EXPECT_EQ(FormatUpTime(3 * kSecond + 999), "0 minute, 3 seconds");  // a fraction of days would give 2
+    EXPECT_EQ(FormatUpTime(3 * kSecond + 999), "0 minute, 3 seconds"); // a fraction of days would give 2
     EXPECT_EQ(FormatUpTime(kHour + kMinute + kSecond), "1 hour, 1 minute, 1 second");
     EXPECT_EQ(FormatUpTime(2 * kDay + 2 * kHour + 2 * kMinute + 2 * kSecond), "2 days, 2 hours, 2 minutes, 2 seconds");
     // Beyond the 49.7 days a 32-bit millisecond counter holds.
@@ -127,12 +123,12 @@ TEST(SystemInformationFormat, NetworkFieldsJoinTheAdaptersInOrder)
     first.Gateway = "192.168.1.1";
     first.Dhcp = true;
     first.DnsKnown = true;
-    first.DnsServers = {"192.168.1.1"};  // a single server
+    first.DnsServers = {"192.168.1.1"}; // a single server
     kernel::TNetworkAdapter second;
     second.Address = "10.0.0.5";
     second.Mask = "255.0.0.0";
     second.DnsKnown = true;
-    second.DnsServers = {"8.8.8.8", "8.8.4.4", "1.1.1.1"};  // the third is left out
+    second.DnsServers = {"8.8.8.8", "8.8.4.4", "1.1.1.1"}; // the third is left out
 
     const TNetworkInfo info = NetworkInfoFrom({first, second});
     EXPECT_EQ(info.IPAddress, "192.168.001.020 - 010.000.000.005");
@@ -156,9 +152,9 @@ TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
 {
     EXPECT_EQ(ReadComputerName(), Shell("hostname"));
     EXPECT_EQ(ReadUserName(), Shell("id -un"));
-    EXPECT_EQ(GetTotalMemory(), FormatMegabytes(std::strtoull(
-                                    Shell("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) *
-                                1024));
+    EXPECT_EQ(GetTotalMemory(),
+              FormatMegabytes(std::strtoull(Shell("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) *
+                              1024));
     EXPECT_NE(GetFreeMemory().find(" Mb"), std::string::npos);
 
     const std::string program = kernel::MainExecutablePath();
@@ -172,13 +168,12 @@ TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
 
     const std::string upTime = GetUpTime();
     const long procSeconds = std::strtol(Shell("cut -d. -f1 /proc/uptime").c_str(), nullptr, 10);
-    if (procSeconds % 60 >= 5)  // the second reading is not in a later minute than the first
+    if (procSeconds % 60 >= 5) // the second reading is not in a later minute than the first
         EXPECT_EQ(upTime.substr(0, upTime.rfind(", ")),
                   FormatUpTime(std::uint64_t(procSeconds) * 1000).substr(0, upTime.rfind(", ")));
 
     const std::string name = Shell("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo");
-    if (!name.empty())
-        EXPECT_EQ(GetProcessorName(), name);
+    if (!name.empty()) EXPECT_EQ(GetProcessorName(), name);
 }
 
 TEST(SystemInformation, OperatingSystemValuesAgreeWithUnameAndOsRelease)
@@ -199,8 +194,7 @@ TEST(SystemInformation, NetworkValuesAgreeWithIp)
         std::istringstream fields(line);
         std::string index, name, family, cidr;
         fields >> index >> name >> family >> cidr;
-        if (name == last)
-            continue;
+        if (name == last) continue;
         last = name;
         expected += (expected.empty() ? "" : " - ") + FormatAddress(cidr.substr(0, cidr.find('/')));
     }
@@ -213,10 +207,11 @@ TEST(SystemInformation, DisplayModeOfTheHeadlessDesktopAndOfTheXServer)
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || *display == '\0' || Shell("command -v xdpyinfo").empty())
         GTEST_SKIP() << "no X display to compare with";
-    const std::string size = Shell("xdpyinfo | awk '/dimensions:/ {print $2; exit}'");  // "1280x1024"
+    const std::string size = Shell("xdpyinfo | awk '/dimensions:/ {print $2; exit}'"); // "1280x1024"
     const std::string depth = Shell("xdpyinfo | awk '/depth of root window:/ {print $5; exit}'");
     // The bits per pixel of the root window's depth among the pixmap formats.
-    const std::string bits = Shell("xdpyinfo | awk '/depth " + depth + ", bits_per_pixel/ {sub(\",\", \"\", $4); print $4; exit}'");
+    const std::string bits =
+        Shell("xdpyinfo | awk '/depth " + depth + ", bits_per_pixel/ {sub(\",\", \"\", $4); print $4; exit}'");
     const std::string width = size.substr(0, size.find('x'));
     const std::string height = size.substr(size.find('x') + 1);
     EXPECT_EQ(DisplayModeInChild("VEK_UI_BACKEND", "x11"), width + " x " + height + ", " + bits + " bit");
