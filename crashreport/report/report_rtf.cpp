@@ -1,3 +1,4 @@
+#include "crashreport/report/utf8_sequence.h"
 #include "crashreport/report/report_rtf.h"
 
 #include <vector>
@@ -36,26 +37,6 @@ std::string Join(const std::vector<std::string>& lines, const std::vector<TLine>
     return out;
 }
 
-std::size_t Utf8Length(const std::string& text, std::size_t at, unsigned& code)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2
-        : lead >= 0xE0 && lead <= 0xEF                ? 3
-        : lead >= 0xF0 && lead <= 0xF4                ? 4
-                                                      : 0;
-    if (!length || at + length > text.size()) return 0;
-    code = lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 std::string UnicodeEscape(unsigned code)
 {
     // RTF's \u takes a signed 16-bit number; beyond the basic plane a
@@ -89,7 +70,7 @@ std::string EscapeLine(const std::string& line)
             ++i;
         } else {
             unsigned code = 0;
-            const std::size_t length = Utf8Length(line, i, code);
+            const std::size_t length = Utf8Sequence(line, i, code);
             if (length) {
                 out += UnicodeEscape(code);
                 i += length;

@@ -1,3 +1,4 @@
+#include "crashreport/report/utf8_sequence.h"
 #include "crashreport/report/report_xml.h"
 
 #include <algorithm>
@@ -51,33 +52,6 @@ std::string Reference(unsigned code)
 
 // The length of the valid UTF-8 sequence at `at` and its character; 0 when
 // the bytes there are not one.
-std::size_t Utf8Sequence(const std::string& text, std::size_t at, unsigned& code)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
-    }
-    const bool overlong = (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
-    if (overlong || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || code == 0xFFFE || code == 0xFFFF) return 0;
-    return length;
-}
-
 void IndentLines(std::string& text, const std::string& indent)
 {
     // Every line but the first and the last.
@@ -352,7 +326,9 @@ std::string EscapeXML(const std::string& text)
             ++i;
         } else {
             unsigned code = 0;
-            const std::size_t length = Utf8Sequence(text, i, code);
+            // U+FFFE and U+FFFF are no characters of an XML document.
+            std::size_t length = Utf8Sequence(text, i, code);
+            if (code == 0xFFFE || code == 0xFFFF) length = 0;
             if (length) {
                 out += Reference(code);
                 i += length;
