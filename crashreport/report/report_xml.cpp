@@ -369,15 +369,27 @@ std::string TXMLItem::GetXML()
     return out + "</" + Name + ">\r\n";
 }
 
+namespace {
+
+// One dotted part of a version as a number, from `at` to the next dot; a
+// part of absurd length (a damaged log) saturates instead of overflowing.
+unsigned long long VersionPart(const std::string& text, std::size_t& at)
+{
+    constexpr unsigned long long kCeiling = 1000000000ULL;
+    unsigned long long value = 0;
+    for (; at < text.size() && text[at] != '.'; ++at)
+        if (std::isdigit(static_cast<unsigned char>(text[at])))
+            value = std::min(value * 10 + static_cast<unsigned>(text[at] - '0'), kCeiling);
+    return value;
+}
+
+} // namespace
+
 bool VersionBelow(const std::string& a, const std::string& b)
 {
     std::size_t i = 0, j = 0;
     while (i < a.size() || j < b.size()) {
-        long x = 0, y = 0;
-        while (i < a.size() && a[i] != '.')
-            x = x * 10 + (std::isdigit(static_cast<unsigned char>(a[i])) ? a[i] - '0' : 0), ++i;
-        while (j < b.size() && b[j] != '.')
-            y = y * 10 + (std::isdigit(static_cast<unsigned char>(b[j])) ? b[j] - '0' : 0), ++j;
+        const unsigned long long x = VersionPart(a, i), y = VersionPart(b, j);
         if (x != y) return x < y;
         ++i, ++j;
     }

@@ -45,6 +45,9 @@ TEST(XML, ElementsSelfCloseIndentAndEscape)
     EXPECT_EQ(root.GetXML(), "<Root>\r\n  <Line Value=\"a&#013;&#010;b&#060;?&#233;&#233;\"/>\r\n</Root>\r\n");
     EXPECT_TRUE(VersionBelow("4.9.1", "5.0.0"));
     EXPECT_FALSE(VersionBelow("5.1.5", "5.0.0"));
+    // A damaged log's version of absurd length compares, and as the larger.
+    EXPECT_FALSE(VersionBelow(std::string(40, '9') + ".1", "5.0.0"));
+    EXPECT_TRUE(VersionBelow("5.0.0", std::string(40, '9')));
 }
 
 TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
