@@ -151,7 +151,7 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
     h->catchTemp = saved.catchTemp;
     h->adjustedPtr = saved.adjustedPtr;
     if (rc != _URC_HANDLER_FOUND) return _URC_NO_REASON;
-    if (switchValue <= 0) { // terminate: a noexcept frame or a violated exception specification
+    if (switchValue <= 0) { // terminate: a noexcept frame, or a throw() list the type is not in
         walk.Answer.Terminates = true;
         walk.Stop = true;
         return _URC_END_OF_STACK;
