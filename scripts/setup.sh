@@ -15,7 +15,7 @@ packages=(
   # fonts: a sans face and CJK coverage for the Chinese captions
   fonts-dejavu-core fonts-noto-cjk
   # peers the tests run against
-  ffmpeg xvfb xdotool x11-utils shared-mime-info
+  ffmpeg xvfb xdotool xclip x11-utils shared-mime-info
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base openssl
   libzydis-dev binutils
   pngcheck imagemagick python3-pil
