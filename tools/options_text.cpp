@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "crashreport/options/options_stream_io.h"
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 #include "platform/rtl/exception.h"
 
 namespace tools {

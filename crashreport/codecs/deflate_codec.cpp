@@ -67,7 +67,7 @@ std::vector<uint8_t> Deflate(std::span<const uint8_t> data, TDeflateFraming fram
     return out;
 }
 
-size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming framing, size_t maxOutput)
+size_t Inflate(std::span<const uint8_t> input, TStream& sink, TDeflateFraming framing, size_t maxOutput)
 {
     TInflater f;
     if (inflateInit2(&f.z, WindowBits(framing)) != Z_OK) throw EGzipError("Cannot start the decompressor");
@@ -85,7 +85,7 @@ size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming 
         size_t n = sizeof chunk - f.z.avail_out;
         if (n > maxOutput - produced)
             throw EGzipError(rtl::Format("Compressed data inflates to more than %zu bytes", maxOutput));
-        if (n > 0) sink.Write(chunk, n);
+        if (n > 0) sink.WriteBuffer(chunk, n);
         produced += n;
         switch (rc) {
         case Z_STREAM_END: return inPos;
@@ -105,11 +105,10 @@ size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming 
 
 std::vector<uint8_t> InflateZlib(std::span<const uint8_t> input, size_t maxOutput)
 {
-    std::vector<uint8_t> out;
-    TVectorSink sink(out);
-    size_t used = Inflate(input, sink, TDeflateFraming::dfZlib, maxOutput);
+    TMemoryStream out;
+    size_t used = Inflate(input, out, TDeflateFraming::dfZlib, maxOutput);
     if (used != input.size()) throw EGzipError("Data follows the end of the compressed stream");
-    return out;
+    return {out.Memory(), out.Memory() + out.Size()};
 }
 
 } // namespace crashreport::codecs

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "crashreport/codecs/byte_stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport::codecs {
 
@@ -24,7 +24,7 @@ std::vector<uint8_t> Deflate(std::span<const uint8_t> data, TDeflateFraming fram
 // the caller finds what follows it. Raises EGzipError when the stream is
 // damaged, ends before its last block, or would inflate to more than
 // maxOutput bytes. Never reads outside input.
-size_t Inflate(std::span<const uint8_t> input, TByteSink& sink, TDeflateFraming framing,
+size_t Inflate(std::span<const uint8_t> input, TStream& sink, TDeflateFraming framing,
                size_t maxOutput = kDefaultMaxInflatedSize);
 
 // A zlib stream's content; the stream must fill input exactly.

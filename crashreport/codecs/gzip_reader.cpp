@@ -20,20 +20,25 @@ uint32_t LoadLittleEndian32(const uint8_t* p)
 }
 
 // Passes bytes on while keeping their CRC-32 and count.
-class TCheckingSink final : public TByteSink {
+// Write-only: reading finds nothing, and the position is the count.
+class TCheckingSink final : public TStream {
 public:
-    explicit TCheckingSink(TByteSink& target) : target_(target) {}
-    void Write(const void* data, size_t count) override
+    explicit TCheckingSink(TStream& target) : target_(target) {}
+    std::size_t Read(void*, std::size_t) override { return 0; }
+    std::size_t Write(const void* data, std::size_t count) override
     {
-        target_.Write(data, count);
+        target_.WriteBuffer(data, count);
         crc_ = UpdateCrc32(crc_, data, count);
         size_ += count;
+        return count;
     }
+    std::int64_t Seek(std::int64_t, TSeekOrigin) override { return std::int64_t(size_); }
+    std::int64_t Size() const override { return std::int64_t(size_); }
     uint32_t Crc() const { return crc_; }
-    size_t Size() const { return size_; }
+    size_t Count() const { return size_; }
 
 private:
-    TByteSink& target_;
+    TStream& target_;
     uint32_t crc_ = 0;
     size_t size_ = 0;
 };
@@ -49,7 +54,7 @@ size_t SkipZeroTerminated(std::span<const uint8_t> in, size_t pos)
 }
 
 // Reads the member at the start of in; returns its length in bytes.
-size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutput)
+size_t ReadMember(std::span<const uint8_t> in, TStream& output, size_t maxOutput)
 {
     if (in.size() < 10) Truncated();
     if (in[0] != 0x1F || in[1] != 0x8B) throw EGzipError("Not gzip data (bad magic bytes)");
@@ -76,7 +81,7 @@ size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutp
     pos += Inflate(in.subspan(pos), checking, TDeflateFraming::dfRaw, maxOutput);
     if (in.size() - pos < 8) Truncated();
     if (LoadLittleEndian32(&in[pos]) != checking.Crc()) throw EGzipError("Gzip data is damaged (CRC-32 mismatch)");
-    if (LoadLittleEndian32(&in[pos + 4]) != uint32_t(checking.Size()))
+    if (LoadLittleEndian32(&in[pos + 4]) != uint32_t(checking.Count()))
         throw EGzipError("Gzip data is damaged (size mismatch)");
     return pos + 8;
 }
@@ -85,20 +90,20 @@ size_t ReadMember(std::span<const uint8_t> in, TByteSink& output, size_t maxOutp
 
 bool HasGzipMagic(std::span<const uint8_t> data) { return data.size() >= 2 && data[0] == 0x1F && data[1] == 0x8B; }
 
-size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOutput)
+size_t ReadGzip(std::span<const uint8_t> input, TStream& output, size_t maxOutput)
 {
     TCheckingSink counting(output);
     size_t pos = 0;
     do {
-        pos += ReadMember(input.subspan(pos), counting, maxOutput - counting.Size());
+        pos += ReadMember(input.subspan(pos), counting, maxOutput - counting.Count());
         // Padding of zero bytes after the last member is ignored, as gzip does.
         if (std::all_of(input.begin() + pos, input.end(), [](uint8_t b) { return b == 0; })) break;
         if (!HasGzipMagic(input.subspan(pos))) throw EGzipError("Unexpected data after the gzip member");
     } while (pos < input.size());
-    return counting.Size();
+    return counting.Count();
 }
 
-size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput, size_t maxInput)
+size_t ReadGzipStream(TStream& gzip, TStream& output, size_t maxOutput, size_t maxInput)
 {
     std::vector<uint8_t> input = ReadAllBytes(gzip, maxInput);
     return ReadGzip(input, output, maxOutput);
@@ -106,18 +111,16 @@ size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput, si
 
 std::vector<uint8_t> GunzipBytes(std::span<const uint8_t> input, size_t maxOutput)
 {
-    std::vector<uint8_t> out;
-    TVectorSink sink(out);
-    ReadGzip(input, sink, maxOutput);
-    return out;
+    TMemoryStream out;
+    ReadGzip(input, out, maxOutput);
+    return {out.Memory(), out.Memory() + out.Size()};
 }
 
 std::string GunzipText(std::string_view input, size_t maxOutput)
 {
-    std::string out;
-    TStringSink sink(out);
-    ReadGzip({reinterpret_cast<const uint8_t*>(input.data()), input.size()}, sink, maxOutput);
-    return out;
+    TMemoryStream out;
+    ReadGzip({reinterpret_cast<const uint8_t*>(input.data()), input.size()}, out, maxOutput);
+    return out.Bytes();
 }
 
 } // namespace crashreport::codecs

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/codecs/byte_stream.h"
+#include "crashreport/codecs/stream.h"
 #include "crashreport/codecs/deflate_codec.h"
 
 namespace crashreport::codecs {
@@ -19,10 +19,10 @@ namespace crashreport::codecs {
 // damaged deflate data, a wrong CRC-32 or size, bytes after the last member
 // that are not another member, or more than maxOutput bytes of output.
 // Reads nothing outside input. Returns the number of bytes appended.
-size_t ReadGzip(std::span<const uint8_t> input, TByteSink& output, size_t maxOutput = kDefaultMaxInflatedSize);
+size_t ReadGzip(std::span<const uint8_t> input, TStream& output, size_t maxOutput = kDefaultMaxInflatedSize);
 
 // The same for a gzip stream read to its end (at most maxInput bytes).
-size_t ReadGzipStream(TByteSource& gzip, TByteSink& output, size_t maxOutput = kDefaultMaxInflatedSize,
+size_t ReadGzipStream(TStream& gzip, TStream& output, size_t maxOutput = kDefaultMaxInflatedSize,
                       size_t maxInput = kDefaultMaxInflatedSize);
 
 // Convenience forms that return the decompressed bytes.

@@ -47,7 +47,7 @@ void WriteGzipFile(std::span<const uint8_t> data, const std::string& gzipPath)
     WriteFileReplacing(gzipPath, BuildGzipImage(data, GzipStoredName(gzipPath)));
 }
 
-void WriteGzipFile(TByteSource& data, const std::string& gzipPath)
+void WriteGzipFile(TStream& data, const std::string& gzipPath)
 {
     std::vector<uint8_t> bytes = ReadAllBytes(data);
     WriteGzipFile(bytes, gzipPath);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "crashreport/codecs/byte_stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport::codecs {
 
@@ -23,6 +23,6 @@ std::vector<uint8_t> BuildGzipImage(std::span<const uint8_t> data, std::string_v
 // name. On failure no file is written and ECompressionError or EFWriteError
 // is raised.
 void WriteGzipFile(std::span<const uint8_t> data, const std::string& gzipPath);
-void WriteGzipFile(TByteSource& data, const std::string& gzipPath);
+void WriteGzipFile(TStream& data, const std::string& gzipPath);
 
 } // namespace crashreport::codecs

@@ -17,12 +17,12 @@ void TTGZWriter::CheckOpen() const
 void TTGZWriter::AddFile(const std::string& filePath, const std::string& entryName)
 {
     CheckOpen();
-    TFileSource source(filePath);
+    TFileStream source(filePath, TFileStream::fmOpenRead);
     const std::string& name = entryName.empty() ? filePath : entryName;
     AddStream(source, name, FileLastWriteDate(filePath));
 }
 
-void TTGZWriter::AddStream(TByteSource& stream, const std::string& entryName, double date)
+void TTGZWriter::AddStream(TStream& stream, const std::string& entryName, double date)
 {
     CheckOpen();
     TTarEntry entry;

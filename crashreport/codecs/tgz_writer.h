@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "crashreport/codecs/byte_stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport::codecs {
 
@@ -29,7 +29,7 @@ public:
     // Adds the bytes from the stream's current position to its end as one
     // entry. date is a day count in universal time. Raises ETarError for a
     // name that cannot be stored or an entry too large for the size field.
-    void AddStream(TByteSource& stream, const std::string& entryName, double date);
+    void AddStream(TStream& stream, const std::string& entryName, double date);
 
     // Ends the tar image with its end block, compresses it and writes the
     // archive file, replacing any file of that name. Raises

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 #include "crashreport/modules/byte_reader.h"
 
 namespace crashreport {

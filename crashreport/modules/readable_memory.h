@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport {
 

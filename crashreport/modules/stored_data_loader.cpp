@@ -9,7 +9,7 @@
 #include "crashreport/codecs/deflate_codec.h"
 #include "crashreport/options/module_identity.h"
 #include "crashreport/options/published_options.h"
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 #include "crashreport/modules/byte_reader.h"
 #include "crashreport/modules/debug_name_codec.h"
 #include "crashreport/modules/elf_sections.h"

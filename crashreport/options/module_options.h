@@ -15,7 +15,7 @@
 #include "crashreport/options/customized_texts.h"
 #include "crashreport/options/notify_string_list.h"
 #include "crashreport/options/option_types.h"
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport {
 

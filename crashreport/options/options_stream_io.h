@@ -11,7 +11,7 @@
 #include <string>
 
 #include "crashreport/options/option_types.h"
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 
 namespace crashreport {
 

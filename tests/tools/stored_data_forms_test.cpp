@@ -10,7 +10,7 @@
 
 #include "crashreport/codecs/deflate_codec.h"
 #include "crashreport/options/published_options.h"
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 #include "crashreport/binding/events.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/modules/elf_sections.h"

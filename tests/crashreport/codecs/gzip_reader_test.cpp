@@ -85,11 +85,10 @@ TEST(GzipReader, GzipAndPythonReadWhatWeWrote)
                              ShellQuote(dir.File("ours.gz")) + " " + ShellQuote(dir.File("plain")))
                       .ExitCode,
                   0);
-        TFileSource source(dir.File("ours.gz"));
-        std::vector<uint8_t> back;
-        TVectorSink sink(back);
-        EXPECT_EQ(ReadGzipStream(source, sink), size);
-        EXPECT_EQ(back, data);
+        crashreport::TFileStream source(dir.File("ours.gz"), crashreport::TFileStream::fmOpenRead);
+        crashreport::TMemoryStream back;
+        EXPECT_EQ(ReadGzipStream(source, back), size);
+        EXPECT_EQ(std::vector<uint8_t>(back.Memory(), back.Memory() + back.Size()), data);
     }
 }
 

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <optional>
 #include <fcntl.h>
-#include <sstream>
 
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/codecs/codec_error.h"
@@ -63,7 +62,7 @@ TEST(TTGZWriter, DataBlocksFollowTheSize)
         TScratchDir dir;
         TTGZWriter writer(dir.File("a.tgz"));
         std::vector<uint8_t> data = RandomBytes(size, 1);
-        TMemorySource source(data);
+        crashreport::TByteViewStream source(data.data(), data.size());
         writer.AddStream(source, "entry", kUnixEpochDayCount);
         writer.Finish();
         EXPECT_EQ(TarImageOf(dir.File("a.tgz")).size(), blocks * 512) << size;
@@ -146,7 +145,7 @@ TEST(TTGZWriter, LongNamesAreCutAndStillExtract)
     const std::string utf8Name = std::string(98, 'u') + "\xE2\x82\xAC" + "-euro.txt"; // a 3-byte character at 98..100
     std::vector<uint8_t> first = RandomBytes(700, 1), second = RandomBytes(300, 2);
     TTGZWriter writer(archive);
-    TMemorySource a(first), b(second);
+    crashreport::TByteViewStream a(first.data(), first.size()), b(second.data(), second.size());
     writer.AddStream(a, longName, kUnixEpochDayCount + 10000);
     writer.AddStream(b, utf8Name, kUnixEpochDayCount + 10000);
     writer.Finish();
@@ -166,7 +165,7 @@ TEST(TTGZWriter, PathsInEntryNamesCannotEscapeOnExtraction)
     TScratchDir dir;
     std::vector<uint8_t> data = {'d'};
     TTGZWriter writer(dir.File("a.tgz"));
-    TMemorySource source(data);
+    crashreport::TByteViewStream source(data.data(), data.size());
     writer.AddStream(source, "../../escaped.txt", kUnixEpochDayCount);
     writer.Finish();
     EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "escaped.txt\n");
@@ -294,7 +293,7 @@ TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights)
     const std::string archive = dir.File("a.tgz");
     std::vector<uint8_t> data = {'r', 'e', 'a', 'd'};
     TTGZWriter writer(archive);
-    TMemorySource source(data);
+    crashreport::TByteViewStream source(data.data(), data.size());
     writer.AddStream(source, "report.txt", kUnixEpochDayCount + 20000);
     writer.Finish();
     ASSERT_EQ(::chmod(archive.c_str(), 0644), 0);
@@ -311,10 +310,9 @@ TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights)
 TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition)
 {
     TScratchDir dir;
-    std::istringstream stream("skipped|kept bytes");
-    stream.seekg(8);
+    crashreport::TMemoryStream source("skipped|kept bytes");
+    source.SetPosition(8);
     TTGZWriter writer(dir.File("s.tgz"));
-    TIStreamSource source(stream);
     writer.AddStream(source, "part.txt", kUnixEpochDayCount + 1);
     writer.Finish();
     const std::string out = dir.File("out");

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 
 using namespace crashreport;
 

@@ -1,9 +1,10 @@
-#include "crashreport/options/stream.h"
+#include "crashreport/codecs/stream.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "crashreport/codecs/codec_error.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
@@ -117,10 +118,9 @@ std::int64_t TByteViewStream::Seek(std::int64_t offset, TSeekOrigin origin)
 
 TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fileName)
 {
-    fd_ = kernel::OpenFile(fileName,
-                           mode == fmOpenRead            ? kernel::TFileOpen::foRead
-                               : mode == fmOpenReadWrite ? kernel::TFileOpen::foReadWrite
-                                                         : kernel::TFileOpen::foCreate);
+    fd_ = mode == fmOpenRead        ? kernel::OpenRegularFileForReading(fileName)
+          : mode == fmOpenReadWrite ? kernel::OpenFile(fileName, kernel::TFileOpen::foReadWrite)
+                                    : kernel::OpenFile(fileName, kernel::TFileOpen::foCreate);
     if (!fd_.Valid()) {
         const std::string reason = std::strerror(errno);
         if (mode == fmCreate)
@@ -132,7 +132,8 @@ TFileStream::TFileStream(const std::string& fileName, TMode mode) : fileName_(fi
 std::size_t TFileStream::Read(void* buffer, std::size_t count)
 {
     const std::ptrdiff_t n = kernel::ReadFile(fd_.Get(), buffer, count);
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
+    if (n < 0) throw rtl::EReadError(rtl::FormatStrings("Cannot read file \"%s\". %s", {fileName_, std::strerror(errno)}));
+    return static_cast<std::size_t>(n);
 }
 
 std::size_t TFileStream::Write(const void* buffer, std::size_t count)
@@ -147,6 +148,18 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
     const std::int64_t target = Resolve(offset, origin, current, Size());
     const std::int64_t at = kernel::SeekFile(fd_.Get(), target, kernel::TSeekFrom::sfBeginning);
     return at < 0 ? 0 : at;
+}
+
+std::vector<std::uint8_t> ReadAllBytes(TStream& source, std::size_t maxBytes)
+{
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[64 * 1024];
+    for (;;) {
+        const std::size_t n = source.Read(chunk, sizeof chunk);
+        if (n == 0) return bytes;
+        if (n > maxBytes - bytes.size()) throw codecs::ECodecError(rtl::Format("Input is larger than %zu bytes", maxBytes));
+        bytes.insert(bytes.end(), chunk, chunk + n);
+    }
 }
 
 std::int64_t TFileStream::Size() const { return static_cast<std::int64_t>(kernel::GetFileSize(fd_.Get()).value_or(0)); }

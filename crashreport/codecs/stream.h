@@ -1,5 +1,6 @@
 #pragma once
-// The crash reporter's byte streams: a small TStream-like base with a growing
+// The crash reporter's byte streams, shared by the options, the stored data,
+// the codecs and the report files: a small TStream base with a growing
 // memory stream, a read-only view of bytes owned elsewhere, and a file
 // stream. Reads never go past the end of a stream: Read returns what is
 // there, ReadBuffer raises EReadError when fewer bytes remain than asked.
@@ -97,15 +98,16 @@ private:
 };
 
 // A file opened for reading, reading and writing, or created (truncated).
-// Other readers and writers may use the file at the same time. Read, Write
-// and Seek are plain system calls and signal-safe; opening is not (it
-// raises on failure).
+// Other readers and writers may use the file at the same time. Reading
+// opens regular files only: a device, FIFO or socket may never end. Not
+// signal-safe: opening and a failed read raise.
 class TFileStream : public TStream {
 public:
     enum TMode { fmOpenRead, fmOpenReadWrite, fmCreate };
 
     // Raises rtl::EFOpenError ("Cannot open file \"%s\". %s") or
-    // EFCreateError ("Cannot create file \"%s\". %s").
+    // EFCreateError ("Cannot create file \"%s\". %s"). Read raises
+    // rtl::EReadError ("Cannot read file \"%s\". %s") when the system fails.
     TFileStream(const std::string& fileName, TMode mode);
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
@@ -122,5 +124,9 @@ private:
     std::string fileName_;
     kernel::TUniqueFd fd_;
 };
+
+// Reads `source` from its position to its end. More than maxBytes raises
+// codecs::ECodecError ("Input is larger than %zu bytes").
+std::vector<std::uint8_t> ReadAllBytes(TStream& source, std::size_t maxBytes = SIZE_MAX);
 
 } // namespace crashreport
