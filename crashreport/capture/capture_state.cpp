@@ -12,8 +12,11 @@ namespace {
 
 thread_local TThreadCaptureState t_state{};
 
+} // namespace
+
 void CopyText(char* out, std::size_t capacity, const char* text)
 {
+    if (capacity == 0) return;
     std::size_t n = 0;
     if (text)
         while (text[n] && n + 1 < capacity) {
@@ -22,8 +25,6 @@ void CopyText(char* out, std::size_t capacity, const char* text)
         }
     out[n] = 0;
 }
-
-} // namespace
 
 TThreadCaptureState& ThreadCapture() { return t_state; }
 

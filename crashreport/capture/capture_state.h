@@ -37,6 +37,10 @@ TThreadCaptureState& ThreadCapture(); // signal-safe
 // Signal-safe.
 std::uint32_t CachedThreadId();
 
+// Copies the zero-terminated `text` (null: nothing) into `out`, cut to fit
+// `capacity` bytes with its terminator. Signal-safe.
+void CopyText(char* out, std::size_t capacity, const char* text);
+
 // A spin lock for state touched on the raise path (never held while
 // calling out). A thread that finds itself the owner (a fault inside the
 // section) does not wait: TryLock fails.

@@ -5,9 +5,9 @@
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/thread_tracking.h"
 #include "crashreport/binding/handling_thread.h"
+#include "platform/kernel/process.h"
 #include "platform/rtl/exception.h"
 
-#include <time.h>
 
 #include <atomic>
 #include <cstring>
@@ -21,22 +21,6 @@ std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
 std::atomic<TFocusQuery> g_focusQuery{nullptr};
 std::atomic<TExceptionThread*> g_nextThread{nullptr};
 constexpr int kHighestPriority = 2;
-
-void SleepMs(int ms)
-{
-    timespec t{0, ms * 1000000L};
-    while (nanosleep(&t, &t) != 0) {}
-}
-
-void CopyText(char* out, std::size_t capacity, const char* text)
-{
-    std::size_t n = 0;
-    while (text && text[n] && n + 1 < capacity) {
-        out[n] = text[n];
-        ++n;
-    }
-    out[n] = 0;
-}
 
 class TInsideDispatchGuard {
 public:
@@ -57,31 +41,24 @@ public:
 // The report thread never reports itself: its exceptions are not captured.
 class TOffListEntry {
 public:
-    TOffListEntry()
-    {
-        const std::uint32_t self = kernel::GetCurrentThreadId();
-        Capture().OffListCount.fetch_add(1);
-        for (auto& id : Capture().OffList) {
-            std::uint32_t expected = 0;
-            if (id.compare_exchange_strong(expected, self)) {
-                slot_ = &id;
-                return;
-            }
-        }
-        Capture().OffListCount.fetch_sub(1);
-    }
+    TOffListEntry() : entered_(!AlreadyOff(self_) && SetThreadCaptureOff(self_, true)) {}
     ~TOffListEntry()
     {
-        if (slot_) {
-            slot_->store(0);
-            Capture().OffListCount.fetch_sub(1);
-        }
+        if (entered_) SetThreadCaptureOff(self_, false);
     }
     TOffListEntry(const TOffListEntry&) = delete;
     TOffListEntry& operator=(const TOffListEntry&) = delete;
 
 private:
-    std::atomic<std::uint32_t>* slot_ = nullptr;
+    // A thread the program switched off stays off after the report.
+    static bool AlreadyOff(std::uint32_t id)
+    {
+        for (const auto& entry : Capture().OffList)
+            if (entry.load() == id) return true;
+        return false;
+    }
+    const std::uint32_t self_ = kernel::GetCurrentThreadId();
+    const bool entered_;
 };
 
 bool RunPipeline(TCapturedException& exception)
@@ -208,7 +185,7 @@ bool Dispatch(TCapturedException& exception)
             if (pumping)
                 if (TWaitingPump pump = g_pump.load()) pumping = pump();
             RunPostedStep();
-            SleepMs(10);
+            kernel::Sleep(10);
         }
         thread->WaitFor();
         result = thread->Result;

@@ -278,9 +278,7 @@ bool ExceptionManager(void* object, const std::type_info* type, void* address, s
             state.LastCapturedAddress.store(address);
             state.LastCapturedObject.store(exception.Object);
         }
-        const bool result = Dispatch(captured);
-        if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();
-        return result;
+        return Dispatch(captured); // which prepares the next report thread
     } catch (...) {
         CaptureInternalError("ExceptionManager", "exception while handling an exception");
         return true;

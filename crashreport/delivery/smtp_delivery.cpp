@@ -6,6 +6,7 @@
 #include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/codecs/base64.h"
 #include "platform/kernel/machine_facts.h"
+#include "platform/kernel/process.h"
 #include "platform/net/dns_mx.h"
 #include "platform/net/smtp_client.h"
 
@@ -19,7 +20,7 @@ void SetStatus(TSendDialog* dialog, const std::string& text)
 
 std::string LocalHostName()
 {
-    std::string name = kernel::ComputerName();
+    std::string name = kernel::GetComputerName();
     if (name.size() > 250) name.resize(250);
     return name.empty() ? std::string("localhost") : name;
 }

@@ -8,7 +8,6 @@ namespace crashreport {
 namespace {
 
 constexpr const char* kDefaultSmtpSender = "reports@example.com";
-constexpr const char* kDefaultFreezeText = "The application seems to be frozen.";
 
 } // namespace
 

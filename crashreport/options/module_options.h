@@ -19,6 +19,9 @@
 
 namespace crashreport {
 
+// FreezeText's default, also the watchdog's text when the option is empty.
+inline constexpr char kDefaultFreezeText[] = "The application seems to be frozen.";
+
 // The format version of the stream form this reporter writes (version
 // 5.1.5); LoadFromStream reads this and every older form.
 inline constexpr std::uint16_t CurrentOptionsVersion = 515;

@@ -51,13 +51,6 @@ bool ReadTextFile(const std::string& path, std::string& text)
     }
 }
 
-std::string ComputerName()
-{
-    struct utsname names {};
-    if (::uname(&names) != 0) return {};
-    return names.nodename;
-}
-
 std::string UserName()
 {
     long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);

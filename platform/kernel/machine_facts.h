@@ -8,9 +8,6 @@
 
 namespace kernel {
 
-// The host name (uname's node name).
-std::string ComputerName();
-
 // The name of the user the process runs as (effective user id).
 std::string UserName();
 

@@ -4,11 +4,11 @@
 
 #include <chrono>
 
-#include <fstream>
 #include <mutex>
 #include <random>
-#include <sstream>
 
+#include "platform/kernel/machine_facts.h"
+#include "platform/kernel/network_facts.h"
 #include "platform/net/client_socket.h"
 #include "platform/net/socket_error.h"
 #include "platform/rtl/format.h"
@@ -207,17 +207,10 @@ const char* MXReplyStatusText(TMXReplyStatus status)
 std::vector<TDnsServer> ReadDNSServers(const std::string& resolvConfPath)
 {
     std::vector<TDnsServer> servers;
-    std::ifstream file(resolvConfPath);
-    std::string line;
-    while (std::getline(file, line)) {
-        std::istringstream words(line);
-        std::string keyword, address;
-        if (!(words >> keyword >> address) || keyword != "nameserver") continue;
-        address = Trim(address);
-        in_addr parsed{};
-        if (address == "0.0.0.0" || ::inet_pton(AF_INET, address.c_str(), &parsed) != 1) continue;
-        servers.push_back({address, 53});
-    }
+    std::string text;
+    if (!kernel::ReadTextFile(resolvConfPath, text)) return servers;
+    for (const std::string& address : kernel::NameServersFromResolvConf(text))
+        if (address != "0.0.0.0") servers.push_back({address, 53}); // "any": not a server to ask
     return servers;
 }
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "crashreport/capture/dispatcher.h"
@@ -12,6 +12,7 @@
 #include "crashreport/capture/thread_tracking.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options.h"
+#include "platform/kernel/memory.h"
 #include "platform/ui/app_windows.h"
 #include "platform/ui/message_queue.h"
 #include "platform/ui/window.h"
@@ -44,14 +45,8 @@ std::uintptr_t MainStackTop()
             if (i >= 0 && list->Get(i)->StackTop != 0) return list->Get(i)->StackTop;
         }
     }
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-        if (line.find("[stack]") == std::string::npos) continue;
-        const auto dash = line.find('-');
-        if (dash == std::string::npos) return 0;
-        return static_cast<std::uintptr_t>(std::strtoull(line.c_str() + dash + 1, nullptr, 16));
-    }
+    for (const kernel::TMemoryRegion& region : kernel::ListMemoryRegions())
+        if (std::string_view(region.Name) == "[stack]") return region.End;
     return 0;
 }
 

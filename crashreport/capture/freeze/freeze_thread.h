@@ -17,7 +17,6 @@
 
 namespace crashreport {
 
-inline constexpr char kDefaultFreezeText[] = "The application seems to be frozen.";
 // The probe's time limit, and the watchdog's sleeping step.
 inline constexpr unsigned kFreezeProbeMs = 50;
 

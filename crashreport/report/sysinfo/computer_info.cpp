@@ -4,6 +4,7 @@
 
 #include "crashreport/report/sysinfo/system_information.h"
 #include "platform/kernel/modules.h"
+#include "platform/kernel/process.h"
 #include "platform/kernel/os_facts.h"
 #include "platform/rtl/format.h"
 #include "platform/ui/display_mode.h"
@@ -74,7 +75,7 @@ std::string ProcessorNameFrom(const kernel::TProcessorFacts& facts)
     return name.empty() ? "Unknown processor" : name;
 }
 
-std::string ReadComputerName() { return kernel::ComputerName(); }
+std::string ReadComputerName() { return kernel::GetComputerName(); }
 
 std::string ReadUserName() { return kernel::UserName(); }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/kernel/machine_facts.h"
+#include "platform/kernel/process.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/network_facts.h"
 #include "platform/kernel/os_facts.h"
@@ -77,7 +78,7 @@ std::string InChild(std::string (*reader)())
 
 TEST(MachineFacts, NameUserMemoryDiskAndUpTimeAgreeWithTheSystemsCommands)
 {
-    EXPECT_EQ(kernel::ComputerName(), Shell("hostname"));
+    EXPECT_EQ(kernel::GetComputerName(), Shell("hostname"));
     EXPECT_EQ(kernel::UserName(), Shell("id -un"));
 
     kernel::TMemoryStatus memory;
