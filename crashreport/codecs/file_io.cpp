@@ -6,6 +6,7 @@
 
 #include "crashreport/codecs/codec_error.h"
 #include "crashreport/codecs/day_count.h"
+#include "platform/kernel/file_lock.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
@@ -37,23 +38,29 @@ double FileLastWriteDate(const std::string& path)
     return UnixMillisecondsToDayCount(ms);
 }
 
-void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes)
+void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes, const std::string* keepPreviousAs)
 {
     if (path.empty() || path.back() == '/') RaiseWriteError(path, EISDIR);
+    const auto previous = kernel::GetFileInfo(path);
     TTemporaryFile temp;
     std::string pattern = path + ".XXXXXX";
     kernel::TUniqueFd fd = kernel::CreateUniqueFile(pattern);
     if (!fd.Valid()) RaiseWriteError(path, errno);
     temp.path = pattern;
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const std::ptrdiff_t n = kernel::WriteFile(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0) RaiseWriteError(path, errno);
-        done += size_t(n);
-    }
-    if (!fd.Close()) RaiseWriteError(path, errno);
+    const unsigned mode = previous ? kernel::GetFileMode(path).value_or(0644) : (0666u & ~kernel::GetCreationMask());
+    if (!kernel::WriteAll(fd.Get(), bytes.data(), bytes.size()) || !kernel::SetFileMode(fd.Get(), mode) ||
+        !kernel::SyncFile(fd.Get()) || !fd.Close())
+        RaiseWriteError(path, errno);
+    if (keepPreviousAs && previous && !kernel::LinkFile(path, *keepPreviousAs))
+        throw EFWriteError(rtl::FormatStrings("Cannot keep the previous file as \"%s\". %s",
+                                              {*keepPreviousAs, std::strerror(errno)}));
     if (!kernel::MoveFile(temp.path, path)) RaiseWriteError(path, errno);
     temp.keep = true;
+}
+
+void WriteFileReplacing(const std::string& path, std::string_view text, const std::string* keepPreviousAs)
+{
+    WriteFileReplacing(path, {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, keepPreviousAs);
 }
 
 } // namespace crashreport::codecs

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crashreport::codecs {
@@ -12,8 +13,14 @@ namespace crashreport::codecs {
 double FileLastWriteDate(const std::string& path);
 
 // Writes bytes as the file path in one piece: a temporary file in the same
-// folder is written and then renamed over path, so a failure never leaves a
-// half-written file behind. Raises EFWriteError (codec_error.h).
-void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes);
+// folder is written, flushed to the disk and renamed over path, so a crash or
+// a failure (a full disk) leaves the previous file whole and no half-written
+// file behind. A replaced file keeps its permissions; a new one gets the
+// usual ones (0666 less the creation mask). With keepPreviousAs, the file
+// being replaced also keeps that second name. Raises EFWriteError
+// (codec_error.h) with the system's reason.
+void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes,
+                        const std::string* keepPreviousAs = nullptr);
+void WriteFileReplacing(const std::string& path, std::string_view text, const std::string* keepPreviousAs = nullptr);
 
 } // namespace crashreport::codecs

@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "crashreport/capture/errorlog/mail_date.h"
+#include "crashreport/codecs/codec_error.h"
 #include "crashreport/codecs/day_count.h"
+#include "crashreport/codecs/file_io.h"
 #include "crashreport/options/log_file_naming.h"
 #include "crashreport/report/report_text.h"
 #include "platform/kernel/files.h"
@@ -105,38 +107,10 @@ void ReplaceFileContents(const std::string& path, const std::string& text, const
 {
     const auto info = kernel::GetFileInfo(path);
     if (info && !info->IsRegular) throw ELogFileError("\"" + path + "\" is not a regular file.");
-    std::string temporary = path + ".XXXXXX";
-    kernel::TUniqueFd fd = kernel::CreateUniqueFile(temporary);
-    if (!fd.Valid()) throw ELogFileError(ErrorText("Cannot create a file next to", path));
-    bool written = true;
-    std::size_t done = 0;
-    while (written && done < text.size()) {
-        const std::ptrdiff_t n = kernel::WriteFile(fd.Get(), text.data() + done, text.size() - done);
-        if (n <= 0)
-            written = false;
-        else
-            done += static_cast<std::size_t>(n);
-    }
-    const unsigned mode = info ? kernel::GetFileMode(path).value_or(0644) : (0666u & ~kernel::GetCreationMask());
-    written = written && kernel::SetFileMode(fd.Get(), mode) && kernel::SyncFile(fd.Get());
-    const int writeError = errno;
-    written = fd.Close() && written;
-    if (!written) {
-        kernel::DeleteFile(temporary);
-        errno = writeError;
-        throw ELogFileError(ErrorText("Cannot write", path));
-    }
-    if (keepPreviousAs && info && !kernel::LinkFile(path, *keepPreviousAs)) {
-        const int linkError = errno;
-        kernel::DeleteFile(temporary);
-        errno = linkError;
-        throw ELogFileError(ErrorText("Cannot keep the previous file as", *keepPreviousAs));
-    }
-    if (!kernel::MoveFile(temporary, path)) {
-        const int moveError = errno;
-        kernel::DeleteFile(temporary);
-        errno = moveError;
-        throw ELogFileError(ErrorText("Cannot replace", path));
+    try {
+        codecs::WriteFileReplacing(path, text, keepPreviousAs);
+    } catch (const codecs::EFWriteError& e) {
+        throw ELogFileError(e.Message);
     }
 }
 

@@ -115,16 +115,9 @@ bool SendWebErrorPage(const std::string& page)
 {
     if (!IsCGI()) return false;
     const std::string answer = WebErrorResponse(page);
-    std::size_t done = 0;
-    while (done < answer.size()) {
-        const std::ptrdiff_t n = kernel::WriteFile(1, answer.data() + done, answer.size() - done);
-        if (n <= 0) {
-            RecordWarning(eeShowError, "CGI: Cannot write in the ouput file.");
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    if (kernel::WriteAll(1, answer.data(), answer.size())) return true;
+    RecordWarning(eeShowError, "CGI: Cannot write in the ouput file.");
+    return false;
 }
 
 bool ShowWebError(const std::string& text, const TTavrelModuleOptions& options)

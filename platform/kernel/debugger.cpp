@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/kernel/files.h"
 #include "platform/kernel/unique_fd.h"
 
 namespace kernel {
@@ -25,17 +26,6 @@ std::size_t ReadSmallFile(const char* path, char* buffer, std::size_t size)
     }
     buffer[used] = '\0';
     return used;
-}
-
-void WriteAll(int fd, const char* data, std::size_t length)
-{
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
 }
 
 } // namespace

@@ -60,6 +60,22 @@ std::ptrdiff_t WriteFile(int fd, const void* buffer, std::size_t count)
     }
 }
 
+bool WriteAll(int fd, const void* buffer, std::size_t count)
+{
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (count > 0) {
+        const std::ptrdiff_t n = WriteFile(fd, bytes, count);
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENOSPC; // a regular file that takes nothing is full
+            return false;
+        }
+        bytes += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::int64_t SeekFile(int fd, std::int64_t offset, TSeekFrom from)
 {
     const int whence = from == TSeekFrom::sfBeginning ? SEEK_SET : from == TSeekFrom::sfCurrent ? SEEK_CUR : SEEK_END;

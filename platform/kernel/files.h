@@ -33,6 +33,9 @@ TUniqueFd CreateUniqueFile(std::string& pattern);
 // Bytes read or written (interrupted calls are repeated), -1 on failure.
 std::ptrdiff_t ReadFile(int fd, void* buffer, std::size_t count);
 std::ptrdiff_t WriteFile(int fd, const void* buffer, std::size_t count);
+// Writes all `count` bytes, repeating partial writes; false (errno set) when
+// the system takes no more. Signal-safe.
+bool WriteAll(int fd, const void* buffer, std::size_t count);
 enum class TSeekFrom { sfBeginning, sfCurrent, sfEnd };
 // The new position, -1 on failure.
 std::int64_t SeekFile(int fd, std::int64_t offset, TSeekFrom from);

@@ -5,6 +5,8 @@
 #include "crashreport/capture/errorlog/handled_exception.h"
 #include "crashreport/capture/errorlog/mail_date.h"
 #include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/file_io.h"
 #include "crashreport/options/internal_error_sink.h"
 #include "crashreport/options/log_file_naming.h"
 #include "crashreport/options/module_identity.h"
@@ -21,14 +23,15 @@ constexpr const char* kNoMessage = "General internal error.";
 // The development environment of this build: its compiler.
 constexpr const char* kRadName = "GCC " __VERSION__;
 
-// Writes the whole text; false when any of it could not be written.
+// Writes the whole text or, on failure, nothing.
 bool SaveText(const std::string& path, const std::string& text)
 {
-    kernel::TUniqueFd file = kernel::OpenFile(path, kernel::TFileOpen::foCreate);
-    if (!file.Valid()) return false;
-    if (kernel::WriteFile(file.Get(), text.data(), text.size()) != static_cast<std::ptrdiff_t>(text.size()))
+    try {
+        codecs::WriteFileReplacing(path, text);
+        return true;
+    } catch (const codecs::EFWriteError&) {
         return false;
-    return file.Close();
+    }
 }
 
 // The offer to send the saved diagnostic to the reporter's maker.

@@ -1,17 +1,15 @@
 #include "crashreport/delivery/screenshot/screenshot.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
 #include "crashreport/codecs/attachment_archive.h"
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/file_io.h"
 #include "crashreport/delivery/screenshot/octree.h"
 #include "crashreport/delivery/screenshot/png8_writer.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options.h"
-#include "platform/kernel/unique_fd.h"
 
 namespace crashreport::screenshot {
 
@@ -90,25 +88,6 @@ std::vector<std::uint8_t> EncodeScreenshotPng(const ui::TScreenPicture& picture)
     return EncodePng8(picture.Width, picture.Height, indices.data(), palette);
 }
 
-bool WriteFileBytes(const std::string& fileName, const std::vector<std::uint8_t>& bytes)
-{
-    kernel::TUniqueFd fd(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.Valid()) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd.Get(), bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool closed = fd.Close();
-    if (done != bytes.size() || !closed) {
-        ::unlink(fileName.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool TScreenshot::Capture(bool foregroundOnly)
 {
     Release();
@@ -135,7 +114,13 @@ bool TScreenshot::Save(const std::string& fileName) const
 {
     if (fileName.empty() || !hasPicture_) return false;
     const std::vector<std::uint8_t> png = EncodeScreenshotPng(picture_);
-    return !png.empty() && WriteFileBytes(fileName, png);
+    if (png.empty()) return false;
+    try {
+        codecs::WriteFileReplacing(fileName, png);
+        return true;
+    } catch (const codecs::EFWriteError&) {
+        return false; // the previous file, if any, is untouched
+    }
 }
 
 void TScreenshot::Release()

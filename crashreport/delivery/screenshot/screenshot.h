@@ -29,10 +29,6 @@ void DrawCursor(ui::TScreenPicture& picture);
 // an empty picture.
 std::vector<std::uint8_t> EncodeScreenshotPng(const ui::TScreenPicture& picture);
 
-// Writes the bytes to the file; a file that could not be written whole is
-// removed. False on failure.
-bool WriteFileBytes(const std::string& fileName, const std::vector<std::uint8_t>& bytes);
-
 // One picture, from capture until release.
 class TScreenshot {
 public:

@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 
+#include "crashreport/codecs/file_io.h"
 #include "crashreport/delivery/screenshot/octree.h"
 #include "crashreport/delivery/screenshot/png8_writer.h"
 #include "crashreport/delivery/screenshot/screenshot.h"
@@ -179,7 +180,7 @@ TEST_F(ScreenshotPng, LargePictureIsCutIntoBoundedIdatChunks)
     EXPECT_LE(idatLengths.back(), kIdatBufferSize);
 
     const std::string png = Path("noise.png");
-    ASSERT_TRUE(WriteFileBytes(png, file));
+    crashreport::codecs::WriteFileReplacing(png, file);
     int status = -1;
     const std::string check = Shell("pngcheck '" + png + "' 2>&1", &status);
     EXPECT_EQ(status, 0) << check;

@@ -1,0 +1,104 @@
+// Whole-file writing: the previous file survives every failure, and what
+// replaces it keeps its permissions.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "crashreport/codecs/codec_error.h"
+#include "crashreport/codecs/file_io.h"
+#include "test_support.h"
+
+using namespace crashreport::codecs;
+using namespace codecs_test;
+
+namespace {
+
+unsigned ModeOf(const std::string& path)
+{
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return info.st_mode & 07777;
+}
+
+std::vector<std::string> Names(const std::string& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
+
+TEST(WriteFileReplacing, NewFilesGetTheUsualModeAndReplacedOnesKeepTheirs)
+{
+    TScratchDir dir;
+    const std::string fresh = dir.File("fresh.txt");
+    const mode_t mask = ::umask(022);
+    WriteFileReplacing(fresh, std::string_view("new"));
+    ::umask(mask);
+    EXPECT_EQ(ModeOf(fresh), 0644u); // not the 0600 of a unique temporary file
+
+    const std::string kept = dir.File("kept.txt");
+    WriteFileBytes(kept, {'o', 'l', 'd'});
+    ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
+    WriteFileReplacing(kept, std::string_view("replaced"));
+    EXPECT_EQ(ModeOf(kept), 0640u);
+    EXPECT_EQ(ReadFileBytes(kept), (std::vector<uint8_t>{'r', 'e', 'p', 'l', 'a', 'c', 'e', 'd'}));
+}
+
+TEST(WriteFileReplacing, ThePreviousFileCanKeepASecondName)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("log.txt"), aside = dir.File("log.txt.old");
+    WriteFileBytes(path, {'1'});
+    const std::string previous = aside;
+    WriteFileReplacing(path, std::string_view("2"), &previous);
+    EXPECT_EQ(ReadFileBytes(path), std::vector<uint8_t>{'2'});
+    EXPECT_EQ(ReadFileBytes(aside), std::vector<uint8_t>{'1'});
+    // Nothing to keep when there was no file.
+    const std::string none = dir.File("none.old");
+    WriteFileReplacing(dir.File("first.txt"), std::string_view("x"), &none);
+    EXPECT_FALSE(std::filesystem::exists(none));
+}
+
+TEST(WriteFileReplacing, AFullDiskLeavesThePreviousFileWholeAndNoTemporaryFile)
+{
+    TScratchDir dir;
+    const std::string path = dir.File("report.png");
+    const std::vector<uint8_t> before = RandomBytes(1000, 7);
+    WriteFileBytes(path, before);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // A file size limit stands in for a full disk.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            WriteFileReplacing(path, RandomBytes(100000, 8));
+        } catch (const EFWriteError& e) {
+            ::_exit(std::string(e.what()).find("Cannot write file") == 0 ? 0 : 4);
+        }
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.png"});
+}
+
+TEST(WriteFileReplacing, AFolderAtThePathIsRefused)
+{
+    TScratchDir dir;
+    EXPECT_THROW(WriteFileReplacing(dir.Path(), std::string_view("x")), EFWriteError);
+    EXPECT_THROW(WriteFileReplacing(dir.File("sub/"), std::string_view("x")), EFWriteError);
+}
