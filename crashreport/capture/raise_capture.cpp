@@ -40,6 +40,25 @@ bool g_signalsInstalledHere = false;
 
 thread_local std::uint8_t t_noMalloc = 0;
 thread_local rtl::TExceptionStorage t_abortStorage;
+thread_local bool t_insideAbort = false;
+kernel::TThreadStartHook g_previousStartHook = nullptr;
+
+// Touches this thread's storage of the capture, so that no signal handler
+// is the first to use it (which may allocate when the reporter lives in a
+// library loaded later). Not signal-safe; run when a thread starts.
+void PrepareThreadForCapture()
+{
+    t_noMalloc = 0;
+    t_abortStorage.Object[0] = 0;
+    t_insideAbort = false;
+    ThreadCapture().InFaultHandler = 0;
+}
+
+void ThreadStartForCapture()
+{
+    if (g_previousStartHook) g_previousStartHook();
+    PrepareThreadForCapture();
+}
 
 // The runtime's modules (libstdc++, libgcc_s): a raise address inside them
 // is not the raiser's.
@@ -180,10 +199,9 @@ void UnhandledProcedure()
 // then the default action ends the process.
 void AbortHandler(int signal, siginfo_t* info, void* context)
 {
-    static thread_local bool inside = false;
     const bool sentByOther = info && info->si_code <= 0 && info->si_pid != getpid();
-    if (!inside && !sentByOther && ExceptionCaptureStarted()) {
-        inside = true;
+    if (!t_insideAbort && !sentByOther && ExceptionCaptureStarted()) {
+        t_insideAbort = true;
         ThreadCapture().InFaultHandler = 1;
         rtl::TExceptionRecord record;
         record.ExceptionCode = 0x40000015; // fatal application exit
@@ -529,6 +547,8 @@ bool InstallRaiseCapture()
         CaptureInternalError("InstallRaiseCapture", "the fault handlers are not installed");
         ok = false;
     }
+    PrepareThreadForCapture();
+    g_previousStartHook = kernel::SetThreadStartHook(&ThreadStartForCapture);
     g_previousMapping = rtl::SetExceptObjProc(&MappingHook);
     g_previousTerminate = std::set_terminate(&UnhandledProcedure);
     struct sigaction action {};
@@ -545,6 +565,8 @@ void RemoveRaiseCapture()
     std::set_terminate(g_previousTerminate);
     rtl::SetExceptObjProc(g_previousMapping);
     g_previousMapping = nullptr;
+    kernel::SetThreadStartHook(g_previousStartHook);
+    g_previousStartHook = nullptr;
     if (g_signalsInstalledHere) rtl::RemoveSignalExceptions();
     if (g_mallocIntercepted.exchange(false)) {
         rtl::SetRaiseAllocator(g_previousAllocator);

@@ -87,7 +87,7 @@ bool EnsureThreadSignalStack()
 
 const TThreadSignalInfo& ThreadSignalInfo() { return t_info; }
 
-void SetThreadStartHook(TThreadStartHook hook) { g_startHook = hook; }
+TThreadStartHook SetThreadStartHook(TThreadStartHook hook) { return g_startHook.exchange(hook); }
 
 void RunThreadStartHook()
 {

@@ -33,10 +33,11 @@ bool EnsureThreadSignalStack();
 const TThreadSignalInfo& ThreadSignalInfo();
 
 // A function run first on every thread that the kernel layer (and thread
-// tracking) starts, before any code of the thread's own: the runtime
-// installs its per-thread fault preparation here. Not signal-safe.
+// tracking) starts, before any code of the thread's own: the runtime and
+// the exception capture install their per-thread preparation here, each
+// calling the hook it replaced. Answers the replaced hook. Not signal-safe.
 using TThreadStartHook = void (*)();
-void SetThreadStartHook(TThreadStartHook hook);
+TThreadStartHook SetThreadStartHook(TThreadStartHook hook);
 void RunThreadStartHook();
 
 // Installs a signal action and puts the previous one back when it goes out

@@ -64,7 +64,13 @@ void FaultHandler(int signal, siginfo_t* info, void* context)
     object->Raise();
 }
 
-void ThreadStart() { PrepareThreadForSignals(); }
+kernel::TThreadStartHook g_previousStartHook = nullptr;
+
+void ThreadStart()
+{
+    if (g_previousStartHook) g_previousStartHook();
+    PrepareThreadForSignals();
+}
 
 } // namespace
 
@@ -137,7 +143,7 @@ bool InstallSignalExceptions()
             for (int j = 0; j < i; ++j) g_actions[j].Restore();
             return false;
         }
-    kernel::SetThreadStartHook(&ThreadStart);
+    g_previousStartHook = kernel::SetThreadStartHook(&ThreadStart);
     g_installed = true;
     return true;
 }
@@ -145,7 +151,7 @@ bool InstallSignalExceptions()
 void RemoveSignalExceptions()
 {
     if (!g_installed.exchange(false)) return;
-    kernel::SetThreadStartHook(nullptr);
+    kernel::SetThreadStartHook(g_previousStartHook);
     for (auto& action : g_actions) action.Restore();
 }
 
