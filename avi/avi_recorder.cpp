@@ -160,13 +160,13 @@ bool TAVIRecorder::StartRecording()
         int headerSize = 0;
         QueryDIBSizes(*frame_, headerSize, imageSize_);
         header_ = {};
-        pixels_.Assign(static_cast<size_t>(imageSize_));
-        CaptureDIB(*frame_, header_, pixels_.Data());
+        pixels_.assign(static_cast<size_t>(imageSize_), 0);
+        CaptureDIB(*frame_, header_, pixels_.data());
 
         FillStreamInfo(streamInfo_);
         if (avifile::AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) Fail("Cannot create AVI stream.");
 
-        CaptureDIB(*frame_, header_, pixels_.Data());
+        CaptureDIB(*frame_, header_, pixels_.data());
 
         avifile::AVICOMPRESSOPTIONS options;
         if (!FillCompressOptions(options)) {
@@ -211,8 +211,8 @@ void TAVIRecorder::FailWithWriteError(const char* message)
 void TAVIRecorder::WriteFrame()
 {
     if (onPostProcess_) onPostProcess_(this, frame_.get());
-    CaptureDIB(*frame_, header_, pixels_.Data());
-    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.Data(), imageSize_, avifile::AVIIF_KEYFRAME,
+    CaptureDIB(*frame_, header_, pixels_.data());
+    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.data(), imageSize_, avifile::AVIIF_KEYFRAME,
                                 nullptr, nullptr) != 0)
         FailWithWriteError("Add Frame Error");
     ++frameCount_;
@@ -234,7 +234,8 @@ void TAVIRecorder::StopRecording(bool deleteFile)
     std::string failure;
     try {
         frame_.reset();
-        pixels_.Release();
+        pixels_.clear();
+        pixels_.shrink_to_fit();
         avifile::AVIFileExit();
         // Complete a file that is kept before letting go of it, so that a
         // file that could not be completed (disk full) is not taken for a

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-#include "avi/frame_buffer.h"
 #include "avi/output_file.h"
 #include "avi/recorder_decisions.h"
 #include "platform/avifile/avifile.h"
@@ -102,7 +102,7 @@ private:
     avifile::PAVISTREAM stream_ = nullptr;
     avifile::PAVISTREAM compressed_ = nullptr;
     gdi::BITMAPINFOHEADER header_{};
-    TFrameBuffer pixels_;
+    std::vector<uint8_t> pixels_;
     int imageSize_ = 0;
     std::string workingPath_;
     TOutputFile output_;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,6 +15,10 @@ extern "C" {
 namespace avifile {
 
 namespace {
+
+// Zero bytes after the copy of a frame the scaler reads (libavcodec's own
+// input padding).
+constexpr size_t kReadPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -128,6 +133,14 @@ public:
         // Two frames in turn: the encoder may still hold the previous one.
         AVFrame* picture = frames_[nextPts_ & 1].get();
         if (av_frame_make_writable(picture) < 0) return AVIERR_MEMORY;
+        // libswscale's packed-RGB readers load 4 bytes for each 3-byte pixel,
+        // so the row at the highest address is read past its end. The
+        // caller's frame may end right there: the scaler reads a copy that
+        // is followed by padding.
+        const size_t frameBytes = input_.stride * static_cast<size_t>(input_.height);
+        if (padded_.size() != frameBytes + kReadPadding) padded_.assign(frameBytes + kReadPadding, 0);
+        std::memcpy(padded_.data(), frame, frameBytes);
+        frame = padded_.data();
         const uint8_t* src[4] = {input_.TopRow(frame), nullptr, nullptr, nullptr};
         const int srcStride[4] = {static_cast<int>(input_.DownStep()), 0, 0, 0};
         sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
@@ -198,6 +211,7 @@ private:
     SwsPtr scaler_;
     FramePtr frames_[2];
     PacketPtr packet_;
+    std::vector<uint8_t> padded_; // the frame being converted, then zeros
     int64_t nextPts_ = 0;
     bool flushed_ = false;
 };
