@@ -133,18 +133,6 @@ _Unwind_Reason_Code FindRaiser(_Unwind_Context* context, void* argument)
     return _URC_NO_REASON;
 }
 
-void FillContextFromSignal(const ucontext_t* uc, kernel::TThreadContext& c)
-{
-#if defined(__x86_64__)
-    const greg_t* g = uc->uc_mcontext.gregs;
-    c.Rax = g[REG_RAX], c.Rbx = g[REG_RBX], c.Rcx = g[REG_RCX], c.Rdx = g[REG_RDX];
-    c.Rsi = g[REG_RSI], c.Rdi = g[REG_RDI], c.Rbp = g[REG_RBP], c.Rsp = g[REG_RSP];
-    c.R8 = g[REG_R8], c.R9 = g[REG_R9], c.R10 = g[REG_R10], c.R11 = g[REG_R11];
-    c.R12 = g[REG_R12], c.R13 = g[REG_R13], c.R14 = g[REG_R14], c.R15 = g[REG_R15];
-    c.Rip = g[REG_RIP], c.EFlags = g[REG_EFL];
-#endif
-}
-
 // Signal-safe: the mapping hook of the fault handler.
 rtl::EExternal* MappingHook(const rtl::TExceptionRecord& record, const ucontext_t* context,
                             rtl::TExceptionStorage& storage)
@@ -207,14 +195,14 @@ void AbortHandler(int signal, siginfo_t* info, void* context)
         record.ExceptionCode = 0x40000015; // fatal application exit
         record.ExceptionFlags = rtl::EXCEPTION_NONCONTINUABLE;
         const auto* uc = static_cast<const ucontext_t*>(context);
-#if defined(__x86_64__)
-        record.ExceptionAddress = reinterpret_cast<void*>(uc->uc_mcontext.gregs[REG_RIP]);
-#endif
+        kernel::TThreadContext registers{};
+        kernel::ContextFromSignal(uc, registers);
+        record.ExceptionAddress = reinterpret_cast<void*>(kernel::InstructionPointer(registers));
         try {
             if (rtl::EExternal* object = rtl::MapExceptionRecord(record, uc, t_abortStorage)) {
-                FillContextFromSignal(uc, ThreadCapture().SavedContext);
+                ThreadCapture().SavedContext = registers;
                 ThreadCapture().ContextFlags = kContextAll;
-                ThreadCapture().RaiseFrame = static_cast<std::uintptr_t>(uc->uc_mcontext.gregs[REG_RSP]);
+                ThreadCapture().RaiseFrame = kernel::StackPointer(registers);
                 CaptureAtRaise(ExceptionObjectOf(*object), record.ExceptionAddress, false, false, nullptr, TWalkStart{},
                                true);
             }
@@ -327,9 +315,9 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
     if (!object || !capture || !ExceptionCaptureStarted()) return object;
     TThreadCaptureState& t = ThreadCapture();
     if (context) {
-        FillContextFromSignal(context, t.SavedContext);
+        kernel::ContextFromSignal(context, t.SavedContext);
         t.ContextFlags = kContextAll;
-        t.RaiseFrame = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+        t.RaiseFrame = kernel::StackPointer(t.SavedContext);
     }
     const TExceptionObject thrown = ExceptionObjectOf(*object);
     // The object as the personality will see it: a raise header in front.
@@ -345,7 +333,7 @@ rtl::EExternal* MapAndCapture(const rtl::TExceptionRecord& record, const ucontex
     bool corruptStack = false;
     if (context) {
         const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
-        const auto sp = static_cast<std::uintptr_t>(context->uc_mcontext.gregs[REG_RSP]);
+        const std::uintptr_t sp = kernel::StackPointer(t.SavedContext);
         corruptStack = info.StackTop && (sp > info.StackTop || sp + (256u << 10) < info.StackBottom);
     }
     TAnalysis answer;

@@ -86,15 +86,9 @@ void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint
         kernel::TThreadContext context{};
         if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed) continue;
         if (kernel::GetThreadContext(handle.Get(), context)) {
-#if defined(__x86_64__)
-            const TStackArea area{reinterpret_cast<const void*>(context.Rip),
-                                  reinterpret_cast<const void*>(context.Rsp),
+            const TStackArea area{reinterpret_cast<const void*>(kernel::InstructionPointer(context)),
+                                  reinterpret_cast<const void*>(kernel::StackPointer(context)),
                                   reinterpret_cast<const void*>(record->StackTop)};
-#else
-            const TStackArea area{reinterpret_cast<const void*>(context.Eip),
-                                  reinterpret_cast<const void*>(context.Esp),
-                                  reinterpret_cast<const void*>(record->StackTop)};
-#endif
             ScanStackAddresses(area, false, code, addresses);
         }
         kernel::ResumeThread(handle.Get());
@@ -270,11 +264,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     // CPU.
     if (p.Context) {
         s.Context = *p.Context;
-#if defined(__x86_64__)
-        s.StackPointer = p.Context->Rsp;
-#else
-        s.StackPointer = p.Context->Esp;
-#endif
+        s.StackPointer = kernel::StackPointer(*p.Context);
     }
     s.ExceptionAddress = reinterpret_cast<std::uintptr_t>(exception.Address);
     s.CustomData = gather.CustomData;

@@ -71,7 +71,7 @@ bool WaitAcknowledged(TThreadObject& object, std::uint32_t tid)
     return true;
 }
 
-void FillContext(const ucontext_t& uc, TThreadContext& c)
+void FillContext(const ucontext_t& uc, TThreadContext& c) // signal-safe
 {
     const greg_t* g = uc.uc_mcontext.gregs;
 #if defined(__x86_64__)
@@ -108,6 +108,11 @@ void FillContext(const ucontext_t& uc, TThreadContext& c)
 }
 
 } // namespace
+
+void ContextFromSignal(const void* signalContext, TThreadContext& context)
+{
+    FillContext(*static_cast<const ucontext_t*>(signalContext), context);
+}
 
 int SuspendSignal() { return SIGRTMIN + 4; }
 

@@ -110,6 +110,29 @@ struct TThreadContext {
 };
 #endif
 
+// The instruction and stack pointers of a context, whatever the processor.
+// Signal-safe.
+inline std::uintptr_t InstructionPointer(const TThreadContext& c)
+{
+#if defined(__x86_64__)
+    return static_cast<std::uintptr_t>(c.Rip);
+#else
+    return c.Eip;
+#endif
+}
+inline std::uintptr_t StackPointer(const TThreadContext& c)
+{
+#if defined(__x86_64__)
+    return static_cast<std::uintptr_t>(c.Rsp);
+#else
+    return c.Esp;
+#endif
+}
+
+// The registers a signal handler was given (its third argument, a
+// ucontext_t). Signal-safe.
+void ContextFromSignal(const void* signalContext, TThreadContext& context);
+
 // The registers of a thread that is suspended (where it was interrupted), or
 // of the calling thread. False for a running or never-started thread.
 // Not signal-safe.

@@ -144,11 +144,7 @@ void TFreezeThread::ReportFreeze()
         kernel::TThreadContext context{};
         // An exit that began meanwhile is not a freeze.
         if (!g_exiting && kernel::GetThreadContext(mainThread_, context)) {
-#if defined(__x86_64__)
-            const std::uintptr_t ip = context.Rip, sp = context.Rsp;
-#else
-            const std::uintptr_t ip = context.Eip, sp = context.Esp;
-#endif
+            const std::uintptr_t ip = kernel::InstructionPointer(context), sp = kernel::StackPointer(context);
             if (ip != 0 && sp != 0) {
                 EFrozenApplication exception(text_);
                 const TFreezeReport report{context, ip, sp, MainStackTop(), kernel::GetThreadId(mainThread_)};
