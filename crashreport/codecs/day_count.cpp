@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace crashreport::codecs {
 namespace {
@@ -32,6 +33,15 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day)
 }
 
 } // namespace
+
+double UnixSecondsToLocalDayCount(double seconds)
+{
+    const time_t whole = static_cast<time_t>(std::floor(seconds));
+    struct tm local {};
+    tzset();
+    ::localtime_r(&whole, &local);
+    return UnixMillisecondsToDayCount(static_cast<int64_t>(std::llround((seconds + local.tm_gmtoff) * 1000.0)));
+}
 
 double UnixMillisecondsToDayCount(int64_t milliseconds)
 {

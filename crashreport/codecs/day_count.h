@@ -1,7 +1,8 @@
 #pragma once
 // The runtime's date-time: a floating-point day count whose day 0 is
 // 30 December 1899, the fraction being the time of day.
-// Signal-safe except FormatCompactTimestamp (it returns a string).
+// Signal-safe except FormatCompactTimestamp (it returns a string) and
+// UnixSecondsToLocalDayCount (it reads the time zone).
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,6 +17,9 @@ struct TCalendarTime {
 };
 
 double UnixMillisecondsToDayCount(int64_t milliseconds);
+// Seconds since 1970-01-01 00:00 UTC as a day count in the local time zone
+// (the zone's offset at that moment), milliseconds kept.
+double UnixSecondsToLocalDayCount(double seconds);
 
 // Milliseconds since 1970-01-01 00:00, rounded to the nearest millisecond so
 // that a date made from whole seconds gives those seconds back exactly.

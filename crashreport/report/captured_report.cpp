@@ -24,16 +24,6 @@ namespace crashreport {
 
 namespace {
 
-double UnixSecondsToLocalDayCount(double seconds)
-{
-    const time_t whole = static_cast<time_t>(seconds);
-    struct tm local {};
-    tzset();
-    ::localtime_r(&whole, &local);
-    return codecs::UnixMillisecondsToDayCount(
-        static_cast<long long>(std::llround((seconds + local.tm_gmtoff) * 1000.0)));
-}
-
 long WholeHourOffsetSeconds()
 {
     const time_t now = ::time(nullptr);
@@ -166,7 +156,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
         if (kernel::FindModuleByName("", image)) mainModule = FindModuleInfo(image.Handle);
     }
     if (const auto start = kernel::GetProcessStartSeconds())
-        s.Items[riStartDate] = FormatMailDate(UnixSecondsToLocalDayCount(*start));
+        s.Items[riStartDate] = FormatMailDate(codecs::UnixSecondsToLocalDayCount(*start));
     if (mainModule) {
         s.Items[riNameDescription] =
             mainModule->Description.empty() ? rtl::ExtractFileName(mainModule->FileName) : mainModule->Description;

@@ -56,11 +56,8 @@ double LocalNow()
 {
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local {};
-    tzset();
-    ::localtime_r(&now.tv_sec, &local);
-    const long long localMs = (static_cast<long long>(now.tv_sec) + local.tm_gmtoff) * 1000 + now.tv_nsec / 1000000;
-    return codecs::UnixMillisecondsToDayCount(localMs);
+    // Whole milliseconds, as the clock of a report shows them.
+    return codecs::UnixSecondsToLocalDayCount(static_cast<double>(now.tv_sec) + (now.tv_nsec / 1000000) / 1000.0);
 }
 
 } // namespace crashreport
