@@ -1,5 +1,4 @@
 #include "platform/kernel/shared_memory.h"
-#include "platform/kernel/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -65,8 +64,8 @@ bool TSharedMemory::IsValidName(const std::string& name)
         name.find('\0') == std::string::npos && name != "." && name != "..";
 }
 
-TSharedMemory::TSharedMemory(std::string name, int fd, void* data, std::size_t size)
-    : name_(std::move(name)), fd_(fd), data_(data), size_(size)
+TSharedMemory::TSharedMemory(std::string name, TUniqueFd fd, void* data, std::size_t size)
+    : name_(std::move(name)), fd_(std::move(fd)), data_(data), size_(size)
 {
 }
 
@@ -74,7 +73,7 @@ TSharedMemory::~TSharedMemory() { Close(); }
 
 TSharedMemory::TSharedMemory(TSharedMemory&& other) noexcept
     : name_(std::move(other.name_)),
-      fd_(std::exchange(other.fd_, -1)),
+      fd_(std::move(other.fd_)),
       data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0))
 {
@@ -85,7 +84,7 @@ TSharedMemory& TSharedMemory::operator=(TSharedMemory&& other) noexcept
     if (this != &other) {
         Close();
         name_ = std::move(other.name_);
-        fd_ = std::exchange(other.fd_, -1);
+        fd_ = std::move(other.fd_);
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
     }
@@ -95,12 +94,11 @@ TSharedMemory& TSharedMemory::operator=(TSharedMemory&& other) noexcept
 void TSharedMemory::Close()
 {
     if (data_ != nullptr) ::munmap(data_, size_);
-    if (fd_ >= 0) {
-        ::close(fd_);
+    if (fd_.Valid()) {
+        fd_.Reset();
         DropOwner(name_);
     }
     data_ = nullptr;
-    fd_ = -1;
     size_ = 0;
 }
 
@@ -138,7 +136,7 @@ std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name
     }
     if (existed != nullptr) *existed = !created;
     AddOwner(name, created);
-    return TSharedMemory(name, fd.Release(), data, mapped);
+    return TSharedMemory(name, std::move(fd), data, mapped);
 }
 
 std::optional<TSharedMemory> TSharedMemory::OpenExisting(const std::string& name, bool writable)
@@ -155,7 +153,7 @@ std::optional<TSharedMemory> TSharedMemory::OpenExisting(const std::string& name
     void* data = ::mmap(nullptr, mapped, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd.Get(), 0);
     if (data == MAP_FAILED) return std::nullopt;
     AddOwner(name, false);
-    return TSharedMemory(name, fd.Release(), data, mapped);
+    return TSharedMemory(name, std::move(fd), data, mapped);
 }
 
 bool TSharedMemory::Remove(const std::string& name)

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/kernel/unique_fd.h"
+
 namespace kernel {
 
 class TSharedMemory {
@@ -52,10 +54,10 @@ public:
     void Close();
 
 private:
-    TSharedMemory(std::string name, int fd, void* data, std::size_t size);
+    TSharedMemory(std::string name, TUniqueFd fd, void* data, std::size_t size);
 
     std::string name_;
-    int fd_ = -1;
+    TUniqueFd fd_;
     void* data_ = nullptr;
     std::size_t size_ = 0;
 };
