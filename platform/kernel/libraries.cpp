@@ -6,34 +6,43 @@
 #include "platform/kernel/modules.h"
 
 namespace kernel {
-namespace {
-
-// Owner of a dynamic linker reference; with RTLD_NOLOAD it never loads anything.
-class TLibraryRef {
-public:
-    explicit TLibraryRef(void* handle) : handle_(handle) {}
-    ~TLibraryRef()
-    {
-        if (handle_) ::dlclose(handle_);
+TLibraryHandle TLibraryHandle::Load(const std::string& name, std::string& error)
+{
+    TLibraryHandle library(::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL));
+    if (!library.Valid()) {
+        const char* reason = ::dlerror();
+        error = reason ? reason : name;
     }
-    TLibraryRef(const TLibraryRef&) = delete;
-    TLibraryRef& operator=(const TLibraryRef&) = delete;
-    void* Get() const { return handle_; }
+    return library;
+}
 
-private:
-    void* handle_;
-};
+TLibraryHandle TLibraryHandle::Loaded(const std::string& path)
+{
+    return TLibraryHandle(path.empty() ? ::dlopen(nullptr, RTLD_LAZY) : ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD));
+}
 
-} // namespace
+TLibraryHandle::~TLibraryHandle()
+{
+    if (handle_) ::dlclose(handle_);
+}
+
+TLibraryHandle& TLibraryHandle::operator=(TLibraryHandle&& other) noexcept
+{
+    if (this != &other) {
+        if (handle_) ::dlclose(handle_);
+        handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+}
+
+void* TLibraryHandle::Symbol(const char* name) const { return handle_ ? ::dlsym(handle_, name) : nullptr; }
 
 void* GetProcAddress(std::uintptr_t handle, const char* name)
 {
     TModuleImage image;
     if (!FindModuleByHandle(handle, image) || image.Path.empty()) return nullptr;
-    TLibraryRef ref(image.IsMainExecutable ? ::dlopen(nullptr, RTLD_LAZY)
-                                           : ::dlopen(image.Path.c_str(), RTLD_LAZY | RTLD_NOLOAD));
-    if (!ref.Get()) return nullptr;
-    void* symbol = ::dlsym(ref.Get(), name);
+    const TLibraryHandle ref = TLibraryHandle::Loaded(image.IsMainExecutable ? std::string() : image.Path);
+    void* symbol = ref.Symbol(name);
     Dl_info info;
     if (!symbol || !::dladdr(symbol, &info) || !image.Contains(symbol)) return nullptr;
     return symbol;
@@ -45,8 +54,7 @@ void* FindGlobalSymbol(const char* name) { return ::dlsym(RTLD_DEFAULT, name); }
 
 void* FindLibrarySymbol(const std::string& library, const char* name)
 {
-    TLibraryRef ref(::dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD));
-    return ref.Get() ? ::dlsym(ref.Get(), name) : nullptr;
+    return TLibraryHandle::Loaded(library).Symbol(name);
 }
 
 } // namespace kernel

@@ -1,6 +1,5 @@
 #include "platform/net/curl_library.h"
 
-#include <dlfcn.h>
 
 #include <cstring>
 #include <mutex>
@@ -93,15 +92,11 @@ std::unique_ptr<TCurlLibrary> TCurlLibrary::Open(std::string& error)
 {
     const std::string name = CurlLibraryName();
     std::unique_ptr<TCurlLibrary> library(new TCurlLibrary);
-    library->handle_ = ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library->handle_ == nullptr) {
-        const char* reason = ::dlerror();
-        error = reason ? reason : name;
-        return nullptr;
-    }
+    library->library_ = kernel::TLibraryHandle::Load(name, error);
+    if (!library->library_.Valid()) return nullptr;
     auto functions = std::make_unique<TFunctions>();
     const auto bind = [&](auto& target, const char* symbol) {
-        void* address = ::dlsym(library->handle_, symbol);
+        void* address = library->library_.Symbol(symbol);
         if (address == nullptr && error.empty()) error = std::string("missing function ") + symbol;
         target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(address);
     };
@@ -124,12 +119,9 @@ std::unique_ptr<TCurlLibrary> TCurlLibrary::Open(std::string& error)
     return library;
 }
 
-TCurlLibrary::~TCurlLibrary()
-{
-    // libcurl's global state stays in place: unloading it would tear down
-    // the TLS library under other users in the process.
-    if (handle_ != nullptr) ::dlclose(handle_);
-}
+// libcurl's global state stays in place (no global clean-up): that would
+// tear down the TLS library under other users in the process.
+TCurlLibrary::~TCurlLibrary() = default;
 
 TCurlSession::TCurlSession(const TCurlLibrary& library) : library_(library)
 {

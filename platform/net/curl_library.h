@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/kernel/libraries.h"
+
 namespace net {
 
 class TCurlLibrary {
@@ -27,7 +29,7 @@ public:
 
 private:
     TCurlLibrary() = default;
-    void* handle_ = nullptr;
+    kernel::TLibraryHandle library_;
     std::unique_ptr<TFunctions> functions_;
 };
 
