@@ -6,18 +6,10 @@
 #include "platform/ui/form.h"
 #include "platform/ui/message_queue.h"
 
-#include <cctype>
 #include <string>
 #include <typeinfo>
 
 namespace crashreport {
-
-namespace {
-
-// The toolkit's edits have no password style yet: none is a password edit.
-bool IsPasswordEdit(const ui::Window&) { return false; }
-
-} // namespace
 
 bool IsDroppedWhileWaiting(std::uint32_t message)
 {
@@ -55,11 +47,8 @@ void FillFocusOfThisThread(TExceptNotifyParams& params)
     char name[256];
     ShortClassName(typeid(*focused), name, sizeof name);
     params.FocusClass = name;
+    // The toolkit's edits have no password style, so no text is masked.
     params.FocusText = focused->Text().substr(0, 255);
-    std::string upper = params.FocusClass;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (upper.find("EDIT") != std::string::npos && IsPasswordEdit(*focused))
-        params.FocusText.assign(params.FocusText.size(), '*');
 }
 
 void InstallWaitingPump()
