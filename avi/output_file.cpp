@@ -11,22 +11,10 @@
 #include <random>
 
 #include "platform/kernel/unique_fd.h"
+#include "platform/rtl/file_names.h"
 
 namespace avi {
 namespace {
-
-std::string FolderOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Six letters that make the temporary name unlikely to be taken.
 std::string RandomTag()
@@ -66,12 +54,12 @@ std::string WriteErrorText(int error)
 int TOutputFile::Create(const std::string& destination)
 {
     Discard();
-    const std::string name = NameOf(destination);
+    const std::string name = rtl::ExtractFileName(destination);
     if (name.size() > NAME_MAX) return ENAMETOOLONG;
     if (name.empty()) return EISDIR;
     // The temporary name keeps the start of the destination's name, short
     // enough that the tag always fits.
-    const std::string stem = FolderOf(destination) + "/" + name.substr(0, 200) + ".";
+    const std::string stem = rtl::ExtractFilePath(destination) + name.substr(0, 200) + ".";
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate = stem + RandomTag() + ".part";
         kernel::TUniqueFd fd(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));

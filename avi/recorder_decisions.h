@@ -17,6 +17,10 @@ struct TAVICompressionRequest {
     avifile::PAVISTREAM stream = nullptr; // the uncompressed stream the choice is for
 };
 
+// The overwrite question as stored: "是否覆盖 %s?" in code page 936, the
+// %s being the path. Both front ends ask it in these words.
+inline constexpr char kOverwriteQuestion936[] = "\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 %s?";
+
 class TAVIRecorderDecisions {
 public:
     virtual ~TAVIRecorderDecisions() = default;

@@ -2,6 +2,10 @@
 
 #include <cstdlib>
 
+#include "avi/recorder_decisions.h"
+#include "platform/rtl/codepage.h"
+#include "platform/rtl/format.h"
+
 namespace converter {
 
 bool LocaleWantsChinese()
@@ -16,8 +20,7 @@ bool LocaleWantsChinese()
 
 std::string OverwriteQuestion(const std::string& path, bool chinese)
 {
-    // "是否覆盖 %s?"
-    if (chinese) return "\xE6\x98\xAF\xE5\x90\xA6\xE8\xA6\x86\xE7\x9B\x96 " + path + "?";
+    if (chinese) return rtl::FormatStrings(rtl::CP936ToUtf8(avi::kOverwriteQuestion936), {path});
     return "Replace \"" + path + "\"?";
 }
 

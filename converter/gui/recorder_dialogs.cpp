@@ -6,8 +6,6 @@
 
 namespace converter::gui {
 
-const char kOverwriteQuestion936[] = "\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 %s?";
-
 std::string SuggestedOutputName(const std::string& inputPath)
 {
     if (inputPath.empty()) return {};
@@ -35,7 +33,7 @@ bool TRecorderDialogs::ChooseOutputPath(std::string& path)
 
 bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
 {
-    const std::string question = rtl::FormatStrings(rtl::CP936ToUtf8(kOverwriteQuestion936), {path});
+    const std::string question = rtl::FormatStrings(rtl::CP936ToUtf8(avi::kOverwriteQuestion936), {path});
     return ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
 }
 

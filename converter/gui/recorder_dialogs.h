@@ -24,7 +24,4 @@ private:
 // "clip.vek" -> "clip.avi", the folder kept; "" for an empty path.
 std::string SuggestedOutputName(const std::string& inputPath);
 
-// The overwrite question as stored: "是否覆盖 %s?" in code page 936.
-extern const char kOverwriteQuestion936[];
-
 } // namespace converter::gui
