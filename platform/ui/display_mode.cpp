@@ -8,16 +8,6 @@
 #include "platform/ui/x11_display.h"
 
 namespace ui {
-namespace {
-
-struct TXFreeDeleter {
-    void operator()(void* p) const
-    {
-        if (p != nullptr) XFree(p);
-    }
-};
-
-} // namespace
 
 bool QueryDisplayMode(TDisplayMode& mode)
 {
@@ -37,7 +27,7 @@ bool QueryDisplayMode(TDisplayMode& mode)
     const int depth = DefaultDepth(display.get(), screen);
     mode.BitsPerPixel = depth;
     int count = 0;
-    std::unique_ptr<XPixmapFormatValues, TXFreeDeleter> formats(XListPixmapFormats(display.get(), &count));
+    x11::XFreePtr<XPixmapFormatValues> formats(XListPixmapFormats(display.get(), &count));
     for (int i = 0; formats && i < count; ++i)
         if (formats.get()[i].depth == depth) mode.BitsPerPixel = formats.get()[i].bits_per_pixel;
     return true;

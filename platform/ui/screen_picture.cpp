@@ -20,13 +20,7 @@ struct XImageDeleter {
 };
 using XImagePtr = std::unique_ptr<XImage, XImageDeleter>;
 
-struct XFreeDeleter {
-    void operator()(void* p) const
-    {
-        if (p) XFree(p);
-    }
-};
-template <class T> using XFreePtr = std::unique_ptr<T, XFreeDeleter>;
+using x11::XFreePtr;
 
 // The top-level ancestor of w (the child of the root that holds it).
 ::Window TopLevelOf(Display* d, ::Window w)

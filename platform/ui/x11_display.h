@@ -21,4 +21,13 @@ DisplayPtr OpenDisplay();
 // Converts an XImage in a TrueColor visual to 0x00RRGGBB pixels.
 unsigned long ScalePixel(unsigned long pixel, unsigned long mask);
 
+// Owner of memory Xlib hands out (property data, lists, cursor images).
+struct XFreeDeleter {
+    void operator()(void* p) const
+    {
+        if (p != nullptr) XFree(p);
+    }
+};
+template <class T> using XFreePtr = std::unique_ptr<T, XFreeDeleter>;
+
 } // namespace ui::x11
