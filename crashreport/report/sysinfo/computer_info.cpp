@@ -1,4 +1,5 @@
 // The "Computer" section's values.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -7,7 +8,6 @@
 #include "platform/kernel/process.h"
 #include "platform/kernel/os_facts.h"
 #include "platform/rtl/format.h"
-#include "platform/ui/display_mode.h"
 
 namespace crashreport {
 namespace {
@@ -113,10 +113,17 @@ std::string GetUpTime()
 
 std::string GetProcessorName() { return ProcessorNameFrom(kernel::ReadProcessorFacts()); }
 
+namespace {
+std::atomic<TDisplayModeQuery> g_displayModeQuery{nullptr};
+}
+
+void SetDisplayModeQuery(TDisplayModeQuery query) { g_displayModeQuery = query; }
+
 std::string GetDisplayMode()
 {
-    ui::TDisplayMode mode;
-    if (!ui::QueryDisplayMode(mode)) return {};
+    TDisplayModeFacts mode;
+    const TDisplayModeQuery query = g_displayModeQuery.load();
+    if (!query || !query(mode)) return {};
     return rtl::Format("%d x %d, %d bit", mode.Width, mode.Height, mode.BitsPerPixel);
 }
 
