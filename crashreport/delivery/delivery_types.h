@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+namespace crashreport {
+class TTavrelModuleOptions;
+}
+
 namespace crashreport::delivery {
 
 struct TDeliveryReport {
@@ -24,7 +28,16 @@ struct TSendDialog {
     std::function<void(int percent)> Progress;
     std::function<void(int number, int count)> Recipient;
     bool Shown = false; // the dialog is on screen: progress follows the bytes sent
+    // The status lines; SendByEmail and SendByWeb take them from the
+    // options' customized texts.
+    std::string Resolving = "Resolving DNS...";
+    std::string Connecting = "Connecting with server...";
+    std::string Connected = "Connected with server.";
+    std::string Sending = "Sending message...";
 };
+
+// Takes the status lines of `dialog` (if any) from the customized texts.
+void TakeSendDialogTexts(const TTavrelModuleOptions& options, TSendDialog* dialog);
 
 struct TDeliveryEvents {
     // Action notify (4/5 before/after e-mail, 6/7 before/after web); false

@@ -51,6 +51,15 @@ void SetDeliverySettings(const TDeliverySettings& settings)
     g_settings = settings;
 }
 
+void TakeSendDialogTexts(const TTavrelModuleOptions& options, TSendDialog* dialog)
+{
+    if (dialog == nullptr) return;
+    dialog->Resolving = options.GetText(77);
+    dialog->Connecting = options.GetText(78);
+    dialog->Connected = options.GetText(79);
+    dialog->Sending = options.GetText(80);
+}
+
 std::vector<TMailAttachment> MailAttachments(const std::vector<std::string>& files, bool timestampFileNames,
                                              double exceptionTime)
 {
@@ -125,6 +134,7 @@ bool SendByEmail(const TTavrelModuleOptions& options, const TDeliveryReport& rep
                  const TDeliveryEvents& events)
 {
     if (events.ActionNotify && !events.ActionNotify(4)) return false;
+    TakeSendDialogTexts(options, dialog);
     bool delivered = false;
     bool retry = false;
     do {

@@ -38,10 +38,10 @@ bool SendSMTPMessage(const TSmtpMessageRequest& request, TSendDialog* dialog)
 {
     try {
         const TDeliverySettings settings = DeliverySettings();
-        SetStatus(dialog, "Connecting with server...");
+        if (dialog) SetStatus(dialog, dialog->Connecting);
         net::TTavrelClientSMTP client(request.Host, settings.SmtpTimeoutMs, request.Port);
         client.Connect();
-        SetStatus(dialog, "Connected with server.");
+        if (dialog) SetStatus(dialog, dialog->Connected);
         const std::string host = LocalHostName();
         if (!request.UserName.empty() || !request.Password.empty()) {
             client.Command("EHLO " + host, {250});
@@ -55,7 +55,7 @@ bool SendSMTPMessage(const TSmtpMessageRequest& request, TSendDialog* dialog)
             client.Command("RSET", {250});
         }
         client.Command("MAIL FROM:<" + request.Sender + ">", {250});
-        SetStatus(dialog, "Sending message...");
+        if (dialog) SetStatus(dialog, dialog->Sending);
         TMailMessage message;
         message.Date = FormatMailDate(LocalNow());
         message.Sender = request.Sender;
@@ -98,7 +98,7 @@ bool SendViaSMTP(bool direct, const std::string& sender, const std::string& host
                 dialog->Recipient(static_cast<int>(i + 1), static_cast<int>(list.size()));
             TSmtpMessageRequest request{host, port, userName, password, sender, list[i], subject, body, attachments};
             if (direct) {
-                SetStatus(dialog, "Resolving DNS...");
+                if (dialog) SetStatus(dialog, dialog->Resolving);
                 try {
                     request.Host = net::ResolveMX(list[i], DeliverySettings().SmtpTimeoutMs);
                 } catch (const net::ETavrelSocketError&) {

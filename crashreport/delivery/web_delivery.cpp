@@ -292,6 +292,7 @@ bool SendByWeb(const TTavrelModuleOptions& options, const TDeliveryReport& repor
                const TDeliveryEvents& events)
 {
     if (events.ActionNotify && !events.ActionNotify(6)) return false;
+    TakeSendDialogTexts(options, dialog);
     bool delivered = false;
     bool retry = false;
     do {
@@ -308,8 +309,8 @@ bool SendByWeb(const TTavrelModuleOptions& options, const TDeliveryReport& repor
             names.push_back(codecs::AttachmentName(file, stamp, report.ExceptionTime));
         const TWebProgress progress = [dialog](int stage, std::uint64_t total, std::uint64_t done) {
             if (dialog == nullptr) return;
-            if (stage == 0 && dialog->Status) dialog->Status("Connecting with server...");
-            if (stage == 1 && dialog->Status) dialog->Status("Connected with server.");
+            if (stage == 0 && dialog->Status) dialog->Status(dialog->Connecting);
+            if (stage == 1 && dialog->Status) dialog->Status(dialog->Connected);
             if (stage == 2 && dialog->Progress && total > 0) dialog->Progress(static_cast<int>(done * 100 / total));
         };
         const TWebMethod method = options.WebMethod();

@@ -45,6 +45,12 @@ const std::string& TTavrelModuleOptions::GetText(std::size_t index) const
     return texts_[index];
 }
 
+void TTavrelModuleOptions::SetText(std::size_t index, const std::string& text)
+{
+    GetText(index); // the same range check
+    Store(texts_[index], text);
+}
+
 void TTavrelModuleOptions::SetReporterActive(bool value) { StoreReporterActive(value); }
 
 void TTavrelModuleOptions::SetFreezeWatch(bool value) { StoreFreezeWatch(value); }

@@ -62,6 +62,7 @@ public:
 
     // Texts[index]; an index outside 0..95 raises ETextIndexError.
     const std::string& GetText(std::size_t index) const;
+    void SetText(std::size_t index, const std::string& text);
     const TCustomizedTexts& Texts() const { return texts_; }
 
     // The log file of module file `name` (ModuleFile when empty), see

@@ -173,6 +173,21 @@ TEST_F(SmtpRoute, TwentyMegabyteAttachmentArrivesWhole)
     EXPECT_EQ(statuses, expected);
 }
 
+TEST_F(SmtpRoute, TheSendDialogShowsTheCustomizedStatusTexts)
+{
+    TPeerProcess peer(kPython, {PeerScript("smtp_peer.py"), "store", store_.path()});
+    ASSERT_NE(peer.Port(), 0) << peer.Output();
+    UseServer(peer.Port(), false);
+    options_.SetText(78, "Verbinde...");
+    options_.SetText(79, "Verbunden.");
+    options_.SetText(80, "Sende...");
+    TSendDialog dialog;
+    std::vector<std::string> statuses;
+    dialog.Status = [&](const std::string& text) { statuses.push_back(text); };
+    EXPECT_TRUE(SendByEmail(options_, report_, &dialog));
+    EXPECT_EQ(statuses, (std::vector<std::string>{"Verbinde...", "Verbunden.", "Sende..."}));
+}
+
 TEST_F(SmtpRoute, ManyRecipientsWithSomeRefusedReachTheOthers)
 {
     TPeerProcess peer(
