@@ -6,6 +6,7 @@
 
 #include "crashreport/codecs/codec_error.h"
 #include "crashreport/codecs/day_count.h"
+#include "crashreport/codecs/stream.h"
 #include "platform/kernel/file_lock.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
@@ -36,6 +37,20 @@ double FileLastWriteDate(const std::string& path)
     if (!info || info->IsFolder) return 0;
     int64_t ms = info->LastWriteSeconds * 1000 + info->LastWriteNanoseconds / 1'000'000;
     return UnixMillisecondsToDayCount(ms);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    if (path.empty()) return false;
+    try {
+        TFileStream file(path, TFileStream::fmOpenRead);
+        const std::vector<uint8_t> content = ReadAllBytes(file);
+        bytes.assign(content.begin(), content.end());
+        return true;
+    } catch (const rtl::Exception&) {
+        return false;
+    }
 }
 
 void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes, const std::string* keepPreviousAs)

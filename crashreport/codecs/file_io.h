@@ -12,6 +12,11 @@ namespace crashreport::codecs {
 // kept; 0 for a path that names a directory or cannot be found.
 double FileLastWriteDate(const std::string& path);
 
+// The whole content of the regular file at path; false (bytes emptied) when
+// it is missing, not a regular file (a FIFO or device could block or never
+// end) or cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 // Writes bytes as the file path in one piece: a temporary file in the same
 // folder is written, flushed to the disk and renamed over path, so a crash or
 // a failure (a full disk) leaves the previous file whole and no half-written

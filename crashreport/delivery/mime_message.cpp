@@ -1,9 +1,8 @@
 #include "crashreport/delivery/mime_message.h"
 
-#include <fstream>
-#include <iterator>
 
 #include "crashreport/codecs/base64.h"
+#include "crashreport/codecs/file_io.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
 
@@ -90,12 +89,6 @@ std::string ParameterEncode(const std::string& text)
     return result;
 }
 
-bool IsRegularFile(const std::string& path)
-{
-    const auto info = kernel::GetFileInfo(path);
-    return info && info->IsRegular;
-}
-
 bool EndsWithIgnoringCase(const std::string& text, const std::string& suffix)
 {
     if (text.size() < suffix.size()) return false;
@@ -150,10 +143,8 @@ std::string PercentEncode(const std::string& text)
 
 std::string EncodeBase64Lines(const std::string& path)
 {
-    if (Trim(path).empty() || !IsRegularFile(path)) return {};
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return {};
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    if (Trim(path).empty() || !codecs::ReadWholeFile(path, bytes)) return {};
     return Base64Lines(bytes);
 }
 
@@ -161,10 +152,8 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
 {
     std::string parts;
     for (const TMailAttachment& attachment : attachments) {
-        if (Trim(attachment.Name).empty() || !IsRegularFile(attachment.Path)) continue;
-        std::ifstream file(attachment.Path, std::ios::binary);
-        if (!file) continue;
-        const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        std::string bytes;
+        if (Trim(attachment.Name).empty() || !codecs::ReadWholeFile(attachment.Path, bytes)) continue;
         const std::string type =
             EndsWithIgnoringCase(attachment.Name, ".PNG") ? "image/png" : "application/octet-stream";
         // A name with bytes above 127 is written in the RFC 2231 form, which

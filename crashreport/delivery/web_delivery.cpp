@@ -29,16 +29,6 @@ std::string Trim(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes)
-{
-    const auto info = path.empty() ? std::nullopt : kernel::GetFileInfo(path);
-    if (!info || !info->IsRegular) return false;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return false;
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    return true;
-}
-
 bool FileSize(const std::string& path, std::uint64_t& size)
 {
     const auto info = path.empty() ? std::nullopt : kernel::GetFileInfo(path);
@@ -156,7 +146,7 @@ std::string BuildFormData(const std::vector<std::string>& files, const std::vect
             "\";\r\n\r\n" + fieldValues[i] + "\r\n";
     for (std::size_t i = 0; i < files.size(); ++i) {
         std::string bytes;
-        if (!ReadWholeFile(files[i], bytes)) continue;
+        if (!codecs::ReadWholeFile(files[i], bytes)) continue;
         const std::string name = i < names.size() ? names[i] : rtl::ExtractFileName(files[i]);
         body += "--" + boundary + "\r\nContent-Disposition: form-data; name=\"tl_upload_file_" + std::to_string(i) +
             "\"; filename=\"" + quoted(name) + "\";\r\nContent-Type: application/octet-stream\r\n\r\n";
