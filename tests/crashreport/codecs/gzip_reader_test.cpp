@@ -58,9 +58,9 @@ TEST(GzipReader, ReadsWhatGzipWrote)
         for (size_t i = 1000; i < data.size(); i += 3) data[i] = data[i - 1000];
         WriteFileBytes(dir.File("in"), data);
         ASSERT_EQ(
-            RunCommand("gzip -9 -c " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("in.gz"))).ExitCode, 0);
+            RunShell("gzip -9 -c " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("in.gz"))).ExitCode, 0);
         ASSERT_EQ(
-            RunCommand("gzip -9 -n -c < " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("n.gz"))).ExitCode,
+            RunShell("gzip -9 -n -c < " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("n.gz"))).ExitCode,
             0);
         EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("in.gz"))), data);
         EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("n.gz"))), data);
@@ -75,12 +75,12 @@ TEST(GzipReader, GzipAndPythonReadWhatWeWrote)
         std::vector<uint8_t> data = RandomBytes(size, uint32_t(size) + 5);
         WriteGzipFile(data, dir.File("ours.gz"));
         WriteFileBytes(dir.File("plain"), data);
-        EXPECT_EQ(RunCommand("gzip -t " + ShellQuote(dir.File("ours.gz"))).ExitCode, 0);
+        EXPECT_EQ(RunShell("gzip -t " + ShellQuote(dir.File("ours.gz"))).ExitCode, 0);
         EXPECT_EQ(
-            RunCommand("gzip -dc " + ShellQuote(dir.File("ours.gz")) + " | cmp - " + ShellQuote(dir.File("plain")))
+            RunShell("gzip -dc " + ShellQuote(dir.File("ours.gz")) + " | cmp - " + ShellQuote(dir.File("plain")))
                 .ExitCode,
             0);
-        EXPECT_EQ(RunCommand("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != "
+        EXPECT_EQ(RunShell("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != "
                              "open(sys.argv[2],\"rb\").read())' " +
                              ShellQuote(dir.File("ours.gz")) + " " + ShellQuote(dir.File("plain")))
                       .ExitCode,
@@ -97,7 +97,7 @@ TEST(GzipReader, HeaderWithExtraCommentAndHeaderCrc)
     // Python writes a header with every optional field; FHCRC covers the header.
     TScratchDir dir;
     const std::string path = dir.File("full.gz");
-    TCommandResult r = RunCommand("python3 -c 'import sys,zlib,struct\n"
+    TCommandResult r = RunShell("python3 -c 'import sys,zlib,struct\n"
                                   "d=b\"hello, optional fields\"*50\n"
                                   "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
                                   "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
@@ -205,7 +205,7 @@ TEST(ZlibStreams, InflateWhatPythonCompressed)
     std::vector<uint8_t> data = RandomBytes(100000, 9);
     for (size_t i = 0; i < data.size(); i += 2) data[i] = 'z';
     WriteFileBytes(dir.File("plain"), data);
-    ASSERT_EQ(RunCommand("python3 -c 'import sys,zlib; "
+    ASSERT_EQ(RunShell("python3 -c 'import sys,zlib; "
                          "open(sys.argv[2],\"wb\").write(zlib.compress(open(sys.argv[1],\"rb\").read(),9))' " +
                          ShellQuote(dir.File("plain")) + " " + ShellQuote(dir.File("z")))
                   .ExitCode,

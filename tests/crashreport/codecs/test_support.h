@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/run_command.h"
+
 namespace codecs_test {
 
 // A fresh folder under the temporary folder, removed with its files.
@@ -18,16 +20,9 @@ private:
     std::string path_;
 };
 
-struct TCommandResult {
-    int ExitCode;
-    std::string Output; // stdout, and stderr when merged by the command
-};
-
-// Runs a shell command and collects its standard output.
-TCommandResult RunCommand(const std::string& command);
-
-// Single-quoted for the shell.
-std::string ShellQuote(const std::string& text);
+using testing_support::RunShell;
+using testing_support::ShellQuote;
+using testing_support::TCommandResult;
 
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

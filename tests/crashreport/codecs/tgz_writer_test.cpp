@@ -32,7 +32,7 @@ std::vector<uint8_t> TarImageOf(const std::string& archive) { return GunzipBytes
 std::string PythonListing(const std::string& archive)
 {
     TCommandResult r =
-        RunCommand("python3 -c 'import sys,tarfile\n"
+        RunShell("python3 -c 'import sys,tarfile\n"
                    "for m in tarfile.open(sys.argv[1]): print(m.name, m.size, m.mtime, m.type.decode())' " +
                    ShellQuote(archive) + " 2>&1");
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
@@ -79,7 +79,7 @@ TEST(TTGZWriter, GzipHeaderNamesTheTarImage)
     ASSERT_GT(gz.size(), 28u);
     EXPECT_TRUE(std::equal(header, header + 10, gz.begin()));
     EXPECT_EQ(std::string(gz.begin() + 10, gz.begin() + 28), std::string("CompressFiles.tar\0", 18));
-    TCommandResult listed = RunCommand("gzip -lN " + ShellQuote(dir.File("CompressFiles.tgz")));
+    TCommandResult listed = RunShell("gzip -lN " + ShellQuote(dir.File("CompressFiles.tgz")));
     EXPECT_NE(listed.Output.find("CompressFiles.tar"), std::string::npos) << listed.Output;
 }
 
@@ -100,9 +100,9 @@ TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded)
     }
     writer.Finish();
 
-    EXPECT_EQ(RunCommand("gzip -t " + ShellQuote(archive) + " 2>&1").ExitCode, 0);
+    EXPECT_EQ(RunShell("gzip -t " + ShellQuote(archive) + " 2>&1").ExitCode, 0);
 
-    TCommandResult listing = RunCommand("TZ=UTC tar --full-time -tzvf " + ShellQuote(archive) + " 2>&1");
+    TCommandResult listing = RunShell("TZ=UTC tar --full-time -tzvf " + ShellQuote(archive) + " 2>&1");
     ASSERT_EQ(listing.ExitCode, 0) << listing.Output;
     std::ostringstream expected, expectedPython;
     for (size_t i = 0; i < contents.size(); ++i) {
@@ -131,7 +131,7 @@ TEST(TTGZWriter, ToolsListAndExtractWhatWasAdded)
 
     const std::string out = dir.File("out");
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    TCommandResult extract = RunCommand("tar -xzf " + ShellQuote(archive) + " -C " + ShellQuote(out) + " 2>&1");
+    TCommandResult extract = RunShell("tar -xzf " + ShellQuote(archive) + " -C " + ShellQuote(out) + " 2>&1");
     ASSERT_EQ(extract.ExitCode, 0) << extract.Output;
     for (size_t i = 0; i < contents.size(); ++i)
         EXPECT_EQ(ReadFileBytes(out + "/file" + std::to_string(i) + ".bin"), contents[i]) << i;
@@ -150,12 +150,12 @@ TEST(TTGZWriter, LongNamesAreCutAndStillExtract)
     writer.AddStream(b, utf8Name, kUnixEpochDayCount + 10000);
     writer.Finish();
 
-    TCommandResult listing = RunCommand("tar -tzf " + ShellQuote(archive));
+    TCommandResult listing = RunShell("tar -tzf " + ShellQuote(archive));
     ASSERT_EQ(listing.ExitCode, 0);
     EXPECT_EQ(listing.Output, std::string(100, 'L') + "\n" + std::string(98, 'u') + "\n");
     const std::string out = dir.File("out");
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
-    ASSERT_EQ(RunCommand("tar -xzf " + ShellQuote(archive) + " -C " + ShellQuote(out)).ExitCode, 0);
+    ASSERT_EQ(RunShell("tar -xzf " + ShellQuote(archive) + " -C " + ShellQuote(out)).ExitCode, 0);
     EXPECT_EQ(ReadFileBytes(out + "/" + std::string(100, 'L')), first);
     EXPECT_EQ(ReadFileBytes(out + "/" + std::string(98, 'u')), second);
 }
@@ -168,7 +168,7 @@ TEST(TTGZWriter, PathsInEntryNamesCannotEscapeOnExtraction)
     crashreport::TByteViewStream source(data.data(), data.size());
     writer.AddStream(source, "../../escaped.txt", kUnixEpochDayCount);
     writer.Finish();
-    EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "escaped.txt\n");
+    EXPECT_EQ(RunShell("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "escaped.txt\n");
 }
 
 TEST(TTGZWriter, FileDateIsTheLastWriteTimeInUniversalTime)
@@ -199,7 +199,7 @@ TEST(TTGZWriter, UnreadableFilesRaiseAndLeaveTheImageAlone)
     EXPECT_THROW(writer.AddFile(dir.File("good"), "/"), ETarError);
     EXPECT_EQ(writer.TarImage(), before);
     writer.Finish();
-    EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "good\n");
+    EXPECT_EQ(RunShell("tar -tzf " + ShellQuote(dir.File("a.tgz"))).Output, "good\n");
 }
 
 TEST(TTGZWriter, FailedWriteLeavesNoFileAndFinishIsOnce)
@@ -221,7 +221,7 @@ TEST(TTGZWriter, FailedWriteLeavesNoFileAndFinishIsOnce)
     EXPECT_THROW(writer.Finish(), ECodecError);
     EXPECT_THROW(writer.AddFile(dir.File("f")), ECodecError);
     // Only the archive is left in the folder: no temporary file stays behind.
-    EXPECT_EQ(RunCommand("ls " + ShellQuote(dir.Path())).Output, "a.tgz\nf\n");
+    EXPECT_EQ(RunShell("ls " + ShellQuote(dir.Path())).Output, "a.tgz\nf\n");
 }
 
 TEST(AttachmentArchive, NamesCarryTheExceptionTimeWhenAsked)
@@ -276,7 +276,7 @@ TEST(AttachmentArchive, PacksTheListInOrderUnderAttachmentNames)
     WriteFileBytes(dir.File("report.txt"), {'r'});
     double when = 38777.0 + (14 * 3600 + 5 * 60 + 9) / 86400.0;
     ASSERT_TRUE(WriteAttachmentArchive(archive, {dir.File("Screenshot.png"), dir.File("report.txt")}, true, when));
-    EXPECT_EQ(RunCommand("tar -tzf " + ShellQuote(archive)).Output,
+    EXPECT_EQ(RunShell("tar -tzf " + ShellQuote(archive)).Output,
               "Screenshot_20060301140509.png\nreport_20060301140509.txt\n");
 
     EXPECT_THROW(WriteAttachmentArchive(dir.File("other.tgz"), {dir.File("report.txt"), dir.File("gone")}, false, when),
@@ -299,10 +299,10 @@ TEST(TTGZWriter, ExtractedFilesAreReadableWithoutRootRights)
     ASSERT_EQ(::chmod(archive.c_str(), 0644), 0);
     std::string asUser = "sh -c " + ShellQuote("cd " + ShellQuote(dir.Path()) + " && tar -xzf a.tgz && cat report.txt");
     if (::geteuid() == 0) {
-        if (RunCommand("command -v runuser >/dev/null").ExitCode != 0) GTEST_SKIP() << "runuser not available";
+        if (RunShell("command -v runuser >/dev/null").ExitCode != 0) GTEST_SKIP() << "runuser not available";
         asUser = "runuser -u nobody -- " + asUser;
     }
-    TCommandResult r = RunCommand(asUser + " 2>/dev/null");
+    TCommandResult r = RunShell(asUser + " 2>/dev/null");
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Output, "read");
 }
@@ -318,7 +318,7 @@ TEST(TTGZWriter, StreamEntriesStartAtTheStreamsPosition)
     const std::string out = dir.File("out");
     ASSERT_EQ(::mkdir(out.c_str(), 0700), 0);
     ASSERT_EQ(
-        RunCommand("tar -xzf " + ShellQuote(dir.File("s.tgz")) + " -C " + ShellQuote(out) + " 2>/dev/null").ExitCode,
+        RunShell("tar -xzf " + ShellQuote(dir.File("s.tgz")) + " -C " + ShellQuote(out) + " 2>/dev/null").ExitCode,
         0);
     std::vector<uint8_t> kept = ReadFileBytes(out + "/part.txt");
     EXPECT_EQ(std::string(kept.begin(), kept.end()), "kept bytes");

@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -15,21 +13,11 @@
 #include "platform/kernel/modules.h"
 #include "platform/kernel/network_facts.h"
 #include "platform/kernel/os_facts.h"
+#include "tests/support/run_command.h"
 
 namespace {
 
-// The command's standard output without its last line end.
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::array<char, 512> buffer;
-        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
-        pclose(p);
-    }
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using testing_support::ShellLine;
 
 std::uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
 
@@ -77,22 +65,22 @@ std::string InChild(std::string (*reader)())
 
 TEST(MachineFacts, NameUserMemoryDiskAndUpTimeAgreeWithTheSystemsCommands)
 {
-    EXPECT_EQ(kernel::ComputerName(), Shell("hostname"));
-    EXPECT_EQ(kernel::UserName(), Shell("id -un"));
+    EXPECT_EQ(kernel::ComputerName(), ShellLine("hostname"));
+    EXPECT_EQ(kernel::UserName(), ShellLine("id -un"));
 
     kernel::TMemoryStatus memory;
     ASSERT_TRUE(kernel::ReadMemoryStatus(memory));
-    EXPECT_EQ(memory.TotalBytes, Number(Shell("awk '/^MemTotal:/ {print $2}' /proc/meminfo")) * 1024);
+    EXPECT_EQ(memory.TotalBytes, Number(ShellLine("awk '/^MemTotal:/ {print $2}' /proc/meminfo")) * 1024);
     // Available memory moves while other programs run; free memory alone
     // (without the caches) would usually be far off.
-    const std::uint64_t available = Number(Shell("awk '/^MemAvailable:/ {print $2}' /proc/meminfo")) * 1024;
+    const std::uint64_t available = Number(ShellLine("awk '/^MemAvailable:/ {print $2}' /proc/meminfo")) * 1024;
     EXPECT_LT(Difference(memory.AvailableBytes, available), 256 * kMb);
     EXPECT_LE(memory.AvailableBytes, memory.TotalBytes);
 
     const std::string program = kernel::MainExecutablePath();
     kernel::TDiskSpace disk;
     ASSERT_TRUE(kernel::ReadDiskSpace(program, disk));
-    std::istringstream df(Shell("df -B1 --output=size,avail '" + program + "' | tail -1"));
+    std::istringstream df(ShellLine("df -B1 --output=size,avail '" + program + "' | tail -1"));
     std::uint64_t dfSize = 0, dfAvail = 0;
     df >> dfSize >> dfAvail;
     EXPECT_EQ(disk.TotalBytes, dfSize);
@@ -101,15 +89,15 @@ TEST(MachineFacts, NameUserMemoryDiskAndUpTimeAgreeWithTheSystemsCommands)
 
     std::uint64_t upMs = 0;
     ASSERT_TRUE(kernel::MillisecondsSinceBoot(upMs));
-    const double procUptime = std::strtod(Shell("cut -d' ' -f1 /proc/uptime").c_str(), nullptr);
+    const double procUptime = std::strtod(ShellLine("cut -d' ' -f1 /proc/uptime").c_str(), nullptr);
     EXPECT_LT(Difference(upMs / 1000, static_cast<std::uint64_t>(procUptime)), 5u);
 }
 
 TEST(MachineFacts, ProcessorFromCpuinfo)
 {
     const kernel::TProcessorFacts facts = kernel::ReadProcessorFacts();
-    EXPECT_EQ(facts.Name, Shell("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo"));
-    EXPECT_EQ(facts.Vendor, Shell("awk -F': *' '/^vendor_id/ {print $2; exit}' /proc/cpuinfo"));
+    EXPECT_EQ(facts.Name, ShellLine("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo"));
+    EXPECT_EQ(facts.Vendor, ShellLine("awk -F': *' '/^vendor_id/ {print $2; exit}' /proc/cpuinfo"));
 
     // Only the first processor's block counts; a missing name stays empty.
     const std::string cpuinfo = "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
@@ -124,11 +112,11 @@ TEST(MachineFacts, ProcessorFromCpuinfo)
 TEST(OsFacts, ReleaseAgreesWithUnameAndOsRelease)
 {
     const kernel::TOsRelease release = kernel::ReadOsRelease();
-    EXPECT_EQ(release.SystemName, Shell("uname -s"));
-    EXPECT_EQ(release.KernelRelease, Shell("uname -r"));
-    EXPECT_EQ(release.KernelVersion, Shell("uname -v"));
-    EXPECT_EQ(release.Machine, Shell("uname -m"));
-    EXPECT_EQ(release.PrettyName, Shell(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
+    EXPECT_EQ(release.SystemName, ShellLine("uname -s"));
+    EXPECT_EQ(release.KernelRelease, ShellLine("uname -r"));
+    EXPECT_EQ(release.KernelVersion, ShellLine("uname -v"));
+    EXPECT_EQ(release.Machine, ShellLine("uname -m"));
+    EXPECT_EQ(release.PrettyName, ShellLine(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
 
     EXPECT_EQ(kernel::OsReleaseValue("NAME=Plain\nPRETTY_NAME=\"Say \\\"hi\\\" 1\"\n", "PRETTY_NAME"), "Say \"hi\" 1");
     EXPECT_EQ(kernel::OsReleaseValue("NAME='Single'\n", "NAME"), "Single");
@@ -143,22 +131,22 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
         EXPECT_EQ(kernel::LocaleDecimalSeparator(), ".");
     }
     // A German locale compiled for the test, when the system can build one.
-    if (Shell("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
+    if (ShellLine("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
     char folder[] = "/tmp/locale_test_XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
-    Shell(std::string("localedef -i de_DE -f UTF-8 ") + folder + "/de_DE.UTF-8 2>/dev/null");
+    ShellLine(std::string("localedef -i de_DE -f UTF-8 ") + folder + "/de_DE.UTF-8 2>/dev/null");
     std::string expected, language, separator;
     {
         TEnvScope path("LOCPATH", folder);
         TEnvScope all("LC_ALL", "de_DE.UTF-8");
-        expected = Shell("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'");
+        expected = ShellLine("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'");
         // The C library keeps a little memory for each locale it loads from
         // LOCPATH; a child that ends without exit handlers keeps the leak
         // checker quiet about it.
         language = InChild(&kernel::LocaleLanguageName);
         separator = InChild(&kernel::LocaleDecimalSeparator);
     }
-    Shell(std::string("rm -rf ") + folder);
+    ShellLine(std::string("rm -rf ") + folder);
     if (expected.empty()) GTEST_SKIP() << "no German locale could be built";
     EXPECT_EQ(language, expected);
     EXPECT_EQ(language, "German");
@@ -169,7 +157,7 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
 {
     const auto adapters = kernel::ReadNetworkAdapters();
     // One line per IPv4 address: "2: eth0    inet 192.0.2.2/24 brd ... dynamic ...".
-    std::istringstream lines(Shell("ip -4 -o addr show | grep -v ' lo '"));
+    std::istringstream lines(ShellLine("ip -4 -o addr show | grep -v ' lo '"));
     std::vector<std::string> names;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
@@ -188,10 +176,10 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
                   std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 255) + "." +
                       std::to_string((mask >> 8) & 255) + "." + std::to_string(mask & 255));
         EXPECT_EQ(adapter.Dhcp, line.find(" dynamic ") != std::string::npos);
-        std::string gateway = Shell("ip -4 route show default dev " + name + " | awk '{print $3; exit}'");
-        if (gateway.empty()) gateway = Shell("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
+        std::string gateway = ShellLine("ip -4 route show default dev " + name + " | awk '{print $3; exit}'");
+        if (gateway.empty()) gateway = ShellLine("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
         EXPECT_EQ(adapter.Gateway, gateway);
-        std::istringstream resolv(Shell("awk '/^nameserver/ && $2 ~ /^[0-9.]+$/ {print $2}' /etc/resolv.conf"));
+        std::istringstream resolv(ShellLine("awk '/^nameserver/ && $2 ~ /^[0-9.]+$/ {print $2}' /etc/resolv.conf"));
         std::vector<std::string> servers;
         for (std::string s; resolv >> s;) servers.push_back(s);
         EXPECT_EQ(adapter.DnsServers, servers);
