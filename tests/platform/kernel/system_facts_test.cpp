@@ -2,9 +2,9 @@
 // system's own commands (hostname, id, df, uname, locale, ip) say.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -13,6 +13,7 @@
 #include "platform/kernel/modules.h"
 #include "platform/kernel/network_facts.h"
 #include "platform/kernel/os_facts.h"
+#include "tests/support/child_process.h"
 #include "tests/support/run_command.h"
 
 namespace {
@@ -44,21 +45,11 @@ private:
 // The answer of `reader` in a child process that ends with _exit.
 std::string InChild(std::string (*reader)())
 {
-    int fds[2];
-    if (pipe(fds) != 0) return "<pipe>";
-    const pid_t child = fork();
-    if (child == 0) {
-        const std::string value = reader();
-        const ssize_t written = write(fds[1], value.data(), value.size());
-        _exit(written == static_cast<ssize_t>(value.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string value;
-    char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) value.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return value;
+    return vektest::RunInChild([reader] {
+               const std::string value = reader();
+               return std::fwrite(value.data(), 1, value.size(), stdout) == value.size() ? 0 : 1;
+           })
+        .Output;
 }
 
 } // namespace

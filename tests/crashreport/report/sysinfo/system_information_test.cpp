@@ -3,14 +3,15 @@
 // commands say.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "crashreport/report/sysinfo/system_information.h"
 #include "platform/kernel/modules.h"
+#include "tests/support/child_process.h"
 #include "tests/support/run_command.h"
 
 using namespace crashreport;
@@ -26,24 +27,12 @@ constexpr std::uint64_t kGb = 1073741824;
 // so that the child chooses its own display backend.
 std::string DisplayModeInChild(const char* name, const char* value)
 {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        setenv(name, value, 1);
-        const std::string mode = GetDisplayMode();
-        const ssize_t written = write(fds[1], mode.data(), mode.size());
-        _exit(written == static_cast<ssize_t>(mode.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string mode;
-    char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) mode.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return mode;
+    return vektest::RunInChild([name, value] {
+               setenv(name, value, 1);
+               const std::string mode = GetDisplayMode();
+               return std::fwrite(mode.data(), 1, mode.size(), stdout) == mode.size() ? 0 : 1;
+           })
+        .Output;
 }
 
 } // namespace
