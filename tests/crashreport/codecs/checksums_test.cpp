@@ -110,11 +110,11 @@ TEST(Base64, DecodeSkipsLineBreaksAndRejectsBadText)
 // hashlib.md5 and base64.b64encode on the same random file.
 TEST(CodecPeers, Crc32Md5AndBase64AgreeWithToolsOnRandomData)
 {
-    TScratchDir dir;
+    TempDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
         std::vector<uint8_t> data = RandomBytes(size, uint32_t(size) * 31 + 1);
-        std::string path = dir.File("data.bin");
+        std::string path = dir / "data.bin";
         WriteFileBytes(path, data);
         std::string quoted = ShellQuote(path);
 

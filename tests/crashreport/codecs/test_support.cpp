@@ -1,26 +1,11 @@
 #include "test_support.h"
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
 namespace codecs_test {
-
-TScratchDir::TScratchDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "codecs-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TScratchDir::~TScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed)
 {

@@ -14,33 +14,20 @@
 #include "platform/kernel/network_facts.h"
 #include "platform/kernel/os_facts.h"
 #include "tests/support/child_process.h"
+#include "tests/support/env_scope.h"
 #include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 using testing_support::ShellLine;
+using testing_support::TEnvScope;
 
 std::uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
 
 std::uint64_t Difference(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
 
 constexpr std::uint64_t kMb = 1048576;
-
-// Sets an environment variable for one scope.
-class TEnvScope {
-public:
-    TEnvScope(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TEnvScope() { hadOld_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
 
 // The answer of `reader` in a child process that ends with _exit.
 std::string InChild(std::string (*reader)())
@@ -123,12 +110,11 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
     }
     // A German locale compiled for the test, when the system can build one.
     if (ShellLine("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
-    char folder[] = "/tmp/locale_test_XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    ShellLine(std::string("localedef -i de_DE -f UTF-8 ") + folder + "/de_DE.UTF-8 2>/dev/null");
+    const testing_support::TempDir folder;
+    ShellLine("localedef -i de_DE -f UTF-8 " + folder / "de_DE.UTF-8" + " 2>/dev/null");
     std::string expected, language, separator;
     {
-        TEnvScope path("LOCPATH", folder);
+        TEnvScope path("LOCPATH", folder.path());
         TEnvScope all("LC_ALL", "de_DE.UTF-8");
         expected = ShellLine("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'");
         // The C library keeps a little memory for each locale it loads from
@@ -137,7 +123,6 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
         language = InChild(&kernel::LocaleLanguageName);
         separator = InChild(&kernel::LocaleDecimalSeparator);
     }
-    ShellLine(std::string("rm -rf ") + folder);
     if (expected.empty()) GTEST_SKIP() << "no German locale could be built";
     EXPECT_EQ(language, expected);
     EXPECT_EQ(language, "German");

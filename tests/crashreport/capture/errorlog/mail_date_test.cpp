@@ -10,6 +10,7 @@
 
 #include "crashreport/capture/errorlog/mail_date.h"
 #include "crashreport/codecs/day_count.h"
+#include "tests/support/env_scope.h"
 #include "tests/support/run_command.h"
 
 using namespace crashreport;
@@ -30,23 +31,14 @@ double DayCount(int year, int month, int day, int hour, int minute, int second)
 }
 
 // Sets TZ for one scope.
-class TZone {
+class TZone : testing_support::TEnvScope {
 public:
-    explicit TZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ")) old_ = old, hadOld_ = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    explicit TZone(const char* zone) : TEnvScope("TZ", zone) { tzset(); }
     ~TZone()
     {
-        hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
+        Restore();
         tzset();
     }
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
 };
 
 using testing_support::ShellLine;
