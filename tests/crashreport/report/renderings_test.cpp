@@ -16,13 +16,14 @@
 #include "crashreport/report/report_xml.h"
 #include "crashreport/report/web_page.h"
 #include "tests/crashreport/report/report_test_support.h"
+#include "tests/support/faults.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace crashreport;
-using reporttest::Contains;
+using testing_support::Contains;
 using testing_support::HaveProgram;
 using testing_support::RunShell;
 using testing_support::TempDir;

@@ -127,8 +127,6 @@ std::string SampleReportText(int number, const TTavrelModuleOptions& options)
     return BuildReportText(sample->Sources, options).Text;
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 std::vector<std::string> SplitCRLF(const std::string& text)
 {
     std::vector<std::string> lines;

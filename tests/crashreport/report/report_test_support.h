@@ -26,7 +26,6 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List ind
 // same text for the same number.
 std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);
 
-bool Contains(const std::string& text, const std::string& part);
 std::vector<std::string> SplitCRLF(const std::string& text);
 
 } // namespace reporttest
