@@ -4,12 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "crashreport/report/log_file.h"
 #include "crashreport/report/report_rtf.h"
@@ -17,6 +11,7 @@
 #include "crashreport/report/web_page.h"
 #include "tests/crashreport/report/report_test_support.h"
 #include "tests/support/faults.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
@@ -219,19 +214,6 @@ TEST(HTML, TemplateRules)
               "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n<p>");
 }
 
-int FreeLoopbackPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
 TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
 {
     if (!HaveProgram("python3") || !HaveProgram("curl"))
@@ -243,30 +225,12 @@ TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
                          "/cgi-bin/crash.cgi")
                   .ExitCode,
               0);
-    const int port = FreeLoopbackPort();
-    const pid_t server = ::fork();
-    ASSERT_GE(server, 0);
-    if (server == 0) {
-        ::alarm(60);
-        if (::chdir(dir.path().c_str()) != 0) ::_exit(2);
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        const std::string portText = std::to_string(port);
-        ::execlp("python3", "python3", "-m", "http.server", "--cgi", "--bind", "127.0.0.1", portText.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(3);
-    }
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/crash.cgi?step=%3Cb%3Eone%3C/b%3E";
-    testing_support::TCommandResult answer;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        answer = RunShell("curl -s -i --max-time 30 '" + url + "'");
-        if (answer.ExitCode != 7) // 7: the server does not listen yet
-            break;
-        ::usleep(100000);
-    }
-    ::kill(server, SIGTERM);
-    ::waitpid(server, nullptr, 0);
+    const net_testing::TPeerProcess server(net_testing::kPython,
+                                           {net_testing::PeerScript("http_peer.py"), dir.path(), "--cgi"});
+    ASSERT_NE(server.Port(), 0) << server.Output();
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + "/cgi-bin/crash.cgi?step=%3Cb%3Eone%3C/b%3E";
+    const testing_support::TCommandResult answer = RunShell("curl -s -i --max-time 30 '" + url + "'");
     ASSERT_EQ(answer.ExitCode, 0) << answer.Output;
     const std::string& out = answer.Output;
     EXPECT_TRUE(Contains(out, "Status: 200 Error\r\n")) << out;
