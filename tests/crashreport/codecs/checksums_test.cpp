@@ -131,9 +131,9 @@ TEST(CodecPeers, Crc32Md5AndBase64AgreeWithToolsOnRandomData)
         EXPECT_EQ(DecodeBase64(wrapped.Output), data);
 
         TCommandResult py = RunShell("python3 -c 'import sys,zlib,hashlib,base64; d=open(sys.argv[1],\"rb\").read(); "
-                                       "print(zlib.crc32(d)); print(hashlib.md5(d).hexdigest()); "
-                                       "print(base64.b64encode(d).decode())' " +
-                                       quoted);
+                                     "print(zlib.crc32(d)); print(hashlib.md5(d).hexdigest()); "
+                                     "print(base64.b64encode(d).decode())' " +
+                                     quoted);
         ASSERT_EQ(py.ExitCode, 0);
         std::string expected =
             std::to_string(ComputeCrc32(data.data(), data.size())) + "\n" + Md5Hex(data) + "\n" + ours;

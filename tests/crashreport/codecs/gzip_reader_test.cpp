@@ -93,14 +93,14 @@ TEST(GzipReader, HeaderWithExtraCommentAndHeaderCrc)
     TempDir dir;
     const std::string path = dir / "full.gz";
     TCommandResult r = RunShell("python3 -c 'import sys,zlib,struct\n"
-                                  "d=b\"hello, optional fields\"*50\n"
-                                  "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
-                                  "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
-                                  "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
-                                  "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
-                                  "body=c.compress(d)+c.flush()\n"
-                                  "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " +
-                                  ShellQuote(path));
+                                "d=b\"hello, optional fields\"*50\n"
+                                "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
+                                "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
+                                "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
+                                "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
+                                "body=c.compress(d)+c.flush()\n"
+                                "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " +
+                                ShellQuote(path));
     ASSERT_EQ(r.ExitCode, 0);
     std::string expected;
     for (int i = 0; i < 50; ++i) expected += "hello, optional fields";

@@ -33,8 +33,8 @@ std::string PythonListing(const std::string& archive)
 {
     TCommandResult r =
         RunShell("python3 -c 'import sys,tarfile\n"
-                   "for m in tarfile.open(sys.argv[1]): print(m.name, m.size, m.mtime, m.type.decode())' " +
-                   ShellQuote(archive) + " 2>&1");
+                 "for m in tarfile.open(sys.argv[1]): print(m.name, m.size, m.mtime, m.type.decode())' " +
+                 ShellQuote(archive) + " 2>&1");
     EXPECT_EQ(r.ExitCode, 0) << r.Output;
     return r.Output;
 }

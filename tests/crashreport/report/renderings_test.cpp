@@ -216,13 +216,12 @@ TEST(HTML, TemplateRules)
 
 TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
 {
-    if (!HaveProgram("python3") || !HaveProgram("curl"))
-        GTEST_SKIP() << "python3 or curl is not installed";
+    if (!HaveProgram("python3") || !HaveProgram("curl")) GTEST_SKIP() << "python3 or curl is not installed";
     TempDir dir;
     // A server started as root runs its CGI programs as "nobody".
     ASSERT_EQ(RunShell("mkdir -p " + dir.path() + "/cgi-bin && cp " VEK_REPORT_CGI_PROGRAM " " + dir.path() +
-                         "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " + dir.path() +
-                         "/cgi-bin/crash.cgi")
+                       "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " + dir.path() +
+                       "/cgi-bin/crash.cgi")
                   .ExitCode,
               0);
     const net_testing::TPeerProcess server(net_testing::kPython,

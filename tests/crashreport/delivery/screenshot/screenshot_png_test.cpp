@@ -128,9 +128,9 @@ TEST_F(ScreenshotPng, PhotographIsValidIndexedPngAboveThePsnrFloor)
     EXPECT_NE(check.find("length 768: 256 palette entries"), std::string::npos) << check;
     EXPECT_NE(check.find("No errors detected"), std::string::npos) << check;
 
-    EXPECT_EQ(
-        RunCommand("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png + "' 2>&1"),
-        "800 600 PNG 3 8");
+    EXPECT_EQ(RunCommand("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png +
+                         "' 2>&1"),
+              "800 600 PNG 3 8");
 
     const Decoded d = DecodeWithPil(png, Path("photo.rgb"));
     ASSERT_EQ(d.Pixels.size(), px.size());

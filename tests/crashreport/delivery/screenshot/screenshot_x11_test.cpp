@@ -44,8 +44,8 @@ std::vector<std::uint32_t> DecodeRgb(const std::string& png, const std::string& 
 {
     const std::string out =
         RunCommand("/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
-              "print(im.mode, *im.size); open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())\" '" +
-              png + "' '" + raw + "'");
+                   "print(im.mode, *im.size); open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())\" '" +
+                   png + "' '" + raw + "'");
     char mode[8] = {};
     if (std::sscanf(out.c_str(), "%7s %d %d", mode, &w, &h) != 3 || std::string(mode) != "P") return {};
     std::ifstream in(raw, std::ios::binary);
@@ -63,7 +63,8 @@ struct ScreenshotX11 : ::testing::Test {
     {
         if (!ui::X11DisplayReachable() || !ui::SelectBackend(ui::BackendKind::bkX11))
             GTEST_SKIP() << "no X display reachable";
-        if (RunCommand("command -v xdotool >/dev/null && /usr/bin/python3 -c 'import PIL' 2>/dev/null && echo y") != "y\n")
+        if (RunCommand("command -v xdotool >/dev/null && /usr/bin/python3 -c 'import PIL' 2>/dev/null && echo y") !=
+            "y\n")
             GTEST_SKIP() << "xdotool and python3-pil are needed";
     }
 };

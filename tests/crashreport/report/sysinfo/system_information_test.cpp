@@ -131,8 +131,8 @@ TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
     EXPECT_EQ(ReadComputerName(), ShellLine("hostname"));
     EXPECT_EQ(ReadUserName(), ShellLine("id -un"));
     EXPECT_EQ(GetTotalMemory(),
-              FormatMegabytes(std::strtoull(ShellLine("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) *
-                              1024));
+              FormatMegabytes(
+                  std::strtoull(ShellLine("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) * 1024));
     EXPECT_NE(GetFreeMemory().find(" Mb"), std::string::npos);
 
     const std::string program = kernel::MainExecutablePath();
