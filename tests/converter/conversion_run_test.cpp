@@ -5,13 +5,13 @@
 #include <set>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "avi/avi_recorder.h"
 #include "converter/conversion_run.h"
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
+#include "tests/support/child_process.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/scripted_decisions.h"
 #include "tests/support/temp_dir.h"
@@ -340,9 +340,7 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
     WriteFile(out, "old"); // replaced only by a complete file
     // The disk fills up while frames are written, and just before the index.
     for (rlim_t limit : {whole / 3, whole - 20}) {
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
+        const vektest::TChildResult r = vektest::RunInChild([&] {
             ::signal(SIGXFSZ, SIG_IGN);
             rlimit r{limit, limit};
             ::setrlimit(RLIMIT_FSIZE, &r);
@@ -360,12 +358,10 @@ TEST_F(ConversionTest, FullDiskFailsTheRunAndLeavesNoFile)
             }
             if (completed) code = 12;
             if (ReadFile(out) != "old") code = 13;
-            ::_exit(code);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "limit " << limit;
+            return code;
+        });
+        ASSERT_TRUE(r.Exited) << r.Output;
+        EXPECT_EQ(r.ExitCode, 0) << "limit " << limit << ": " << r.Output;
     }
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"big.vek", "full.avi", "whole.avi"}));
 }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/support/media_probe.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
 

@@ -4,13 +4,17 @@
 // by SIGALRM and the result says so, so a deadlock fails a test instead of
 // hanging the suite. Header-only.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace vektest {
 
@@ -62,6 +66,117 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
         result.Signaled = true;
         result.Signal = WTERMSIG(status);
     }
+    return result;
+}
+
+// How a child run by RunTracedChild ended, and its two output streams apart.
+struct TTracedChildResult {
+    bool Exited = false;
+    int ExitCode = -1;
+    bool Signaled = false;
+    int Signal = 0;
+    std::string Stdout, Stderr;
+    bool TimedOut() const { return Signaled && Signal == SIGALRM; }
+};
+
+namespace detail {
+
+// Reads two pipes until both are closed, and closes them.
+inline void ReadBothPipes(int outFd, int errFd, std::string& out, std::string& err)
+{
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&out, &err};
+    int open = 2;
+    char buffer[4096];
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1; // poll skips it from now on
+                --open;
+            }
+        }
+    }
+    for (const pollfd& p : fds)
+        if (p.fd >= 0) close(p.fd);
+}
+
+} // namespace detail
+
+// Runs body in a forked child with its standard output and error on two
+// pipes and the same time limit as RunInChild. With `traced` the child asks
+// this process to trace it and stops itself before body; every stop is let
+// go on, with its signal handed back except the tracing's own SIGSTOP and the
+// SIGTRAP of an exec. body may exec another program (the alarm stays set
+// across exec). The pipes are read by a second thread while this one waits
+// for the child's stops, so a child that writes more than a pipe holds does
+// not stall; the tracing itself stays on the thread that forked, as ptrace
+// requires.
+inline TTracedChildResult RunTracedChild(bool traced, const std::function<int()>& body, unsigned timeoutSeconds = 30)
+{
+    TTracedChildResult result;
+    int out[2], err[2];
+    if (pipe(out) != 0) return result;
+    if (pipe(err) != 0) {
+        close(out[0]);
+        close(out[1]);
+        return result;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+        signal(SIGALRM, SIG_DFL);
+        alarm(timeoutSeconds);
+        if (traced) {
+            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+            raise(SIGSTOP); // waits until the parent is tracing
+        }
+        const int code = body();
+        std::fflush(stdout);
+        _exit(code);
+    }
+    close(out[1]);
+    close(err[1]);
+    if (pid < 0) {
+        close(out[0]);
+        close(err[0]);
+        return result;
+    }
+    std::thread reader(detail::ReadBothPipes, out[0], err[0], std::ref(result.Stdout), std::ref(result.Stderr));
+    int status = 0;
+    for (;;) {
+        if (waitpid(pid, &status, 0) != pid) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (WIFEXITED(status)) {
+            result.Exited = true;
+            result.ExitCode = WEXITSTATUS(status);
+            break;
+        }
+        if (WIFSIGNALED(status)) {
+            result.Signaled = true;
+            result.Signal = WTERMSIG(status);
+            break;
+        }
+        if (WIFSTOPPED(status)) {
+            const int signal = WSTOPSIG(status);
+            ptrace(PTRACE_CONT, pid, nullptr, signal == SIGSTOP || signal == SIGTRAP ? 0 : signal);
+        }
+    }
+    reader.join();
     return result;
 }
 

@@ -1,36 +1,12 @@
 #include "tests/support/media_probe.h"
 
 #include <cmath>
-#include <cstdio>
 #include <sstream>
-#include <sys/wait.h>
 
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 namespace testing_support {
-
-std::string ShellQuote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-std::string RunCommand(const std::string& command, int* status)
-{
-    std::string out;
-    FILE* p = ::popen(command.c_str(), "r");
-    if (!p) {
-        if (status) *status = -1;
-        return out;
-    }
-    char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
 
 VideoProbe ProbeVideo(const std::string& path)
 {

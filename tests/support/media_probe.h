@@ -6,10 +6,6 @@
 
 namespace testing_support {
 
-// Runs a shell command; returns its standard output, sets status to its exit status.
-std::string RunCommand(const std::string& command, int* status = nullptr);
-std::string ShellQuote(const std::string& s);
-
 struct VideoProbe {
     bool ok = false;      // ffprobe read the file
     int streams = 0;      // number of streams

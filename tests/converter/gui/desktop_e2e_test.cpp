@@ -16,6 +16,7 @@
 #include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
 

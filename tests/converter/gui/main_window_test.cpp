@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <csignal>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +20,7 @@
 #include "platform/ui/file_dialog.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/message_box.h"
+#include "tests/support/child_process.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
@@ -404,9 +404,7 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
     TempDir dir;
     WriteFile(dir / "in.vek", RandomVek(6, 16, 16, 7).Bytes());
     WriteFile(dir / "out.avi", "old");
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const vektest::TChildResult r = vektest::RunInChild([&]() -> int {
         ui::SelectBackend(ui::BackendKind::bkHeadless);
         ui::App().Initialize();
         ui::InstallCompressionDialog();
@@ -428,11 +426,9 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
         ui::SimulateClick(*form.Button2, 10, 10);
         ui::PumpPending(false);
         ::_exit(4); // the run ended and the program went on
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    EXPECT_EQ(WTERMSIG(status), SIGTERM);
+    });
+    ASSERT_TRUE(r.Signaled) << "exit status " << (r.Exited ? r.ExitCode : -1) << ": " << r.Output;
+    EXPECT_EQ(r.Signal, SIGTERM);
     EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
 }

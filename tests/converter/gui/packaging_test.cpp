@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "tests/support/media_probe.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 using namespace testing_support;

@@ -7,6 +7,7 @@
 #include "capture_test_support.h"
 #include "crashreport/capture/raise_capture.h"
 #include "platform/rtl/external_exception.h"
+#include "tests/support/faults.h"
 
 #include <sys/syscall.h>
 #include <time.h>
@@ -41,8 +42,9 @@ extern "C" void* malloc(std::size_t size)
 
 namespace {
 
+using testing_support::ReadAt;
+
 volatile int g_sink;
-__attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 
 // Starts a thread that takes the allocator and keeps it until the process ends.
 void HoldAllocator()

@@ -11,6 +11,7 @@
 #include "platform/rtl/external_exception.h"
 #include "platform/rtl/safe_call.h"
 #include "platform/rtl/thread.h"
+#include "tests/support/faults.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -23,6 +24,11 @@
 using capturetest::CountFullReports;
 using capturetest::CountReports;
 using capturetest::StartForTest;
+using testing_support::Contains;
+using testing_support::Divide;
+using testing_support::ReadAt;
+using testing_support::Recurse;
+using testing_support::WriteAt;
 using vektest::RunInChild;
 
 extern "C" {
@@ -36,22 +42,7 @@ namespace {
 
 volatile int g_sink;
 
-__attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
-__attribute__((noinline)) void WriteAt(std::uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 1; }
-// The division must reach the processor: not checked by the sanitizer.
-__attribute__((noinline, no_sanitize("undefined"))) int Divide(int a, int b) { return a / b; }
 __attribute__((noinline)) void Throw(const char* text) { throw rtl::Exception(text); }
-
-int Recurse(int depth);
-int (*volatile g_next)(int) = Recurse;
-__attribute__((noinline)) int Recurse(int depth)
-{
-    volatile char frame[512];
-    frame[0] = static_cast<char>(depth);
-    return g_next(depth + 1) + frame[0];
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(CaptureCrash, ThrowCaughtInTheSameFunctionIsNotReported)
 {

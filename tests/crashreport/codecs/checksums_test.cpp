@@ -110,30 +110,30 @@ TEST(Base64, DecodeSkipsLineBreaksAndRejectsBadText)
 // hashlib.md5 and base64.b64encode on the same random file.
 TEST(CodecPeers, Crc32Md5AndBase64AgreeWithToolsOnRandomData)
 {
-    TScratchDir dir;
+    TempDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
         std::vector<uint8_t> data = RandomBytes(size, uint32_t(size) * 31 + 1);
-        std::string path = dir.File("data.bin");
+        std::string path = dir / "data.bin";
         WriteFileBytes(path, data);
         std::string quoted = ShellQuote(path);
 
-        TCommandResult md5sum = RunCommand("md5sum " + quoted);
+        TCommandResult md5sum = RunShell("md5sum " + quoted);
         ASSERT_EQ(md5sum.ExitCode, 0);
         EXPECT_EQ(md5sum.Output.substr(0, 32), Md5Hex(data));
 
         std::string ours = EncodeBase64(data.data(), data.size());
-        TCommandResult base64 = RunCommand("base64 -w0 " + quoted);
+        TCommandResult base64 = RunShell("base64 -w0 " + quoted);
         ASSERT_EQ(base64.ExitCode, 0);
         EXPECT_EQ(base64.Output, ours);
-        TCommandResult wrapped = RunCommand("base64 " + quoted); // lines of 76
+        TCommandResult wrapped = RunShell("base64 " + quoted); // lines of 76
         ASSERT_EQ(wrapped.ExitCode, 0);
         EXPECT_EQ(DecodeBase64(wrapped.Output), data);
 
-        TCommandResult py = RunCommand("python3 -c 'import sys,zlib,hashlib,base64; d=open(sys.argv[1],\"rb\").read(); "
-                                       "print(zlib.crc32(d)); print(hashlib.md5(d).hexdigest()); "
-                                       "print(base64.b64encode(d).decode())' " +
-                                       quoted);
+        TCommandResult py = RunShell("python3 -c 'import sys,zlib,hashlib,base64; d=open(sys.argv[1],\"rb\").read(); "
+                                     "print(zlib.crc32(d)); print(hashlib.md5(d).hexdigest()); "
+                                     "print(base64.b64encode(d).decode())' " +
+                                     quoted);
         ASSERT_EQ(py.ExitCode, 0);
         std::string expected =
             std::to_string(ComputeCrc32(data.data(), data.size())) + "\n" + Md5Hex(data) + "\n" + ours;

@@ -77,8 +77,8 @@ TEST(StoredDataCipher, AgreesWithIndependentModel)
         SCOPED_TRACE("length " + std::to_string(n));
         const std::string phrase = "TavrelLog key " + std::to_string(n);
         std::vector<uint8_t> data = RandomBytes(n, uint32_t(n) * 7 + 1);
-        TCommandResult py = RunCommand("python3 " + ShellQuote(kReference) + " " + ShellQuote(phrase) + " '" +
-                                       Hex(data.data(), data.size()) + "'");
+        TCommandResult py = RunShell("python3 " + ShellQuote(kReference) + " " + ShellQuote(phrase) + " '" +
+                                     Hex(data.data(), data.size()) + "'");
         ASSERT_EQ(py.ExitCode, 0) << py.Output;
         size_t newline = py.Output.find('\n');
         ASSERT_NE(newline, std::string::npos);

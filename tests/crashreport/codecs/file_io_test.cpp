@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "crashreport/codecs/codec_error.h"
@@ -26,26 +27,18 @@ unsigned ModeOf(const std::string& path)
     return info.st_mode & 07777;
 }
 
-std::vector<std::string> Names(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 } // namespace
 
 TEST(WriteFileReplacing, NewFilesGetTheUsualModeAndReplacedOnesKeepTheirs)
 {
-    TScratchDir dir;
-    const std::string fresh = dir.File("fresh.txt");
+    TempDir dir;
+    const std::string fresh = dir / "fresh.txt";
     const mode_t mask = ::umask(022);
     WriteFileReplacing(fresh, std::string_view("new"));
     ::umask(mask);
     EXPECT_EQ(ModeOf(fresh), 0644u); // not the 0600 of a unique temporary file
 
-    const std::string kept = dir.File("kept.txt");
+    const std::string kept = dir / "kept.txt";
     WriteFileBytes(kept, {'o', 'l', 'd'});
     ASSERT_EQ(::chmod(kept.c_str(), 0640), 0);
     WriteFileReplacing(kept, std::string_view("replaced"));
@@ -55,23 +48,23 @@ TEST(WriteFileReplacing, NewFilesGetTheUsualModeAndReplacedOnesKeepTheirs)
 
 TEST(WriteFileReplacing, ThePreviousFileCanKeepASecondName)
 {
-    TScratchDir dir;
-    const std::string path = dir.File("log.txt"), aside = dir.File("log.txt.old");
+    TempDir dir;
+    const std::string path = dir / "log.txt", aside = dir / "log.txt.old";
     WriteFileBytes(path, {'1'});
     const std::string previous = aside;
     WriteFileReplacing(path, std::string_view("2"), &previous);
     EXPECT_EQ(ReadFileBytes(path), std::vector<uint8_t>{'2'});
     EXPECT_EQ(ReadFileBytes(aside), std::vector<uint8_t>{'1'});
     // Nothing to keep when there was no file.
-    const std::string none = dir.File("none.old");
-    WriteFileReplacing(dir.File("first.txt"), std::string_view("x"), &none);
+    const std::string none = dir / "none.old";
+    WriteFileReplacing(dir / "first.txt", std::string_view("x"), &none);
     EXPECT_FALSE(std::filesystem::exists(none));
 }
 
 TEST(WriteFileReplacing, AFullDiskLeavesThePreviousFileWholeAndNoTemporaryFile)
 {
-    TScratchDir dir;
-    const std::string path = dir.File("report.png");
+    TempDir dir;
+    const std::string path = dir / "report.png";
     const std::vector<uint8_t> before = RandomBytes(1000, 7);
     WriteFileBytes(path, before);
     const pid_t child = ::fork();
@@ -93,12 +86,12 @@ TEST(WriteFileReplacing, AFullDiskLeavesThePreviousFileWholeAndNoTemporaryFile)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFileBytes(path), before);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"report.png"});
+    EXPECT_EQ(testing_support::ListDir(dir.path()), std::vector<std::string>{"report.png"});
 }
 
 TEST(WriteFileReplacing, AFolderAtThePathIsRefused)
 {
-    TScratchDir dir;
-    EXPECT_THROW(WriteFileReplacing(dir.Path(), std::string_view("x")), EFWriteError);
-    EXPECT_THROW(WriteFileReplacing(dir.File("sub/"), std::string_view("x")), EFWriteError);
+    TempDir dir;
+    EXPECT_THROW(WriteFileReplacing(dir.path(), std::string_view("x")), EFWriteError);
+    EXPECT_THROW(WriteFileReplacing(dir / "sub/", std::string_view("x")), EFWriteError);
 }

@@ -50,42 +50,37 @@ private:
 
 TEST(GzipReader, ReadsWhatGzipWrote)
 {
-    TScratchDir dir;
+    TempDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
         std::vector<uint8_t> data = RandomBytes(size, uint32_t(size) + 77);
         // Some repetition so the deflate data uses back references too.
         for (size_t i = 1000; i < data.size(); i += 3) data[i] = data[i - 1000];
-        WriteFileBytes(dir.File("in"), data);
-        ASSERT_EQ(
-            RunCommand("gzip -9 -c " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("in.gz"))).ExitCode, 0);
-        ASSERT_EQ(
-            RunCommand("gzip -9 -n -c < " + ShellQuote(dir.File("in")) + " > " + ShellQuote(dir.File("n.gz"))).ExitCode,
-            0);
-        EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("in.gz"))), data);
-        EXPECT_EQ(GunzipBytes(ReadFileBytes(dir.File("n.gz"))), data);
+        WriteFileBytes(dir / "in", data);
+        ASSERT_EQ(RunShell("gzip -9 -c " + ShellQuote(dir / "in") + " > " + ShellQuote(dir / "in.gz")).ExitCode, 0);
+        ASSERT_EQ(RunShell("gzip -9 -n -c < " + ShellQuote(dir / "in") + " > " + ShellQuote(dir / "n.gz")).ExitCode, 0);
+        EXPECT_EQ(GunzipBytes(ReadFileBytes(dir / "in.gz")), data);
+        EXPECT_EQ(GunzipBytes(ReadFileBytes(dir / "n.gz")), data);
     }
 }
 
 TEST(GzipReader, GzipAndPythonReadWhatWeWrote)
 {
-    TScratchDir dir;
+    TempDir dir;
     for (size_t size : PeerSizes()) {
         SCOPED_TRACE("size " + std::to_string(size));
         std::vector<uint8_t> data = RandomBytes(size, uint32_t(size) + 5);
-        WriteGzipFile(data, dir.File("ours.gz"));
-        WriteFileBytes(dir.File("plain"), data);
-        EXPECT_EQ(RunCommand("gzip -t " + ShellQuote(dir.File("ours.gz"))).ExitCode, 0);
+        WriteGzipFile(data, dir / "ours.gz");
+        WriteFileBytes(dir / "plain", data);
+        EXPECT_EQ(RunShell("gzip -t " + ShellQuote(dir / "ours.gz")).ExitCode, 0);
         EXPECT_EQ(
-            RunCommand("gzip -dc " + ShellQuote(dir.File("ours.gz")) + " | cmp - " + ShellQuote(dir.File("plain")))
-                .ExitCode,
-            0);
-        EXPECT_EQ(RunCommand("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != "
-                             "open(sys.argv[2],\"rb\").read())' " +
-                             ShellQuote(dir.File("ours.gz")) + " " + ShellQuote(dir.File("plain")))
+            RunShell("gzip -dc " + ShellQuote(dir / "ours.gz") + " | cmp - " + ShellQuote(dir / "plain")).ExitCode, 0);
+        EXPECT_EQ(RunShell("python3 -c 'import sys,gzip; sys.exit(gzip.open(sys.argv[1]).read() != "
+                           "open(sys.argv[2],\"rb\").read())' " +
+                           ShellQuote(dir / "ours.gz") + " " + ShellQuote(dir / "plain"))
                       .ExitCode,
                   0);
-        crashreport::TFileStream source(dir.File("ours.gz"), crashreport::TFileStream::fmOpenRead);
+        crashreport::TFileStream source(dir / "ours.gz", crashreport::TFileStream::fmOpenRead);
         crashreport::TMemoryStream back;
         EXPECT_EQ(ReadGzipStream(source, back), size);
         EXPECT_EQ(std::vector<uint8_t>(back.Memory(), back.Memory() + back.Size()), data);
@@ -95,17 +90,17 @@ TEST(GzipReader, GzipAndPythonReadWhatWeWrote)
 TEST(GzipReader, HeaderWithExtraCommentAndHeaderCrc)
 {
     // Python writes a header with every optional field; FHCRC covers the header.
-    TScratchDir dir;
-    const std::string path = dir.File("full.gz");
-    TCommandResult r = RunCommand("python3 -c 'import sys,zlib,struct\n"
-                                  "d=b\"hello, optional fields\"*50\n"
-                                  "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
-                                  "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
-                                  "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
-                                  "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
-                                  "body=c.compress(d)+c.flush()\n"
-                                  "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " +
-                                  ShellQuote(path));
+    TempDir dir;
+    const std::string path = dir / "full.gz";
+    TCommandResult r = RunShell("python3 -c 'import sys,zlib,struct\n"
+                                "d=b\"hello, optional fields\"*50\n"
+                                "h=b\"\\x1f\\x8b\\x08\\x1e\"+struct.pack(\"<I\",1234)+b\"\\x02\\x03\"\n"
+                                "h+=struct.pack(\"<H\",5)+b\"ABCDE\"+b\"name.txt\\0\"+b\"a comment\\0\"\n"
+                                "h+=struct.pack(\"<H\",zlib.crc32(h)&0xffff)\n"
+                                "c=zlib.compressobj(9,zlib.DEFLATED,-15)\n"
+                                "body=c.compress(d)+c.flush()\n"
+                                "open(sys.argv[1],\"wb\").write(h+body+struct.pack(\"<II\",zlib.crc32(d),len(d)))' " +
+                                ShellQuote(path));
     ASSERT_EQ(r.ExitCode, 0);
     std::string expected;
     for (int i = 0; i < 50; ++i) expected += "hello, optional fields";
@@ -201,16 +196,16 @@ TEST(GzipReader, OutputLimitStopsDecompressionBombs)
 
 TEST(ZlibStreams, InflateWhatPythonCompressed)
 {
-    TScratchDir dir;
+    TempDir dir;
     std::vector<uint8_t> data = RandomBytes(100000, 9);
     for (size_t i = 0; i < data.size(); i += 2) data[i] = 'z';
-    WriteFileBytes(dir.File("plain"), data);
-    ASSERT_EQ(RunCommand("python3 -c 'import sys,zlib; "
-                         "open(sys.argv[2],\"wb\").write(zlib.compress(open(sys.argv[1],\"rb\").read(),9))' " +
-                         ShellQuote(dir.File("plain")) + " " + ShellQuote(dir.File("z")))
+    WriteFileBytes(dir / "plain", data);
+    ASSERT_EQ(RunShell("python3 -c 'import sys,zlib; "
+                       "open(sys.argv[2],\"wb\").write(zlib.compress(open(sys.argv[1],\"rb\").read(),9))' " +
+                       ShellQuote(dir / "plain") + " " + ShellQuote(dir / "z"))
                   .ExitCode,
               0);
-    std::vector<uint8_t> z = ReadFileBytes(dir.File("z"));
+    std::vector<uint8_t> z = ReadFileBytes(dir / "z");
     EXPECT_EQ(InflateZlib(z), data);
     EXPECT_EQ(InflateZlib(Deflate(data, TDeflateFraming::dfZlib)), data);
     z.push_back(0);

@@ -1,33 +1,18 @@
 #pragma once
-// Helpers shared by the codec tests: scratch folders, peer tools, data.
+// Helpers shared by the codec tests: peer tools and data.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
+
 namespace codecs_test {
 
-// A fresh folder under the temporary folder, removed with its files.
-class TScratchDir {
-public:
-    TScratchDir();
-    ~TScratchDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-struct TCommandResult {
-    int ExitCode;
-    std::string Output; // stdout, and stderr when merged by the command
-};
-
-// Runs a shell command and collects its standard output.
-TCommandResult RunCommand(const std::string& command);
-
-// Single-quoted for the shell.
-std::string ShellQuote(const std::string& text);
+using testing_support::RunShell;
+using testing_support::ShellQuote;
+using testing_support::TCommandResult;
+using testing_support::TempDir;
 
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -1,52 +1,8 @@
 #include "delivery_test_support.h"
 
-#include <mutex>
-
-#include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/codecs/base64.h"
 
 namespace delivery_testing {
-namespace {
-
-std::mutex g_lock;
-std::vector<std::string> g_lines;
-
-bool Present() { return true; }
-void Output(std::string_view line)
-{
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_lines.emplace_back(line);
-}
-
-} // namespace
-
-TWarningCollector::TWarningCollector()
-{
-    {
-        std::lock_guard<std::mutex> lock(g_lock);
-        g_lines.clear();
-    }
-    crashreport::TErrorLogHooks hooks;
-    hooks.DebuggerPresent = &Present;
-    hooks.DebugOutput = &Output;
-    previous_ = crashreport::SetErrorLogHooks(hooks);
-    crashreport::ClearWarning();
-}
-
-TWarningCollector::~TWarningCollector()
-{
-    crashreport::SetErrorLogHooks(previous_);
-    crashreport::ClearWarning();
-}
-
-const std::vector<std::string>& TWarningCollector::Lines() const { return g_lines; }
-
-std::string TWarningCollector::All() const
-{
-    std::string all;
-    for (const std::string& line : g_lines) all += line + "\n";
-    return all;
-}
 
 std::string PatternBytes(std::size_t length, unsigned seed)
 {

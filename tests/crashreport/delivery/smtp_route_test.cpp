@@ -10,7 +10,7 @@
 #include "crashreport/delivery/mail_delivery.h"
 #include "crashreport/options/module_options.h"
 #include "delivery_test_support.h"
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 #include "platform/net/dns_mx.h"
 #include "tests/support/temp_dir.h"
 

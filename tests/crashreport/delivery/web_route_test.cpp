@@ -10,7 +10,7 @@
 #include "crashreport/delivery/web_delivery.h"
 #include "crashreport/options/module_options.h"
 #include "delivery_test_support.h"
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 #include "platform/net/curl_library.h"
 #include "tests/support/temp_dir.h"
 

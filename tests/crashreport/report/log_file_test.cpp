@@ -18,12 +18,13 @@
 #include "platform/rtl/format.h"
 #include "tests/crashreport/report/report_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace crashreport;
-using reporttest::Contains;
+using testing_support::Contains;
 using testing_support::TempDir;
 
 std::string Sample(int number)

@@ -4,25 +4,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "crashreport/report/log_file.h"
 #include "crashreport/report/report_rtf.h"
 #include "crashreport/report/report_xml.h"
 #include "crashreport/report/web_page.h"
 #include "tests/crashreport/report/report_test_support.h"
+#include "tests/support/faults.h"
+#include "tests/support/peer_process.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace crashreport;
-using reporttest::Contains;
-using reporttest::RunCommand;
+using testing_support::Contains;
+using testing_support::HaveProgram;
+using testing_support::RunShell;
 using testing_support::TempDir;
 
 const char* kInjection =
@@ -30,7 +28,7 @@ const char* kInjection =
 
 std::string Xpath(const std::string& file, const std::string& expression)
 {
-    std::string out = RunCommand("xmllint --xpath '" + expression + "' " + file + " 2>&1").Output;
+    std::string out = RunShell("xmllint --xpath '" + expression + "' " + file + " 2>&1").Output;
     if (!out.empty() && out.back() == '\n') out.pop_back();
     return out;
 }
@@ -52,7 +50,7 @@ TEST(XML, ElementsSelfCloseIndentAndEscape)
 
 TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
 {
-    if (!reporttest::HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+    if (!HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
     TTavrelModuleOptions options("", false);
     options.SetStackFlags({stDllFrames, stPackageFrames, stLineOffsets});
     auto first = reporttest::MakeSample("Line one: detail\r\n\r\nline three");
@@ -63,8 +61,8 @@ TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
     TempDir dir;
     const std::string file = dir / "log.xml";
     SaveLogAsXML(log, file);
-    const auto lint = RunCommand("xmllint --noout " + file + " 2>&1");
-    ASSERT_EQ(lint.Status, 0) << lint.Output << testing_support::ReadFile(file);
+    const auto lint = RunShell("xmllint --noout " + file + " 2>&1");
+    ASSERT_EQ(lint.ExitCode, 0) << lint.Output << testing_support::ReadFile(file);
 
     EXPECT_EQ(Xpath(file, "count(/Doc/Log)"), "2");
     EXPECT_EQ(Xpath(file, "string(/Doc/Log[1]/@Version)"), "5.1.5");
@@ -110,7 +108,7 @@ TEST(XML, PlaceholderRegistersGiveNoAttributes)
 // The lines of unrtf's plain-text output, without its header.
 std::string UnrtfText(const std::string& rtfFile)
 {
-    const std::string out = RunCommand("unrtf --text " + rtfFile + " 2>/dev/null").Output;
+    const std::string out = RunShell("unrtf --text " + rtfFile + " 2>/dev/null").Output;
     const std::size_t rule = out.find("-----------------\n");
     return rule == std::string::npos ? out : out.substr(rule + 18);
 }
@@ -141,7 +139,7 @@ std::string WithoutCR(std::string text)
 
 TEST(RTF, AnRtfReaderGivesBackThePlainTextOfBothViews)
 {
-    if (!reporttest::HaveProgram("unrtf")) GTEST_SKIP() << "unrtf is not installed";
+    if (!HaveProgram("unrtf")) GTEST_SKIP() << "unrtf is not installed";
     auto sample = reporttest::MakeSample(kInjection);
     TTavrelModuleOptions options("", false);
     const TErrorReport report = BuildReportText(sample->Sources, options);
@@ -159,7 +157,7 @@ TEST(RTF, AnRtfReaderGivesBackThePlainTextOfBothViews)
 }
 
 // The text and the start tags of a page as Python's HTML parser sees them.
-reporttest::TCommandResult ParseHtml(const std::string& file)
+testing_support::TCommandResult ParseHtml(const std::string& file)
 {
     const std::string script = file + ".py";
     testing_support::WriteFile(script,
@@ -172,12 +170,12 @@ reporttest::TCommandResult ParseHtml(const std::string& file)
                                "p=P(); p.feed(open(sys.argv[1], encoding='utf-8', newline='').read()); p.close()\n"
                                "sys.stdout.write('TAGS ' + ' '.join(p.tags) + '\\n')\n"
                                "sys.stdout.write(''.join(p.text).replace('\\xa0', ' ').replace('\\r', ''))\n");
-    return RunCommand("python3 " + script + " " + file + " 2>&1");
+    return RunShell("python3 " + script + " " + file + " 2>&1");
 }
 
 TEST(HTML, TheErrorPageParsesToTheReportTextWithoutForeignMarkup)
 {
-    if (!reporttest::HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
+    if (!HaveProgram("python3")) GTEST_SKIP() << "python3 is not installed";
     auto sample = reporttest::MakeSample(kInjection);
     TTavrelModuleOptions options("", false);
     options.SetHtmlTemplate("<html><body><h1>Failure</h1><%Html_Tag%></body></html>");
@@ -186,7 +184,7 @@ TEST(HTML, TheErrorPageParsesToTheReportTextWithoutForeignMarkup)
     TempDir dir;
     testing_support::WriteFile(dir / "page.html", page.Html);
     const auto parsed = ParseHtml(dir / "page.html");
-    ASSERT_EQ(parsed.Status, 0) << parsed.Output;
+    ASSERT_EQ(parsed.ExitCode, 0) << parsed.Output;
     // The template's tags, the title put in front, the line breaks and the button; nothing from the message.
     const std::string tags = parsed.Output.substr(0, parsed.Output.find('\n'));
     EXPECT_EQ(tags.rfind("TAGS title html body h1 br br", 0), 0u) << tags;
@@ -216,55 +214,23 @@ TEST(HTML, TemplateRules)
               "Status: 200 Error\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n<p>");
 }
 
-int FreeLoopbackPort()
-{
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
 TEST(CGI, ACrashingCgiProgramAnswersCurlWithTheErrorPage)
 {
-    if (!reporttest::HaveProgram("python3") || !reporttest::HaveProgram("curl"))
-        GTEST_SKIP() << "python3 or curl is not installed";
+    if (!HaveProgram("python3") || !HaveProgram("curl")) GTEST_SKIP() << "python3 or curl is not installed";
     TempDir dir;
     // A server started as root runs its CGI programs as "nobody".
-    ASSERT_EQ(RunCommand("mkdir -p " + dir.path() + "/cgi-bin && cp " VEK_REPORT_CGI_PROGRAM " " + dir.path() +
-                         "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " + dir.path() +
-                         "/cgi-bin/crash.cgi")
-                  .Status,
+    ASSERT_EQ(RunShell("mkdir -p " + dir.path() + "/cgi-bin && cp " VEK_REPORT_CGI_PROGRAM " " + dir.path() +
+                       "/cgi-bin/crash.cgi && chmod 755 " + dir.path() + " " + dir.path() + "/cgi-bin " + dir.path() +
+                       "/cgi-bin/crash.cgi")
+                  .ExitCode,
               0);
-    const int port = FreeLoopbackPort();
-    const pid_t server = ::fork();
-    ASSERT_GE(server, 0);
-    if (server == 0) {
-        ::alarm(60);
-        if (::chdir(dir.path().c_str()) != 0) ::_exit(2);
-        const int quiet = ::open("/dev/null", O_WRONLY);
-        ::dup2(quiet, 1);
-        ::dup2(quiet, 2);
-        const std::string portText = std::to_string(port);
-        ::execlp("python3", "python3", "-m", "http.server", "--cgi", "--bind", "127.0.0.1", portText.c_str(),
-                 static_cast<char*>(nullptr));
-        ::_exit(3);
-    }
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/crash.cgi?step=%3Cb%3Eone%3C/b%3E";
-    reporttest::TCommandResult answer;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        answer = RunCommand("curl -s -i --max-time 30 '" + url + "'");
-        if (answer.Status != 7) // 7: the server does not listen yet
-            break;
-        ::usleep(100000);
-    }
-    ::kill(server, SIGTERM);
-    ::waitpid(server, nullptr, 0);
-    ASSERT_EQ(answer.Status, 0) << answer.Output;
+    const net_testing::TPeerProcess server(net_testing::kPython,
+                                           {net_testing::PeerScript("http_peer.py"), dir.path(), "--cgi"});
+    ASSERT_NE(server.Port(), 0) << server.Output();
+    const std::string url =
+        "http://127.0.0.1:" + std::to_string(server.Port()) + "/cgi-bin/crash.cgi?step=%3Cb%3Eone%3C/b%3E";
+    const testing_support::TCommandResult answer = RunShell("curl -s -i --max-time 30 '" + url + "'");
+    ASSERT_EQ(answer.ExitCode, 0) << answer.Output;
     const std::string& out = answer.Output;
     EXPECT_TRUE(Contains(out, "Status: 200 Error\r\n")) << out;
     EXPECT_TRUE(Contains(out, "Content-Type: text/html\r\n")) << out;

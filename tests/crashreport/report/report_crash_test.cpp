@@ -17,6 +17,7 @@
 #include "platform/rtl/thread.h"
 #include "tests/crashreport/report/report_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/faults.h"
 #include "tests/support/temp_dir.h"
 
 namespace reportchain {
@@ -60,8 +61,8 @@ struct TWaitingThread : rtl::TThread {
 namespace {
 
 using namespace crashreport;
-using reporttest::Contains;
 using reporttest::SplitCRLF;
+using testing_support::Contains;
 
 std::string g_reportPath;
 TTavrelModuleOptions* g_options = nullptr;

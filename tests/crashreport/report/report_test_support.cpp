@@ -1,8 +1,6 @@
 #include "tests/crashreport/report/report_test_support.h"
 
-#include <cstdio>
 #include <cstring>
-#include <sys/wait.h>
 
 #include "platform/rtl/format.h"
 
@@ -128,23 +126,6 @@ std::string SampleReportText(int number, const TTavrelModuleOptions& options)
     sample->Sources.StackPointer = 0;
     return BuildReportText(sample->Sources, options).Text;
 }
-
-TCommandResult RunCommand(const std::string& command)
-{
-    TCommandResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.Output.append(buffer, n);
-    const int status = ::pclose(pipe);
-    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-bool HaveProgram(const std::string& name) { return RunCommand("command -v " + name + " >/dev/null 2>&1").Status == 0; }
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::vector<std::string> SplitCRLF(const std::string& text)
 {

@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the report tests: a report made from fixed sources (two
-// threads, three modules, a known register set), and running peer programs.
+// threads, three modules, a known register set).
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,16 +26,6 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List ind
 // same text for the same number.
 std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);
 
-// Runs a shell command; its standard output (and error with 2>&1 in it)
-// and exit status.
-struct TCommandResult {
-    int Status = -1;
-    std::string Output;
-};
-TCommandResult RunCommand(const std::string& command);
-bool HaveProgram(const std::string& name);
-
-bool Contains(const std::string& text, const std::string& part);
 std::vector<std::string> SplitCRLF(const std::string& text);
 
 } // namespace reporttest

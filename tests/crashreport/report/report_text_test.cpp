@@ -6,12 +6,13 @@
 #include "crashreport/report/report_text.h"
 #include "platform/rtl/external_exception.h"
 #include "tests/crashreport/report/report_test_support.h"
+#include "tests/support/faults.h"
 
 namespace {
 
 using namespace crashreport;
-using reporttest::Contains;
 using reporttest::SplitCRLF;
+using testing_support::Contains;
 
 TEST(LogItem, HiddenItemsKeepTheirNumbersEmptySectionsVanishAndValuesAlign)
 {

@@ -8,6 +8,7 @@
 
 #include "platform/avifile/avifile.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 namespace avitest {

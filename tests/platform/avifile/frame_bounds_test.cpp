@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 
 #include "platform/avifile/avifile.h"
+#include "tests/support/child_process.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/temp_dir.h"
 
@@ -101,14 +101,11 @@ TEST(FrameBounds, CompressorsReadNothingPastTheFrame)
                           Case{"divx", 320, 240}, Case{"MSVC", 320, 240}, Case{"DIB ", 5, 3}}) {
         if (!avifile::FindCompressor(avifile::StringToFourCC(c.codec), nullptr)) continue;
         const std::string path = dir / (std::string(c.codec) + std::to_string(c.w) + ".avi");
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) ::_exit(WriteFromGuardedBuffer(path, c.codec, c.w, c.h, 0));
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status)) << c.codec << " " << c.w << " x " << c.h << ": read past the frame (signal "
-                                       << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
-        EXPECT_EQ(WEXITSTATUS(status), 0) << c.codec;
+        const vektest::TChildResult r =
+            vektest::RunInChild([&] { return WriteFromGuardedBuffer(path, c.codec, c.w, c.h, 0); });
+        ASSERT_TRUE(r.Exited) << c.codec << " " << c.w << " x " << c.h << ": read past the frame (signal "
+                              << (r.Signaled ? r.Signal : 0) << ")";
+        EXPECT_EQ(r.ExitCode, 0) << c.codec << ": " << r.Output;
         VideoProbe p = ProbeVideo(path);
         EXPECT_TRUE(p.ok) << c.codec << ": " << p.errors;
         EXPECT_EQ(p.width, c.w) << c.codec;

@@ -5,6 +5,7 @@
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,14 +22,6 @@ namespace {
 
 class KernelFiles : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kernel-files-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern + "/";
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-
     std::string Write(const std::string& name, const std::string& text)
     {
         TUniqueFd fd = OpenFile(folder_ + name, TFileOpen::foCreate);
@@ -44,7 +37,8 @@ protected:
         return n < 0 ? "<unreadable>" : text.substr(0, std::size_t(n));
     }
 
-    std::string folder_;
+    testing_support::TempDir dir_;
+    const std::string folder_ = dir_.path() + "/";
 };
 
 TEST_F(KernelFiles, OpenModesCreateTruncateOrKeep)

@@ -2,10 +2,8 @@
 // system's own commands (hostname, id, df, uname, locale, ip) say.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -16,21 +14,15 @@
 #include "platform/kernel/modules.h"
 #include "platform/kernel/network_facts.h"
 #include "platform/kernel/os_facts.h"
+#include "tests/support/child_process.h"
+#include "tests/support/env_scope.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
-// The command's standard output without its last line end.
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::array<char, 512> buffer;
-        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
-        pclose(p);
-    }
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using testing_support::ShellLine;
+using testing_support::TEnvScope;
 
 std::uint64_t Number(const std::string& text) { return std::strtoull(text.c_str(), nullptr, 10); }
 
@@ -38,62 +30,36 @@ std::uint64_t Difference(std::uint64_t a, std::uint64_t b) { return a > b ? a - 
 
 constexpr std::uint64_t kMb = 1048576;
 
-// Sets an environment variable for one scope.
-class TEnvScope {
-public:
-    TEnvScope(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
-        setenv(name, value.c_str(), 1);
-    }
-    ~TEnvScope() { hadOld_ ? setenv(name_, old_.c_str(), 1) : unsetenv(name_); }
-
-private:
-    const char* name_;
-    std::string old_;
-    bool hadOld_ = false;
-};
-
 // The answer of `reader` in a child process that ends with _exit.
 std::string InChild(std::string (*reader)())
 {
-    int fds[2];
-    if (pipe(fds) != 0) return "<pipe>";
-    const pid_t child = fork();
-    if (child == 0) {
-        const std::string value = reader();
-        const ssize_t written = write(fds[1], value.data(), value.size());
-        _exit(written == static_cast<ssize_t>(value.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string value;
-    char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) value.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    waitpid(child, nullptr, 0);
-    return value;
+    return vektest::RunInChild([reader] {
+               const std::string value = reader();
+               return std::fwrite(value.data(), 1, value.size(), stdout) == value.size() ? 0 : 1;
+           })
+        .Output;
 }
 
 } // namespace
 
 TEST(MachineFacts, NameUserMemoryDiskAndUpTimeAgreeWithTheSystemsCommands)
 {
-    EXPECT_EQ(kernel::GetComputerName(), Shell("hostname"));
-    EXPECT_EQ(kernel::UserName(), Shell("id -un"));
+    EXPECT_EQ(kernel::GetComputerName(), ShellLine("hostname"));
+    EXPECT_EQ(kernel::UserName(), ShellLine("id -un"));
 
     kernel::TMemoryStatus memory;
     ASSERT_TRUE(kernel::ReadMemoryStatus(memory));
-    EXPECT_EQ(memory.TotalBytes, Number(Shell("awk '/^MemTotal:/ {print $2}' /proc/meminfo")) * 1024);
+    EXPECT_EQ(memory.TotalBytes, Number(ShellLine("awk '/^MemTotal:/ {print $2}' /proc/meminfo")) * 1024);
     // Available memory moves while other programs run; free memory alone
     // (without the caches) would usually be far off.
-    const std::uint64_t available = Number(Shell("awk '/^MemAvailable:/ {print $2}' /proc/meminfo")) * 1024;
+    const std::uint64_t available = Number(ShellLine("awk '/^MemAvailable:/ {print $2}' /proc/meminfo")) * 1024;
     EXPECT_LT(Difference(memory.AvailableBytes, available), 256 * kMb);
     EXPECT_LE(memory.AvailableBytes, memory.TotalBytes);
 
     const std::string program = kernel::MainExecutablePath();
     kernel::TDiskSpace disk;
     ASSERT_TRUE(kernel::ReadDiskSpace(program, disk));
-    std::istringstream df(Shell("df -B1 --output=size,avail '" + program + "' | tail -1"));
+    std::istringstream df(ShellLine("df -B1 --output=size,avail '" + program + "' | tail -1"));
     std::uint64_t dfSize = 0, dfAvail = 0;
     df >> dfSize >> dfAvail;
     EXPECT_EQ(disk.TotalBytes, dfSize);
@@ -102,15 +68,15 @@ TEST(MachineFacts, NameUserMemoryDiskAndUpTimeAgreeWithTheSystemsCommands)
 
     std::uint64_t upMs = 0;
     ASSERT_TRUE(kernel::MillisecondsSinceBoot(upMs));
-    const double procUptime = std::strtod(Shell("cut -d' ' -f1 /proc/uptime").c_str(), nullptr);
+    const double procUptime = std::strtod(ShellLine("cut -d' ' -f1 /proc/uptime").c_str(), nullptr);
     EXPECT_LT(Difference(upMs / 1000, static_cast<std::uint64_t>(procUptime)), 5u);
 }
 
 TEST(MachineFacts, ProcessorFromCpuinfo)
 {
     const kernel::TProcessorFacts facts = kernel::ReadProcessorFacts();
-    EXPECT_EQ(facts.Name, Shell("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo"));
-    EXPECT_EQ(facts.Vendor, Shell("awk -F': *' '/^vendor_id/ {print $2; exit}' /proc/cpuinfo"));
+    EXPECT_EQ(facts.Name, ShellLine("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo"));
+    EXPECT_EQ(facts.Vendor, ShellLine("awk -F': *' '/^vendor_id/ {print $2; exit}' /proc/cpuinfo"));
 
     // Only the first processor's block counts; a missing name stays empty.
     const std::string cpuinfo = "processor\t: 0\nvendor_id\t: GenuineIntel\ncpu family\t: 6\nmodel\t\t: 158\n"
@@ -125,11 +91,11 @@ TEST(MachineFacts, ProcessorFromCpuinfo)
 TEST(OsFacts, ReleaseAgreesWithUnameAndOsRelease)
 {
     const kernel::TOsRelease release = kernel::ReadOsRelease();
-    EXPECT_EQ(release.SystemName, Shell("uname -s"));
-    EXPECT_EQ(release.KernelRelease, Shell("uname -r"));
-    EXPECT_EQ(release.KernelVersion, Shell("uname -v"));
-    EXPECT_EQ(release.Machine, Shell("uname -m"));
-    EXPECT_EQ(release.PrettyName, Shell(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
+    EXPECT_EQ(release.SystemName, ShellLine("uname -s"));
+    EXPECT_EQ(release.KernelRelease, ShellLine("uname -r"));
+    EXPECT_EQ(release.KernelVersion, ShellLine("uname -v"));
+    EXPECT_EQ(release.Machine, ShellLine("uname -m"));
+    EXPECT_EQ(release.PrettyName, ShellLine(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
 
     EXPECT_EQ(kernel::OsReleaseValue("NAME=Plain\nPRETTY_NAME=\"Say \\\"hi\\\" 1\"\n", "PRETTY_NAME"), "Say \"hi\" 1");
     EXPECT_EQ(kernel::OsReleaseValue("NAME='Single'\n", "NAME"), "Single");
@@ -144,22 +110,20 @@ TEST(OsFacts, LanguageAndDecimalSeparatorOfTheUsersLocale)
         EXPECT_EQ(kernel::LocaleDecimalSeparator(), ".");
     }
     // A German locale compiled for the test, when the system can build one.
-    if (Shell("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
-    char folder[] = "/tmp/locale_test_XXXXXX";
-    ASSERT_NE(mkdtemp(folder), nullptr);
-    Shell(std::string("localedef -i de_DE -f UTF-8 ") + folder + "/de_DE.UTF-8 2>/dev/null");
+    if (ShellLine("command -v localedef").empty()) GTEST_SKIP() << "localedef is not installed";
+    const testing_support::TempDir folder;
+    ShellLine("localedef -i de_DE -f UTF-8 " + folder / "de_DE.UTF-8" + " 2>/dev/null");
     std::string expected, language, separator;
     {
-        TEnvScope path("LOCPATH", folder);
+        TEnvScope path("LOCPATH", folder.path());
         TEnvScope all("LC_ALL", "de_DE.UTF-8");
-        expected = Shell("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'");
+        expected = ShellLine("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'");
         // The C library keeps a little memory for each locale it loads from
         // LOCPATH; a child that ends without exit handlers keeps the leak
         // checker quiet about it.
         language = InChild(&kernel::LocaleLanguageName);
         separator = InChild(&kernel::LocaleDecimalSeparator);
     }
-    Shell(std::string("rm -rf ") + folder);
     if (expected.empty()) GTEST_SKIP() << "no German locale could be built";
     EXPECT_EQ(language, expected);
     EXPECT_EQ(language, "German");
@@ -170,7 +134,7 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
 {
     const auto adapters = kernel::ReadNetworkAdapters();
     // One line per IPv4 address: "2: eth0    inet 192.0.2.2/24 brd ... dynamic ...".
-    std::istringstream lines(Shell("ip -4 -o addr show | grep -v ' lo '"));
+    std::istringstream lines(ShellLine("ip -4 -o addr show | grep -v ' lo '"));
     std::vector<std::string> names;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
@@ -189,10 +153,10 @@ TEST(NetworkFacts, AdaptersAgreeWithIp)
                   std::to_string(mask >> 24) + "." + std::to_string((mask >> 16) & 255) + "." +
                       std::to_string((mask >> 8) & 255) + "." + std::to_string(mask & 255));
         EXPECT_EQ(adapter.Dhcp, line.find(" dynamic ") != std::string::npos);
-        std::string gateway = Shell("ip -4 route show default dev " + name + " | awk '{print $3; exit}'");
-        if (gateway.empty()) gateway = Shell("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
+        std::string gateway = ShellLine("ip -4 route show default dev " + name + " | awk '{print $3; exit}'");
+        if (gateway.empty()) gateway = ShellLine("ip -4 route show dev " + name + " | awk '/ via / {print $3; exit}'");
         EXPECT_EQ(adapter.Gateway, gateway);
-        std::istringstream resolv(Shell("awk '/^nameserver/ && $2 ~ /^[0-9.]+$/ {print $2}' /etc/resolv.conf"));
+        std::istringstream resolv(ShellLine("awk '/^nameserver/ && $2 ~ /^[0-9.]+$/ {print $2}' /etc/resolv.conf"));
         std::vector<std::string> servers;
         for (std::string s; resolv >> s;) servers.push_back(s);
         EXPECT_EQ(adapter.DnsServers, servers);

@@ -13,7 +13,7 @@
 #include <functional>
 #include <thread>
 
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 #include "platform/net/client_socket.h"
 
 namespace {

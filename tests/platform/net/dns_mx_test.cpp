@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 #include "platform/net/dns_mx.h"
 #include "platform/net/socket_error.h"
 #include "tests/support/temp_dir.h"

@@ -3,7 +3,7 @@
 // smuggle a second line.
 #include <gtest/gtest.h>
 
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 #include "platform/net/smtp_client.h"
 #include "tests/support/temp_dir.h"
 

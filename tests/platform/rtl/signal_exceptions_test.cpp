@@ -6,6 +6,7 @@
 #include "platform/kernel/threads.h"
 #include "platform/rtl/signal_exceptions.h"
 #include "tests/support/child_process.h"
+#include "tests/support/faults.h"
 
 #include <csignal>
 #include <cstdio>
@@ -19,24 +20,12 @@ protected:
     static void TearDownTestSuite() { rtl::RemoveSignalExceptions(); }
 };
 
-__attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
-__attribute__((noinline)) void WriteAt(std::uintptr_t address) { *reinterpret_cast<volatile int*>(address) = 7; }
-// The division must reach the processor: not checked by the sanitizer.
-__attribute__((noinline, no_sanitize("undefined"))) int Divide(int a, int b) { return a / b; }
+using testing_support::Divide;
+using testing_support::ReadAt;
+using testing_support::Recurse;
+using testing_support::WriteAt;
 
 volatile int g_sink;
-
-// Called through a pointer the compiler cannot see through: a plain
-// self-call is proven not to throw (stack accesses count as non-trapping)
-// and the enclosing try would be dropped.
-int Recurse(int depth);
-int (*volatile g_next)(int) = Recurse;
-__attribute__((noinline)) int Recurse(int depth)
-{
-    volatile char frame[512];
-    frame[0] = static_cast<char>(depth);
-    return g_next(depth + 1) + frame[0];
-}
 
 TEST_F(SignalExceptions, ReadAndWriteViolationsCarryFlagAndAddress)
 {

@@ -3,9 +3,7 @@
 // between two connections, and screen capture. Skipped without a display.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
-#include <cstdio>
 #include <thread>
 
 #include "platform/ui/backend.h"
@@ -16,21 +14,12 @@
 #include "platform/ui/screen_capture.h"
 #include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
+#include "tests/support/run_command.h"
 
 using namespace ui;
+using testing_support::RunCommand;
 
 namespace {
-
-std::string Shell(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 512> buf;
-        while (fgets(buf.data(), buf.size(), p)) out += buf.data();
-        pclose(p);
-    }
-    return out;
-}
 
 // Runs a command while this thread keeps handling its windows' messages.
 std::string RunPumping(const std::string& cmd)
@@ -38,7 +27,7 @@ std::string RunPumping(const std::string& cmd)
     std::string out;
     std::atomic<bool> done{false};
     std::thread t([&] {
-        out = Shell(cmd);
+        out = RunCommand(cmd);
         done = true;
     });
     while (!done) {
@@ -83,14 +72,14 @@ TEST_F(X11, FixedDialogFormCarriesItsHintsAndCaption)
     f.Show();
     PumpFor(100);
     ASSERT_NE(f.NativeHandle(), 0u);
-    const std::string props = Shell("xprop -id " + Id(f) + " WM_NORMAL_HINTS _NET_WM_NAME _MOTIF_WM_HINTS 2>&1");
+    const std::string props = RunCommand("xprop -id " + Id(f) + " WM_NORMAL_HINTS _NET_WM_NAME _MOTIF_WM_HINTS 2>&1");
     EXPECT_NE(props.find("minimum size: 419 by 128"), std::string::npos) << props;
     EXPECT_NE(props.find("maximum size: 419 by 128"), std::string::npos) << props;
     EXPECT_NE(props.find("_NET_WM_NAME(UTF8_STRING) = \"Toolkit \xE6\xB5\x8B\xE8\xAF\x95\""), std::string::npos)
         << props;
     // Functions move + close (0x24), decorations border + title + menu (0x1a).
     EXPECT_NE(props.find("0x3, 0x24, 0x1a"), std::string::npos) << props;
-    const std::string info = Shell("xwininfo -id " + Id(f));
+    const std::string info = RunCommand("xwininfo -id " + Id(f));
     EXPECT_NE(info.find("Width: 419"), std::string::npos) << info;
     EXPECT_NE(info.find("Height: 128"), std::string::npos) << info;
     EXPECT_NE(info.find("Absolute upper-left X:  211"), std::string::npos) << info;

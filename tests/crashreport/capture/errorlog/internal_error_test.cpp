@@ -5,10 +5,7 @@
 // layout on its own.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/ptrace.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +16,7 @@
 #include "crashreport/capture/errorlog/diagnostic.h"
 #include "crashreport/capture/errorlog/internal_error.h"
 #include "crashreport/report/sysinfo/system_information.h"
+#include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
 using namespace crashreport;
@@ -29,19 +27,7 @@ using testing_support::TempDir;
 
 namespace {
 
-struct TRun {
-    int ExitCode = -1;
-    std::string Stdout, Stderr;
-};
-
-std::string ReadAll(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    close(fd);
-    return text;
-}
+using TRun = vektest::TTracedChildResult;
 
 // Copies the program into `folder` under `name` and runs it with `args`,
 // traced by this process when `traced`. `home` replaces $HOME when given.
@@ -51,13 +37,7 @@ TRun RunCopy(const std::string& folder, const std::string& name, const std::vect
     const std::string program = folder + "/" + name;
     std::filesystem::copy_file(INTERNAL_ERROR_CHILD, program, std::filesystem::copy_options::overwrite_existing);
     chmod(program.c_str(), 0755);
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) return {};
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        close(out[0]), close(out[1]), close(err[0]), close(err[1]);
+    return vektest::RunTracedChild(traced, [&] {
         if (!home.empty()) setenv("HOME", home.c_str(), 1);
         // The leak checker cannot work in a process that is traced already.
         const char* asan = getenv("ASAN_OPTIONS");
@@ -65,26 +45,9 @@ TRun RunCopy(const std::string& folder, const std::string& name, const std::vect
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (traced) ptrace(PTRACE_TRACEME, 0, nullptr, nullptr); // stops at exec until the parent goes on
         execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    TRun run;
-    int status = 0;
-    while (waitpid(child, &status, 0) == child) {
-        if (WIFEXITED(status)) {
-            run.ExitCode = WEXITSTATUS(status);
-            break;
-        }
-        if (WIFSIGNALED(status)) break;
-        const int signal = WSTOPSIG(status);
-        ptrace(PTRACE_CONT, child, nullptr, signal == SIGTRAP || signal == SIGSTOP ? 0 : signal);
-    }
-    run.Stdout = ReadAll(out[0]);
-    run.Stderr = ReadAll(err[0]);
-    return run;
+        return 127;
+    });
 }
 
 const char* kProgram = "internal_error_child";

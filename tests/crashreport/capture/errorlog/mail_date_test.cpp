@@ -4,14 +4,14 @@
 
 #include <time.h>
 
-#include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "crashreport/capture/errorlog/mail_date.h"
 #include "crashreport/codecs/day_count.h"
+#include "tests/support/env_scope.h"
+#include "tests/support/run_command.h"
 
 using namespace crashreport;
 
@@ -31,36 +31,17 @@ double DayCount(int year, int month, int day, int hour, int minute, int second)
 }
 
 // Sets TZ for one scope.
-class TZone {
+class TZone : testing_support::TEnvScope {
 public:
-    explicit TZone(const char* zone)
-    {
-        if (const char* old = std::getenv("TZ")) old_ = old, hadOld_ = true;
-        setenv("TZ", zone, 1);
-        tzset();
-    }
+    explicit TZone(const char* zone) : TEnvScope("TZ", zone) { tzset(); }
     ~TZone()
     {
-        hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
+        Restore();
         tzset();
     }
-
-private:
-    std::string old_;
-    bool hadOld_ = false;
 };
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::array<char, 256> buffer;
-        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
-        pclose(p);
-    }
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using testing_support::ShellLine;
 
 } // namespace
 
@@ -113,8 +94,8 @@ TEST(FormatMailDate, ZonesOffByPartsOfAnHourKeepTheirMinutes)
 TEST(FormatMailDate, NowIsTheLocalTimeThatDateShows)
 {
     TZone zone("Asia/Tokyo");
-    const std::string before = Shell("LC_ALL=C date '+%a, %-d %b %Y %H:%M:%S +0900'");
+    const std::string before = ShellLine("LC_ALL=C date '+%a, %-d %b %Y %H:%M:%S +0900'");
     const std::string now = FormatMailDate(LocalNow());
-    const std::string after = Shell("LC_ALL=C date '+%a, %-d %b %Y %H:%M:%S +0900'");
+    const std::string after = ShellLine("LC_ALL=C date '+%a, %-d %b %Y %H:%M:%S +0900'");
     EXPECT_TRUE(now == before || now == after) << before << " / " << now << " / " << after;
 }

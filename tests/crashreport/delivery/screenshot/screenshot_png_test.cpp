@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -18,33 +17,21 @@
 #include "crashreport/options/module_options.h"
 #include "platform/ui/backend.h"
 #include "tests/crashreport/delivery/screenshot/test_pictures.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 using namespace crashreport::screenshot;
 using screenshot_test::FewColors;
 using screenshot_test::PhotoLike;
 using screenshot_test::Psnr;
+using testing_support::HaveProgram;
+using testing_support::RunCommand;
 
 namespace {
 
-std::string Shell(const std::string& cmd, int* status = nullptr)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf;
-        size_t n;
-        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-        const int rc = pclose(p);
-        if (status) *status = rc;
-    }
-    return out;
-}
-
-bool Have(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1 && echo y") == "y\n"; }
-
 const char* kPython = "/usr/bin/python3";
 
-bool HavePil() { return Shell(std::string(kPython) + " -c 'import PIL' 2>/dev/null && echo y") == "y\n"; }
+bool HavePil() { return RunCommand(std::string(kPython) + " -c 'import PIL' 2>/dev/null && echo y") == "y\n"; }
 
 ui::TScreenPicture Picture(int w, int h, std::vector<std::uint32_t> px)
 {
@@ -67,7 +54,7 @@ Decoded DecodeWithPil(const std::string& png, const std::string& rawOut)
     const std::string script = "import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load(); "
                                "print(im.mode, im.size[0], im.size[1], len(im.getpalette() or []) // 3); "
                                "open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())";
-    const std::string out = Shell(std::string(kPython) + " -c \"" + script + "\" '" + png + "' '" + rawOut + "'");
+    const std::string out = RunCommand(std::string(kPython) + " -c \"" + script + "\" '" + png + "' '" + rawOut + "'");
     Decoded d;
     char mode[16] = {};
     if (std::sscanf(out.c_str(), "%15s %d %d %d", mode, &d.Width, &d.Height, &d.PaletteEntries) != 4) return d;
@@ -90,7 +77,7 @@ struct ScreenshotPng : ::testing::Test {
     }
     void NeedDecoders()
     {
-        if (!Have("pngcheck") || !Have("identify") || !HavePil())
+        if (!HaveProgram("pngcheck") || !HaveProgram("identify") || !HavePil())
             GTEST_SKIP() << "pngcheck, identify and python3-pil are needed (scripts/setup.sh installs them)";
     }
 };
@@ -136,15 +123,15 @@ TEST_F(ScreenshotPng, PhotographIsValidIndexedPngAboveThePsnrFloor)
     Write(png, Picture(w, h, px));
 
     int status = -1;
-    const std::string check = Shell("pngcheck -v '" + png + "' 2>&1", &status);
+    const std::string check = RunCommand("pngcheck -v '" + png + "' 2>&1", &status);
     EXPECT_EQ(status, 0) << check;
     EXPECT_NE(check.find("800 x 600 image, 8-bit palette, non-interlaced"), std::string::npos) << check;
     EXPECT_NE(check.find("length 768: 256 palette entries"), std::string::npos) << check;
     EXPECT_NE(check.find("No errors detected"), std::string::npos) << check;
 
-    EXPECT_EQ(
-        Shell("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png + "' 2>&1"),
-        "800 600 PNG 3 8");
+    EXPECT_EQ(RunCommand("identify -format '%w %h %m %[png:IHDR.color-type-orig] %[png:IHDR.bit-depth-orig]' '" + png +
+                         "' 2>&1"),
+              "800 600 PNG 3 8");
 
     const Decoded d = DecodeWithPil(png, Path("photo.rgb"));
     ASSERT_EQ(d.Pixels.size(), px.size());
@@ -182,7 +169,7 @@ TEST_F(ScreenshotPng, LargePictureIsCutIntoBoundedIdatChunks)
     const std::string png = Path("noise.png");
     crashreport::codecs::WriteFileReplacing(png, file);
     int status = -1;
-    const std::string check = Shell("pngcheck '" + png + "' 2>&1", &status);
+    const std::string check = RunCommand("pngcheck '" + png + "' 2>&1", &status);
     EXPECT_EQ(status, 0) << check;
     const Decoded d = DecodeWithPil(png, Path("noise.rgb"));
     ASSERT_EQ(d.Pixels.size(), idx.size());

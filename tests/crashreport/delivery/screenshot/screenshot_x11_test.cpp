@@ -4,7 +4,6 @@
 // hot spot on the pointer. Skipped without a display.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -14,23 +13,13 @@
 #include "platform/ui/backend.h"
 #include "platform/ui/form.h"
 #include "tests/platform/ui/x11_input_lock.h"
+#include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
 using namespace crashreport::screenshot;
+using testing_support::RunCommand;
 
 namespace {
-
-std::string Shell(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        std::array<char, 4096> buf;
-        size_t n;
-        while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-        pclose(p);
-    }
-    return out;
-}
 
 void PumpFor(int ms)
 {
@@ -54,9 +43,9 @@ struct Plain : ui::Form {
 std::vector<std::uint32_t> DecodeRgb(const std::string& png, const std::string& raw, int& w, int& h)
 {
     const std::string out =
-        Shell("/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
-              "print(im.mode, *im.size); open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())\" '" +
-              png + "' '" + raw + "'");
+        RunCommand("/usr/bin/python3 -c \"import sys; from PIL import Image; im = Image.open(sys.argv[1]); "
+                   "print(im.mode, *im.size); open(sys.argv[2], 'wb').write(im.convert('RGB').tobytes())\" '" +
+                   png + "' '" + raw + "'");
     char mode[8] = {};
     if (std::sscanf(out.c_str(), "%7s %d %d", mode, &w, &h) != 3 || std::string(mode) != "P") return {};
     std::ifstream in(raw, std::ios::binary);
@@ -74,7 +63,8 @@ struct ScreenshotX11 : ::testing::Test {
     {
         if (!ui::X11DisplayReachable() || !ui::SelectBackend(ui::BackendKind::bkX11))
             GTEST_SKIP() << "no X display reachable";
-        if (Shell("command -v xdotool >/dev/null && /usr/bin/python3 -c 'import PIL' 2>/dev/null && echo y") != "y\n")
+        if (RunCommand("command -v xdotool >/dev/null && /usr/bin/python3 -c 'import PIL' 2>/dev/null && echo y") !=
+            "y\n")
             GTEST_SKIP() << "xdotool and python3-pil are needed";
     }
 };
@@ -87,13 +77,13 @@ TEST_F(ScreenshotX11, WholeScreenShowsTheFocusOutlineAndTheCursor)
     f.SetBounds(100, 120, 300, 200);
     f.Show();
     PumpFor(200);
-    Shell("xdotool mousemove 250 200");
+    RunCommand("xdotool mousemove 250 200");
     PumpFor(100);
 
     TScreenshot shot;
     ASSERT_TRUE(shot.Capture(false));
     const ui::TScreenPicture& p = shot.Picture();
-    const std::string screen = Shell("xdotool getdisplaygeometry");
+    const std::string screen = RunCommand("xdotool getdisplaygeometry");
     EXPECT_EQ(std::to_string(p.Width) + " " + std::to_string(p.Height) + "\n", screen);
     ASSERT_TRUE(p.HasFocusRect);
     EXPECT_EQ(p.FocusRect, (ui::TRect{100, 120, 400, 320}));
@@ -149,7 +139,7 @@ TEST_F(ScreenshotX11, ForegroundOnlyTakesTheActiveWindow)
     f.SetBounds(200, 150, 160, 90);
     f.Show();
     PumpFor(200);
-    Shell("xdotool mousemove 600 600"); // away from the window
+    RunCommand("xdotool mousemove 600 600"); // away from the window
     PumpFor(50);
     TScreenshot shot;
     ASSERT_TRUE(shot.Capture(true));
@@ -183,5 +173,5 @@ TEST_F(ScreenshotX11, ActiveWindowOffTheScreenGivesOnePixel)
     EXPECT_EQ(shot.Picture().Height, 1);
     const std::string png = dir / "one.png";
     ASSERT_TRUE(shot.Save(png));
-    EXPECT_NE(Shell("pngcheck -v '" + png + "'").find("1 x 1 image, 8-bit palette"), std::string::npos);
+    EXPECT_NE(RunCommand("pngcheck -v '" + png + "'").find("1 x 1 image, 8-bit palette"), std::string::npos);
 }

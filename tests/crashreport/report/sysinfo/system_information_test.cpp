@@ -3,10 +3,8 @@
 // commands say.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -14,22 +12,14 @@
 #include "crashreport/capture/waiting_pump.h"
 #include "crashreport/report/sysinfo/system_information.h"
 #include "platform/kernel/modules.h"
+#include "tests/support/child_process.h"
+#include "tests/support/run_command.h"
 
 using namespace crashreport;
 
 namespace {
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* p = popen(command.c_str(), "r")) {
-        std::array<char, 512> buffer;
-        while (fgets(buffer.data(), buffer.size(), p)) out += buffer.data();
-        pclose(p);
-    }
-    if (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using testing_support::ShellLine;
 
 constexpr std::uint64_t kMb = 1048576;
 constexpr std::uint64_t kGb = 1073741824;
@@ -38,25 +28,13 @@ constexpr std::uint64_t kGb = 1073741824;
 // so that the child chooses its own display backend.
 std::string DisplayModeInChild(const char* name, const char* value)
 {
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    const pid_t child = fork();
-    if (child == 0) {
-        close(fds[0]);
-        setenv(name, value, 1);
-        InstallWaitingPump();
-        const std::string mode = GetDisplayMode();
-        const ssize_t written = write(fds[1], mode.data(), mode.size());
-        _exit(written == static_cast<ssize_t>(mode.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string mode;
-    char buffer[256];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) mode.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return mode;
+    return vektest::RunInChild([name, value] {
+               setenv(name, value, 1);
+               InstallWaitingPump();
+               const std::string mode = GetDisplayMode();
+               return std::fwrite(mode.data(), 1, mode.size(), stdout) == mode.size() ? 0 : 1;
+           })
+        .Output;
 }
 
 } // namespace
@@ -152,15 +130,15 @@ TEST(SystemInformationFormat, NetworkFieldsJoinTheAdaptersInOrder)
 
 TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
 {
-    EXPECT_EQ(ReadComputerName(), Shell("hostname"));
-    EXPECT_EQ(ReadUserName(), Shell("id -un"));
+    EXPECT_EQ(ReadComputerName(), ShellLine("hostname"));
+    EXPECT_EQ(ReadUserName(), ShellLine("id -un"));
     EXPECT_EQ(GetTotalMemory(),
-              FormatMegabytes(std::strtoull(Shell("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) *
-                              1024));
+              FormatMegabytes(
+                  std::strtoull(ShellLine("awk '/^MemTotal:/ {print $2}' /proc/meminfo").c_str(), nullptr, 10) * 1024));
     EXPECT_NE(GetFreeMemory().find(" Mb"), std::string::npos);
 
     const std::string program = kernel::MainExecutablePath();
-    std::istringstream df(Shell("df -B1 --output=size '" + program + "' | tail -1"));
+    std::istringstream df(ShellLine("df -B1 --output=size '" + program + "' | tail -1"));
     std::uint64_t size = 0;
     df >> size;
     // The program's own locale is not the user's: the separator follows LC_ALL.
@@ -169,28 +147,28 @@ TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
     EXPECT_NE(GetFreeDisk().find(" Gb"), std::string::npos);
 
     const std::string upTime = GetUpTime();
-    const long procSeconds = std::strtol(Shell("cut -d. -f1 /proc/uptime").c_str(), nullptr, 10);
+    const long procSeconds = std::strtol(ShellLine("cut -d. -f1 /proc/uptime").c_str(), nullptr, 10);
     if (procSeconds % 60 >= 5) // the second reading is not in a later minute than the first
         EXPECT_EQ(upTime.substr(0, upTime.rfind(", ")),
                   FormatUpTime(std::uint64_t(procSeconds) * 1000).substr(0, upTime.rfind(", ")));
 
-    const std::string name = Shell("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo");
+    const std::string name = ShellLine("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo");
     if (!name.empty()) EXPECT_EQ(GetProcessorName(), name);
 }
 
 TEST(SystemInformation, OperatingSystemValuesAgreeWithUnameAndOsRelease)
 {
-    EXPECT_EQ(GetWindowsName(), Shell(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
-    EXPECT_EQ(GetWindowsBuild(), Shell("uname -r"));
-    EXPECT_EQ(GetWindowsUpdate(), Shell("uname -v"));
+    EXPECT_EQ(GetWindowsName(), ShellLine(". /etc/os-release && printf %s \"$PRETTY_NAME\""));
+    EXPECT_EQ(GetWindowsBuild(), ShellLine("uname -r"));
+    EXPECT_EQ(GetWindowsUpdate(), ShellLine("uname -v"));
     setenv("LC_ALL", "C", 1);
-    EXPECT_EQ(GetSystemLanguage(), Shell("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'"));
+    EXPECT_EQ(GetSystemLanguage(), ShellLine("locale -k language | sed 's/^language=\"\\(.*\\)\"$/\\1/'"));
 }
 
 TEST(SystemInformation, NetworkValuesAgreeWithIp)
 {
     // The first IPv4 address of each adapter other than loopback, in order.
-    std::istringstream lines(Shell("ip -4 -o addr show | grep -v ' lo '"));
+    std::istringstream lines(ShellLine("ip -4 -o addr show | grep -v ' lo '"));
     std::string expected, last;
     for (std::string line; std::getline(lines, line);) {
         std::istringstream fields(line);
@@ -207,13 +185,13 @@ TEST(SystemInformation, DisplayModeOfTheHeadlessDesktopAndOfTheXServer)
 {
     EXPECT_EQ(DisplayModeInChild("VEK_UI_BACKEND", "headless"), "1280 x 1024, 32 bit");
     const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0' || Shell("command -v xdpyinfo").empty())
+    if (display == nullptr || *display == '\0' || ShellLine("command -v xdpyinfo").empty())
         GTEST_SKIP() << "no X display to compare with";
-    const std::string size = Shell("xdpyinfo | awk '/dimensions:/ {print $2; exit}'"); // "1280x1024"
-    const std::string depth = Shell("xdpyinfo | awk '/depth of root window:/ {print $5; exit}'");
+    const std::string size = ShellLine("xdpyinfo | awk '/dimensions:/ {print $2; exit}'"); // "1280x1024"
+    const std::string depth = ShellLine("xdpyinfo | awk '/depth of root window:/ {print $5; exit}'");
     // The bits per pixel of the root window's depth among the pixmap formats.
     const std::string bits =
-        Shell("xdpyinfo | awk '/depth " + depth + ", bits_per_pixel/ {sub(\",\", \"\", $4); print $4; exit}'");
+        ShellLine("xdpyinfo | awk '/depth " + depth + ", bits_per_pixel/ {sub(\",\", \"\", $4); print $4; exit}'");
     const std::string width = size.substr(0, size.find('x'));
     const std::string height = size.substr(size.find('x') + 1);
     EXPECT_EQ(DisplayModeInChild("VEK_UI_BACKEND", "x11"), width + " x " + height + ", " + bits + " bit");

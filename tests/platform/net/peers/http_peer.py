@@ -1,9 +1,11 @@
 #!/usr/bin/python3
 """HTTP and HTTPS upload server for the delivery tests, on 127.0.0.1 only.
 
-  http_peer.py <dir> [--tls]
+  http_peer.py <dir> [--tls | --cgi]
 With --tls a self-signed certificate for 127.0.0.1 is made with openssl in
-<dir>/cert.pem first. Paths:
+<dir>/cert.pem first. With --cgi it serves <dir> instead, running the
+programs in <dir>/cgi-bin as CGI programs (as "nobody" when started as
+root). Paths otherwise:
   /upload...  parses the multipart/form-data body with Python's email
               parser and stores each part: <dir>/<n>/fields/<name>,
               <dir>/<n>/files/<field name>/<file name>, the request's
@@ -27,6 +29,7 @@ import time
 
 folder = sys.argv[1]
 tls = "--tls" in sys.argv[2:]
+cgi = "--cgi" in sys.argv[2:]
 counter = [0]
 lock = threading.Lock()
 
@@ -106,9 +109,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.answer(200, "OK")
 
 
+class CgiHandler(http.server.CGIHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
 def main():
     os.makedirs(folder, exist_ok=True)
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if cgi:
+        os.chdir(folder)  # the CGI programs run in the served folder
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), CgiHandler if cgi else Handler)
     server.daemon_threads = True
     if tls:
         cert = os.path.join(folder, "cert.pem")

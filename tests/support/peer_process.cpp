@@ -1,4 +1,4 @@
-#include "peer_process.h"
+#include "tests/support/peer_process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
