@@ -1,0 +1,17 @@
+#pragma once
+// Listing a folder's files and moving a file without replacing another.
+// Not signal-safe (they allocate).
+#include <string>
+#include <vector>
+
+namespace kernel {
+
+// The names (without folder) of the regular files in `folder`; empty when
+// it cannot be read.
+std::vector<std::string> ListFolderFiles(const std::string& folder);
+
+// Renames `from` to `to` when nothing is at `to`; false (and both left as
+// they are) otherwise. Works across folders of one file system only.
+bool MoveFileNoReplace(const std::string& from, const std::string& to);
+
+} // namespace kernel
