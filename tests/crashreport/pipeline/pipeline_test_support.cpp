@@ -30,7 +30,8 @@ bool PrintClipboard(const std::string& text)
 
 bool PlayExceptionDialog(crashreport::TDialogReport& report, crashreport::TReportChoices& choices)
 {
-    vektest::WriteOut(("DIALOG " + report.ExceptionMessage + "\n").c_str());
+    vektest::WriteOut(
+        ("DIALOG " + report.ExceptionMessage + " copy=" + (choices.Copy ? "1" : "0") + "\n").c_str());
     if (!g_choices.Shown) return false;
     choices.Send = g_choices.Send;
     choices.Terminate = g_choices.Terminate;
