@@ -22,6 +22,7 @@
 #include "crashreport/report/report_dialogs.h"
 #include "crashreport/report/web_page.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/folder_files.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process_end.h"
 #include "platform/rtl/file_names.h"
@@ -280,6 +281,7 @@ private:
                 const std::string shot = screenshot.FileName();
                 job->AfterSend = [=] {
                     if (!shot.empty()) kernel::DeleteFile(shot);
+                    kernel::RemoveEmptyFolder(SendFolder());
                     if (crashRule && TriggeredCrashRule(count, minutes)) {
                         EndProcessAfterReport(crashAction == taRestart);
                     } else if (terminate) {

@@ -3,14 +3,16 @@
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/options/module_options.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
+#include "crashreport/pipeline/send_report.h"
 #include "platform/kernel/files.h"
+#include "platform/kernel/folder_files.h"
 
 namespace crashreport {
 
 TReportScreenshotScope::TReportScreenshotScope(const TTavrelModuleOptions& options)
 {
     if (!options.SendFlags().Contains(sfAttachScreenshot)) return;
-    path_ = codecs::TemporaryFolder() + "Screenshot.png";
+    path_ = SendFolder() + "Screenshot.png";
     const auto capture = PipelineDesktop().CaptureScreenshot;
     taken_ = capture && capture(options);
 }
@@ -32,6 +34,7 @@ void TReportScreenshotScope::Release()
 void TReportScreenshotScope::DeleteFile()
 {
     if (!fileName_.empty()) kernel::DeleteFile(fileName_);
+    kernel::RemoveEmptyFolder(SendFolder());
     fileName_.clear();
 }
 

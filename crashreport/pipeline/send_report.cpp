@@ -13,6 +13,7 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/folder_files.h"
 #include "platform/kernel/modules.h"
+#include "platform/kernel/process.h"
 #include "platform/rtl/file_names.h"
 #include "platform/rtl/thread.h"
 
@@ -67,6 +68,7 @@ public:
     ~TTemporaryFiles()
     {
         for (const auto& f : files_) kernel::DeleteFile(f);
+        kernel::RemoveEmptyFolder(SendFolder());
     }
     void Add(const std::string& file) { files_.push_back(file); }
 
@@ -186,9 +188,19 @@ private:
 
 } // namespace
 
+std::string SendFolder()
+{
+    const std::string folder =
+        codecs::TemporaryFolder() + "TavrelLog." + std::to_string(kernel::GetCurrentProcessId()) + "/";
+    kernel::CreateFolder(folder);
+    return folder;
+}
+
+std::string ArchivePath() { return SendFolder() + codecs::kAttachmentArchiveName; }
+
 std::string LogCopyPath(const TTavrelModuleOptions& options)
 {
-    return codecs::TemporaryFolder() + rtl::ExtractFileName(options.LogFileName());
+    return SendFolder() + rtl::ExtractFileName(options.LogFileName());
 }
 
 std::string XmlCopyPath(const TTavrelModuleOptions& options)
@@ -196,7 +208,7 @@ std::string XmlCopyPath(const TTavrelModuleOptions& options)
     return rtl::ChangeFileExt(LogCopyPath(options), ".xml");
 }
 
-std::string LastPagePath() { return codecs::TemporaryFolder() + "LastHTMLPage.html"; }
+std::string LastPagePath() { return SendFolder() + "LastHTMLPage.html"; }
 
 std::vector<std::string> SplitExtraFiles(const std::string& extraFiles)
 {
@@ -276,7 +288,7 @@ bool SendReport(TSendJob& job)
 
     const bool compress = flags.Contains(sfCompressAttachments);
     if (compress) {
-        const std::string archive = codecs::AttachmentArchivePath();
+        const std::string archive = ArchivePath();
         temporary.Add(archive);
         kernel::DeleteFile(archive);
         try {

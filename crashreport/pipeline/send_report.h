@@ -31,7 +31,12 @@ struct TSendJob {
     std::function<void()> AfterSend;
 };
 
-// The folder and temporary file names of the sequence.
+// The folder of the sequence's temporary files: "TavrelLog.<process ID>/"
+// in the temporary folder, so that two programs reporting at once, or a log
+// file kept in the temporary folder itself, are not overwritten by another
+// delivery's files. Made when needed.
+std::string SendFolder();
+std::string ArchivePath();
 std::string LogCopyPath(const TTavrelModuleOptions& options);
 std::string XmlCopyPath(const TTavrelModuleOptions& options);
 std::string LastPagePath();

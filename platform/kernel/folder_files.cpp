@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -29,5 +30,7 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to)
 {
     return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
+
+bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }
 
 } // namespace kernel

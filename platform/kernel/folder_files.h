@@ -14,4 +14,7 @@ std::vector<std::string> ListFolderFiles(const std::string& folder);
 // they are) otherwise. Works across folders of one file system only.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
 
+// Removes the folder when it is empty; false otherwise.
+bool RemoveEmptyFolder(const std::string& folder);
+
 } // namespace kernel
