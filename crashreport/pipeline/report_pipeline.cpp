@@ -25,6 +25,7 @@
 #include "platform/kernel/folder_files.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process_end.h"
+#include "platform/rtl/external_exception.h"
 #include "platform/rtl/file_names.h"
 
 #include <unistd.h>
@@ -120,6 +121,12 @@ public:
         Capture().LastCapturedAddress.store(exception_.Address);
         if (exception_.LanguageRaise && exception_.Address)
             exception_.Address = static_cast<char*>(exception_.Address) - 5;
+        // A fault that a program caught and threw on (throw;) is reported
+        // where it happened, not where it was thrown again.
+        if (const auto* fault = exception_.Exception.Valid()
+                ? dynamic_cast<const rtl::EExternal*>(AsStdException(exception_.Exception))
+                : nullptr)
+            if (fault->ExceptionRecord.ExceptionAddress) exception_.Address = fault->ExceptionRecord.ExceptionAddress;
         RefreshModulesList();
         PublishRecord();
 
