@@ -54,4 +54,12 @@ void DesktopBringApplicationToFront()
     if (const auto bring = Current().BringApplicationToFront) bring();
 }
 
+void DesktopActiveForm(std::uint32_t threadId, std::string& className, std::string& caption)
+{
+    if (const auto query = Current().ActiveForm)
+        if (query(threadId, className, caption)) return;
+    className.clear();
+    caption.clear();
+}
+
 } // namespace crashreport

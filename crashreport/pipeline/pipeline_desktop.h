@@ -5,6 +5,7 @@
 // program without the toolkit keeps the empty record: a console program,
 // no box shown (its text goes to standard error), no clipboard.
 // Nothing here is signal-safe: it runs on the reporting thread.
+#include <cstdint>
 #include <string>
 
 namespace crashreport {
@@ -29,6 +30,9 @@ struct TPipelineDesktop {
     bool (*CaptureScreenshot)(const TTavrelModuleOptions& options) = nullptr;
     bool (*SaveScreenshot)(const std::string& fileName) = nullptr;
     void (*ReleaseScreenshot)() = nullptr;
+    // The class and caption of the active form of the faulting thread, as
+    // noted on that thread when it entered the dispatcher; false when none.
+    bool (*ActiveForm)(std::uint32_t threadId, std::string& className, std::string& caption) = nullptr;
 };
 
 TPipelineDesktop PipelineDesktop();
@@ -40,5 +44,6 @@ bool DesktopIsGUIProcess();
 void DesktopMessageBox(const std::string& text, const std::string& caption, TReporterBoxKind kind);
 bool DesktopCopyToClipboard(const std::string& text);
 void DesktopBringApplicationToFront();
+void DesktopActiveForm(std::uint32_t threadId, std::string& className, std::string& caption);
 
 } // namespace crashreport

@@ -146,6 +146,7 @@ public:
         SetSection(scNotifyParams);
         SetSection(scCallStack);
         TGatherOptions gather;
+        DesktopActiveForm(exception_.NotifyParams.ThreadID, gather.FormClass, gather.FormText);
         gather.RunningThreads =
             o.StackFlags().Contains(stRuntimeThreads) || o.StackFlags().Contains(stSystemThreads);
         sources_ = GatherReportSources(exception_, o, gather, stack_);
