@@ -5,7 +5,9 @@
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/errorlog/errorlog_hooks.h"
 #include "crashreport/capture/errorlog/internal_error.h"
+#include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/deferred_errors.h"
+#include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/report_pipeline.h"
 
@@ -49,12 +51,14 @@ void StartReportPipeline()
     SetErrorLogHooks(hooks);
     SetCaptureErrorHandler(&DeferCaptureError);
     SetReportPipeline(&RunWithDeferredErrors);
+    if (!ModuleDelegates()) InstallFrameworkInterceptors();
 }
 
 void StopReportPipeline()
 {
     if (!g_started.exchange(false)) return;
     SetReportPipeline(nullptr);
+    RemoveFrameworkInterceptors();
     SetCaptureErrorHandler(nullptr);
     DrainDeferredCaptureErrors();
     StopInternalErrorLog();

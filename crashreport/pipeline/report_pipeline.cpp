@@ -12,6 +12,7 @@
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/options/internal_error_sink.h"
 #include "crashreport/pipeline/crash_rule.h"
+#include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/last_page.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/report_pause.h"
@@ -350,8 +351,10 @@ private:
             if (value) {
                 SetSection(scDialogKind);
                 if (exception_.RaiserKind == rkWebApplication || (exception_.RaiserKind == rkRuntime && web)) {
+                    TReporterWritesScope own;
                     ShowWebError(report_.Text, o);
                 } else if (exception_.RaiserKind <= rkApplication && !gui) {
+                    TReporterWritesScope own;
                     if (!WriteToStandardOutput(report_.Text + "\r\n")) Warning(eeShowError, "Console");
                 } else {
                     const auto show = ReportDialogs().ShowExceptionDialog;
@@ -368,6 +371,7 @@ private:
                 DispatchExceptionActionNotify(CurrentExceptionRecord(), 1, &value);
             }
         } else if (web) {
+            TReporterWritesScope own;
             ShowWebError(state_.LastMessage, o);
         }
         if (o.LogFlags().Contains(lgAddReproduceText) && gui && !repeat_ && (choices_.Send || o.SaveLog()))
