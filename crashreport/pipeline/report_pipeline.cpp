@@ -80,16 +80,35 @@ bool WriteToStandardOutput(const std::string& text)
     return true;
 }
 
+// The options the capture was started with; null when it was forced to
+// start without any.
+const TTavrelModuleOptions* CaptureOptions()
+{
+    if (!ExceptionCaptureStarted()) return nullptr;
+    try {
+        return &CurrentTavrelLogOptions();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// The defaults, for a capture started without options.
+const TTavrelModuleOptions& DefaultOptions()
+{
+    static auto* options = new TTavrelModuleOptions(kernel::MainExecutablePath(), false);
+    return *options;
+}
+
 bool HasOwnOptions(std::uintptr_t module)
 {
     if (!module) return false;
-    if (module == CaptureModule()) return ExceptionCaptureStarted();
+    if (module == CaptureModule()) return CaptureOptions() != nullptr;
     return HasStoredData(module);
 }
 
 const TTavrelModuleOptions* OptionsOf(std::uintptr_t module)
 {
-    if (module == CaptureModule()) return &CurrentTavrelLogOptions();
+    if (module == CaptureModule()) return CaptureOptions();
     TTavrelModuleInfo* info = FindModuleInfo(module);
     return info && info->Options ? info->Options.get() : nullptr;
 }
@@ -109,12 +128,11 @@ std::uintptr_t MainModule()
 // One run of the pipeline.
 class TPipelineRun {
 public:
-    explicit TPipelineRun(TCapturedException& captured) : captured_(captured), exception_(captured) {}
+    explicit TPipelineRun(const TCapturedException& captured) : exception_(captured) {}
 
     bool Run()
     {
         SetSection(scStart);
-        state_.CrashRule.Size(); // the state exists before any thread is paused
         exceptionTime_ = LocalNow();
         if (TTavrelThreadsList* tracked = TrackedThreads()) threads_ = TTavrelThreadsList::PrivateCopy(*tracked);
 
@@ -193,7 +211,8 @@ private:
             module = MainModule();
         }
         const TTavrelModuleOptions* chosen = HasOwnOptions(module) ? OptionsOf(module) : nullptr;
-        if (!chosen) chosen = &CurrentTavrelLogOptions();
+        if (!chosen) chosen = CaptureOptions();
+        if (!chosen) chosen = &DefaultOptions();
         if (chosen->BehaviourFlags().Contains(bhMainModuleOptions) && HasOwnOptions(MainModule()))
             if (const TTavrelModuleOptions* main = OptionsOf(MainModule())) chosen = main;
         options_ = std::make_unique<TTavrelModuleOptions>(chosen->ModuleFile(), false);
@@ -290,7 +309,7 @@ private:
                 const std::string shot = screenshot.FileName();
                 job->AfterSend = [=] {
                     if (!shot.empty()) kernel::DeleteFile(shot);
-                    kernel::RemoveEmptyFolder(SendFolder());
+                    ReleaseSendFolder();
                     if (crashRule && TriggeredCrashRule(count, minutes)) {
                         EndProcessAfterReport(crashAction == taRestart);
                     } else if (terminate) {
@@ -439,7 +458,6 @@ private:
         return job;
     }
 
-    TCapturedException& captured_;
     TCapturedException exception_; // the reported copy (its address adjusted)
     TPipelineState& state_ = State();
     double exceptionTime_ = 0;

@@ -34,7 +34,7 @@ void TReportScreenshotScope::Release()
 void TReportScreenshotScope::DeleteFile()
 {
     if (!fileName_.empty()) kernel::DeleteFile(fileName_);
-    kernel::RemoveEmptyFolder(SendFolder());
+    ReleaseSendFolder();
     fileName_.clear();
 }
 

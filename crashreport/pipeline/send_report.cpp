@@ -29,6 +29,8 @@ namespace {
 constexpr int kHighestPriority = 2;
 
 std::mutex g_sendsLock;
+std::mutex g_folderLock;
+std::string g_folder;
 std::condition_variable g_sendsDone;
 int g_sendsRunning = 0;
 
@@ -68,7 +70,7 @@ public:
     ~TTemporaryFiles()
     {
         for (const auto& f : files_) kernel::DeleteFile(f);
-        kernel::RemoveEmptyFolder(SendFolder());
+        ReleaseSendFolder();
     }
     void Add(const std::string& file) { files_.push_back(file); }
 
@@ -190,10 +192,20 @@ private:
 
 std::string SendFolder()
 {
-    const std::string folder =
-        codecs::TemporaryFolder() + "TavrelLog." + std::to_string(kernel::GetCurrentProcessId()) + "/";
-    kernel::CreateFolder(folder);
-    return folder;
+    std::lock_guard<std::mutex> lock(g_folderLock);
+    if (g_folder.empty() || !kernel::FileExists(g_folder)) {
+        const std::string made = kernel::CreateUniqueFolder(codecs::TemporaryFolder() + "TavrelLog.");
+        // Without a folder of its own the files cannot be written: the
+        // sequence then sends what exists (the extra files).
+        g_folder = made.empty() ? std::string() : made + "/";
+    }
+    return g_folder.empty() ? codecs::TemporaryFolder() + "TavrelLog.unavailable/" : g_folder;
+}
+
+void ReleaseSendFolder()
+{
+    std::lock_guard<std::mutex> lock(g_folderLock);
+    if (!g_folder.empty() && kernel::RemoveEmptyFolder(g_folder)) g_folder.clear();
 }
 
 std::string ArchivePath() { return SendFolder() + codecs::kAttachmentArchiveName; }

@@ -31,11 +31,13 @@ struct TSendJob {
     std::function<void()> AfterSend;
 };
 
-// The folder of the sequence's temporary files: "TavrelLog.<process ID>/"
-// in the temporary folder, so that two programs reporting at once, or a log
-// file kept in the temporary folder itself, are not overwritten by another
-// delivery's files. Made when needed.
+// The folder of the sequence's temporary files: "TavrelLog.XXXXXX/" in the
+// temporary folder, made by this process alone (random name, owner only),
+// so that another program, another user or a log file kept in the temporary
+// folder itself can neither overwrite nor receive these files. Made when
+// first needed; ReleaseSendFolder removes it when it is empty.
 std::string SendFolder();
+void ReleaseSendFolder();
 std::string ArchivePath();
 std::string LogCopyPath(const TTavrelModuleOptions& options);
 std::string XmlCopyPath(const TTavrelModuleOptions& options);

@@ -10,6 +10,7 @@
 #include "crashreport/delivery/screenshot/screenshot.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
+#include "crashreport/report/sysinfo/display_mode_query.h"
 #include "platform/ui/application.h"
 #include "platform/ui/clipboard.h"
 #include "platform/ui/dialogs.h"
@@ -132,6 +133,7 @@ void InstallPipelineDesktop()
     desktop.ReleaseScreenshot = &Release;
     desktop.ActiveForm = &ActiveFormOf;
     SetPipelineDesktop(desktop);
+    InstallDisplayModeQuery();
     InstallWaitingPump();
     SetFocusQuery(&FillFocusAndForm);
     ui::App().OnException = &HandleApplicationException;

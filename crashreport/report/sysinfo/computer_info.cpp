@@ -1,4 +1,5 @@
 // The "Computer" section's values.
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -6,10 +7,11 @@
 #include "platform/kernel/modules.h"
 #include "platform/kernel/os_facts.h"
 #include "platform/rtl/format.h"
-#include "platform/ui/display_mode.h"
 
 namespace crashreport {
 namespace {
+
+std::atomic<TDisplayModeQuery> g_displayQuery{nullptr};
 
 std::string Trim(const std::string& s)
 {
@@ -112,11 +114,14 @@ std::string GetUpTime()
 
 std::string GetProcessorName() { return ProcessorNameFrom(kernel::ReadProcessorFacts()); }
 
+TDisplayModeQuery SetDisplayModeQuery(TDisplayModeQuery query) { return g_displayQuery.exchange(query); }
+
 std::string GetDisplayMode()
 {
-    ui::TDisplayMode mode;
-    if (!ui::QueryDisplayMode(mode)) return {};
-    return rtl::Format("%d x %d, %d bit", mode.Width, mode.Height, mode.BitsPerPixel);
+    const TDisplayModeQuery query = g_displayQuery.load();
+    int width = 0, height = 0, bits = 0;
+    if (!query || !query(width, height, bits)) return {};
+    return rtl::Format("%d x %d, %d bit", width, height, bits);
 }
 
 } // namespace crashreport

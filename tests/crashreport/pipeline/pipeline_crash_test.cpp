@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/pipeline/pipeline_startup.h"
+#include "crashreport/report/log_file.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/modules.h"
 #include "pipeline_test_support.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/external_exception.h"
@@ -159,6 +163,27 @@ TEST_F(PipelineCrash, AClosedStandardOutputIsAConsoleWarningAndTheReportGoesOnTo
     EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
     ASSERT_EQ(StoredReports(dir_.path()), 1);
     EXPECT_TRUE(Has(StoredReport(dir_.path(), 0), "2.5 Message: no console.")) << StoredReport(dir_.path(), 0);
+}
+
+TEST_F(PipelineCrash, ACaptureStartedWithoutOptionsReportsWithTheDefaults)
+{
+    const std::string log = kernel::MainExecutablePath() + ".tlf";
+    kernel::DeleteFile(log);
+    const auto r = RunInChild([&] {
+        crashreport::TCaptureStartup startup;
+        startup.Force = true;
+        if (!crashreport::StartExceptionCapture(startup)) return 9;
+        crashreport::StartReportPipeline();
+        Throw("no options");
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
+    // The defaults: the dialog (here the console), the log beside the program.
+    EXPECT_TRUE(Has(r.Output, "2.5 Message: no options.")) << r.Output;
+    EXPECT_TRUE(kernel::FileExists(log));
+    if (kernel::FileExists(log)) EXPECT_EQ(crashreport::TLogFile(log, true).Count(), 1);
+    kernel::DeleteFile(log);
+    kernel::DeleteFile(log + ".lock");
 }
 
 } // namespace

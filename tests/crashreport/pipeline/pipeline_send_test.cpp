@@ -102,6 +102,10 @@ TEST_F(PipelineSend, BackgroundSendingGoesOnWhileTheProgramRunsAndTheNextReportW
                                                                int*) {
                 if (action == 4 && !g_release) {
                     std::printf("MAIL-START\n");
+                    std::fflush(stdout);
+                    // The temporary files' folder is the process's own.
+                    const std::string tmp = std::getenv("TMPDIR");
+                    if (std::system(("stat -c 'MODE %a' " + tmp + "/TavrelLog.*").c_str()) != 0) std::printf("NO FOLDER\n");
                     while (!g_release) usleep(1000);
                 }
                 if (action == 5) std::printf("MAIL-DONE\n");
@@ -125,6 +129,7 @@ TEST_F(PipelineSend, BackgroundSendingGoesOnWhileTheProgramRunsAndTheNextReportW
     ASSERT_NE(at("program goes on"), std::string::npos) << r.Output;
     ASSERT_NE(at("2.5 Message: second."), std::string::npos) << r.Output;
     EXPECT_LT(at("releasing"), at("MAIL-DONE")) << r.Output;
+    EXPECT_NE(at("MODE 700"), std::string::npos) << r.Output;
     EXPECT_LT(at("MAIL-DONE"), at("2.5 Message: second.")) << r.Output; // the second report waited
     EXPECT_EQ(StoredReports(dir_.path()), 2);
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "crashreport/report/sysinfo/display_mode_query.h"
 #include "crashreport/report/sysinfo/system_information.h"
 #include "platform/kernel/modules.h"
 
@@ -43,6 +44,7 @@ std::string DisplayModeInChild(const char* name, const char* value)
     if (child == 0) {
         close(fds[0]);
         setenv(name, value, 1);
+        InstallDisplayModeQuery();
         const std::string mode = GetDisplayMode();
         const ssize_t written = write(fds[1], mode.data(), mode.size());
         _exit(written == static_cast<ssize_t>(mode.size()) ? 0 : 1);
