@@ -10,6 +10,7 @@
 #include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/report_pipeline.h"
+#include "crashreport/pipeline/send_report.h"
 
 #include <atomic>
 
@@ -51,6 +52,7 @@ void StartReportPipeline()
     SetErrorLogHooks(hooks);
     SetCaptureErrorHandler(&DeferCaptureError);
     SetReportPipeline(&RunWithDeferredErrors);
+    SetDispatchGate(&WaitForStartedSends);
     if (!ModuleDelegates()) InstallFrameworkInterceptors();
 }
 
@@ -58,6 +60,7 @@ void StopReportPipeline()
 {
     if (!g_started.exchange(false)) return;
     SetReportPipeline(nullptr);
+    SetDispatchGate(nullptr);
     RemoveFrameworkInterceptors();
     SetCaptureErrorHandler(nullptr);
     DrainDeferredCaptureErrors();

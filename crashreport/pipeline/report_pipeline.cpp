@@ -11,6 +11,7 @@
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/options/internal_error_sink.h"
+#include "crashreport/options/safe_run.h"
 #include "crashreport/pipeline/crash_rule.h"
 #include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/last_page.h"
@@ -218,6 +219,7 @@ private:
         options_ = std::make_unique<TTavrelModuleOptions>(chosen->ModuleFile(), false);
         options_->Assign(chosen);
         SetSection(scDesignTimeLook);
+        if (IsDesignTimeHost()) options_->SetDialogFlags(options_->DialogFlags() - TDialogFlags{dfOwnLook});
         options_->SetModuleFile(chosen->ModuleFile());
     }
 

@@ -2,6 +2,7 @@
 
 #include "crashreport/binding/events.h"
 #include "crashreport/capture/capture_state.h"
+#include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/delivery/mail_delivery.h"
@@ -17,6 +18,8 @@
 #include "platform/rtl/file_names.h"
 #include "platform/rtl/thread.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -27,6 +30,10 @@ namespace crashreport {
 namespace {
 
 constexpr int kHighestPriority = 2;
+
+// Deliveries started that do not hold the capture lock yet.
+std::atomic<int> g_sendsStarting{0};
+thread_local bool t_sendThread = false;
 
 std::mutex g_sendsLock;
 std::mutex g_folderLock;
@@ -170,8 +177,10 @@ public:
 protected:
     void Execute() override
     {
+        t_sendThread = true;
         {
             std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
+            g_sendsStarting.fetch_sub(1);
             try {
                 SendReport(*job_);
             } catch (...) {
@@ -221,6 +230,20 @@ std::string XmlCopyPath(const TTavrelModuleOptions& options)
 }
 
 std::string LastPagePath() { return SendFolder() + "LastHTMLPage.html"; }
+
+bool BuildXMLAttachment(const std::string& logCopy, const std::string& logText, const std::string& xmlPath)
+{
+    try {
+        if (!logCopy.empty())
+            SaveLogAsXML(TLogFile(logCopy, true), xmlPath);
+        else
+            SaveLogAsXML(TLogFile::FromText(logText), xmlPath);
+        return true;
+    } catch (...) {
+        kernel::DeleteFile(xmlPath);
+        return false;
+    }
+}
 
 std::vector<std::string> SplitExtraFiles(const std::string& extraFiles)
 {
@@ -276,16 +299,7 @@ bool SendReport(TSendJob& job)
     if (flags.Contains(sfAttachXmlCopy)) {
         xmlCopy = XmlCopyPath(options);
         temporary.Add(xmlCopy);
-        try {
-            if (!logCopy.empty()) {
-                const TLogFile log(logCopy, true);
-                SaveLogAsXML(log, xmlCopy);
-            } else {
-                SaveLogAsXML(TLogFile::FromText(job.LogText), xmlCopy);
-            }
-        } catch (...) {
-            kernel::DeleteFile(xmlCopy);
-        }
+        BuildXMLAttachment(logCopy, job.LogText, xmlCopy);
     }
 
     // The attachment list, in the designed order.
@@ -344,10 +358,39 @@ bool SendReportInBackground(std::unique_ptr<TSendJob> job)
         std::lock_guard<std::mutex> lock(g_sendsLock);
         ++g_sendsRunning;
     }
-    auto* thread = rtl::TThread::Create<TSendThread>(std::move(job));
+    g_sendsStarting.fetch_add(1);
+    TSendThread* thread = nullptr;
+    try {
+        thread = rtl::TThread::Create<TSendThread>(std::move(job));
+    } catch (...) {
+        thread = nullptr;
+    }
+    if (!thread) {
+        // No thread: the delivery runs here, as without sfSendInBackground
+        // (when the job is still ours: a thread object that was made but
+        // could not start its thread took it along).
+        g_sendsStarting.fetch_sub(1);
+        {
+            std::lock_guard<std::mutex> lock(g_sendsLock);
+            --g_sendsRunning;
+        }
+        if (job) SendReport(*job);
+        return false;
+    }
     thread->SetPriority(kHighestPriority);
     thread->Resume();
     return true;
+}
+
+void WaitForStartedSends()
+{
+    // A thread being reported (an exception in a handler the report runs)
+    // holds the capture lock the delivery waits for: it does not wait.
+    if (t_sendThread || InsideDispatch()) return;
+    while (g_sendsStarting.load() > 0) {
+        timespec t{0, 1000000};
+        nanosleep(&t, nullptr);
+    }
 }
 
 void WaitForBackgroundSends()

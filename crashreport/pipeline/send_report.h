@@ -43,6 +43,11 @@ std::string LogCopyPath(const TTavrelModuleOptions& options);
 std::string XmlCopyPath(const TTavrelModuleOptions& options);
 std::string LastPagePath();
 
+// The XML copy: the log copy read as a log file when there is one, else the
+// log text to send as a log of one report, written as XML to `xmlPath`.
+// False (and no file) when it cannot be written.
+bool BuildXMLAttachment(const std::string& logCopy, const std::string& logText, const std::string& xmlPath);
+
 // Splits ExtraFiles at ";", trims the entries and drops empty ones.
 std::vector<std::string> SplitExtraFiles(const std::string& extraFiles);
 
@@ -58,6 +63,13 @@ bool SendReport(TSendJob& job);
 // true then. Otherwise sends on the calling thread (AfterSend is left to the
 // caller) and answers false.
 bool SendReportInBackground(std::unique_ptr<TSendJob> job);
+
+// The dispatch gate: waits until every background delivery started so far
+// holds the capture lock (or has ended), so that a further exception is
+// reported after the delivery; returns at once on a delivery's own thread
+// and on a thread inside a dispatch (it holds the lock the delivery waits
+// for). Signal-safe (spins with nanosleep on an atomic).
+void WaitForStartedSends();
 
 // Waits until no background delivery runs (tests, and the end of the
 // program). Not for the report thread itself.
