@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <memory>
@@ -29,6 +30,12 @@ std::vector<std::string> ListFolderFiles(const std::string& folder)
 bool MoveFileNoReplace(const std::string& from, const std::string& to)
 {
     return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+std::string CreateUniqueFolder(const std::string& prefix)
+{
+    std::string pattern = prefix + "XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
 }
 
 bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }

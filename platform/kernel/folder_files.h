@@ -14,6 +14,10 @@ std::vector<std::string> ListFolderFiles(const std::string& folder);
 // they are) otherwise. Works across folders of one file system only.
 bool MoveFileNoReplace(const std::string& from, const std::string& to);
 
+// Makes a new folder readable by the owner only, named `prefix` followed by
+// six random characters; empty when it could not be made.
+std::string CreateUniqueFolder(const std::string& prefix);
+
 // Removes the folder when it is empty; false otherwise.
 bool RemoveEmptyFolder(const std::string& folder);
 
