@@ -19,6 +19,7 @@
 #include "converter/sample_file.h"
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
+#include "platform/rtl/external_exception.h"
 
 namespace {
 
@@ -220,6 +221,9 @@ int Convert(const Arguments& a)
         return kExitFailure;
     } catch (const std::exception& e) {
         bar.Abandon();
+        // A fault is no error the converter expects: it goes on to the crash
+        // reporter (its partial output is already removed).
+        if (dynamic_cast<const rtl::EExternal*>(&e)) throw;
         std::cerr << "vek2avi: " << e.what() << "\n";
         return kExitFailure;
     }

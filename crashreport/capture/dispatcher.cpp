@@ -19,6 +19,7 @@ std::atomic<TReportPipeline> g_pipeline{nullptr};
 std::atomic<TWaitingPump> g_pump{nullptr};
 std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
 std::atomic<TFocusQuery> g_focusQuery{nullptr};
+std::atomic<TDispatchGate> g_gate{nullptr};
 std::atomic<TExceptionThread*> g_nextThread{nullptr};
 constexpr int kHighestPriority = 2;
 
@@ -109,6 +110,7 @@ void MarkSafeCall(TCapturedException& exception)
 
 TReportPipeline SetReportPipeline(TReportPipeline pipeline) { return g_pipeline.exchange(pipeline); }
 TWaitingPump SetWaitingPump(TWaitingPump pump) { return g_pump.exchange(pump); }
+TDispatchGate SetDispatchGate(TDispatchGate gate) { return g_gate.exchange(gate); }
 void SetReporterActiveQuery(TReporterActiveQuery query) { g_activeQuery = query; }
 void SetFocusQuery(TFocusQuery query) { g_focusQuery = query; }
 
@@ -138,6 +140,7 @@ bool Dispatch(TCapturedException& exception)
 {
     if (!ExceptionCaptureStarted()) return true;
     const bool allowPump = !ClassDescendsFromName(exception.Exception.Type, "EStackOverflow");
+    if (TDispatchGate gate = g_gate.load()) gate();
     std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
     if (InsideDispatch()) return false; // raised while this thread is being reported: swallowed
     TInsideDispatchGuard inside;

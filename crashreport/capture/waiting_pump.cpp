@@ -2,9 +2,7 @@
 
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_class.h"
-#include "crashreport/report/sysinfo/system_information.h"
 #include "platform/ui/backend.h"
-#include "platform/ui/display_mode.h"
 #include "platform/ui/form.h"
 #include "platform/ui/message_queue.h"
 
@@ -53,21 +51,8 @@ void FillFocusOfThisThread(TExceptNotifyParams& params)
     params.FocusText = focused->Text().substr(0, 255);
 }
 
-namespace {
-
-bool DesktopDisplayMode(TDisplayModeFacts& facts)
-{
-    ui::TDisplayMode mode;
-    if (!ui::QueryDisplayMode(mode)) return false;
-    facts = {mode.Width, mode.Height, mode.BitsPerPixel};
-    return true;
-}
-
-} // namespace
-
 void InstallWaitingPump()
 {
-    SetDisplayModeQuery(&DesktopDisplayMode);
     SetWaitingPump(&WaitingPumpRound);
     SetFocusQuery(&FillFocusOfThisThread);
 }

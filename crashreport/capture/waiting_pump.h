@@ -24,8 +24,7 @@ bool WaitingPumpRound();
 // a password edit's text as a row of '*' of the same length. Not signal-safe.
 void FillFocusOfThisThread(TExceptNotifyParams& params);
 
-// Registers WaitingPumpRound and FillFocusOfThisThread with the dispatcher,
-// and the toolkit's display mode with the system information.
+// Registers WaitingPumpRound and FillFocusOfThisThread with the dispatcher.
 void InstallWaitingPump();
 
 } // namespace crashreport

@@ -12,6 +12,8 @@
 namespace crashreport {
 namespace {
 
+std::atomic<TDisplayModeQuery> g_displayQuery{nullptr};
+
 std::string Trim(const std::string& s)
 {
     const auto first = s.find_first_not_of(" \t\r\n");
@@ -113,18 +115,14 @@ std::string GetUpTime()
 
 std::string GetProcessorName() { return ProcessorNameFrom(kernel::ReadProcessorFacts()); }
 
-namespace {
-std::atomic<TDisplayModeQuery> g_displayModeQuery{nullptr};
-}
-
-void SetDisplayModeQuery(TDisplayModeQuery query) { g_displayModeQuery = query; }
+TDisplayModeQuery SetDisplayModeQuery(TDisplayModeQuery query) { return g_displayQuery.exchange(query); }
 
 std::string GetDisplayMode()
 {
-    TDisplayModeFacts mode;
-    const TDisplayModeQuery query = g_displayModeQuery.load();
-    if (!query || !query(mode)) return {};
-    return rtl::Format("%d x %d, %d bit", mode.Width, mode.Height, mode.BitsPerPixel);
+    const TDisplayModeQuery query = g_displayQuery.load();
+    int width = 0, height = 0, bits = 0;
+    if (!query || !query(width, height, bits)) return {};
+    return rtl::Format("%d x %d, %d bit", width, height, bits);
 }
 
 } // namespace crashreport

@@ -22,16 +22,14 @@ std::string GetTotalDisk();     // "<n.nn> Gb" of the file system holding the pr
 std::string GetFreeDisk();      // "<n.nn> Gb" available to this user there
 std::string GetUpTime();        // "[<d> days, ][<h> hours, ]<m> minutes, <s> seconds"
 std::string GetProcessorName(); // "Unknown processor" when the system names none
-std::string GetDisplayMode();   // "<w> x <h>, <bits> bit"; empty without a desktop side
+std::string GetDisplayMode();   // "<w> x <h>, <bits> bit"; empty without a display query
 
-// The screen's mode comes from the desktop toolkit, which the reporter's
-// desktop side installs (InstallWaitingPump); a program without a display
-// leaves it out, and the item stays empty.
-struct TDisplayModeFacts {
-    int Width = 0, Height = 0, BitsPerPixel = 0;
-};
-using TDisplayModeQuery = bool (*)(TDisplayModeFacts& mode);
-void SetDisplayModeQuery(TDisplayModeQuery query);
+// The screen is read through the toolkit, which a console program does not
+// link: the display query is installed by the toolkit's side
+// (InstallDisplayModeQuery in sysinfo/display_mode_query.h, library
+// crashreport_sysinfo_display). Without one the display mode is empty.
+using TDisplayModeQuery = bool (*)(int& width, int& height, int& bitsPerPixel);
+TDisplayModeQuery SetDisplayModeQuery(TDisplayModeQuery query);
 
 // Operating System.
 std::string GetWindowsName();    // the distribution's name ("Debian GNU/Linux 12 (bookworm)")

@@ -3,6 +3,8 @@
 // Texts shown in message boxes are read back with Ctrl+C, which copies a
 // box to the clipboard. Skipped when no display is reachable.
 #include <gtest/gtest.h>
+
+#include <fstream>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -242,18 +244,26 @@ TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
     EXPECT_EQ(Copied(), "typed by hand.vek");
 }
 
-TEST_F(DesktopProgram, StartWithAnEmptyPathShowsTheOpenError)
+TEST_F(DesktopProgram, StartWithAnEmptyPathIsReportedByTheCrashReporter)
 {
+    // The open error escapes the converter's handler: the crash reporter
+    // takes over the application's exception handling and keeps the report
+    // in its log beside the program (the exception dialog shows it once the
+    // dialog library is linked); the framework's plain box does not appear.
+    const std::string log = VEK_BUILD_DIR "/converter/gui/vek2avi-gui.tlf";
+    std::remove(log.c_str());
     ClickAt(main, 354, 84); // "Start", Edit1 empty
-    const std::string box = WaitWindow(program->pid(), "^vek2avi-gui$");
-    ASSERT_FALSE(box.empty()) << "no error message box";
-    ClearClipboard();
-    Key("ctrl+c");
-    const std::string text = Copied();
-    EXPECT_NE(text.find("\r\nCannot open file \"\". "), std::string::npos) << text;
-    Key("Return");
-    EXPECT_TRUE(WaitGone(program->pid(), "^vek2avi-gui$"));
+    std::string text;
+    for (int i = 0; i < 200 && text.find("2.5 Message: ") == std::string::npos; ++i) {
+        usleep(50000);
+        std::ifstream in(log);
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    EXPECT_NE(text.find("Cannot open file \"\"."), std::string::npos) << text;
+    EXPECT_NE(text.find("3.1 Form Class   : TForm1"), std::string::npos) << text;
     EXPECT_TRUE(program->Running()); // the loop goes on after the error
+    std::remove(log.c_str());
+    std::remove((log + ".lock").c_str());
 }
 
 TEST_F(DesktopProgram, ClosingTheMainWindowEndsTheProgram)

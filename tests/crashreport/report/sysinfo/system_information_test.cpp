@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "crashreport/capture/waiting_pump.h"
+#include "crashreport/report/sysinfo/display_mode_query.h"
 #include "crashreport/report/sysinfo/system_information.h"
 #include "platform/kernel/modules.h"
 #include "tests/support/child_process.h"
@@ -30,7 +30,7 @@ std::string DisplayModeInChild(const char* name, const char* value)
 {
     return vektest::RunInChild([name, value] {
                setenv(name, value, 1);
-               InstallWaitingPump();
+               InstallDisplayModeQuery();
                const std::string mode = GetDisplayMode();
                return std::fwrite(mode.data(), 1, mode.size(), stdout) == mode.size() ? 0 : 1;
            })

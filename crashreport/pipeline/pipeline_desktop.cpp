@@ -1,0 +1,65 @@
+#include "crashreport/pipeline/pipeline_desktop.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace crashreport {
+namespace {
+
+std::mutex g_lock;
+TPipelineDesktop g_desktop;
+
+TPipelineDesktop Current()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_desktop;
+}
+
+} // namespace
+
+TPipelineDesktop PipelineDesktop() { return Current(); }
+
+TPipelineDesktop SetPipelineDesktop(const TPipelineDesktop& desktop)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    TPipelineDesktop previous = g_desktop;
+    g_desktop = desktop;
+    return previous;
+}
+
+bool DesktopIsGUIProcess()
+{
+    const auto query = Current().IsGUIProcess;
+    return query && query();
+}
+
+void DesktopMessageBox(const std::string& text, const std::string& caption, TReporterBoxKind kind)
+{
+    if (const auto box = Current().MessageBox) {
+        box(text, caption, kind);
+        return;
+    }
+    // No desktop: the user of a console program still reads the message.
+    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+}
+
+bool DesktopCopyToClipboard(const std::string& text)
+{
+    const auto copy = Current().CopyToClipboard;
+    return copy && copy(text);
+}
+
+void DesktopBringApplicationToFront()
+{
+    if (const auto bring = Current().BringApplicationToFront) bring();
+}
+
+void DesktopActiveForm(std::uint32_t threadId, std::string& className, std::string& caption)
+{
+    if (const auto query = Current().ActiveForm)
+        if (query(threadId, className, caption)) return;
+    className.clear();
+    caption.clear();
+}
+
+} // namespace crashreport

@@ -1,0 +1,76 @@
+// The desktop converter carries the reporter (headless backend, in child
+// processes): an error of a conversion run (a damaged frame file) escapes
+// the button's handler, reaches the application object's exception
+// handling and becomes a report (the exception dialog, the log) instead of
+// the framework's plain message box.
+#include <gtest/gtest.h>
+
+#include "converter/gui/main_form.h"
+#include "crashreport/pipeline/desktop/pipeline_desktop_ui.h"
+#include "pipeline_test_support.h"
+#include "platform/ui/application.h"
+#include "platform/ui/backend.h"
+#include "platform/ui/compression_dialog.h"
+#include "platform/ui/headless.h"
+#include "platform/ui/message_box.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <fstream>
+
+using pipelinetest::Occurrences;
+using pipelinetest::StoredReport;
+using pipelinetest::StoredReports;
+
+namespace {
+
+// Starts the reporter and the converter's window; a damaged file in Edit1;
+// presses Start; prints "BOX" for every plain message box.
+int RunDamagedConversion(const std::string& folder, bool recordedDialog)
+{
+    if (!ui::SelectBackend(ui::BackendKind::bkHeadless)) return 8;
+    ui::App().Initialize();
+    ui::InstallCompressionDialog();
+    if (!pipelinetest::StartReporter(folder)) return 9;
+    crashreport::InstallPipelineDesktop();
+    if (recordedDialog) pipelinetest::InstallRecordingDialogs({});
+    ui::OnMessageBoxShown = [](ui::MessageBoxForm& box) {
+        std::printf("BOX %s\n", box.TextLabel()->Text().c_str());
+        ui::SimulateKey(box, ui::VK_RETURN);
+    };
+    std::ofstream(folder + "/damaged.vek") << "VEK?";
+    converter::gui::TForm1 form;
+    form.Show();
+    form.Edit1->SetText(folder + "/damaged.vek");
+    ui::PumpPending(false);
+    ui::SimulateClick(*form.Button2, 10, 10);
+    ui::PumpPending(false);
+    std::printf("window goes on\n");
+    return 0;
+}
+
+TEST(ConverterGuiReporter, ADamagedFrameFileShowsTheExceptionDialogInsteadOfAMessageBox)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] { return RunDamagedConversion(dir.path(), true); }, 60);
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "DIALOG "), 1) << r.Output;
+    EXPECT_NE(r.Output.find("DIALOG Cannot convert"), std::string::npos) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "BOX "), 0) << r.Output;
+    EXPECT_NE(r.Output.find("window goes on"), std::string::npos) << r.Output;
+    ASSERT_EQ(StoredReports(dir.path()), 1);
+    const std::string report = StoredReport(dir.path(), 0);
+    EXPECT_NE(report.find("2.5 Message: Cannot convert"), std::string::npos) << report;
+    EXPECT_NE(report.find("3.1 Form Class   : TForm1"), std::string::npos) << report;
+}
+
+TEST(ConverterGuiReporter, WithoutADialogLibraryTheReportStillGoesToTheLogAndNoPlainBoxAppears)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] { return RunDamagedConversion(dir.path(), false); }, 60);
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "BOX "), 0) << r.Output;
+    EXPECT_EQ(StoredReports(dir.path()), 1);
+}
+
+} // namespace
