@@ -268,8 +268,18 @@ void TExceptionDialog::ApplySimpleSize()
     const int maxTextHeight = std::max(lineHeight, screen.cy - 86 - extraHeight_ - 80);
     std::vector<std::string> lines = SplitLines(report_.ExceptionMessage);
     std::string shown;
-    int widest = measure.TextWidth(WithoutAmpersands(options_.GetText(18)) + "    " +
-                                   WithoutAmpersands(options_.GetText(20)));
+    // The check-box rows must fit as well: send and copy side by side (each
+    // box half the width), the screenshot box beside the support link.
+    const int boxRow = 2 * (std::max(measure.TextWidth(WithoutAmpersands(options_.GetText(18))),
+                                     measure.TextWidth(WithoutAmpersands(options_.GetText(20)))) +
+                            24) + 8;
+    gdi::Canvas linkMeasure(1, 1);
+    linkMeasure.Font = fonts_.Link;
+    const int linkRow = showLink_ ? 23 + measure.TextWidth(WithoutAmpersands(options_.GetText(19))) + 24 + 12 +
+            linkMeasure.TextWidth(options_.GetText(21)) + 4
+                                  : 0;
+    const int rowsWidth = std::max(showSend_ || showCopy_ ? boxRow : 0, linkRow);
+    int widest = 0;
     int height = 0;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
@@ -289,7 +299,7 @@ void TExceptionDialog::ApplySimpleSize()
     message_->SetText(shown);
     message_->Align = ::ui::StaticText::Alignment::taLeft;
     message_->SetBounds(48, 8, textWidth, height);
-    const int width = std::max(250 - 2 * kFrame, textWidth + 58);
+    const int width = std::min(screen.cx, std::max({250 - 2 * kFrame, textWidth + 58, rowsWidth}));
     const int clientHeight = std::max(0, height - 39) + 86 + extraHeight_;
     SetBounds((screen.cx - width) / 2, (screen.cy - clientHeight) / 2, width, clientHeight);
 }

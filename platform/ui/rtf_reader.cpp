@@ -203,7 +203,8 @@ private:
         else if (word == "b") state_.Bold = !hasNumber || number != 0;
         else if (word == "cf") {
             const size_t index = number < 0 ? 0 : static_cast<size_t>(number);
-            state_.Color = index > 0 && index <= colors_.size() ? colors_[index - 1] : gdi::RGB(0, 0, 0);
+            // Entry 0 is the "auto" colour (the empty first entry of the table).
+            state_.Color = index > 0 && index < colors_.size() ? colors_[index] : gdi::RGB(0, 0, 0);
         } else if (word == "fs") {
             if (doc_.PointSize == 0 && number > 0) doc_.PointSize = static_cast<int>(std::min(number, 2000L) / 2);
         } else if (word == "u") {
