@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "crashreport/capture/errorlog/warnings.h"
+#include "platform/net/mail_program.h"
+#include "platform/ui/app_windows.h"
 #include "platform/ui/backend.h"
 #include "platform/ui/dialog_units.h"
 #include "platform/ui/notify.h"
@@ -125,6 +128,7 @@ TExceptionDialog::TExceptionDialog(TDialogReport& report, TReportChoices& choice
     place(screenshotBox_, 19, 233, 145, 8);
     copyBox_ = Add<::ui::CheckBox>("Copy to clipboard");
     copyBox_->Id = idCopyBox;
+    copyBox_->RightAligned = true;
     copyBox_->TabStop = true;
     place(copyBox_, 152, 223, 145, 8);
     // Tab order: the buttons first, OK leading, then the boxes and the tabs.
@@ -169,6 +173,14 @@ TExceptionDialog::TExceptionDialog(TDialogReport& report, TReportChoices& choice
     terminate_->ModalResult = 3; // IDABORT
     terminate_->OnClick = [this] { terminatePressed_ = true; };
     details_->OnClick = [this] { ToggleMode(); };
+
+    // The own look: its background colour behind the dialog and its labels.
+    if (flags.Contains(dfOwnLook)) {
+        background_ = gdi::RGB(212, 208, 200);
+        for (::ui::Window* w : std::initializer_list<::ui::Window*>{this, message_, tabs_, sendBox_, screenshotBox_,
+                                                                    copyBox_})
+            w->Color = background_;
+    }
 
     gdi::Canvas measure(1, 1);
     measure.Font = fonts_.Dialog;
@@ -221,6 +233,8 @@ void TExceptionDialog::CreatePage(TPageKind kind)
     context.State = &state_;
     context.UserInput = [this] { UserInput(); };
     page_ = std::make_unique<TReportPage>(tabs_, kind, context);
+    page_->Color = background_;
+    page_->Header()->Color = background_;
     WatchInput(*page_);
     Layout();
 }
@@ -420,6 +434,29 @@ void TExceptionDialog::Paint(gdi::Canvas& c)
     }
 }
 
+void TExceptionDialog::MouseUp(::ui::TPoint p, unsigned button, unsigned)
+{
+    if (button != ::ui::MK_LBUTTON) return;
+    if (!supportRect_.Contains(p.X, p.Y)) return;
+    OpenSupportPage();
+}
+
+void TExceptionDialog::CheckForeground()
+{
+    if (StayOnTop() || !Visible()) return;
+    const ::ui::HWND foreground = ::ui::ForegroundWindow();
+    if (foreground == 0 || foreground == Handle()) return;
+    if (std::find(windowsAtOpen_.begin(), windowsAtOpen_.end(), foreground) == windowsAtOpen_.end()) return;
+    BringToFront();
+}
+
+void TExceptionDialog::OpenSupportPage()
+{
+    // The browser comes to the front: the dialog stops staying on top.
+    SetStayOnTop(false);
+    net::RunProgram("xdg-open", {options_.SupportPage()}, 0);
+}
+
 void TExceptionDialog::MouseMove(::ui::TPoint p, unsigned)
 {
     const bool hover = supportRect_.Contains(p.X, p.Y);
@@ -437,6 +474,10 @@ void TExceptionDialog::MouseMove(::ui::TPoint p, unsigned)
         if (wParam == tmPaintCheck) {
             ::ui::KillTimer(Handle(), tmPaintCheck);
             if (!painted_) ModalResult = ::ui::mrCancel;
+            return 0;
+        }
+        if (wParam == tmTopMost) {
+            CheckForeground();
             return 0;
         }
         if (wParam == tmAutoClose) {
@@ -467,9 +508,14 @@ bool TExceptionDialog::Execute()
     ::ui::SetTimer(Handle(), tmPaintCheck, 1);
     if (options_.DialogCloseSeconds() > 0) ::ui::SetTimer(Handle(), tmAutoClose, 1000);
     if (options_.DialogFlags().Contains(dfStayOnTop)) SetStayOnTop(true);
+    windowsAtOpen_ = ::ui::ShownTopLevels();
+    ::ui::SetTimer(Handle(), tmTopMost, 10);
     ::ui::Beep();
     ShowModal();
     ::ui::KillTimer(Handle(), tmAutoClose);
+    ::ui::KillTimer(Handle(), tmTopMost);
+    if (::ui::ThreadDisplayLost())
+        RecordWarning(eeShowError, "The display went away while the exception dialog was shown.");
     choices_.Send = sendBox_->Checked() && showSend_;
     choices_.Screenshot = screenshotBox_->Checked() && showScreenshot_;
     choices_.Copy = copyBox_->Checked() && showCopy_;

@@ -30,7 +30,7 @@ enum : int {
 };
 
 // Timers of the dialog.
-enum : unsigned { tmPaintCheck = 1, tmAutoClose = 2 };
+enum : unsigned { tmPaintCheck = 1, tmAutoClose = 2, tmTopMost = 3 };
 
 // The window state numbers of the state file.
 enum : int { wsStateNormal = 1, wsStateMaximized = 3, wsStateMinimized = 6 };
@@ -73,6 +73,11 @@ public:
     void SaveState();
     // Restarts the auto-close count (every user input does).
     void UserInput() { autoCloseCount_ = 0; }
+    // The top-most check: a window of this process that was there when the
+    // dialog opened and took the foreground gives it back to the dialog.
+    void CheckForeground();
+    // What a click on the support link does: xdg-open with SupportPage.
+    void OpenSupportPage();
 
     void Paint(gdi::Canvas& canvas) override;
     ::ui::LRESULT WndProc(::ui::UINT message, ::ui::WPARAM wParam, ::ui::LPARAM lParam) override;
@@ -80,6 +85,7 @@ public:
 protected:
     void Resized() override;
     void MouseMove(::ui::TPoint p, unsigned flags) override;
+    void MouseUp(::ui::TPoint p, unsigned button, unsigned flags) override;
 
 private:
     void ApplyMode();
@@ -109,6 +115,8 @@ private:
     bool terminatePressed_ = false;
     bool hoverLink_ = false;
     ::ui::TRect supportRect_{};
+    std::vector<::ui::HWND> windowsAtOpen_;
+    gdi::TColor background_ = gdi::clBtnFace; // the own look's colour with dfOwnLook // the process's windows when the dialog opened
 
     ::ui::Button* ok_ = nullptr;
     ::ui::Button* terminate_ = nullptr;

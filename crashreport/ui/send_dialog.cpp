@@ -6,6 +6,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/ui/dialog_fonts.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/format.h"
@@ -92,10 +93,13 @@ protected:
             TSendForm form(caption_);
             g_progress = form.progress->Handle();
             g_dialog = form.Handle();
+            SetSendingProgressWindow(form.Handle());
             form.ShowModal();
+            SetSendingProgressWindow(0);
             g_dialog = 0;
             g_progress = 0;
         } catch (...) {
+            SetSendingProgressWindow(0);
             g_dialog = 0;
             g_progress = 0;
         }

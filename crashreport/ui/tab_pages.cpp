@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <map>
 
 #include "crashreport/report/report_rtf.h"
+#include "platform/kernel/files.h"
 #include "platform/rtl/file_names.h"
 #include "platform/ui/notify.h"
 
@@ -165,7 +167,8 @@ const std::array<int, 6>& CallStackDefaultWidths()
 
 const std::array<int, 7>& ModuleDefaultWidths()
 {
-    static const std::array<int, 7> widths = {80 + 8 * 8, 96, 175, 50, 54, 80, 712};
+    // Modified holds "yyyy-mm-dd hh:nn:ss", wider in this platform's fonts.
+    static const std::array<int, 7> widths = {80 + 8 * 8, 96, 175, 50, 54, 118, 712};
     return widths;
 }
 
@@ -243,6 +246,27 @@ void TReportPage::BuildList()
     list_->SetRedraw(true);
 }
 
+TSourceJumpRecord TReportPage::SourceJumpRecordOf(const TListViewItemRec& row) const
+{
+    // The address column (after any indent) names the entry, whose module
+    // gives the compilation date.
+    std::string address = row.Columns[0];
+    address.erase(0, address.find_first_not_of(' '));
+    const std::uintptr_t value = static_cast<std::uintptr_t>(std::strtoull(address.c_str(), nullptr, 16));
+    double compiled = 0;
+    if (const TReportSources* sources = context_.Report->Sources; sources && sources->CallStack)
+        for (int i = 0; i < sources->CallStack->Count(); ++i) {
+            const TTavrelDebugInfo* e = sources->CallStack->Item(i);
+            if (e && reinterpret_cast<std::uintptr_t>(e->Addr) == value && e->ModuleInfo) {
+                compiled = e->ModuleInfo->CompilationDate;
+                break;
+            }
+        }
+    std::string program;
+    if (auto exe = kernel::GetRealPath("/proc/self/exe")) program = rtl::ExtractFileName(*exe);
+    return BuildSourceJumpRecord(program, row.Columns[2], row.Columns[3], row.Columns[4], row.Columns[5], compiled);
+}
+
 void TReportPage::SaveColumnWidths()
 {
     if (!list_ || !context_.State) return;
@@ -279,7 +303,10 @@ void TReportPage::Resized()
                 // show the source; groups fold and unfold.
                 const TListViewItemRec* row = items_->GetRowRecord(a->iItem);
                 const bool hasLine = kind_ == pkCallStack && row && row->Columns.size() > 5 && !row->Columns[5].empty();
-                if (!hasLine) items_->ToggleGroup(a->iItem, a->ptAction, false);
+                if (hasLine)
+                    SendSourceJump(SourceJumpRecordOf(*row));
+                else
+                    items_->ToggleGroup(a->iItem, a->ptAction, false);
             } else if (header->code == ::ui::HDN_ENDTRACK) {
                 SaveColumnWidths();
             }

@@ -15,6 +15,7 @@
 #include "crashreport/report/report_dialogs.h"
 #include "crashreport/ui/dialog_fonts.h"
 #include "crashreport/ui/list_view_items.h"
+#include "crashreport/ui/source_jump.h"
 #include "crashreport/ui/state_file.h"
 #include "platform/ui/button.h"
 #include "platform/ui/list_view.h"
@@ -77,6 +78,8 @@ public:
     TListViewItems* Items() const { return items_.get(); }
     // Writes the list's column widths to the state file (done when destroyed).
     void SaveColumnWidths();
+    // The source-jump request of a call stack row with a line.
+    TSourceJumpRecord SourceJumpRecordOf(const TListViewItemRec& row) const;
 
     ::ui::LRESULT WndProc(::ui::UINT message, ::ui::WPARAM wParam, ::ui::LPARAM lParam) override;
 

@@ -49,6 +49,9 @@ public:
     virtual std::unique_ptr<NativeWindow> CreateNativeWindow(Form& form, const NativeWindowParams& params) = 0;
     virtual void Beep() = 0;
     virtual TSize ScreenSize() = 0;
+    // The connection to the display broke (the server went away); its
+    // windows are gone and nothing more is shown through it.
+    virtual bool Lost() const { return false; }
 };
 
 enum class BackendKind { bkHeadless, bkX11 };
@@ -61,6 +64,10 @@ BackendKind CurrentBackend();
 bool SelectBackend(BackendKind kind);
 // The calling thread's connection, opened on first use.
 Connection& ThreadConnection();
+
+// Whether this thread's display connection broke. A thread whose
+// connection breaks gets WM_QUIT once, which ends its modal loops.
+bool ThreadDisplayLost();
 
 // The system bell.
 void Beep();

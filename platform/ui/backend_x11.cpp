@@ -84,10 +84,20 @@ private:
 class X11Connection final : public Connection {
 public:
     explicit X11Connection(x11::DisplayPtr d) : display_(std::move(d)), atoms(display_.get()) {}
-    ~X11Connection() override { XSync(display_.get(), False); }
+    ~X11Connection() override
+    {
+        if (Lost()) {
+            // A broken connection is not touched again, not even to close it.
+            x11::ForgetDisplay(display_.get());
+            (void)display_.release();
+            return;
+        }
+        XSync(display_.get(), False);
+    }
 
     Display* dpy() const { return display_.get(); }
-    int Fd() const override { return ConnectionNumber(display_.get()); }
+    bool Lost() const override { return lost_ || x11::DisplayLost(display_.get()); }
+    int Fd() const override { return Lost() ? -1 : ConnectionNumber(display_.get()); }
     void Pump() override;
     std::unique_ptr<NativeWindow> CreateNativeWindow(Form& form, const NativeWindowParams& p) override
     {
@@ -95,6 +105,7 @@ public:
     }
     void Beep() override
     {
+        if (Lost()) return;
         XBell(dpy(), 0);
         XFlush(dpy());
     }
@@ -109,6 +120,7 @@ public:
 
 private:
     x11::DisplayPtr display_; // before the atoms, which are looked up on it
+    mutable bool lost_ = false;
 
 public:
     Atoms atoms;
@@ -161,6 +173,11 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
 
 X11Window::~X11Window()
 {
+    if (c_.Lost()) {
+        (void)xsurface_.release(); // its server side is gone with the connection
+        c_.Remove(xid_);
+        return;
+    }
     xsurface_.reset();
     c_.Remove(xid_);
     XDestroyWindow(c_.dpy(), xid_);
@@ -201,6 +218,7 @@ void X11Window::ApplyFrameHints()
 
 void X11Window::SetFrame(bool fixedSize, bool dialogFrame, bool maximizeBox)
 {
+    if (c_.Lost()) return;
     fixed_ = fixedSize;
     dialogFrame_ = dialogFrame;
     maximizeBox_ = maximizeBox;
@@ -228,6 +246,7 @@ void X11Window::ApplySizeHints()
 
 void X11Window::SetCaption(const std::string& caption)
 {
+    if (c_.Lost()) return;
     Display* d = c_.dpy();
     XChangeProperty(d, xid_, c_.atoms.netWmName, c_.atoms.utf8, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(caption.data()), static_cast<int>(caption.size()));
@@ -242,6 +261,7 @@ void X11Window::SetCaption(const std::string& caption)
 
 void X11Window::SetBounds(const TRect& r)
 {
+    if (c_.Lost()) return;
     const bool resized = r.Width() != bounds_.Width() || r.Height() != bounds_.Height();
     bounds_ = r;
     if (resized) {
@@ -256,6 +276,7 @@ void X11Window::SetBounds(const TRect& r)
 
 void X11Window::Show(bool visible)
 {
+    if (c_.Lost()) return;
     Display* d = c_.dpy();
     if (visible) {
         wantFocus = true;
@@ -300,6 +321,7 @@ bool X11Window::Configured(int width, int height)
 
 void X11Window::SetState(bool maximized, bool minimized, bool stayOnTop)
 {
+    if (c_.Lost()) return;
     Display* d = c_.dpy();
     auto request = [&](bool on, Atom first, Atom second) {
         XEvent e{};
@@ -330,6 +352,7 @@ void X11Window::SetState(bool maximized, bool minimized, bool stayOnTop)
 
 void X11Window::Activate()
 {
+    if (c_.Lost()) return;
     XRaiseWindow(c_.dpy(), xid_);
     if (mapped)
         XSetInputFocus(c_.dpy(), xid_, RevertToParent, CurrentTime);
@@ -340,6 +363,7 @@ void X11Window::Activate()
 
 void X11Window::Present(cairo_surface_t* surface, const TRect& r)
 {
+    if (c_.Lost()) return;
     gdi::detail::ContextPtr cr(cairo_create(xsurface_.get()));
     cairo_set_source_surface(cr.get(), surface, 0, 0);
     cairo_rectangle(cr.get(), r.Left, r.Top, r.Width(), r.Height());
@@ -391,12 +415,18 @@ char32_t KeysymChar(KeySym ks)
 
 void X11Connection::Pump()
 {
+    if (lost_) return;
     Display* d = dpy();
-    XFlush(d);
-    while (XPending(d) > 0) {
+    if (!Lost()) XFlush(d);
+    while (!Lost() && XPending(d) > 0) {
         XEvent e;
         XNextEvent(d, &e);
         Handle(e);
+    }
+    if (Lost()) {
+        // Once: the thread's modal loops end, and its windows stay away.
+        lost_ = true;
+        PostQuitMessage(0);
     }
 }
 

@@ -349,7 +349,17 @@ void Form::SetStayOnTop(bool on)
 
 void Form::NativeActivated(bool active)
 {
-    if (active) t_active = this;
+    if (!active) return;
+    t_active = this;
+    detail::NoteTopLevelActivated(Handle());
+}
+
+void Form::BringToFront()
+{
+    if (!Visible()) return;
+    t_active = this;
+    detail::NoteTopLevelActivated(Handle());
+    if (native_) native_->Activate();
 }
 
 void Form::InvalidateAll()

@@ -91,6 +91,8 @@ public:
     void NativeResized(int width, int height);
     void NativeExposed() { InvalidateAll(); }
     void NativeActivated(bool active);
+    // Raises the window and gives it the keyboard focus.
+    void BringToFront();
 
     void InvalidateAll();
     // Paints the whole form into its surface and shows it.

@@ -372,7 +372,7 @@ void ListView::PaintScrollBars(gdi::Canvas& c)
         c.Brush.Color = gdi::clBtnFace;
         c.FillRect(box);
         DrawRaisedFrame(c, box, false);
-        Arrow(c, box, dx, dy);
+        if (dx || dy) Arrow(c, box, dx, dy); // thumbs carry no arrow
     };
     if (VScrollShown()) {
         const TRect bar{area.Right, area.Top, area.Right + kScrollBarWidth, area.Bottom};

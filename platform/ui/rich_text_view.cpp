@@ -35,6 +35,19 @@ std::string ExpandTabs(const std::string& s, size_t column)
     }
     return out;
 }
+void Arrow(gdi::Canvas& c, const TRect& box, int dx, int dy)
+{
+    const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
+    c.Pen.Color = gdi::clBtnText;
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = gdi::clBtnText;
+    gdi::TPoint tri[3];
+    if (dy != 0)
+        tri[0] = {cx - 4, cy - 2 * dy}, tri[1] = {cx + 4, cy - 2 * dy}, tri[2] = {cx, cy + 2 * dy};
+    else
+        tri[0] = {cx - 2 * dx, cy - 4}, tri[1] = {cx - 2 * dx, cy + 4}, tri[2] = {cx + 2 * dx, cy};
+    c.Polygon(tri);
+}
 } // namespace
 
 RichTextView::RichTextView(Window* parent) : Window(parent)
@@ -307,20 +320,27 @@ void RichTextView::Paint(gdi::Canvas& c)
     c.Brush.Color = gdi::clScrollBar;
     c.FillRect(vbar);
     c.FillRect(hbar);
-    box(TRect{vbar.Left, vbar.Top, vbar.Right, vbar.Top + kScrollBarWidth});
-    box(TRect{vbar.Left, vbar.Bottom - kScrollBarWidth, vbar.Right, vbar.Bottom});
-    box(TRect{hbar.Left, hbar.Top, hbar.Left + kScrollBarWidth, hbar.Bottom});
-    box(TRect{hbar.Right - kScrollBarWidth, hbar.Top, hbar.Right, hbar.Bottom});
+    const TRect up{vbar.Left, vbar.Top, vbar.Right, vbar.Top + kScrollBarWidth};
+    const TRect down{vbar.Left, vbar.Bottom - kScrollBarWidth, vbar.Right, vbar.Bottom};
+    const TRect left{hbar.Left, hbar.Top, hbar.Left + kScrollBarWidth, hbar.Bottom};
+    const TRect right{hbar.Right - kScrollBarWidth, hbar.Top, hbar.Right, hbar.Bottom};
+    for (const TRect& b : {up, down, left, right}) box(b);
+    Arrow(c, up, 0, -1);
+    Arrow(c, down, 0, 1);
+    Arrow(c, left, -1, 0);
+    Arrow(c, right, 1, 0);
     const int vtrack = std::max(0, vbar.Height() - 2 * kScrollBarWidth);
     const int lines = std::max(1, static_cast<int>(doc_.Lines.size()));
     const int vthumb = std::min(vtrack, std::max(8, vtrack * VisibleLines() / lines));
-    const int vy = vbar.Top + kScrollBarWidth + (vtrack - vthumb) * top_ / std::max(1, MaxTop());
+    const int vy = vbar.Top + kScrollBarWidth +
+        static_cast<int>(static_cast<long long>(vtrack - vthumb) * top_ / std::max(1, MaxTop()));
     if (MaxTop() > 0) box(TRect{vbar.Left, vy, vbar.Right, vy + vthumb});
     const int htrack = std::max(0, hbar.Width() - 2 * kScrollBarWidth);
     const long long total = static_cast<long long>(widestChars_) * cw + 8;
     const int hthumb = static_cast<int>(
         std::min<long long>(htrack, std::max<long long>(8, htrack * area.Width() / std::max<long long>(1, total))));
-    const int hx = hbar.Left + kScrollBarWidth + (htrack - hthumb) * scrollX_ / std::max(1, MaxScrollX());
+    const int hx = hbar.Left + kScrollBarWidth +
+        static_cast<int>(static_cast<long long>(htrack - hthumb) * scrollX_ / std::max(1, MaxScrollX()));
     if (MaxScrollX() > 0) box(TRect{hx, hbar.Top, hx + hthumb, hbar.Bottom});
     c.Brush.Color = gdi::clBtnFace;
     c.FillRect(TRect{area.Right, area.Bottom, area.Right + kScrollBarWidth, area.Bottom + kScrollBarWidth});

@@ -7,6 +7,10 @@
 // the placement and column widths restored on the next run.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +20,7 @@
 #include <thread>
 
 #include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/waiting_pump.h"
 #include "crashreport/report/captured_report.h"
@@ -124,6 +129,7 @@ bool Pipeline(TCapturedException& exception)
     dialog.ExceptionMessage = report.LastMessage;
     dialog.ErrorsHandled = 10;
     TReportChoices choices;
+    ClearWarning();
     const int paintsBefore = g_mainPaints.load();
     const std::uintptr_t timer = ::ui::SetTimer(0, 0, 100, &PublishLayout);
     const bool shown = ReportDialogs().ShowExceptionDialog(dialog, choices);
@@ -131,7 +137,7 @@ bool Pipeline(TCapturedException& exception)
     if (choices.Copy) crashreport::ui::CopyReportToClipboard(report.Text);
     std::ostringstream s;
     s << "SHOWN " << shown << "\nCOPY " << choices.Copy << "\nTERMINATE " << choices.Terminate << "\nMAINPAINTS "
-      << paintsBefore << " " << g_mainPaints.load() << "\n";
+      << paintsBefore << " " << g_mainPaints.load() << "\nWARNING " << static_cast<int>(LastWarning().Code) << "\n";
     WriteAtomically(g_dir + "/done.txt", s.str());
     for (int i = 0; i < 600 && !FileExists(g_dir + "/quit"); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -224,6 +230,11 @@ protected:
         std::remove((dir / "done.txt").c_str());
         std::remove((dir / "quit").c_str());
         std::thread driver([&] {
+            // Nothing is started from here before the child exists: a pipe
+            // made during the fork would be inherited by the child and never
+            // see its end.
+            for (int i = 0; i < 400 && !FileExists(dir / "layout.txt"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             drive();
             for (int i = 0; i < 200 && !FileExists(dir / "done.txt"); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -303,6 +314,42 @@ TEST_F(DialogX11, ACapturedExceptionOpensTheDialogFromTheReportThread)
     });
     EXPECT_EQ(done["SHOWN"], std::vector<int>{1});
     EXPECT_EQ(done["TERMINATE"], std::vector<int>{0});
+}
+
+// A private server that is killed while the dialog is up: the dialog ends,
+// the warning is recorded, and the program goes on to the end of its report.
+TEST_F(DialogX11, ADisplayThatGoesAwayEndsTheDialogWithAWarning)
+{
+    if (!reporttest::HaveProgram("Xvfb")) GTEST_SKIP() << "no Xvfb";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const pid_t server = ::fork();
+    if (server == 0) {
+        ::close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string number;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    ::close(fds[0]);
+    ASSERT_FALSE(number.empty());
+    const std::string previous = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
+    ::setenv("DISPLAY", (":" + number).c_str(), 1);
+    auto done = Run([&] {
+        const std::string w = Window();
+        WaitLayout([](auto& l) { return l.count("PAGE") != 0; });
+        ::kill(server, SIGKILL);
+        ::waitpid(server, nullptr, 0);
+    });
+    ::setenv("DISPLAY", previous.c_str(), 1);
+    ASSERT_FALSE(done.empty()) << output;
+    EXPECT_EQ(done["SHOWN"], std::vector<int>{1}) << output;
+    EXPECT_EQ(done["WARNING"], std::vector<int>{static_cast<int>(eeShowError)}) << output;
+    EXPECT_NE(output.find("ui: the display connection was lost"), std::string::npos) << output;
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "crashreport/ui/exception_dialog.h"
 #include "crashreport/ui/request_dialog.h"
+#include "platform/ui/app_windows.h"
 #include "platform/ui/backend.h"
 #include "platform/ui/headless.h"
 #include "tests/crashreport/ui/ui_test_support.h"
@@ -177,6 +178,45 @@ TEST_F(ExceptionDialog, AVetoedTerminationShowsTheSameReportAgain)
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(shown, 2);
     EXPECT_TRUE(f.Choices.Terminate);
+}
+
+TEST_F(ExceptionDialog, AWindowOfTheProgramThatTakesTheForegroundGivesItBack)
+{
+    TDialogFixture f;
+    ::ui::Form main;
+    main.SetBounds(10, 10, 200, 100);
+    main.Show();
+    TStateFile state;
+    TExceptionDialog dialog(f.Dialog, f.Choices, state);
+    int step = 0;
+    ::ui::HWND seen = 0;
+    ::ui::Form* later = nullptr;
+    const std::uintptr_t timer = ::ui::SetTimer(0, 0, 1, [&](::ui::HWND, std::uintptr_t) {
+        if (!dialog.Painted()) return;
+        if (step == 0) {
+            EXPECT_EQ(::ui::ForegroundWindow(), dialog.Handle());
+            main.NativeActivated(true); // the user clicks the main window
+            step = 1;
+        } else if (step < 40 && ::ui::ForegroundWindow() != dialog.Handle()) {
+            ++step;
+        } else if (step < 100) {
+            seen = ::ui::ForegroundWindow();
+            // A window made after the dialog opened keeps the foreground.
+            later = new ::ui::Form();
+            later->SetBounds(0, 0, 50, 50);
+            later->Show();
+            step = 100;
+        } else if (step < 140) {
+            ++step;
+        } else {
+            EXPECT_EQ(::ui::ForegroundWindow(), later->Handle());
+            dialog.OkButton()->Click();
+        }
+    });
+    dialog.Execute();
+    ::ui::KillTimer(0, timer);
+    delete later;
+    EXPECT_EQ(seen, dialog.Handle()) << "the dialog took the foreground back";
 }
 
 TEST_F(ExceptionDialog, FirstTabNamesAFullIndexAndAbsentPagesShiftIt)
