@@ -69,12 +69,9 @@ void DrawErrorPicture(gdi::Canvas& c, int x, int y)
 int FirstTabIndex(int firstTab, bool modules, bool cpu, bool other)
 {
     int full = firstTab & 0x7F;
-    if (full > 4) full = 0;
+    if (full > 4 || (full == 4 && !other)) full = 0;
+    // The visible index: one less for each absent page before it.
     const bool present[5] = {true, true, modules, cpu, other};
-    if (!present[full]) {
-        if (full == 4) return 0;
-        // An absent page counts as the next one present, as the index rule gives.
-    }
     int index = full;
     for (int i = 0; i < full; ++i)
         if (!present[i]) --index;
@@ -201,7 +198,8 @@ TExceptionDialog::TExceptionDialog(TDialogReport& report, TReportChoices& choice
             captions.push_back(options_.GetText(static_cast<std::size_t>(texts[k])));
         }
     tabs_->SetTabs(captions);
-    const int first = FirstTabIndex(options_.FirstTab(), modules, cpu, other);
+    const int first =
+        std::min(FirstTabIndex(options_.FirstTab(), modules, cpu, other), static_cast<int>(pages_.size()) - 1);
     tabs_->SetTabIndex(first);
     CreatePage(pages_[static_cast<size_t>(first)]);
     WatchInput(*this);

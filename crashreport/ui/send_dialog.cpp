@@ -65,11 +65,18 @@ public:
     {
         if (message == kSendDialogClose) {
             ModalResult = ::ui::mrOk;
+            // A sent message does not end the wait of the modal loop: a
+            // posted one wakes it to see the result.
+            ::ui::PostMessage(Handle(), ::ui::WM_NULL);
             return 1;
         }
         if (message == kSendDialogStatus) {
             status->SetText(*reinterpret_cast<const std::string*>(lParam));
             status->Repaint();
+            return 1;
+        }
+        if (message == kSendDialogGetStatus) {
+            *reinterpret_cast<std::string*>(lParam) = status->Text();
             return 1;
         }
         if (message == ::ui::WM_PAINT) g_ready = true;
@@ -176,5 +183,18 @@ void WebSendProgress(int stage, long long total, long long done)
 }
 
 ::ui::HWND SendDialogHandle() { return g_dialog; }
+
+std::string SendDialogStatus()
+{
+    std::string text;
+    if (const ::ui::HWND h = g_dialog) ::ui::SendMessage(h, kSendDialogGetStatus, 0, reinterpret_cast<::ui::LPARAM>(&text));
+    return text;
+}
+
+int SendDialogProgress()
+{
+    const ::ui::HWND h = g_progress;
+    return h ? static_cast<int>(::ui::SendMessage(h, ::ui::PBM_GETPOS)) : -1;
+}
 
 } // namespace crashreport::ui

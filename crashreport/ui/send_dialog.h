@@ -13,6 +13,7 @@ namespace crashreport::ui {
 enum : ::ui::UINT {
     kSendDialogClose = ::ui::WM_USER + 1234, // ends the dialog
     kSendDialogStatus = ::ui::WM_USER + 1235, // lParam: const std::string*
+    kSendDialogGetStatus = ::ui::WM_USER + 1236, // lParam: std::string* that receives the status line
 };
 
 // Starts the dialog when sfShowSendDialogs is set and a send method is
@@ -28,7 +29,9 @@ void CloseSendDialog();
 // The web layer's progress: stage 0 connecting, 1 connected, 2 sending.
 void WebSendProgress(int stage, long long total, long long done);
 
-// The dialog's window (0: none), for tests.
+// The dialog's window (0: none), and what it shows, asked of its thread.
 ::ui::HWND SendDialogHandle();
+std::string SendDialogStatus();
+int SendDialogProgress(); // -1: no dialog
 
 } // namespace crashreport::ui
