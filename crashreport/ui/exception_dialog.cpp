@@ -245,12 +245,6 @@ void TExceptionDialog::SelectPage(int tabIndex)
     UserInput();
 }
 
-std::string TExceptionDialog::ShownMessage() const
-{
-    if (detailed_) return options_.GetText(3);
-    return report_.ExceptionMessage;
-}
-
 void TExceptionDialog::ApplyMode()
 {
     details_->SetText(detailed_ ? "<< " + options_.GetText(17) : options_.GetText(17) + " >>");

@@ -95,7 +95,6 @@ private:
     void RememberPlacement();
     void CreatePage(TPageKind kind);
     void WatchInput(::ui::Window& window);
-    std::string ShownMessage() const;
 
     TDialogReport& report_;
     TReportChoices& choices_;

@@ -404,6 +404,13 @@ TEST_F(ExceptionDialog, PicturesOfBothModesAndEveryTab)
     f.Options.SetDialogFlags(TDialogFlags::FromBits(f.Options.DialogFlags().ToBits()).Include(dfStartDetailed));
     TExceptionDialog dialog(f.Dialog, f.Choices, state);
     dialog.Show();
+    {
+        TRequestDialog request(f.Options);
+        request.Show();
+        ::ui::SimulateText(request, "Opened in.vek and pressed Start.");
+        ::ui::PumpPending(false);
+        request.SaveToPng(dir + "/request-dialog.png");
+    }
     const char* names[] = {"general", "callstack", "modules", "cpu", "other"};
     for (int tab = 0; tab < 5; ++tab) {
         dialog.SelectPage(tab);
