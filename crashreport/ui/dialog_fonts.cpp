@@ -15,8 +15,8 @@ bool WesternCharset()
             break;
         }
     const std::string lang = locale.substr(0, 2);
-    for (const char* other : {"zh", "ja", "ko", "ru", "uk", "bg", "be", "sr", "mk", "el", "he", "ar", "fa", "th",
-                              "vi", "hi"})
+    for (const char* other :
+         {"zh", "ja", "ko", "ru", "uk", "bg", "be", "sr", "mk", "el", "he", "ar", "fa", "th", "vi", "hi"})
         if (lang == other) return false;
     return true;
 }

@@ -174,8 +174,8 @@ TExceptionDialog::TExceptionDialog(TDialogReport& report, TReportChoices& choice
     // The own look: its background colour behind the dialog and its labels.
     if (flags.Contains(dfOwnLook)) {
         background_ = gdi::RGB(212, 208, 200);
-        for (::ui::Window* w : std::initializer_list<::ui::Window*>{this, message_, tabs_, sendBox_, screenshotBox_,
-                                                                    copyBox_})
+        for (::ui::Window* w :
+             std::initializer_list<::ui::Window*>{this, message_, tabs_, sendBox_, screenshotBox_, copyBox_})
             w->Color = background_;
     }
 
@@ -183,7 +183,9 @@ TExceptionDialog::TExceptionDialog(TDialogReport& report, TReportChoices& choice
     measure.Font = fonts_.Dialog;
     buttonWidth_ = 75;
     for (int t = 14; t <= 17; ++t)
-        buttonWidth_ = std::max(buttonWidth_, measure.TextWidth(WithoutAmpersands(options_.GetText(static_cast<std::size_t>(t))) + "O") + 16);
+        buttonWidth_ =
+            std::max(buttonWidth_,
+                     measure.TextWidth(WithoutAmpersands(options_.GetText(static_cast<std::size_t>(t))) + "O") + 16);
 
     // The tabs, in their fixed order, with the optional ones left out.
     const bool modules = options_.LogFlags().Contains(lgModulesSection);
@@ -241,7 +243,8 @@ void TExceptionDialog::SelectPage(int tabIndex)
 {
     if (tabIndex < 0 || tabIndex >= static_cast<int>(pages_.size())) return;
     if (tabs_->TabIndex() != tabIndex) tabs_->SetTabIndex(tabIndex);
-    if (!page_ || page_->Kind() != pages_[static_cast<size_t>(tabIndex)]) CreatePage(pages_[static_cast<size_t>(tabIndex)]);
+    if (!page_ || page_->Kind() != pages_[static_cast<size_t>(tabIndex)])
+        CreatePage(pages_[static_cast<size_t>(tabIndex)]);
     UserInput();
 }
 
@@ -276,9 +279,11 @@ void TExceptionDialog::ApplySimpleSize()
     std::string shown;
     // The check-box rows must fit as well: send and copy side by side (each
     // box half the width), the screenshot box beside the support link.
-    const int boxRow = 2 * (std::max(measure.TextWidth(WithoutAmpersands(options_.GetText(18))),
-                                     measure.TextWidth(WithoutAmpersands(options_.GetText(20)))) +
-                            24) + 8;
+    const int boxRow = 2 *
+            (std::max(measure.TextWidth(WithoutAmpersands(options_.GetText(18))),
+                      measure.TextWidth(WithoutAmpersands(options_.GetText(20)))) +
+             24) +
+        8;
     gdi::Canvas linkMeasure(1, 1);
     linkMeasure.Font = fonts_.Link;
     const int linkRow = showLink_ ? 23 + measure.TextWidth(WithoutAmpersands(options_.GetText(19))) + 24 + 12 +

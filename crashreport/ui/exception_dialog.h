@@ -115,7 +115,8 @@ private:
     bool hoverLink_ = false;
     ::ui::TRect supportRect_{};
     std::vector<::ui::HWND> windowsAtOpen_;
-    gdi::TColor background_ = gdi::clBtnFace; // the own look's colour with dfOwnLook // the process's windows when the dialog opened
+    gdi::TColor background_ =
+        gdi::clBtnFace; // the own look's colour with dfOwnLook // the process's windows when the dialog opened
 
     ::ui::Button* ok_ = nullptr;
     ::ui::Button* terminate_ = nullptr;

@@ -194,8 +194,10 @@ bool TListViewItems::DrawRow(const ::ui::DrawItemParams& drawItem)
             const ::ui::ColumnAlign align =
                 col < static_cast<int>(aligns_.size()) ? aligns_[static_cast<size_t>(col)] : ::ui::ColumnAlign::caLeft;
             int tx = area.Left;
-            if (align == ::ui::ColumnAlign::caRight) tx = area.Right - tw;
-            else if (align == ::ui::ColumnAlign::caCenter) tx = area.Left + (area.Width() - tw) / 2;
+            if (align == ::ui::ColumnAlign::caRight)
+                tx = area.Right - tw;
+            else if (align == ::ui::ColumnAlign::caCenter)
+                tx = area.Left + (area.Width() - tw) / 2;
             c.TextRect(area, tx, r.Top + (r.Height() - th) / 2, text);
         }
     }

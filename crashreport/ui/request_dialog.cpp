@@ -35,7 +35,8 @@ TRequestDialog::TRequestDialog(const TTavrelModuleOptions& options) : options_(o
     label_->Font = fonts.Dialog;
     gdi::Canvas measure(1, 1);
     measure.Font = fonts.Dialog;
-    const int labelHeight = std::max(measure.TextHeight("Ag"), ::ui::MeasureTextBlock(measure, label_->Text(), textWidth).cy);
+    const int labelHeight =
+        std::max(measure.TextHeight("Ag"), ::ui::MeasureTextBlock(measure, label_->Text(), textWidth).cy);
     const int height = frame.Height() + labelHeight - 10;
     SetBounds(0, 0, width, height);
     label_->SetBounds(10, 10, textWidth, labelHeight);

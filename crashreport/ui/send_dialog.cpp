@@ -139,7 +139,8 @@ void StartSendDialog(const TTavrelModuleOptions& options)
 
 void SetSendStatusText(const std::string& text)
 {
-    if (const ::ui::HWND h = g_dialog) ::ui::SendMessage(h, kSendDialogStatus, 0, reinterpret_cast<::ui::LPARAM>(&text));
+    if (const ::ui::HWND h = g_dialog)
+        ::ui::SendMessage(h, kSendDialogStatus, 0, reinterpret_cast<::ui::LPARAM>(&text));
 }
 
 void SetSendStatus(const std::string& text)
@@ -176,7 +177,8 @@ void WebSendProgress(int stage, long long total, long long done)
     case 2:
         SetSendStatusText(SendText(80));
         if (total > 0)
-            SetSendProgress(static_cast<int>(std::lround(static_cast<double>(done) / static_cast<double>(total) * 100.0)));
+            SetSendProgress(
+                static_cast<int>(std::lround(static_cast<double>(done) / static_cast<double>(total) * 100.0)));
         break;
     default: break;
     }
@@ -187,7 +189,8 @@ void WebSendProgress(int stage, long long total, long long done)
 std::string SendDialogStatus()
 {
     std::string text;
-    if (const ::ui::HWND h = g_dialog) ::ui::SendMessage(h, kSendDialogGetStatus, 0, reinterpret_cast<::ui::LPARAM>(&text));
+    if (const ::ui::HWND h = g_dialog)
+        ::ui::SendMessage(h, kSendDialogGetStatus, 0, reinterpret_cast<::ui::LPARAM>(&text));
     return text;
 }
 

@@ -11,8 +11,8 @@
 namespace crashreport::ui {
 
 enum : ::ui::UINT {
-    kSendDialogClose = ::ui::WM_USER + 1234, // ends the dialog
-    kSendDialogStatus = ::ui::WM_USER + 1235, // lParam: const std::string*
+    kSendDialogClose = ::ui::WM_USER + 1234,     // ends the dialog
+    kSendDialogStatus = ::ui::WM_USER + 1235,    // lParam: const std::string*
     kSendDialogGetStatus = ::ui::WM_USER + 1236, // lParam: std::string* that receives the status line
 };
 

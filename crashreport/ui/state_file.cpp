@@ -90,8 +90,8 @@ std::string ReadWhole(const std::string& path)
 std::string DefaultStateFilePath()
 {
     std::string folder;
-    if (auto config = kernel::GetEnvironmentVariable("XDG_CONFIG_HOME"); config && !config->empty() &&
-        (*config)[0] == '/')
+    if (auto config = kernel::GetEnvironmentVariable("XDG_CONFIG_HOME");
+        config && !config->empty() && (*config)[0] == '/')
         folder = *config;
     else if (auto home = kernel::GetEnvironmentVariable("HOME"); home && !home->empty())
         folder = *home + "/.config";
@@ -130,10 +130,7 @@ std::optional<int> TStateFile::Find(const std::string& key) const
     return found;
 }
 
-int TStateFile::ReadInteger(const std::string& key, int defaultValue) const
-{
-    return Find(key).value_or(defaultValue);
-}
+int TStateFile::ReadInteger(const std::string& key, int defaultValue) const { return Find(key).value_or(defaultValue); }
 
 bool TStateFile::WriteIntegers(const std::map<std::string, int>& values)
 {

@@ -90,9 +90,9 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
         if (!e || e->DebugDetail > dkDebugLine || !(kinds & (1u << e->DebugDetail))) continue;
         if (e->DebugDetail == dkDecoratedName && e->ModuleInfo && e->ModuleInfo->ModuleKind == 1) continue;
         if (!previous || e->ThreadID != previous->ThreadID || e->RunningThread != previous->RunningThread) {
-            if (previous && e->RunningThread == 1) rows.push_back(TPageRow{std::vector<std::string>(6), {}, false, 0, -1});
-            const std::string label =
-                options.GetText(firstGroup ? 69 : (e->RunningThread == 1 ? 70 : 71));
+            if (previous && e->RunningThread == 1)
+                rows.push_back(TPageRow{std::vector<std::string>(6), {}, false, 0, -1});
+            const std::string label = options.GetText(firstGroup ? 69 : (e->RunningThread == 1 ? 70 : 71));
             TReportThread thread;
             if (auto found = sources.Threads.find(static_cast<std::uint32_t>(e->ThreadID));
                 found != sources.Threads.end())
@@ -108,7 +108,8 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
         TPageRow row;
         row.Columns.resize(6);
         row.Columns[0] = Hex(reinterpret_cast<std::uintptr_t>(e->Addr));
-        if (e->DebugDetail != dkUnknown && e->ModuleInfo) row.Columns[1] = Flat(rtl::ExtractFileName(e->ModuleInfo->FileName));
+        if (e->DebugDetail != dkUnknown && e->ModuleInfo)
+            row.Columns[1] = Flat(rtl::ExtractFileName(e->ModuleInfo->FileName));
         row.Columns[2] = Flat(e->UnitName);
         row.Columns[3] = Flat(e->ClassName);
         row.Columns[4] = Flat(e->ProcedureName);
@@ -221,9 +222,10 @@ void TReportPage::BuildList()
     if (kind_ == pkCallStack) {
         const auto& keys = CallStackWidthKeys();
         for (int c = 0; c < 6; ++c) {
-            const int width = context_.State ? context_.State->ReadInteger(keys[static_cast<size_t>(c)],
-                                                                         CallStackDefaultWidths()[static_cast<size_t>(c)])
-                                             : CallStackDefaultWidths()[static_cast<size_t>(c)];
+            const int width = context_.State
+                ? context_.State->ReadInteger(keys[static_cast<size_t>(c)],
+                                              CallStackDefaultWidths()[static_cast<size_t>(c)])
+                : CallStackDefaultWidths()[static_cast<size_t>(c)];
             list_->AddColumn(options.GetText(static_cast<std::size_t>(62 + c)), std::clamp(width, 0, 4000),
                              c == 5 ? ::ui::ColumnAlign::caRight : ::ui::ColumnAlign::caLeft);
         }
@@ -232,9 +234,10 @@ void TReportPage::BuildList()
         const auto& keys = ModuleWidthKeys();
         static const int texts[7] = {84, 85, 86, 87, 88, 89, 90};
         for (int c = 0; c < 7; ++c) {
-            const int width = context_.State ? context_.State->ReadInteger(keys[static_cast<size_t>(c)],
-                                                                         ModuleDefaultWidths()[static_cast<size_t>(c)])
-                                             : ModuleDefaultWidths()[static_cast<size_t>(c)];
+            const int width = context_.State
+                ? context_.State->ReadInteger(keys[static_cast<size_t>(c)],
+                                              ModuleDefaultWidths()[static_cast<size_t>(c)])
+                : ModuleDefaultWidths()[static_cast<size_t>(c)];
             list_->AddColumn(options.GetText(static_cast<std::size_t>(texts[c])), std::clamp(width, 0, 4000),
                              c == 3 || c == 4 ? ::ui::ColumnAlign::caRight : ::ui::ColumnAlign::caLeft);
         }
@@ -242,7 +245,8 @@ void TReportPage::BuildList()
     }
     items_ = std::make_unique<TListViewItems>(*list_);
     list_->SetRedraw(false);
-    for (const TPageRow& row : rows) items_->AddRow(row.Columns, row.Caption, row.IsGroup, row.Highlight, row.ImageIndex);
+    for (const TPageRow& row : rows)
+        items_->AddRow(row.Columns, row.Caption, row.IsGroup, row.Highlight, row.ImageIndex);
     list_->SetRedraw(true);
 }
 

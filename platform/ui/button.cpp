@@ -193,8 +193,9 @@ void CheckBox::Paint(gdi::Canvas& c)
     const int textLeft = RightAligned ? std::max(0, boxLeft - 4 - ts.cx) : box + 4;
     c.TextRect(r, textLeft, (Height() - ts.cy) / 2, caption);
     if (Focused())
-        DrawFocusRect(c, TRect{std::max(0, textLeft - 2), (Height() - ts.cy) / 2 - 1,
-                               std::min(Width(), textLeft + ts.cx + 2), (Height() + ts.cy) / 2 + 1});
+        DrawFocusRect(c,
+                      TRect{std::max(0, textLeft - 2), (Height() - ts.cy) / 2 - 1,
+                            std::min(Width(), textLeft + ts.cx + 2), (Height() + ts.cy) / 2 + 1});
 }
 
 StaticText::StaticText(Window* parent, const std::string& text) : Window(parent) { SetText(text); }

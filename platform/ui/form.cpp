@@ -343,8 +343,7 @@ void Form::SetNormalBounds(const TRect& bounds)
 void Form::SetStayOnTop(bool on)
 {
     stayOnTop_ = on;
-    if (native_)
-        native_->SetState(state_ == WindowState::wsMaximized, state_ == WindowState::wsMinimized, stayOnTop_);
+    if (native_) native_->SetState(state_ == WindowState::wsMaximized, state_ == WindowState::wsMinimized, stayOnTop_);
 }
 
 void Form::NativeActivated(bool active)

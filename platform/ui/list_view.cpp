@@ -108,8 +108,10 @@ void ListView::DeleteItem(int index)
     if (index < 0 || index >= ItemCount()) return;
     items_.erase(items_.begin() + index);
     auto adjust = [&](int& row) {
-        if (row == index) row = -1;
-        else if (row > index) --row;
+        if (row == index)
+            row = -1;
+        else if (row > index)
+            --row;
     };
     adjust(selected_);
     adjust(focusedItem_);
@@ -249,16 +251,22 @@ bool ListView::ScrollBarMouseDown(TPoint p)
     const TRect area = RowsArea();
     if (VScrollShown() && p.X >= area.Right && p.Y >= area.Top && p.Y < area.Bottom) {
         const int mid = (area.Top + area.Bottom) / 2;
-        if (p.Y < area.Top + kScrollBarWidth) SetTopIndex(top_ - 1);
-        else if (p.Y >= area.Bottom - kScrollBarWidth) SetTopIndex(top_ + 1);
-        else SetTopIndex(p.Y < mid ? top_ - VisibleCount() : top_ + VisibleCount());
+        if (p.Y < area.Top + kScrollBarWidth)
+            SetTopIndex(top_ - 1);
+        else if (p.Y >= area.Bottom - kScrollBarWidth)
+            SetTopIndex(top_ + 1);
+        else
+            SetTopIndex(p.Y < mid ? top_ - VisibleCount() : top_ + VisibleCount());
         return true;
     }
     if (HScrollShown() && p.Y >= area.Bottom && p.X < area.Right) {
         const int mid = (area.Left + area.Right) / 2;
-        if (p.X < area.Left + kScrollBarWidth) SetScrollX(scrollX_ - 20);
-        else if (p.X >= area.Right - kScrollBarWidth) SetScrollX(scrollX_ + 20);
-        else SetScrollX(p.X < mid ? scrollX_ - area.Width() : scrollX_ + area.Width());
+        if (p.X < area.Left + kScrollBarWidth)
+            SetScrollX(scrollX_ - 20);
+        else if (p.X >= area.Right - kScrollBarWidth)
+            SetScrollX(scrollX_ + 20);
+        else
+            SetScrollX(p.X < mid ? scrollX_ - area.Width() : scrollX_ + area.Width());
         return true;
     }
     return false;
@@ -356,8 +364,10 @@ void ListView::PaintHeader(gdi::Canvas& c)
         const std::string caption = FitWithEllipsis(c, col.Caption, col.Width - 10);
         const int tw = c.TextWidth(caption);
         int tx = box.Left + 5;
-        if (col.Align == ColumnAlign::caRight) tx = box.Right - 5 - tw;
-        else if (col.Align == ColumnAlign::caCenter) tx = box.Left + (col.Width - tw) / 2;
+        if (col.Align == ColumnAlign::caRight)
+            tx = box.Right - 5 - tw;
+        else if (col.Align == ColumnAlign::caCenter)
+            tx = box.Left + (col.Width - tw) / 2;
         c.Brush.Style = gdi::BrushStyle::bsClear;
         c.TextRect(gdi::Inflate(box, -2, -1), tx, 2 + (h - th) / 2, caption);
     }
@@ -394,8 +404,7 @@ void ListView::PaintScrollBars(gdi::Canvas& c)
         button(TRect{bar.Left, bar.Top, bar.Left + kScrollBarWidth, bar.Bottom}, -1, 0);
         button(TRect{bar.Right - kScrollBarWidth, bar.Top, bar.Right, bar.Bottom}, 1, 0);
         const int track = std::max(0, bar.Width() - 2 * kScrollBarWidth);
-        const int thumb =
-            std::min(track, std::max(8, track * area.Width() / std::max(1, TotalColumnWidth())));
+        const int thumb = std::min(track, std::max(8, track * area.Width() / std::max(1, TotalColumnWidth())));
         const int x = bar.Left + kScrollBarWidth + (track - thumb) * scrollX_ / std::max(1, MaxScrollX());
         button(TRect{x, bar.Top, x + thumb, bar.Bottom}, 0, 0);
     }
@@ -435,8 +444,8 @@ void ListView::Paint(gdi::Canvas& c)
             p.ctlId = Id;
             p.hwndItem = Handle();
             p.itemId = i;
-            p.itemState = (selected ? ODS_SELECTED : 0u) | (focused ? ODS_FOCUS : 0u) |
-                (EnabledInForm() ? 0u : ODS_DISABLED);
+            p.itemState =
+                (selected ? ODS_SELECTED : 0u) | (focused ? ODS_FOCUS : 0u) | (EnabledInForm() ? 0u : ODS_DISABLED);
             p.canvas = &c;
             p.rcItem = item;
             p.itemData = items_[static_cast<size_t>(i)].Data;
@@ -458,8 +467,10 @@ void ListView::Paint(gdi::Canvas& c)
             x += column.Width;
             const std::string text = FitWithEllipsis(c, ItemText(i, col), cell.Width());
             int tx = cell.Left;
-            if (column.Align == ColumnAlign::caRight) tx = cell.Right - c.TextWidth(text);
-            else if (column.Align == ColumnAlign::caCenter) tx = cell.Left + (cell.Width() - c.TextWidth(text)) / 2;
+            if (column.Align == ColumnAlign::caRight)
+                tx = cell.Right - c.TextWidth(text);
+            else if (column.Align == ColumnAlign::caCenter)
+                tx = cell.Left + (cell.Width() - c.TextWidth(text)) / 2;
             c.TextRect(cell, tx, item.Top + (ItemHeight - th) / 2, text);
         }
         if (focused && Focused()) DrawFocusRect(c, item);

@@ -34,9 +34,9 @@ struct ListItem {
 
 struct ListViewActivate {
     NotifyHeader hdr;
-    int iItem = -1;      // the row, -1: none
-    int iSubItem = 0;    // the column (HDN_ENDTRACK: the resized column)
-    TPoint ptAction;     // the point in the list's client coordinates
+    int iItem = -1;   // the row, -1: none
+    int iSubItem = 0; // the column (HDN_ENDTRACK: the resized column)
+    TPoint ptAction;  // the point in the list's client coordinates
 };
 
 class ListView : public Window {

@@ -187,15 +187,21 @@ bool RichTextView::ScrollBarMouseDown(TPoint p)
 {
     const TRect area = TextArea();
     if (p.X >= area.Right && p.Y < area.Bottom) {
-        if (p.Y < area.Top + kScrollBarWidth) SetTopLine(top_ - 1);
-        else if (p.Y >= area.Bottom - kScrollBarWidth) SetTopLine(top_ + 1);
-        else SetTopLine(p.Y < (area.Top + area.Bottom) / 2 ? top_ - VisibleLines() : top_ + VisibleLines());
+        if (p.Y < area.Top + kScrollBarWidth)
+            SetTopLine(top_ - 1);
+        else if (p.Y >= area.Bottom - kScrollBarWidth)
+            SetTopLine(top_ + 1);
+        else
+            SetTopLine(p.Y < (area.Top + area.Bottom) / 2 ? top_ - VisibleLines() : top_ + VisibleLines());
         return true;
     }
     if (p.Y >= area.Bottom && p.X < area.Right) {
-        if (p.X < area.Left + kScrollBarWidth) SetScrollX(scrollX_ - CharWidth() * 4);
-        else if (p.X >= area.Right - kScrollBarWidth) SetScrollX(scrollX_ + CharWidth() * 4);
-        else SetScrollX(p.X < (area.Left + area.Right) / 2 ? scrollX_ - area.Width() : scrollX_ + area.Width());
+        if (p.X < area.Left + kScrollBarWidth)
+            SetScrollX(scrollX_ - CharWidth() * 4);
+        else if (p.X >= area.Right - kScrollBarWidth)
+            SetScrollX(scrollX_ + CharWidth() * 4);
+        else
+            SetScrollX(p.X < (area.Left + area.Right) / 2 ? scrollX_ - area.Width() : scrollX_ + area.Width());
         return true;
     }
     return false;

@@ -46,8 +46,10 @@ public:
             const char c = s_[pos_];
             if (c == '{') {
                 ++pos_;
-                if (stack_.size() < kMaxDepth) stack_.push_back(state_);
-                else ++overflow_;
+                if (stack_.size() < kMaxDepth)
+                    stack_.push_back(state_);
+                else
+                    ++overflow_;
             } else if (c == '}') {
                 ++pos_;
                 EndGroup();
@@ -101,8 +103,8 @@ private:
             return;
         case Destination::dColorTable:
             if (c == ';') {
-                colors_.push_back(gdi::RGB(static_cast<uint8_t>(red_), static_cast<uint8_t>(green_),
-                                           static_cast<uint8_t>(blue_)));
+                colors_.push_back(
+                    gdi::RGB(static_cast<uint8_t>(red_), static_cast<uint8_t>(green_), static_cast<uint8_t>(blue_)));
                 red_ = green_ = blue_ = 0;
             }
             return;
@@ -198,9 +200,12 @@ private:
 
     void Apply(const std::string& word, bool hasNumber, long number)
     {
-        if (word == "par" || word == "line") NewLine();
-        else if (word == "tab") Append("\t");
-        else if (word == "b") state_.Bold = !hasNumber || number != 0;
+        if (word == "par" || word == "line")
+            NewLine();
+        else if (word == "tab")
+            Append("\t");
+        else if (word == "b")
+            state_.Bold = !hasNumber || number != 0;
         else if (word == "cf") {
             const size_t index = number < 0 ? 0 : static_cast<size_t>(number);
             // Entry 0 is the "auto" colour (the empty first entry of the table).
@@ -215,11 +220,16 @@ private:
         } else if (word == "fonttbl") {
             state_.Dest = Destination::dFontTable;
             fontDone_ = false;
-        } else if (word == "colortbl") state_.Dest = Destination::dColorTable;
-        else if (word == "red") red_ = static_cast<int>(std::clamp(number, 0L, 255L));
-        else if (word == "green") green_ = static_cast<int>(std::clamp(number, 0L, 255L));
-        else if (word == "blue") blue_ = static_cast<int>(std::clamp(number, 0L, 255L));
-        else if (word == "f" && state_.Dest == Destination::dFontTable) fontName_.clear();
+        } else if (word == "colortbl")
+            state_.Dest = Destination::dColorTable;
+        else if (word == "red")
+            red_ = static_cast<int>(std::clamp(number, 0L, 255L));
+        else if (word == "green")
+            green_ = static_cast<int>(std::clamp(number, 0L, 255L));
+        else if (word == "blue")
+            blue_ = static_cast<int>(std::clamp(number, 0L, 255L));
+        else if (word == "f" && state_.Dest == Destination::dFontTable)
+            fontName_.clear();
         else if (word == "info" || word == "stylesheet" || word == "pict" || word == "header" || word == "footer")
             state_.Dest = Destination::dSkip;
         skipNext_ = 0;

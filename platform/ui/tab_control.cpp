@@ -86,9 +86,12 @@ bool TabControl::KeyDown(unsigned vk, unsigned)
 {
     if (tabs_.empty()) return false;
     const int last = static_cast<int>(tabs_.size()) - 1;
-    if (vk == VK_LEFT) SelectTab(std::max(0, index_ - 1));
-    else if (vk == VK_RIGHT) SelectTab(std::min(last, index_ + 1));
-    else return false;
+    if (vk == VK_LEFT)
+        SelectTab(std::max(0, index_ - 1));
+    else if (vk == VK_RIGHT)
+        SelectTab(std::min(last, index_ + 1));
+    else
+        return false;
     return true;
 }
 

@@ -87,7 +87,8 @@ void PublishLayout(::ui::HWND, std::uintptr_t)
         const ::ui::TPoint tabs = d->Tabs()->OriginInForm();
         for (int i = 0; i < static_cast<int>(d->VisiblePages().size()); ++i) {
             const ::ui::TRect r = d->Tabs()->TabRect(i);
-            s << "TAB " << i << " " << tabs.X + (r.Left + r.Right) / 2 << " " << tabs.Y + (r.Top + r.Bottom) / 2 << "\n";
+            s << "TAB " << i << " " << tabs.X + (r.Left + r.Right) / 2 << " " << tabs.Y + (r.Top + r.Bottom) / 2
+              << "\n";
         }
         auto centre = [&](const char* name, ::ui::Window* w) {
             const ::ui::TPoint o = w->OriginInForm();
@@ -174,7 +175,8 @@ protected:
     void SetUp() override
     {
         if (!::ui::X11DisplayReachable()) GTEST_SKIP() << "no X display";
-        if (!reporttest::HaveProgram("xdotool") || !reporttest::HaveProgram("xclip")) GTEST_SKIP() << "no xdotool/xclip";
+        if (!reporttest::HaveProgram("xdotool") || !reporttest::HaveProgram("xclip"))
+            GTEST_SKIP() << "no xdotool/xclip";
         g_dir = dir.path();
         ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
     }

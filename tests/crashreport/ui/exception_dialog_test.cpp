@@ -150,9 +150,7 @@ TEST_F(ExceptionDialog, TheCloseBoxActsAsOkAndTheTerminateButtonSetsTheFlag)
     f.Dialog.ErrorsHandled = 10;
     EXPECT_TRUE(RunWith(f, [](TExceptionDialog& d) { ::ui::PostMessage(d.Handle(), ::ui::WM_CLOSE); }));
     EXPECT_FALSE(f.Choices.Terminate);
-    EXPECT_TRUE(RunWith(f, [](TExceptionDialog& d) {
-        ::ui::SimulateClick(*d.TerminateButton(), 5, 5);
-    }));
+    EXPECT_TRUE(RunWith(f, [](TExceptionDialog& d) { ::ui::SimulateClick(*d.TerminateButton(), 5, 5); }));
     EXPECT_TRUE(f.Choices.Terminate);
 }
 
@@ -317,7 +315,10 @@ TEST_F(ExceptionDialog, ADamagedStateFileGivesTheDefaults)
 {
     TDialogFixture f;
     f.Options.SetDialogFlags(Flags({dfShowDialog, dfStartDetailed}));
-    testing_support::WriteFile(f.StatePath(), std::string("\x7f" "ELF\0\0garbage[Coordinates]\nWidth=9", 25));
+    testing_support::WriteFile(f.StatePath(),
+                               std::string("\x7f"
+                                           "ELF\0\0garbage[Coordinates]\nWidth=9",
+                                           25));
     TStateFile state;
     TExceptionDialog dialog(f.Dialog, f.Choices, state);
     EXPECT_EQ(dialog.Width(), 745);
@@ -328,7 +329,8 @@ TEST_F(ExceptionDialog, AHugeMessageIsCutToTheScreenAndTenThousandRowsStayUsable
 {
     std::string message;
     for (int i = 0; message.size() < 100 * 1024; ++i)
-        message += "Line " + std::to_string(i) + " \x01\x02 of a long message with \xD8\xA7\xD9\x84\xD8\xB9 and \xE4\xB8\xAD\xE6\x96\x87\r\n";
+        message += "Line " + std::to_string(i) +
+            " \x01\x02 of a long message with \xD8\xA7\xD9\x84\xD8\xB9 and \xE4\xB8\xAD\xE6\x96\x87\r\n";
     TDialogFixture f(message);
     // 10,000 stack rows of the exception thread.
     for (int i = 0; i < 10000; ++i) {

@@ -34,7 +34,8 @@ TEST(SourceJump, RecordLayout)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data())), "vek2avi");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 90)), "converter.cpp");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 180)), "TConverter");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 270)), std::string(89, 'p')) << "cut, zero-terminated";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r.data() + 270)), std::string(89, 'p'))
+        << "cut, zero-terminated";
     EXPECT_EQ(r[359], 0);
     EXPECT_EQ(Int32At(r, 360), 118);
     EXPECT_EQ(Int32At(r, 364), 3);

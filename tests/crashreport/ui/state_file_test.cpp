@@ -28,8 +28,9 @@ TEST(StateFile, MissingDamagedAndForeignValuesGiveTheDefaults)
     TempDir dir;
     TStateFile state(dir / "TavrelLog.ini");
     EXPECT_EQ(state.ReadInteger("Width", 745), 745);
-    WriteFile(state.Path(), "[Other]\nWidth=1\n[Coordinates]\nWidth=abc\nHeight= 300 \nLeft=99999999999\nTop=-20\n"
-                            "Col0=\nCol1=12x\n[coordinates]\nCol2=5\n");
+    WriteFile(state.Path(),
+              "[Other]\nWidth=1\n[Coordinates]\nWidth=abc\nHeight= 300 \nLeft=99999999999\nTop=-20\n"
+              "Col0=\nCol1=12x\n[coordinates]\nCol2=5\n");
     EXPECT_EQ(state.ReadInteger("Width", 745), 745);
     EXPECT_EQ(state.ReadInteger("Height", 468), 300);
     EXPECT_EQ(state.ReadInteger("Left", 7), 7);

@@ -35,8 +35,10 @@ TEST(TabPages, CallStackRowsGroupByThreadWithABlankRowBeforeARunningThread)
     const std::vector<TPageRow> rows = BuildCallStackRows(f.Sample->Sources, f.Options);
     std::vector<int> groups, blanks;
     for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
-        if (rows[static_cast<size_t>(i)].IsGroup) groups.push_back(i);
-        else if (rows[static_cast<size_t>(i)].Columns[0].empty()) blanks.push_back(i);
+        if (rows[static_cast<size_t>(i)].IsGroup)
+            groups.push_back(i);
+        else if (rows[static_cast<size_t>(i)].Columns[0].empty())
+            blanks.push_back(i);
     }
     ASSERT_EQ(groups.size(), 2u);
     ASSERT_EQ(blanks.size(), 1u);
