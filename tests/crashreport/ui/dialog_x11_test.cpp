@@ -201,7 +201,7 @@ protected:
     // Waits until the published layout satisfies `ready`.
     template <class Pred> std::map<std::string, std::vector<int>> WaitLayout(Pred ready)
     {
-        for (int i = 0; i < 200; ++i) {
+        for (int i = 0; i < 600; ++i) {
             if (FileExists(dir / "layout.txt")) {
                 auto l = Layout();
                 if (ready(l)) return l;
@@ -222,8 +222,9 @@ protected:
     }
     void Click(const std::string& window, int x, int y)
     {
-        RunCommand("xdotool mousemove --window " + window + " " + std::to_string(x) + " " + std::to_string(y) +
-                   " click 1");
+        // Raised first: tests running beside this one may have windows there.
+        RunCommand("xdotool windowraise " + window + " mousemove --window " + window + " " + std::to_string(x) + " " +
+                   std::to_string(y) + " click 1");
     }
     // Runs the child with `drive` in a thread beside it; answers done.txt.
     template <class Drive> std::map<std::string, std::vector<int>> Run(Drive drive)
@@ -271,9 +272,9 @@ TEST_F(DialogX11, ACapturedExceptionOpensTheDialogFromTheReportThread)
         // The main window is hidden and shown again: its thread must paint it.
         RunCommand("xdotool search --name '^Main window$' windowunmap --sync %1 windowmap --sync %1");
         const int x = before["COL1"][2], y = before["COL1"][3];
-        RunCommand("xdotool mousemove --window " + w + " " + std::to_string(x) + " " + std::to_string(y) +
-                   " mousedown 1 mousemove --window " + w + " " + std::to_string(x + 40) + " " + std::to_string(y) +
-                   " mouseup 1");
+        RunCommand("xdotool windowraise " + w + " mousemove --window " + w + " " + std::to_string(x) + " " +
+                   std::to_string(y) + " mousedown 1 mousemove --window " + w + " " + std::to_string(x + 40) + " " +
+                   std::to_string(y) + " mouseup 1");
         resized = WaitLayout([&](auto& l) { return l.count("COL1") && l["COL1"][1] == before["COL1"][1] + 40; });
         RunCommand("xdotool windowsize " + w + " 800 520 windowmove " + w + " 30 40");
         WaitLayout([](auto& l) { return l["BOUNDS"][2] == 800 && l["BOUNDS"][0] == 30; });
