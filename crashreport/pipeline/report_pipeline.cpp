@@ -363,6 +363,14 @@ private:
         dialogReport.ErrorsHandled = state_.Counter;
         dialogReport.SendConfigured = SendConfigured();
         dialogReport.SendSuppressed = repeat_;
+        // The terminate button asks the handlers first (action 8); clearing
+        // the flag keeps the program running and shows the report again.
+        dialogReport.TerminateNotify = [](bool& terminate) {
+            ClearWarning();
+            int value = terminate ? 1 : 0;
+            DispatchExceptionActionNotify(CurrentExceptionRecord(), 8, &value);
+            terminate = value != 0;
+        };
         const bool web = IsWebApplication();
         if (o.DialogFlags().Contains(dfShowDialog)) {
             SetSection(scBeforeDialog);

@@ -5,6 +5,7 @@
 // empty record, whose null entries mean "no such dialog": the exception
 // dialog then counts as not shown and the send dialog stays away.
 // Nothing here is signal-safe: dialogs run on the reporting thread.
+#include <functional>
 #include <string>
 
 #include "crashreport/report/report_text.h"
@@ -34,6 +35,10 @@ struct TDialogReport {
     unsigned ErrorsHandled = 0;                    // reports made so far (terminate button threshold)
     bool SendConfigured = false;                   // a mail or web method is set
     bool SendSuppressed = false;                   // a repeat: not sent, no request dialog
+    // Asked when the terminate/restart button ended the dialog (the
+    // action-notify event with action 8); clearing `terminate` vetoes it and
+    // the dialog shows the same report again. None: no veto.
+    std::function<void(bool& terminate)> TerminateNotify;
 };
 
 struct TReportDialogs {

@@ -12,7 +12,22 @@ struct Shown {
 };
 std::mutex g_mutex;
 std::vector<Shown> g_shown;
+HWND g_foreground = 0;
 } // namespace
+
+std::vector<HWND> ShownTopLevels()
+{
+    std::lock_guard lock(g_mutex);
+    std::vector<HWND> handles;
+    for (const Shown& s : g_shown) handles.push_back(s.Handle);
+    return handles;
+}
+
+HWND ForegroundWindow()
+{
+    std::lock_guard lock(g_mutex);
+    return g_foreground;
+}
 
 HWND FindApplicationWindow()
 {
@@ -30,9 +45,17 @@ void NoteTopLevelShown(HWND hwnd, bool owned)
     for (Shown& s : g_shown)
         if (s.Handle == hwnd) {
             s.Owned = owned;
+            g_foreground = hwnd;
             return;
         }
     g_shown.push_back(Shown{hwnd, owned});
+    g_foreground = hwnd;
+}
+
+void NoteTopLevelActivated(HWND hwnd)
+{
+    std::lock_guard lock(g_mutex);
+    g_foreground = hwnd;
 }
 
 void NoteTopLevelHidden(HWND hwnd)
@@ -40,6 +63,7 @@ void NoteTopLevelHidden(HWND hwnd)
     std::lock_guard lock(g_mutex);
     g_shown.erase(std::remove_if(g_shown.begin(), g_shown.end(), [hwnd](const Shown& s) { return s.Handle == hwnd; }),
                   g_shown.end());
+    if (g_foreground == hwnd) g_foreground = 0;
 }
 
 } // namespace detail

@@ -2,6 +2,8 @@
 // The process's showing top-level windows across all user-interface
 // threads, in the order they were shown: what a watcher on another thread
 // may ask about. Thread-safe; not signal-safe (it locks).
+#include <vector>
+
 #include "platform/ui/types.h"
 
 namespace ui {
@@ -9,11 +11,17 @@ namespace ui {
 // The first showing top-level window without an owner (an application
 // window, not a dialog that belongs to another window); 0 when none shows.
 HWND FindApplicationWindow();
+// Every showing top-level window of the process, in the order shown.
+std::vector<HWND> ShownTopLevels();
+// The top-level window of the process that was activated last (shown,
+// focused by the user or brought forward); 0 when it is gone or none was.
+HWND ForegroundWindow();
 
 namespace detail {
 // Kept by Form as it is shown, hidden and destroyed.
 void NoteTopLevelShown(HWND hwnd, bool owned);
 void NoteTopLevelHidden(HWND hwnd);
+void NoteTopLevelActivated(HWND hwnd);
 } // namespace detail
 
 } // namespace ui

@@ -68,6 +68,8 @@ Connection& ThreadConnection()
     return *t_connection.connection;
 }
 
+bool ThreadDisplayLost() { return t_connection.connection && t_connection.connection->Lost(); }
+
 void Beep() { ThreadConnection().Beep(); }
 
 } // namespace ui

@@ -22,6 +22,7 @@ struct NativeWindowParams {
     TRect bounds; // the client area on the screen
     bool fixedSize = false;
     bool dialogFrame = false; // no minimise or maximise box
+    bool maximizeBox = true;  // a resizable window offers maximising
     std::uint64_t owner = 0;  // native handle of the owner form, 0: none
 };
 
@@ -34,6 +35,12 @@ public:
     // Shows the part rect of the form's surface (client coordinates).
     virtual void Present(cairo_surface_t* surface, const TRect& rect) = 0;
     virtual void Activate() = 0;
+    // Asks the window manager for the window's state; the form has already
+    // given itself the matching bounds, so without one nothing else is needed.
+    virtual void SetState(bool /*maximized*/, bool /*minimized*/, bool /*stayOnTop*/) {}
+    // The frame changed between fixed and resizable (a dialog that grows a
+    // detailed mode).
+    virtual void SetFrame(bool /*fixedSize*/, bool /*dialogFrame*/, bool /*maximizeBox*/) {}
     virtual std::uint64_t Handle() const = 0;
 };
 
@@ -42,6 +49,9 @@ public:
     virtual std::unique_ptr<NativeWindow> CreateNativeWindow(Form& form, const NativeWindowParams& params) = 0;
     virtual void Beep() = 0;
     virtual TSize ScreenSize() = 0;
+    // The connection to the display broke (the server went away); its
+    // windows are gone and nothing more is shown through it.
+    virtual bool Lost() const { return false; }
 };
 
 enum class BackendKind { bkHeadless, bkX11 };
@@ -54,6 +64,10 @@ BackendKind CurrentBackend();
 bool SelectBackend(BackendKind kind);
 // The calling thread's connection, opened on first use.
 Connection& ThreadConnection();
+
+// Whether this thread's display connection broke. A thread whose
+// connection breaks gets WM_QUIT once, which ends its modal loops.
+bool ThreadDisplayLost();
 
 // The system bell.
 void Beep();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <unordered_map>
+#include <vector>
 
 #include "platform/ui/backend.h"
 #include "platform/gdi/cairo_handles.h"
@@ -20,6 +21,7 @@ namespace {
 
 struct Atoms {
     Atom wmProtocols, wmDelete, netWmName, utf8, motifHints, netWmWindowType, typeDialog, typeNormal, netWmPid;
+    Atom netWmState, stateMaxH, stateMaxV, stateAbove;
     explicit Atoms(Display* d)
     {
         wmProtocols = XInternAtom(d, "WM_PROTOCOLS", False);
@@ -31,6 +33,10 @@ struct Atoms {
         typeDialog = XInternAtom(d, "_NET_WM_WINDOW_TYPE_DIALOG", False);
         typeNormal = XInternAtom(d, "_NET_WM_WINDOW_TYPE_NORMAL", False);
         netWmPid = XInternAtom(d, "_NET_WM_PID", False);
+        netWmState = XInternAtom(d, "_NET_WM_STATE", False);
+        stateMaxH = XInternAtom(d, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
+        stateMaxV = XInternAtom(d, "_NET_WM_STATE_MAXIMIZED_VERT", False);
+        stateAbove = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
     }
 };
 
@@ -45,12 +51,16 @@ public:
     void Show(bool visible) override;
     void Present(cairo_surface_t* surface, const TRect& rect) override;
     void Activate() override;
+    void SetState(bool maximized, bool minimized, bool stayOnTop) override;
+    void SetFrame(bool fixedSize, bool dialogFrame, bool maximizeBox) override;
     std::uint64_t Handle() const override { return xid_; }
 
     void Mapped();
     // Without a window manager nothing enforces the size hints: a fixed
     // window that was resized from outside takes its own size back.
-    void Configured(int width, int height);
+    // A resizable window takes the new size into its surface; answers
+    // whether the size changed.
+    bool Configured(int width, int height);
     bool mapped = false;
     bool wantFocus = false;
     Time lastClick = 0;
@@ -58,20 +68,36 @@ public:
 
 private:
     void ApplySizeHints();
+    void ApplyFrameHints();
     X11Connection& c_;
     ::Window xid_ = 0;
     TRect bounds_;
     bool fixed_;
+    bool dialogFrame_ = false;
+    bool maximizeBox_ = true;
+    // Sizes asked for and not yet confirmed: their ConfigureNotify events
+    // are our own, not a resize from outside.
+    std::vector<TSize> requested_;
     gdi::detail::SurfacePtr xsurface_;
 };
 
 class X11Connection final : public Connection {
 public:
     explicit X11Connection(x11::DisplayPtr d) : display_(std::move(d)), atoms(display_.get()) {}
-    ~X11Connection() override { XSync(display_.get(), False); }
+    ~X11Connection() override
+    {
+        if (Lost()) {
+            // A broken connection is not touched again, not even to close it.
+            x11::ForgetDisplay(display_.get());
+            (void)display_.release();
+            return;
+        }
+        XSync(display_.get(), False);
+    }
 
     Display* dpy() const { return display_.get(); }
-    int Fd() const override { return ConnectionNumber(display_.get()); }
+    bool Lost() const override { return lost_ || x11::DisplayLost(display_.get()); }
+    int Fd() const override { return Lost() ? -1 : ConnectionNumber(display_.get()); }
     void Pump() override;
     std::unique_ptr<NativeWindow> CreateNativeWindow(Form& form, const NativeWindowParams& p) override
     {
@@ -79,6 +105,7 @@ public:
     }
     void Beep() override
     {
+        if (Lost()) return;
         XBell(dpy(), 0);
         XFlush(dpy());
     }
@@ -93,6 +120,7 @@ public:
 
 private:
     x11::DisplayPtr display_; // before the atoms, which are looked up on it
+    mutable bool lost_ = false;
 
 public:
     Atoms atoms;
@@ -133,7 +161,32 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
     XChangeProperty(d, xid_, c.atoms.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(&type), 1);
     if (p.owner) XSetTransientForHint(d, xid_, static_cast<::Window>(p.owner));
-    if (p.fixedSize) {
+    dialogFrame_ = p.dialogFrame;
+    maximizeBox_ = p.maximizeBox;
+    ApplyFrameHints();
+    ApplySizeHints();
+    SetCaption(p.caption);
+    c.Add(xid_, form.Handle(), this);
+    xsurface_.reset(cairo_xlib_surface_create(d, xid_, DefaultVisual(d, screen), std::max(1, p.bounds.Width()),
+                                              std::max(1, p.bounds.Height())));
+}
+
+X11Window::~X11Window()
+{
+    if (c_.Lost()) {
+        (void)xsurface_.release(); // its server side is gone with the connection
+        c_.Remove(xid_);
+        return;
+    }
+    xsurface_.reset();
+    c_.Remove(xid_);
+    XDestroyWindow(c_.dpy(), xid_);
+    XFlush(c_.dpy());
+}
+
+void X11Window::ApplyFrameHints()
+{
+    if (fixed_) {
         // Motif hints: move and close only; border, title and window menu,
         // no resize handles and no minimise or maximise buttons.
         enum : long {
@@ -147,23 +200,30 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
             kDecorMenu = 16,
             kDecorMinimize = 32
         };
-        long hints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose | (p.dialogFrame ? 0 : kFuncMinimize),
-                         kDecorBorder | kDecorTitle | kDecorMenu | (p.dialogFrame ? 0 : kDecorMinimize), 0, 0};
-        XChangeProperty(d, xid_, c.atoms.motifHints, c.atoms.motifHints, 32, PropModeReplace,
+        long hints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose | (dialogFrame_ ? 0 : kFuncMinimize),
+                         kDecorBorder | kDecorTitle | kDecorMenu | (dialogFrame_ ? 0 : kDecorMinimize), 0, 0};
+        XChangeProperty(c_.dpy(), xid_, c_.atoms.motifHints, c_.atoms.motifHints, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(hints), 5);
+    } else if (!maximizeBox_) {
+        // Resizable without the maximise box: every function and decoration
+        // but maximising (flags 1 and 2 = "all but the listed ones").
+        enum : long { kFunctions = 1, kDecorations = 2, kAllBut = 1, kFuncMaximize = 16, kDecorMaximize = 64 };
+        long hints[5] = {kFunctions | kDecorations, kAllBut | kFuncMaximize, kAllBut | kDecorMaximize, 0, 0};
+        XChangeProperty(c_.dpy(), xid_, c_.atoms.motifHints, c_.atoms.motifHints, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(hints), 5);
+    } else {
+        XDeleteProperty(c_.dpy(), xid_, c_.atoms.motifHints);
     }
-    ApplySizeHints();
-    SetCaption(p.caption);
-    c.Add(xid_, form.Handle(), this);
-    xsurface_.reset(cairo_xlib_surface_create(d, xid_, DefaultVisual(d, screen), std::max(1, p.bounds.Width()),
-                                              std::max(1, p.bounds.Height())));
 }
 
-X11Window::~X11Window()
+void X11Window::SetFrame(bool fixedSize, bool dialogFrame, bool maximizeBox)
 {
-    xsurface_.reset();
-    c_.Remove(xid_);
-    XDestroyWindow(c_.dpy(), xid_);
+    if (c_.Lost()) return;
+    fixed_ = fixedSize;
+    dialogFrame_ = dialogFrame;
+    maximizeBox_ = maximizeBox;
+    ApplyFrameHints();
+    ApplySizeHints();
     XFlush(c_.dpy());
 }
 
@@ -186,6 +246,7 @@ void X11Window::ApplySizeHints()
 
 void X11Window::SetCaption(const std::string& caption)
 {
+    if (c_.Lost()) return;
     Display* d = c_.dpy();
     XChangeProperty(d, xid_, c_.atoms.netWmName, c_.atoms.utf8, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(caption.data()), static_cast<int>(caption.size()));
@@ -200,8 +261,13 @@ void X11Window::SetCaption(const std::string& caption)
 
 void X11Window::SetBounds(const TRect& r)
 {
+    if (c_.Lost()) return;
     const bool resized = r.Width() != bounds_.Width() || r.Height() != bounds_.Height();
     bounds_ = r;
+    if (resized) {
+        requested_.push_back(TSize{std::max(1, r.Width()), std::max(1, r.Height())});
+        if (requested_.size() > 16) requested_.erase(requested_.begin());
+    }
     ApplySizeHints();
     XMoveResizeWindow(c_.dpy(), xid_, r.Left, r.Top, std::max(1, r.Width()), std::max(1, r.Height()));
     if (resized) cairo_xlib_surface_set_size(xsurface_.get(), std::max(1, r.Width()), std::max(1, r.Height()));
@@ -210,6 +276,7 @@ void X11Window::SetBounds(const TRect& r)
 
 void X11Window::Show(bool visible)
 {
+    if (c_.Lost()) return;
     Display* d = c_.dpy();
     if (visible) {
         wantFocus = true;
@@ -233,16 +300,59 @@ void X11Window::Mapped()
     }
 }
 
-void X11Window::Configured(int width, int height)
+bool X11Window::Configured(int width, int height)
 {
-    if (fixed_ && (width != bounds_.Width() || height != bounds_.Height())) {
+    for (size_t i = 0; i < requested_.size(); ++i)
+        if (requested_[i] == TSize{width, height}) {
+            requested_.erase(requested_.begin(), requested_.begin() + static_cast<long>(i) + 1);
+            return false;
+        }
+    if (width == bounds_.Width() && height == bounds_.Height()) return false;
+    if (fixed_) {
         XResizeWindow(c_.dpy(), xid_, std::max(1, bounds_.Width()), std::max(1, bounds_.Height()));
         XFlush(c_.dpy());
+        return false;
     }
+    bounds_.Right = bounds_.Left + width;
+    bounds_.Bottom = bounds_.Top + height;
+    cairo_xlib_surface_set_size(xsurface_.get(), std::max(1, width), std::max(1, height));
+    return true;
+}
+
+void X11Window::SetState(bool maximized, bool minimized, bool stayOnTop)
+{
+    if (c_.Lost()) return;
+    Display* d = c_.dpy();
+    auto request = [&](bool on, Atom first, Atom second) {
+        XEvent e{};
+        e.xclient.type = ClientMessage;
+        e.xclient.window = xid_;
+        e.xclient.message_type = c_.atoms.netWmState;
+        e.xclient.format = 32;
+        e.xclient.data.l[0] = on ? 1 : 0; // _NET_WM_STATE_ADD / _REMOVE
+        e.xclient.data.l[1] = static_cast<long>(first);
+        e.xclient.data.l[2] = static_cast<long>(second);
+        e.xclient.data.l[3] = 1;
+        XSendEvent(d, DefaultRootWindow(d), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+    };
+    if (mapped) {
+        request(maximized, c_.atoms.stateMaxH, c_.atoms.stateMaxV);
+        request(stayOnTop, c_.atoms.stateAbove, 0);
+    } else {
+        // Before mapping the state is a property the window manager reads.
+        std::vector<Atom> atoms;
+        if (maximized) atoms.insert(atoms.end(), {c_.atoms.stateMaxH, c_.atoms.stateMaxV});
+        if (stayOnTop) atoms.push_back(c_.atoms.stateAbove);
+        XChangeProperty(d, xid_, c_.atoms.netWmState, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+    }
+    if (minimized && mapped) XIconifyWindow(d, xid_, DefaultScreen(d));
+    XFlush(d);
 }
 
 void X11Window::Activate()
 {
+    if (c_.Lost()) return;
     XRaiseWindow(c_.dpy(), xid_);
     if (mapped)
         XSetInputFocus(c_.dpy(), xid_, RevertToParent, CurrentTime);
@@ -253,6 +363,7 @@ void X11Window::Activate()
 
 void X11Window::Present(cairo_surface_t* surface, const TRect& r)
 {
+    if (c_.Lost()) return;
     gdi::detail::ContextPtr cr(cairo_create(xsurface_.get()));
     cairo_set_source_surface(cr.get(), surface, 0, 0);
     cairo_rectangle(cr.get(), r.Left, r.Top, r.Width(), r.Height());
@@ -304,12 +415,18 @@ char32_t KeysymChar(KeySym ks)
 
 void X11Connection::Pump()
 {
+    if (lost_) return;
     Display* d = dpy();
-    XFlush(d);
-    while (XPending(d) > 0) {
+    if (!Lost()) XFlush(d);
+    while (!Lost() && XPending(d) > 0) {
         XEvent e;
         XNextEvent(d, &e);
         Handle(e);
+    }
+    if (Lost()) {
+        // Once: the thread's modal loops end, and its windows stay away.
+        lost_ = true;
+        PostQuitMessage(0);
     }
 }
 
@@ -337,7 +454,8 @@ void X11Connection::Handle(XEvent& e)
             XTranslateCoordinates(dpy(), e.xconfigure.window, DefaultRootWindow(dpy()), 0, 0, &x, &y, &child);
         }
         form->NativeMoved(x, y);
-        native->Configured(e.xconfigure.width, e.xconfigure.height);
+        if (native->Configured(e.xconfigure.width, e.xconfigure.height))
+            form->NativeResized(e.xconfigure.width, e.xconfigure.height);
         break;
     }
     case ClientMessage:

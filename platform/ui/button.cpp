@@ -171,7 +171,9 @@ void CheckBox::Paint(gdi::Canvas& c)
     c.FillRect(r);
     const int box = 13;
     const int top = (Height() - box) / 2;
-    const TRect b{0, top, box, top + box};
+    // Right-aligned: the box at the right edge, the text ending just before it.
+    const int boxLeft = RightAligned ? std::max(0, Width() - box) : 0;
+    const TRect b{boxLeft, top, boxLeft + box, top + box};
     c.Brush.Color = EnabledInForm() ? gdi::clWindow : gdi::clBtnFace;
     c.FillRect(b);
     DrawSunkenFrame(c, b);
@@ -179,20 +181,21 @@ void CheckBox::Paint(gdi::Canvas& c)
         c.Pen.Color = gdi::clWindowText;
         c.Pen.Width = 1;
         for (int k = 0; k < 3; ++k) {
-            c.MoveTo(3, top + 5 + k);
-            c.LineTo(5, top + 7 + k);
-            c.LineTo(10, top + 2 + k);
+            c.MoveTo(boxLeft + 3, top + 5 + k);
+            c.LineTo(boxLeft + 5, top + 7 + k);
+            c.LineTo(boxLeft + 10, top + 2 + k);
         }
     }
     const std::string caption = StripAmpersands(Text());
     c.Font.Color = EnabledInForm() ? gdi::clWindowText : gdi::clGrayText;
     const TSize ts = c.TextExtent(caption);
     c.Brush.Style = gdi::BrushStyle::bsClear;
-    c.TextRect(r, box + 4, (Height() - ts.cy) / 2, caption);
+    const int textLeft = RightAligned ? std::max(0, boxLeft - 4 - ts.cx) : box + 4;
+    c.TextRect(r, textLeft, (Height() - ts.cy) / 2, caption);
     if (Focused())
-        DrawFocusRect(
-            c,
-            TRect{box + 2, (Height() - ts.cy) / 2 - 1, std::min(Width(), box + 6 + ts.cx), (Height() + ts.cy) / 2 + 1});
+        DrawFocusRect(c,
+                      TRect{std::max(0, textLeft - 2), (Height() - ts.cy) / 2 - 1,
+                            std::min(Width(), textLeft + ts.cx + 2), (Height() + ts.cy) / 2 + 1});
 }
 
 StaticText::StaticText(Window* parent, const std::string& text) : Window(parent) { SetText(text); }

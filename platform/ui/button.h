@@ -32,6 +32,8 @@ class CheckBox : public Button {
 public:
     explicit CheckBox(Window* parent, const std::string& caption = {});
     bool Checked() const { return checked_; }
+    // The box at the right edge and the text right-aligned before it.
+    bool RightAligned = false;
     void SetChecked(bool checked);
     std::function<void()> OnChange;
     void Click() override; // toggles

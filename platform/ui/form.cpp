@@ -93,8 +93,11 @@ void Form::EnsureNative()
     p.bounds = BoundsRect();
     p.fixedSize = Border != BorderStyle::bsSizeable;
     p.dialogFrame = Border == BorderStyle::bsDialog;
+    p.maximizeBox = MaximizeBox && Border == BorderStyle::bsSizeable;
     p.owner = Owner ? Owner->NativeHandle() : 0;
     native_ = c.CreateNativeWindow(*this, p);
+    if (state_ != WindowState::wsNormal || stayOnTop_)
+        native_->SetState(state_ == WindowState::wsMaximized, state_ == WindowState::wsMinimized, stayOnTop_);
 }
 
 void Form::SetVisible(bool visible)
@@ -296,9 +299,66 @@ void Form::InjectText(const std::string& utf8)
 
 void Form::NativeMoved(int left, int top) { Window::SetBounds(left, top, Width(), Height()); }
 
+void Form::NativeResized(int width, int height)
+{
+    if (Border != BorderStyle::bsSizeable || (width == Width() && height == Height())) return;
+    Window::SetBounds(Left(), Top(), width, height);
+    InvalidateAll();
+}
+
+void Form::SetFrame(BorderStyle border, bool maximizeBox)
+{
+    Border = border;
+    MaximizeBox = maximizeBox;
+    if (native_)
+        native_->SetFrame(border != BorderStyle::bsSizeable, border == BorderStyle::bsDialog,
+                          maximizeBox && border == BorderStyle::bsSizeable);
+}
+
+TSize Form::ScreenSize() { return ThreadConnection().ScreenSize(); }
+
+void Form::SetWindowState(WindowState state)
+{
+    if (state == state_) return;
+    if (state_ == WindowState::wsNormal) normal_ = BoundsRect();
+    const WindowState previous = state_;
+    state_ = state;
+    if (state == WindowState::wsMaximized) {
+        const TSize screen = ScreenSize();
+        SetBounds(0, 0, screen.cx, screen.cy);
+    } else if (state == WindowState::wsNormal && previous == WindowState::wsMaximized) {
+        SetBounds(normal_.Left, normal_.Top, normal_.Width(), normal_.Height());
+    }
+    if (native_) native_->SetState(state == WindowState::wsMaximized, state == WindowState::wsMinimized, stayOnTop_);
+}
+
+void Form::SetNormalBounds(const TRect& bounds)
+{
+    if (state_ == WindowState::wsNormal)
+        SetBounds(bounds.Left, bounds.Top, bounds.Width(), bounds.Height());
+    else
+        normal_ = bounds;
+}
+
+void Form::SetStayOnTop(bool on)
+{
+    stayOnTop_ = on;
+    if (native_) native_->SetState(state_ == WindowState::wsMaximized, state_ == WindowState::wsMinimized, stayOnTop_);
+}
+
 void Form::NativeActivated(bool active)
 {
-    if (active) t_active = this;
+    if (!active) return;
+    t_active = this;
+    detail::NoteTopLevelActivated(Handle());
+}
+
+void Form::BringToFront()
+{
+    if (!Visible()) return;
+    t_active = this;
+    detail::NoteTopLevelActivated(Handle());
+    if (native_) native_->Activate();
 }
 
 void Form::InvalidateAll()

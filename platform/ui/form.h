@@ -22,6 +22,8 @@ enum class BorderStyle {
 
 enum class FormPosition { poDesigned, poScreenCenter, poOwnerCenter };
 
+enum class WindowState { wsNormal, wsMaximized, wsMinimized };
+
 class Form : public Window {
 public:
     Form();
@@ -34,6 +36,22 @@ public:
     Form* Owner = nullptr; // for modal dialogs: the window they belong to
     // Escape ends a modal form with mrCancel when it has no cancel button.
     bool EscapeCancels = true;
+    // A resizable form offers the maximise box.
+    bool MaximizeBox = true;
+    // Changes Border and MaximizeBox of a form that may already be shown.
+    void SetFrame(BorderStyle border, bool maximizeBox);
+
+    // Window placement: the state, and the bounds the form has when normal.
+    // Maximising fills the screen and remembers the normal bounds.
+    WindowState State() const { return state_; }
+    void SetWindowState(WindowState state);
+    TRect NormalBounds() const { return state_ == WindowState::wsNormal ? BoundsRect() : normal_; }
+    void SetNormalBounds(const TRect& bounds);
+    // Kept above other windows.
+    bool StayOnTop() const { return stayOnTop_; }
+    void SetStayOnTop(bool on);
+    // The screen size of this thread's connection.
+    static TSize ScreenSize();
 
     // The client area on the screen.
     void SetBounds(int left, int top, int width, int height) override;
@@ -69,8 +87,12 @@ public:
     void InjectKey(unsigned vk, unsigned modifiers, char32_t ch);
     void InjectText(const std::string& utf8);
     void NativeMoved(int left, int top);
+    // The window was resized from outside (the user or the window manager).
+    void NativeResized(int width, int height);
     void NativeExposed() { InvalidateAll(); }
     void NativeActivated(bool active);
+    // Raises the window and gives it the keyboard focus.
+    void BringToFront();
 
     void InvalidateAll();
     // Paints the whole form into its surface and shows it.
@@ -97,6 +119,9 @@ private:
     HWND capture_ = 0;
     bool modal_ = false;
     bool painting_ = false;
+    WindowState state_ = WindowState::wsNormal;
+    TRect normal_{};
+    bool stayOnTop_ = false;
 };
 
 // The form of this thread that was last activated (shown or focused), or null.

@@ -38,6 +38,7 @@ LRESULT ProgressBar::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
         SetPosition(static_cast<int>(wParam));
         return old;
     }
+    case PBM_GETPOS: return position_;
     default: return Window::WndProc(message, wParam, lParam);
     }
 }

@@ -1,11 +1,11 @@
 #pragma once
-// Progress bar. Also answers PBM_SETRANGE and PBM_SETPOS, so another thread
+// Progress bar. Also answers PBM_SETRANGE, PBM_SETPOS and PBM_GETPOS, so another thread
 // can move it with SendMessage.
 #include "platform/ui/window.h"
 
 namespace ui {
 
-enum : UINT { PBM_SETRANGE = WM_USER + 1, PBM_SETPOS = WM_USER + 2 };
+enum : UINT { PBM_SETRANGE = WM_USER + 1, PBM_SETPOS = WM_USER + 2, PBM_GETPOS = WM_USER + 8 };
 
 class ProgressBar : public Window {
 public:

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <thread>
 #include <mutex>
+#include <set>
 
 #include "platform/ui/backend.h"
 
@@ -18,12 +19,30 @@ int ReportError(Display* d, XErrorEvent* e)
     return 0;
 }
 
+std::mutex g_lostMutex;
+std::set<Display*> g_lost;
+
+int ReportIOError(Display*)
+{
+    std::fprintf(stderr, "ui: the display connection was lost\n");
+    return 0;
+}
+
+// Called instead of exit() when a connection breaks: the display is marked
+// lost and Xlib returns to its caller, which then leaves it alone.
+void ConnectionBroken(Display* d, void*)
+{
+    std::lock_guard lock(g_lostMutex);
+    g_lost.insert(d);
+}
+
 void InitOnce()
 {
     static std::once_flag once;
     std::call_once(once, [] {
         XInitThreads();
         XSetErrorHandler(ReportError);
+        XSetIOErrorHandler(ReportIOError);
     });
 }
 } // namespace
@@ -36,10 +55,25 @@ DisplayPtr OpenDisplay()
     // A server whose last client just left resets itself and refuses
     // connections for a moment (Xvfb does): try again briefly.
     for (int attempt = 0;; ++attempt) {
-        if (Display* d = XOpenDisplay(nullptr)) return DisplayPtr(d);
+        if (Display* d = XOpenDisplay(nullptr)) {
+            XSetIOErrorExitHandler(d, ConnectionBroken, nullptr);
+            return DisplayPtr(d);
+        }
         if (attempt == 10) return nullptr;
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
+}
+
+bool DisplayLost(Display* display)
+{
+    std::lock_guard lock(g_lostMutex);
+    return g_lost.count(display) != 0;
+}
+
+void ForgetDisplay(Display* display)
+{
+    std::lock_guard lock(g_lostMutex);
+    g_lost.erase(display);
 }
 
 unsigned long ScalePixel(unsigned long pixel, unsigned long mask)

@@ -15,8 +15,14 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
-// Opens $DISPLAY; nullptr when it cannot be opened.
+// Opens $DISPLAY; nullptr when it cannot be opened. A connection that
+// breaks later (the server ends) does not end the process: it is marked
+// lost, and its owner stops using it.
 DisplayPtr OpenDisplay();
+// Whether the connection broke.
+bool DisplayLost(Display* display);
+// Forgets a connection that is being closed.
+void ForgetDisplay(Display* display);
 
 // Converts an XImage in a TrueColor visual to 0x00RRGGBB pixels.
 unsigned long ScalePixel(unsigned long pixel, unsigned long mask);

@@ -11,6 +11,7 @@
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/report/sysinfo/display_mode_query.h"
+#include "crashreport/ui/install.h"
 #include "platform/ui/application.h"
 #include "platform/ui/clipboard.h"
 #include "platform/ui/dialogs.h"
@@ -30,15 +31,15 @@ constexpr unsigned kTaskModal = 0x2000, kTopMost = 0x40000;
 std::atomic<bool> g_installed{false};
 thread_local bool t_insideApplicationHandler = false;
 
-bool IsGUIProcess() { return ui::App().Initialized(); }
+bool IsGUIProcess() { return ::ui::App().Initialized(); }
 
 void ShowBox(const std::string& text, const std::string& caption, TReporterBoxKind kind)
 {
-    const unsigned icon = kind == bkError ? ui::MB_ICONERROR : ui::MB_ICONINFORMATION;
-    ui::ShowMessageBox(nullptr, text, caption, ui::MB_OK | icon | kTaskModal | kTopMost);
+    const unsigned icon = kind == bkError ? ::ui::MB_ICONERROR : ::ui::MB_ICONINFORMATION;
+    ::ui::ShowMessageBox(nullptr, text, caption, ::ui::MB_OK | icon | kTaskModal | kTopMost);
 }
 
-bool CopyText(const std::string& text) { return ui::Clipboard().SetText(text); }
+bool CopyText(const std::string& text) { return ::ui::Clipboard().SetText(text); }
 
 bool Capture(const TTavrelModuleOptions& options) { return screenshot::CaptureReportScreenshot(&options); }
 bool Save(const std::string& fileName) { return screenshot::SaveReportScreenshot(fileName); }
@@ -74,8 +75,8 @@ void FillFocusAndForm(TExceptNotifyParams& params)
 {
     FillFocusOfThisThread(params);
     std::string className, caption;
-    if (ui::CurrentQueueIfAny())
-        if (ui::Form* form = ui::ActiveForm()) {
+    if (::ui::CurrentQueueIfAny())
+        if (::ui::Form* form = ::ui::ActiveForm()) {
             char name[256];
             ShortClassName(typeid(*form), name, sizeof name);
             className = name;
@@ -100,7 +101,7 @@ bool ActiveFormOf(std::uint32_t threadId, std::string& className, std::string& c
 
 void HandleApplicationException(std::exception_ptr exception)
 {
-    ui::Application& app = ui::App();
+    ::ui::Application& app = ::ui::App();
     if (!exception) return;
     // Raised during a report, or while this handler runs already: the
     // framework's own handling, no second report.
@@ -133,10 +134,11 @@ void InstallPipelineDesktop()
     desktop.ReleaseScreenshot = &Release;
     desktop.ActiveForm = &ActiveFormOf;
     SetPipelineDesktop(desktop);
+    crashreport::ui::InstallReportDialogs();
     InstallDisplayModeQuery();
     InstallWaitingPump();
     SetFocusQuery(&FillFocusAndForm);
-    ui::App().OnException = &HandleApplicationException;
+    ::ui::App().OnException = &HandleApplicationException;
     SetCurrentOptionsQuery(&ReporterOptions);
     InstallFreezeWatchControl();
     StartFreezeWatch(); // nothing unless the options ask for it

@@ -18,6 +18,7 @@
 #include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
 #include "tests/support/media_probe.h"
+#include "tests/support/peer_process.h"
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/vek_writer.h"
@@ -244,28 +245,6 @@ TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
     EXPECT_EQ(Copied(), "typed by hand.vek");
 }
 
-TEST_F(DesktopProgram, StartWithAnEmptyPathIsReportedByTheCrashReporter)
-{
-    // The open error escapes the converter's handler: the crash reporter
-    // takes over the application's exception handling and keeps the report
-    // in its log beside the program (the exception dialog shows it once the
-    // dialog library is linked); the framework's plain box does not appear.
-    const std::string log = VEK_BUILD_DIR "/converter/gui/vek2avi-gui.tlf";
-    std::remove(log.c_str());
-    ClickAt(main, 354, 84); // "Start", Edit1 empty
-    std::string text;
-    for (int i = 0; i < 200 && text.find("2.5 Message: ") == std::string::npos; ++i) {
-        usleep(50000);
-        std::ifstream in(log);
-        text.assign(std::istreambuf_iterator<char>(in), {});
-    }
-    EXPECT_NE(text.find("Cannot open file \"\"."), std::string::npos) << text;
-    EXPECT_NE(text.find("3.1 Form Class   : TForm1"), std::string::npos) << text;
-    EXPECT_TRUE(program->Running()); // the loop goes on after the error
-    std::remove(log.c_str());
-    std::remove((log + ".lock").c_str());
-}
-
 TEST_F(DesktopProgram, ClosingTheMainWindowEndsTheProgram)
 {
     ASSERT_TRUE(SendDeleteWindow(std::stoul(main)));
@@ -283,4 +262,159 @@ TEST_F(DesktopProgram, AFileArgumentFillsThePathBox)
     ClearClipboard();
     Key("ctrl+a ctrl+c");
     EXPECT_EQ(Copied(), "/tmp/some clip.vek");
+}
+
+namespace {
+
+// The client rectangle of a window on the screen: left, top, width, height.
+struct TClientBox {
+    int Left = -1, Top = -1, Width = -1, Height = -1;
+};
+TClientBox ClientBox(const std::string& window)
+{
+    const std::string info = RunCommand("xwininfo -id " + window);
+    auto number = [&](const std::string& key) {
+        size_t p = info.find(key);
+        return p == std::string::npos ? -1 : std::atoi(info.c_str() + p + key.size());
+    };
+    return {number("Absolute upper-left X:"), number("Absolute upper-left Y:"), number("Width:"), number("Height:")};
+}
+
+// Waits up to timeoutMs for a file to exist.
+bool WaitFile(const std::string& path, int timeoutMs)
+{
+    for (int i = 0; i < timeoutMs / 100; ++i) {
+        if (FileExists(path)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return false;
+}
+
+// A copy of the desktop converter in its own folder, its reporter options
+// rewritten to send to a loopback SMTP server and to offer "Restart"; the
+// log file is kept beside the copy.
+struct ReportingDesktopProgram : ::testing::Test {
+    X11InputLock lock;
+    TempDir folder, store;
+    std::unique_ptr<net_testing::TPeerProcess> smtp;
+    std::unique_ptr<Program> program;
+    std::string main;
+    std::string copy;
+
+    void SetUp() override
+    {
+        if (!ui::X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
+        smtp = std::make_unique<net_testing::TPeerProcess>(
+            net_testing::kPython,
+            std::vector<std::string>{net_testing::PeerScript("smtp_peer.py"), "store", store.path()});
+        ASSERT_NE(smtp->Port(), 0) << smtp->Output();
+        copy = folder / "vek2avi-gui";
+        ASSERT_EQ(RunShell("cp " + ShellQuote(VEK_BUILD_DIR "/converter/gui/vek2avi-gui") + " " + ShellQuote(copy))
+                      .ExitCode,
+                  0);
+        WriteFile(folder / "options.txt",
+                  "DialogFlags = dfShowDialog, dfShowDetailsButton\n"
+                  "SaveLog = true\n"
+                  "LogFlags = lgModulesSection, lgCpuSection\n"
+                  "MailMethod = mmSmtpClient\n"
+                  "SmtpServer = 127.0.0.1\n"
+                  "SmtpServerPort = " +
+                      std::to_string(smtp->Port()) +
+                      "\n"
+                      "SmtpSender = converter@vek.invalid\n"
+                      "MailRecipients = dev@vek.invalid\n"
+                      "MailSubject = Converter report\n"
+                      "MailBody = The converter stopped.\n"
+                      "SendFlags = sfShowSendDialogs, sfAttachScreenshot, sfAttachXmlCopy, sfCompressAttachments\n"
+                      "ShowTerminateButton = true\n"
+                      "TerminateButtonAfter = 0\n"
+                      "TerminateAction = taRestart\n");
+        const TCommandResult written = RunShell(std::string(TAVREL_STORED_DATA) + " write " + ShellQuote(copy) +
+                                                " --options " + ShellQuote(folder / "options.txt") + " 2>&1");
+        ASSERT_EQ(written.ExitCode, 0) << written.Output;
+        WriteFile(folder / "damaged.vek", "VEK?");
+        program = std::make_unique<Program>(std::vector<std::string>{copy});
+        ASSERT_GT(program->pid(), 0);
+        main = WaitWindow(program->pid(), "^Vek to avi Converter$");
+        ASSERT_FALSE(main.empty()) << "the main window did not appear";
+    }
+
+    // Types the damaged file's path and presses Start; the exception
+    // dialog's window.
+    std::string ConvertTheDamagedFile(bool typePath)
+    {
+        if (typePath) {
+            ClickAt(main, 60, 34); // into Edit1
+            Type(folder / "damaged.vek");
+        }
+        ClickAt(main, 354, 84); // "Start"
+        return WaitWindow(program->pid(), "^Error\\.$");
+    }
+
+    // Clicks at a point of the dialog's bottom area: the button row starts
+    // 32 pixels above the check-box area, which is 34 pixels high here
+    // (the send and the screenshot box).
+    void ClickInDialog(const std::string& dialog, int x, int yBelowButtonRow)
+    {
+        const TClientBox box = ClientBox(dialog);
+        ASSERT_GT(box.Height, 0);
+        const int buttonRow = box.Height - 34 - 32;
+        Xdotool("windowraise " + dialog + " mousemove " + std::to_string(box.Left + x) + " " +
+                std::to_string(box.Top + buttonRow + yBelowButtonRow) + " click 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+};
+
+} // namespace
+
+TEST_F(ReportingDesktopProgram, ADamagedFileShowsTheDialogAndTheTickedReportArrivesByMail)
+{
+    const std::string dialog = ConvertTheDamagedFile(true);
+    ASSERT_FALSE(dialog.empty()) << "no exception dialog";
+    ClickInDialog(dialog, 12, 34 + 8);  // "Send this error via Internet"
+    ClickInDialog(dialog, 30, 50 + 8);  // "Attach a Screenshot image", enabled by the send box
+    const TClientBox box = ClientBox(dialog);
+    ClickInDialog(dialog, box.Width / 2, 12); // OK
+    ASSERT_TRUE(WaitGone(program->pid(), "^Error\\.$"));
+
+    // The log beside the program holds the report.
+    const std::string log = folder / "vek2avi-gui.tlf";
+    ASSERT_TRUE(WaitFile(log, 20000));
+    EXPECT_NE(ReadFile(log).find("2.5 Message: Cannot convert"), std::string::npos) << ReadFile(log);
+
+    // The mail: one packed attachment with the log copy, the XML and the
+    // screenshot, unpacked by the real tar.
+    const std::string archive = store / "1/attachments/CompressFiles.tgz";
+    ASSERT_TRUE(WaitFile(archive, 30000)) << RunCommand("ls -R " + ShellQuote(store.path()));
+    EXPECT_EQ(ReadFile(store / "1/subject"), "Converter report");
+    TempDir unpacked;
+    const TCommandResult listing =
+        RunShell("tar -xzvf " + ShellQuote(archive) + " -C " + ShellQuote(unpacked.path()) + " 2>/dev/null");
+    EXPECT_EQ(listing.ExitCode, 0);
+    EXPECT_NE(listing.Output.find("vek2avi-gui.tlf"), std::string::npos) << listing.Output;
+    EXPECT_NE(listing.Output.find(".xml"), std::string::npos) << listing.Output;
+    EXPECT_NE(listing.Output.find("Screenshot.png"), std::string::npos) << listing.Output;
+    EXPECT_NE(ReadFile(unpacked / "vek2avi-gui.tlf").find("2.5 Message: Cannot convert"), std::string::npos);
+    EXPECT_EQ(RunShell("pngcheck -q " + ShellQuote(unpacked / "Screenshot.png")).ExitCode, 0);
+    EXPECT_TRUE(program->Running()); // the user pressed OK: the program goes on
+}
+
+TEST_F(ReportingDesktopProgram, RestartStartsANewConverterWindow)
+{
+    const std::string dialog = ConvertTheDamagedFile(true);
+    ASSERT_FALSE(dialog.empty()) << "no exception dialog";
+    ClickInDialog(dialog, 30, 12); // "Restart", at the left of the button row
+    EXPECT_EQ(program->WaitExit(20000), 1); // the program ends with exit code 1
+    // A new converter window, of another process, started from the copy.
+    std::string restarted;
+    for (int i = 0; i < 100 && restarted.empty(); ++i) {
+        const std::string pids = Xdotool("search --onlyvisible --name '^Vek to avi Converter$' getwindowpid %@");
+        restarted = pids.substr(0, pids.find('\n'));
+        if (restarted.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(restarted.empty()) << "no new converter window";
+    const pid_t pid = std::atoi(restarted.c_str());
+    EXPECT_NE(pid, 0);
+    EXPECT_EQ(RunCommand("readlink /proc/" + restarted + "/exe"), copy + "\n");
+    ::kill(pid, SIGTERM);
 }

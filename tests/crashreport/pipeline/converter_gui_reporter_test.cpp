@@ -5,6 +5,8 @@
 // the framework's plain message box.
 #include <gtest/gtest.h>
 
+#include "crashreport/report/report_dialogs.h"
+
 #include "converter/gui/main_form.h"
 #include "crashreport/pipeline/desktop/pipeline_desktop_ui.h"
 #include "pipeline_test_support.h"
@@ -33,7 +35,11 @@ int RunDamagedConversion(const std::string& folder, bool recordedDialog)
     ui::InstallCompressionDialog();
     if (!pipelinetest::StartReporter(folder)) return 9;
     crashreport::InstallPipelineDesktop();
-    if (recordedDialog) pipelinetest::InstallRecordingDialogs({});
+    // Without dialogs: the record a program without the dialog library has.
+    if (recordedDialog)
+        pipelinetest::InstallRecordingDialogs({});
+    else
+        crashreport::SetReportDialogs({});
     ui::OnMessageBoxShown = [](ui::MessageBoxForm& box) {
         std::printf("BOX %s\n", box.TextLabel()->Text().c_str());
         ui::SimulateKey(box, ui::VK_RETURN);
@@ -64,7 +70,7 @@ TEST(ConverterGuiReporter, ADamagedFrameFileShowsTheExceptionDialogInsteadOfAMes
     EXPECT_NE(report.find("3.1 Form Class   : TForm1"), std::string::npos) << report;
 }
 
-TEST(ConverterGuiReporter, WithoutADialogLibraryTheReportStillGoesToTheLogAndNoPlainBoxAppears)
+TEST(ConverterGuiReporter, WithoutDialogsTheReportStillGoesToTheLogAndNoPlainBoxAppears)
 {
     testing_support::TempDir dir;
     const auto r = vektest::RunInChild([&] { return RunDamagedConversion(dir.path(), false); }, 60);
