@@ -154,8 +154,12 @@ void PrintAgreement(const std::string& module, const crashreport::TElfSections& 
     if (!crashreport::LoadStoredOptions(record) || !record.DebugData) return;
     const auto result = addr2line::Compare(module, addresses, *record.DebugData, record.Handle, 500);
     std::printf("  inline chains agreeing with addr2line -i -f: %zu of %zu addresses with a line (%.2f %%);\n"
+                "    the same text at every level %.2f %% (the rest: %zu split-off parts named by their symbol, %zu "
+                "inlined functions without a linkage name named by the function holding them, %zu files where "
+                "libdw gives the header);\n"
                 "    %zu of them in inlined code (%.1f %%), %zu of those agreeing; %.2f levels an address\n",
-                result.Agreeing, result.Compared, result.Percent(), result.Inlined,
+                result.Agreeing, result.Compared, result.Percent(), result.StrictPercent(), result.SplitParts,
+                result.OwnNames, result.Refereed, result.Inlined,
                 result.Compared ? 100.0 * double(result.Inlined) / double(result.Compared) : 0.0,
                 result.InlinedAgreeing, result.Compared ? double(result.Levels) / double(result.Compared) : 0.0);
     if (std::getenv("DEBUGINFO_BENCH_MISMATCHES"))
