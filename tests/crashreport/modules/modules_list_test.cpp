@@ -39,7 +39,7 @@ TEST(ModulesList, RecordsInFullGiveKindsVersionsSizesAndDates)
     EXPECT_EQ(self->Version, "5.1.5.7");
     EXPECT_EQ(self->Description, "Modules list tests");
     EXPECT_EQ(self->DebugVersion, stored::kCurrentVersion); // as the tool wrote it: 516
-    EXPECT_GT(self->CompilationDate, 40000.0); // a day count of this century
+    EXPECT_GT(self->CompilationDate, 40000.0);              // a day count of this century
     EXPECT_TRUE(self->DebugData);
     EXPECT_EQ(self->NamesReadable, 1);
     struct stat st {};
