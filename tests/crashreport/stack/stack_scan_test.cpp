@@ -239,6 +239,12 @@ TEST(StackScan, InlinedCodeGivesARowPerFunctionAtOneAddress)
     EXPECT_EQ(outer.Line, kInlinedStepCallLine);
     EXPECT_EQ(outer.DebugDetail, dkDebugLine);
     EXPECT_EQ(outer.ThreadID, inlined.ThreadID);
+    // The rows of one address count as one entry of a window.
+    const auto window = GetCallStack({inlined.Addr, nullptr, nullptr}, {.FirstIndex = 0, .MaxCount = 1});
+    ASSERT_EQ(window->Count(), 2);
+    EXPECT_EQ(window->Item(0)->Inlined, 1);
+    EXPECT_EQ(window->Item(1)->Inlined, 0);
+    EXPECT_EQ(window->Item(1)->Line, kInlinedStepCallLine);
     // The innermost row alone, as GetDebugInfo gives it.
     TTavrelDebugInfo one;
     GetDebugInfo(one, inlined.Addr, 0, 1);
