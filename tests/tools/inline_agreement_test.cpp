@@ -48,7 +48,10 @@ TEST(InlineAgreement, StoredChainsAgreeWithAddr2line)
                 result.Lineless, result.LinelessUnresolved);
     for (const auto& m : result.Mismatches) std::printf("  %s", m.c_str());
     ASSERT_GT(result.Compared, 9000u);
-    EXPECT_GT(result.Inlined, result.Compared / 4) << "an optimised program has much inlined code";
+    // An optimised build inlines much (two thirds of the addresses in the
+    // default build); a Debug build next to nothing, and the chains are
+    // then mostly one level.
+    if (VEK2AVI_OPTIMISED) EXPECT_GT(result.Inlined, result.Compared / 4) << "an optimised program inlines much";
     EXPECT_GE(result.Percent(), 99.0);
 }
 
