@@ -7,6 +7,12 @@
 #       uses) right where the library is made: the library joins
 #       TavrelLog::TavrelLog and is installed. It is compiled with line
 #       tables in every build type.
+#   tavrel_add_object_library(<target>)
+#       The same for an object library whose objects a program links whole
+#       (the capture's start from module initialisation): installed with
+#       the package, its objects under lib/tavrellog/, when every library
+#       it needs is in the package. It is not part of TavrelLog::TavrelLog:
+#       a program asks for it by its export name.
 #   tavrel_finish_package()
 #       Called once at the end of the top-level list: writes the export set
 #       and the package files.
@@ -36,6 +42,28 @@ target_compile_features(TavrelLog INTERFACE cxx_std_20)
 function(tavrel_add_library target)
   set_property(GLOBAL APPEND PROPERTY TAVREL_LIBRARIES ${target})
   tavrel_keep_line_tables(${target})
+endfunction()
+
+function(tavrel_add_object_library target)
+  set_property(GLOBAL APPEND PROPERTY TAVREL_OBJECT_LIBRARIES ${target})
+  tavrel_keep_line_tables(${target})
+endfunction()
+
+# Names the source root as include folder in the build, include/ installed.
+function(_tavrel_install_includes lib)
+  get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+  if(dirs)
+    set(fixed)
+    foreach(d IN LISTS dirs)
+      if(d STREQUAL PROJECT_SOURCE_DIR)
+        list(APPEND fixed "$<BUILD_INTERFACE:${d}>")
+      else()
+        list(APPEND fixed "${d}")
+      endif()
+    endforeach()
+    set_target_properties(${lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${fixed}")
+  endif()
+  target_include_directories(${lib} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 endfunction()
 
 # Our libraries that `target` links directly.
@@ -77,25 +105,32 @@ function(tavrel_finish_package)
   foreach(lib IN LISTS members)
     # The libraries name the source root as their include folder; installed,
     # the headers lie under include/ with the same paths.
-    get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
-    if(dirs)
-      set(fixed)
-      foreach(d IN LISTS dirs)
-        if(d STREQUAL PROJECT_SOURCE_DIR)
-          list(APPEND fixed "$<BUILD_INTERFACE:${d}>")
-        else()
-          list(APPEND fixed "${d}")
-        endif()
-      endforeach()
-      set_target_properties(${lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${fixed}")
-    endif()
-    target_include_directories(${lib} INTERFACE $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    _tavrel_install_includes(${lib})
     target_link_libraries(TavrelLog INTERFACE ${lib})
   endforeach()
   set_property(GLOBAL PROPERTY TAVREL_PACKAGE_LIBRARIES ${members})
 
-  install(TARGETS TavrelLog ${members} EXPORT TavrelLogTargets
+  # Object libraries whose libraries are all in the package.
+  get_property(object_candidates GLOBAL PROPERTY TAVREL_OBJECT_LIBRARIES)
+  set(objects)
+  foreach(lib IN LISTS object_candidates)
+    _tavrel_own_links(${lib} own)
+    set(complete TRUE)
+    foreach(dep IN LISTS own)
+      if(NOT dep IN_LIST members)
+        message(STATUS "TavrelLog: ${lib} stays out of the package (it needs ${dep})")
+        set(complete FALSE)
+      endif()
+    endforeach()
+    if(complete)
+      _tavrel_install_includes(${lib})
+      list(APPEND objects ${lib})
+    endif()
+  endforeach()
+
+  install(TARGETS TavrelLog ${members} ${objects} EXPORT TavrelLogTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT TavrelLog
+    OBJECTS DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrellog COMPONENT TavrelLog
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   if(TARGET tavrel-stored-data)
     install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT TavrelLog)

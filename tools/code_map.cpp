@@ -20,6 +20,20 @@ struct TInterval {
     std::uint64_t Order;
     std::int32_t Function;  // by linkage name; -1: named by the symbol at the address
     std::int32_t PlainName; // by DW_AT_name, when no symbol holds the address
+    std::int32_t Die;       // index into the function entries
+};
+
+// A function or inlined-call entry of the DWARF, and where it sits: the
+// entry it is nested in makes the chain of inlined calls.
+struct TFunctionDie {
+    Dwarf_Die Die;
+    std::int32_t Parent = -1; // the enclosing function or inlined call
+    bool Inlined = false;
+    bool PlainNames = false; // C: the plain name is the symbol name
+    std::int32_t CallFile = -1, CallLine = 0;
+    std::uint64_t Low = 0;  // lowest code address, 0 when it has none
+    std::int32_t Name = -2; // index into Functions as a caller shows it; -2: not looked up yet
+    std::int32_t Call = -2; // index into Calls; -2: not made yet
 };
 
 struct TSymbol {
@@ -52,8 +66,11 @@ public:
             // In C a function's plain name is its symbol name.
             plainNames_ =
                 language == DW_LANG_C89 || language == DW_LANG_C || language == DW_LANG_C99 || language == DW_LANG_C11;
+            files_ = nullptr;
+            std::size_t fileCount = 0;
+            if (dwarf_getsrcfiles(&cudie, &files_, &fileCount) != 0) files_ = nullptr;
             Dwarf_Die child;
-            if (dwarf_child(&cudie, &child) == 0) WalkDies(child, 1);
+            if (dwarf_child(&cudie, &child) == 0) WalkDies(child, -1);
         }
         if (segments_.empty()) throw rtl::Exception("The module has no DWARF line information (build it with -g).");
         MakeRows();
@@ -110,13 +127,18 @@ private:
         return NamedFunction(nearest.Name, 0);
     }
 
-    std::int32_t NamedFunction(const std::string& name, std::int32_t declLine)
+    // plain: a DWARF plain name, unqualified (its template arguments may hold
+    // "::"), kept whole as the procedure.
+    std::int32_t NamedFunction(const std::string& name, std::int32_t declLine, bool plain = false)
     {
         auto [it, added] = functionIndex_.emplace(std::make_pair(name, declLine), std::int32_t(map_.Functions.size()));
         if (added) {
             TFunctionName f;
-            crashreport::SplitCppClassAndProcedure(crashreport::DemangleCppName(name.c_str()), f.ClassName,
-                                                   f.Procedure);
+            if (plain)
+                f.Procedure = name;
+            else
+                crashreport::SplitCppClassAndProcedure(crashreport::DemangleCppName(name.c_str()), f.ClassName,
+                                                       f.Procedure);
             f.FirstLine = declLine;
             map_.Functions.push_back(std::move(f));
         }
@@ -178,7 +200,8 @@ private:
         if (dwarf_attr_integrate(&die, DW_AT_decl_line, &attr)) dwarf_formudata(&attr, &declLine);
         plainName = -1;
         if (dwarf_attr_integrate(&die, DW_AT_name, &attr))
-            if (const char* plain = dwarf_formstring(&attr)) plainName = NamedFunction(plain, std::int32_t(declLine));
+            if (const char* plain = dwarf_formstring(&attr))
+                plainName = NamedFunction(plain, std::int32_t(declLine), true);
         if (dwarf_attr_integrate(&die, DW_AT_linkage_name, &attr) ||
             dwarf_attr_integrate(&die, DW_AT_MIPS_linkage_name, &attr))
             name = dwarf_formstring(&attr);
@@ -186,12 +209,37 @@ private:
         return plainNames_ ? plainName : -1;
     }
 
-    void WalkDies(Dwarf_Die die, int depth)
+    // The file a call-file number of the current unit names.
+    std::int32_t CallFileIndex(Dwarf_Die& die)
+    {
+        Dwarf_Attribute attr;
+        Dwarf_Word number = 0;
+        if (!files_ || !dwarf_attr(&die, DW_AT_call_file, &attr) || dwarf_formudata(&attr, &number) != 0) return -1;
+        const char* path = dwarf_filesrc(files_, number, nullptr, nullptr);
+        return path ? FileIndex(path) : -1;
+    }
+
+    // enclosing: the function entry the dies are nested in (-1 at unit level).
+    void WalkDies(Dwarf_Die die, std::int32_t enclosing)
     {
         do {
             ++order_;
             const int tag = dwarf_tag(&die);
+            std::int32_t inner = enclosing;
             if (tag == DW_TAG_subprogram || tag == DW_TAG_inlined_subroutine) {
+                inner = std::int32_t(dies_.size());
+                TFunctionDie entry;
+                entry.Die = die;
+                entry.Parent = enclosing;
+                entry.PlainNames = plainNames_;
+                if (tag == DW_TAG_inlined_subroutine) {
+                    entry.Inlined = true;
+                    entry.CallFile = CallFileIndex(die);
+                    Dwarf_Attribute attr;
+                    Dwarf_Word line = 0;
+                    if (dwarf_attr(&die, DW_AT_call_line, &attr)) dwarf_formudata(&attr, &line);
+                    entry.CallLine = std::int32_t(line);
+                }
                 Dwarf_Addr base = 0, low = 0, high = 0;
                 std::ptrdiff_t offset = 0;
                 std::int32_t function = -2;
@@ -199,15 +247,53 @@ private:
                 while ((offset = dwarf_ranges(&die, offset, &base, &low, &high)) > 0) {
                     if (high <= low || !InCode(low)) continue;
                     if (function == -2) function = FunctionIndex(die, plainName);
-                    intervals_.push_back({low, high, order_, function, plainName});
+                    if (entry.Low == 0 || low < entry.Low) entry.Low = low;
+                    intervals_.push_back({low, high, order_, function, plainName, inner});
                 }
+                dies_.push_back(entry);
             }
-            if (tag != DW_TAG_class_type && tag != DW_TAG_structure_type && tag != DW_TAG_union_type &&
-                tag != DW_TAG_enumeration_type) {
+            // Class types too: the code of a lambda or of a local class's
+            // member function lies inside its class, inside the function.
+            if (tag != DW_TAG_enumeration_type) {
                 Dwarf_Die child;
-                if (dwarf_haschildren(&die) && dwarf_child(&die, &child) == 0) WalkDies(child, depth + 1);
+                if (dwarf_haschildren(&die) && dwarf_child(&die, &child) == 0) WalkDies(child, inner);
             }
         } while (dwarf_siblingof(&die, &die) == 0);
+    }
+
+    // A function as the caller of an inlined call names it: its linkage
+    // name, else its plain name, else the symbol at its code.
+    std::int32_t CallerName(std::int32_t d)
+    {
+        TFunctionDie& entry = dies_[std::size_t(d)];
+        if (entry.Name == -2) {
+            const bool plain = plainNames_;
+            plainNames_ = entry.PlainNames;
+            std::int32_t plainName = -1;
+            entry.Name = FunctionIndex(entry.Die, plainName);
+            plainNames_ = plain;
+            if (entry.Name < 0) entry.Name = plainName;
+            if (entry.Name < 0 && entry.Low != 0) entry.Name = SymbolFunction(entry.Low);
+        }
+        return entry.Name;
+    }
+
+    // The inlined call an inlined-call entry stands for, its callers' calls
+    // made first (so a parent's index is below its child's); -1 for code
+    // that is not inlined.
+    std::int32_t CallOf(std::int32_t d)
+    {
+        if (d < 0 || !dies_[std::size_t(d)].Inlined) return -1;
+        if (dies_[std::size_t(d)].Call != -2) return dies_[std::size_t(d)].Call;
+        const std::int32_t parent = dies_[std::size_t(d)].Parent;
+        TInlinedCall call;
+        call.Parent = CallOf(parent);
+        call.Caller = parent >= 0 ? CallerName(parent) : -1;
+        call.File = dies_[std::size_t(d)].CallFile;
+        call.Line = dies_[std::size_t(d)].CallLine;
+        dies_[std::size_t(d)].Call = std::int32_t(map_.Calls.size());
+        map_.Calls.push_back(call);
+        return dies_[std::size_t(d)].Call;
     }
 
     void MakeRows()
@@ -257,13 +343,18 @@ private:
                         best = &i;
                 }
                 std::int32_t function = best ? best->Function : -1;
+                // Inlined code of a function without a linkage name (in an
+                // unnamed namespace, a lambda): its own plain name, not the
+                // symbol at the address, which is the function it was
+                // inlined into.
+                if (function < 0 && best && dies_[std::size_t(best->Die)].Inlined) function = best->PlainName;
                 if (function < 0) {
                     // No linkage name, or code no function's range covers
                     // (padding after a function): the symbol names it.
                     function = SymbolFunction(start);
                     if (function < 0 && best) function = best->PlainName;
                 }
-                AppendRow({start, end, seg.File, seg.Line, function});
+                AppendRow({start, end, seg.File, seg.Line, function, best ? CallOf(best->Die) : -1});
                 start = end;
                 if (b != bounds.end() && *b <= start) ++b;
             }
@@ -276,7 +367,7 @@ private:
         if (!rows.empty()) {
             TCodeRow& last = rows.back();
             if (last.End == row.Start && last.File == row.File && last.Line == row.Line &&
-                last.Function == row.Function) {
+                last.Function == row.Function && last.Call == row.Call) {
                 last.End = row.End;
                 return;
             }
@@ -289,6 +380,8 @@ private:
     std::vector<std::pair<std::uint64_t, std::uint64_t>> code_;
     std::vector<TLineSegment> segments_;
     std::vector<TInterval> intervals_;
+    std::vector<TFunctionDie> dies_;
+    Dwarf_Files* files_ = nullptr; // of the current unit
     std::vector<TSymbol> symbols_;
     std::uint64_t order_ = 0;
     bool plainNames_ = false;

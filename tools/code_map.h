@@ -1,7 +1,8 @@
 #pragma once
 // What the tool learns from a module's DWARF: for every piece of code that
 // has line information, its source file, line and the innermost function
-// in address order.
+// in address order, and for inlined code the chain of inlined calls that
+// brought it there.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +23,17 @@ struct TCodeRow {
     std::int32_t File = -1; // index into Files
     std::int32_t Line = 0;
     std::int32_t Function = -1; // index into Functions; -1 when no function covers it
+    std::int32_t Call = -1;     // index into Calls: the inlined call the code belongs to; -1: not inlined
+};
+
+// One inlined call: the code of the function below it was inlined into
+// Caller at File:Line. Caller's own code is inlined too when Parent names
+// another call; otherwise Caller is the function that holds the code.
+struct TInlinedCall {
+    std::int32_t Caller = -1; // index into Functions; -1 when unknown
+    std::int32_t File = -1;   // index into Files; -1 when unknown
+    std::int32_t Line = 0;
+    std::int32_t Parent = -1; // index into Calls, always below this call's own
 };
 
 struct TCodeMap {
@@ -29,6 +41,7 @@ struct TCodeMap {
     std::vector<std::string> Files;  // file names without folders
     std::vector<TFunctionName> Functions;
     std::vector<TCodeRow> Rows; // sorted, not overlapping
+    std::vector<TInlinedCall> Calls;
 };
 
 // Raises rtl::Exception when the file has no usable DWARF line information.

@@ -1,6 +1,8 @@
 #include "tools/debug_data_encoder.h"
 
+#include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "crashreport/modules/debug_name_codec.h"
@@ -19,6 +21,15 @@ public:
     void U16(std::uint16_t v) { Raw(&v, 2); }
     void U32(std::uint32_t v) { Raw(&v, 4); }
     void I32(std::int32_t v) { Raw(&v, 4); }
+    // Seven bits a byte, lowest first; a set high bit says another byte follows.
+    void Varint(std::uint32_t v)
+    {
+        while (v >= 0x80) {
+            U8(std::uint8_t(v | 0x80));
+            v >>= 7;
+        }
+        U8(std::uint8_t(v));
+    }
     void Raw(const void* p, std::size_t n)
     {
         const auto* b = static_cast<const std::uint8_t*>(p);
@@ -157,6 +168,9 @@ public:
         Name(joined, kLongName, false);
     }
 
+    // The inlined call of the procedure that just started: 0 for none, else its index + 1.
+    void Call(std::int32_t call) { table_.Varint(std::uint32_t(call + 1)); }
+
     void Name(std::string name, std::size_t limit, bool prefixFollows)
     {
         if (version_ < st::kFirstPrefixedNameVersion && name.size() > limit) {
@@ -195,6 +209,53 @@ void StoredFunctionName(const TFunctionName& f, std::uint16_t, std::string& cls,
     if (!proc.empty() && proc[0] == '@') proc[0] = '_';
 }
 
+namespace {
+
+// The inlined calls after the last unit (from version 516 on): the callers'
+// names with their first lines, the call files, then the calls themselves.
+void WriteInlinedCalls(TBytes& out, const TCodeMap& map, std::uint16_t version, const st::TDebugNameCodec& codec,
+                       TNameReferences& refs, TDebugDataStats& stats)
+{
+    const std::size_t tableStart = out.bytes.size();
+    std::vector<std::int32_t> callerIndex(map.Functions.size(), -1), fileIndex(map.Files.size(), -1);
+    std::vector<std::int32_t> callers, files;
+    for (const auto& call : map.Calls) {
+        if (call.Caller >= 0 && callerIndex[std::size_t(call.Caller)] < 0) {
+            callerIndex[std::size_t(call.Caller)] = std::int32_t(callers.size());
+            callers.push_back(call.Caller);
+        }
+        if (call.File >= 0 && fileIndex[std::size_t(call.File)] < 0) {
+            fileIndex[std::size_t(call.File)] = std::int32_t(files.size());
+            files.push_back(call.File);
+        }
+    }
+    out.U32(std::uint32_t(callers.size()));
+    for (const std::int32_t f : callers) {
+        const TFunctionName& function = map.Functions[std::size_t(f)];
+        std::string cls, proc;
+        StoredFunctionName(function, version, cls, proc);
+        WriteNamePiece(out, out.bytes.size(), proc, codec, version, !cls.empty(), refs);
+        if (!cls.empty()) WriteNamePiece(out, out.bytes.size(), cls, codec, version, false, refs);
+        out.Varint(std::uint32_t(std::max(0, function.FirstLine)));
+    }
+    out.U32(std::uint32_t(files.size()));
+    for (const std::int32_t f : files)
+        WriteNamePiece(out, out.bytes.size(), map.Files[std::size_t(f)], codec, version, false, refs);
+    out.U32(std::uint32_t(map.Calls.size()));
+    for (std::size_t i = 0; i < map.Calls.size(); ++i) {
+        const TInlinedCall& call = map.Calls[i];
+        if (call.Parent >= std::int32_t(i)) throw std::logic_error("an inlined call's parent comes after it");
+        out.Varint(call.Parent < 0 ? 0 : std::uint32_t(std::int32_t(i) - call.Parent));
+        out.Varint(call.Caller < 0 ? 0 : std::uint32_t(callerIndex[std::size_t(call.Caller)] + 1));
+        out.Varint(call.File < 0 ? 0 : std::uint32_t(fileIndex[std::size_t(call.File)] + 1));
+        out.Varint(std::uint32_t(std::max(0, call.Line)));
+    }
+    stats.InlinedCalls = map.Calls.size();
+    stats.InlinedCallBytes = out.bytes.size() - tableStart;
+}
+
+} // namespace
+
 std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t version, const std::string& password,
                                           TDebugDataStats* statsOut)
 {
@@ -210,6 +271,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
     refs.Enabled = version >= st::kFirstSectionedVersion;
 
     const auto& rows = map.Rows;
+    const bool calls = version >= st::kFirstInlinedCallVersion;
     std::size_t i = 0;
     while (i < rows.size()) {
         // One unit: rows of one file without gaps, lines that the steps can reach.
@@ -220,14 +282,16 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
         TBytes header;
         WriteNamePiece(header, out.bytes.size(), unitName, codec, version, false, refs);
         TUnitEncoder unit(version, codec, stats, refs, out.bytes.size() + header.bytes.size() + 16);
-        std::int32_t currentFunction = -2;
+        std::int32_t currentFunction = -2, currentCall = -2;
         std::int64_t line = 0;
         std::uint64_t code = rows[first].Start;
         std::int32_t headerLine = 0;
         for (; i < rows.size(); ++i) {
             const TCodeRow& row = rows[i];
             if (i > first && (row.File != rows[first].File || row.Start != rows[i - 1].End)) break;
-            const bool procStart = row.Function != currentFunction;
+            // Without inlined calls, rows that differ only in their call are one row.
+            if (!calls && i > first && row.Line == rows[i - 1].Line && row.Function == rows[i - 1].Function) continue;
+            const bool procStart = row.Function != currentFunction || (calls && row.Call != currentCall);
             std::string cls, proc;
             std::int64_t procLine = row.Line;
             if (procStart && row.Function >= 0) {
@@ -249,12 +313,14 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
             if (procStart) {
                 unit.ZeroWidth(1, true);
                 unit.ProcedureName(cls, proc);
+                if (calls) unit.Call(row.Call);
                 line += 1;
                 if (row.Line > line) {
                     unit.ZeroWidth(row.Line - line, false);
                     line = row.Line;
                 }
                 currentFunction = row.Function;
+                currentCall = row.Call;
             }
             ++stats.Rows;
         }
@@ -268,6 +334,7 @@ std::vector<std::uint8_t> EncodeDebugData(const TCodeMap& map, std::uint16_t ver
         ++unitCount;
     }
     std::memcpy(out.bytes.data() + countAt, &unitCount, 4);
+    if (calls) WriteInlinedCalls(out, map, version, codec, refs, stats);
     stats.Units = unitCount;
     if (statsOut) *statsOut = stats;
     return std::move(out.bytes);

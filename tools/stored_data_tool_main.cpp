@@ -105,7 +105,7 @@ TArguments Parse(int argc, char** argv)
             Usage();
     }
     if (a.FormatVersion < 400 || a.FormatVersion > st::kCurrentVersion)
-        throw rtl::Exception("The format version must be from 400 to 515.");
+        throw rtl::Exception("The format version must be from 400 to " + std::to_string(st::kCurrentVersion) + ".");
     if (a.FileEnd && !a.Password.empty())
         throw rtl::Exception("The file-end form has no protected part: give no password.");
     return a;
@@ -165,7 +165,8 @@ int Write(const TArguments& a)
             parts.Symbols = tools::FindStoredSymbols(file, handleAddress, a.Symbols);
         if (a.Stats)
             std::cout << "units " << stats.Units << ", rows " << stats.Rows << ", procedure starts "
-                      << stats.ProcedureStarts << ", truncated names " << stats.TruncatedNames << ", debug data "
+                      << stats.ProcedureStarts << ", truncated names " << stats.TruncatedNames << ", inlined calls "
+                      << stats.InlinedCalls << " (" << stats.InlinedCallBytes << " bytes), debug data "
                       << parts.DebugData.size() << " bytes\n";
     }
     if (a.FileEnd) {

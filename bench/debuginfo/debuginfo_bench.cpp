@@ -1,4 +1,4 @@
-// debuginfo_bench MODULE PASSWORD COUNT
+// debuginfo_bench MODULE PASSWORD COUNT [OLDER_MODULE]
 //
 // Resolves COUNT random code addresses of MODULE (which carries stored data
 // written by the tool and still has its DWARF) three ways, each from a cold
@@ -8,8 +8,11 @@
 // process's, or addr2line's own for addr2line), so other load on a shared
 // machine stays out of the figures; wall-clock figures follow. The stored
 // data and addr2line are timed five times and the fastest run counts;
-// libdw, much slower, runs once. Then the stored data's size is compared
-// with .debug_info + .debug_line.
+// libdw, much slower, runs once. Then the whole inline chain of every
+// address is compared with addr2line -i -f (in runs of 500 addresses; an
+// address whose answer differs is asked again alone), and the stored
+// data's size with the DWARF sections it replaces, and with OLDER_MODULE's
+// (the same program written in the format before the inlined calls).
 #include <dwarf.h>
 #include <elfutils/libdw.h>
 
@@ -28,6 +31,7 @@
 #include "crashreport/modules/debug_data.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/modules/elf_sections.h"
+#include "tests/tools/addr2line_chains.h"
 #include "tools/elf_handles.h"
 
 namespace {
@@ -139,44 +143,27 @@ std::size_t Libdw(const std::string& module, const std::vector<std::uint64_t>& a
     return resolved;
 }
 
-std::string BaseName(const std::string& path)
+// The whole inline chain of every address against addr2line -i -f.
+void PrintAgreement(const std::string& module, const crashreport::TElfSections& elf,
+                    const std::vector<std::uint64_t>& addresses)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Addresses with a DWARF line where the stored data gives addr2line's file,
-// line and function name (ours a suffix of its, which may carry a return type).
-void PrintAgreement(const std::vector<std::uint64_t>& addresses)
-{
-    std::size_t compared = 0, agree = 0;
-    for (std::size_t i = 0; i < g_hits.size() && 2 * i + 1 < g_addr2lineLines.size(); ++i) {
-        const std::string& function = g_addr2lineLines[2 * i];
-        std::string location = g_addr2lineLines[2 * i + 1];
-        const auto space = location.find(" (discriminator");
-        if (space != std::string::npos) location.resize(space);
-        const auto colon = location.rfind(':');
-        if (colon == std::string::npos) continue;
-        const int line = std::atoi(location.c_str() + colon + 1);
-        if (line == 0) continue;
-        ++compared;
-        const auto& hit = g_hits[i];
-        if (!hit) continue;
-        const std::string ours =
-            hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
-        const bool name = function.size() >= ours.size() &&
-            function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
-            (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
-        if (name && line == hit->Line && BaseName(location.substr(0, colon)) == hit->UnitName)
-            ++agree;
-        else if (std::getenv("DEBUGINFO_BENCH_MISMATCHES") && compared - agree < 25)
-            std::printf("    %llx: %s at %s; stored %s at %s:%d\n", static_cast<unsigned long long>(addresses[i]),
-                        function.substr(0, 90).c_str(), location.c_str(), ours.substr(0, 90).c_str(),
-                        hit->UnitName.c_str(), hit->Line);
-    }
-    std::printf("  agreement with addr2line (one run over all addresses): %zu of %zu addresses with a line "
-                "(%.2f %%)\n",
-                agree, compared, compared ? 100.0 * double(agree) / double(compared) : 0.0);
+    crashreport::TTavrelModuleInfo record;
+    record.FileName = module;
+    record.Handle = elf.HandleAddress();
+    record.Options = std::make_unique<crashreport::TTavrelModuleOptionsEx>(module, false);
+    if (!crashreport::LoadStoredOptions(record) || !record.DebugData) return;
+    const auto result = addr2line::Compare(module, addresses, *record.DebugData, record.Handle, 500);
+    std::printf("  inline chains agreeing with addr2line -i -f: %zu of %zu addresses with a line (%.2f %%);\n"
+                "    the same text at every level %.2f %% (the rest: %zu split-off parts named by their symbol, %zu "
+                "inlined functions without a linkage name named by the function holding them, %zu files where "
+                "libdw gives the header);\n"
+                "    %zu of them in inlined code (%.1f %%), %zu of those agreeing; %.2f levels an address\n",
+                result.Agreeing, result.Compared, result.Percent(), result.StrictPercent(), result.SplitParts,
+                result.OwnNames, result.Refereed, result.Inlined,
+                result.Compared ? 100.0 * double(result.Inlined) / double(result.Compared) : 0.0,
+                result.InlinedAgreeing, result.Compared ? double(result.Levels) / double(result.Compared) : 0.0);
+    if (std::getenv("DEBUGINFO_BENCH_MISMATCHES"))
+        for (const auto& m : result.Mismatches) std::printf("    %s", m.c_str());
 }
 
 std::uint64_t SectionSize(const crashreport::TElfSections& elf, const char* name)
@@ -189,8 +176,8 @@ std::uint64_t SectionSize(const crashreport::TElfSections& elf, const char* name
 
 int main(int argc, char** argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: debuginfo_bench MODULE PASSWORD COUNT\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: debuginfo_bench MODULE PASSWORD COUNT [OLDER_MODULE]\n");
         return 2;
     }
     const std::string module = argv[1];
@@ -238,11 +225,32 @@ int main(int argc, char** argv)
     std::printf("  wall clock: stored data %.3f s, addr2line %.3f s, libdw %.3f s: %.1f and %.1f times as fast\n",
                 storedWall, addr2lineWall, libdwWall, addr2lineWall / storedWall, libdwWall / storedWall);
 
-    PrintAgreement(addresses);
+    PrintAgreement(module, elf, addresses);
     const std::uint64_t stored_size = SectionSize(elf, ".tldata");
     const std::uint64_t dwarf = SectionSize(elf, ".debug_info") + SectionSize(elf, ".debug_line");
     std::printf("  .tldata %llu bytes; .debug_info + .debug_line %llu bytes; ratio %.2f %%\n",
                 static_cast<unsigned long long>(stored_size), static_cast<unsigned long long>(dwarf),
                 100.0 * double(stored_size) / double(dwarf));
+    // What a line-and-inline lookup reads of the DWARF (variable locations,
+    // frame tables and the like left out).
+    const char* sections[] = {".debug_info", ".debug_abbrev",   ".debug_line",   ".debug_line_str",
+                              ".debug_str",  ".debug_rnglists", ".debug_ranges", ".debug_aranges"};
+    std::uint64_t all = 0;
+    std::printf("  DWARF it replaces:");
+    for (const char* name : sections) {
+        const std::uint64_t size = SectionSize(elf, name);
+        if (size) std::printf(" %s %llu", name, static_cast<unsigned long long>(size));
+        all += size;
+    }
+    std::printf("\n  .tldata against all of those (%llu bytes): %.2f %%\n", static_cast<unsigned long long>(all),
+                100.0 * double(stored_size) / double(all));
+    if (argc == 5) {
+        crashreport::TElfSections older;
+        if (older.Open(argv[4]))
+            std::printf("  .tldata in the format before the inlined calls (%s): %llu bytes; with them %.2f times "
+                        "as large\n",
+                        argv[4], static_cast<unsigned long long>(SectionSize(older, ".tldata")),
+                        double(stored_size) / double(std::max<std::uint64_t>(1, SectionSize(older, ".tldata"))));
+    }
     return 0;
 }

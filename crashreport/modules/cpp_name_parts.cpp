@@ -55,6 +55,20 @@ std::vector<std::string> SplitCppScopes(std::string_view s)
                     continue;
                 }
             }
+            if ((s.compare(i, 9, "decltype ") == 0 || s.compare(i, 9, "decltype(") == 0) &&
+                (i == 0 || !IsIdentChar(s[i - 1]))) {
+                // A return type "decltype (expression)": its parentheses are
+                // no argument list; it ends at the space after them.
+                int parens = 0;
+                for (std::size_t j = s.find('(', i); j < s.size(); ++j) {
+                    if (s[j] == '(') ++parens;
+                    if (s[j] == ')' && --parens == 0) {
+                        i = j;
+                        break;
+                    }
+                }
+                continue;
+            }
             if (s[i] == ' ') {
                 // A return type in front of a template function's name (it
                 // may have scopes of its own: "ns::T* ns::f<int>()").

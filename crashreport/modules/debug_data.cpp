@@ -59,6 +59,21 @@ bool ReadStep(TByteReader& r, std::uint16_t version, TLineStep& step)
     return true;
 }
 
+// A number of seven bits a byte, lowest first, a set high bit for more:
+// at most five bytes, and no more than 32 bits.
+bool ReadVarint(TByteReader& r, std::uint32_t& value)
+{
+    value = 0;
+    for (int shift = 0; shift < 35; shift += 7) {
+        std::uint8_t b = 0;
+        if (!r.Read(b)) return false;
+        if (shift == 28 && (b & 0xF0) != 0) return false;
+        value |= std::uint32_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) return true;
+    }
+    return false;
+}
+
 void SplitProcedureName(const std::string& name, std::string& lastClass, std::string& cls, std::string& proc)
 {
     if (!name.empty() && name[0] == '.') {
@@ -210,7 +225,9 @@ void TDebugData::BuildIndex() const
     // count cannot reserve more than the data could hold.
     constexpr std::size_t kMinUnitSize = 1 + 4 * sizeof(std::int32_t);
     units_.reserve(std::min<std::size_t>(count, r.Remaining() / kMinUnitSize));
+    bool whole = true;
     for (std::uint32_t i = 0; i < count; ++i) {
+        whole = false;
         TDebugUnitHeader u;
         u.NameOffset = r.Position();
         std::int32_t first = 0, start = 0, size = 0, table = 0;
@@ -224,7 +241,9 @@ void TDebugData::BuildIndex() const
         u.TableSize = std::size_t(table);
         r.Skip(u.TableSize);
         units_.push_back(u);
+        whole = true;
     }
+    if (whole && version_ >= kFirstInlinedCallVersion) IndexInlinedCalls(r);
     byStart_.resize(units_.size());
     for (std::size_t i = 0; i < units_.size(); ++i) byStart_[i] = i;
     std::stable_sort(byStart_.begin(), byStart_.end(),
@@ -251,6 +270,75 @@ void TDebugData::BuildIndex() const
         const auto& prev = units_[byStart_[i - 1]];
         if (prev.CodeStart + prev.CodeSize > units_[byStart_[i]].CodeStart) disjoint_ = false;
     }
+}
+
+void TDebugData::IndexInlinedCalls(TByteReader& r) const
+{
+    // Each part is read whole or not at all; a damaged table leaves the
+    // calls read so far (parents come before their children, so they are
+    // complete) and the lines without callers.
+    std::uint32_t count = 0;
+    if (!r.Read(count)) return;
+    std::vector<std::pair<std::size_t, std::int32_t>> callers;
+    callers.reserve(std::min<std::size_t>(count, r.Remaining() / 2)); // a length byte and a number at least
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::size_t at = r.Position();
+        std::uint32_t first = 0;
+        if (!SkipName(r) || !ReadVarint(r, first)) return;
+        callers.emplace_back(at, std::int32_t(std::min<std::uint32_t>(first, INT32_MAX)));
+    }
+    std::vector<std::size_t> files;
+    if (!r.Read(count)) return;
+    files.reserve(std::min<std::size_t>(count, r.Remaining()));
+    for (std::uint32_t i = 0; i < count; ++i) {
+        files.push_back(r.Position());
+        if (!SkipName(r)) return;
+    }
+    if (!r.Read(count)) return;
+    callerNames_ = std::move(callers);
+    callFiles_ = std::move(files);
+    calls_.reserve(std::min<std::size_t>(count, r.Remaining() / 4)); // four numbers of a byte at least
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t distance = 0, caller = 0, file = 0, line = 0;
+        if (!ReadVarint(r, distance) || !ReadVarint(r, caller) || !ReadVarint(r, file) || !ReadVarint(r, line)) return;
+        if (distance > i || caller > callerNames_.size() || file > callFiles_.size()) return;
+        TDebugInlinedCall call;
+        call.Parent = distance == 0 ? 0 : i - distance + 1;
+        call.Caller = caller;
+        call.File = file;
+        call.Line = std::int32_t(std::min<std::uint32_t>(line, INT32_MAX));
+        calls_.push_back(call);
+    }
+}
+
+bool TDebugData::AddCallers(std::uint32_t call, TDebugLineHit& hit) const
+{
+    // A parent's index is below its child's, so the walk ends.
+    while (call != 0 && call <= calls_.size()) {
+        const TDebugInlinedCall& c = calls_[call - 1];
+        TDebugFrame frame;
+        frame.Line = c.Line;
+        if (c.File != 0) {
+            if (!NameAt(callFiles_[c.File - 1], frame.UnitName)) return false;
+            if (names_.Readable() && frame.UnitName.find('.') == std::string::npos)
+                frame.UnitName += kSourceFileExtension;
+        }
+        if (c.Caller != 0) {
+            const auto [at, first] = callerNames_[c.Caller - 1];
+            // The procedure, then the class as its prefix when it has one.
+            TByteReader r(bytes_);
+            if (!r.Seek(at)) return false;
+            const TByteReader stored = r;
+            bool prefixed = false;
+            if (!SkipStoredName(r, prefixed) || !AppendDecodedName(stored, frame.ProcedureName)) return false;
+            if (prefixed && !AppendName(r, frame.ClassName, 1)) return false;
+            if (!frame.ProcedureName.empty() && frame.ProcedureName[0] == '@') frame.ProcedureName[0] = '_';
+            if (first > 0) frame.ProcOffsetLine = std::max(0, c.Line - first);
+        }
+        hit.Callers.push_back(std::move(frame));
+        call = c.Parent;
+    }
+    return true;
 }
 
 const std::vector<TDebugUnitHeader>& TDebugData::Units() const
@@ -382,6 +470,8 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
     // (offsets in the data; SIZE_MAX for none).
     std::size_t className = SIZE_MAX; // name that gave the current class
     std::size_t procName = SIZE_MAX;  // name of the current procedure
+    std::uint32_t procCall = 0;       // its inlined call (index + 1), 0 for none
+    const bool calls = version_ >= kFirstInlinedCallVersion;
     // Every procedure name of the unit so far, in stored order: a name that
     // keeps the class looks back through them for the one that set it.
     std::vector<std::size_t> starts;
@@ -397,6 +487,7 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         hit.ProcOffsetLine = procKnown ? std::int32_t(std::max<std::int64_t>(0, atLine - procFirstLine)) : 0;
         hit.ClassName.clear();
         hit.ProcedureName.clear();
+        hit.Callers.clear();
         std::string cls, proc;
         if (procName != SIZE_MAX) {
             if (!SplitAt(procName, starts, cls, proc)) return false;
@@ -406,7 +497,7 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
             if (className != procName && !SplitAt(className, starts, cls, proc)) return false;
             hit.ClassName = std::move(cls);
         }
-        return true;
+        return procCall == 0 || AddCallers(procCall, hit);
     };
 
     while (r.Remaining() > 0) {
@@ -415,19 +506,26 @@ bool TDebugData::LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handl
         const std::int64_t newLine = line + step.LineDelta;
         const std::int64_t newCode = code + step.CodeDelta;
         std::size_t newName = SIZE_MAX;
+        std::uint32_t newCall = 0;
         if (step.ProcStart) {
             procFirstLine = newLine;
             procKnown = true;
             newName = r.Position();
-            if (!SkipName(r)) return false;
+            if (!SkipName(r) || (calls && !ReadVarint(r, newCall))) return false;
             starts.push_back(newName);
             className = newName;
-            if (procName == SIZE_MAX) procName = newName;
+            if (procName == SIZE_MAX) {
+                procName = newName;
+                procCall = newCall;
+            }
         }
         if (inside(code, newCode)) return finish(line);
         line = newLine;
         code = newCode;
-        if (newName != SIZE_MAX) procName = newName;
+        if (newName != SIZE_MAX) {
+            procName = newName;
+            procCall = newCall;
+        }
     }
     if (inside(code, unit.CodeStart + unit.CodeSize)) return finish(line);
     return false;

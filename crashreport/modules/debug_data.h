@@ -1,6 +1,8 @@
 #pragma once
-// A module's debug data (units, line tables, procedure names) and the
-// address lookup against it: address -> unit, class, procedure, line.
+// A module's debug data (units, line tables, procedure names, inlined
+// calls) and the address lookup against it: address -> unit, class,
+// procedure, line, and for inlined code every function it was inlined into,
+// each at its call.
 // The unit headers are indexed on the first lookup so later lookups go
 // straight to the unit that holds the address.
 // Not signal-safe: the lookup allocates the names it returns.
@@ -21,12 +23,29 @@ namespace crashreport::stored {
 // for standard headers, none), so nothing is appended on this platform.
 inline constexpr const char* kSourceFileExtension = "";
 
-struct TDebugLineHit {
+// One function at an address: its unit, class, procedure and line.
+struct TDebugFrame {
     std::string UnitName;
     std::string ClassName;
     std::string ProcedureName;
     std::int32_t Line = 0;
     std::int32_t ProcOffsetLine = 0;
+};
+
+// The innermost function at an address (for inlined code the inlined
+// function's own unit, procedure and line). Callers: for inlined code the
+// functions it was inlined into, innermost first, each at the line of its
+// call; the last one holds the code.
+struct TDebugLineHit : TDebugFrame {
+    std::vector<TDebugFrame> Callers;
+};
+
+// An inlined call of the call table (version 516 on), as indexed.
+struct TDebugInlinedCall {
+    std::uint32_t Parent = 0; // 0: none, else the parent's index + 1
+    std::uint32_t Caller = 0; // 0: unknown, else index + 1 into the caller names
+    std::uint32_t File = 0;   // 0: unknown, else index + 1 into the file names
+    std::int32_t Line = 0;
 };
 
 struct TDebugUnitHeader {
@@ -60,6 +79,10 @@ private:
     void BuildIndex() const;
     bool LookupInUnit(const TDebugUnitHeader& unit, std::uintptr_t handle, std::uintptr_t address,
                       TDebugLineHit& hit) const;
+    // The callers of the inlined call `call` (index + 1; 0 for none).
+    bool AddCallers(std::uint32_t call, TDebugLineHit& hit) const;
+    // Reads the table of inlined calls after the last unit.
+    void IndexInlinedCalls(class TByteReader& reader) const;
     // Appends the name at reader's position (prefix chain included) to out
     // and moves past it; false when damaged.
     bool AppendName(class TByteReader& reader, std::string& out, int depth = 0) const;
@@ -92,6 +115,11 @@ private:
     mutable std::vector<std::int64_t> sortedStarts_; // CodeStart of byStart_, for the search
     mutable std::vector<std::uint32_t> pages_;       // first candidate unit of each page of code
     mutable std::int64_t pagesBase_ = 0;
+    // The table of inlined calls: where each caller's name starts and its
+    // first line, where each file name starts, and the calls.
+    mutable std::vector<std::pair<std::size_t, std::int32_t>> callerNames_;
+    mutable std::vector<std::size_t> callFiles_;
+    mutable std::vector<TDebugInlinedCall> calls_;
 };
 
 } // namespace crashreport::stored

@@ -87,7 +87,7 @@ TTavrelModuleInfo* LoadModuleInfo(std::uintptr_t handle)
     std::unique_ptr<TLightModeScope> light;
     if (EnumeratingModules()) light = std::make_unique<TLightModeScope>();
     if (!LoadStoredOptions(*m)) {
-        m->DebugVersion = stored::kCurrentVersion;
+        m->DebugVersion = stored::kReporterVersion;
         m->CompilationDate = 0;
         m->DebugData.reset();
     }

@@ -11,8 +11,10 @@ namespace crashreport::stored {
 // First four bytes of the `.tldata` section and last four of the file-end form.
 inline constexpr std::uint32_t kMagic = 0x000FAB10;
 
-// The format this reporter writes: version 5.1.5.
-inline constexpr std::uint16_t kCurrentVersion = 515;
+// The format this reporter writes: 5.1.5 with the inlined calls.
+inline constexpr std::uint16_t kCurrentVersion = 516;
+// The version a module without stored data is given: the reporter's own.
+inline constexpr std::uint16_t kReporterVersion = 515;
 
 // Version bounds where the layouts change.
 inline constexpr std::uint16_t kFirstCompressedVersion = 450;    // zlib from here on
@@ -20,6 +22,7 @@ inline constexpr std::uint16_t kFirstSectionedVersion = 500;     // symbols, opt
 inline constexpr std::uint16_t kFirstPrefixedNameVersion = 502;  // names with a qualifying prefix
 inline constexpr std::uint16_t kFirstWideStepVersion = 423;      // line steps with 16-bit deltas
 inline constexpr std::uint16_t kFirstSkippedHeaderVersion = 405; // 405..499 start with a skipped block
+inline constexpr std::uint16_t kFirstInlinedCallVersion = 516;   // procedure starts name their inlined call
 
 // Code offsets in the debug data count from the module handle plus this.
 inline constexpr std::uintptr_t kCodeBase = 0x1000;

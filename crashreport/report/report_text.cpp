@@ -253,7 +253,7 @@ std::array<std::string, 6> StackCells(const TTavrelDebugInfo& entry, bool lineOf
         cells[1] = Cell(rtl::ExtractFileName(entry.ModuleInfo->FileName));
     cells[2] = Cell(entry.UnitName);
     cells[3] = Cell(entry.ClassName);
-    cells[4] = Cell(entry.ProcedureName);
+    cells[4] = Cell(ShownProcedureName(entry)); // an inlined row is marked
     if (entry.Line != 0) {
         cells[5] = std::to_string(entry.Line);
         if (lineOffsets) cells[5] += "[" + std::to_string(entry.ProcOffsetLine) + "]";

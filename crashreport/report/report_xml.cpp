@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "crashreport/report/log_file.h"
+#include "crashreport/stack/debug_info.h"
 
 namespace crashreport {
 
@@ -190,6 +191,11 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
             // fields between the class and the line are the procedure.
             std::string procedure = fields[4];
             for (std::size_t f = 5; f + 1 < fields.size(); ++f) procedure += "|" + fields[f];
+            // A row of inlined code carries the mark after its procedure.
+            const std::string mark = kInlinedMark;
+            const bool inlined = procedure.size() > mark.size() &&
+                procedure.compare(procedure.size() - mark.size(), mark.size(), mark) == 0;
+            if (inlined) procedure.resize(procedure.size() - mark.size());
             const std::string lineCell = fields.back();
             const std::size_t bracket = lineCell.find('[');
             TXMLItem* call = current->AddChild("Line");
@@ -206,6 +212,7 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
                     lineCell.substr(bracket + 1, close == std::string::npos ? std::string::npos : close - bracket - 1);
             }
             call->AddAttribute("Offset", offset);
+            if (inlined) call->AddAttribute("Inlined", "True");
         } else if (fields.empty() || fields[0].empty()) {
             running = true;
         } else {

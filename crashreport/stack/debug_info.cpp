@@ -29,7 +29,11 @@ std::uint8_t SplitExportName(const std::string& name, std::string& unit, std::st
     return dkDecoratedName;
 }
 
-void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t threadID, std::uint8_t runningThread)
+namespace {
+
+// Fills info; the callers of inlined code go to `callers` when given.
+void Resolve(TTavrelDebugInfo& info, const void* address, std::int32_t threadID, std::uint8_t runningThread,
+             std::vector<stored::TDebugFrame>* callers)
 {
     info = TTavrelDebugInfo{};
     info.RunningThread = runningThread;
@@ -47,6 +51,7 @@ void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t thre
                 info.ProcedureName = std::move(hit->ProcedureName);
                 info.Line = hit->Line;
                 info.ProcOffsetLine = hit->ProcOffsetLine;
+                if (callers) *callers = std::move(hit->Callers);
                 return;
             }
         }
@@ -58,6 +63,44 @@ void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t thre
     } catch (...) {
         // A failed lookup leaves what was found so far.
     }
+}
+
+} // namespace
+
+void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t threadID, std::uint8_t runningThread)
+{
+    Resolve(info, address, threadID, runningThread, nullptr);
+}
+
+std::vector<std::unique_ptr<TTavrelDebugInfo>> GetDebugInfoRows(const void* address, std::int32_t threadID,
+                                                                std::uint8_t runningThread)
+{
+    std::vector<std::unique_ptr<TTavrelDebugInfo>> rows;
+    std::vector<stored::TDebugFrame> callers;
+    rows.push_back(std::make_unique<TTavrelDebugInfo>());
+    Resolve(*rows.front(), address, threadID, runningThread, &callers);
+    for (auto& caller : callers) {
+        rows.back()->Inlined = 1;
+        const TTavrelDebugInfo& first = *rows.front();
+        auto row = std::make_unique<TTavrelDebugInfo>();
+        row->DebugDetail = first.DebugDetail;
+        row->ModuleInfo = first.ModuleInfo;
+        row->ThreadID = first.ThreadID;
+        row->RunningThread = first.RunningThread;
+        row->Addr = first.Addr;
+        row->UnitName = std::move(caller.UnitName);
+        row->ClassName = std::move(caller.ClassName);
+        row->ProcedureName = std::move(caller.ProcedureName);
+        row->Line = caller.Line;
+        row->ProcOffsetLine = caller.ProcOffsetLine;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::string ShownProcedureName(const TTavrelDebugInfo& info)
+{
+    return info.Inlined ? info.ProcedureName + kInlinedMark : info.ProcedureName;
 }
 
 } // namespace crashreport

@@ -1,10 +1,14 @@
 #pragma once
 // One call-stack entry (`TTavrelDebugInfo`), the call-stack list, and the
 // resolution of an address to module, unit, class, procedure and line:
-// from the module's debug data, else from its exported functions.
+// from the module's debug data, else from its exported functions. An
+// address in inlined code gives a row per inlined call, innermost first,
+// then the function that holds the code, each with its own unit and line.
 // Not signal-safe: resolution allocates and reads module files.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "crashreport/modules/module_info.h"
 #include "crashreport/modules/owned_list.h"
@@ -30,6 +34,10 @@ struct TTavrelDebugInfo {
     std::string ProcedureName;
     std::int32_t Line = 0;
     std::int32_t ProcOffsetLine = 0;
+    // 1 when the row is code inlined into the function of the next row (the
+    // same address): the rows of one address are its inlined calls,
+    // innermost first, then the function that holds the code (0).
+    std::uint8_t Inlined = 0;
     // Records made without debug information carry their own module record
     // (handle and file name only).
     std::unique_ptr<TTavrelModuleInfo> OwnModuleInfo;
@@ -37,8 +45,20 @@ struct TTavrelDebugInfo {
 
 class TTavrelStackList : public TOwnedList<TTavrelDebugInfo> {};
 
-// Fills one entry for the address.
+// Fills one entry for the address: the innermost code there (in inlined
+// code the inlined function's own unit, procedure and line).
 void GetDebugInfo(TTavrelDebugInfo& info, const void* address, std::int32_t threadID, std::uint8_t runningThread);
+
+// Every row of the address: GetDebugInfo's entry, and in inlined code one
+// more per function it was inlined into, each at the line of its call; all
+// rows but the last are marked Inlined. At least one row.
+std::vector<std::unique_ptr<TTavrelDebugInfo>> GetDebugInfoRows(const void* address, std::int32_t threadID,
+                                                                std::uint8_t runningThread);
+
+// The procedure as a report shows it: an inlined row's name is marked
+// " [inlined]".
+std::string ShownProcedureName(const TTavrelDebugInfo& info);
+inline constexpr const char* kInlinedMark = " [inlined]";
 
 // The export-name fallback: splits an exported (demangled) name into unit,
 // class and procedure; returns the detail reached (1, 2 or 3).

@@ -30,13 +30,17 @@ public:
     {
     }
 
+    // The rows of one address (more than one in inlined code) are kept,
+    // counted and appended together.
     void Add(std::uintptr_t address)
     {
-        auto entry = std::make_unique<TTavrelDebugInfo>();
+        std::vector<std::unique_ptr<TTavrelDebugInfo>> rows;
         const void* a = reinterpret_cast<const void*>(address);
         if (useDebugInfo_) {
-            GetDebugInfo(*entry, a, threadID_, runningThread_);
+            rows = GetDebugInfoRows(a, threadID_, runningThread_);
         } else {
+            rows.push_back(std::make_unique<TTavrelDebugInfo>());
+            TTavrelDebugInfo* entry = rows.back().get();
             entry->DebugDetail = dkModuleOnly;
             entry->Addr = const_cast<void*>(a);
             entry->ThreadID = threadID_;
@@ -49,11 +53,12 @@ public:
                 entry->ModuleInfo = entry->OwnModuleInfo.get();
             }
         }
-        if (entry->DebugDetail > 7 || !((kinds_ >> entry->DebugDetail) & 1)) return;
+        const std::uint8_t detail = rows.back()->DebugDetail;
+        if (detail > 7 || !((kinds_ >> detail) & 1)) return;
         const int index = seen_++;
         const bool append = firstIndex_ == -1 || (index >= firstIndex_ && (maxCount_ < 0 || appended_ < maxCount_));
         if (append) {
-            list_.Add(std::move(entry));
+            for (auto& row : rows) list_.Add(std::move(row));
             ++appended_;
         }
     }
@@ -79,22 +84,31 @@ std::unique_ptr<TTavrelStackList> g_current;
 
 void TidyStackEntries(TTavrelStackList& list, int first)
 {
+    // The rows of one address count as one entry: its last row (the
+    // function that holds the code) stands for them, and hiding it hides
+    // its inlined rows before it.
     auto nextNamed = [&list](int from, std::uintptr_t module) {
         for (int j = from; j < list.Count(); ++j)
-            if (Named(list.Item(j)) && HandleOf(list.Item(j)) == module) return j;
+            if (Named(list.Item(j)) && !list.Item(j)->Inlined && HandleOf(list.Item(j)) == module) return j;
         return -1;
+    };
+    auto hide = [&list, first](int i) {
+        void* const addr = list.Item(i)->Addr;
+        list.Item(i)->DebugDetail = dkUnknown;
+        for (int j = i - 1; j >= first && list.Item(j)->Inlined && list.Item(j)->Addr == addr; --j)
+            list.Item(j)->DebugDetail = dkUnknown;
     };
     for (int i = list.Count() - 2; i >= first; --i) {
         TTavrelDebugInfo* e = list.Item(i);
-        if (!Named(e)) continue;
+        if (!Named(e) || e->Inlined) continue;
         const int j = nextNamed(i + 1, HandleOf(e));
         if (j < 0) continue;
         if (list.Item(j)->Addr == e->Addr) {
-            e->DebugDetail = dkUnknown;
+            hide(i);
             continue;
         }
         const int k = nextNamed(j + 1, HandleOf(e));
-        if (k >= 0 && list.Item(k)->Addr == e->Addr) e->DebugDetail = dkUnknown;
+        if (k >= 0 && list.Item(k)->Addr == e->Addr) hide(i);
     }
 }
 

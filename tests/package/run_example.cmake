@@ -1,5 +1,12 @@
-# Installs the reporter, builds examples/minimal against the installed
-# package, strips it and checks what the reporter says about its crash.
+# Builds the example programs the two ways a stranger would and checks what
+# the reporter says about their crashes:
+#   MODE=package       installs the reporter into a prefix of its own, then
+#                      builds examples/minimal and the autostart program
+#                      against it with find_package(TavrelLog);
+#   MODE=subdirectory  builds the autostart program with the checkout added
+#                      as a subdirectory, reporter only (MinSizeRel: line
+#                      tables in a build type whose flags have none).
+# Each program is stripped before it runs.
 cmake_minimum_required(VERSION 3.25)
 
 function(run)
@@ -9,62 +16,128 @@ function(run)
   endif()
 endfunction()
 
+# The line of `marker` in a source file.
+function(line_of file marker out)
+  file(STRINGS ${file} lines)
+  set(n 0)
+  foreach(l IN LISTS lines)
+    math(EXPR n "${n} + 1")
+    if(l MATCHES "${marker}")
+      set(${out} ${n} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  message(FATAL_ERROR "no \"${marker}\" in ${file}")
+endfunction()
+
+# Strips the built program into WORK_DIR; the stored data must stay.
+function(strip_program built out)
+  get_filename_component(name ${built} NAME)
+  set(program ${WORK_DIR}/${name})
+  run(${STRIP} -o ${program} ${built})
+  execute_process(COMMAND readelf -S -W ${program} OUTPUT_VARIABLE sections)
+  if(sections MATCHES "\\.debug_")
+    message(FATAL_ERROR "the stripped ${name} still has DWARF:\n${sections}")
+  endif()
+  if(NOT sections MATCHES "\\.tldata")
+    message(FATAL_ERROR "the stripped ${name} has no stored data:\n${sections}")
+  endif()
+  set(${out} ${program} PARENT_SCOPE)
+endfunction()
+
+# Runs `program args`; it must end with a failure status and print `expected`.
+function(expect_crash program expected)
+  execute_process(COMMAND ${program} crash RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "${program} crash ended with ${status}; it said:\n${out}")
+  if(status EQUAL 0)
+    message(FATAL_ERROR "the crash did not end the program:\n${out}\n${err}")
+  endif()
+  string(FIND "${out}" "${expected}" at)
+  if(at LESS 0)
+    message(FATAL_ERROR "expected \"${expected}\" in:\n${out}\n${err}")
+  endif()
+endfunction()
+
+function(configure_and_build source build)
+  set(launcher)
+  if(LAUNCHER)
+    set(launcher -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER} -DCMAKE_C_COMPILER_LAUNCHER=${LAUNCHER})
+  endif()
+  run(${CMAKE_COMMAND} -S ${source} -B ${build} -G Ninja ${ARGN} ${launcher}
+    -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER}
+    "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_FLAGS}")
+  run(${CMAKE_COMMAND} --build ${build})
+endfunction()
+
+function(check_autostart built)
+  strip_program(${built} program)
+  execute_process(COMMAND ${program} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "capture before statics: on")
+    message(FATAL_ERROR "the capture did not start from module initialisation (${status}):\n${out}\n${err}")
+  endif()
+  line_of(${AUTOSTART_DIR}/main.cpp "// the fault" fault_line)
+  expect_crash(${program} "reported EAccessViolation in Store(int) line ${fault_line}")
+endfunction()
+
 file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component TavrelLog)
+file(MAKE_DIRECTORY ${WORK_DIR})
 
-foreach(f lib/cmake/TavrelLog/TavrelLogConfig.cmake lib/cmake/TavrelLog/TavrelLogConfigVersion.cmake
-    bin/tavrel-stored-data include/crashreport/stack/debug_info.h include/platform/kernel/modules.h
-    lib/libcrashreport_capture.a)
-  if(NOT EXISTS ${prefix}/${f})
-    message(FATAL_ERROR "the installed package lacks ${f}")
+if(MODE STREQUAL "package")
+  set(prefix ${WORK_DIR}/prefix)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component TavrelLog)
+  foreach(f lib/cmake/TavrelLog/TavrelLogConfig.cmake lib/cmake/TavrelLog/TavrelLogConfigVersion.cmake
+      bin/tavrel-stored-data include/crashreport/stack/debug_info.h include/platform/kernel/modules.h
+      lib/libcrashreport_capture.a)
+    if(NOT EXISTS ${prefix}/${f})
+      message(FATAL_ERROR "the installed package lacks ${f}")
+    endif()
+  endforeach()
+  file(GLOB_RECURSE autostart_objects ${prefix}/lib/tavrellog/*capture_autostart*)
+  if(NOT autostart_objects)
+    message(FATAL_ERROR "the installed package lacks the autostart objects")
   endif()
-endforeach()
 
-# The program is configured by a CMake that knows nothing of the source
-# tree: only the prefix leads to the package.
-run(${CMAKE_COMMAND} -S ${EXAMPLE_DIR} -B ${WORK_DIR}/build -G Ninja
-  -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix}
-  -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER}
-  "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_FLAGS}")
-run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
-
-set(app ${WORK_DIR}/app)
-run(${STRIP} -o ${app} ${WORK_DIR}/build/app)
-execute_process(COMMAND readelf -S -W ${app} OUTPUT_VARIABLE sections)
-if(sections MATCHES "\\.debug_")
-  message(FATAL_ERROR "the stripped program still has DWARF:\n${sections}")
-endif()
-if(NOT sections MATCHES "\\.tldata")
-  message(FATAL_ERROR "the stripped program has no stored data:\n${sections}")
-endif()
-
-execute_process(COMMAND ${app} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT status EQUAL 0 OR NOT out MATCHES "no crash asked for")
-  message(FATAL_ERROR "the program without a crash ended with ${status}:\n${out}\n${err}")
-endif()
-
-# The line of the fault, read from the source.
-file(STRINGS ${EXAMPLE_DIR}/main.cpp lines)
-set(n 0)
-set(fault_line 0)
-foreach(l IN LISTS lines)
-  math(EXPR n "${n} + 1")
-  if(l MATCHES "// the fault")
-    set(fault_line ${n})
+  # The programs are configured by a CMake that knows nothing of the source
+  # tree: only the prefix leads to the package.
+  configure_and_build(${EXAMPLE_DIR} ${WORK_DIR}/minimal -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix})
+  strip_program(${WORK_DIR}/minimal/app app)
+  execute_process(COMMAND ${app} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out MATCHES "no crash asked for")
+    message(FATAL_ERROR "the program without a crash ended with ${status}:\n${out}\n${err}")
   endif()
-endforeach()
+  line_of(${EXAMPLE_DIR}/main.cpp "// the fault" fault_line)
+  expect_crash(${app} "at main.cpp app ParseRecord(int) line ${fault_line}")
 
-execute_process(COMMAND ${app} crash RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-message(STATUS "the crash ended with ${status}; the program said:\n${out}")
-if(status EQUAL 0)
-  message(FATAL_ERROR "the crash did not end the program:\n${out}\n${err}")
-endif()
-if(NOT out MATCHES "exception EAccessViolation")
-  message(FATAL_ERROR "no access violation was reported:\n${out}\n${err}")
-endif()
-set(expected "at main.cpp app ParseRecord(int) line ${fault_line}")
-string(FIND "${out}" "${expected}" at)
-if(at LESS 0)
-  message(FATAL_ERROR "expected \"${expected}\" in:\n${out}\n${err}")
+  configure_and_build(${AUTOSTART_DIR} ${WORK_DIR}/autostart -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    -DCMAKE_PREFIX_PATH=${prefix})
+  check_autostart(${WORK_DIR}/autostart/autostart_app)
+elseif(MODE STREQUAL "subdirectory")
+  set(build ${WORK_DIR}/autostart)
+  set(launcher)
+  if(LAUNCHER)
+    set(launcher -DCMAKE_CXX_COMPILER_LAUNCHER=${LAUNCHER} -DCMAKE_C_COMPILER_LAUNCHER=${LAUNCHER})
+  endif()
+  run(${CMAKE_COMMAND} -S ${AUTOSTART_DIR} -B ${build} -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel
+    -DTAVRELLOG_SOURCE_DIR=${SOURCE_DIR} ${launcher} -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER}
+    "-DCMAKE_CXX_FLAGS=${EXTRA_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${EXTRA_FLAGS}")
+  # Nothing of the toolkit, and the program gets the reporter's settings.
+  file(READ ${build}/build.ninja ninja)
+  foreach(absent platform_ui platform_gdi platform_avifile converter_core libX11 cairo pango avcodec)
+    if(ninja MATCHES "${absent}")
+      message(FATAL_ERROR "the reporter-only build still has ${absent}")
+    endif()
+  endforeach()
+  string(REGEX MATCH "build CMakeFiles/autostart_app.dir/main.cpp.o[^\n]*\n( [^\n]*\n)*" app_compile "${ninja}")
+  foreach(flag "-g" "-fnon-call-exceptions" "-fasynchronous-unwind-tables")
+    if(NOT app_compile MATCHES " ${flag}( |\n)")
+      message(FATAL_ERROR "the program is not compiled with ${flag}:\n${app_compile}")
+    endif()
+  endforeach()
+  if(NOT ninja MATCHES "-rdynamic")
+    message(FATAL_ERROR "the program is not linked with -rdynamic")
+  endif()
+  run(${CMAKE_COMMAND} --build ${build})
+  check_autostart(${build}/autostart_app)
+else()
+  message(FATAL_ERROR "MODE is package or subdirectory")
 endif()

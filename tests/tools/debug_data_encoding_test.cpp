@@ -97,7 +97,7 @@ void ExpectRoundTrip(std::uint16_t version)
 
 TEST(DebugDataEncoding, EveryFormatVersionReadsBack)
 {
-    for (std::uint16_t version : {430, 449, 480, 501, 502, 515}) ExpectRoundTrip(version);
+    for (std::uint16_t version : {430, 449, 480, 501, 502, 515, 516}) ExpectRoundTrip(version);
 }
 
 TEST(DebugDataEncoding, ModuleLoadedElsewhereResolvesRelativeToItsHandle)
@@ -258,7 +258,7 @@ TEST(OptionsText, OlderFormsReadBackThroughTheRecordsLoader)
     written.SetSmtpServer("mail.example");
     written.SetMailMethod(mmMailClient);
     const tools::TOptionsText texts;
-    for (std::uint16_t version : {400, 415, 421, 449, 450, 480, 499, 500, 515}) {
+    for (std::uint16_t version : {400, 415, 421, 449, 450, 480, 499, 500, 515, 516}) {
         const auto form = tools::WriteOptionsForm(written, texts, version);
         TByteViewStream stream(form.data(), form.size());
         TTavrelModuleOptions read("m", false);

@@ -12,6 +12,7 @@
 #include "crashreport/options/published_options.h"
 #include "crashreport/codecs/stream.h"
 #include "crashreport/binding/events.h"
+#include "crashreport/modules/stored_data_format.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/modules/elf_sections.h"
 #include "platform/kernel/shared_memory.h"
@@ -63,12 +64,20 @@ void ExpectMainResolves(const TTavrelModuleInfo& record)
     EXPECT_GT(hit->Line, 0);
 }
 
-TEST_F(StoredDataForms, Version515LoadsEveryOptionOfTheFile)
+// The format written by default (516, with the inlined calls) and 515.
+class StoredDataCurrentForms : public StoredDataForms, public testing::WithParamInterface<int> {};
+
+TEST_P(StoredDataCurrentForms, LoadEveryOptionOfTheFile)
 {
     bool loaded = false;
-    auto r = LoadRecord(Make("v515", "--password pw --build-time 45000.5"), "pw", &loaded);
+    const int version = GetParam();
+    const std::string option = version == crashreport::stored::kCurrentVersion
+        ? std::string()
+        : " --format-version " + std::to_string(version);
+    auto r =
+        LoadRecord(Make("v" + std::to_string(version), "--password pw --build-time 45000.5" + option), "pw", &loaded);
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(r->DebugVersion, 515);
+    EXPECT_EQ(r->DebugVersion, version);
     EXPECT_DOUBLE_EQ(r->CompilationDate, 45000.5);
     const auto& o = *r->Options;
     EXPECT_EQ(o.MailMethod(), mmSmtpClient);
@@ -88,6 +97,8 @@ TEST_F(StoredDataForms, Version515LoadsEveryOptionOfTheFile)
     EXPECT_EQ(r->NamesReadable, 1);
     ExpectMainResolves(*r);
 }
+
+INSTANTIATE_TEST_SUITE_P(Versions, StoredDataCurrentForms, testing::Values(516, 515));
 
 TEST_F(StoredDataForms, Version480KeepsTheTextsItLacks)
 {

@@ -11,6 +11,7 @@
 #include "crashreport/modules/elf_sections.h"
 #include "tools/elf_handles.h"
 #include "crashreport/modules/module_identity_info.h"
+#include "tests/tools/addr2line_chains.h"
 #include "tests/tools/tool_test_support.h"
 
 namespace {
@@ -18,23 +19,6 @@ namespace {
 using namespace tooltest;
 
 const char* const kPassword = "sample-secret";
-
-std::string BaseName(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// libdw's file name for an address: the second opinion where addr2line's
-// differs from ours.
-std::string LibdwFile(Dwarf* dwarf, std::uint64_t address)
-{
-    Dwarf_Die cu;
-    if (!dwarf_addrdie(dwarf, address, &cu)) return {};
-    Dwarf_Line* line = dwarf_getsrc_die(&cu, address);
-    const char* file = line ? dwarf_linesrc(line, nullptr, nullptr) : nullptr;
-    return file ? BaseName(file) : std::string();
-}
 
 TEST(StrippedProgram, KeepsItsStoredDataSections)
 {
@@ -73,68 +57,18 @@ TEST(StrippedProgram, AddressesAgreeWithAddr2line)
     ASSERT_GT(addresses.size(), 50u);
     // One addr2line run per address: it caches names between the addresses
     // of one run, and its answer for an address then depends on the ones
-    // asked before.
-    std::string output;
-    for (auto a : addresses) {
-        std::ostringstream command;
-        command << "addr2line -f -C -e '" SAMPLE_PROGRAM "' 0x" << std::hex << a;
-        output += tooltest::Run(command.str());
-    }
-    std::istringstream lines(output);
-
-    std::size_t agree = 0, named = 0, compared = 0, uncovered = 0, uncoveredAgree = 0, refereed = 0;
-    tools::TElfFile unstripped = tools::OpenElfFile(SAMPLE_PROGRAM, true);
-    std::vector<std::string> mismatches;
-    for (auto a : addresses) {
-        std::string function, location;
-        ASSERT_TRUE(std::getline(lines, function) && std::getline(lines, location));
-        const auto space = location.find(" (discriminator");
-        if (space != std::string::npos) location.resize(space);
-        const auto colon = location.rfind(':');
-        const std::string file = BaseName(location.substr(0, colon));
-        const std::string lineText = location.substr(colon + 1);
-        const int line = lineText == "?" ? 0 : std::atoi(lineText.c_str());
-
-        const auto hit = record->DebugData->Lookup(record->Handle, a);
-        if (line == 0) {
-            // No DWARF line covers it (start-up code, padding): the stored
-            // data holds lines only.
-            ++uncovered;
-            if (!hit) ++uncoveredAgree;
-            continue;
-        }
-        ++compared;
-        bool same = false;
-        std::string ours = "(none)";
-        if (hit) {
-            ++named;
-            ours = hit->ClassName.empty() ? hit->ProcedureName : hit->ClassName + "::" + hit->ProcedureName;
-            const bool nameMatches = function.size() >= ours.size() &&
-                function.compare(function.size() - ours.size(), ours.size(), ours) == 0 &&
-                (function.size() == ours.size() || function[function.size() - ours.size() - 1] == ' ');
-            same = nameMatches && file == hit->UnitName && line == hit->Line;
-            // addr2line names some functions of header files with the unit's
-            // main file; libdw (and readelf) give the header.
-            if (!same && nameMatches && line == hit->Line && LibdwFile(unstripped.Dwarf.get(), a) == hit->UnitName) {
-                same = true;
-                ++refereed;
-            }
-            if (!same) ours += " at " + hit->UnitName + ":" + std::to_string(hit->Line);
-        }
-        if (same)
-            ++agree;
-        else if (mismatches.size() < 15)
-            mismatches.push_back("0x" + (std::ostringstream() << std::hex << a).str() + ": addr2line " + function +
-                                 " at " + file + ":" + std::to_string(line) + "; stored " + ours);
-    }
-    ASSERT_GT(compared, addresses.size() / 2);
-    const double agreement = 100.0 * double(agree) / double(compared);
-    std::printf("agreement with addr2line: %zu of %zu addresses with a line (%.2f %%), %zu of them where "
-                "addr2line's file differs from libdw's and ours is libdw's; %zu addresses without a DWARF "
-                "line, %zu of them also unresolved by the stored data\n",
-                agree, compared, agreement, refereed, uncovered, uncoveredAgree);
-    for (const auto& m : mismatches) std::printf("  %s\n", m.c_str());
-    EXPECT_GE(agreement, 99.0);
+    // asked before. The whole inline chain of every address is compared.
+    const auto result = addr2line::Compare(SAMPLE_PROGRAM, addresses, *record->DebugData, record->Handle, 1);
+    ASSERT_GT(result.Compared, addresses.size() / 2);
+    std::printf("agreement with addr2line -i -f: %zu of %zu addresses with a line (%.2f %%; the same text at every "
+                "level %.2f %%: %zu named by a split-off part's symbol, %zu inlined code that addr2line names by "
+                "the function holding it, %zu where addr2line's file differs from libdw's and ours is libdw's), %zu "
+                "in inlined code; %zu addresses without a DWARF line, %zu of them also unresolved by the stored "
+                "data\n",
+                result.Agreeing, result.Compared, result.Percent(), result.StrictPercent(), result.SplitParts,
+                result.OwnNames, result.Refereed, result.Inlined, result.Lineless, result.LinelessUnresolved);
+    for (const auto& m : result.Mismatches) std::printf("  %s", m.c_str());
+    EXPECT_GE(result.Percent(), 99.0);
 }
 
 TEST(StrippedProgram, WrongPasswordShowsNamesAsBase64)

@@ -96,6 +96,33 @@ TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
               "3C 62 3E 26 22 27 7B 5C 70 61 72 7D 54 5B 62 69");
 }
 
+// Rows of inlined code are Line elements like the others, their procedure
+// without the mark, which becomes an attribute.
+TEST(XML, InlinedRowsAreLinesMarkedInlined)
+{
+    if (!reporttest::HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+    TTavrelModuleOptions options("", false);
+    auto sample = reporttest::MakeSample();
+    reporttest::AddInlinedRows(*sample);
+    TLogFile log = TLogFile::FromText(BuildReportText(sample->Sources, options).Text);
+    TempDir dir;
+    const std::string file = dir / "log.xml";
+    SaveLogAsXML(log, file);
+    const auto lint = RunCommand("xmllint --noout " + file + " 2>&1");
+    ASSERT_EQ(lint.Status, 0) << lint.Output;
+    const std::string thread = "/Doc/Log[1]/CallStack/ExceptionThread";
+    EXPECT_EQ(Xpath(file, "count(" + thread + "/Line)"), "5"); // three rows of the sample, two inlined ones
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Procedure)"), "Decode(int)");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Inlined)"), "True");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Unit)"), "frame_file.h");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[2]/@Procedure)"), "Load()");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[2]/@Number)"), "77");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[3]/@Procedure)"), "ReadFrame(int)");
+    EXPECT_EQ(Xpath(file, "count(" + thread + "/Line[3]/@Inlined)"), "0");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Address)"),
+              Xpath(file, "string(" + thread + "/Line[3]/@Address)"));
+}
+
 TEST(XML, PlaceholderRegistersGiveNoAttributes)
 {
     auto sample = reporttest::MakeSample();

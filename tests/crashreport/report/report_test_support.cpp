@@ -116,6 +116,29 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message)
     return sample;
 }
 
+void AddInlinedRows(TSampleReport& sample)
+{
+    const TTavrelDebugInfo& outer = *sample.Stack->Item(0);
+    auto row = [&](const char* unit, const char* cls, const char* proc, int line, int offset) {
+        auto e = std::make_unique<TTavrelDebugInfo>();
+        e->Addr = outer.Addr;
+        e->ThreadID = outer.ThreadID;
+        e->RunningThread = outer.RunningThread;
+        e->ModuleInfo = outer.ModuleInfo;
+        e->DebugDetail = outer.DebugDetail;
+        e->UnitName = unit;
+        e->ClassName = cls;
+        e->ProcedureName = proc;
+        e->Line = line;
+        e->ProcOffsetLine = offset;
+        e->Inlined = 1;
+        return e;
+    };
+    auto& items = sample.Stack->Items();
+    items.insert(items.begin(), row("frame_file.cpp", "TFrameFile", "Load()", 77, 4));
+    items.insert(items.begin(), row("frame_file.h", "TFrameFile", "Decode(int)", 40, 2));
+}
+
 std::string SampleReportText(int number, const TTavrelModuleOptions& options)
 {
     auto sample = MakeSample(rtl::Format("Report number %d.", number));

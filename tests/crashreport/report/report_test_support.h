@@ -22,6 +22,11 @@ struct TSampleReport {
 // into the Message item as it is.
 std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List index out of bounds (5).");
 
+// Puts two inlined rows before the sample's first row (the same address):
+// Decode(int) of frame_file.h line 40, inlined into Load() of frame_file.cpp
+// at line 77, inlined into ReadFrame(int), the first row.
+void AddInlinedRows(TSampleReport& sample);
+
 // The text of sample report `number` (in its message and address); the
 // same text for the same number.
 std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/report/captured_report.h"
+#include "crashreport/report/log_file.h"
 #include "crashreport/report/report_text.h"
 #include "platform/rtl/external_exception.h"
 #include "tests/crashreport/report/report_test_support.h"
@@ -113,6 +114,49 @@ TEST(ReportText, OffsetsOnlyWhenAskedAndOnlyDebugLinesWithoutTheFrameOptions)
     const std::string stack = BuildCallStackSection(sample->Sources, options);
     EXPECT_TRUE(Contains(stack, "|118 |")) << stack;
     EXPECT_FALSE(Contains(stack, "terminate")) << stack;
+}
+
+// Inlined code: a row per inlined call before the function that holds the
+// code, all at one address, each with its own unit, procedure and line; the
+// inlined rows are marked, and the log file reads the table as before.
+TEST(ReportText, InlinedRowsComeBeforeTheirFunctionMarked)
+{
+    auto sample = reporttest::MakeSample();
+    reporttest::AddInlinedRows(*sample);
+    TTavrelModuleOptions options("", false);
+    options.SetStackFlags({stLineOffsets});
+    const TErrorReport report = BuildReportText(sample->Sources, options);
+    const std::string stack = BuildCallStackSection(sample->Sources, options);
+    const auto lines = SplitCRLF(stack);
+    std::vector<std::string> rows;
+    for (const auto& line : lines)
+        if (Contains(line, "|000055D0C0001234|")) rows.push_back(line);
+    ASSERT_EQ(rows.size(), 3u) << stack;
+    auto cells = [](const std::string& row) {
+        std::vector<std::string> out;
+        for (std::size_t at = 1, bar; (bar = row.find('|', at)) != std::string::npos; at = bar + 1) {
+            std::string cell = row.substr(at, bar - at);
+            while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+            out.push_back(cell);
+        }
+        return out;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(cells(rows[0]),
+              (V{"000055D0C0001234", "vek2avi", "frame_file.h", "TFrameFile", "Decode(int) [inlined]", "40[2]"}));
+    EXPECT_EQ(cells(rows[1]),
+              (V{"000055D0C0001234", "vek2avi", "frame_file.cpp", "TFrameFile", "Load() [inlined]", "77[4]"}));
+    EXPECT_EQ(cells(rows[2]),
+              (V{"000055D0C0001234", "vek2avi", "converter.cpp", "TConverter", "ReadFrame(int)", "118[3]"}));
+    for (std::size_t i = 1; i < lines.size() && !lines[i].empty(); ++i)
+        EXPECT_EQ(lines[i].size(), lines[1].size()) << lines[i];
+    // Still one group for the exception thread, opened by the first row.
+    EXPECT_EQ(stack.find("Exception Thread"), stack.rfind("Exception Thread")) << stack;
+    EXPECT_LT(stack.find("Exception Thread"), stack.find("Decode(int)")) << stack;
+
+    TLogFile log = TLogFile::FromText(report.Text);
+    ASSERT_EQ(log.Count(), 1);
+    EXPECT_TRUE(Contains(log.GetCallStackPart(0), rows[0])) << log.GetCallStackPart(0);
 }
 
 TEST(ReportText, RegistersAndDumpsComeFromTheContextAndTheReadableMemory)

@@ -37,6 +37,10 @@ TEST(CppNameParts, SplitsScopesOutsideBrackets)
         {"std::__cxx11::basic_string<char>::_M_data[abi:cxx11]() const",
          {"std", "__cxx11", "basic_string<char>", "_M_data[abi:cxx11]() const"}},
         {"sample::Counter::Step(int) [clone .isra.0]", {"sample", "Counter", "Step(int) [clone .isra.0]"}},
+        {"decltype ((({parm#1}.base)())-(({parm#2}.base)())) std::operator-<int*>(std::move_iterator<int*> const&)",
+         {"std", "operator-<int*>(std::move_iterator<int*> const&)"}},
+        {"decltype (__miter_base(({parm#1}.base)())) std::__miter_base<char*>(std::move_iterator<char*>)",
+         {"std", "__miter_base<char*>(std::move_iterator<char*>)"}},
     };
     for (const auto& c : cases) EXPECT_EQ(SplitCppScopes(c.Name), c.Parts) << c.Name;
 }

@@ -175,6 +175,83 @@ TEST(StackScan, TidyHidesAnEntryRepeatedByTheNextOrTheOneAfter)
     EXPECT_EQ(list.Item(6)->DebugDetail, dkDebugLine);
 }
 
+TEST(StackScan, TidyTreatsTheRowsOfOneAddressAsOneEntry)
+{
+    TTavrelModuleInfo a;
+    a.Handle = 0x1000;
+    TTavrelStackList list;
+    auto inlined = [&](std::uintptr_t addr) {
+        auto e = Entry(dkDebugLine, addr, &a);
+        e->Inlined = 1;
+        return e;
+    };
+    list.Add(inlined(0x10));                // 0: hidden with 1
+    list.Add(Entry(dkDebugLine, 0x10, &a)); // 1: repeated by 3
+    list.Add(inlined(0x10));                // 2: kept with 3
+    list.Add(Entry(dkDebugLine, 0x10, &a)); // 3
+    list.Add(inlined(0x40));                // 4: an inlined row is no repeat of its own function's row
+    list.Add(inlined(0x40));                // 5
+    list.Add(Entry(dkDebugLine, 0x40, &a)); // 6
+    TidyStackEntries(list, 0);
+    const std::uint8_t expected[] = {dkUnknown,   dkUnknown,   dkDebugLine, dkDebugLine,
+                                     dkDebugLine, dkDebugLine, dkDebugLine};
+    for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.Item(i)->DebugDetail, expected[i]) << i;
+}
+
+std::unique_ptr<TTavrelStackList> g_inlinedStack;
+
+__attribute__((noinline)) void CaptureInlinedStack()
+{
+    volatile char here = 0;
+    g_inlinedStack = GetCallStack({nullptr, const_cast<char*>(&here), StackTop()}, {.ThreadID = ThreadId()});
+}
+
+// Always inlined, also without optimisation: its call of the capture lies
+// inside HoldsInlinedStep.
+const int kCaptureCallLine = __LINE__ + 3;
+__attribute__((always_inline)) inline int InlinedStep(int v)
+{
+    CaptureInlinedStack();
+    return v + 1;
+}
+
+const int kInlinedStepCallLine = __LINE__ + 1; // the call is on the next line
+__attribute__((noinline)) int HoldsInlinedStep(int v) { return InlinedStep(v * 3) * 5; }
+
+TEST(StackScan, InlinedCodeGivesARowPerFunctionAtOneAddress)
+{
+    ASSERT_GT(HoldsInlinedStep(2), 0);
+    ASSERT_TRUE(g_inlinedStack);
+    const auto& list = *g_inlinedStack;
+    const int inner = IndexOf(list, "InlinedStep");
+    ASSERT_GE(inner, 0);
+    ASSERT_LT(inner + 1, list.Count());
+    const TTavrelDebugInfo& inlined = *list.Item(inner);
+    const TTavrelDebugInfo& outer = *list.Item(inner + 1);
+    EXPECT_EQ(inlined.Inlined, 1);
+    EXPECT_EQ(inlined.UnitName, "stack_scan_test.cpp");
+    EXPECT_EQ(inlined.Line, kCaptureCallLine);
+    EXPECT_EQ(ShownProcedureName(inlined), inlined.ProcedureName + " [inlined]");
+    EXPECT_EQ(outer.Inlined, 0);
+    EXPECT_EQ(outer.Addr, inlined.Addr);
+    EXPECT_EQ(outer.ProcedureName.rfind("HoldsInlinedStep", 0), 0u) << outer.ProcedureName;
+    EXPECT_EQ(outer.UnitName, "stack_scan_test.cpp");
+    EXPECT_EQ(outer.Line, kInlinedStepCallLine);
+    EXPECT_EQ(outer.DebugDetail, dkDebugLine);
+    EXPECT_EQ(outer.ThreadID, inlined.ThreadID);
+    // The rows of one address count as one entry of a window.
+    const auto window = GetCallStack({inlined.Addr, nullptr, nullptr}, {.FirstIndex = 0, .MaxCount = 1});
+    ASSERT_EQ(window->Count(), 2);
+    EXPECT_EQ(window->Item(0)->Inlined, 1);
+    EXPECT_EQ(window->Item(1)->Inlined, 0);
+    EXPECT_EQ(window->Item(1)->Line, kInlinedStepCallLine);
+    // The innermost row alone, as GetDebugInfo gives it.
+    TTavrelDebugInfo one;
+    GetDebugInfo(one, inlined.Addr, 0, 1);
+    EXPECT_EQ(one.ProcedureName, inlined.ProcedureName);
+    EXPECT_EQ(one.Line, inlined.Line);
+}
+
 TEST(StackScan, UnreadableStackPagesAreSkipped)
 {
     const std::size_t page = std::size_t(sysconf(_SC_PAGESIZE));
