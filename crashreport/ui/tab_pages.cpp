@@ -6,6 +6,7 @@
 #include <map>
 
 #include "crashreport/report/report_rtf.h"
+#include "crashreport/stack/debug_info.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/file_names.h"
 #include "platform/ui/notify.h"
@@ -112,7 +113,7 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
             row.Columns[1] = Flat(rtl::ExtractFileName(e->ModuleInfo->FileName));
         row.Columns[2] = Flat(e->UnitName);
         row.Columns[3] = Flat(e->ClassName);
-        row.Columns[4] = Flat(e->ProcedureName);
+        row.Columns[4] = Flat(ShownProcedureName(*e)); // an inlined row is marked
         if (e->Line != 0) {
             row.Columns[5] = std::to_string(e->Line);
             if (lineOffsets) row.Columns[5] += "[" + std::to_string(e->ProcOffsetLine) + "]";

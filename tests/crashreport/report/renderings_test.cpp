@@ -100,7 +100,7 @@ TEST(XML, TheLogDocumentIsWellFormedAndCarriesEveryField)
 // without the mark, which becomes an attribute.
 TEST(XML, InlinedRowsAreLinesMarkedInlined)
 {
-    if (!reporttest::HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+    if (!HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
     TTavrelModuleOptions options("", false);
     auto sample = reporttest::MakeSample();
     reporttest::AddInlinedRows(*sample);
@@ -108,8 +108,8 @@ TEST(XML, InlinedRowsAreLinesMarkedInlined)
     TempDir dir;
     const std::string file = dir / "log.xml";
     SaveLogAsXML(log, file);
-    const auto lint = RunCommand("xmllint --noout " + file + " 2>&1");
-    ASSERT_EQ(lint.Status, 0) << lint.Output;
+    const auto lint = RunShell("xmllint --noout " + file + " 2>&1");
+    ASSERT_EQ(lint.ExitCode, 0) << lint.Output;
     const std::string thread = "/Doc/Log[1]/CallStack/ExceptionThread";
     EXPECT_EQ(Xpath(file, "count(" + thread + "/Line)"), "5"); // three rows of the sample, two inlined ones
     EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Procedure)"), "Decode(int)");

@@ -58,6 +58,19 @@ TEST(TabPages, CallStackRowsGroupByThreadWithABlankRowBeforeARunningThread)
     EXPECT_EQ(fewer.size(), rows.size() - 1);
 }
 
+TEST(TabPages, InlinedCallsAreMarkedRowsOfTheirAddress)
+{
+    dialogtest::TDialogFixture f;
+    reporttest::AddInlinedRows(*f.Sample);
+    const std::vector<TPageRow> rows = BuildCallStackRows(f.Sample->Sources, f.Options);
+    ASSERT_GE(rows.size(), 4u);
+    EXPECT_EQ(rows[1].Columns[4], "Decode(int) [inlined]");
+    EXPECT_EQ(rows[1].Columns[2], "frame_file.h");
+    EXPECT_EQ(rows[2].Columns[4], "Load() [inlined]");
+    EXPECT_EQ(rows[3].Columns[4].find("[inlined]"), std::string::npos) << rows[3].Columns[4];
+    EXPECT_EQ(rows[1].Columns[0], rows[3].Columns[0]); // one address, its whole chain
+}
+
 TEST(TabPages, ModuleRowsAndTheirSwappedWidthKeys)
 {
     dialogtest::TDialogFixture f;
