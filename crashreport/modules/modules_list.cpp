@@ -140,6 +140,19 @@ void LoadModulesForReport()
     list.SortByHandle();
 }
 
+int DropChangedModules()
+{
+    std::lock_guard<std::recursive_mutex> lock(g_lock);
+    auto& list = ModulesList();
+    int dropped = 0;
+    for (int i = list.Count() - 1; i >= 0; --i)
+        if (LastModifiedLocal(list.Item(i)->FileName) != list.Item(i)->LastModified) {
+            list.Delete(i);
+            ++dropped;
+        }
+    return dropped;
+}
+
 void RefreshModulesList()
 {
     std::lock_guard<std::recursive_mutex> lock(g_lock);

@@ -21,6 +21,11 @@ TTavrelModuleInfo* FindModuleInfoByAddr(const void* address);
 // Drops records of unloaded modules, adds every loaded module not listed,
 // and sorts the list by handle.
 void RefreshModulesList();
+// Drops the records of modules whose file's time stamp changed since they
+// were listed (the file was replaced while loaded): the next refresh reads
+// them again. Answers how many went. A report does this before it builds
+// any call stack, so no entry points to a dropped record.
+int DropChangedModules();
 bool EnumeratingModules();
 
 // Everything a report reads about the modules, loaded before the report

@@ -147,6 +147,7 @@ public:
                 ? dynamic_cast<const rtl::EExternal*>(AsStdException(exception_.Exception))
                 : nullptr)
             if (fault->ExceptionRecord.ExceptionAddress) exception_.Address = fault->ExceptionRecord.ExceptionAddress;
+        DropChangedModules();
         RefreshModulesList();
         PublishRecord();
 

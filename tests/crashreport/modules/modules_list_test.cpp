@@ -1,5 +1,6 @@
 // The modules list: kinds, versions, sizes, dates, sorted by handle.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "crashreport/modules/module_identity_info.h"
@@ -69,6 +70,30 @@ TEST(ModulesList, RecordsInFullGiveKindsVersionsSizesAndDates)
     EXPECT_EQ(FindModuleInfo(libcHandle)->ModuleKind, mkLibrary);
     EXPECT_EQ(GetModuleKind(libcHandle), mkLibrary);
     EXPECT_EQ(FindModuleInfo(libcHandle)->Version, "6.0.0.0");
+}
+
+TEST(ModulesList, AModuleWhoseFileChangedIsDroppedAndReadAgain)
+{
+    RefreshModulesList();
+    const TTavrelModuleInfo* self = FindByName("modules_list_test");
+    ASSERT_NE(self, nullptr);
+    const std::string file = self->FileName;
+    const double listed = self->LastModified;
+    EXPECT_EQ(DropChangedModules(), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    // The file gets a newer time stamp, as when it is replaced on disk.
+    timespec times[2] = {st.st_atim, st.st_mtim};
+    times[1].tv_sec += 10;
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    EXPECT_EQ(DropChangedModules(), 1);
+    EXPECT_EQ(FindByName("modules_list_test"), nullptr);
+    RefreshModulesList();
+    self = FindByName("modules_list_test");
+    ASSERT_NE(self, nullptr);
+    EXPECT_GT(self->LastModified, listed);
+    times[1].tv_sec -= 10;
+    utimensat(AT_FDCWD, file.c_str(), times, 0);
 }
 
 TEST(ModulesList, VersionsFromFileNames)
