@@ -5,17 +5,10 @@
 #include "crashreport/codecs/file_io.h"
 #include "platform/kernel/files.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport::delivery {
 namespace {
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 bool IsPlain7Bit(const std::string& text)
 {
@@ -105,7 +98,7 @@ std::vector<std::string> SplitRecipients(const std::string& recipients)
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = recipients.find_first_of(",;", start);
-        std::string entry = Trim(recipients.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        std::string entry = rtl::Trim(recipients.substr(start, end == std::string::npos ? std::string::npos : end - start));
         if (!entry.empty()) list.push_back(std::move(entry));
         if (end == std::string::npos) break;
         start = end + 1;
@@ -144,7 +137,7 @@ std::string PercentEncode(const std::string& text)
 std::string EncodeBase64Lines(const std::string& path)
 {
     std::string bytes;
-    if (Trim(path).empty() || !codecs::ReadWholeFile(path, bytes)) return {};
+    if (rtl::Trim(path).empty() || !codecs::ReadWholeFile(path, bytes)) return {};
     return Base64Lines(bytes);
 }
 
@@ -153,7 +146,7 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
     std::string parts;
     for (const TMailAttachment& attachment : attachments) {
         std::string bytes;
-        if (Trim(attachment.Name).empty() || !codecs::ReadWholeFile(attachment.Path, bytes)) continue;
+        if (rtl::Trim(attachment.Name).empty() || !codecs::ReadWholeFile(attachment.Path, bytes)) continue;
         const std::string type =
             EndsWithIgnoringCase(attachment.Name, ".PNG") ? "image/png" : "application/octet-stream";
         // A name with bytes above 127 is written in the RFC 2231 form, which

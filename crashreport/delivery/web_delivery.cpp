@@ -14,20 +14,13 @@
 #include "platform/net/curl_library.h"
 #include "platform/net/wininet_errors.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport::delivery {
 namespace {
 
 constexpr std::size_t kChunk = 1024;
 constexpr int kStatusNotNumeric = 2147483647;
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
 
 bool FileSize(const std::string& path, std::uint64_t& size)
 {
@@ -99,7 +92,7 @@ int TransferCode(const net::TUploadResult& result, bool http, std::string& error
 bool ParseWebURL(const std::string& url, TWebURL& parsed)
 {
     parsed = TWebURL{};
-    std::string text = Trim(url);
+    std::string text = rtl::Trim(url);
     if (text.empty() || text.back() != '/') text += '/';
     // ":<digits>/" at the end is the port.
     std::size_t digits = text.size() - 1;

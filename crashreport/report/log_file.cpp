@@ -11,6 +11,7 @@
 #include "crashreport/options/log_file_naming.h"
 #include "crashreport/report/report_text.h"
 #include "platform/kernel/files.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 
@@ -18,19 +19,6 @@ namespace {
 
 constexpr const char* kCRLF = "\r\n";
 constexpr const char* kReportEnd = "\r\n\r\n\r\n\r\n";
-
-bool IsBlank(const std::string& text)
-{
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
-}
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-    return text.substr(first, last - first);
-}
 
 std::string TrimRightLineEnds(std::string text)
 {
@@ -84,7 +72,7 @@ std::vector<std::string> ParseLogText(std::string text, std::vector<std::string>
         }
         if (piece.find("-\r\n|") != std::string::npos)
             reports.push_back(StoredForm(piece));
-        else if (unread && !IsBlank(piece))
+        else if (unread && !rtl::IsBlank(piece))
             unread->push_back(piece);
         start = end;
     }
@@ -234,7 +222,7 @@ bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const s
                 std::size_t end = rest.find(kCRLF, start);
                 std::string line = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
                 if (lineNo > 0) {
-                    if (IsBlank(line)) line = ".";
+                    if (rtl::IsBlank(line)) line = ".";
                     expected += kCRLF + std::string(colon - lineStart + 2, ' ');
                 }
                 expected += line;
@@ -257,13 +245,13 @@ std::string ExtractFieldValue(const std::string& report, const std::string& fiel
     const std::string line = LineAt(report, at);
     const std::size_t colon = line.find(": ");
     if (colon == std::string::npos) return {};
-    std::string value = Trim(line.substr(colon + 2));
+    std::string value = rtl::Trim(line.substr(colon + 2));
     std::size_t next = report.find(kCRLF, at);
     while (next != std::string::npos) {
         next += 2;
         const std::string more = LineAt(report, next);
-        if (IsBlank(more) || more.find(": ") != std::string::npos) break;
-        value += kCRLF + Trim(more);
+        if (rtl::IsBlank(more) || more.find(": ") != std::string::npos) break;
+        value += kCRLF + rtl::Trim(more);
         next = report.find(kCRLF, next);
     }
     return value;

@@ -7,6 +7,7 @@
 #include "crashreport/modules/readable_memory.h"
 #include "platform/rtl/file_names.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 
@@ -30,18 +31,6 @@ std::vector<std::string> SplitLines(const std::string& text)
         start = end + 2;
     }
     return lines;
-}
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-bool IsBlank(const std::string& line)
-{
-    return std::all_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
 
 std::string PadRight(const std::string& text, std::size_t width)
@@ -121,10 +110,10 @@ std::string NormalizeLineEnds(const std::string& text)
 std::string FormatItemValue(const std::string& value)
 {
     if (value.find(kCRLF) == std::string::npos) return value;
-    std::vector<std::string> lines = SplitLines(ReplaceAll(value, ": ", ":_"));
+    std::vector<std::string> lines = SplitLines(rtl::ReplaceAll(value, ": ", ":_"));
     std::string out;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        std::string line = IsBlank(lines[i]) ? std::string(".") : lines[i];
+        std::string line = rtl::IsBlank(lines[i]) ? std::string(".") : lines[i];
         if (i > 0)
             out += kCRLF + std::string(" ") + line;
         else
@@ -432,13 +421,13 @@ std::string BuildCPUSection(const TReportSources& sources, const TTavrelModuleOp
 
 std::string BuildCustomSection(const TReportSources& sources, const TTavrelModuleOptions& options)
 {
-    if (IsBlank(sources.CustomData)) return {};
+    if (rtl::IsBlank(sources.CustomData)) return {};
     // Blank lines become "." so that the text can never hold the blank
     // lines that end a report in the log.
     const std::string title = Text(options, 13);
     std::string out = title + ":" + kCRLF + std::string(title.size() + 1, '-') + kCRLF;
     for (const std::string& line : SplitLines(NormalizeLineEnds(CleanMessage(sources.CustomData))))
-        out += (IsBlank(line) ? std::string(".") : line) + kCRLF;
+        out += (rtl::IsBlank(line) ? std::string(".") : line) + kCRLF;
     return out;
 }
 

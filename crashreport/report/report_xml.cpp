@@ -6,6 +6,7 @@
 
 #include "crashreport/report/log_file.h"
 #include "crashreport/stack/debug_info.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 
@@ -27,21 +28,6 @@ std::vector<std::string> Lines(const std::string& text)
         start = end + 2;
     }
     return lines;
-}
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-    return text.substr(first, last - first);
-}
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
 }
 
 std::string Reference(unsigned code)
@@ -74,11 +60,11 @@ std::vector<std::string> SplitFields(const std::string& row)
     while (start < row.size()) {
         std::size_t end = row.find('|', start);
         if (end == std::string::npos) {
-            const std::string rest = Trim(row.substr(start));
+            const std::string rest = rtl::Trim(row.substr(start));
             if (!rest.empty()) fields.push_back(rest);
             break;
         }
-        fields.push_back(Trim(row.substr(start, end - start)));
+        fields.push_back(rtl::Trim(row.substr(start, end - start)));
         start = end + 1;
     }
     return fields;
@@ -105,15 +91,15 @@ void AddGeneral(TXMLItem& log, const std::string& general)
         std::string v = value;
         if (v.rfind(".\r\n", 0) == 0) v.erase(0, 1);
         if (v.size() >= 3 && v.compare(v.size() - 3, 3, "\r\n.") == 0) v.erase(v.size() - 1);
-        v = ReplaceAll(v, ":_", ": ");
-        v = ReplaceAll(v, "\n.\r", "\n\r");
+        v = rtl::ReplaceAll(v, ":_", ": ");
+        v = rtl::ReplaceAll(v, "\n.\r", "\n\r");
         line->AddAttribute("Value", v);
         line = nullptr;
         value.clear();
     };
     for (std::size_t i = 2; i < lines.size(); ++i) {
         const std::string& raw = lines[i];
-        if (Trim(raw).empty()) {
+        if (rtl::Trim(raw).empty()) {
             endItem();
             expectTitle = true;
             continue;
@@ -126,7 +112,7 @@ void AddGeneral(TXMLItem& log, const std::string& general)
             ++i; // the dash line
             continue;
         }
-        const std::string text = Trim(raw);
+        const std::string text = rtl::Trim(raw);
         const std::size_t space = text.find(' ');
         const std::string number = text.substr(0, space);
         const std::size_t colon = text.find(": ");
@@ -142,7 +128,7 @@ void AddGeneral(TXMLItem& log, const std::string& general)
             const std::size_t labelEnd = colon != std::string::npos ? colon : text.size() - 1;
             line = group->AddChild("Line");
             line->AddAttribute("ID", number);
-            line->AddAttribute("Label", Trim(text.substr(space + 1, labelEnd - space - 1)));
+            line->AddAttribute("Label", rtl::Trim(text.substr(space + 1, labelEnd - space - 1)));
             value = colon != std::string::npos ? text.substr(colon + 2) : std::string();
         } else if (line) {
             value += kCRLF + text;
@@ -160,7 +146,7 @@ void AddThreadAttributes(TXMLItem& thread, const std::string& row)
         std::size_t start = 0;
         for (;;) {
             const std::size_t end = rest.find(';', start);
-            parts.push_back(Trim(rest.substr(start, end == std::string::npos ? std::string::npos : end - start)));
+            parts.push_back(rtl::Trim(rest.substr(start, end == std::string::npos ? std::string::npos : end - start)));
             if (end == std::string::npos) break;
             start = end + 1;
         }
@@ -263,13 +249,13 @@ bool IsHex(const std::string& text)
 void AddCPU(TXMLItem& log, const std::string& part)
 {
     TXMLItem* element = log.AddChild("CPU");
-    if (Trim(part).empty()) return;
+    if (rtl::Trim(part).empty()) return;
     std::vector<std::string> lines = Lines(part);
     // Register rows: "NAME: VALUE   NAME: VALUE", from the third line to the
     // first blank one. The left column is listed first, then the right.
     std::vector<std::pair<std::string, std::string>> left, right;
     std::size_t i = 2;
-    for (; i < lines.size() && !Trim(lines[i]).empty(); ++i) {
+    for (; i < lines.size() && !rtl::Trim(lines[i]).empty(); ++i) {
         const std::string& row = lines[i];
         const std::size_t split = row.find("   ", row.find(": ") + 2 + 4);
         const std::string halves[2] = {row.substr(0, split),
@@ -277,7 +263,7 @@ void AddCPU(TXMLItem& log, const std::string& part)
         for (int h = 0; h < 2; ++h) {
             const std::size_t colon = halves[h].find(": ");
             if (colon == std::string::npos) continue;
-            (h == 0 ? left : right).emplace_back(Trim(halves[h].substr(0, colon)), Trim(halves[h].substr(colon + 2)));
+            (h == 0 ? left : right).emplace_back(rtl::Trim(halves[h].substr(0, colon)), rtl::Trim(halves[h].substr(colon + 2)));
         }
     }
     TXMLItem* registers = element->AddChild("Registers");
@@ -297,7 +283,7 @@ void AddCPU(TXMLItem& log, const std::string& part)
         slot->AddAttribute("Address", row.substr(0, c1));
         slot->AddAttribute("Value", row.substr(c1 + 2, gap - c1 - 2));
         TXMLItem* bytes = dump->AddChild("Line");
-        bytes->AddAttribute("Address", Trim(row.substr(gap + 3, c2 - gap - 3)));
+        bytes->AddAttribute("Address", rtl::Trim(row.substr(gap + 3, c2 - gap - 3)));
         bytes->AddAttribute("Bytes", row.substr(std::min(row.size(), c2 + 2), 47));
         bytes->AddAttribute("Chars", row.substr(std::min(row.size(), c2 + 2 + 49), 16));
     }

@@ -10,6 +10,7 @@
 #include "platform/kernel/files.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 
@@ -22,34 +23,19 @@ std::string Lower(std::string text)
     return text;
 }
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
-{
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string Trim(const std::string& text)
-{
-    std::size_t first = 0, last = text.size();
-    while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
-    while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
-    return text.substr(first, last - first);
-}
-
 constexpr const char* kTag = "<%HTML_TAG%>";
 
 } // namespace
 
 std::string EscapeHTML(const std::string& text)
 {
-    std::string out = ReplaceAll(text, "&", "&amp;");
-    out = ReplaceAll(out, "\"", "&quot;");
-    out = ReplaceAll(out, "'", "&#039;");
-    out = ReplaceAll(out, "<", "&lt;");
-    out = ReplaceAll(out, ">", "&gt;");
-    out = ReplaceAll(out, "  ", "&nbsp;&nbsp;");
-    out = ReplaceAll(out, "\r\n", "<br>\r\n");
+    std::string out = rtl::ReplaceAll(text, "&", "&amp;");
+    out = rtl::ReplaceAll(out, "\"", "&quot;");
+    out = rtl::ReplaceAll(out, "'", "&#039;");
+    out = rtl::ReplaceAll(out, "<", "&lt;");
+    out = rtl::ReplaceAll(out, ">", "&gt;");
+    out = rtl::ReplaceAll(out, "  ", "&nbsp;&nbsp;");
+    out = rtl::ReplaceAll(out, "\r\n", "<br>\r\n");
     return out;
 }
 
@@ -62,7 +48,7 @@ TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOption
 TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOptions& options, std::uint32_t pageId)
 {
     std::string page = options.HtmlTemplate();
-    if (Trim(FlattenControlChars(page)).empty()) page = DefaultHtmlTemplate();
+    if (rtl::Trim(FlattenControlChars(page)).empty()) page = DefaultHtmlTemplate();
     // The placeholder in any case is written in its own case.
     const std::string lowerTag = Lower(kTag);
     std::string lower = Lower(page);

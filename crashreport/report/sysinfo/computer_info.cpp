@@ -8,18 +8,12 @@
 #include "platform/kernel/process.h"
 #include "platform/kernel/os_facts.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 namespace {
 
 std::atomic<TDisplayModeQuery> g_displayQuery{nullptr};
-
-std::string Trim(const std::string& s)
-{
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // "1 minute", "0 minute", "2 minutes": only numbers above one take the plural.
 std::string Count(std::uint64_t n, const char* unit)
@@ -68,10 +62,10 @@ std::string FormatUpTime(std::uint64_t milliseconds)
 
 std::string ProcessorNameFrom(const kernel::TProcessorFacts& facts)
 {
-    std::string name = Trim(facts.Name);
+    std::string name = rtl::Trim(facts.Name);
     if (name.empty()) {
-        name = Trim(facts.Vendor);
-        const std::string identifier = Trim(facts.Identifier);
+        name = rtl::Trim(facts.Vendor);
+        const std::string identifier = rtl::Trim(facts.Identifier);
         if (!name.empty() && !identifier.empty()) name += " - " + identifier;
     }
     return name.empty() ? "Unknown processor" : name;

@@ -4,6 +4,7 @@
 #include "platform/rtl/component.h"
 #include "platform/rtl/file_names.h"
 #include "platform/rtl/format.h"
+#include "platform/rtl/strings.h"
 
 TEST(FormatTest, FormatStringsReplacesInOrderAndLeavesOtherPercents)
 {
@@ -50,4 +51,18 @@ TEST(FileNamesTest, FolderNameAndExtension)
     EXPECT_EQ(rtl::ChangeFileExt("/opt/lib.so.6", ""), "/opt/lib.so");
     EXPECT_EQ(rtl::ChangeFileExt("/opt.d/prog", ".tlf"), "/opt.d/prog.tlf") << "a dot in a folder is no extension";
     EXPECT_EQ(rtl::ChangeFileExt("prog", ".tlf"), "prog.tlf");
+}
+
+TEST(StringsTest, TrimBlankAndReplaceAll)
+{
+    EXPECT_EQ(rtl::Trim(" \t\x01 a b \r\n\x1f"), "a b");
+    EXPECT_EQ(rtl::Trim("\x7f"), "\x7f"); // DEL is not a blank
+    EXPECT_EQ(rtl::Trim(" \n "), "");
+    EXPECT_TRUE(rtl::IsBlank(""));
+    EXPECT_TRUE(rtl::IsBlank(" \t\v\x01"));
+    EXPECT_FALSE(rtl::IsBlank("  .  "));
+    // The replacement is not searched again, so a `to` holding `from` ends.
+    EXPECT_EQ(rtl::ReplaceAll("a%a%", "%", "%%"), "a%%a%%");
+    EXPECT_EQ(rtl::ReplaceAll("aaa", "aa", "b"), "ba");
+    EXPECT_EQ(rtl::ReplaceAll("text", "", "x"), "text");
 }
