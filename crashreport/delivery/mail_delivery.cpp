@@ -10,6 +10,7 @@
 #include "crashreport/delivery/smtp_delivery.h"
 #include "crashreport/options/module_options.h"
 #include "platform/net/mail_program.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport::delivery {
 namespace {
@@ -77,7 +78,7 @@ bool SendViaMAPI(const std::string& recipients, const std::string& subject, cons
         RecordWarning(eeEmailMAPIError, "Cannot open the MAPI dll.");
         return false;
     }
-    std::vector<std::string> arguments = {"--utf8", "--subject", FlattenControlChars(subject), "--body", body};
+    std::vector<std::string> arguments = {"--utf8", "--subject", rtl::FlattenControlChars(subject), "--body", body};
     for (const TMailAttachment& attachment : attachments) {
         if (attachment.Name.find_first_not_of(" \t") == std::string::npos || !IsFile(attachment.Path)) continue;
         arguments.push_back("--attach");

@@ -62,7 +62,7 @@ std::string EncodedWords(const std::string& text)
 // A name inside a quoted header parameter: no line breaks, no quotes.
 std::string QuotedParameter(const std::string& name)
 {
-    std::string result = FlattenControlChars(name);
+    std::string result = rtl::FlattenControlChars(name);
     for (char& c : result)
         if (c == '"' || c == '\\') c = '_';
     return result;
@@ -104,21 +104,6 @@ std::vector<std::string> SplitRecipients(const std::string& recipients)
         start = end + 1;
     }
     return list;
-}
-
-std::string FlattenControlChars(const std::string& text)
-{
-    std::string result;
-    result.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 32) {
-            while (i < text.size() && static_cast<unsigned char>(text[i]) < 32) ++i;
-            result += ' ';
-        } else {
-            result += text[i++];
-        }
-    }
-    return result;
 }
 
 std::string PercentEncode(const std::string& text)
@@ -167,12 +152,12 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
 
 std::string BuildMailMessage(const TMailMessage& message)
 {
-    const std::string subject = FlattenControlChars(message.Subject);
+    const std::string subject = rtl::FlattenControlChars(message.Subject);
     std::string text;
     text += "Date: " + message.Date + "\r\n";
-    text += "From: <" + FlattenControlChars(message.Sender) + ">\r\n";
+    text += "From: <" + rtl::FlattenControlChars(message.Sender) + ">\r\n";
     text += "Subject: " + (HasHighBytes(subject) ? EncodedWords(subject) : subject) + "\r\n";
-    text += "To: <" + FlattenControlChars(message.Recipient) + ">\r\n";
+    text += "To: <" + rtl::FlattenControlChars(message.Recipient) + ">\r\n";
     text += std::string("Content-Type: multipart/mixed; boundary=\"") + kMailBoundary + "\";\r\n";
     text += "MIME-Version: 1.0\r\n";
     text += "Message-ID: <" + std::to_string(message.Tick) + "@" + kMessageIdDomain + ">\r\n";

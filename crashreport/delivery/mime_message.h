@@ -13,8 +13,6 @@ inline constexpr char kMessageIdDomain[] = "tavrellog.invalid";
 // Addresses separated by "," or ";", each trimmed, empty entries dropped.
 std::vector<std::string> SplitRecipients(const std::string& recipients);
 
-// Each run of characters below 32 becomes one space.
-std::string FlattenControlChars(const std::string& text);
 
 // Letters, digits, "-" and bytes from 128 are kept; every other byte becomes
 // "%" and two upper-case hexadecimal digits.

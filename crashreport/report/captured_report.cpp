@@ -19,6 +19,7 @@
 #include "platform/rtl/external_exception.h"
 #include "platform/rtl/file_names.h"
 #include "platform/rtl/thread.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport {
 
@@ -177,10 +178,10 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     s.Items[riExceptionMessage] = NormalizeLineEnds(CleanMessage(GetExceptionMessage(exception)));
 
     // Active controls.
-    s.Items[riFormClass] = FlattenControlChars(gather.FormClass);
-    s.Items[riFormText] = FlattenControlChars(gather.FormText);
-    s.Items[riControlClass] = FlattenControlChars(p.FocusClass);
-    s.Items[riControlText] = FlattenControlChars(p.FocusText);
+    s.Items[riFormClass] = rtl::FlattenControlChars(gather.FormClass);
+    s.Items[riFormText] = rtl::FlattenControlChars(gather.FormText);
+    s.Items[riControlClass] = rtl::FlattenControlChars(p.FocusClass);
+    s.Items[riControlText] = rtl::FlattenControlChars(p.FocusText);
     s.HideActiveControls =
         exception.RaiserKind == rkWebApplication || kernel::GetEnvironmentVariable("REQUEST_METHOD").has_value();
 

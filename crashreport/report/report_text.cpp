@@ -60,26 +60,9 @@ __attribute__((no_sanitize("address"))) void CopyReadable(void* to, const void* 
 std::string Text(const TTavrelModuleOptions& options, std::size_t index) { return options.GetText(index); }
 
 // Table cells hold one line: control characters would break the rows.
-std::string Cell(const std::string& value) { return FlattenControlChars(value); }
+std::string Cell(const std::string& value) { return rtl::FlattenControlChars(value); }
 
 } // namespace
-
-std::string FlattenControlChars(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size());
-    bool inRun = false;
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 32) {
-            if (!inRun) out += ' ';
-            inRun = true;
-        } else {
-            out += c;
-            inRun = false;
-        }
-    }
-    return out;
-}
 
 std::string CleanMessage(const std::string& text)
 {

@@ -19,8 +19,6 @@ namespace crashreport {
 
 inline constexpr const char* kReportBanner = "TavrelLog 5.1.5";
 
-// Every run of characters below 32 becomes one space.
-std::string FlattenControlChars(const std::string& text);
 // Every character below 32 other than CR and LF becomes one space.
 std::string CleanMessage(const std::string& text);
 // A lone CR or a lone LF becomes CR LF.

@@ -48,7 +48,7 @@ TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOption
 TWebPage ApplyHTMLTemplate(const std::string& content, const TTavrelModuleOptions& options, std::uint32_t pageId)
 {
     std::string page = options.HtmlTemplate();
-    if (rtl::Trim(FlattenControlChars(page)).empty()) page = DefaultHtmlTemplate();
+    if (rtl::Trim(rtl::FlattenControlChars(page)).empty()) page = DefaultHtmlTemplate();
     // The placeholder in any case is written in its own case.
     const std::string lowerTag = Lower(kTag);
     std::string lower = Lower(page);

@@ -10,6 +10,7 @@
 #include "platform/kernel/files.h"
 #include "platform/rtl/file_names.h"
 #include "platform/ui/notify.h"
+#include "platform/rtl/strings.h"
 
 namespace crashreport::ui {
 
@@ -17,7 +18,7 @@ namespace {
 
 std::string Hex(std::uintptr_t value) { return HexAddress(value); }
 
-std::string Flat(const std::string& s) { return FlattenControlChars(s); }
+std::string Flat(const std::string& s) { return rtl::FlattenControlChars(s); }
 
 std::uint32_t ShownKinds(TStackFlags flags)
 {

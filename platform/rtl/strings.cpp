@@ -25,4 +25,20 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
+std::string FlattenControlChars(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool inRun = false;
+    for (char c : text) {
+        const bool control = static_cast<unsigned char>(c) < 32;
+        if (!control)
+            out += c;
+        else if (!inRun)
+            out += ' ';
+        inRun = control;
+    }
+    return out;
+}
+
 } // namespace rtl

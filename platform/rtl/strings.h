@@ -13,5 +13,8 @@ bool IsBlank(const std::string& text);
 // Every occurrence of `from` replaced by `to`, left to right, the replaced
 // text not searched again; an empty `from` changes nothing.
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
+// Every run of characters below 32 (line ends, tabs, control characters)
+// becomes one space: a value that must stay on one line.
+std::string FlattenControlChars(const std::string& text);
 
 } // namespace rtl

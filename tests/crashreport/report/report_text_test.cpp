@@ -8,6 +8,7 @@
 #include "platform/rtl/external_exception.h"
 #include "tests/crashreport/report/report_test_support.h"
 #include "tests/support/faults.h"
+#include "platform/rtl/strings.h"
 
 namespace {
 
@@ -217,7 +218,7 @@ TEST(ReportText, CustomDataNeverHoldsTheBlankLinesThatEndAReport)
 
 TEST(ReportText, CleaningOfTexts)
 {
-    EXPECT_EQ(FlattenControlChars("a\r\n\tb\x01"), "a b ");
+    EXPECT_EQ(rtl::FlattenControlChars("a\r\n\tb\x01"), "a b ");
     EXPECT_EQ(CleanMessage("a\r\n\tb"), "a\r\n b");
     EXPECT_EQ(NormalizeLineEnds("a\nb\rc\r\nd"), "a\r\nb\r\nc\r\nd");
     EXPECT_EQ(FormatItemValue("one: 1\r\n  \r\ntwo"), "one:_1\r\n .\r\n two");
