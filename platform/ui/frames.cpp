@@ -46,4 +46,18 @@ void DrawFocusRect(gdi::Canvas& c, const TRect& r)
     }
 }
 
+void DrawScrollArrow(gdi::Canvas& c, const gdi::TRect& box, int dx, int dy)
+{
+    const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
+    c.Pen.Color = gdi::clBtnText;
+    c.Brush.Style = gdi::BrushStyle::bsSolid;
+    c.Brush.Color = gdi::clBtnText;
+    gdi::TPoint tri[3];
+    if (dy != 0)
+        tri[0] = {cx - 4, cy - 2 * dy}, tri[1] = {cx + 4, cy - 2 * dy}, tri[2] = {cx, cy + 2 * dy};
+    else
+        tri[0] = {cx - 2 * dx, cy - 4}, tri[1] = {cx - 2 * dx, cy + 4}, tri[2] = {cx + 2 * dx, cy};
+    c.Polygon(tri);
+}
+
 } // namespace ui

@@ -9,20 +9,6 @@ namespace ui {
 
 namespace {
 constexpr int kDividerGrip = 3; // pixels either side of a column edge that start a drag
-
-void Arrow(gdi::Canvas& c, const TRect& box, int dx, int dy)
-{
-    const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
-    c.Pen.Color = gdi::clBtnText;
-    c.Brush.Style = gdi::BrushStyle::bsSolid;
-    c.Brush.Color = gdi::clBtnText;
-    gdi::TPoint tri[3];
-    if (dy != 0)
-        tri[0] = {cx - 4, cy - 2 * dy}, tri[1] = {cx + 4, cy - 2 * dy}, tri[2] = {cx, cy + 2 * dy};
-    else
-        tri[0] = {cx - 2 * dx, cy - 4}, tri[1] = {cx - 2 * dx, cy + 4}, tri[2] = {cx + 2 * dx, cy};
-    c.Polygon(tri);
-}
 } // namespace
 
 std::string FitWithEllipsis(gdi::Canvas& canvas, const std::string& text, int width)
@@ -382,7 +368,7 @@ void ListView::PaintScrollBars(gdi::Canvas& c)
         c.Brush.Color = gdi::clBtnFace;
         c.FillRect(box);
         DrawRaisedFrame(c, box, false);
-        if (dx || dy) Arrow(c, box, dx, dy); // thumbs carry no arrow
+        if (dx || dy) DrawScrollArrow(c, box, dx, dy); // thumbs carry no arrow
     };
     if (VScrollShown()) {
         const TRect bar{area.Right, area.Top, area.Right + kScrollBarWidth, area.Bottom};

@@ -35,19 +35,6 @@ std::string ExpandTabs(const std::string& s, size_t column)
     }
     return out;
 }
-void Arrow(gdi::Canvas& c, const TRect& box, int dx, int dy)
-{
-    const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
-    c.Pen.Color = gdi::clBtnText;
-    c.Brush.Style = gdi::BrushStyle::bsSolid;
-    c.Brush.Color = gdi::clBtnText;
-    gdi::TPoint tri[3];
-    if (dy != 0)
-        tri[0] = {cx - 4, cy - 2 * dy}, tri[1] = {cx + 4, cy - 2 * dy}, tri[2] = {cx, cy + 2 * dy};
-    else
-        tri[0] = {cx - 2 * dx, cy - 4}, tri[1] = {cx - 2 * dx, cy + 4}, tri[2] = {cx + 2 * dx, cy};
-    c.Polygon(tri);
-}
 } // namespace
 
 RichTextView::RichTextView(Window* parent) : Window(parent)
@@ -331,10 +318,10 @@ void RichTextView::Paint(gdi::Canvas& c)
     const TRect left{hbar.Left, hbar.Top, hbar.Left + kScrollBarWidth, hbar.Bottom};
     const TRect right{hbar.Right - kScrollBarWidth, hbar.Top, hbar.Right, hbar.Bottom};
     for (const TRect& b : {up, down, left, right}) box(b);
-    Arrow(c, up, 0, -1);
-    Arrow(c, down, 0, 1);
-    Arrow(c, left, -1, 0);
-    Arrow(c, right, 1, 0);
+    DrawScrollArrow(c, up, 0, -1);
+    DrawScrollArrow(c, down, 0, 1);
+    DrawScrollArrow(c, left, -1, 0);
+    DrawScrollArrow(c, right, 1, 0);
     const int vtrack = std::max(0, vbar.Height() - 2 * kScrollBarWidth);
     const int lines = std::max(1, static_cast<int>(doc_.Lines.size()));
     const int vthumb = std::min(vtrack, std::max(8, vtrack * VisibleLines() / lines));

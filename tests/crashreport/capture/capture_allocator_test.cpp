@@ -8,6 +8,7 @@
 #include "crashreport/capture/raise_capture.h"
 #include "platform/rtl/external_exception.h"
 #include "tests/support/faults.h"
+#include "tests/support/allocator_stand_in.h"
 
 #include <sys/syscall.h>
 #include <time.h>
@@ -16,29 +17,6 @@
 #include <atomic>
 #include <thread>
 
-namespace {
-std::atomic<long> g_holder{0};
-}
-
-// AddressSanitizer replaces malloc itself: there the stand-in is left out
-// and the tests are skipped.
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" void* __libc_malloc(std::size_t size);
-
-extern "C" void* malloc(std::size_t size)
-{
-    const long holder = g_holder.load(std::memory_order_relaxed);
-    if (holder && holder != syscall(SYS_gettid))
-        while (g_holder.load()) {
-            timespec t{0, 1000000};
-            nanosleep(&t, nullptr);
-        }
-    return __libc_malloc(size);
-}
-#define VEK_SKIP_WITHOUT_STAND_IN()
-#else
-#define VEK_SKIP_WITHOUT_STAND_IN() GTEST_SKIP() << "AddressSanitizer owns malloc; the stand-in cannot replace it"
-#endif
 
 namespace {
 
@@ -51,7 +29,7 @@ void HoldAllocator()
 {
     std::atomic<bool> held{false};
     std::thread([&] {
-        g_holder = syscall(SYS_gettid);
+        testing_support::g_allocatorHolder = syscall(SYS_gettid);
         held = true;
         for (;;) pause();
     }).detach();

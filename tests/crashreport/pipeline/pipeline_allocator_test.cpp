@@ -1,8 +1,9 @@
 // A fault while another thread holds the allocator, with the options asking
 // to pause the other threads for the report. The program's malloc is
 // replaced by one that makes every other thread wait while a "holder"
-// thread owns it; the holder takes it again and again and keeps it while it
-// sleeps in the C library, which is where a real allocator's lock is held.
+// thread owns it; the holder takes it again and again (2 ms held, 1 ms free)
+// and keeps it while it sleeps in the C library, which is where a real
+// allocator's lock is held.
 // Pausing the holder while it holds the allocator would leave the report
 // waiting for ever: the report must end, with the report in the log.
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "platform/rtl/thread.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/allocator_stand_in.h"
 
 #include <sys/syscall.h>
 #include <time.h>
@@ -18,27 +20,6 @@
 
 #include <atomic>
 
-namespace {
-std::atomic<long> g_holder{0};
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-extern "C" void* __libc_malloc(std::size_t size);
-
-extern "C" void* malloc(std::size_t size)
-{
-    const long holder = g_holder.load(std::memory_order_relaxed);
-    if (holder && holder != syscall(SYS_gettid))
-        while (g_holder.load()) {
-            timespec t{0, 200000};
-            nanosleep(&t, nullptr);
-        }
-    return __libc_malloc(size);
-}
-#define VEK_SKIP_WITHOUT_STAND_IN()
-#else
-#define VEK_SKIP_WITHOUT_STAND_IN() GTEST_SKIP() << "AddressSanitizer owns malloc; the stand-in cannot replace it"
-#endif
 
 namespace {
 
@@ -62,12 +43,15 @@ TEST(PipelineAllocator, AFaultWhilePausedThreadsTakeTheAllocatorEndsWithAReport)
                 {
                     const long self = syscall(SYS_gettid);
                     for (;;) {
-                        g_holder = self;
+                        testing_support::g_allocatorHolder = self;
                         timespec t{0, 2000000};
                         nanosleep(&t, nullptr); // holding, inside the C library
-                        g_holder = 0;
+                        testing_support::g_allocatorHolder = 0;
                         ++rounds;
-                        sched_yield();
+                        // Free for a while, as a real allocator is between
+                        // the holder's calls: the others' calls go through.
+                        timespec free{0, 1000000};
+                        nanosleep(&free, nullptr);
                     }
                 }
             };
