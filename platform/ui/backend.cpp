@@ -21,9 +21,12 @@ BackendKind Decide()
     return X11DisplayReachable() ? BackendKind::bkX11 : BackendKind::bkHeadless;
 }
 
-// Closes the thread's connection before its queue goes.
+// Closes the thread's connection before its queue goes. The queue is made
+// while the holder is made, so it is there until the holder has gone
+// (thread storage is destroyed in the reverse order of its making).
 struct ThreadConnectionHolder {
     std::unique_ptr<Connection> connection;
+    ThreadConnectionHolder() { CurrentQueue(); }
     ~ThreadConnectionHolder()
     {
         if (connection)
