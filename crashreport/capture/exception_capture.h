@@ -65,7 +65,7 @@ bool CaptureModuleIsMainExecutable();
 std::uintptr_t CaptureModule();
 
 // The options of this module; raises rtl::EAssertionFailed with the
-// designed text when the capture is not started or the module has none.
+// reporter's assertion text when the capture is not started or the module has none.
 TTavrelModuleOptions& CurrentTavrelLogOptions();
 
 } // namespace crashreport

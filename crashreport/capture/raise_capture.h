@@ -30,7 +30,7 @@ void RemoveRaiseCapture();
 TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool languageRaise, bool noRecord,
                          _Unwind_Exception* exception, const TWalkStart& start, bool forceUnhandled);
 
-// The designed end of an exception nothing handles: the main thread halts
+// The end of an exception nothing handles: the main thread halts
 // the process with exit code 1, another thread ends with exit code 1
 // (its tracked record removed). Signal-safe except for the record removal.
 [[noreturn]] void EndUnhandled();

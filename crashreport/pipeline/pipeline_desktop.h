@@ -39,7 +39,7 @@ TPipelineDesktop PipelineDesktop();
 // Installs `desktop`, answering the record it replaces.
 TPipelineDesktop SetPipelineDesktop(const TPipelineDesktop& desktop);
 
-// The calls the pipeline makes; each does the designed thing without a desktop.
+// The calls the pipeline makes; each does what a program without a desktop needs.
 bool DesktopIsGUIProcess();
 void DesktopMessageBox(const std::string& text, const std::string& caption, TReporterBoxKind kind);
 bool DesktopCopyToClipboard(const std::string& text);

@@ -302,7 +302,7 @@ bool SendReport(TSendJob& job)
         BuildXMLAttachment(logCopy, job.LogText, xmlCopy);
     }
 
-    // The attachment list, in the designed order.
+    // The attachment list, in its fixed order.
     TTavrelStrings files = SplitExtraFiles(options.ExtraFiles());
     if (!logCopy.empty()) files.push_back(logCopy);
     if (!job.ScreenshotFile.empty() && flags.Contains(sfAttachScreenshot)) files.push_back(job.ScreenshotFile);
