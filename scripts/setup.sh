@@ -19,7 +19,7 @@ packages=(
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base openssl
   libzydis-dev binutils
   pngcheck imagemagick python3-pil
-  libxml2-utils unrtf curl
+  libxml2-utils unrtf curl file iproute2 hostname
   # benchmarks
   time bc hyperfine valgrind
 )
