@@ -28,14 +28,7 @@ bool IsFile(const std::string& path)
 // is encoded, so no address can add fields of its own ("?attach=...").
 std::string MailtoRecipient(const std::string& address)
 {
-    std::string result;
-    for (unsigned char c : address) {
-        if (std::isalnum(c) || c == '@' || c == '.' || c == '-' || c == '_' || c == '+')
-            result += static_cast<char>(c);
-        else
-            result += PercentEncode(std::string(1, static_cast<char>(c)));
-    }
-    return result;
+    return PercentEncode(address, "@.-_+");
 }
 
 } // namespace

@@ -68,20 +68,6 @@ std::string QuotedParameter(const std::string& name)
     return result;
 }
 
-// The value of an RFC 2231 parameter: letters, digits and a few marks
-// stay, every other byte is "%" and two hexadecimal digits.
-std::string ParameterEncode(const std::string& text)
-{
-    std::string result;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_')
-            result += static_cast<char>(c);
-        else
-            result += rtl::Format("%%%02X", c);
-    }
-    return result;
-}
-
 bool EndsWithIgnoringCase(const std::string& text, const std::string& suffix)
 {
     if (text.size() < suffix.size()) return false;
@@ -106,12 +92,12 @@ std::vector<std::string> SplitRecipients(const std::string& recipients)
     return list;
 }
 
-std::string PercentEncode(const std::string& text)
+std::string PercentEncode(const std::string& text, std::string_view keep, bool keepNonAscii)
 {
     std::string result;
     result.reserve(text.size() * 3);
     for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c >= 128)
+        if (std::isalnum(c) || keep.find(static_cast<char>(c)) != std::string_view::npos || (keepNonAscii && c >= 128))
             result += static_cast<char>(c);
         else
             result += rtl::Format("%%%02X", c);
@@ -138,7 +124,7 @@ std::string BuildAttachmentParts(const std::vector<TMailAttachment>& attachments
         // mail readers decode; a plain name stays quoted.
         const std::string name = QuotedParameter(attachment.Name);
         const bool extended = HasHighBytes(name);
-        const std::string value = extended ? "*=UTF-8''" + ParameterEncode(name) : "=\"" + name + "\"";
+        const std::string value = extended ? "*=UTF-8''" + PercentEncode(name, ".-_", false) : "=\"" + name + "\"";
         parts += std::string("\r\n--") + kMailBoundary + "\r\nContent-Type: " + type + ";\r\n";
         parts += "        name" + value + "\r\n";
         parts += "Content-Transfer-Encoding: base64\r\n";

@@ -3,6 +3,7 @@
 // recipients list, control-character flattening, the "mailto:" encoding and
 // the attachment parts.
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crashreport::delivery {
@@ -14,9 +15,10 @@ inline constexpr char kMessageIdDomain[] = "tavrellog.invalid";
 std::vector<std::string> SplitRecipients(const std::string& recipients);
 
 
-// Letters, digits, "-" and bytes from 128 are kept; every other byte becomes
-// "%" and two upper-case hexadecimal digits.
-std::string PercentEncode(const std::string& text);
+// Letters, digits, the marks in `keep` and (with keepNonAscii) bytes from
+// 128 are kept; every other byte becomes "%" and two upper-case hexadecimal
+// digits. The defaults are the "mailto:" link's subject and body.
+std::string PercentEncode(const std::string& text, std::string_view keep = "-", bool keepNonAscii = true);
 
 // The whole file in base64, cut into lines of 80 characters each followed
 // by CR LF; the last, shorter line has none. Empty for a blank name or a

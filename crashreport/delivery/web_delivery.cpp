@@ -9,6 +9,7 @@
 #include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/codecs/file_io.h"
+#include "crashreport/delivery/mime_message.h"
 #include "crashreport/codecs/base64.h"
 #include "crashreport/options/module_options.h"
 #include "platform/net/curl_library.h"
@@ -46,17 +47,7 @@ std::string TakePrefix(std::string& text, const std::string& separator)
 }
 
 // A file name as one segment of an FTP address.
-std::string EncodeSegment(const std::string& name)
-{
-    std::string result;
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~')
-            result += static_cast<char>(c);
-        else
-            result += rtl::Format("%%%02X", c);
-    }
-    return result;
-}
+std::string EncodeSegment(const std::string& name) { return PercentEncode(name, "-._~", false); }
 
 std::string HostForUrl(const std::string& host)
 {
