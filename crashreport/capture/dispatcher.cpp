@@ -3,10 +3,12 @@
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/capture_state.h"
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/report_turn.h"
 #include "crashreport/capture/thread_tracking.h"
 #include "crashreport/binding/handling_thread.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/exception.h"
+#include "platform/rtl/external_exception.h"
 
 
 #include <atomic>
@@ -19,7 +21,6 @@ std::atomic<TReportPipeline> g_pipeline{nullptr};
 std::atomic<TWaitingPump> g_pump{nullptr};
 std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
 std::atomic<TFocusQuery> g_focusQuery{nullptr};
-std::atomic<TDispatchGate> g_gate{nullptr};
 std::atomic<TExceptionThread*> g_nextThread{nullptr};
 constexpr int kHighestPriority = 2;
 
@@ -62,10 +63,35 @@ private:
     const bool entered_;
 };
 
+// Makes the record final before a report reads it: the reported address
+// (the call instruction of a language raise; a fault that the program caught
+// and threw on, where it happened) and the raise-time snapshot that belongs
+// to its thread. Runs once per record, on the report thread.
+void FinaliseCapturedException(TCapturedException& exception)
+{
+    if (exception.Final) return;
+    exception.Final = true;
+    TCaptureState& state = Capture();
+    state.LastCapturedAddress.store(exception.Address);
+    if (exception.LanguageRaise && exception.Address) exception.Address = static_cast<char*>(exception.Address) - 5;
+    if (const auto* fault = exception.Exception.Valid()
+            ? dynamic_cast<const rtl::EExternal*>(AsStdException(exception.Exception))
+            : nullptr)
+        if (fault->ExceptionRecord.ExceptionAddress) exception.Address = fault->ExceptionRecord.ExceptionAddress;
+    TRaiseLockGuard guard(state.SnapshotLock);
+    const std::uint32_t thread = exception.NotifyParams.ThreadID;
+    if (guard.Held() && state.Snapshot.Length && state.Snapshot.ThreadID == thread) {
+        exception.Snapshot.ThreadID = thread;
+        exception.Snapshot.Start = state.Snapshot.Start;
+        exception.Snapshot.Length = state.Snapshot.Length;
+    }
+}
+
 bool RunPipeline(TCapturedException& exception)
 {
     TReportPipeline pipeline = g_pipeline.load();
     if (!pipeline) return true;
+    FinaliseCapturedException(exception);
     Capture().CurrentReport.store(&exception);
     bool result = true;
     try {
@@ -110,7 +136,6 @@ void MarkSafeCall(TCapturedException& exception)
 
 TReportPipeline SetReportPipeline(TReportPipeline pipeline) { return g_pipeline.exchange(pipeline); }
 TWaitingPump SetWaitingPump(TWaitingPump pump) { return g_pump.exchange(pump); }
-TDispatchGate SetDispatchGate(TDispatchGate gate) { return g_gate.exchange(gate); }
 void SetReporterActiveQuery(TReporterActiveQuery query) { g_activeQuery = query; }
 void SetFocusQuery(TFocusQuery query) { g_focusQuery = query; }
 
@@ -140,7 +165,9 @@ bool Dispatch(TCapturedException& exception)
 {
     if (!ExceptionCaptureStarted()) return true;
     const bool allowPump = !ClassDescendsFromName(exception.Exception.Type, "EStackOverflow");
-    if (TDispatchGate gate = g_gate.load()) gate();
+    // Deliveries of earlier reports end first; a thread already being
+    // reported (an exception in a handler its report runs) does not wait.
+    if (!InsideDispatch()) AwaitDeliveries();
     std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
     if (InsideDispatch()) return false; // raised while this thread is being reported: swallowed
     TInsideDispatchGuard inside;

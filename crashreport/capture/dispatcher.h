@@ -29,13 +29,6 @@ TWaitingPump SetWaitingPump(TWaitingPump pump);
 using TFocusQuery = void (*)(TExceptNotifyParams& params);
 void SetFocusQuery(TFocusQuery query);
 
-// Run before a dispatch takes the capture lock: the report pipeline waits
-// there until its background deliveries have taken the lock, so that a
-// further exception is reported after them. Must be signal-safe (it runs
-// from the fault handler too); none by default.
-using TDispatchGate = void (*)();
-TDispatchGate SetDispatchGate(TDispatchGate gate);
-
 // Answers the ReporterActive option of the module concerned; none: active.
 using TReporterActiveQuery = bool (*)(std::uintptr_t module);
 void SetReporterActiveQuery(TReporterActiveQuery query);

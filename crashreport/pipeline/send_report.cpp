@@ -1,12 +1,11 @@
 #include "crashreport/pipeline/send_report.h"
 
 #include "crashreport/binding/events.h"
-#include "crashreport/capture/capture_state.h"
-#include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/delivery/mail_delivery.h"
 #include "crashreport/delivery/web_delivery.h"
+#include "crashreport/pipeline/delivery_worker.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/report/log_file.h"
 #include "crashreport/report/report_dialogs.h"
@@ -16,9 +15,6 @@
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/file_names.h"
-#include "platform/rtl/thread.h"
-
-#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -29,17 +25,17 @@
 namespace crashreport {
 namespace {
 
-constexpr int kHighestPriority = 2;
-
-// Deliveries started that do not hold the capture lock yet.
-std::atomic<int> g_sendsStarting{0};
-thread_local bool t_sendThread = false;
-
-std::mutex g_sendsLock;
-std::mutex g_folderLock;
-std::string g_folder;
-std::condition_variable g_sendsDone;
-int g_sendsRunning = 0;
+// The folder of the temporary files; never destroyed, so a delivery that
+// runs on while the process ends does not meet a destroyed string.
+struct TSendFolder {
+    std::mutex Lock;
+    std::string Path;
+};
+TSendFolder& Folder()
+{
+    static TSendFolder* folder = new TSendFolder;
+    return *folder;
+}
 
 std::string Trim(const std::string& s)
 {
@@ -133,88 +129,110 @@ struct TSendDialogScope {
 };
 
 // The failure copy: beside the log file of the program's main module.
-void StoreFailureCopy(const TTavrelModuleOptions& options, const std::vector<std::string>& attachments,
-                      bool compressed, double exceptionTime)
+// Answers the copy's path when this call made it.
+std::string StoreFailureCopy(const TTavrelModuleOptions& options, const std::vector<std::string>& attachments,
+                             bool compressed, double exceptionTime)
 {
     const std::string folder = rtl::ExtractFilePath(options.LogFileName(kernel::MainExecutablePath()));
-    if (folder.empty()) return;
+    if (folder.empty()) return {};
     kernel::CreateFolder(folder);
     const bool stamp = options.SendFlags().Contains(sfTimestampFileNames);
     const std::string copy =
         folder + codecs::AttachmentName(codecs::AttachmentArchivePath(), stamp, exceptionTime);
+    if (attachments.empty() || kernel::FileExists(copy)) return {};
+    bool made = false;
+    const std::string part = copy + ".part";
     try {
-        if (compressed && !attachments.empty()) {
+        // The archive is copied, not moved: the delivery may still send it.
+        if (compressed) {
             const std::string& archive = attachments.front();
-            if (kernel::FileExists(archive) && !kernel::FileExists(copy) &&
-                !kernel::MoveFileNoReplace(archive, copy)) {
-                // Another file system: the archive is copied instead.
-                std::ifstream in(archive, std::ios::binary);
-                const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-                const std::string part = copy + ".part";
-                if (!in.bad() && WriteWholeFile(part, bytes) && !kernel::MoveFileNoReplace(part, copy))
-                    kernel::DeleteFile(part);
-            }
-        } else if (!compressed && !attachments.empty() && !kernel::FileExists(copy)) {
-            const std::string part = copy + ".part";
-            if (codecs::WriteAttachmentArchive(part, attachments, stamp, exceptionTime) &&
-                !kernel::MoveFileNoReplace(part, copy))
-                kernel::DeleteFile(part);
-            kernel::DeleteFile(part);
+            std::ifstream in(archive, std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+            made = in.good() || in.eof() ? WriteWholeFile(part, bytes) : false;
+        } else {
+            made = codecs::WriteAttachmentArchive(part, attachments, stamp, exceptionTime);
         }
+        made = made && kernel::MoveFileNoReplace(part, copy);
     } catch (...) {
-        // An unreadable attachment: no copy.
+        made = false; // an unreadable attachment: no copy
     }
+    kernel::DeleteFile(part);
     PruneFailureCopies(folder);
+    return made ? copy : std::string();
 }
 
-class TSendThread : public rtl::TThread {
-public:
-    explicit TSendThread(std::unique_ptr<TSendJob> job) : rtl::TThread(true), job_(std::move(job))
-    {
-        FreeOnTerminate = true;
+// The attachment files of a job, made in the sending folder and removed by
+// `temporary`; answers the list to send (steps up to the packing).
+TTavrelStrings PrepareAttachments(const TSendJob& job, TTemporaryFiles& temporary)
+{
+    const TTavrelModuleOptions& options = *job.Options;
+    const TSendFlags flags = options.SendFlags();
+    // The log copy.
+    std::string logCopy;
+    if (!options.AppendLogToMail()) {
+        const std::string path = LogCopyPath(options);
+        temporary.Add(path);
+        if (WriteWholeFile(path, WithLogEnding(job.LogText))) logCopy = path;
+    }
+    // The last web page (a CGI program keeps the file it answered with).
+    std::string pageFile;
+    if (flags.Contains(sfAttachLastHtmlPage) && !job.LastPage.empty()) {
+        const std::string path = LastPagePath();
+        if (!job.CGI) temporary.Add(path);
+        if (WriteWholeFile(path, job.LastPage)) pageFile = path;
+    }
+    // The XML copy of the log text.
+    std::string xmlCopy;
+    if (flags.Contains(sfAttachXmlCopy)) {
+        xmlCopy = XmlCopyPath(options);
+        temporary.Add(xmlCopy);
+        BuildXMLAttachment(logCopy, job.LogText, xmlCopy);
     }
 
-protected:
-    void Execute() override
-    {
-        t_sendThread = true;
-        {
-            std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
-            g_sendsStarting.fetch_sub(1);
-            try {
-                SendReport(*job_);
-            } catch (...) {
-            }
-            if (job_->AfterSend) job_->AfterSend();
+    // The attachment list, in its fixed order.
+    TTavrelStrings files = SplitExtraFiles(options.ExtraFiles());
+    if (!logCopy.empty()) files.push_back(logCopy);
+    if (!job.ScreenshotFile.empty() && flags.Contains(sfAttachScreenshot)) files.push_back(job.ScreenshotFile);
+    if (!pageFile.empty()) files.push_back(pageFile);
+    if (!xmlCopy.empty()) files.push_back(xmlCopy);
+    DispatchAttachedFilesRequest(CurrentExceptionRecord(), files);
+    files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !kernel::FileExists(f); }),
+                files.end());
+
+    if (flags.Contains(sfCompressAttachments)) {
+        const std::string archive = ArchivePath();
+        temporary.Add(archive);
+        kernel::DeleteFile(archive);
+        try {
+            codecs::WriteAttachmentArchive(archive, files, flags.Contains(sfTimestampFileNames), job.ExceptionTime);
+        } catch (...) {
+            kernel::DeleteFile(archive);
         }
-        job_.reset();
-        std::lock_guard<std::mutex> lock(g_sendsLock);
-        --g_sendsRunning;
-        g_sendsDone.notify_all();
+        files = {archive};
     }
-
-private:
-    std::unique_ptr<TSendJob> job_;
-};
+    return files;
+}
 
 } // namespace
 
 std::string SendFolder()
 {
-    std::lock_guard<std::mutex> lock(g_folderLock);
-    if (g_folder.empty() || !kernel::FileExists(g_folder)) {
+    TSendFolder& f = Folder();
+    std::lock_guard<std::mutex> lock(f.Lock);
+    if (f.Path.empty() || !kernel::FileExists(f.Path)) {
         const std::string made = kernel::CreateUniqueFolder(codecs::TemporaryFolder() + "TavrelLog.");
         // Without a folder of its own the files cannot be written: the
         // sequence then sends what exists (the extra files).
-        g_folder = made.empty() ? std::string() : made + "/";
+        f.Path = made.empty() ? std::string() : made + "/";
     }
-    return g_folder.empty() ? codecs::TemporaryFolder() + "TavrelLog.unavailable/" : g_folder;
+    return f.Path.empty() ? codecs::TemporaryFolder() + "TavrelLog.unavailable/" : f.Path;
 }
 
 void ReleaseSendFolder()
 {
-    std::lock_guard<std::mutex> lock(g_folderLock);
-    if (!g_folder.empty() && kernel::RemoveEmptyFolder(g_folder)) g_folder.clear();
+    TSendFolder& f = Folder();
+    std::lock_guard<std::mutex> lock(f.Lock);
+    if (!f.Path.empty() && kernel::RemoveEmptyFolder(f.Path)) f.Path.clear();
 }
 
 std::string ArchivePath() { return SendFolder() + codecs::kAttachmentArchiveName; }
@@ -279,51 +297,12 @@ bool SendReport(TSendJob& job)
     const TSendFlags flags = options.SendFlags();
     ClearWarning();
     TTemporaryFiles temporary;
-
-    // The log copy.
-    std::string logCopy;
-    if (!options.AppendLogToMail()) {
-        const std::string path = LogCopyPath(options);
-        temporary.Add(path);
-        if (WriteWholeFile(path, WithLogEnding(job.LogText))) logCopy = path;
-    }
-    // The last web page (a CGI program keeps the file it answered with).
-    std::string pageFile;
-    if (flags.Contains(sfAttachLastHtmlPage) && !job.LastPage.empty()) {
-        const std::string path = LastPagePath();
-        if (!job.CGI) temporary.Add(path);
-        if (WriteWholeFile(path, job.LastPage)) pageFile = path;
-    }
-    // The XML copy of the log text.
-    std::string xmlCopy;
-    if (flags.Contains(sfAttachXmlCopy)) {
-        xmlCopy = XmlCopyPath(options);
-        temporary.Add(xmlCopy);
-        BuildXMLAttachment(logCopy, job.LogText, xmlCopy);
-    }
-
-    // The attachment list, in its fixed order.
-    TTavrelStrings files = SplitExtraFiles(options.ExtraFiles());
-    if (!logCopy.empty()) files.push_back(logCopy);
-    if (!job.ScreenshotFile.empty() && flags.Contains(sfAttachScreenshot)) files.push_back(job.ScreenshotFile);
-    if (!pageFile.empty()) files.push_back(pageFile);
-    if (!xmlCopy.empty()) files.push_back(xmlCopy);
-    DispatchAttachedFilesRequest(CurrentExceptionRecord(), files);
-    files.erase(std::remove_if(files.begin(), files.end(), [](const std::string& f) { return !kernel::FileExists(f); }),
-                files.end());
-
+    const TTavrelStrings files = PrepareAttachments(job, temporary);
     const bool compress = flags.Contains(sfCompressAttachments);
-    if (compress) {
-        const std::string archive = ArchivePath();
-        temporary.Add(archive);
-        kernel::DeleteFile(archive);
-        try {
-            codecs::WriteAttachmentArchive(archive, files, flags.Contains(sfTimestampFileNames), job.ExceptionTime);
-        } catch (...) {
-            kernel::DeleteFile(archive);
-        }
-        files = {archive};
-    }
+    // A background delivery keeps its copy until it is sent, so a process
+    // that ends while the delivery is still under way loses nothing.
+    const std::string kept =
+        job.KeepUntilSent ? StoreFailureCopy(options, files, compress, job.ExceptionTime) : std::string();
 
     delivery::TDeliveryReport report;
     report.LogText = job.LogText;
@@ -343,66 +322,34 @@ bool SendReport(TSendJob& job)
         else
             DesktopMessageBox(options.GetText(95), options.GetText(0), bkError);
     }
-    if (!sent && options.BehaviourFlags().Contains(bhStoreFailedReports))
-        StoreFailureCopy(options, files, compress, job.ExceptionTime);
+    const bool storeFailed = !sent && options.BehaviourFlags().Contains(bhStoreFailedReports);
+    if (!kept.empty() && !storeFailed) kernel::DeleteFile(kept);
+    if (storeFailed && kept.empty()) StoreFailureCopy(options, files, compress, job.ExceptionTime);
     return sent;
+}
+
+void KeepUnsentReport(TSendJob& job)
+{
+    TTemporaryFiles temporary;
+    const TTavrelStrings files = PrepareAttachments(job, temporary);
+    StoreFailureCopy(*job.Options, files, job.Options->SendFlags().Contains(sfCompressAttachments), job.ExceptionTime);
 }
 
 bool SendReportInBackground(std::unique_ptr<TSendJob> job)
 {
-    if (!job->Options->SendFlags().Contains(sfSendInBackground)) {
-        SendReport(*job);
-        return false;
+    if (job->Options->SendFlags().Contains(sfSendInBackground)) {
+        job->KeepUntilSent = true;
+        if (TDeliveryWorker::Instance().Submit(job)) return true;
     }
-    {
-        std::lock_guard<std::mutex> lock(g_sendsLock);
-        ++g_sendsRunning;
-    }
-    g_sendsStarting.fetch_add(1);
-    TSendThread* thread = nullptr;
-    try {
-        thread = rtl::TThread::Create<TSendThread>(std::move(job));
-    } catch (...) {
-        thread = nullptr;
-    }
-    if (!thread) {
-        // No thread: the delivery runs here, as without sfSendInBackground
-        // (when the job is still ours: a thread object that was made but
-        // could not start its thread took it along).
-        g_sendsStarting.fetch_sub(1);
-        {
-            std::lock_guard<std::mutex> lock(g_sendsLock);
-            --g_sendsRunning;
-        }
-        if (job) SendReport(*job);
-        return false;
-    }
-    thread->SetPriority(kHighestPriority);
-    thread->Resume();
-    return true;
+    // Not asked for, or no worker thread: the delivery runs here (AfterSend
+    // is left to the caller).
+    job->KeepUntilSent = false;
+    SendReport(*job);
+    return false;
 }
 
-void WaitForStartedSends()
-{
-    // A thread being reported (an exception in a handler the report runs)
-    // holds the capture lock the delivery waits for: it does not wait.
-    if (t_sendThread || InsideDispatch()) return;
-    while (g_sendsStarting.load() > 0) {
-        timespec t{0, 1000000};
-        nanosleep(&t, nullptr);
-    }
-}
+void WaitForBackgroundSends() { TDeliveryWorker::Instance().WaitIdle(); }
 
-void WaitForBackgroundSends()
-{
-    std::unique_lock<std::mutex> lock(g_sendsLock);
-    g_sendsDone.wait(lock, [] { return g_sendsRunning == 0; });
-}
-
-int BackgroundSendsRunning()
-{
-    std::lock_guard<std::mutex> lock(g_sendsLock);
-    return g_sendsRunning;
-}
+int BackgroundSendsRunning() { return TDeliveryWorker::Instance().Pending(); }
 
 } // namespace crashreport

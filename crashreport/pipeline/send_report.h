@@ -4,9 +4,9 @@
 // extra files), the attached-files event, the optional "CompressFiles.tgz",
 // e-mail and web delivery, the result message, the failure copy with its
 // pruning, and the clean-up of the temporary files. SendReportInBackground
-// runs it on a TSendThread that holds the capture lock, so a further
-// exception waits until the delivery has finished.
-// Nothing here is signal-safe: it runs on the report or the send thread.
+// hands it to the delivery worker (delivery_worker.h); a further exception
+// is reported after the delivery has finished.
+// Nothing here is signal-safe: it runs on the report or the worker thread.
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +26,7 @@ struct TSendJob {
     std::string ScreenshotFile;                    // when the screenshot was ticked and saved
     double ExceptionTime = 0;                      // day count
     bool CGI = false;                              // "LastHTMLPage.html" stays for a CGI program
+    bool KeepUntilSent = false;                    // a copy beside the log until the job is sent
     // Run after the delivery on the thread that sent: the screenshot file's
     // removal, the crash rule and the end of the process.
     std::function<void()> AfterSend;
@@ -58,21 +59,18 @@ std::vector<std::string> PruneFailureCopies(const std::string& folder, std::size
 // The delivery; answers whether the report was sent.
 bool SendReport(TSendJob& job);
 
-// With sfSendInBackground, starts a TSendThread at the highest priority that
-// takes the capture lock, sends, runs AfterSend and frees itself; answers
-// true then. Otherwise sends on the calling thread (AfterSend is left to the
-// caller) and answers false.
+// Keeps the job as a failure copy beside the log without sending it (the
+// end of the process).
+void KeepUnsentReport(TSendJob& job);
+
+// With sfSendInBackground, hands the job to the delivery worker, which
+// sends it and runs AfterSend; answers true then. Otherwise (or when no
+// worker thread can start) sends on the calling thread, leaves AfterSend to
+// the caller and answers false.
 bool SendReportInBackground(std::unique_ptr<TSendJob> job);
 
-// The dispatch gate: waits until every background delivery started so far
-// holds the capture lock (or has ended), so that a further exception is
-// reported after the delivery; returns at once on a delivery's own thread
-// and on a thread inside a dispatch (it holds the lock the delivery waits
-// for). Signal-safe (spins with nanosleep on an atomic).
-void WaitForStartedSends();
-
-// Waits until no background delivery runs (tests, and the end of the
-// program). Not for the report thread itself.
+// Waits until no background delivery is queued or running (tests, and the
+// end of the program). Not for the worker thread itself.
 void WaitForBackgroundSends();
 int BackgroundSendsRunning();
 
