@@ -1,16 +1,19 @@
 #pragma once
 // Runs a piece of test code in a forked child process, with its standard
-// output and error collected, and a time limit: a child that hangs is killed
-// by SIGALRM and the result says so, so a deadlock fails a test instead of
-// hanging the suite. Header-only.
+// output and error collected, and a time limit: a child that hangs has every
+// thread's stack written into its output by gdb and is then killed by
+// SIGALRM, and the result says so, so a deadlock fails a test with its
+// evidence instead of hanging the suite. Header-only.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -27,6 +30,31 @@ struct TChildResult {
     bool TimedOut() const { return Signaled && Signal == SIGALRM; }
 };
 
+// Every thread's stack of a running process, as gdb in batch mode prints
+// it (a process of ours that allowed tracing); empty without gdb.
+inline std::string ThreadStacksOf(pid_t pid)
+{
+    const std::string command = "timeout 60 gdb -nx -batch -p " + std::to_string(pid) +
+        " -ex 'set pagination off' -ex 'thread apply all bt' 2>&1";
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// The child's end of the time limit: any process of ours may read its
+// threads (gdb for the evidence of a hang), and SIGALRM ends it some time
+// after the parent looked, should it not end otherwise.
+inline void LimitChildTime(unsigned timeoutSeconds)
+{
+    prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
+    signal(SIGALRM, SIG_DFL);
+    alarm(timeoutSeconds + 120);
+}
+
 inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeoutSeconds = 30)
 {
     TChildResult result;
@@ -41,15 +69,25 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
         dup2(fds[1], 2);
         close(fds[1]);
         setvbuf(stdout, nullptr, _IONBF, 0);
-        signal(SIGALRM, SIG_DFL);
-        alarm(timeoutSeconds);
+        LimitChildTime(timeoutSeconds);
         const int code = body();
         std::fflush(stdout);
         _exit(code);
     }
     close(fds[1]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     char buffer[4096];
     for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{fds[0], POLLIN, 0};
+        const int polled = left.count() > 0 ? poll(&ready, 1, static_cast<int>(left.count())) : 0;
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0) {
+            result.Output += "\n== the child did not end within " + std::to_string(timeoutSeconds) +
+                " s; its threads:\n" + ThreadStacksOf(pid);
+            kill(pid, SIGALRM);
+            break;
+        }
         const ssize_t n = read(fds[0], buffer, sizeof buffer);
         if (n > 0)
             result.Output.append(buffer, static_cast<std::size_t>(n));
