@@ -143,4 +143,15 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
     state.Snapshot.Start = from;
 }
 
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception)
+{
+    TCaptureState& state = Capture();
+    TRaiseLockGuard guard(state.SnapshotLock);
+    const auto& view = exception.Snapshot;
+    if (!guard.Held() || !view.Length || !state.Snapshot.Buffer || state.Snapshot.ThreadID != view.ThreadID ||
+        state.Snapshot.Start != view.Start || state.Snapshot.Length != view.Length)
+        return {};
+    return std::vector<std::uint8_t>(state.Snapshot.Buffer, state.Snapshot.Buffer + view.Length);
+}
+
 } // namespace crashreport

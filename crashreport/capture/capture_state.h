@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 namespace crashreport {
 
@@ -124,6 +125,10 @@ TLastException LastExceptionCopy();
 // Copies the calling thread's stack from `from` up to its top (at most
 // kSnapshotSize bytes) into the snapshot. Signal-safe.
 void TakeStackSnapshot(std::uintptr_t from, void* address);
+
+// Copies the snapshot's bytes that the record describes, while the buffer
+// still holds them (a later raise replaces them); empty otherwise.
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception);
 
 // The calling thread's stack top. Signal-safe once the thread has its
 // alternate-stack record; otherwise (first raise on a thread made elsewhere)

@@ -44,6 +44,17 @@ struct TCapturedException {
     // pipeline looks (a caught and freed exception).
     char ClassName[128] = {};
     char Message[256] = {};
+    // The raise-time copy of the faulting thread's stack that belongs to
+    // this exception, as the capture's snapshot buffer held it when the
+    // record was made final (Length 0: none). The bytes themselves are
+    // copied out by the report (CopyRaiseSnapshot), off the fault handler.
+    struct {
+        std::uint32_t ThreadID = 0;
+        std::uintptr_t Start = 0; // stack address of the first byte
+        std::size_t Length = 0;
+    } Snapshot;
+    // Set once the capture made the record final (FinaliseCapturedException).
+    bool Final = false;
 };
 
 } // namespace crashreport

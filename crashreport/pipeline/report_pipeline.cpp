@@ -137,16 +137,6 @@ public:
         exceptionTime_ = LocalNow();
         if (TTavrelThreadsList* tracked = TrackedThreads()) threads_ = TTavrelThreadsList::PrivateCopy(*tracked);
 
-        // The reported address of a language raise is the call, not the return address.
-        Capture().LastCapturedAddress.store(exception_.Address);
-        if (exception_.LanguageRaise && exception_.Address)
-            exception_.Address = static_cast<char*>(exception_.Address) - 5;
-        // A fault that a program caught and threw on (throw;) is reported
-        // where it happened, not where it was thrown again.
-        if (const auto* fault = exception_.Exception.Valid()
-                ? dynamic_cast<const rtl::EExternal*>(AsStdException(exception_.Exception))
-                : nullptr)
-            if (fault->ExceptionRecord.ExceptionAddress) exception_.Address = fault->ExceptionRecord.ExceptionAddress;
         DropChangedModules();
         RefreshModulesList();
         PublishRecord();
@@ -418,7 +408,7 @@ private:
                 if (log.Count() == 0) return;
                 stored = log.GetFieldValue("1.3", log.Count() - 1);
             }
-            if (stored != sources_.Items[riVersionNumber]) kernel::DeleteFile(name);
+            if (LogOfOtherVersion(stored, sources_.Items[riVersionNumber])) kernel::DeleteFile(name);
         } catch (...) {
             Warning(eeLogError, "Log");
         }
@@ -442,7 +432,7 @@ private:
             }
             if (saved) return;
             int again = 0;
-            DispatchExceptionErrorNotify(CurrentExceptionRecord(), TTavrelLogErrorCode(3), &again);
+            DispatchExceptionErrorNotify(CurrentExceptionRecord(), eeLogError, &again);
             if (!again) return;
         }
     }
@@ -498,6 +488,11 @@ bool RunReportPipeline(TCapturedException& exception)
     }
     g_section.store(0);
     return answer;
+}
+
+bool LogOfOtherVersion(const std::string& stored, const std::string& running)
+{
+    return !stored.empty() && stored != running;
 }
 
 unsigned ExceptionCounter()

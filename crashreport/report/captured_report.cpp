@@ -6,6 +6,7 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "crashreport/capture/capture_state.h"
 #include "crashreport/capture/errorlog/mail_date.h"
 #include "crashreport/capture/thread_tracking.h"
 #include "crashreport/codecs/day_count.h"
@@ -124,7 +125,7 @@ std::string GetExceptionMessage(const TCapturedException& exception)
         message = "Unknown error message.";
     if (const auto* av = dynamic_cast<const rtl::EAccessViolation*>(object)) {
         const void* at = exception.Address ? exception.Address : av->ExceptionRecord.ExceptionAddress;
-        const std::string operation = av->ExceptionRecord.ExceptionInformation[0] != 0 ? "Write" : "Read";
+        const std::string operation = rtl::AccessOperationName(av->ExceptionRecord.ExceptionInformation[0]);
         const std::string accessed = HexAddress(av->Address());
         kernel::TModuleImage image;
         const bool inModule = IsReadableMemory(at, 1) && kernel::FindModuleByAddress(at, image) && !image.Path.empty();
@@ -148,6 +149,8 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
 {
     TReportSources s;
     const auto& p = exception.NotifyParams;
+    s.RaiseStack = CopyRaiseSnapshot(exception);
+    if (!s.RaiseStack.empty()) s.RaiseStackStart = exception.Snapshot.Start;
 
     // Application.
     LoadModulesForReport();

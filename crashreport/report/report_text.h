@@ -69,6 +69,10 @@ struct TReportSources {
     std::uintptr_t StackPointer = 0;     // where the stack dump starts
     std::uintptr_t ExceptionAddress = 0; // where the memory dump starts
     std::string CustomData;              // the custom-data section's text
+    // The faulting thread's stack as it was when the exception was raised
+    // (before any unwinding), from RaiseStackStart up; empty when none was kept.
+    std::vector<std::uint8_t> RaiseStack;
+    std::uintptr_t RaiseStackStart = 0;
 };
 
 // Item indexes of the general part (bit numbers of ReportItems).
