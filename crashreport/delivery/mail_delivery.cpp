@@ -141,6 +141,8 @@ bool SendByEmail(const TTavrelModuleOptions& options, const TDeliveryReport& rep
         const std::vector<TMailAttachment> attachments = MailAttachments(
             report.Attachments, options.SendFlags().Contains(sfTimestampFileNames), report.ExceptionTime);
         const TMailMethod method = options.MailMethod();
+        // The error event names the route that failed last.
+        TTavrelLogErrorCode failedRoute = eeEmailSMTPError;
         if (method == mmSmtpClient || method == mmSmtpServer) {
             if (dialog != nullptr && dialog->Start) dialog->Start();
             delivered = SendViaSMTP(method == mmSmtpServer, options.SmtpSender(), options.SmtpServer(), attachments,
@@ -149,10 +151,13 @@ bool SendByEmail(const TTavrelModuleOptions& options, const TDeliveryReport& rep
         } else if (method == mmMailClient) {
             delivered =
                 SendViaMAPI(recipients, subject, body, attachments, options.SendFlags().Contains(sfShowSendDialogs));
-            if (!delivered)
+            failedRoute = eeEmailMAPIError;
+            if (!delivered) {
                 delivered = SendViaShell(recipients, subject, mailBody + "\r\n\r\n\r\n" + report.ReportText);
+                failedRoute = eeEmailShellError;
+            }
         }
-        retry = !delivered && events.ErrorNotify && events.ErrorNotify(5);
+        retry = !delivered && events.ErrorNotify && events.ErrorNotify(failedRoute);
     } while (retry);
     if (events.ActionNotify) events.ActionNotify(5);
     return delivered;

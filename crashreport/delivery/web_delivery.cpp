@@ -301,13 +301,13 @@ bool SendByWeb(const TTavrelModuleOptions& options, const TDeliveryReport& repor
                                      report.Attachments, method == wmHttps, url.Port, url.Password);
         }
         if (dialog != nullptr && dialog->Close) dialog->Close();
+        const TTavrelLogErrorCode code = method == wmFtp ? eeWebFTPError
+            : method == wmHttps                          ? eeWebHTTPSError
+                                                         : eeWebHTTPError;
         if (result.Code == 0) {
             delivered = true;
         } else {
             const char* protocol = method == wmFtp ? "FTP" : method == wmHttps ? "HTTPS" : "HTTP";
-            const TTavrelLogErrorCode code = method == wmFtp ? eeWebFTPError
-                : method == wmHttps                          ? eeWebHTTPSError
-                                                             : eeWebHTTPError;
             std::string suffix;
             if (result.Code == -1)
                 suffix = rtl::FormatStrings(" - Cannot find the \"%s\" library.", {net::CurlLibraryName()});
@@ -317,7 +317,7 @@ bool SendByWeb(const TTavrelModuleOptions& options, const TDeliveryReport& repor
             if (!result.Transcript.empty()) message += "\r\nSocket log:\r\n" + result.Transcript;
             RecordWarning(code, message);
         }
-        retry = !delivered && events.ErrorNotify && events.ErrorNotify(7);
+        retry = !delivered && events.ErrorNotify && events.ErrorNotify(code);
     } while (retry);
     if (events.ActionNotify) events.ActionNotify(7);
     return delivered;

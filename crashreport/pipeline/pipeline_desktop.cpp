@@ -43,6 +43,12 @@ void DesktopMessageBox(const std::string& text, const std::string& caption, TRep
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
 }
 
+bool DesktopAskYesNo(const std::string& text, const std::string& caption, TReporterBoxKind kind)
+{
+    const auto ask = Current().AskYesNo;
+    return ask && ask(text, caption, kind);
+}
+
 bool DesktopCopyToClipboard(const std::string& text)
 {
     const auto copy = Current().CopyToClipboard;

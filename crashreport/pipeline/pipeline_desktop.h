@@ -20,6 +20,9 @@ struct TPipelineDesktop {
     bool (*IsGUIProcess)() = nullptr;
     // A task-modal, top-most message box with an OK button.
     void (*MessageBox)(const std::string& text, const std::string& caption, TReporterBoxKind kind) = nullptr;
+    // A task-modal, top-most question with "Yes" and "No" ("No" the
+    // default); true for "Yes".
+    bool (*AskYesNo)(const std::string& text, const std::string& caption, TReporterBoxKind kind) = nullptr;
     // Puts the text on the clipboard as plain text; false when it cannot.
     bool (*CopyToClipboard)(const std::string& text) = nullptr;
     // Restores and raises the application's main window (or its last
@@ -42,6 +45,8 @@ TPipelineDesktop SetPipelineDesktop(const TPipelineDesktop& desktop);
 // The calls the pipeline makes; each does what a program without a desktop needs.
 bool DesktopIsGUIProcess();
 void DesktopMessageBox(const std::string& text, const std::string& caption, TReporterBoxKind kind);
+// Without a desktop the question is not asked and the answer is "No".
+bool DesktopAskYesNo(const std::string& text, const std::string& caption, TReporterBoxKind kind);
 bool DesktopCopyToClipboard(const std::string& text);
 void DesktopBringApplicationToFront();
 void DesktopActiveForm(std::uint32_t threadId, std::string& className, std::string& caption);

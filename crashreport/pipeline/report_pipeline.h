@@ -48,6 +48,11 @@ enum TReportSection : int {
 // caller shall go on with its default handling (a cancelled report).
 bool RunReportPipeline(TCapturedException& exception);
 
+// Whether a log whose newest report stored `stored` as its version ("1.3")
+// belongs to another version than `running`: an empty stored version (the
+// item hidden) says nothing.
+bool LogOfOtherVersion(const std::string& stored, const std::string& running);
+
 // What the pipeline keeps between reports.
 unsigned ExceptionCounter();
 std::string LastExceptionMessage();

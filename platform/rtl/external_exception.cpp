@@ -65,6 +65,11 @@ TExceptObjProc SetExceptObjProc(TExceptObjProc proc)
     return g_mapping.exchange(proc ? proc : &MapExceptionRecord, std::memory_order_acq_rel);
 }
 
+const char* AccessOperationName(std::uintptr_t kind)
+{
+    return kind == avWrite ? "Write" : kind == avExecute ? "Execution" : "Read";
+}
+
 EExternal* MapExceptionRecord(const TExceptionRecord& record, const ucontext_t*, TExceptionStorage& storage)
 {
     char text[160] = {};
@@ -74,10 +79,9 @@ EExternal* MapExceptionRecord(const TExceptionRecord& record, const ucontext_t*,
         Append(text, sizeof text, "Access violation at address ");
         AppendPointer(text, sizeof text, address);
         const std::uintptr_t kind = record.ExceptionInformation[0];
-        Append(text, sizeof text,
-               kind == avWrite         ? ". Write of address "
-                   : kind == avExecute ? ". Execution of address "
-                                       : ". Read of address ");
+        Append(text, sizeof text, ". ");
+        Append(text, sizeof text, AccessOperationName(kind));
+        Append(text, sizeof text, " of address ");
         AppendPointer(text, sizeof text, record.ExceptionInformation[1]);
         return Build<EAccessViolation>(storage, record, text);
     }

@@ -54,6 +54,9 @@ constexpr int EXCEPTION_MAXIMUM_PARAMETERS = 15;
 
 // Access kinds in ExceptionInformation[0] of an access violation.
 enum : std::uintptr_t { avRead = 0, avWrite = 1, avExecute = 8 };
+// The operation of an access violation's text ("Read", "Write" or
+// "Execution" of address ...). Signal-safe.
+const char* AccessOperationName(std::uintptr_t kind);
 
 struct TExceptionRecord {
     std::uint32_t ExceptionCode = 0;

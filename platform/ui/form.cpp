@@ -376,6 +376,17 @@ LRESULT Form::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
         Hide();
         if (OnClose) OnClose(*this);
         return 0;
+    case WM_SYSCOMMAND:
+        if (wParam != SC_RESTORE) return Window::WndProc(message, wParam, lParam);
+        // Restored when minimised; then the form, or the pop-up of its
+        // thread that was active last, comes to the front.
+        if (state_ == WindowState::wsMinimized) SetWindowState(WindowState::wsNormal);
+        if (!Visible()) Show();
+        if (Form* popup = ActiveForm(); popup && popup != this && popup->Visible())
+            popup->BringToFront();
+        else
+            BringToFront();
+        return 0;
     case WM_KEYDOWN:
         if (PreviewKey(static_cast<unsigned>(wParam), static_cast<unsigned>(lParam))) return 1;
         [[fallthrough]];

@@ -52,6 +52,7 @@ enum : UINT {
     WM_CHAR = 0x0102, // wParam: the Unicode code point
     WM_KEYLAST = 0x0109,
     WM_COMMAND = 0x0111, // wParam: notification code << 16 | control id; lParam: control HWND
+    WM_SYSCOMMAND = 0x0112, // wParam: SC_RESTORE brings a form back and to the front
     WM_TIMER = 0x0113,   // wParam: timer id
     WM_MOUSEFIRST = 0x0200,
     WM_MOUSEMOVE = 0x0200,
@@ -65,6 +66,7 @@ enum : UINT {
     WM_USER = 0x0400,
     WM_APP = 0x8000,
 };
+enum : WPARAM { SC_RESTORE = 0xF120 };
 
 // Mouse messages: lParam = MakePoint(x, y) in the receiving window's client
 // coordinates. Key messages: wParam = virtual key, lParam = modifier flags.

@@ -33,7 +33,9 @@ enum : unsigned {
     kBoxTopMost = 0x40000,
     kBoxServiceNotification = 0x200000,
 };
+inline constexpr int kBoxAnswerOk = 1;
 inline constexpr int kBoxAnswerYes = 6;
+inline constexpr int kBoxAnswerNo = 7;
 
 struct TErrorLogHooks {
     // Whether a debugger watches the process.

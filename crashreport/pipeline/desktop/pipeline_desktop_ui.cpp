@@ -39,6 +39,20 @@ void ShowBox(const std::string& text, const std::string& caption, TReporterBoxKi
     ::ui::ShowMessageBox(nullptr, text, caption, ::ui::MB_OK | icon | kTaskModal | kTopMost);
 }
 
+bool AskYesNo(const std::string& text, const std::string& caption, TReporterBoxKind kind)
+{
+    const unsigned icon = kind == bkError ? ::ui::MB_ICONERROR : ::ui::MB_ICONQUESTION;
+    return ::ui::ShowMessageBox(nullptr, text, caption, ::ui::MB_YESNO | icon | kTaskModal | kTopMost) ==
+        ::ui::mrYes;
+}
+
+// Asks the main window's thread to restore its window and bring it (or its
+// active pop-up) to the front; the thread does it when it next pumps.
+void BringApplicationToFront()
+{
+    if (::ui::Form* main = ::ui::App().MainForm()) ::ui::PostMessage(main->Handle(), ::ui::WM_SYSCOMMAND, ::ui::SC_RESTORE);
+}
+
 bool CopyText(const std::string& text) { return ::ui::Clipboard().SetText(text); }
 
 bool Capture(const TTavrelModuleOptions& options) { return screenshot::CaptureReportScreenshot(&options); }
@@ -128,6 +142,8 @@ void InstallPipelineDesktop()
     TPipelineDesktop desktop;
     desktop.IsGUIProcess = &IsGUIProcess;
     desktop.MessageBox = &ShowBox;
+    desktop.AskYesNo = &AskYesNo;
+    desktop.BringApplicationToFront = &BringApplicationToFront;
     desktop.CopyToClipboard = &CopyText;
     desktop.CaptureScreenshot = &Capture;
     desktop.SaveScreenshot = &Save;

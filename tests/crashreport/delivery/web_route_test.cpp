@@ -303,8 +303,10 @@ TEST_F(WebRoute, WithoutLibcurlOnlyThisRouteIsLostWithAWarning)
         UseHttp(method, 1, "upload");
         TWarningCollector warnings;
         int asked = 0;
+        // The error event names the route that failed.
+        const int route = method == wmFtp ? eeWebFTPError : method == wmHttps ? eeWebHTTPSError : eeWebHTTPError;
         events_.ErrorNotify = [&](int error) {
-            EXPECT_EQ(error, 7);
+            EXPECT_EQ(error, route);
             return ++asked < 2;
         };
         EXPECT_FALSE(SendByWeb(options_, report_, nullptr, events_));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/binding/events.h"
+#include "crashreport/capture/errorlog/errorlog_hooks.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/crash_rule.h"
 #include "crashreport/pipeline/report_pipeline.h"
@@ -291,6 +292,53 @@ TEST_F(PipelineBehaviour, AFaultInsideAnEventHandlerIsSwallowedAndTheReportIsSti
     EXPECT_TRUE(Has(r.Output, "went on")) << r.Output;
     EXPECT_EQ(Occurrences(r.Output, "TavrelLog 5.1.5"), 1) << r.Output;
     EXPECT_EQ(StoredReports(dir_.path()), 1);
+}
+
+TEST(LogReset, OnlyAStoredVersionThatDiffersFromTheRunningOneResetsTheLog)
+{
+    EXPECT_TRUE(LogOfOtherVersion("1.0.0.0", "1.1.0.0"));
+    EXPECT_FALSE(LogOfOtherVersion("1.1.0.0", "1.1.0.0"));
+    EXPECT_FALSE(LogOfOtherVersion("", "1.1.0.0")); // the version item was hidden
+}
+
+// The internal error log's boxes reach the desktop installed after the
+// pipeline started, and its yes/no question can be answered "Yes".
+TEST_F(PipelineBehaviour, TheErrorLogsBoxesReachALaterDesktopAndItsQuestionCanBeAnsweredYes)
+{
+    const auto r = RunInChild([&] {
+        if (!StartReporter(dir_.path())) return 9;
+        const auto box = ErrorLogHooks().MessageBox;
+        if (!box) return 8;
+        std::printf("before=%d\n", box("Send the log?", "Question.", kBoxYesNo));
+        InstallRecordingDesktop();
+        std::printf("question=%d\n", box("Send the log?", "Question.", kBoxYesNo | kBoxIconStop));
+        std::printf("ok=%d\n", box("The log was kept.", "Information.", kBoxOk));
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_TRUE(Has(r.Output, "before=0")) << r.Output; // no desktop yet: no box, "No"
+    EXPECT_TRUE(Has(r.Output, "ASK Question.: Send the log?\nquestion=6")) << r.Output;
+    EXPECT_TRUE(Has(r.Output, "BOX Information.: The log was kept.\nok=1")) << r.Output;
+}
+
+TEST_F(PipelineBehaviour, ALogThatIsNotSavedRaisesTheErrorEventWithTheLogsCode)
+{
+    const auto r = RunInChild([&] {
+        if (!StartReporter(dir_.path())) return 9;
+        // A handler that vetoes the write: the log is not saved.
+        GlobalEventHandlers().OnExceptionActionNotify = [](void*, const TTavrelExceptionRecord&, int action,
+                                                           int* value) {
+            if (action == 2) *value = 0;
+        };
+        GlobalEventHandlers().OnExceptionErrorNotify = [](void*, const TTavrelExceptionRecord&,
+                                                          TTavrelLogErrorCode error, int*) {
+            std::printf("ERROR %d\n", static_cast<int>(error));
+        };
+        ReportText("no log");
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "ERROR " + std::to_string(eeLogError) + "\n"), 1) << r.Output;
 }
 
 TEST_F(PipelineBehaviour, TwentyThreadsFaultingAtOnceAreReportedOneAtATime)

@@ -22,6 +22,13 @@ void PrintBox(const std::string& text, const std::string& caption, crashreport::
     vektest::WriteOut(("BOX " + caption + ": " + text + "\n").c_str());
 }
 
+// Answers "Yes" to every question.
+bool PrintQuestion(const std::string& text, const std::string& caption, crashreport::TReporterBoxKind)
+{
+    vektest::WriteOut(("ASK " + caption + ": " + text + "\n").c_str());
+    return true;
+}
+
 bool PrintClipboard(const std::string& text)
 {
     vektest::WriteOut(("CLIPBOARD " + std::to_string(text.size()) + "\n").c_str());
@@ -92,6 +99,7 @@ void InstallRecordingDesktop()
     crashreport::TPipelineDesktop desktop;
     desktop.IsGUIProcess = &AnswerGUI;
     desktop.MessageBox = &PrintBox;
+    desktop.AskYesNo = &PrintQuestion;
     desktop.CopyToClipboard = &PrintClipboard;
     crashreport::SetPipelineDesktop(desktop);
 }

@@ -29,8 +29,9 @@ std::string StoredReport(const std::string& folder, int index);
 int Occurrences(const std::string& text, const std::string& part);
 
 // A GUI desktop without a screen: IsGUIProcess answers true, message boxes
-// are written to standard output as "BOX <caption>: <text>", the clipboard
-// copy as "CLIPBOARD <bytes>".
+// are written to standard output as "BOX <caption>: <text>", questions as
+// "ASK <caption>: <text>" (answered "Yes"), the clipboard copy as
+// "CLIPBOARD <bytes>".
 void InstallRecordingDesktop();
 
 // Dialogs that play the user: the exception dialog prints "DIALOG <message>"

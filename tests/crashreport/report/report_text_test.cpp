@@ -231,17 +231,23 @@ TEST(ExceptionFields, AnAccessViolationIsRebuiltWithItsModule)
     rtl::TExceptionRecord record;
     record.ExceptionCode = 0xC0000005;
     record.NumberParameters = 2;
-    record.ExceptionInformation[0] = 1;
     record.ExceptionInformation[1] = 0x28;
     record.ExceptionAddress = reinterpret_cast<void*>(&PlaceInThisProgram);
-    rtl::EAccessViolation violation(record, "Access violation");
     TCapturedException captured;
-    captured.Exception = ExceptionObjectOf(violation);
     captured.Address = record.ExceptionAddress;
-    const std::string message = GetExceptionMessage(captured);
-    EXPECT_EQ(message,
-              "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(&PlaceInThisProgram)) +
-                  " in module 'report_text_test'. Write of address 0000000000000028.");
+    // The report names the operation as the exception's own text does.
+    for (const auto& [kind, operation] : {std::pair<std::uintptr_t, const char*>{rtl::avRead, "Read"},
+                                          {rtl::avWrite, "Write"},
+                                          {rtl::avExecute, "Execution"}}) {
+        record.ExceptionInformation[0] = kind;
+        rtl::EAccessViolation violation(record, "Access violation");
+        captured.Exception = ExceptionObjectOf(violation);
+        EXPECT_EQ(GetExceptionMessage(captured),
+                  "Access violation at address " + HexAddress(reinterpret_cast<std::uintptr_t>(&PlaceInThisProgram)) +
+                      " in module 'report_text_test'. " + operation + " of address 0000000000000028.");
+    }
+    rtl::EAccessViolation violation(record, "Access violation");
+    captured.Exception = ExceptionObjectOf(violation);
     EXPECT_EQ(GetExceptionModule(captured.Address), "report_text_test");
     EXPECT_EQ(GetExceptionType(captured), "EAccessViolation");
     EXPECT_EQ(GetExceptionAddress(nullptr), "");
