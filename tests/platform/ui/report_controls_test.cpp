@@ -3,11 +3,15 @@
 // window placement of a form.
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "platform/ui/application.h"
 #include "platform/ui/backend.h"
 #include "platform/ui/dialog_units.h"
 #include "platform/ui/form.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/list_view.h"
+#include "platform/ui/message_queue.h"
 #include "platform/ui/rich_text_view.h"
 #include "platform/ui/rtf_reader.h"
 #include "platform/ui/tab_control.h"
@@ -209,6 +213,14 @@ TEST_F(ReportControls, DialogUnitsAndWindowPlacement)
     EXPECT_EQ(form.NormalBounds(), (TRect{50, 60, 350, 260}));
     form.SetWindowState(WindowState::wsNormal);
     EXPECT_EQ(form.BoundsRect(), (TRect{50, 60, 350, 260}));
+
+    // Another thread asks for the window back (the crash reporter does so
+    // before its dialog): minimised, it is restored and comes to the front.
+    form.SetWindowState(WindowState::wsMinimized);
+    std::thread([&] { PostMessage(form.Handle(), WM_SYSCOMMAND, SC_RESTORE); }).join();
+    App().ProcessMessages();
+    EXPECT_EQ(form.State(), WindowState::wsNormal);
+    EXPECT_EQ(ActiveForm(), &form);
 }
 
 } // namespace
