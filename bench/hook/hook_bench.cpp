@@ -2,8 +2,8 @@
 // trampoline against the direct call of the same procedure, and
 // pthread_create through the thread-creation interceptor against the plain
 // one. Prints each pair's ratio at the end of the run.
-#include "crashreport/capture/hook/hook_engine.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/hook/hook_engine.h"
+#include "crashreport/threads/thread_tracking.h"
 
 #include <benchmark/benchmark.h>
 #include <pthread.h>

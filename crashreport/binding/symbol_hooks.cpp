@@ -1,6 +1,6 @@
 #include "crashreport/binding/symbol_hooks.h"
 
-#include "crashreport/capture/hook/hook_engine.h"
+#include "crashreport/hook/hook_engine.h"
 #include "crashreport/options/module_identity.h"
 #include "crashreport/binding/module_exports.h"
 #include "crashreport/modules/stored_data_loader.h"

@@ -4,7 +4,7 @@
 #include "crashreport/capture/capture_state.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/report_turn.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/threads/thread_tracking.h"
 #include "crashreport/binding/handling_thread.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/exception.h"

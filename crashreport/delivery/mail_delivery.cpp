@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/codecs/file_io.h"
 #include "crashreport/delivery/smtp_delivery.h"

@@ -2,8 +2,8 @@
 
 #include <chrono>
 
-#include "crashreport/capture/errorlog/mail_date.h"
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/mail_date.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/codecs/base64.h"
 #include "platform/kernel/machine_facts.h"
 #include "platform/kernel/process.h"

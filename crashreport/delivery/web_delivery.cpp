@@ -6,7 +6,7 @@
 #include <iterator>
 #include <random>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/codecs/file_io.h"
 #include "crashreport/delivery/mime_message.h"

@@ -1,7 +1,7 @@
 #include "crashreport/pipeline/framework_interceptors.h"
 
 #include "crashreport/capture/capture_errors.h"
-#include "crashreport/capture/hook/hook_engine.h"
+#include "crashreport/hook/hook_engine.h"
 #include "crashreport/pipeline/last_page.h"
 #include "crashreport/report/web_page.h"
 #include "platform/kernel/modules.h"

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "crashreport/capture/captured_exception.h"
-#include "crashreport/capture/threads_list.h"
+#include "crashreport/threads/threads_list.h"
 #include "crashreport/options/module_options.h"
 #include "crashreport/pipeline/crash_rule.h"
 #include "crashreport/pipeline/report_pause.h"

@@ -1,7 +1,7 @@
 #include "crashreport/pipeline/report_pause.h"
 
-#include "crashreport/capture/thread_classification.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/threads/thread_classification.h"
+#include "crashreport/threads/thread_tracking.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crashreport/capture/threads_list.h"
+#include "crashreport/threads/threads_list.h"
 #include "crashreport/options/option_types.h"
 
 namespace crashreport {

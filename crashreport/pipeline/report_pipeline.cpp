@@ -1,8 +1,8 @@
 #include "crashreport/pipeline/report_pipeline.h"
 
 #include "crashreport/binding/events.h"
-#include "crashreport/capture/errorlog/mail_date.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/errorlog/mail_date.h"
+#include "crashreport/threads/thread_tracking.h"
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/options/internal_error_sink.h"
 #include "crashreport/pipeline/pipeline_run.h"

@@ -1,7 +1,7 @@
 #include "crashreport/pipeline/send_report.h"
 
 #include "crashreport/binding/events.h"
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/codecs/attachment_archive.h"
 #include "crashreport/delivery/mail_delivery.h"
 #include "crashreport/delivery/web_delivery.h"

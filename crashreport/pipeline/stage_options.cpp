@@ -3,7 +3,7 @@
 // program's), the application's window brought to the front, and the
 // exception filters.
 #include "crashreport/capture/exception_capture.h"
-#include "crashreport/capture/thread_classes.h"
+#include "crashreport/threads/thread_classes.h"
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/options/safe_run.h"

@@ -2,7 +2,7 @@
 // for a new version, the report added, a vetoed or failed save offered
 // again through the error event) and the clipboard copy.
 #include "crashreport/binding/events.h"
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/pipeline_run.h"
 #include "crashreport/pipeline/report_pipeline.h"

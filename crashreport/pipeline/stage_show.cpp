@@ -4,7 +4,7 @@
 // dialog, the console text or the web page, and the request dialog.
 #include "crashreport/binding/events.h"
 #include "crashreport/binding/handling_thread.h"
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/last_page.h"

@@ -7,12 +7,12 @@
 #include <typeinfo>
 
 #include "crashreport/capture/capture_state.h"
-#include "crashreport/capture/errorlog/mail_date.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/errorlog/mail_date.h"
+#include "crashreport/threads/thread_tracking.h"
 #include "crashreport/codecs/day_count.h"
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/modules/readable_memory.h"
-#include "crashreport/report/sysinfo/system_information.h"
+#include "crashreport/sysinfo/system_information.h"
 #include "crashreport/stack/stack_scan.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "crashreport/capture/errorlog/mail_date.h"
+#include "crashreport/errorlog/mail_date.h"
 #include "crashreport/codecs/codec_error.h"
 #include "crashreport/codecs/day_count.h"
 #include "crashreport/codecs/file_io.h"

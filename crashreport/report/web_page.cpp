@@ -4,7 +4,7 @@
 #include <cctype>
 #include <random>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/options/customized_texts.h"
 #include "crashreport/report/report_text.h"
 #include "platform/kernel/files.h"

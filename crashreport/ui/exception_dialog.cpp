@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "platform/net/mail_program.h"
 #include "platform/ui/app_windows.h"
 #include "platform/ui/backend.h"

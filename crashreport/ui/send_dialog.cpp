@@ -6,7 +6,7 @@
 #include <cmath>
 #include <mutex>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/ui/dialog_fonts.h"
 #include "platform/kernel/process.h"
 #include "platform/rtl/format.h"

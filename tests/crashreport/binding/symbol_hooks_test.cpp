@@ -2,7 +2,7 @@
 // hooking them (or a library's export when the table lacks them).
 #include <gtest/gtest.h>
 
-#include "crashreport/capture/hook/hook_engine.h"
+#include "crashreport/hook/hook_engine.h"
 #include "crashreport/binding/symbol_hooks.h"
 
 extern "C" int PlainModuleCode(int v);

@@ -30,8 +30,8 @@ __attribute__((visibility("default"))) bool TavrelLog_TestManagerFromModule()
 }
 
 // Thread tracking in the library, delegating to the program's table.
-#include "crashreport/capture/thread_tracking.h"
-#include "crashreport/capture/thread_tracking_state.h"
+#include "crashreport/threads/thread_tracking.h"
+#include "crashreport/threads/thread_tracking_state.h"
 
 #include <dlfcn.h>
 #include <pthread.h>

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "capture_test_support.h"
-#include "crashreport/capture/thread_tracking.h"
+#include "crashreport/threads/thread_tracking.h"
 #include "platform/rtl/thread.h"
 
 #include <pthread.h>

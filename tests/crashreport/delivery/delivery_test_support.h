@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/crashreport/capture/errorlog/warning_collector.h"
+#include "tests/crashreport/errorlog/warning_collector.h"
 
 namespace delivery_testing {
 

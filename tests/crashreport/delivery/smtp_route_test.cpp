@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/delivery/mail_delivery.h"
 #include "crashreport/options/module_options.h"
 #include "delivery_test_support.h"

@@ -5,7 +5,7 @@
 // connection, a server that never answers, and no libcurl at all.
 #include <gtest/gtest.h>
 
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/codecs/base64.h"
 #include "crashreport/delivery/web_delivery.h"
 #include "crashreport/options/module_options.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/binding/events.h"
-#include "crashreport/capture/errorlog/errorlog_hooks.h"
+#include "crashreport/errorlog/errorlog_hooks.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/crash_rule.h"
 #include "crashreport/pipeline/report_pipeline.h"

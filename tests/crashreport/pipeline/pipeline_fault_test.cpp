@@ -7,7 +7,7 @@
 
 #include "crashreport/binding/events.h"
 #include "crashreport/capture/capture_errors.h"
-#include "crashreport/capture/errorlog/errorlog_hooks.h"
+#include "crashreport/errorlog/errorlog_hooks.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/deferred_errors.h"
 #include "crashreport/pipeline/send_report.h"

@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "crashreport/capture/dispatcher.h"
-#include "crashreport/capture/errorlog/warnings.h"
+#include "crashreport/errorlog/warnings.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/capture/waiting_pump.h"
 #include "crashreport/report/captured_report.h"

@@ -1,0 +1,135 @@
+#include "crashreport/hook/elf_imports.h"
+
+#include "platform/kernel/libraries.h"
+#include "platform/kernel/memory.h"
+
+#include <elf.h>
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace crashreport::hook {
+namespace {
+
+#if defined(__x86_64__)
+constexpr unsigned kJumpSlot = R_X86_64_JUMP_SLOT;
+constexpr unsigned kGlobDat = R_X86_64_GLOB_DAT;
+using Rel = Elf64_Rela;
+inline unsigned RelType(const Rel& r) { return ELF64_R_TYPE(r.r_info); }
+inline unsigned RelSym(const Rel& r) { return ELF64_R_SYM(r.r_info); }
+#else
+constexpr unsigned kJumpSlot = R_386_JMP_SLOT;
+constexpr unsigned kGlobDat = R_386_GLOB_DAT;
+using Rel = Elf32_Rel;
+inline unsigned RelType(const Rel& r) { return ELF32_R_TYPE(r.r_info); }
+inline unsigned RelSym(const Rel& r) { return ELF32_R_SYM(r.r_info); }
+#endif
+
+// glibc rewrites the address entries of a writable dynamic section to run
+// time addresses; read-only ones (the vDSO's) keep file addresses.
+std::uintptr_t Absolute(const kernel::TModuleImage& m, std::uintptr_t value)
+{
+    return value >= m.ImageStart ? value : value + m.Bias;
+}
+
+// Symbols, and cells, lie close together: each page is probed once.
+class TPageProbe {
+public:
+    bool Readable(const void* p, std::size_t n)
+    {
+        const std::uintptr_t mask = ~static_cast<std::uintptr_t>(kernel::PageSize() - 1);
+        const auto first = reinterpret_cast<std::uintptr_t>(p) & mask;
+        const auto last = (reinterpret_cast<std::uintptr_t>(p) + n - 1) & mask;
+        if (first == last && first == known_) return true;
+        if (!kernel::IsMemoryReadable(p, n)) return false;
+        known_ = last;
+        return true;
+    }
+
+private:
+    std::uintptr_t known_ = 0;
+};
+
+} // namespace
+
+bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& imports)
+{
+    imports = {};
+    const ElfW(Dyn)* dyn = module.Dynamic();
+    if (!dyn || !kernel::IsMemoryReadable(dyn, sizeof *dyn)) return false;
+    std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0;
+    std::size_t strsz = 0, pltrelsz = 0, relsz = 0;
+    std::vector<std::uintptr_t> needed;
+    for (const ElfW(Dyn)* d = dyn; kernel::IsMemoryReadable(d, sizeof *d) && d->d_tag != DT_NULL; ++d) {
+        switch (d->d_tag) {
+        case DT_STRTAB: strtab = Absolute(module, d->d_un.d_ptr); break;
+        case DT_STRSZ: strsz = d->d_un.d_val; break;
+        case DT_SYMTAB: symtab = Absolute(module, d->d_un.d_ptr); break;
+        case DT_JMPREL: jmprel = Absolute(module, d->d_un.d_ptr); break;
+        case DT_PLTRELSZ: pltrelsz = d->d_un.d_val; break;
+#if defined(__x86_64__)
+        case DT_RELA: rel = Absolute(module, d->d_un.d_ptr); break;
+        case DT_RELASZ: relsz = d->d_un.d_val; break;
+#else
+        case DT_REL: rel = Absolute(module, d->d_un.d_ptr); break;
+        case DT_RELSZ: relsz = d->d_un.d_val; break;
+#endif
+        case DT_NEEDED: needed.push_back(d->d_un.d_val); break;
+        default: break;
+        }
+    }
+    if (!strtab || !symtab || !kernel::IsMemoryReadable(reinterpret_cast<void*>(strtab), strsz)) return false;
+    const char* strings = reinterpret_cast<const char*>(strtab);
+    for (std::uintptr_t offset : needed)
+        if (offset < strsz) imports.Needed.emplace_back(strings + offset);
+
+    const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(symtab);
+    TPageProbe symbolPages, cellPages;
+    auto walk = [&](std::uintptr_t table, std::size_t size) {
+        if (!table || !kernel::IsMemoryReadable(reinterpret_cast<void*>(table), size)) return;
+        const auto* r = reinterpret_cast<const Rel*>(table);
+        for (std::size_t i = 0; i < size / sizeof(Rel); ++i) {
+            const unsigned type = RelType(r[i]);
+            if (type != kJumpSlot && type != kGlobDat) continue;
+            const ElfW(Sym)* sym = symbols + RelSym(r[i]);
+            if (!symbolPages.Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
+            TImportCell cell;
+            cell.Cell = reinterpret_cast<void**>(module.Bias + r[i].r_offset);
+            cell.SymbolName = strings + sym->st_name;
+            cell.PltSlot = type == kJumpSlot;
+            if (cellPages.Readable(cell.Cell, sizeof(void*))) imports.Cells.push_back(cell);
+        }
+    };
+    walk(jmprel, pltrelsz);
+    if (rel != jmprel) walk(rel, relsz);
+    // Some linkers let DT_RELA cover the PLT relocations as well.
+    std::sort(imports.Cells.begin(), imports.Cells.end(),
+              [](const TImportCell& a, const TImportCell& b) { return a.Cell < b.Cell; });
+    imports.Cells.erase(std::unique(imports.Cells.begin(), imports.Cells.end(),
+                                    [](const TImportCell& a, const TImportCell& b) { return a.Cell == b.Cell; }),
+                        imports.Cells.end());
+    return true;
+}
+
+bool ModuleNeeds(const TModuleImports& imports, const std::string& library)
+{
+    if (library.empty()) return true;
+    for (const auto& n : imports.Needed) {
+        if (strcasecmp(n.c_str(), library.c_str()) == 0) return true;
+        // "libc.so" and "libc" name "libc.so.6" too.
+        if (n.size() > library.size() && strncasecmp(n.c_str(), library.c_str(), library.size()) == 0 &&
+            (n[library.size()] == '.'))
+            return true;
+    }
+    return false;
+}
+
+void* ResolveLazyCell(const kernel::TModuleImage& module, const TImportCell& cell)
+{
+    if (!cell.PltSlot || !*cell.SymbolName) return nullptr;
+    if (!module.Contains(*cell.Cell)) return nullptr;
+    return kernel::FindGlobalSymbol(cell.SymbolName);
+}
+
+} // namespace crashreport::hook

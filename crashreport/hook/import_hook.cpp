@@ -1,0 +1,123 @@
+// Import interception: the GOT cells of a module that hold (or will be bound
+// to) a function are overwritten with a replacement.
+#include "crashreport/hook/elf_imports.h"
+#include "crashreport/hook/hook_state.h"
+#include "crashreport/hook/shared_area.h"
+#include "platform/kernel/libraries.h"
+#include "platform/kernel/modules.h"
+#include "platform/rtl/format.h"
+
+#include <memory>
+
+namespace crashreport::hook {
+namespace {
+
+// Lists the import cells of the module that are bound, or will be bound, to
+// function.
+std::vector<void**> MatchingCells(const kernel::TModuleImage& module, const TModuleImports& imports, void* function)
+{
+    std::vector<void**> cells;
+    for (const TImportCell& c : imports.Cells) {
+        void* value = *c.Cell;
+        if (value == function || (value && ResolveLazyCell(module, c) == function)) cells.push_back(c.Cell);
+    }
+    return cells;
+}
+
+} // namespace
+
+void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, void* realFunction, void* replacement,
+                      bool doNotRecord, bool quiet, const std::string& displayName)
+{
+    if (!realFunction) throw EProcNull(rtl::FormatStrings("Cannot hook a null procedure (\"%s\").", {displayName}));
+    const std::string shared = SharedAreaName(reinterpret_cast<const void*>(moduleHandle));
+    if (!shared.empty())
+        throw ESharedArea(rtl::FormatStrings("Cannot hook the module \"%s\" located into the shared-area.", {shared}));
+    auto& engine = detail::Engine();
+    std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+
+    kernel::TModuleImage module;
+    TModuleImports imports;
+    int patched = 0;
+    if (kernel::FindModuleByHandle(moduleHandle, module) && ReadModuleImports(module, imports) &&
+        ModuleNeeds(imports, dllName)) {
+        for (void** cell : MatchingCells(module, imports, realFunction)) {
+            // Under full RELRO the GOT is read-only; PatchCode lifts that for the write.
+            if (!PatchCode(cell, &replacement, sizeof replacement)) continue;
+            ++patched;
+            if (!doNotRecord && engine.ImportHooks)
+                engine.ImportHooks->push_back(new TImportHook{moduleHandle, dllName, realFunction, replacement});
+        }
+    }
+    if (patched > 0) return realFunction;
+    if (!quiet) throw EHookingError(rtl::FormatStrings("Cannot hook the procedure \"%s\".", {displayName}));
+    return nullptr;
+}
+
+bool InterceptModuleImports(const std::vector<std::string>& moduleNames, const std::string& dllName, bool quiet,
+                            void*& realAddress, void* replacement, const std::string& functionName)
+{
+    // Only a library that is loaded already counts. The modules' cells hold
+    // the definition the process binds the name to: the library's own, unless
+    // another library (a memory checker, say) interposes it.
+    realAddress = kernel::FindLibrarySymbol(dllName, functionName.c_str())
+        ? kernel::FindGlobalSymbol(functionName.c_str())
+        : nullptr;
+    bool any = false;
+    const std::string displayName = dllName + "." + functionName;
+    for (const std::string& name : moduleNames) {
+        kernel::TModuleImage module;
+        if (!kernel::FindModuleByName(name, module)) continue;
+        if (InterceptImport(module.Handle, dllName, realAddress, replacement, false, quiet, displayName)) any = true;
+    }
+    return any;
+}
+
+int RestoreImports(void* replacement)
+{
+    auto& engine = detail::Engine();
+    std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    if (!engine.ImportHooks) return 0;
+    int undone = 0;
+    auto& list = *engine.ImportHooks;
+    for (std::size_t i = 0; i < list.size();) {
+        TImportHook* h = list[i];
+        if (h->Replacement != replacement) {
+            ++i;
+            continue;
+        }
+        try {
+            InterceptImport(h->Module, h->DllName, h->Replacement, h->RealFunction, true, true, h->DllName);
+        } catch (const EHookError&) {
+        }
+        delete h;
+        list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+        ++undone;
+    }
+    return undone;
+}
+
+int ImportHookCount()
+{
+    auto& engine = detail::Engine();
+    std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    return engine.ImportHooks ? static_cast<int>(engine.ImportHooks->size()) : 0;
+}
+
+void detail::RestoreAllImports()
+{
+    auto& engine = Engine();
+    if (!engine.ImportHooks) return;
+    for (TImportHook* h : *engine.ImportHooks) {
+        try {
+            // The same search with the roles swapped: cells holding the replacement get the real function back.
+            InterceptImport(h->Module, h->DllName, h->Replacement, h->RealFunction, true, true, h->DllName);
+        } catch (const EHookError&) {
+        }
+        delete h;
+    }
+    delete engine.ImportHooks;
+    engine.ImportHooks = nullptr;
+}
+
+} // namespace crashreport::hook
