@@ -1,5 +1,6 @@
 #pragma once
 // The capture's per-thread and process-wide state, shared by its sources.
+#include "crashreport/capture/capture_queries.h"
 #include "crashreport/capture/captured_exception.h"
 #include "platform/kernel/threads.h"
 
@@ -109,6 +110,10 @@ struct TCaptureState {
     std::recursive_mutex CaptureLock;
     std::atomic<TCapturedException*> CurrentReport{nullptr};
     std::uintptr_t OwnModule = 0;
+    bool OwnModuleIsMain = true;
+    // The dynamic loader's code: a module's initialisation runs from it.
+    std::uintptr_t LoaderStart = 0, LoaderEnd = 0;
+    TExceptionCaptureDelegation Delegation; // valid while Delegates
 };
 TCaptureState& Capture(); // signal-safe once made (at start-up)
 

@@ -2,7 +2,7 @@
 
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/capture_state.h"
-#include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/capture_queries.h"
 #include "crashreport/capture/report_turn.h"
 #include "crashreport/threads/thread_tracking.h"
 #include "crashreport/binding/handling_thread.h"

@@ -25,23 +25,8 @@ namespace crashreport {
 namespace {
 
 TCaptureStartup g_startup;
-TExceptionCaptureDelegation g_delegation;
-bool g_delegates = false;
 bool g_trackingStartedHere = false;
-bool g_ownModuleIsMain = true;
-// The dynamic loader's code: a module's constructors and destructors run
-// from it (_dl_init, _dl_fini, dlclose).
-std::uintptr_t g_loaderStart = 0, g_loaderEnd = 0;
 
-_Unwind_Reason_Code FindLoaderFrame(_Unwind_Context* context, void* found)
-{
-    const std::uintptr_t ip = _Unwind_GetIP(context);
-    if (ip >= g_loaderStart && ip < g_loaderEnd) {
-        *static_cast<bool*>(found) = true;
-        return _URC_END_OF_STACK;
-    }
-    return _URC_NO_REASON;
-}
 thread_local rtl::TExceptionStorage t_forwardedStorage;
 
 // A function of this module that no other module can take the place of:
@@ -67,26 +52,26 @@ void StepDelegation()
     if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&OwnModuleMarker), own))
         throw rtl::Exception("The module of the exception capture is not found");
     state.OwnModule = own.Handle;
-    g_ownModuleIsMain = own.IsMainExecutable;
+    state.OwnModuleIsMain = own.IsMainExecutable;
     for (const kernel::TModuleImage& module : kernel::EnumerateModules())
         if (module.Path.find("/ld-linux") != std::string::npos) {
-            g_loaderStart = module.ImageStart;
-            g_loaderEnd = module.ImageEnd;
+            state.LoaderStart = module.ImageStart;
+            state.LoaderEnd = module.ImageEnd;
         }
-    g_delegation = TExceptionCaptureDelegation{};
-    g_delegates = false;
+    TExceptionCaptureDelegation& delegation = state.Delegation;
+    delegation = TExceptionCaptureDelegation{};
+    state.Delegates = false;
     if (own.IsMainExecutable) return;
     kernel::TModuleImage main;
     if (!kernel::FindModuleByName("", main)) return;
     // Found in the program's own symbols, never in this module.
-    g_delegation.Manager =
-        reinterpret_cast<decltype(g_delegation.Manager)>(FindModuleExport(main.Handle, "ExceptionManager"));
-    g_delegation.GeneralRaise = reinterpret_cast<decltype(g_delegation.GeneralRaise)>(
+    delegation.Manager =
+        reinterpret_cast<decltype(delegation.Manager)>(FindModuleExport(main.Handle, "ExceptionManager"));
+    delegation.GeneralRaise = reinterpret_cast<decltype(delegation.GeneralRaise)>(
         FindModuleExport(main.Handle, "TavrelLog_CallGeneralRaise"));
-    g_delegation.ExceptObject = reinterpret_cast<decltype(g_delegation.ExceptObject)>(
+    delegation.ExceptObject = reinterpret_cast<decltype(delegation.ExceptObject)>(
         FindModuleExport(main.Handle, "TavrelLog_CallExceptObject"));
-    g_delegates = g_delegation.Manager != nullptr;
-    state.Delegates = g_delegates;
+    state.Delegates = delegation.Manager != nullptr;
 }
 
 void StepState()
@@ -118,7 +103,7 @@ void StepThreads()
 
 void StepInterceptors()
 {
-    if (g_delegates) return; // the program's copy sees this module's raises through its GOT
+    if (ModuleDelegates()) return; // the program's copy sees this module's raises through its GOT
     InstallRaiseCapture();
 }
 
@@ -127,7 +112,7 @@ void StepReportThread()
     SetReporterActiveQuery(&ReporterActiveOfOwnModule);
     // A shared library's initialisation runs under the loader's lock, which a
     // new thread may need before it runs: the report thread is made later.
-    if (g_ownModuleIsMain || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();
+    if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();
 }
 
 void StepStopReportThread()
@@ -139,7 +124,7 @@ void StepStopReportThread()
 
 void StepStopInterceptors()
 {
-    if (!g_delegates) RemoveRaiseCapture();
+    if (!ModuleDelegates()) RemoveRaiseCapture();
 }
 
 void StepStopThreads()
@@ -154,7 +139,6 @@ void StepStopState()
     TCaptureState& state = Capture();
     state.Started = false;
     state.Delegates = false;
-    g_delegates = false;
     TRaiseLockGuard guard(state.SnapshotLock);
     delete[] state.Snapshot.Buffer;
     state.Snapshot.Buffer = nullptr;
@@ -190,45 +174,6 @@ void StopExceptionCaptureAtExit()
     std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
     Capture().Started = false;
 }
-
-bool ExceptionCaptureStarted() { return Capture().Started.load(std::memory_order_acquire); }
-
-void SetCaptureOn(bool on) { Capture().CaptureOn = on; }
-bool CaptureOn() { return Capture().CaptureOn; }
-
-bool SetThreadCaptureOff(std::uint32_t threadId, bool off)
-{
-    auto& list = Capture().OffList;
-    for (auto& id : list)
-        if (id.load() == threadId) {
-            if (!off && id.exchange(0) == threadId) Capture().OffListCount.fetch_sub(1);
-            return true;
-        }
-    if (!off) return true;
-    Capture().OffListCount.fetch_add(1);
-    for (auto& id : list) {
-        std::uint32_t expected = 0;
-        if (id.compare_exchange_strong(expected, threadId)) return true;
-    }
-    Capture().OffListCount.fetch_sub(1);
-    return false;
-}
-
-bool InsideModuleInitialisationOrFinalisation()
-{
-    // The loader's frames below ours: a module's static initialisation or
-    // finalisation is running on this thread, under the loader's lock.
-    if (!g_loaderStart) return false;
-    bool found = false;
-    _Unwind_Backtrace(&FindLoaderFrame, &found);
-    return found;
-}
-
-bool CaptureModuleIsMainExecutable() { return g_ownModuleIsMain; }
-
-TExceptionCaptureDelegation* Delegation() { return g_delegates ? &g_delegation : nullptr; }
-bool ModuleDelegates() { return g_delegates; }
-std::uintptr_t CaptureModule() { return Capture().OwnModule; }
 
 TTavrelModuleOptions& CurrentTavrelLogOptions()
 {

@@ -5,7 +5,7 @@
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/capture_state.h"
 #include "crashreport/capture/dispatcher.h"
-#include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/capture_queries.h"
 #include "crashreport/hook/hook_engine.h"
 #include "crashreport/threads/thread_tracking.h"
 #include "platform/kernel/libraries.h"
