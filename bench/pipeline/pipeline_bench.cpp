@@ -8,7 +8,7 @@
 // Usage: pipeline_bench [seconds of the load part]
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/options/module_options.h"
-#include "crashreport/pipeline/pipeline_startup.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/pipeline/report_pipeline.h"
 #include "crashreport/report/log_file.h"
 #include "platform/kernel/modules.h"
@@ -79,7 +79,7 @@ int main(int argc, char** argv)
     startup.Options = &options;
     startup.Force = true;
     if (!crashreport::StartExceptionCapture(startup)) return 2;
-    crashreport::StartReportPipeline();
+    crashreport::StartReporter();
 
     std::vector<rtl::TThread*> idle;
     for (int i = 0; i < 7; ++i) idle.push_back(rtl::TThread::Create<TIdle>());

@@ -2,10 +2,12 @@
 // before the program's own static initialisation: a constructor of the
 // highest priority loads this module's stored options (without debug data)
 // and starts the capture with them; a module without stored options leaves
-// the capture off. At exit the capture is only switched off: the static
+// the capture off. Then the reporter the module carries starts
+// (reporter_start.h). At exit the capture is only switched off: the static
 // objects of the layers below may be gone by then, so nothing is undone. Link the object library crashreport_capture_autostart into
 // the module that carries the reporter.
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/reporter_start.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/modules/module_info.h"
 #include "platform/kernel/modules.h"
@@ -39,7 +41,9 @@ __attribute__((constructor(102))) void StartReporterCapture()
     g_record = record.release();
     TCaptureStartup startup;
     startup.Options = g_record->Options.get();
-    if (StartExceptionCapture(startup)) std::atexit(&StopAtExit);
+    if (!StartExceptionCapture(startup)) return;
+    std::atexit(&StopAtExit);
+    if (TavrelLog_StartReporter) TavrelLog_StartReporter();
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 namespace crashreport {
 
+class TTavrelModuleOptions;
+
 constexpr std::uint32_t kContextAll = 0x10007; // the saved context's flags: all registers
 constexpr std::size_t kSnapshotSize = 102400;
 
@@ -114,6 +116,7 @@ struct TCaptureState {
     // The dynamic loader's code: a module's initialisation runs from it.
     std::uintptr_t LoaderStart = 0, LoaderEnd = 0;
     TExceptionCaptureDelegation Delegation; // valid while Delegates
+    const TTavrelModuleOptions* Options = nullptr; // this module's, when it has them
 };
 TCaptureState& Capture(); // signal-safe once made (at start-up)
 

@@ -3,7 +3,9 @@
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/capture_state.h"
 #include "crashreport/capture/capture_queries.h"
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/report_turn.h"
+#include "crashreport/options/module_options.h"
 #include "crashreport/threads/thread_tracking.h"
 #include "crashreport/binding/handling_thread.h"
 #include "platform/kernel/process.h"
@@ -17,10 +19,6 @@
 namespace crashreport {
 namespace {
 
-std::atomic<TReportPipeline> g_pipeline{nullptr};
-std::atomic<TWaitingPump> g_pump{nullptr};
-std::atomic<TReporterActiveQuery> g_activeQuery{nullptr};
-std::atomic<TFocusQuery> g_focusQuery{nullptr};
 std::atomic<TExceptionThread*> g_nextThread{nullptr};
 constexpr int kHighestPriority = 2;
 
@@ -89,13 +87,13 @@ void FinaliseCapturedException(TCapturedException& exception)
 
 bool RunPipeline(TCapturedException& exception)
 {
-    TReportPipeline pipeline = g_pipeline.load();
-    if (!pipeline) return true;
+    TReportHost* host = ReportHost();
+    if (!host) return true;
     FinaliseCapturedException(exception);
     Capture().CurrentReport.store(&exception);
     bool result = true;
     try {
-        result = pipeline(exception);
+        result = host->RunReport(exception);
     } catch (...) {
         CaptureInternalError("Dispatch", "the report pipeline raised an exception");
     }
@@ -134,10 +132,6 @@ void MarkSafeCall(TCapturedException& exception)
 
 } // namespace
 
-TReportPipeline SetReportPipeline(TReportPipeline pipeline) { return g_pipeline.exchange(pipeline); }
-TWaitingPump SetWaitingPump(TWaitingPump pump) { return g_pump.exchange(pump); }
-void SetReporterActiveQuery(TReporterActiveQuery query) { g_activeQuery = query; }
-void SetFocusQuery(TFocusQuery query) { g_focusQuery = query; }
 
 TExceptionThread::TExceptionThread() : rtl::TThread(true) {}
 
@@ -180,16 +174,17 @@ bool Dispatch(TCapturedException& exception)
     }
     if (std::strncmp(exception.Message, kSafeCallPrefix, std::strlen(kSafeCallPrefix)) == 0)
         return false; // reported before it crossed the safe-call boundary
-    if (TReporterActiveQuery active = g_activeQuery.load(); active && !active(exception.Module)) return true;
+    // ReporterActive of this module's options, which the capture started with.
+    if (const TTavrelModuleOptions* own = Capture().Options; own && !own->ReporterActive()) return true;
 
     TExceptNotifyParams& params = exception.NotifyParams;
     if (!params.ThreadID) params.ThreadID = kernel::GetCurrentThreadId();
     if (!params.Context && ThreadCapture().ContextFlags == kContextAll) params.Context = &ThreadCapture().SavedContext;
     if (!params.StackStart) params.StackStart = ThreadCapture().RaiseFrame;
     if (!params.StackTop) params.StackTop = CurrentThreadStackTop();
-    if (TFocusQuery focus = g_focusQuery.load(); focus && !ThreadCapture().InFaultHandler) {
+    if (TReportHost* host = ReportHost(); host && !ThreadCapture().InFaultHandler) {
         try {
-            focus(params);
+            host->FillFocus(params);
         } catch (...) {
             CaptureInternalError("Dispatch", "the focus window could not be read");
         }
@@ -213,7 +208,7 @@ bool Dispatch(TCapturedException& exception)
         bool pumping = allowPump && mainThread;
         while (!thread->Finished()) {
             if (pumping)
-                if (TWaitingPump pump = g_pump.load()) pumping = pump();
+                if (TReportHost* host = ReportHost()) pumping = host->PumpWaiting();
             RunPostedStep();
             kernel::Sleep(10);
         }

@@ -1,5 +1,6 @@
 #pragma once
-// The dispatcher: every road ends here. It runs the report pipeline on a
+// The dispatcher: every road ends here. It runs the installed report host
+// (report_host.h) on a
 // TExceptionThread of its own at the highest priority while the faulting
 // thread waits: the waiting thread pumps its messages when it is the main
 // thread and runs the synchronised call that the report thread posts
@@ -11,27 +12,6 @@
 #include "platform/rtl/thread.h"
 
 namespace crashreport {
-
-// The report pipeline: one replaceable function. The default answers true
-// (default handling) without reporting anything.
-using TReportPipeline = bool (*)(TCapturedException& exception);
-TReportPipeline SetReportPipeline(TReportPipeline pipeline);
-
-// One round of pumping the waiting main thread's messages; answers false
-// when an exception ended dispatching (no more pumping in this wait). Set by
-// the user-interface side (WaitingPumpRound in waiting_pump.h); none by default.
-using TWaitingPump = bool (*)();
-TWaitingPump SetWaitingPump(TWaitingPump pump);
-
-// Fills the focus class and text of the notify params on the faulting
-// thread (the user-interface side registers FillFocusOfThisThread from
-// waiting_pump.h); none by default.
-using TFocusQuery = void (*)(TExceptNotifyParams& params);
-void SetFocusQuery(TFocusQuery query);
-
-// Answers the ReporterActive option of the module concerned; none: active.
-using TReporterActiveQuery = bool (*)(std::uintptr_t module);
-void SetReporterActiveQuery(TReporterActiveQuery query);
 
 constexpr const char* kSafeCallPrefix = "[SafeCall Exception]: ";
 

@@ -33,8 +33,6 @@ thread_local rtl::TExceptionStorage t_forwardedStorage;
 // its address tells which module this copy of the reporter lives in.
 __attribute__((visibility("hidden"), noinline)) void OwnModuleMarker() { asm volatile(""); }
 
-bool ReporterActiveOfOwnModule(std::uintptr_t) { return !g_startup.Options || g_startup.Options->ReporterActive(); }
-
 // Hands an exception that leaves a framework thread's body to ExceptionManager.
 void BodyException(std::exception_ptr exception, rtl::TThread*)
 {
@@ -78,6 +76,7 @@ void StepState()
 {
     TCaptureState& state = Capture();
     CachedThreadId(); // prepares the per-thread ID cache (and its fork handler)
+    state.Options = g_startup.Options;
     state.Started = true;
     state.CaptureOn = true;
     for (auto& id : state.OffList) id = 0;
@@ -109,7 +108,6 @@ void StepInterceptors()
 
 void StepReportThread()
 {
-    SetReporterActiveQuery(&ReporterActiveOfOwnModule);
     // A shared library's initialisation runs under the loader's lock, which a
     // new thread may need before it runs: the report thread is made later.
     if (CaptureModuleIsMainExecutable() || !InsideModuleInitialisationOrFinalisation()) PrepareReportThread();

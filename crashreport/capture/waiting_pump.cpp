@@ -51,10 +51,4 @@ void FillFocusOfThisThread(TExceptNotifyParams& params)
     params.FocusText = focused->Text().substr(0, 255);
 }
 
-void InstallWaitingPump()
-{
-    SetWaitingPump(&WaitingPumpRound);
-    SetFocusQuery(&FillFocusOfThisThread);
-}
-
 } // namespace crashreport

@@ -3,7 +3,7 @@
 // messages a round; quit is removed and dropped; non-client mouse messages,
 // keyboard messages and mouse button messages are dropped with the default
 // beep; everything else is dispatched (paints keep the windows drawn).
-// Link crashreport_capture_pump and call InstallWaitingPump() to use it.
+// The desktop side's report host pumps and reads the focus with these.
 #include "crashreport/capture/captured_exception.h"
 
 #include <cstdint>
@@ -23,8 +23,5 @@ bool WaitingPumpRound();
 // control of its active form, else the form), each cut to 255 characters;
 // a password edit's text as a row of '*' of the same length. Not signal-safe.
 void FillFocusOfThisThread(TExceptNotifyParams& params);
-
-// Registers WaitingPumpRound and FillFocusOfThisThread with the dispatcher.
-void InstallWaitingPump();
 
 } // namespace crashreport

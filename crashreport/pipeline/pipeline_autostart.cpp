@@ -1,19 +1,9 @@
-// Starts the report pipeline from the reporter module's initialisation,
-// right after the capture has started from its stored options (a module
-// without stored options keeps the capture, and so the pipeline, off).
-// Link the object library crashreport_pipeline_autostart together with
-// crashreport_capture_autostart.
-#include "crashreport/capture/exception_capture.h"
-#include "crashreport/pipeline/pipeline_startup.h"
+// The reporter of a console program, started right after the capture from
+// the module's initialisation (see capture/reporter_start.h). Link the
+// object library crashreport_pipeline_autostart together with
+// crashreport_capture_autostart; a desktop program links
+// crashreport_pipeline_desktop_autostart instead.
+#include "crashreport/capture/reporter_start.h"
+#include "crashreport/pipeline/reporter.h"
 
-namespace crashreport {
-namespace {
-
-// Priority 102 starts the capture.
-__attribute__((constructor(103))) void StartReporterPipeline()
-{
-    if (ExceptionCaptureStarted()) StartReportPipeline();
-}
-
-} // namespace
-} // namespace crashreport
+extern "C" void TavrelLog_StartReporter() { crashreport::StartReporter(); }

@@ -1,31 +1,21 @@
 #include "crashreport/pipeline/pipeline_desktop.h"
 
+#include "crashreport/pipeline/reporter.h"
+
 #include <cstdio>
-#include <mutex>
 
 namespace crashreport {
 namespace {
 
-std::mutex g_lock;
-TPipelineDesktop g_desktop;
-
 TPipelineDesktop Current()
 {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_desktop;
+    const TReporter* reporter = CurrentReporter();
+    return reporter ? reporter->Parts().Desktop : TPipelineDesktop{};
 }
 
 } // namespace
 
 TPipelineDesktop PipelineDesktop() { return Current(); }
-
-TPipelineDesktop SetPipelineDesktop(const TPipelineDesktop& desktop)
-{
-    std::lock_guard<std::mutex> lock(g_lock);
-    TPipelineDesktop previous = g_desktop;
-    g_desktop = desktop;
-    return previous;
-}
 
 bool DesktopIsGUIProcess()
 {

@@ -38,9 +38,8 @@ struct TPipelineDesktop {
     bool (*ActiveForm)(std::uint32_t threadId, std::string& className, std::string& caption) = nullptr;
 };
 
+// The reporter's desktop (reporter.h); an empty record without one.
 TPipelineDesktop PipelineDesktop();
-// Installs `desktop`, answering the record it replaces.
-TPipelineDesktop SetPipelineDesktop(const TPipelineDesktop& desktop);
 
 // The calls the pipeline makes; each does what a program without a desktop needs.
 bool DesktopIsGUIProcess();

@@ -8,7 +8,7 @@
 #include "crashreport/pipeline/delivery_worker.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/report/log_file.h"
-#include "crashreport/report/report_dialogs.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/report/report_xml.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/folder_files.h"
@@ -107,7 +107,7 @@ struct TSendDialogScope {
 
     explicit TSendDialogScope(const TTavrelModuleOptions& options)
     {
-        const TReportDialogs& d = ReportDialogs();
+        const TReportDialogs& d = ReporterDialogs();
         if (!options.SendFlags().Contains(sfShowSendDialogs) || !d.StartSendDialog) return;
         active = true;
         const TTavrelModuleOptions* o = &options;

@@ -9,6 +9,7 @@
 #include "crashreport/pipeline/framework_interceptors.h"
 #include "crashreport/pipeline/last_page.h"
 #include "crashreport/pipeline/pipeline_run.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/pipeline/report_pipeline.h"
 #include "crashreport/report/captured_report.h"
 #include "crashreport/report/log_file.h"
@@ -85,7 +86,7 @@ void ShowDialog(TReportRun& run)
                 TReporterWritesScope own;
                 if (!WriteToStandardOutput(run.Report.Text + "\r\n")) Warning(eeShowError, "Console");
             } else {
-                const auto show = ReportDialogs().ShowExceptionDialog;
+                const auto show = ReporterDialogs().ShowExceptionDialog;
                 bool shown = false;
                 try {
                     shown = show && show(dialogReport, run.Choices);
@@ -103,7 +104,7 @@ void ShowDialog(TReportRun& run)
         ShowWebError(run.State.LastMessage, o);
     }
     if (o.LogFlags().Contains(lgAddReproduceText) && run.Gui && !run.Repeat && (run.Choices.Send || o.SaveLog()))
-        if (const auto request = ReportDialogs().ShowReproduceRequest) request(dialogReport);
+        if (const auto request = ReporterDialogs().ShowReproduceRequest) request(dialogReport);
 }
 
 } // namespace

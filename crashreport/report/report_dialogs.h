@@ -55,9 +55,4 @@ struct TReportDialogs {
     void (*CloseSendDialog)() = nullptr;
 };
 
-// The installed dialogs; an empty record until the dialog library starts.
-const TReportDialogs& ReportDialogs();
-// Installs `dialogs`, answering the record it replaces.
-TReportDialogs SetReportDialogs(const TReportDialogs& dialogs);
-
 } // namespace crashreport

@@ -7,7 +7,7 @@
 
 namespace crashreport::ui {
 
-void InstallReportDialogs()
+TReportDialogs ToolkitReportDialogs()
 {
     TReportDialogs dialogs;
     dialogs.ShowExceptionDialog = [](TDialogReport& report, TReportChoices& choices) {
@@ -19,7 +19,7 @@ void InstallReportDialogs()
     dialogs.SetSendRecipient = [](int number, int count) { SetSendRecipient(number, count); };
     dialogs.SetSendProgress = [](int percent) { SetSendProgress(percent); };
     dialogs.CloseSendDialog = [] { CloseSendDialog(); };
-    SetReportDialogs(dialogs);
+    return dialogs;
 }
 
 } // namespace crashreport::ui

@@ -1,8 +1,10 @@
 #pragma once
-// Installs the dialogs of this library as the report's user interface
-// (report_dialogs.h). The pipeline's desktop side calls it.
+// The dialogs of this library as the report's user interface
+// (report_dialogs.h); the pipeline's desktop side makes its reporter with them.
+#include "crashreport/report/report_dialogs.h"
+
 namespace crashreport::ui {
 
-void InstallReportDialogs();
+TReportDialogs ToolkitReportDialogs();
 
 } // namespace crashreport::ui

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/report_host.h"
 #include "crashreport/stack/debug_info.h"
 
 namespace {
@@ -45,7 +45,8 @@ __attribute__((noinline)) int ParseRecord(int value)
 
 int main(int argc, char** argv)
 {
-    crashreport::SetReportPipeline(&ReportStep);
+    static crashreport::TReportFunctionHost host(&ReportStep);
+    crashreport::InstallReportHost(&host);
     crashreport::TCaptureStartup startup;
     startup.Force = true; // this program has no options record of its own
     if (!crashreport::StartExceptionCapture(startup)) {

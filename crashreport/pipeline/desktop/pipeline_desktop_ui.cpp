@@ -10,6 +10,7 @@
 #include "crashreport/delivery/screenshot/screenshot.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/sysinfo/display_mode_query.h"
 #include "crashreport/ui/install.h"
 #include "platform/ui/application.h"
@@ -136,10 +137,10 @@ void HandleApplicationException(std::exception_ptr exception)
     if (defaultHandling) app.ShowException(exception);
 }
 
-void InstallPipelineDesktop()
+TReporterParts DesktopReporterParts()
 {
-    if (g_installed.exchange(true)) return;
-    TPipelineDesktop desktop;
+    TReporterParts parts;
+    TPipelineDesktop& desktop = parts.Desktop;
     desktop.IsGUIProcess = &IsGUIProcess;
     desktop.MessageBox = &ShowBox;
     desktop.AskYesNo = &AskYesNo;
@@ -149,11 +150,17 @@ void InstallPipelineDesktop()
     desktop.SaveScreenshot = &Save;
     desktop.ReleaseScreenshot = &Release;
     desktop.ActiveForm = &ActiveFormOf;
-    SetPipelineDesktop(desktop);
-    crashreport::ui::InstallReportDialogs();
+    parts.Dialogs = crashreport::ui::ToolkitReportDialogs();
+    parts.PumpWaiting = &WaitingPumpRound;
+    parts.FillFocus = &FillFocusAndForm;
+    return parts;
+}
+
+void StartDesktopReporter()
+{
+    if (g_installed.exchange(true)) return;
+    StartReporter(DesktopReporterParts());
     InstallDisplayModeQuery();
-    InstallWaitingPump();
-    SetFocusQuery(&FillFocusAndForm);
     ::ui::App().OnException = &HandleApplicationException;
     SetCurrentOptionsQuery(&ReporterOptions);
     InstallFreezeWatchControl();

@@ -1,15 +1,22 @@
 #pragma once
-// The report pipeline on the desktop toolkit: the pipeline's desktop hooks
-// (GUI process, message box, clipboard, screenshot), the waiting thread's
-// message pumping, the freeze watchdog when the options ask for it, and the
-// interceptor of the GUI application object's exception handling. Installed
-// from the module's initialisation by crashreport_pipeline_desktop_autostart,
-// or by a program itself. Not signal-safe.
+// The reporter on the desktop toolkit: its desktop parts (GUI process,
+// message box and question, clipboard, screenshot, bringing the main window
+// to the front, the dialogs, the waiting thread's message pumping and
+// focus), then the display mode of the report, the freeze watchdog when the
+// options ask for it, and the interceptor of the GUI application object's
+// exception handling. Started from the module's initialisation by
+// crashreport_pipeline_desktop_autostart, or by a program itself. Not
+// signal-safe.
 #include <exception>
+
+#include "crashreport/pipeline/reporter.h"
 
 namespace crashreport {
 
-void InstallPipelineDesktop();
+TReporterParts DesktopReporterParts();
+// Starts the reporter with the desktop's parts, then the rest of the
+// desktop side; once.
+void StartDesktopReporter();
 
 // The GUI application object's handling of an exception that escaped an
 // event handler: asks ExceptionManager (raiser kind 1) and lets the

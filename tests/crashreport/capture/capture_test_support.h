@@ -3,6 +3,7 @@
 // writes one line per report to standard output (with write(2), so it works
 // while the allocator is held), and the start of the capture in a child.
 #include "crashreport/capture/dispatcher.h"
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/exception_capture.h"
 #include "tests/support/child_process.h"
 
@@ -32,9 +33,11 @@ inline bool RecordingPipeline(crashreport::TCapturedException& c)
     return g_answer.load();
 }
 
-inline bool StartForTest(bool trackThreads = true)
+// Starts the capture with `host`, by default one that runs RecordingPipeline.
+inline bool StartForTest(bool trackThreads = true, crashreport::TReportHost* host = nullptr)
 {
-    crashreport::SetReportPipeline(&RecordingPipeline);
+    static crashreport::TReportFunctionHost recording(&RecordingPipeline);
+    crashreport::InstallReportHost(host ? host : &recording);
     crashreport::TCaptureStartup startup;
     startup.Force = true;
     startup.TrackThreads = trackThreads;

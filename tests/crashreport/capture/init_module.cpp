@@ -1,6 +1,7 @@
 // A shared library that carries the reporter with its stored options and
 // the start from module initialisation; its own static initialisation hands
 // an exception to ExceptionManager, which reports it on the same thread.
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
 #include "platform/rtl/exception.h"
@@ -27,7 +28,8 @@ struct TInitProbe {
     {
         g_started = crashreport::ExceptionCaptureStarted();
         g_initThread = kernel::GetCurrentThreadId();
-        crashreport::SetReportPipeline(&RecordOnThisThread);
+        static crashreport::TReportFunctionHost host(&RecordOnThisThread);
+        crashreport::InstallReportHost(&host);
         rtl::Exception e("raised in the library's initialisation");
         g_answer = ExceptionManager(&e, &typeid(e), nullptr, crashreport::rkRuntime, 0);
     }

@@ -59,8 +59,15 @@ void PostAndWait(bool failFirst)
 int RunWindowWithReport(bool failFirst)
 {
     setenv("VEK_UI_BACKEND", "headless", 1);
-    if (!capturetest::StartForTest()) return 9;
-    crashreport::InstallWaitingPump();
+    // The recording pipeline, with the waiting thread's pump and focus.
+    class TPumpingHost final : public crashreport::TReportHost {
+    public:
+        bool RunReport(crashreport::TCapturedException& c) override { return capturetest::RecordingPipeline(c); }
+        bool PumpWaiting() override { return crashreport::WaitingPumpRound(); }
+        void FillFocus(crashreport::TExceptNotifyParams& p) override { crashreport::FillFocusOfThisThread(p); }
+    };
+    static TPumpingHost host;
+    if (!capturetest::StartForTest(true, &host)) return 9;
     static bool s_failFirst = false;
     s_failFirst = failFirst;
     TWatchedForm form;

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/freeze/freeze_thread.h"
@@ -132,7 +133,8 @@ int main(int argc, char** argv)
     startup.Options = g_options;
     startup.Force = true;
     if (!crashreport::StartExceptionCapture(startup)) return 5;
-    crashreport::SetReportPipeline(Record);
+    static crashreport::TReportFunctionHost host(&Record);
+    crashreport::InstallReportHost(&host);
     crashreport::InstallFreezeWatchControl();
 
     // The form lives on to the process's end.

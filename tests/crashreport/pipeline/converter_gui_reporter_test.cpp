@@ -33,13 +33,12 @@ int RunDamagedConversion(const std::string& folder, bool recordedDialog)
     if (!ui::SelectBackend(ui::BackendKind::bkHeadless)) return 8;
     ui::App().Initialize();
     ui::InstallCompressionDialog();
-    if (!pipelinetest::StartReporter(folder)) return 9;
-    crashreport::InstallPipelineDesktop();
-    // Without dialogs: the record a program without the dialog library has.
-    if (recordedDialog)
-        pipelinetest::InstallRecordingDialogs({});
-    else
-        crashreport::SetReportDialogs({});
+    // The desktop's parts; without dialogs: the record a program without
+    // the dialog library has.
+    crashreport::TReporterParts parts = crashreport::DesktopReporterParts();
+    parts.Dialogs = recordedDialog ? pipelinetest::RecordingDialogs({}) : crashreport::TReportDialogs{};
+    if (!pipelinetest::StartReporter(folder, {}, &parts)) return 9;
+    crashreport::StartDesktopReporter();
     ui::OnMessageBoxShown = [](ui::MessageBoxForm& box) {
         std::printf("BOX %s\n", box.TextLabel()->Text().c_str());
         ui::SimulateKey(box, ui::VK_RETURN);

@@ -22,8 +22,9 @@
 #include <thread>
 #include <vector>
 
-using pipelinetest::InstallRecordingDesktop;
-using pipelinetest::InstallRecordingDialogs;
+using pipelinetest::UseRecordingDesktop;
+using pipelinetest::SetRecordedChoices;
+using pipelinetest::UseRecordingDialogs;
 using pipelinetest::Occurrences;
 using pipelinetest::StartReporter;
 using pipelinetest::StoredReport;
@@ -76,14 +77,14 @@ protected:
 TEST_F(PipelineBehaviour, AFilteredClassIsNotReportedAndItsMessageIsShown)
 {
     const auto r = RunInChild([&] {
+        UseRecordingDesktop();
+        UseRecordingDialogs({});
         if (!StartReporter(dir_.path(), [](auto& o) {
                 o.SetFilterActive(true);
                 o.FilterClassNames().Add("EVekFiltered");
                 o.FilterMessages().Add("That file is not a frame file.");
             }))
             return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({});
         try {
             throw EVekFiltered("filtered");
         } catch (const EVekFiltered& e) {
@@ -102,14 +103,14 @@ TEST_F(PipelineBehaviour, AFilteredClassIsNotReportedAndItsMessageIsShown)
 TEST_F(PipelineBehaviour, AFilterWithoutMessageSkipsTheReportSilentlyAndOtherClassesAreReported)
 {
     const auto r = RunInChild([&] {
+        UseRecordingDesktop();
+        UseRecordingDialogs({});
         if (!StartReporter(dir_.path(), [](auto& o) {
                 o.SetFilterActive(true);
                 o.FilterClassNames().Add("EVekFiltered");
                 o.FilterMessages().Add("");
             }))
             return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({});
         try {
             throw EVekFiltered("filtered");
         } catch (const EVekFiltered& e) {
@@ -210,9 +211,9 @@ TEST(CrashRule, CountsOnlyAFullListWithinTheMinutes)
 TEST_F(PipelineBehaviour, TheTerminateButtonEndsTheProgramWithExitCode1AfterTheLog)
 {
     const auto r = RunInChild([&] {
+        UseRecordingDesktop();
+        UseRecordingDialogs({.Terminate = true});
         if (!StartReporter(dir_.path(), [](auto& o) { o.SetTerminateAction(taTerminate); })) return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({.Terminate = true});
         ReportText("terminate me");
         std::printf("not reached\n");
         return 0;
@@ -225,31 +226,33 @@ TEST_F(PipelineBehaviour, TheTerminateButtonEndsTheProgramWithExitCode1AfterTheL
 
 TEST_F(PipelineBehaviour, ADialogThatCannotBeShownIsAWarningAndTheReportGoesOn)
 {
-    const auto r = RunInChild([&] {
-        if (!StartReporter(dir_.path())) return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({.Shown = false});
-        ReportText("no screen");
-        SetReportDialogs({}); // no dialog at all: the same
-        ReportText("no dialog library");
-        return 0;
-    });
-    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_EQ(Occurrences(r.Output, "answer=0"), 2) << r.Output;
-    EXPECT_EQ(StoredReports(dir_.path()), 2);
+    // A dialog that cannot be shown, and no dialog library at all: the same.
+    for (const bool dialogs : {true, false}) {
+        testing_support::TempDir dir;
+        const auto r = RunInChild([&] {
+            UseRecordingDesktop();
+            if (dialogs) UseRecordingDialogs({.Shown = false});
+            if (!StartReporter(dir.path())) return 9;
+            ReportText("not shown");
+            return 0;
+        });
+        EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+        EXPECT_EQ(Occurrences(r.Output, "answer=0"), 1) << r.Output;
+        EXPECT_EQ(StoredReports(dir.path()), 1);
+    }
 }
 
 TEST_F(PipelineBehaviour, TheRequestDialogAndTheClipboardCopyFollowTheOptionsAndTheUsersChoice)
 {
     const auto r = RunInChild([&] {
+        UseRecordingDesktop();
+        UseRecordingDialogs({.Copy = true});
         if (!StartReporter(dir_.path(), [](auto& o) { o.SetLogFlags({lgAddReproduceText, lgSkipRepeatedErrors}); }))
             return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({.Copy = true});
         ReportText("copied");
-        InstallRecordingDialogs({.Copy = true});
+        SetRecordedChoices({.Copy = true});
         ReportText("copied again"); // the dialog starts with the last report's copy choice
-        InstallRecordingDialogs({.Copy = false});
+        SetRecordedChoices({.Copy = false});
         ReportText("not copied");
         return 0;
     });
@@ -264,10 +267,10 @@ TEST_F(PipelineBehaviour, TheRequestDialogAndTheClipboardCopyFollowTheOptionsAnd
 TEST_F(PipelineBehaviour, ARepeatedErrorIsNeitherSavedNorGivenARequestDialog)
 {
     const auto r = RunInChild([&] {
+        UseRecordingDesktop();
+        UseRecordingDialogs({});
         if (!StartReporter(dir_.path(), [](auto& o) { o.SetLogFlags({lgAddReproduceText, lgSkipRepeatedErrors}); }))
             return 9;
-        InstallRecordingDesktop();
-        InstallRecordingDialogs({});
         for (int i = 0; i < 3; ++i) ReportText("the same every time");
         return 0;
     });
@@ -301,24 +304,29 @@ TEST(LogReset, OnlyAStoredVersionThatDiffersFromTheRunningOneResetsTheLog)
     EXPECT_FALSE(LogOfOtherVersion("", "1.1.0.0")); // the version item was hidden
 }
 
-// The internal error log's boxes reach the desktop installed after the
-// pipeline started, and its yes/no question can be answered "Yes".
-TEST_F(PipelineBehaviour, TheErrorLogsBoxesReachALaterDesktopAndItsQuestionCanBeAnsweredYes)
+// The internal error log's boxes go to the reporter's desktop, where its
+// yes/no question can be answered "Yes"; without a desktop none is shown
+// and the answer is "No".
+TEST_F(PipelineBehaviour, TheErrorLogsBoxesReachTheDesktopAndItsQuestionCanBeAnsweredYes)
 {
-    const auto r = RunInChild([&] {
-        if (!StartReporter(dir_.path())) return 9;
-        const auto box = ErrorLogHooks().MessageBox;
-        if (!box) return 8;
-        std::printf("before=%d\n", box("Send the log?", "Question.", kBoxYesNo));
-        InstallRecordingDesktop();
-        std::printf("question=%d\n", box("Send the log?", "Question.", kBoxYesNo | kBoxIconStop));
-        std::printf("ok=%d\n", box("The log was kept.", "Information.", kBoxOk));
-        return 0;
-    });
-    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_TRUE(Has(r.Output, "before=0")) << r.Output; // no desktop yet: no box, "No"
-    EXPECT_TRUE(Has(r.Output, "ASK Question.: Send the log?\nquestion=6")) << r.Output;
-    EXPECT_TRUE(Has(r.Output, "BOX Information.: The log was kept.\nok=1")) << r.Output;
+    for (const bool desktop : {false, true}) {
+        const auto r = RunInChild([&] {
+            if (desktop) UseRecordingDesktop();
+            if (!StartReporter(dir_.path())) return 9;
+            const auto box = ErrorLogHooks().MessageBox;
+            if (!box) return 8;
+            std::printf("question=%d\n", box("Send the log?", "Question.", kBoxYesNo | kBoxIconStop));
+            std::printf("ok=%d\n", box("The log was kept.", "Information.", kBoxOk));
+            return 0;
+        });
+        EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+        if (desktop) {
+            EXPECT_TRUE(Has(r.Output, "ASK Question.: Send the log?\nquestion=6")) << r.Output;
+            EXPECT_TRUE(Has(r.Output, "BOX Information.: The log was kept.\nok=1")) << r.Output;
+        } else {
+            EXPECT_TRUE(Has(r.Output, "question=0\nok=0")) << r.Output;
+        }
+    }
 }
 
 TEST_F(PipelineBehaviour, ALogThatIsNotSavedRaisesTheErrorEventWithTheLogsCode)

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "crashreport/capture/exception_capture.h"
-#include "crashreport/pipeline/pipeline_startup.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/report/log_file.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/modules.h"
@@ -173,7 +173,7 @@ TEST_F(PipelineCrash, ACaptureStartedWithoutOptionsReportsWithTheDefaults)
         crashreport::TCaptureStartup startup;
         startup.Force = true;
         if (!crashreport::StartExceptionCapture(startup)) return 9;
-        crashreport::StartReportPipeline();
+        crashreport::StartReporter();
         Throw("no options");
         return 0;
     });

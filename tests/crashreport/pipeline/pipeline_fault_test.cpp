@@ -127,13 +127,12 @@ TEST_F(PipelineFault, AFaultInAHandlerWhileSendingInTheForegroundIsSwallowedAndT
 TEST_F(PipelineFault, AStepThatFailsIsAnInternalErrorWithItsSectionCodeAndTheAnswerIsHandled)
 {
     const auto r = RunInChild([&] {
-        if (!StartReporter(dir_.path(), [](auto& o) { o.SetLogFlags({lgAddReproduceText}); })) return 9;
+        TReporterParts parts;
+        parts.Desktop = pipelinetest::RecordingDesktop();
+        parts.Dialogs.ShowExceptionDialog = [](TDialogReport&, TReportChoices&) { return true; };
+        parts.Dialogs.ShowReproduceRequest = [](TDialogReport&) { throw rtl::Exception("request dialog broke"); };
+        if (!StartReporter(dir_.path(), [](auto& o) { o.SetLogFlags({lgAddReproduceText}); }, &parts)) return 9;
         StandInDebugger();
-        pipelinetest::InstallRecordingDesktop();
-        TReportDialogs dialogs;
-        dialogs.ShowExceptionDialog = [](TDialogReport&, TReportChoices&) { return true; };
-        dialogs.ShowReproduceRequest = [](TDialogReport&) { throw rtl::Exception("request dialog broke"); };
-        SetReportDialogs(dialogs);
         ReportText("first");
         std::printf("went on\n");
         return 0;

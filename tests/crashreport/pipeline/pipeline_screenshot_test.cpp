@@ -38,6 +38,7 @@ TEST(PipelineScreenshot, TheSentArchiveHoldsTheLogCopyTheXmlAndTheScreenshot)
         [&] {
             if (!ui::SelectBackend(ui::BackendKind::bkX11)) return 7;
             ui::App().Initialize();
+            const crashreport::TReporterParts parts = DesktopReporterParts();
             if (!pipelinetest::StartReporter(dir.path(), [&](auto& o) {
                     o.SetDialogFlags({});
                     o.SetMailMethod(mmSmtpClient);
@@ -45,9 +46,9 @@ TEST(PipelineScreenshot, TheSentArchiveHoldsTheLogCopyTheXmlAndTheScreenshot)
                     o.SetSmtpServerPort(port);
                     o.SetMailRecipients("dev@vek.invalid");
                     o.SetSendFlags({sfAttachScreenshot, sfAttachXmlCopy, sfCompressAttachments});
-                }))
+                }, &parts))
                 return 9;
-            InstallPipelineDesktop();
+            StartDesktopReporter();
             ui::Form form;
             form.SetBounds(40, 40, 300, 200);
             form.Show();

@@ -147,6 +147,7 @@ TEST_F(PipelineSend, AFailedDeliveryKeepsACompressedCopyBesideTheLogAndShowsTheR
 {
     const std::uint16_t port = net_testing::UnusedTcpPort();
     const auto r = RunInChild([&] {
+        pipelinetest::UseRecordingDesktop();
         if (!StartReporter(dir_.path(), [&](auto& o) {
                 SmtpOptions(o, port);
                 o.SetDialogFlags({});
@@ -154,7 +155,6 @@ TEST_F(PipelineSend, AFailedDeliveryKeepsACompressedCopyBesideTheLogAndShowsTheR
                 o.SetBehaviourFlags({bhStoreFailedReports});
             }))
             return 9;
-        pipelinetest::InstallRecordingDesktop();
         ReportText("not delivered");
         return 0;
     });

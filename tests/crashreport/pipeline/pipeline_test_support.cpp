@@ -2,7 +2,7 @@
 
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
-#include "crashreport/pipeline/pipeline_startup.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/report/log_file.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/modules.h"
@@ -14,6 +14,7 @@ namespace pipelinetest {
 namespace {
 
 TUserChoices g_choices;
+crashreport::TReporterParts g_parts; // what StartReporter gives the reporter
 
 bool AnswerGUI() { return true; }
 
@@ -58,7 +59,7 @@ crashreport::TTavrelModuleOptions& ChildOptions()
 
 std::string LogPath(const std::string& folder) { return folder + "/report.tlf"; }
 
-bool StartReporter(const std::string& folder, const TConfigure& configure)
+bool StartReporter(const std::string& folder, const TConfigure& configure, const crashreport::TReporterParts* parts)
 {
     setenv("TMPDIR", folder.c_str(), 1);
     auto& o = ChildOptions();
@@ -71,7 +72,7 @@ bool StartReporter(const std::string& folder, const TConfigure& configure)
     startup.Options = &o;
     startup.Force = true;
     if (!crashreport::StartExceptionCapture(startup)) return false;
-    crashreport::StartReportPipeline();
+    crashreport::StartReporter(parts ? *parts : g_parts);
     return true;
 }
 
@@ -94,23 +95,29 @@ int Occurrences(const std::string& text, const std::string& part)
     return n;
 }
 
-void InstallRecordingDesktop()
+crashreport::TPipelineDesktop RecordingDesktop()
 {
     crashreport::TPipelineDesktop desktop;
     desktop.IsGUIProcess = &AnswerGUI;
     desktop.MessageBox = &PrintBox;
     desktop.AskYesNo = &PrintQuestion;
     desktop.CopyToClipboard = &PrintClipboard;
-    crashreport::SetPipelineDesktop(desktop);
+    return desktop;
 }
 
-void InstallRecordingDialogs(const TUserChoices& choices)
+crashreport::TReportDialogs RecordingDialogs(const TUserChoices& choices)
 {
     g_choices = choices;
     crashreport::TReportDialogs dialogs;
     dialogs.ShowExceptionDialog = &PlayExceptionDialog;
     dialogs.ShowReproduceRequest = &PlayRequest;
-    crashreport::SetReportDialogs(dialogs);
+    return dialogs;
 }
+
+void UseRecordingDesktop() { g_parts.Desktop = RecordingDesktop(); }
+
+void UseRecordingDialogs(const TUserChoices& choices) { g_parts.Dialogs = RecordingDialogs(choices); }
+
+void SetRecordedChoices(const TUserChoices& choices) { g_choices = choices; }
 
 } // namespace pipelinetest

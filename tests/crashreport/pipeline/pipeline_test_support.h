@@ -7,6 +7,7 @@
 #include <string>
 
 #include "crashreport/options/module_options.h"
+#include "crashreport/pipeline/reporter.h"
 #include "crashreport/report/report_dialogs.h"
 
 namespace pipelinetest {
@@ -19,8 +20,10 @@ crashreport::TTavrelModuleOptions& ChildOptions();
 // In the child: TMPDIR becomes `folder`, the log is `folder`/report.tlf, the
 // dialog is on (console mode in a program without a desktop), the log is
 // kept; `configure` changes what the test needs. Starts the capture with
-// thread tracking and the pipeline. False when the capture did not start.
-bool StartReporter(const std::string& folder, const TConfigure& configure = {});
+// thread tracking and the reporter, with `parts` or else with the recording
+// parts asked for before (UseRecording...). False when the capture did not start.
+bool StartReporter(const std::string& folder, const TConfigure& configure = {},
+                   const crashreport::TReporterParts* parts = nullptr);
 
 std::string LogPath(const std::string& folder);
 // The reports stored in the log file (0 when there is none).
@@ -32,7 +35,7 @@ int Occurrences(const std::string& text, const std::string& part);
 // are written to standard output as "BOX <caption>: <text>", questions as
 // "ASK <caption>: <text>" (answered "Yes"), the clipboard copy as
 // "CLIPBOARD <bytes>".
-void InstallRecordingDesktop();
+crashreport::TPipelineDesktop RecordingDesktop();
 
 // Dialogs that play the user: the exception dialog prints "DIALOG <message>"
 // and applies the choices below; the request dialog prints "REQUEST".
@@ -42,6 +45,12 @@ struct TUserChoices {
     bool Copy = false;
     bool Shown = true; // false: the dialog could not be shown
 };
-void InstallRecordingDialogs(const TUserChoices& choices);
+crashreport::TReportDialogs RecordingDialogs(const TUserChoices& choices);
+
+// Before StartReporter: the reporter is made with the recording desktop or
+// dialogs. SetRecordedChoices changes what the dialogs play afterwards.
+void UseRecordingDesktop();
+void UseRecordingDialogs(const TUserChoices& choices);
+void SetRecordedChoices(const TUserChoices& choices);
 
 } // namespace pipelinetest

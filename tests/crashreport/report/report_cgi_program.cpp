@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/report/captured_report.h"
@@ -36,7 +37,8 @@ int main()
 {
     g_options = new crashreport::TTavrelModuleOptions("", false);
     g_options->SetHtmlTemplate("<html><head><TITLE>Failed request</TITLE></head><body><%html_tag%></body></html>");
-    crashreport::SetReportPipeline(&WebPipeline);
+    static crashreport::TReportFunctionHost host(&WebPipeline);
+    crashreport::InstallReportHost(&host);
     crashreport::TCaptureStartup startup;
     startup.Options = g_options;
     startup.Force = true;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <map>
 
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/report/captured_report.h"
@@ -113,7 +114,8 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
         [] {
             g_options = new TTavrelModuleOptions("", false);
             g_options->SetStackFlags({stDllFrames, stPackageFrames});
-            SetReportPipeline(&ReportPipeline);
+            static TReportFunctionHost host(&ReportPipeline);
+            InstallReportHost(&host);
             TCaptureStartup startup;
             startup.Options = g_options;
             startup.Force = true;

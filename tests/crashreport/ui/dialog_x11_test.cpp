@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/errorlog/warnings.h"
 #include "crashreport/capture/exception_capture.h"
@@ -135,7 +136,7 @@ bool Pipeline(TCapturedException& exception)
     ClearWarning();
     const int paintsBefore = g_mainPaints.load();
     const std::uintptr_t timer = ::ui::SetTimer(0, 0, 100, &PublishLayout);
-    const bool shown = ReportDialogs().ShowExceptionDialog(dialog, choices);
+    const bool shown = crashreport::ui::ToolkitReportDialogs().ShowExceptionDialog(dialog, choices);
     ::ui::KillTimer(0, timer);
     if (choices.Copy) ::ui::Clipboard().SetText(report.Text); // as the pipeline does
     std::ostringstream s;
@@ -153,9 +154,14 @@ int ChildProgram()
     if (!::ui::SelectBackend(::ui::BackendKind::bkX11)) return 7;
     g_options = new TTavrelModuleOptions("", false);
     g_options->SetDialogFlags(TDialogFlags({dfShowDialog, dfShowCopyButton, dfShowDetailsButton, dfStartDetailed}));
-    crashreport::ui::InstallReportDialogs();
-    InstallWaitingPump();
-    SetReportPipeline(&Pipeline);
+    // The dialogs of the toolkit, with the waiting thread's pump.
+    class TDialogHost final : public TReportHost {
+    public:
+        bool RunReport(TCapturedException& c) override { return Pipeline(c); }
+        bool PumpWaiting() override { return WaitingPumpRound(); }
+    };
+    static TDialogHost host;
+    InstallReportHost(&host);
     TCaptureStartup startup;
     startup.Options = g_options;
     startup.Force = true;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
 #include "crashreport/stack/debug_info.h"
@@ -45,7 +46,8 @@ int main(int argc, char** argv)
 {
     std::printf("capture before statics: %s\n", g_static.CaptureStarted ? "on" : "off");
     std::fflush(stdout);
-    crashreport::SetReportPipeline(&ReportStep);
+    static crashreport::TReportFunctionHost host(&ReportStep);
+    crashreport::InstallReportHost(&host);
     if (argc > 1 && std::strcmp(argv[1], "crash") == 0) return app::Store(5);
     return 0;
 }

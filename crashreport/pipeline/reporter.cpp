@@ -1,17 +1,14 @@
-#include "crashreport/pipeline/pipeline_startup.h"
+#include "crashreport/pipeline/reporter.h"
 
 #include "crashreport/capture/capture_errors.h"
+#include "crashreport/capture/capture_queries.h"
 #include "crashreport/capture/capture_state.h"
-#include "crashreport/capture/dispatcher.h"
 #include "crashreport/errorlog/errorlog_hooks.h"
 #include "crashreport/errorlog/internal_error.h"
-#include "crashreport/capture/exception_capture.h"
 #include "crashreport/pipeline/deferred_errors.h"
 #include "crashreport/pipeline/delivery_worker.h"
 #include "crashreport/pipeline/framework_interceptors.h"
-#include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/report_pipeline.h"
-#include "crashreport/pipeline/send_report.h"
 
 #include <atomic>
 #include <chrono>
@@ -21,22 +18,17 @@
 namespace crashreport {
 namespace {
 
-std::atomic<bool> g_started{false};
+std::atomic<TReporter*> g_reporter{nullptr};
+std::mutex g_startLock; // serialises start and stop
 
 // Deliveries still under way when the program ends get this long to finish;
 // jobs not yet started are then kept beside the log instead.
 constexpr std::chrono::seconds kDeliveryExitWait{10};
 constexpr std::chrono::seconds kDeliveryKeepWait{2};
 
-// Registered when the pipeline starts, so it runs before the destructors of
-// the reporter's own statics made earlier.
+// Registered at the start, so it runs before the destructors of the
+// reporter's own statics made earlier.
 void DrainDeliveriesAtExit() { TDeliveryWorker::Instance().Drain(kDeliveryExitWait, kDeliveryKeepWait); }
-
-bool RunWithDeferredErrors(TCapturedException& exception)
-{
-    DrainDeferredCaptureErrors();
-    return RunReportPipeline(exception);
-}
 
 const void* CapturedAddress() { return Capture().LastCapturedAddress.load(); }
 
@@ -46,9 +38,8 @@ std::string LastCapturedClass()
     return last.Object.Valid() ? std::string(last.ClassName) : std::string();
 }
 
-// The internal error log's boxes go to the desktop installed when they are
-// shown (the desktop side starts after the pipeline); a program without one
-// shows none, which answers "No".
+// The internal error log's boxes go to the reporter's desktop; a program
+// without one shows none, which answers "No".
 int DesktopBox(const std::string& text, const std::string& caption, unsigned flags)
 {
     if (!PipelineDesktop().MessageBox) return 0;
@@ -60,9 +51,17 @@ int DesktopBox(const std::string& text, const std::string& caption, unsigned fla
 
 } // namespace
 
-void StartReportPipeline()
+bool TReporter::RunReport(TCapturedException& exception)
 {
-    if (g_started.exchange(true)) return;
+    DrainDeferredCaptureErrors();
+    return RunReportPipeline(exception);
+}
+
+TReporter& StartReporter(const TReporterParts& parts)
+{
+    std::lock_guard<std::mutex> lock(g_startLock);
+    static TReporter* made = new TReporter(parts); // never destroyed: a late report may still read it
+    if (g_reporter.load()) return *made;
     StartInternalErrorLog();
     TErrorLogHooks hooks = ErrorLogHooks();
     hooks.ExceptionAddress = &CapturedAddress;
@@ -70,23 +69,34 @@ void StartReportPipeline()
     hooks.MessageBox = &DesktopBox;
     SetErrorLogHooks(hooks);
     SetCaptureErrorHandler(&DeferCaptureError);
-    SetReportPipeline(&RunWithDeferredErrors);
     TDeliveryWorker::Instance();
     static std::once_flag exitHook;
     std::call_once(exitHook, [] { std::atexit(&DrainDeliveriesAtExit); });
     if (!ModuleDelegates()) InstallFrameworkInterceptors();
+    g_reporter.store(made);
+    InstallReportHost(made);
+    return *made;
 }
 
-void StopReportPipeline()
+TReporter* CurrentReporter() { return g_reporter.load(std::memory_order_acquire); }
+
+const TReportDialogs& ReporterDialogs()
 {
-    if (!g_started.exchange(false)) return;
-    SetReportPipeline(nullptr);
+    static const TReportDialogs none;
+    const TReporter* reporter = CurrentReporter();
+    return reporter ? reporter->Parts().Dialogs : none;
+}
+
+void StopReporter()
+{
+    std::lock_guard<std::mutex> lock(g_startLock);
+    TReporter* reporter = g_reporter.exchange(nullptr);
+    if (!reporter) return;
+    if (ReportHost() == reporter) InstallReportHost(nullptr);
     RemoveFrameworkInterceptors();
     SetCaptureErrorHandler(nullptr);
     DrainDeferredCaptureErrors();
     StopInternalErrorLog();
 }
-
-bool ReportPipelineStarted() { return g_started.load(); }
 
 } // namespace crashreport
