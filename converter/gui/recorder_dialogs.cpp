@@ -41,7 +41,7 @@ bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& requ
                                          avifile::AVICOMPRESSOPTIONS& options)
 {
     avifile::AVICOMPRESSOPTIONS* list[1] = {&options};
-    avifile::PAVISTREAM streams[1] = {request.stream};
+    avifile::PAVISTREAM streams[1] = {nullptr};
     return avifile::AVISaveOptions(nullptr, request.dialogFlags, 1, streams, list) != 0;
 }
 
