@@ -156,7 +156,6 @@ bool TAVIRecorder::StartRecording()
         int headerSize = 0;
         QueryDIBSizes(*frame_, headerSize, imageSize_);
         FillDIBHeader(*frame_, header_);
-        pixels_.assign(static_cast<size_t>(imageSize_), 0);
         // A stream needs a frame rate.
         if (fps_ == 0) Fail("Cannot create AVI stream.");
 
@@ -192,17 +191,39 @@ bool TAVIRecorder::StartRecording()
 
 void TAVIRecorder::AddFrame(const gdi::Bitmap& bitmap)
 {
-    if (!recording_) Fail("Cannot add frame to AVI. AVI file not created.");
+    uint8_t* pixels = NextFrame();
     frame_->Draw(0, 0, bitmap);
+    if (onPostProcess_) onPostProcess_(this, frame_.get());
+    CaptureDIB(*frame_, header_, pixels);
+    WriteFrame();
+}
+
+uint8_t* TAVIRecorder::NextFrame()
+{
+    if (!recording_) Fail("Cannot add frame to AVI. AVI file not created.");
+    try {
+        return writer_->NextFrame();
+    } catch (const avifile::EFileError& e) {
+        throw e.Retold("Add Frame Error");
+    }
+}
+
+void TAVIRecorder::AddFilledFrame()
+{
+    uint8_t* pixels = NextFrame();
+    if (onPostProcess_) {
+        // The handler draws on the frame bitmap: the frame goes through it.
+        DrawDIB(pixels, header_, *frame_);
+        onPostProcess_(this, frame_.get());
+        CaptureDIB(*frame_, header_, pixels);
+    }
     WriteFrame();
 }
 
 void TAVIRecorder::WriteFrame()
 {
-    if (onPostProcess_) onPostProcess_(this, frame_.get());
-    CaptureDIB(*frame_, header_, pixels_.data());
     try {
-        writer_->Write(pixels_.data());
+        writer_->WriteFrame();
     } catch (const avifile::EFileError& e) {
         throw e.Retold("Add Frame Error");
     }
@@ -232,8 +253,6 @@ void TAVIRecorder::StopRecording(bool deleteFile)
 {
     if (!recording_) Fail("Cannot close AVI file. AVI file not created.");
     frame_.reset();
-    pixels_.clear();
-    pixels_.shrink_to_fit();
     try {
         if (!deleteFile && writer_) CompleteFile();
     } catch (...) {

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "avi/recorder_decisions.h"
 #include "platform/avifile/avifile.h"
@@ -72,6 +71,16 @@ public:
     // replaced when StopRecording(false) completes.
     bool StartRecording();
     void AddFrame(const gdi::Bitmap& bitmap);
+
+    // The frame without a bitmap between: NextFrame gives the buffer of the
+    // next frame, to be filled in the layout of FrameHeader() (24 bits,
+    // bottom row first, rows padded to 4 bytes; Width() x Height()), and
+    // AddFilledFrame writes it. The compressor reads the frame where it was
+    // filled in. NextFrame waits while every buffer holds a frame not yet
+    // written, and gives the same buffer until AddFilledFrame.
+    uint8_t* NextFrame();
+    void AddFilledFrame();
+    const gdi::BITMAPINFOHEADER& FrameHeader() const { return header_; }
     // Completes the file and renames it to the working path, or (deleteFile)
     // removes it; the working path is untouched then.
     void StopRecording(bool deleteFile);
@@ -98,7 +107,6 @@ private:
     std::unique_ptr<gdi::Bitmap> frame_;
     int frameCount_ = 0;
     gdi::BITMAPINFOHEADER header_{};
-    std::vector<uint8_t> pixels_;
     int imageSize_ = 0;
     std::string workingPath_;
     // The file from its creation to the rename.

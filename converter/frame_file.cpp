@@ -3,10 +3,32 @@
 #include <cmath>
 #include <cstring>
 
+#include <immintrin.h>
+
 #include "converter/byte_order.h"
 #include "platform/rtl/format.h"
 
 namespace converter {
+namespace {
+
+// Four pixels (12 bytes) at a time: each pixel's first and third bytes
+// exchanged and the twelve bytes doubled; the 13th to 16th byte of the
+// 16 loaded are stored back as they were, to be taken by the next step.
+__attribute__((target("ssse3"))) size_t TransformFourPixelsAtATime(uint8_t* pixels, size_t pixelCount)
+{
+    const __m128i swap = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    const __m128i twelve = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0);
+    size_t done = 0;
+    // The 16-byte load may not pass the last pixel: stop 2 pixels short.
+    for (; done + 6 <= pixelCount; done += 4, pixels += 12) {
+        __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)), swap);
+        v = _mm_add_epi8(v, _mm_and_si128(v, twelve));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), v);
+    }
+    return done;
+}
+
+} // namespace
 
 FrameFileHeader DecodeFrameFileHeader(const uint8_t* bytes)
 {
@@ -61,7 +83,13 @@ std::string CheckFrameFile(const FrameFileHeader& header, uint64_t fileSize)
 
 void TransformFrame(uint8_t* pixels, size_t pixelCount)
 {
-    for (size_t i = 0; i < pixelCount; ++i, pixels += 3) {
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    size_t i = 0;
+    if (ssse3) {
+        i = TransformFourPixelsAtATime(pixels, pixelCount);
+        pixels += i * 3;
+    }
+    for (; i < pixelCount; ++i, pixels += 3) {
         const uint8_t red = pixels[0];
         pixels[0] = static_cast<uint8_t>(pixels[2] << 1);
         pixels[1] = static_cast<uint8_t>(pixels[1] << 1);

@@ -7,19 +7,6 @@ namespace {
 
 const char kCannotWrite[] = "Cannot write the video file";
 
-// Writes what the compressor hands out into the file.
-class FileSink final : public FrameSink {
-public:
-    explicit FileSink(AviWriter& avi) : avi_(avi) {}
-    HRESULT Put(const uint8_t* data, size_t size, bool keyFrame) override
-    {
-        return avi_.WriteFrame(data, size, keyFrame);
-    }
-
-private:
-    AviWriter& avi_;
-};
-
 } // namespace
 
 VideoFileWriter::VideoFileWriter(const std::string& destination)
@@ -29,11 +16,12 @@ VideoFileWriter::VideoFileWriter(const std::string& destination)
     avi_.Attach(file_.Fd());
 }
 
-VideoFileWriter::~VideoFileWriter() = default;
+// The pipeline goes first: its workers end before the file is let go.
+VideoFileWriter::~VideoFileWriter() { pipeline_.reset(); }
 
 HRESULT VideoFileWriter::Begin(const VideoFileSettings& settings, const gdi::BITMAPINFOHEADER& input)
 {
-    if (begun_) return AVIERR_UNSUPPORTED;
+    if (pipeline_) return AVIERR_UNSUPPORTED;
     if (settings.stream.rate == 0 || settings.stream.scale == 0) return AVIERR_BADPARAM;
     CompressorSettings compression;
     compression.quality = settings.quality;
@@ -42,21 +30,24 @@ HRESULT VideoFileWriter::Begin(const VideoFileSettings& settings, const gdi::BIT
     compression.rate = settings.stream.rate;
     compression.scale = settings.stream.scale;
     CompressorInfo info;
-    std::unique_ptr<VideoCompressor> compressor;
-    HRESULT hr = CreateCompressor(settings.compressor, compression, compressor, &info);
+    std::unique_ptr<VideoCompressor> first;
+    HRESULT hr = CreateCompressor(settings.compressor, compression, first, &info);
     if (hr != AVIERR_OK) return hr;
     InputFrameFormat format;
     hr = ParseInputFormat(&input, sizeof input, format);
     if (hr != AVIERR_OK) return hr;
+    // The buffers the frames are filled in have room after the image.
+    format.readableAfter = kFrameReadPadding;
+    std::vector<std::unique_ptr<VideoCompressor>> compressors;
+    compressors.push_back(std::move(first));
     std::vector<uint8_t> outputFormat;
-    hr = compressor->Begin(format, outputFormat);
+    hr = compressors.front()->Begin(format, outputFormat);
     if (hr != AVIERR_OK) return hr == AVIERR_NOCOMPRESSOR ? hr : AVIERR_BADFORMAT;
     avi_.SetStream(settings.stream);
     hr = avi_.SetFormat(outputFormat.data(), outputFormat.size(), info.fourcc);
     if (hr != AVIERR_OK) return hr;
-    compressor_ = std::move(compressor);
     input_ = format;
-    begun_ = true;
+    pipeline_ = std::make_unique<FramePipeline>(std::move(compressors), format.imageSize, sink_);
     return AVIERR_OK;
 }
 
@@ -65,11 +56,20 @@ void VideoFileWriter::FailWrite()
     throw EFileError(kCannotWrite, avi_.File().LastErrno(), file_.TemporaryPath());
 }
 
-void VideoFileWriter::Write(const uint8_t* frame)
+uint8_t* VideoFileWriter::NextFrame()
 {
-    if (!begun_ || avi_.Finished()) throw EFileError(kCannotWrite, 0, file_.TemporaryPath());
-    FileSink sink(avi_);
-    if (compressor_->Compress(frame, sink) != AVIERR_OK) FailWrite();
+    if (!pipeline_ || avi_.Finished()) throw EFileError(kCannotWrite, 0, file_.TemporaryPath());
+    if (!filling_) filling_ = pipeline_->Acquire();
+    if (!filling_) FailWrite();
+    return FramePipeline::Data(filling_);
+}
+
+void VideoFileWriter::WriteFrame()
+{
+    if (!filling_) NextFrame();
+    FramePipeline::Slot* frame = filling_;
+    filling_ = nullptr;
+    if (pipeline_->Submit(frame) != AVIERR_OK) FailWrite();
 }
 
 void VideoFileWriter::Finish()
@@ -78,11 +78,7 @@ void VideoFileWriter::Finish()
         if (avi_.Finish() != AVIERR_OK) FailWrite();
         return;
     }
-    HRESULT hr = AVIERR_OK;
-    if (compressor_) {
-        FileSink sink(avi_);
-        hr = compressor_->Flush(sink);
-    }
+    const HRESULT hr = pipeline_ ? pipeline_->Finish() : AVIERR_OK;
     const HRESULT finished = avi_.Finish();
     if (hr != AVIERR_OK || finished != AVIERR_OK) FailWrite();
 }

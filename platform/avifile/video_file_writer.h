@@ -1,9 +1,11 @@
 #pragma once
 // One video file from creation to rename: the temporary file next to the
 // destination (created once, written through its descriptor), the
-// compressor and the RIFF writer. Frames arrive in the layout the stream was
-// begun with and are written as key frames, in order; Commit completes the
-// file and renames it over the destination, and a writer that is not
+// compressor and the RIFF writer. The caller fills each frame straight into
+// a buffer of the writer, in the layout the stream was begun with; the
+// compressor reads it there (full frames are written from it as they are)
+// and the frames go into the file as key frames, in order. Commit completes
+// the file and renames it over the destination, and a writer that is not
 // committed removes its temporary file. Failures of the file are raised as
 // EFileError, with the system's error number and the file's name.
 #include <memory>
@@ -13,6 +15,7 @@
 #include "platform/avifile/avi_writer.h"
 #include "platform/avifile/compressor.h"
 #include "platform/avifile/file_error.h"
+#include "platform/avifile/frame_pipeline.h"
 #include "platform/kernel/replacing_file.h"
 
 namespace avifile {
@@ -46,9 +49,13 @@ public:
     // The layout of the input frames, once begun.
     const InputFrameFormat& Input() const { return input_; }
 
-    // Compresses and appends one frame of Input().imageSize bytes.
-    void Write(const uint8_t* frame);
-    uint32_t FramesWritten() const { return avi_.FrameCount(); }
+    // The buffer of the next frame: Input().imageSize bytes to fill in the
+    // input layout (followed by room compressors may read past the frame).
+    // Waits while every buffer holds a frame not yet written. The same
+    // buffer until WriteFrame.
+    uint8_t* NextFrame();
+    // Compresses and appends the frame filled in since NextFrame.
+    void WriteFrame();
 
     // Hands out what the compressor still holds and completes the file
     // (headers, counts, indexes). The temporary file stays until Commit or
@@ -60,11 +67,25 @@ public:
 private:
     [[noreturn]] void FailWrite();
 
+    // Writes the compressed frames into the file.
+    class FileSink final : public FrameSink {
+    public:
+        explicit FileSink(AviWriter& avi) : avi_(avi) {}
+        HRESULT Put(const uint8_t* data, size_t size, bool keyFrame) override
+        {
+            return avi_.WriteFrame(data, size, keyFrame);
+        }
+
+    private:
+        AviWriter& avi_;
+    };
+
     kernel::TReplacingFile file_;
     AviWriter avi_;
-    std::unique_ptr<VideoCompressor> compressor_;
+    FileSink sink_{avi_};
     InputFrameFormat input_;
-    bool begun_ = false;
+    std::unique_ptr<FramePipeline> pipeline_;
+    FramePipeline::Slot* filling_ = nullptr;
 };
 
 } // namespace avifile
