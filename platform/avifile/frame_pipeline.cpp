@@ -1,5 +1,7 @@
 #include "platform/avifile/frame_pipeline.h"
 
+#include <new>
+
 namespace avifile {
 
 enum class SlotState { Free, Filling, Waiting, Compressing, Done };
@@ -147,7 +149,11 @@ void FramePipeline::Work(VideoCompressor& compressor)
         slot->state = SlotState::Compressing;
         lock.unlock();
         SlotSink sink(slot->output, slot->keyFrame);
-        HRESULT hr = compressor.Compress(slot->input.data(), sink);
+        HRESULT hr = AVIERR_MEMORY;
+        try {
+            hr = compressor.Compress(slot->input.data(), sink);
+        } catch (const std::bad_alloc&) {
+        }
         // Frames are placed by the order they came in: a compressor that
         // held a frame back would shift every later one.
         if (hr == AVIERR_OK && sink.Count() != 1) hr = AVIERR_COMPRESSOR;

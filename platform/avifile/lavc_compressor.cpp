@@ -175,7 +175,17 @@ private:
         c->framerate = AVRational{den, num};
         c->gop_size = 0; // intra frames only
         c->max_b_frames = 0;
-        c->thread_count = threads;
+        // Frame threads would hand each frame out a few calls later, and the
+        // writer's pool places a frame by the call that took it. An encoder
+        // that offers them gets none (frames are compressed side by side by
+        // the pool, and its output is the same as with frame threads); the
+        // others keep their slice threads, which shape their output.
+        if (encoder->capabilities & AV_CODEC_CAP_FRAME_THREADS) {
+            c->thread_count = 1;
+        } else {
+            c->thread_count = threads;
+            c->thread_type = FF_THREAD_SLICE;
+        }
         c->codec_tag = setup_.compression;
         if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
         if (QualityControlled(setup_.codec)) {

@@ -1,11 +1,23 @@
 #include "platform/avifile/video_file_writer.h"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace avifile {
 namespace {
 
 const char kCannotWrite[] = "Cannot write the video file";
+
+// Compressors at work at once: one per core this process may run on.
+size_t Cores()
+{
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0) return static_cast<size_t>(std::max(CPU_COUNT(&set), 1));
+    return std::max(std::thread::hardware_concurrency(), 1u);
+}
 
 } // namespace
 
@@ -43,6 +55,17 @@ HRESULT VideoFileWriter::Begin(const VideoFileSettings& settings, const gdi::BIT
     std::vector<uint8_t> outputFormat;
     hr = compressors.front()->Begin(format, outputFormat);
     if (hr != AVIERR_OK) return hr == AVIERR_NOCOMPRESSOR ? hr : AVIERR_BADFORMAT;
+    // Every frame is a key frame, so frames are compressed side by side, each
+    // by a compressor of its own; full frames need no compressing.
+    const size_t workers = info.fourcc == FourCC("DIB ") ? 1 : Cores();
+    while (compressors.size() < workers) {
+        std::unique_ptr<VideoCompressor> more;
+        std::vector<uint8_t> same;
+        if (CreateCompressor(settings.compressor, compression, more) != AVIERR_OK ||
+            more->Begin(format, same) != AVIERR_OK || same != outputFormat)
+            break; // the ones begun do the work
+        compressors.push_back(std::move(more));
+    }
     avi_.SetStream(settings.stream);
     hr = avi_.SetFormat(outputFormat.data(), outputFormat.size(), info.fourcc);
     if (hr != AVIERR_OK) return hr;
