@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "avi/dib_capture.h"
 #include "avi/format_advice.h"
+#include "avi/output_file.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/format.h"
 
@@ -16,15 +18,6 @@ const char kCannotCreate[] = "Cannot create AVI file. Disk full or file in use?"
 const char kCannotComplete[] = "Cannot complete AVI file. Disk full or file in use?";
 
 [[noreturn]] void Fail(const std::string& message) { throw rtl::Exception(message); }
-
-// The recorder's own message, then the reason when one is known.
-std::string WithReason(const std::string& message, const std::string& reason)
-{
-    if (reason.empty()) return message;
-    const char last = message.empty() ? '.' : message.back();
-    const bool ended = last == '.' || last == '?' || last == '!';
-    return message + (ended ? " " : ". ") + reason + ".";
-}
 
 } // namespace
 
@@ -93,15 +86,21 @@ bool TAVIRecorder::ChooseWorkingPath()
     return true;
 }
 
-void TAVIRecorder::FillStreamInfo(avifile::AVISTREAMINFOA& info) const
+avifile::AviStreamSettings TAVIRecorder::StreamSettings() const
 {
-    std::memset(&info, 0, sizeof info);
-    info.fccType = avifile::streamtypeVIDEO;
-    info.fccHandler = 0;
-    info.dwScale = 1;
-    info.dwRate = fps_;
-    info.dwSuggestedBufferSize = static_cast<avifile::DWORD>(imageSize_);
-    info.rcFrame = {0, 0, frame_->Width(), frame_->Height()};
+    avifile::AviStreamSettings stream;
+    stream.handler = 0;
+    stream.scale = 1;
+    stream.rate = fps_;
+    stream.suggestedBufferSize = static_cast<avifile::DWORD>(imageSize_);
+    stream.frame = {0, 0, frame_->Width(), frame_->Height()};
+    return stream;
+}
+
+const std::string& TAVIRecorder::TemporaryPath() const
+{
+    static const std::string none;
+    return writer_ ? writer_->TemporaryPath() : none;
 }
 
 // Returns false when the compression choice was cancelled.
@@ -116,7 +115,6 @@ bool TAVIRecorder::FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options)
         request.width = frame_->Width();
         request.height = frame_->Height();
         request.dialogFlags = avifile::ICMF_CHOOSE_KEYFRAME | avifile::ICMF_CHOOSE_DATARATE;
-        request.stream = stream_;
         return decisions_->ChooseCompression(request, options);
     }
     case acDivX:
@@ -141,7 +139,6 @@ bool TAVIRecorder::StartRecording()
 
     if (!ChooseWorkingPath()) return false;
 
-    avifile::AVIFileInit();
     frame_ = std::make_unique<gdi::Bitmap>();
     frameCount_ = 0;
     recording_ = true;
@@ -150,23 +147,17 @@ bool TAVIRecorder::StartRecording()
         frame_->SetFormat(gdi::PixelFormat::pf24bit);
         frame_->SetSize(width_, height_);
 
-        const int created = output_.Create(workingPath_);
-        if (created != 0)
-            Fail(WithReason(kCannotCreate, rtl::FormatStrings("\"%s\": %s", {workingPath_, std::strerror(created)})));
-        if (avifile::AVIFileOpenA(&file_, output_.TemporaryPath().c_str(), avifile::OF_CREATE | avifile::OF_WRITE,
-                                  nullptr) != 0)
-            Fail(kCannotCreate);
+        try {
+            writer_ = std::make_unique<avifile::VideoFileWriter>(workingPath_);
+        } catch (const avifile::EFileError& e) {
+            throw avifile::EFileError::NamingFile(kCannotCreate, e.Errno(), workingPath_);
+        }
 
         int headerSize = 0;
         QueryDIBSizes(*frame_, headerSize, imageSize_);
-        header_ = {};
-        pixels_.assign(static_cast<size_t>(imageSize_), 0);
-        CaptureDIB(*frame_, header_, pixels_.data());
-
-        FillStreamInfo(streamInfo_);
-        if (avifile::AVIFileCreateStreamA(file_, &stream_, &streamInfo_) != 0) Fail("Cannot create AVI stream.");
-
-        CaptureDIB(*frame_, header_, pixels_.data());
+        FillDIBHeader(*frame_, header_);
+        // A stream needs a frame rate.
+        if (fps_ == 0) Fail("Cannot create AVI stream.");
 
         avifile::AVICOMPRESSOPTIONS options;
         if (!FillCompressOptions(options)) {
@@ -176,16 +167,18 @@ bool TAVIRecorder::StartRecording()
             return false;
         }
 
-        const avifile::HRESULT made = avifile::AVIMakeCompressedStream(&compressed_, stream_, &options, nullptr);
-        if (made != 0) {
-            std::string message = "Cannot make compressed stream. ";
-            if (made == avifile::AVIERR_NOCOMPRESSOR) message += "No such compressor found";
-            throw rtl::Exception(message);
-        }
-
-        if (avifile::AVIStreamSetFormat(compressed_, 0, &header_, static_cast<avifile::LONG>(sizeof header_)) != 0)
-            Fail(WithReason("AVIStreamSetFormat Error",
-                            FrameSizeAdvice(options.fccHandler, frame_->Width(), frame_->Height())));
+        avifile::VideoFileSettings settings;
+        settings.stream = StreamSettings();
+        settings.compressor = options.fccHandler;
+        settings.quality = options.dwQuality;
+        settings.bytesPerSecond = (options.dwFlags & avifile::AVICOMPRESSF_DATARATE) ? options.dwBytesPerSecond : 0;
+        settings.keyFrameEvery = options.dwKeyFrameEvery;
+        const avifile::HRESULT begun = writer_->Begin(settings, header_);
+        if (begun == avifile::AVIERR_NOCOMPRESSOR)
+            Fail("Cannot make compressed stream. No such compressor found");
+        if (begun != avifile::AVIERR_OK)
+            Fail(avifile::WithReason("AVIStreamSetFormat Error",
+                                     FrameSizeAdvice(options.fccHandler, frame_->Width(), frame_->Height())));
     } catch (...) {
         try {
             StopRecording(true);
@@ -198,67 +191,78 @@ bool TAVIRecorder::StartRecording()
 
 void TAVIRecorder::AddFrame(const gdi::Bitmap& bitmap)
 {
-    if (!recording_) Fail("Cannot add frame to AVI. AVI file not created.");
+    uint8_t* pixels = NextFrame();
     frame_->Draw(0, 0, bitmap);
+    if (onPostProcess_) onPostProcess_(this, frame_.get());
+    CaptureDIB(*frame_, header_, pixels);
     WriteFrame();
 }
 
-void TAVIRecorder::FailWithWriteError(const char* message)
+uint8_t* TAVIRecorder::NextFrame()
 {
-    Fail(WithReason(message, WriteErrorText(file_ ? avifile::AVIFileWriteError(file_) : 0)));
+    if (!recording_) Fail("Cannot add frame to AVI. AVI file not created.");
+    try {
+        return writer_->NextFrame();
+    } catch (const avifile::EFileError& e) {
+        throw e.Retold("Add Frame Error");
+    }
+}
+
+void TAVIRecorder::AddFilledFrame()
+{
+    uint8_t* pixels = NextFrame();
+    if (onPostProcess_) {
+        // The handler draws on the frame bitmap: the frame goes through it.
+        DrawDIB(pixels, header_, *frame_);
+        onPostProcess_(this, frame_.get());
+        CaptureDIB(*frame_, header_, pixels);
+    }
+    WriteFrame();
 }
 
 void TAVIRecorder::WriteFrame()
 {
-    if (onPostProcess_) onPostProcess_(this, frame_.get());
-    CaptureDIB(*frame_, header_, pixels_.data());
-    if (avifile::AVIStreamWrite(compressed_, frameCount_, 1, pixels_.data(), imageSize_, avifile::AVIIF_KEYFRAME,
-                                nullptr, nullptr) != 0)
-        FailWithWriteError("Add Frame Error");
+    try {
+        writer_->WriteFrame();
+    } catch (const avifile::EFileError& e) {
+        throw e.Retold("Add Frame Error");
+    }
     ++frameCount_;
 }
 
-void TAVIRecorder::ReleaseAvi()
+// Completes the file and renames it over the working path; a file that
+// could not be completed is never taken for a finished one.
+void TAVIRecorder::CompleteFile()
 {
-    if (stream_) avifile::AVIStreamRelease(stream_);
-    stream_ = nullptr;
-    if (compressed_) avifile::AVIStreamRelease(compressed_);
-    compressed_ = nullptr;
-    if (file_) avifile::AVIFileRelease(file_);
-    file_ = nullptr;
+    try {
+        writer_->Finish();
+    } catch (const avifile::EFileError& e) {
+        throw e.Retold(kCannotComplete);
+    }
+    const std::string destination = writer_->Destination();
+    // Only a regular file is ever replaced, also when one appeared meanwhile.
+    if (!ReplaceRefusal(destination).empty()) throw avifile::EFileError::NamingFile(kCannotComplete, EISDIR, destination);
+    try {
+        writer_->Commit();
+    } catch (const avifile::EFileError& e) {
+        throw avifile::EFileError::NamingFile(kCannotComplete, e.Errno(), destination);
+    }
 }
 
 void TAVIRecorder::StopRecording(bool deleteFile)
 {
     if (!recording_) Fail("Cannot close AVI file. AVI file not created.");
-    std::string failure;
+    frame_.reset();
     try {
-        frame_.reset();
-        pixels_.clear();
-        pixels_.shrink_to_fit();
-        avifile::AVIFileExit();
-        // Complete a file that is kept before letting go of it, so that a
-        // file that could not be completed (disk full) is not taken for a
-        // finished one; the library removes such a file.
-        if (!deleteFile && file_ && avifile::AVIFileFinalize(file_) != avifile::AVIERR_OK)
-            failure = WithReason(kCannotComplete, WriteErrorText(avifile::AVIFileWriteError(file_)));
-        ReleaseAvi();
-        if (deleteFile || !failure.empty()) {
-            output_.Discard();
-        } else if (output_.Active()) {
-            const std::string destination = output_.Destination();
-            const int renamed = output_.Commit();
-            if (renamed != 0)
-                failure = WithReason(kCannotComplete,
-                                     rtl::FormatStrings("\"%s\": %s", {destination, std::strerror(renamed)}));
-        }
+        if (!deleteFile && writer_) CompleteFile();
     } catch (...) {
-        output_.Discard();
+        writer_.reset();
         recording_ = false;
         throw;
     }
+    // A writer that was not committed removes its temporary file.
+    writer_.reset();
     recording_ = false;
-    if (!failure.empty()) Fail(failure);
 }
 
 } // namespace avi

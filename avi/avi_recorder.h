@@ -8,11 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include "avi/output_file.h"
 #include "avi/recorder_decisions.h"
 #include "platform/avifile/avifile.h"
+#include "platform/avifile/video_file_writer.h"
 #include "platform/gdi/bitmap.h"
 #include "platform/gdi/dib.h"
 #include "platform/rtl/component.h"
@@ -60,17 +59,28 @@ public:
     const std::string& WorkingPath() const { return workingPath_; }
     // Where the frames go while recording: a temporary file next to the
     // working path, renamed over it by StopRecording(false).
-    const std::string& TemporaryPath() const { return output_.TemporaryPath(); }
+    const std::string& TemporaryPath() const;
     // Index at which the next frame is written.
     int FrameCount() const { return frameCount_; }
 
     // True when the file and its compressed stream are ready; false when no
     // path was chosen, the user declined to overwrite, or cancelled the
-    // compression choice. Other failures raise rtl::Exception and leave no
-    // file; a path that names a folder, device or pipe is refused. An
-    // existing file is only replaced when StopRecording(false) completes.
+    // compression choice. Other failures raise rtl::Exception (failures of
+    // the file itself avifile::EFileError) and leave no file; a path that
+    // names a folder, device or pipe is refused. An existing file is only
+    // replaced when StopRecording(false) completes.
     bool StartRecording();
     void AddFrame(const gdi::Bitmap& bitmap);
+
+    // The frame without a bitmap between: NextFrame gives the buffer of the
+    // next frame, to be filled in the layout of FrameHeader() (24 bits,
+    // bottom row first, rows padded to 4 bytes; Width() x Height()), and
+    // AddFilledFrame writes it. The compressor reads the frame where it was
+    // filled in. NextFrame waits while every buffer holds a frame not yet
+    // written, and gives the same buffer until AddFilledFrame.
+    uint8_t* NextFrame();
+    void AddFilledFrame();
+    const gdi::BITMAPINFOHEADER& FrameHeader() const { return header_; }
     // Completes the file and renames it to the working path, or (deleteFile)
     // removes it; the working path is untouched then.
     void StopRecording(bool deleteFile);
@@ -80,10 +90,9 @@ public:
 private:
     void WriteFrame();
     bool ChooseWorkingPath();
-    void FillStreamInfo(avifile::AVISTREAMINFOA& info) const;
+    avifile::AviStreamSettings StreamSettings() const;
     bool FillCompressOptions(avifile::AVICOMPRESSOPTIONS& options);
-    void ReleaseAvi();
-    [[noreturn]] void FailWithWriteError(const char* message);
+    void CompleteFile();
 
     uint8_t fps_ = 25;
     int width_ = 320;
@@ -97,15 +106,11 @@ private:
 
     std::unique_ptr<gdi::Bitmap> frame_;
     int frameCount_ = 0;
-    avifile::AVISTREAMINFOA streamInfo_{};
-    avifile::PAVIFILE file_ = nullptr;
-    avifile::PAVISTREAM stream_ = nullptr;
-    avifile::PAVISTREAM compressed_ = nullptr;
     gdi::BITMAPINFOHEADER header_{};
-    std::vector<uint8_t> pixels_;
     int imageSize_ = 0;
     std::string workingPath_;
-    TOutputFile output_;
+    // The file from its creation to the rename.
+    std::unique_ptr<avifile::VideoFileWriter> writer_;
     bool recording_ = false;
 };
 

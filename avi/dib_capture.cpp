@@ -1,5 +1,6 @@
 #include "avi/dib_capture.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace avi {
@@ -32,6 +33,18 @@ bool CaptureDIB(const gdi::Bitmap& bitmap, gdi::BITMAPINFOHEADER& header, void* 
     const int rows =
         gdi::GetDIBits(bitmap, 0, static_cast<unsigned>(header.biHeight), pixels, header, gdi::DIB_RGB_COLORS);
     return rows > 0;
+}
+
+void DrawDIB(const void* pixels, const gdi::BITMAPINFOHEADER& header, gdi::Bitmap& bitmap)
+{
+    const int height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    const size_t stride = gdi::Bitmap::StrideFor(header.biWidth);
+    const size_t copy = std::min(stride, bitmap.Stride());
+    const auto* in = static_cast<const uint8_t*>(pixels);
+    for (int row = 0; row < height && row < bitmap.Height(); ++row) {
+        const int stored = header.biHeight > 0 ? height - 1 - row : row;
+        if (copy > 0) std::memcpy(bitmap.ScanLine(row), in + static_cast<size_t>(stored) * stride, copy);
+    }
 }
 
 } // namespace avi

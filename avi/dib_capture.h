@@ -17,4 +17,9 @@ void QueryDIBSizes(const gdi::Bitmap& bitmap, int& headerSize, int& imageSize);
 // Returns whether any rows were copied.
 bool CaptureDIB(const gdi::Bitmap& bitmap, gdi::BITMAPINFOHEADER& header, void* pixels);
 
+// The reverse: puts pixels in the header's layout (24 bits, rows padded to
+// 4 bytes, bottom row first for a positive height) into the bitmap, as far
+// as both reach.
+void DrawDIB(const void* pixels, const gdi::BITMAPINFOHEADER& header, gdi::Bitmap& bitmap);
+
 } // namespace avi

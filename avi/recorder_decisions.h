@@ -14,7 +14,6 @@ struct TAVICompressionRequest {
     int width = 0; // the frames' size
     int height = 0;
     avifile::UINT dialogFlags = 0;        // ICMF_CHOOSE_*: what the choice may offer
-    avifile::PAVISTREAM stream = nullptr; // the uncompressed stream the choice is for
 };
 
 // The overwrite question as stored: "是否覆盖 %s?" in code page 936, the

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <memory>
-#include <vector>
 
 #include "avi/avi_recorder.h"
 #include "avi/format_advice.h"
@@ -91,6 +92,32 @@ public:
         return done;
     }
 
+    // Reads rows of rowBytes each, the file's top row first, into frame so
+    // that the first lands in the last row (the bottom-up layout of the
+    // recorder's frames, rows stride bytes apart): the frame is flipped on
+    // its way in, not copied again. Returns the bytes that arrived.
+    size_t ReadRowsBottomUp(uint8_t* frame, size_t rows, size_t rowBytes, size_t stride)
+    {
+        constexpr size_t kBatch = IOV_MAX;
+        iovec parts[kBatch];
+        size_t row = 0, within = 0, done = 0; // the next byte: row's byte `within`
+        while (row < rows) {
+            size_t n = 0;
+            for (size_t r = row; r < rows && n < kBatch; ++r, ++n) {
+                const size_t skip = r == row ? within : 0;
+                parts[n] = {frame + (rows - 1 - r) * stride + skip, rowBytes - skip};
+            }
+            const ssize_t got = ::readv(fd_.Get(), parts, static_cast<int>(n));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += static_cast<size_t>(got);
+            const size_t reached = within + static_cast<size_t>(got);
+            row += reached / rowBytes;
+            within = reached % rowBytes;
+        }
+        return done;
+    }
+
 private:
     kernel::TUniqueFd fd_;
     struct stat st_ {};
@@ -139,7 +166,6 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
     InputFile input(path);
     InputGuard guard(hooks.decisions, input, path);
 
-    gdi::Bitmap bitmap;
     auto recorder = std::make_unique<avi::TAVIRecorder>(nullptr);
     try {
         uint8_t headerBytes[kFrameFileHeaderSize] = {};
@@ -148,17 +174,10 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
         const std::string problem = CheckFrameFile(header, got < sizeof headerBytes ? got : input.Size());
         if (!problem.empty()) Refuse(path, problem);
 
-        const size_t frameSize = static_cast<size_t>(FrameBytes(header));
-        const size_t pixelCount = frameSize / 3;
-        std::vector<uint8_t> frame(frameSize, 0);
-
-        bitmap.SetFormat(gdi::PixelFormat::pf24bit);
-        bitmap.SetSize(header.width, header.height);
-
         recorder->SetSizeRestriction(avi::srNoRestriction);
         recorder->SetCompressor(avi::acShowDialog);
-        recorder->SetWidth(bitmap.Width());
-        recorder->SetHeight(bitmap.Height());
+        recorder->SetWidth(header.width);
+        recorder->SetHeight(header.height);
         recorder->SetDecisions(&guard);
         if (hooks.configure) hooks.configure(*recorder);
         // Frames the recorder would cut or pad would not be the file's frames.
@@ -168,18 +187,19 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
                                header.height, recorder->Width(), recorder->Height()));
         if (!recorder->StartRecording()) return ConversionResult::Declined;
 
-        const size_t rowBytes = static_cast<size_t>(header.width) * 3;
+        // Each frame is read straight into the recorder's buffer, its rows
+        // flipped into the bottom-up layout on the way, then turned into the
+        // video's colours where it lies; the compressor reads it there.
+        const size_t rows = header.height, rowBytes = static_cast<size_t>(header.width) * 3;
+        const size_t stride = gdi::Bitmap::StrideFor(header.width);
         for (int32_t k = 0; k < header.frameCount; ++k) {
-            if (input.Read(frame.data(), frameSize) != frameSize)
+            CheckStop(hooks);
+            uint8_t* frame = recorder->NextFrame();
+            if (input.ReadRowsBottomUp(frame, rows, rowBytes, stride) != rows * rowBytes)
                 Refuse(path, rtl::Format("the file ended in frame %d of %d", k + 1, header.frameCount));
-            TransformFrame(frame.data(), pixelCount);
-            const int progress = ProgressValue(k, header.frameCount);
-            for (int row = 0; row < header.height; ++row) {
-                CheckStop(hooks);
-                std::memcpy(bitmap.ScanLine(row), frame.data() + static_cast<size_t>(row) * rowBytes, rowBytes);
-                if (hooks.progress) hooks.progress(progress);
-            }
-            recorder->AddFrame(bitmap);
+            for (size_t row = 0; row < rows; ++row) TransformFrame(frame + row * stride, header.width);
+            if (hooks.progress) hooks.progress(ProgressValue(k, header.frameCount));
+            recorder->AddFilledFrame();
         }
         CheckStop(hooks);
     } catch (...) {

@@ -19,14 +19,14 @@ struct ConversionHooks {
     // Answers the recorder's questions (output path, overwrite, compressor).
     // Without one every question is declined and the run writes nothing.
     avi::TAVIRecorderDecisions* decisions = nullptr;
-    // Asked between rows and before the file is completed; true ends the
-    // run with EInterrupted and no output.
+    // Asked before each frame and before the file is completed; true ends
+    // the run with EInterrupted and no output.
     std::function<bool()> stopRequested;
     // Called with the recorder after the run has set it up (size, compressor
     // by dialog) and before StartRecording; the command-line converter uses it
     // to name the output file and pick the compressor. May be empty.
     std::function<void(avi::TAVIRecorder&)> configure;
-    // Gauge1.Progress := value. Called once per row with the frame's value.
+    // Gauge1.Progress := value. Called once per frame with the frame's value.
     std::function<void(int)> progress;
     // All frames are written and the AVI file is complete: show the
     // completion message.

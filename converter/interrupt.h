@@ -1,7 +1,7 @@
 #pragma once
 // Interruption of a conversion: while a run is going on (DeferInterrupts),
 // SIGINT, SIGTERM and SIGHUP only note the signal; the run sees it between
-// rows, removes its temporary file, and the program then ends by the same
+// frames, removes its temporary file, and the program then ends by the same
 // signal (status 128 + signal in the shell). Outside a run they end the
 // program at once, as by default. SIGXFSZ is ignored, so a file-size limit
 // fails the write instead of killing the program.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -11,35 +10,12 @@
 #include "avi/output_file.h"
 #include "converter/conversion_run.h"
 #include "converter/frame_file.h"
+#include "platform/kernel/files.h"
+#include "platform/kernel/replacing_file.h"
 #include "platform/rtl/exception.h"
 #include "platform/rtl/format.h"
 
 namespace converter {
-namespace {
-
-// Owns a stdio stream.
-class OutFile {
-public:
-    explicit OutFile(const std::string& path) : f_(std::fopen(path.c_str(), "wb")) {}
-    ~OutFile()
-    {
-        if (f_) std::fclose(f_);
-    }
-    OutFile(const OutFile&) = delete;
-    OutFile& operator=(const OutFile&) = delete;
-    std::FILE* get() const { return f_; }
-    bool Close()
-    {
-        bool ok = f_ && std::fclose(f_) == 0;
-        f_ = nullptr;
-        return ok;
-    }
-
-private:
-    std::FILE* f_;
-};
-
-} // namespace
 
 uint8_t SamplePixel(int32_t f, int x, int y, int c, const SampleOptions& o)
 {
@@ -68,12 +44,9 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
     if (!options.replace && ::access(path.c_str(), F_OK) == 0)
         throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\": it exists.", {path}));
 
-    avi::TOutputFile output;
-    if (const int error = output.Create(path))
+    kernel::TReplacingFile output;
+    if (const int error = output.Create(path, 0666))
         throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {path, std::strerror(error)}));
-    OutFile out(output.TemporaryPath());
-    if (!out.get())
-        throw rtl::Exception(rtl::FormatStrings("Cannot create file \"%s\". %s", {path, std::strerror(errno)}));
 
     FrameFileHeader header;
     header.frameCount = options.frames;
@@ -81,7 +54,7 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
     header.height = options.height;
     uint8_t bytes[kFrameFileHeaderSize];
     EncodeFrameFileHeader(header, bytes);
-    bool ok = std::fwrite(bytes, 1, sizeof bytes, out.get()) == sizeof bytes;
+    bool ok = kernel::WriteAll(output.Fd(), bytes, sizeof bytes);
 
     std::vector<uint8_t> frame(static_cast<size_t>(FrameBytes(header)));
     for (int32_t f = 0; ok && f < options.frames; ++f) {
@@ -90,14 +63,14 @@ void WriteSampleFrameFile(const std::string& path, const SampleOptions& options,
         for (int y = 0; y < options.height; ++y)
             for (int x = 0; x < options.width; ++x)
                 for (int c = 0; c < 3; ++c) *p++ = SamplePixel(f, x, y, c, options);
-        ok = std::fwrite(frame.data(), 1, frame.size(), out.get()) == frame.size();
+        ok = kernel::WriteAll(output.Fd(), frame.data(), frame.size());
     }
-    int error = ok ? 0 : errno;
-    if (!out.Close() && ok) error = errno ? errno : EIO, ok = false;
-    if (ok) error = output.Commit();
-    if (!ok || error != 0)
-        throw rtl::Exception(
-            rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error ? error : EIO)}));
+    int error = ok ? 0 : (errno ? errno : EIO);
+    // Only a regular file is replaced, also when one appeared meanwhile.
+    if (ok && !avi::ReplaceRefusal(path).empty()) error = EISDIR;
+    if (error == 0) error = output.Commit();
+    if (error != 0)
+        throw rtl::Exception(rtl::FormatStrings("Cannot write file \"%s\". %s", {path, std::strerror(error)}));
 }
 
 } // namespace converter

@@ -3,8 +3,9 @@
 # file (rawvideo rgb24 after the 14-byte header), double every channel with a
 # look-up, write an AVI with the same kind of encoder. Prints, per codec, the
 # ratio of our time to ffmpeg's (best of RUNS runs each, run alternately) and
-# our peak memory; then our peak memory for twice the frames, which should
-# not grow with the frame count.
+# our peak memory, and our peak memory for twice the frames, which should
+# not grow with the frame count. Then the processor time (user + system) of
+# the uncompressed conversion against cp copying the same bytes.
 #
 #   bench/convert/run.sh [BUILD_DIR]      (RUNS=3 FRAMES=300 by default)
 set -euo pipefail
@@ -27,6 +28,7 @@ ffmpeg_for() {  # codec -> the ffmpeg command line for the same work
     "DIB ") echo ffmpeg "${input[@]@Q}" -c:v rawvideo -pix_fmt bgr24 "$work/ff.avi" ;;
     MSVC)   echo ffmpeg "${input[@]@Q}" -c:v msvideo1 "$work/ff.avi" ;;
     divx)   echo ffmpeg "${input[@]@Q}" -c:v mpeg4 -g 1 -vtag DIVX -q:v 4 "$work/ff.avi" ;;
+    MJPG)   echo ffmpeg "${input[@]@Q}" -c:v mjpeg -pix_fmt yuvj420p -q:v 4 "$work/ff.avi" ;;
   esac
 }
 
@@ -39,7 +41,7 @@ min() { printf '%s\n' "$@" | sort -g | head -1; }
 peak_kib() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -1; }
 
 printf '%-6s %10s %10s %8s %12s %12s\n' codec "ours(s)" "ffmpeg(s)" ratio "peak(KiB)" "peak 2x(KiB)"
-for codec in "DIB " MSVC divx; do
+for codec in "DIB " MSVC divx MJPG; do
   ours=(); theirs=()
   ff=$(ffmpeg_for "$codec")
   for _ in $(seq "$runs"); do
@@ -51,3 +53,15 @@ for codec in "DIB " MSVC divx; do
   peak2=$(peak_kib "$vek2avi" --force --codec "$codec" "$work/double.vek" "$work/ours.avi")
   printf '%-6s %10.3f %10.3f %8.3f %12s %12s\n' "$codec" "$a" "$b" "$(echo "$a / $b" | bc -l)" "$peak" "$peak2"
 done
+
+cpu() {  # command... -> user + system seconds of one run
+  /usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1 | awk '{print $1 + $2}'
+}
+ours=(); theirs=()
+for _ in $(seq "$runs"); do
+  ours+=("$(cpu "$vek2avi" --force --codec "DIB " "$work/sample.vek" "$work/ours.avi")")
+  theirs+=("$(cpu cp "$work/sample.vek" "$work/copy.vek")")
+done
+a=$(min "${ours[@]}"); b=$(min "${theirs[@]}")
+printf '%-6s %10s %10s %8s\n' "" "ours(cpu)" "cp(cpu)" ratio
+printf '%-6s %10.3f %10.3f %8.3f\n' "DIB " "$a" "$b" "$(echo "$a / $b" | bc -l)"

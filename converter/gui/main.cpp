@@ -6,7 +6,6 @@
 #include "converter/gui/main_form.h"
 #include "converter/interrupt.h"
 #include "platform/ui/application.h"
-#include "platform/ui/compression_dialog.h"
 
 int main(int argc, char** argv)
 {
@@ -15,7 +14,6 @@ int main(int argc, char** argv)
     converter::InstallInterruptHandlers();
     ui::Application& app = ui::App();
     app.Initialize();
-    ui::InstallCompressionDialog();
 
     auto form = std::make_unique<converter::gui::TForm1>();
     converter::gui::Form1 = form.get();

@@ -2,6 +2,7 @@
 
 #include "platform/rtl/codepage.h"
 #include "platform/rtl/format.h"
+#include "platform/ui/compression_dialog.h"
 #include "platform/ui/dialogs.h"
 
 namespace converter::gui {
@@ -40,9 +41,7 @@ bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
 bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& request,
                                          avifile::AVICOMPRESSOPTIONS& options)
 {
-    avifile::AVICOMPRESSOPTIONS* list[1] = {&options};
-    avifile::PAVISTREAM streams[1] = {request.stream};
-    return avifile::AVISaveOptions(nullptr, request.dialogFlags, 1, streams, list) != 0;
+    return ui::RunCompressionDialog(request.dialogFlags, options);
 }
 
 } // namespace converter::gui

@@ -1,7 +1,7 @@
 #pragma once
 // The desktop program's answers to the recorder: the save dialog, the
 // overwrite question as a confirmation box, and the compression-options
-// dialog of the AVI library.
+// dialog.
 #include <string>
 
 #include "avi/recorder_decisions.h"

@@ -47,6 +47,14 @@ HRESULT AviWriter::Open(const std::string& path)
     return AVIERR_OK;
 }
 
+HRESULT AviWriter::Attach(int fd)
+{
+    if (file_.Attach(fd) != 0) return AVIERR_FILEOPEN;
+    standardIndex_.reserve(4096);
+    legacyIndex_.reserve(4096);
+    return AVIERR_OK;
+}
+
 HRESULT AviWriter::SetFormat(const void* format, size_t size, FOURCC handler)
 {
     if (!format || size < sizeof(gdi::BITMAPINFOHEADER) || size > (1u << 20)) return AVIERR_BADFORMAT;

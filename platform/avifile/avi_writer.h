@@ -45,6 +45,9 @@ public:
 
     // Creates or replaces the file. AVIERR_FILEOPEN on failure.
     HRESULT Open(const std::string& path);
+    // Writes into an open, empty file whose descriptor stays its owner's:
+    // Finish flushes and completes the file but does not close it.
+    HRESULT Attach(int fd);
 
     void SetStream(const AviStreamSettings& settings) { settings_ = settings; }
     const AviStreamSettings& Stream() const { return settings_; }

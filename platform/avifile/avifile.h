@@ -7,7 +7,6 @@
 // 1 GiB, so files of any length stay valid. Releasing the last handle of a
 // file finalises it (headers, frame count and indexes written, file closed).
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -147,10 +146,6 @@ HRESULT AVIFileFinalize(PAVIFILE file);
 // tell a full disk from a size limit (an addition to the Windows set).
 int AVIFileWriteError(PAVIFILE file);
 
-// Shows the compression-options dialog for nStreams streams and fills
-// options[i] with the user's choices. Returns TRUE (1) on OK, FALSE (0) on Cancel.
-int AVISaveOptions(void* ownerWindow, UINT flags, int nStreams, PAVISTREAM* streams, LPAVICOMPRESSOPTIONS* options);
-
 HRESULT AVIMakeCompressedStream(PAVISTREAM* compressed, PAVISTREAM source, const AVICOMPRESSOPTIONS* options,
                                 const CLSID* handler);
 HRESULT AVIStreamSetFormat(PAVISTREAM stream, LONG position, const void* format, LONG formatSize);
@@ -173,17 +168,5 @@ struct CompressorInfo {
 // Every installed compressor, "DIB " (full frames) first.
 std::vector<CompressorInfo> InstalledCompressors();
 bool FindCompressor(FOURCC fourcc, CompressorInfo* info);
-
-// ---- the options dialog's implementation ---------------------------------
-
-// What the compression-options dialog offers and answers. The chooser gets
-// the dialog flags (ICMF_CHOOSE_*) and the options to fill, already holding
-// the current choice, and returns false for Cancel.
-using SaveOptionsChooser = std::function<bool(UINT flags, AVICOMPRESSOPTIONS& options)>;
-
-// Installs the chooser used by AVISaveOptions from now on and returns the
-// previous one. Without a chooser, AVISaveOptions answers Cancel and leaves
-// the options as they were.
-SaveOptionsChooser SetSaveOptionsChooser(SaveOptionsChooser chooser);
 
 } // namespace avifile

@@ -21,7 +21,22 @@ int BufferedFile::Create(const std::string& path)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return errno ? errno : EIO;
-    fd_.Reset(fd);
+    owned_.Reset(fd);
+    Start(fd);
+    return 0;
+}
+
+int BufferedFile::Attach(int fd)
+{
+    if (fd < 0) return EBADF;
+    owned_.Reset();
+    Start(fd);
+    return 0;
+}
+
+void BufferedFile::Start(int fd)
+{
+    fd_ = fd;
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
         regular_ = S_ISREG(st.st_mode);
@@ -33,7 +48,6 @@ int BufferedFile::Create(const std::string& path)
     position_ = flushed_ = 0;
     failed_ = false;
     errno_ = 0;
-    return 0;
 }
 
 bool BufferedFile::Fail(int err)
@@ -50,7 +64,7 @@ bool BufferedFile::WriteAll(const ::iovec* parts, int count)
     std::copy(parts, parts + n, local);
     struct iovec* cur = local;
     while (n > 0) {
-        ssize_t done = ::writev(fd_.Get(), cur, n);
+        ssize_t done = ::writev(fd_, cur, n);
         if (done < 0) {
             if (errno == EINTR) continue;
             return Fail(errno);
@@ -96,7 +110,7 @@ bool BufferedFile::WriteZeros(size_t count)
 
 bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* body, size_t bodySize, size_t padZeros)
 {
-    if (failed_ || !fd_.Valid()) return false;
+    if (failed_ || fd_ < 0) return false;
     assert(padZeros <= sizeof kZeros);
     const size_t total = headSize + bodySize + padZeros;
     if (bodySize >= kDirectThreshold || total > buffer_.size() - used_) {
@@ -143,7 +157,7 @@ bool BufferedFile::Patch(uint64_t offset, const void* data, size_t size)
         size = skip;
     }
     while (size > 0) {
-        ssize_t done = ::pwrite(fd_.Get(), bytes, size, static_cast<off_t>(offset));
+        ssize_t done = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
         if (done < 0) {
             if (errno == EINTR) continue;
             return Fail(errno);
@@ -166,7 +180,8 @@ bool BufferedFile::Patch32(uint64_t offset, uint32_t value)
 bool BufferedFile::Close()
 {
     bool ok = Flush();
-    if (fd_.Valid() && !fd_.Close()) ok = Fail(errno);
+    if (owned_.Valid() && !owned_.Close()) ok = Fail(errno);
+    fd_ = -1;
     buffer_.clear();
     buffer_.shrink_to_fit();
     return ok && !failed_;

@@ -28,6 +28,9 @@ public:
 
     // Creates the file or truncates an existing one. Returns 0 or the errno.
     int Create(const std::string& path);
+    // Writes through a descriptor that stays its owner's: Close flushes but
+    // leaves the descriptor open. Returns 0 or the errno.
+    int Attach(int fd);
 
     uint64_t Position() const { return position_; }
     bool Failed() const { return failed_; }
@@ -46,14 +49,17 @@ public:
     bool Patch32(uint64_t offset, uint32_t value);
 
     bool Flush();
-    // Flushes, syncs nothing, closes; false when anything failed.
+    // Flushes, syncs nothing, closes an owned descriptor; false when anything failed.
     bool Close();
 
 private:
     bool Fail(int err);
     bool WriteAll(const ::iovec* parts, int count);
 
-    kernel::TUniqueFd fd_;
+    void Start(int fd);
+
+    kernel::TUniqueFd owned_; // the descriptor when Create opened it
+    int fd_ = -1;
     std::vector<uint8_t> buffer_;
     size_t used_ = 0;
     uint64_t position_ = 0; // logical end of the file (flushed + buffered)

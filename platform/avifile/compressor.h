@@ -11,6 +11,10 @@
 
 namespace avifile {
 
+// The room after each frame in the buffers of VideoFileWriter: the
+// library-backed compressors' converters read up to this far past a frame.
+constexpr size_t kFrameReadPadding = 64;
+
 struct CompressorSettings {
     DWORD quality = ICQUALITY_DEFAULT; // 0..10000 or ICQUALITY_DEFAULT
     DWORD bytesPerSecond = 0;          // 0: no data rate asked for

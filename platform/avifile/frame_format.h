@@ -16,6 +16,9 @@ struct InputFrameFormat {
     bool bottomUp = true;
     size_t stride = 0;
     size_t imageSize = 0;
+    // Bytes after the image that may be read (not used): frames in buffers
+    // with this much room need no padded copy for readers that look ahead.
+    size_t readableAfter = 0;
 
     // Start of the top row and the step from one row to the one below it.
     const uint8_t* TopRow(const uint8_t* frame) const

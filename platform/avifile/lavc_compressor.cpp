@@ -19,6 +19,7 @@ namespace {
 // Zero bytes after the copy of a frame the scaler reads (libavcodec's own
 // input padding).
 constexpr size_t kReadPadding = AV_INPUT_BUFFER_PADDING_SIZE;
+static_assert(kFrameReadPadding >= kReadPadding);
 
 struct CodecContextDeleter {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -134,13 +135,14 @@ public:
         AVFrame* picture = frames_[nextPts_ & 1].get();
         if (av_frame_make_writable(picture) < 0) return AVIERR_MEMORY;
         // libswscale's packed-RGB readers load 4 bytes for each 3-byte pixel,
-        // so the row at the highest address is read past its end. The
-        // caller's frame may end right there: the scaler reads a copy that
-        // is followed by padding.
-        const size_t frameBytes = input_.stride * static_cast<size_t>(input_.height);
-        if (padded_.size() != frameBytes + kReadPadding) padded_.assign(frameBytes + kReadPadding, 0);
-        std::memcpy(padded_.data(), frame, frameBytes);
-        frame = padded_.data();
+        // so the row at the highest address is read past its end. A frame
+        // that may end right there is read from a copy followed by padding.
+        if (input_.readableAfter < kReadPadding) {
+            const size_t frameBytes = input_.stride * static_cast<size_t>(input_.height);
+            if (padded_.size() != frameBytes + kReadPadding) padded_.assign(frameBytes + kReadPadding, 0);
+            std::memcpy(padded_.data(), frame, frameBytes);
+            frame = padded_.data();
+        }
         const uint8_t* src[4] = {input_.TopRow(frame), nullptr, nullptr, nullptr};
         const int srcStride[4] = {static_cast<int>(input_.DownStep()), 0, 0, 0};
         sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
@@ -173,7 +175,17 @@ private:
         c->framerate = AVRational{den, num};
         c->gop_size = 0; // intra frames only
         c->max_b_frames = 0;
-        c->thread_count = threads;
+        // Frame threads would hand each frame out a few calls later, and the
+        // writer's pool places a frame by the call that took it. An encoder
+        // that offers them gets none (frames are compressed side by side by
+        // the pool, and its output is the same as with frame threads); the
+        // others keep their slice threads, which shape their output.
+        if (encoder->capabilities & AV_CODEC_CAP_FRAME_THREADS) {
+            c->thread_count = 1;
+        } else {
+            c->thread_count = threads;
+            c->thread_type = FF_THREAD_SLICE;
+        }
         c->codec_tag = setup_.compression;
         if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
         if (QualityControlled(setup_.codec)) {

@@ -176,9 +176,4 @@ bool RunCompressionDialog(UINT flags, AVICOMPRESSOPTIONS& options)
     return true;
 }
 
-void InstallCompressionDialog()
-{
-    SetSaveOptionsChooser([](UINT flags, AVICOMPRESSOPTIONS& options) { return RunCompressionDialog(flags, options); });
-}
-
 } // namespace ui

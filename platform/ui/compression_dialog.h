@@ -2,8 +2,8 @@
 // The AVI library's compression-options dialog: every installed compressor
 // by name and FourCC, the quality (shown 0..100, stored 0..10000), and the
 // key-frame rate and data rate when the caller's flags offer them
-// (ICMF_CHOOSE_KEYFRAME, ICMF_CHOOSE_DATARATE). Installed as the library's
-// save-options chooser, it is what AVISaveOptions shows.
+// (ICMF_CHOOSE_KEYFRAME, ICMF_CHOOSE_DATARATE). The desktop converter's
+// answer to the recorder's compression question calls it directly.
 #include <functional>
 #include <vector>
 
@@ -45,10 +45,9 @@ private:
     avifile::AVICOMPRESSOPTIONS* target_ = nullptr;
 };
 
-// Shows the dialog modally; true (and options filled) on OK.
+// Shows the dialog modally; true (and options filled, AVICOMPRESSF_VALID
+// set) on OK; Cancel leaves the options as they were.
 bool RunCompressionDialog(avifile::UINT flags, avifile::AVICOMPRESSOPTIONS& options);
-// Makes RunCompressionDialog the AVI library's save-options chooser.
-void InstallCompressionDialog();
 
 // Runs for every compression dialog when set, before its modal loop.
 extern std::function<void(CompressionDialogForm&)> OnCompressionDialogShown;

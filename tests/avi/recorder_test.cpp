@@ -150,7 +150,6 @@ TEST_F(RecorderTest, FramesAreWrittenInOrderAsKeyFramesFirstRowOnTop)
     EXPECT_EQ(decisions.compressionRequests[0].dialogFlags, 3u); // key-frame rate and data rate offered
     EXPECT_EQ(decisions.compressionRequests[0].width, 6);
     EXPECT_EQ(decisions.compressionRequests[0].height, 4);
-    EXPECT_NE(decisions.compressionRequests[0].stream, nullptr);
     EXPECT_EQ(r.WorkingPath(), path);
     EXPECT_TRUE(r.Filename().empty()); // the dialog does not change Filename
     for (int f = 0; f < 5; ++f) {
@@ -208,6 +207,57 @@ TEST_F(RecorderTest, PostProcessDrawingShowsAndPersistsWhereTheSourceDoesNotCove
     EXPECT_EQ(Pixel(rgb, 8, 8, 1, 7, 7)[1], 255); // still there: not covered by the 4x4 source
     EXPECT_EQ(Pixel(rgb, 8, 8, 1, 0, 0)[2], 100); // new source
     EXPECT_EQ(Pixel(rgb, 8, 8, 1, 5, 0)[0], 100); // previous frame's pixels kept
+}
+
+TEST_F(RecorderTest, FilledFramesArriveAsFilledAndPassThroughTheHandler)
+{
+    // An odd width: rows are padded, bottom row first in the buffer.
+    const std::string path = dir / "filled.avi";
+    TAVIRecorder r;
+    r.SetDecisions(&decisions);
+    r.SetSizeRestriction(avi::srNoRestriction);
+    r.SetWidth(7);
+    r.SetHeight(3);
+    r.SetFilename(path);
+    r.SetCompressor(avi::acShowDialog);
+    ASSERT_TRUE(r.StartRecording());
+    ASSERT_EQ(r.FrameHeader().biHeight, 3);
+    const size_t stride = gdi::Bitmap::StrideFor(7);
+    ASSERT_EQ(r.FrameHeader().biSizeImage, stride * 3);
+    auto fill = [&](uint8_t base) {
+        uint8_t* frame = r.NextFrame();
+        EXPECT_EQ(r.NextFrame(), frame) << "the same buffer until it is added";
+        for (int row = 0; row < 3; ++row) // row 0 of the buffer is the bottom row
+            for (int x = 0; x < 7; ++x) {
+                uint8_t* p = frame + static_cast<size_t>(row) * stride + x * 3;
+                p[0] = static_cast<uint8_t>(base + x), p[1] = static_cast<uint8_t>(10 * row), p[2] = 200; // B, G, R
+            }
+    };
+    fill(0);
+    r.AddFilledFrame();
+    int calls = 0;
+    r.SetOnPostProcessEvent([&](TAVIRecorder*, gdi::Bitmap* frame) {
+        ++calls;
+        EXPECT_EQ(frame->ScanLine(0)[1], 20); // the top row is the buffer's last one
+        frame->FillRect(0, 0, 1, 1, 1, 2, 3);
+    });
+    fill(50);
+    r.AddFilledFrame();
+    r.StopRecording(false);
+    EXPECT_EQ(calls, 1);
+    const auto rgb = DecodeRgb24(path);
+    ASSERT_EQ(rgb.size(), 2u * 7 * 3 * 3);
+    for (int f = 0; f < 2; ++f)
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 7; ++x) {
+                const uint8_t* p = Pixel(rgb, 7, 3, f, x, y);
+                if (f == 1 && x == 0 && y == 0) {
+                    EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{1, 2, 3})); // drawn by the handler
+                    continue;
+                }
+                EXPECT_EQ(std::vector<int>(p, p + 3), (std::vector<int>{200, 10 * (2 - y), f * 50 + x}))
+                    << f << " " << x << " " << y;
+            }
 }
 
 TEST_F(RecorderTest, DestroyingARecordingRecorderDeletesItsFile)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "converter/byte_order.h"
 #include "converter/frame_file.h"
 
@@ -24,6 +26,20 @@ TEST(FrameFormat, TransformDoublesModulo256AndSwapsRedAndBlue)
     TransformFrame(frame, 2);
     const uint8_t expected[] = {60, 40, 20, 0, 200, 144};
     EXPECT_EQ(0, memcmp(frame, expected, sizeof frame));
+    // Rows of every length, worked several pixels at a time: each pixel as
+    // the first one, and nothing after the last pixel touched.
+    for (size_t pixels = 1; pixels <= 50; ++pixels) {
+        std::vector<uint8_t> row(pixels * 3 + 4);
+        for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 37 + pixels);
+        std::vector<uint8_t> want = row;
+        for (size_t p = 0; p < pixels; ++p) {
+            want[3 * p] = static_cast<uint8_t>(row[3 * p + 2] * 2);
+            want[3 * p + 1] = static_cast<uint8_t>(row[3 * p + 1] * 2);
+            want[3 * p + 2] = static_cast<uint8_t>(row[3 * p] * 2);
+        }
+        TransformFrame(row.data(), pixels);
+        EXPECT_EQ(row, want) << pixels << " pixels";
+    }
 }
 
 TEST(FrameFormat, ProgressRoundsHalfToEven)

@@ -37,7 +37,6 @@ struct MainWindow : ::testing::Test {
     {
         ASSERT_TRUE(ui::SelectBackend(ui::BackendKind::bkHeadless));
         ui::App().Initialize();
-        ui::InstallCompressionDialog();
         form = std::make_unique<TForm1>();
         form->Show();
         ui::PumpPending(false);
@@ -407,7 +406,6 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
     const vektest::TChildResult r = vektest::RunInChild([&]() -> int {
         ui::SelectBackend(ui::BackendKind::bkHeadless);
         ui::App().Initialize();
-        ui::InstallCompressionDialog();
         converter::InstallInterruptHandlers();
         TForm1 form;
         form.Show();

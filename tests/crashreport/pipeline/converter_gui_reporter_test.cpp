@@ -12,7 +12,6 @@
 #include "pipeline_test_support.h"
 #include "platform/ui/application.h"
 #include "platform/ui/backend.h"
-#include "platform/ui/compression_dialog.h"
 #include "platform/ui/headless.h"
 #include "platform/ui/message_box.h"
 #include "tests/support/child_process.h"
@@ -32,7 +31,6 @@ int RunDamagedConversion(const std::string& folder, bool recordedDialog)
 {
     if (!ui::SelectBackend(ui::BackendKind::bkHeadless)) return 8;
     ui::App().Initialize();
-    ui::InstallCompressionDialog();
     // The desktop's parts; without dialogs: the record a program without
     // the dialog library has.
     crashreport::TReporterParts parts = crashreport::DesktopReporterParts();

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "avi_test_support.h"
+#include "platform/avifile/video_file_writer.h"
 
 using namespace avifile;
 using namespace avitest;
@@ -98,4 +100,57 @@ TEST(AviLargeFile, ManySmallFramesAlsoContinueInExtensionLists)
                                          "stream=nb_read_packets,nb_frames -of csv=p=0 " +
                                          Quote(path));
     EXPECT_EQ(counted.output, std::to_string(kFrames) + "," + std::to_string(kFrames) + "\n");
+}
+
+TEST(AviLargeFile, FramesCompressedSideBySideKeepTheirOrderPastOneGiB)
+{
+    // Noise that the lossless compressor cannot shrink: about 6 MB a frame,
+    // compressed by as many workers as there are cores and written in order.
+    constexpr int kFrames = 200, kWidth = 1920, kHeight = 1080;
+    ScratchDir dir;
+    const std::string path = dir.File("parallel.avi");
+    Frame noise = MakePicture(kWidth, kHeight, 0);
+    uint32_t state = 12345;
+    for (uint8_t& b : noise.bits) b = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
+    {
+        VideoFileWriter writer(path);
+        VideoFileSettings settings;
+        settings.compressor = FourCC("HFYU");
+        settings.stream.frame = {0, 0, kWidth, kHeight};
+        ASSERT_EQ(writer.Begin(settings, HeaderFor(noise)), AVIERR_OK);
+        for (int i = 0; i < kFrames; ++i) {
+            uint8_t* frame = writer.NextFrame();
+            std::memcpy(frame, noise.bits.data(), noise.bits.size());
+            // The frame number in the top-left pixel tells the frames apart.
+            uint8_t* p = frame + static_cast<size_t>(kHeight - 1) * noise.stride;
+            p[0] = static_cast<uint8_t>(i), p[1] = static_cast<uint8_t>(255 - i), p[2] = static_cast<uint8_t>(i / 7);
+            writer.WriteFrame();
+        }
+        writer.Commit();
+    }
+
+    RiffInfo r = ReadRiff(path);
+    ASSERT_TRUE(r.valid) << r.error;
+    ASSERT_GE(r.riffForms.size(), 2u);
+    EXPECT_EQ(r.dmlhTotalFrames, static_cast<uint32_t>(kFrames));
+    EXPECT_EQ(r.superIndexEntries, r.riffForms.size());
+    EXPECT_EQ(r.standardIndexFrames, static_cast<uint64_t>(kFrames));
+    EXPECT_EQ(r.movieChunks, static_cast<uint32_t>(kFrames));
+    ProbeInfo p = Probe(path);
+    EXPECT_EQ(p.packets, kFrames);
+    EXPECT_EQ(p.keyPackets, kFrames);
+
+    // Every frame decodes, and in the order written.
+    CommandResult corners = avitest::Run("ffmpeg -v error -i " + Quote(path) +
+                                         " -vf crop=1:1:0:0 -f rawvideo -pix_fmt bgr24 - | od -An -v -tu1");
+    std::istringstream values(corners.output);
+    for (int i = 0; i < kFrames; ++i) {
+        int b = -1, g = -1, red = -1;
+        values >> b >> g >> red;
+        ASSERT_EQ(b, i) << "frame " << i;
+        ASSERT_EQ(g, 255 - i) << "frame " << i;
+        ASSERT_EQ(red, i / 7) << "frame " << i;
+    }
+    int extra = 0;
+    EXPECT_FALSE(values >> extra) << "more frames than written";
 }

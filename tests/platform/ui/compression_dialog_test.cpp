@@ -1,4 +1,4 @@
-// The compression-options dialog as AVISaveOptions shows it, on the
+// The compression-options dialog as the desktop converter shows it, on the
 // headless backend, answered with synthetic keys.
 #include <gtest/gtest.h>
 
@@ -16,23 +16,14 @@ struct CompressionDialog : ::testing::Test {
     void SetUp() override
     {
         ASSERT_TRUE(SelectBackend(BackendKind::bkHeadless));
-        InstallCompressionDialog();
     }
     void TearDown() override
     {
         OnCompressionDialogShown = nullptr;
         OnMessageBoxShown = nullptr;
-        SetSaveOptionsChooser(nullptr);
     }
     // The recorder's call: one stream, cleared record with only the type set.
-    int Ask(UINT flags, AVICOMPRESSOPTIONS& o)
-    {
-        AVICOMPRESSOPTIONS* list[] = {&o};
-        PAVISTREAM streams[] = {nullptr};
-        PAVISTREAM dummy = reinterpret_cast<PAVISTREAM>(&o);
-        streams[0] = dummy;
-        return AVISaveOptions(nullptr, flags, 1, streams, list);
-    }
+    int Ask(UINT flags, AVICOMPRESSOPTIONS& o) { return RunCompressionDialog(flags, o) ? 1 : 0; }
     int IndexOf(const CompressionDialogForm& d, FOURCC code)
     {
         for (size_t i = 0; i < d.Compressors().size(); ++i)
