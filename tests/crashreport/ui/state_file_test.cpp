@@ -70,7 +70,9 @@ TEST(StateFile, ANewFileAndItsFolderAreOwnerOnlyAndAnExistingFileKeepsItsMode)
     const bool rewritten = shared.WriteIntegers({{"Width", 700}});
     ::umask(previous);
     ASSERT_TRUE(written && rewritten);
-    struct stat file {}, folder {}, kept {};
+    struct stat file {};
+    struct stat folder {};
+    struct stat kept {};
     ASSERT_EQ(::stat(fresh.Path().c_str(), &file), 0);
     ASSERT_EQ(::stat((dir / "config").c_str(), &folder), 0);
     ASSERT_EQ(::stat(shared.Path().c_str(), &kept), 0);
