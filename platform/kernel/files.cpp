@@ -38,11 +38,12 @@ TUniqueFd OpenOrCreate(const std::string& path, int flags)
     return TUniqueFd();
 }
 
-// Sets exactly the owner-only folder mode on a folder just made.
+// Sets exactly the owner-only folder mode on a folder just made (without
+// needing to read it: the mask may have left it unreadable), never on what
+// a link put in its place points to.
 bool MakeFolderOwnerOnly(const std::string& path)
 {
-    const TUniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    return folder.Valid() && ::fchmod(folder.Get(), kOwnerOnlyFolderMode) == 0;
+    return ::fchmodat(AT_FDCWD, path.c_str(), kOwnerOnlyFolderMode, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 } // namespace

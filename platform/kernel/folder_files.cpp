@@ -1,7 +1,6 @@
 #include "platform/kernel/folder_files.h"
 
 #include "platform/kernel/files.h"
-#include "platform/kernel/unique_fd.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -40,8 +39,7 @@ std::string CreateUniqueFolder(const std::string& prefix)
     std::string pattern = prefix + "XXXXXX";
     if (!mkdtemp(pattern.data())) return std::string();
     // mkdtemp's 0700 is narrowed by the creation mask; the owner keeps all rights.
-    const TUniqueFd folder(open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.Valid() || fchmod(folder.Get(), kOwnerOnlyFolderMode) != 0) {
+    if (fchmodat(AT_FDCWD, pattern.c_str(), kOwnerOnlyFolderMode, AT_SYMLINK_NOFOLLOW) != 0) {
         rmdir(pattern.c_str());
         return std::string();
     }

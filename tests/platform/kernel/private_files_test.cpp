@@ -60,7 +60,7 @@ TEST(KernelPrivateFiles, WhatIsMadeIsOwnerOnlyWhateverTheMask)
         {"CreateOwnFolder", 0700, [](const std::string& f) { return CreateOwnFolder(f + "/od") ? f + "/od" : ""; }},
         {"CreateUniqueFolder", 0700, [](const std::string& f) { return CreateUniqueFolder(f + "/t."); }},
     };
-    for (const mode_t mask : {0000, 0022, 0277}) {
+    for (const mode_t mask : {0000, 0022, 0277, 0477}) {
         testing_support::TempDir dir;
         const TMaskScope scope(mask);
         for (const TMaker& maker : makers) {
