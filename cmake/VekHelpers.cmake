@@ -1,8 +1,14 @@
-# vek_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>])
-# One GoogleTest binary; each TEST becomes its own CTest case.
+# vek_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>] [LOOPBACK_ONLY])
+# One GoogleTest binary; each TEST becomes its own CTest case. LOOPBACK_ONLY
+# (network tests) runs every case under tests/support/loopback_only.sh,
+# which fails it when it reaches an address outside the loopback network.
 function(vek_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "LOOPBACK_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  if(T_LOOPBACK_ONLY)
+    set_target_properties(${T_NAME} PROPERTIES
+      CROSSCOMPILING_EMULATOR ${PROJECT_SOURCE_DIR}/tests/support/loopback_only.sh)
+  endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${T_NAME} PRIVATE
     VEK_BUILD_DIR="${CMAKE_BINARY_DIR}" VEK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

@@ -20,6 +20,8 @@ packages=(
   libzydis-dev binutils
   pngcheck imagemagick python3-pil
   libxml2-utils unrtf curl file iproute2 hostname
+  # the check that network tests reach loopback only
+  strace
   # benchmarks
   time bc hyperfine valgrind
 )

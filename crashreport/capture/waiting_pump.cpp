@@ -3,6 +3,7 @@
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_class.h"
 #include "platform/ui/backend.h"
+#include "platform/ui/edit.h"
 #include "platform/ui/form.h"
 #include "platform/ui/message_queue.h"
 
@@ -37,6 +38,30 @@ bool WaitingPumpRound()
     return true;
 }
 
+namespace {
+
+constexpr std::size_t kMaxFocusTextCharacters = 255;
+
+// The window's text as the report takes it: at most 255 characters, cut on
+// a character boundary, and for a password edit one '*' per character, so
+// the password itself never reaches the report, log, XML or mail.
+std::string FocusTextOf(const ui::Window& window)
+{
+    const std::string& text = window.Text();
+    const auto* edit = dynamic_cast<const ui::Edit*>(&window);
+    const bool password = edit != nullptr && edit->Password;
+    std::string result;
+    std::size_t characters = 0;
+    for (std::size_t at = 0; at < text.size() && characters < kMaxFocusTextCharacters; ++characters) {
+        const std::size_t next = ui::NextCharOffset(text, at);
+        result += password ? std::string("*") : text.substr(at, next - at);
+        at = next;
+    }
+    return result;
+}
+
+} // namespace
+
 void FillFocusOfThisThread(TExceptNotifyParams& params)
 {
     if (!ui::CurrentQueueIfAny()) return;
@@ -47,8 +72,7 @@ void FillFocusOfThisThread(TExceptNotifyParams& params)
     char name[256];
     ShortClassName(typeid(*focused), name, sizeof name);
     params.FocusClass = name;
-    // The toolkit's edits have no password style, so no text is masked.
-    params.FocusText = focused->Text().substr(0, 255);
+    params.FocusText = FocusTextOf(*focused);
 }
 
 } // namespace crashreport

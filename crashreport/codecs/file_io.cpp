@@ -62,7 +62,10 @@ void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes,
     kernel::TUniqueFd fd = kernel::CreateUniqueFile(pattern);
     if (!fd.Valid()) RaiseWriteError(path, errno);
     temp.path = pattern;
-    const unsigned mode = previous ? kernel::GetFileMode(path).value_or(0644) : (0666u & ~kernel::GetCreationMask());
+    // A report file is private to its user; a file being replaced keeps the
+    // mode its owner gave it.
+    const unsigned mode =
+        previous ? kernel::GetFileMode(path).value_or(kernel::kOwnerOnlyFileMode) : kernel::kOwnerOnlyFileMode;
     if (!kernel::WriteAll(fd.Get(), bytes.data(), bytes.size()) || !kernel::SetFileMode(fd.Get(), mode) ||
         !kernel::SyncFile(fd.Get()) || !fd.Close())
         RaiseWriteError(path, errno);

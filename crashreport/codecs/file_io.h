@@ -20,8 +20,9 @@ bool ReadWholeFile(const std::string& path, std::string& bytes);
 // Writes bytes as the file path in one piece: a temporary file in the same
 // folder is written, flushed to the disk and renamed over path, so a crash or
 // a failure (a full disk) leaves the previous file whole and no half-written
-// file behind. A replaced file keeps its permissions; a new one gets the
-// usual ones (0666 less the creation mask). With keepPreviousAs, the file
+// file behind. A replaced file keeps its permissions; a new one is readable
+// and writable by its owner only, whatever the creation mask (0600: what the
+// reporter writes holds the program's secrets). With keepPreviousAs, the file
 // being replaced also keeps that second name. Raises EFWriteError
 // (codec_error.h) with the system's reason.
 void WriteFileReplacing(const std::string& path, std::span<const uint8_t> bytes,

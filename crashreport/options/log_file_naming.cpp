@@ -31,11 +31,10 @@ bool EndsWithLowerTlf(const std::string& s)
     return tail == ".tlf";
 }
 
-bool EnsureFolder(const std::string& folder)
-{
-    if (const auto info = kernel::GetFileInfo(folder)) return info->IsFolder;
-    return kernel::CreateFolder(folder);
-}
+// The fallback folders are this user's own: made owner-only, or found as a
+// folder of this user. A symbolic link planted in their place is not
+// followed, so no log is written where another account chose.
+bool EnsureFolder(const std::string& folder) { return kernel::CreateOwnFolder(folder); }
 
 std::string JoinPath(const std::string& folder, const std::string& name)
 {

@@ -19,8 +19,10 @@ bool IsUsableLogFile(const std::string& path, bool readOnly);
 
 // Keeps `path` when it is usable; otherwise tries $HOME/TavrelLog (with
 // `withProgramFolder`, a subfolder named after the program file without
-// extension), creating the folders, and on success sets `path` to the file
-// of the same name there. False when no usable place was found.
+// extension), creating the folders owner-only, and on success sets `path`
+// to the file of the same name there. A fallback folder that is a symbolic
+// link or belongs to another user is not used. False when no usable place
+// was found.
 bool FindWritableLogFile(std::string& path, bool withProgramFolder, bool readOnly);
 
 } // namespace crashreport

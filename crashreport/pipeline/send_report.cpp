@@ -45,15 +45,12 @@ std::string Trim(const std::string& s)
     return s.substr(first, last - first + 1);
 }
 
-// Writes a temporary file whole or not at all; errors are ignored by the
-// sequence, so only the answer tells.
+// Writes a temporary file (owner-only when new) whole or not at all; errors
+// are ignored by the sequence, so only the answer tells.
 bool WriteWholeFile(const std::string& path, const std::string& text)
 {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (out.good()) return true;
-    }
+    kernel::TUniqueFd out = kernel::OpenFile(path, kernel::TFileOpen::foCreate);
+    if (out.Valid() && kernel::WriteAll(out.Get(), text.data(), text.size()) && out.Close()) return true;
     kernel::DeleteFile(path);
     return false;
 }

@@ -104,6 +104,10 @@ void ReplaceFileContents(const std::string& path, const std::string& text, const
 
 TLogFile::TLogFile(const std::string& fileName, bool readOnly) : fileName_(fileName), readOnly_(readOnly)
 {
+    // Another account's link at the log's path would choose which file of
+    // this user is read into reports and sent, or whose mode the log gets.
+    if (kernel::IsForeignSymbolicLink(fileName_))
+        throw ELogFileError("The log file \"" + fileName_ + "\" is a symbolic link of another user; it is not used.");
     // A folder at the path moves the log elsewhere; a FIFO or device is
     // not opened at all (opening one could wait for a writer).
     const auto info = kernel::GetFileInfo(fileName_);

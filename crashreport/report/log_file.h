@@ -5,14 +5,16 @@
 // answers whether an equal error was logged already, extracts fields and
 // sections of a stored report, and writes the file back.
 //
-// Safety: a writer holds an exclusive lock on "<log>.lock" from loading to
-// the end of its task, so two processes appending at once both end up in the
-// log; the write-back goes to a temporary file in the same folder, flushed
-// to the disk, that is renamed over the log, so a crash or a full disk
-// leaves the previous log whole. Text of the file that is not a report (a
+// Safety: a writer holds an exclusive lock on "<log>.lock" (owner-only,
+// never opened through a symbolic link) from loading to the end of its
+// task, so two processes appending at once both end up in the log; the
+// write-back goes to a temporary file in the same folder, flushed to the
+// disk, that is renamed over the log, so a crash or a full disk leaves the
+// previous log whole. Text of the file that is not a report (a
 // damaged or hand-edited piece, a foreign file, the part of an oversized
 // file not read) is never lost: before the first write-back the previous
-// file gets a second name "<log>.<yyyymmddhhnnss>.unread".
+// file gets a second name "<log>.<yyyymmddhhnnss>.unread". A log made here
+// is readable by its owner only; an existing one keeps its mode.
 // Nothing here is signal-safe: it allocates and works on files.
 #include <cstddef>
 #include <string>
@@ -44,7 +46,8 @@ public:
     // Checks the path (moved under $HOME/TavrelLog/<program> when it cannot
     // be used where it is), locks the log unless `readOnly`, and loads it.
     // A missing file gives an empty log. Raises ELogFileError when the log
-    // cannot be locked or read.
+    // cannot be locked or read, or when its path is a symbolic link made by
+    // another user (which could point it at any file of this user).
     TLogFile(const std::string& fileName, bool readOnly);
     // A log without a file holding one text as its single report.
     static TLogFile FromText(const std::string& text);

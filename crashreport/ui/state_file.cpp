@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "crashreport/options/log_file_naming.h"
+#include "platform/kernel/file_lock.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/process.h"
 
@@ -181,12 +182,15 @@ bool TStateFile::WriteIntegers(const std::map<std::string, int>& values)
     std::string text;
     for (const std::string& line : out) text += line + "\n";
 
-    // Written beside the target and renamed over it in one step.
+    // Written beside the target and renamed over it in one step; a new file
+    // is owner-only, one being replaced keeps the mode its owner gave it.
     std::string temp = target + ".XXXXXX";
     kernel::TUniqueFd fd = kernel::CreateUniqueFile(temp);
     if (!fd.Valid()) return false;
+    const auto previousMode = kernel::GetFileMode(target);
     const bool written =
-        kernel::WriteFile(fd.Get(), text.data(), text.size()) == static_cast<std::ptrdiff_t>(text.size());
+        kernel::WriteFile(fd.Get(), text.data(), text.size()) == static_cast<std::ptrdiff_t>(text.size()) &&
+        (!previousMode || kernel::SetFileMode(fd.Get(), *previousMode));
     if (!fd.Close() || !written || !kernel::MoveFile(temp, target)) {
         kernel::DeleteFile(temp);
         return false;

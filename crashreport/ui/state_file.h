@@ -5,7 +5,9 @@
 // (default ~/.config); when that place cannot be written the log folder
 // fallback ($HOME/TavrelLog) is used. A missing, damaged or foreign file
 // gives the defaults; a write that cannot be done is skipped; the file is
-// replaced in one step, never left half-written. Not signal-safe.
+// replaced in one step, never left half-written. A new file (and a folder
+// made for it) is owner-only; a file being replaced keeps its mode.
+// Not signal-safe.
 #include <map>
 #include <optional>
 #include <string>

@@ -1,5 +1,7 @@
 #include "platform/kernel/file_lock.h"
 
+#include "platform/kernel/files.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,7 +23,9 @@ bool UnlockFile(int fd) { return ::flock(fd, LOCK_UN) == 0; }
 bool TFileLock::Lock(const std::string& path, int timeoutMs)
 {
     Unlock();
-    TUniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    // Lock files sit in folders others may share: a link planted at the
+    // path is refused rather than followed to create or open its target.
+    TUniqueFd fd = OpenFile(path, TFileOpen::foOpenAlways, TLinkRule::lpRefuseLink);
     if (!fd.Valid()) return false;
     if (timeoutMs < 0) {
         if (!LockFileExclusive(fd.Get())) return false;

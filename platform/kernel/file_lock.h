@@ -23,9 +23,10 @@ public:
     TFileLock& operator=(const TFileLock&) = delete;
     ~TFileLock() { Unlock(); }
 
-    // Opens (creating when missing) the lock file at `path` and waits at
-    // most `timeoutMs` (< 0: no limit) for the exclusive lock; false when
-    // the file cannot be opened or the lock not had in time (errno set).
+    // Opens (creating when missing, owner-only) the lock file at `path` and
+    // waits at most `timeoutMs` (< 0: no limit) for the exclusive lock;
+    // false when the file cannot be opened (a symbolic link at the path is
+    // refused with ELOOP) or the lock not had in time (errno set).
     bool Lock(const std::string& path, int timeoutMs = -1);
     bool Locked() const { return fd_.Valid(); }
     void Unlock();

@@ -10,16 +10,54 @@
 
 namespace kernel {
 
-TUniqueFd OpenFile(const std::string& path, TFileOpen how)
+namespace {
+
+// A file made by this call gets exactly the owner-only mode (the creation
+// mask could leave it readable by others, or unwritable by its owner); one
+// that exists is opened as it is. O_EXCL never makes a file through a
+// symbolic link, so a dangling link planted at the path is not followed to
+// make its target.
+TUniqueFd OpenOrCreate(const std::string& path, int flags)
 {
-    int flags = O_CLOEXEC;
-    switch (how) {
-    case TFileOpen::foRead: flags |= O_RDONLY; break;
-    case TFileOpen::foReadWrite: flags |= O_RDWR; break;
-    case TFileOpen::foCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
-    case TFileOpen::foOpenAlways: flags |= O_RDWR | O_CREAT; break;
+    // The file can vanish between the two opens; a few rounds settle it.
+    for (int round = 0; round < 3; ++round) {
+        TUniqueFd fd(::open(path.c_str(), flags | O_CREAT | O_EXCL, kOwnerOnlyFileMode));
+        if (fd.Valid()) {
+            if (::fchmod(fd.Get(), kOwnerOnlyFileMode) != 0) {
+                const int error = errno;
+                ::unlink(path.c_str());
+                errno = error;
+                return TUniqueFd();
+            }
+            return fd;
+        }
+        if (errno != EEXIST) return fd;
+        fd.Reset(::open(path.c_str(), flags));
+        if (fd.Valid() || errno != ENOENT) return fd;
     }
-    return TUniqueFd(::open(path.c_str(), flags, 0644));
+    return TUniqueFd();
+}
+
+// Sets exactly the owner-only folder mode on a folder just made (without
+// needing to read it: the mask may have left it unreadable), never on what
+// a link put in its place points to.
+bool MakeFolderOwnerOnly(const std::string& path)
+{
+    return ::fchmodat(AT_FDCWD, path.c_str(), kOwnerOnlyFolderMode, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+} // namespace
+
+TUniqueFd OpenFile(const std::string& path, TFileOpen how, TLinkRule links)
+{
+    int flags = O_CLOEXEC | (links == TLinkRule::lpRefuseLink ? O_NOFOLLOW : 0);
+    switch (how) {
+    case TFileOpen::foRead: return TUniqueFd(::open(path.c_str(), flags | O_RDONLY));
+    case TFileOpen::foReadWrite: return TUniqueFd(::open(path.c_str(), flags | O_RDWR));
+    case TFileOpen::foCreate: flags |= O_RDWR | O_TRUNC; break;
+    case TFileOpen::foOpenAlways: flags |= O_RDWR; break;
+    }
+    return OpenOrCreate(path, flags);
 }
 
 TUniqueFd OpenRegularFileForReading(const std::string& path)
@@ -42,7 +80,18 @@ TUniqueFd OpenRegularFileForReading(const std::string& path)
     return fd;
 }
 
-TUniqueFd CreateUniqueFile(std::string& pattern) { return TUniqueFd(::mkostemp(pattern.data(), O_CLOEXEC)); }
+TUniqueFd CreateUniqueFile(std::string& pattern)
+{
+    TUniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    // mkostemp's 0600 is narrowed by the creation mask; the owner keeps both rights.
+    if (fd.Valid() && ::fchmod(fd.Get(), kOwnerOnlyFileMode) != 0) {
+        const int error = errno;
+        ::unlink(pattern.c_str());
+        errno = error;
+        return TUniqueFd();
+    }
+    return fd;
+}
 
 std::ptrdiff_t ReadFile(int fd, void* buffer, std::size_t count)
 {
@@ -119,9 +168,44 @@ std::optional<std::string> GetRealPath(const std::string& path)
 
 bool CreateFolder(const std::string& path)
 {
-    if (::mkdir(path.c_str(), 0755) == 0) return true;
+    if (::mkdir(path.c_str(), kOwnerOnlyFolderMode) == 0) return MakeFolderOwnerOnly(path);
     struct stat st {};
     return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// The process's own user and the administrator are trusted owners.
+bool IsTrustedOwner(uid_t owner) { return owner == ::geteuid() || owner == 0; }
+
+} // namespace
+
+bool CreateOwnFolder(const std::string& path)
+{
+    if (::mkdir(path.c_str(), kOwnerOnlyFolderMode) == 0) return MakeFolderOwnerOnly(path);
+    if (errno != EEXIST) return false;
+    // Looked at without following a link: the folder itself must be ours.
+    const TUniqueFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.Valid()) {
+        if (errno == ENOTDIR) {
+            struct stat link {};
+            if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) errno = ELOOP;
+        }
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(folder.Get(), &st) != 0) return false;
+    if (st.st_uid != ::geteuid()) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
+bool IsForeignSymbolicLink(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) && !IsTrustedOwner(st.st_uid);
 }
 
 bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }

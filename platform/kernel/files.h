@@ -5,6 +5,11 @@
 // so other readers and writers go on using them. Failures leave errno set.
 // Reading, writing and seeking an open file are plain system calls and
 // signal-safe; everything that takes a path is not (it builds strings).
+//
+// What these functions create is private to the process's user, whatever
+// the creation mask: files get exactly kOwnerOnlyFileMode, folders
+// kOwnerOnlyFolderMode (reports hold the program's secrets). A file or
+// folder that exists already keeps the mode its owner gave it.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,6 +19,9 @@
 
 namespace kernel {
 
+inline constexpr unsigned kOwnerOnlyFileMode = 0600;
+inline constexpr unsigned kOwnerOnlyFolderMode = 0700;
+
 enum class TFileOpen {
     foRead,       // an existing file, read-only
     foReadWrite,  // an existing file, for reading and writing
@@ -21,13 +29,20 @@ enum class TFileOpen {
     foOpenAlways, // opened, created when missing; reading and writing
 };
 
-// An invalid owner when the file cannot be opened.
-TUniqueFd OpenFile(const std::string& path, TFileOpen how);
+// Whether the last part of a path may be a symbolic link to follow. In a
+// folder that others can write to, a link planted there could send a
+// write to any file of this user; lpRefuseLink fails with ELOOP instead.
+enum class TLinkRule { lpFollow, lpRefuseLink };
+
+// An invalid owner when the file cannot be opened. A file made here never
+// comes into being through a symbolic link: the creating modes make the
+// file only where nothing is yet, else open what is there.
+TUniqueFd OpenFile(const std::string& path, TFileOpen how, TLinkRule links = TLinkRule::lpFollow);
 // A regular file opened for reading. A folder (EISDIR), FIFO, device or
 // socket (EINVAL) is refused without waiting for a writer to appear.
 TUniqueFd OpenRegularFileForReading(const std::string& path);
-// Creates a new file from a pattern ending in "XXXXXX", which is replaced
-// by the name chosen.
+// Creates a new owner-only file from a pattern ending in "XXXXXX", which is
+// replaced by the name chosen.
 TUniqueFd CreateUniqueFile(std::string& pattern);
 
 // Bytes read or written (interrupted calls are repeated), -1 on failure.
@@ -54,8 +69,17 @@ bool FileExists(const std::string& path);
 // The path with every symbolic link, "." and ".." resolved; none when it
 // does not exist.
 std::optional<std::string> GetRealPath(const std::string& path);
-// True when the folder exists afterwards (made now or already there).
+// True when the folder exists afterwards (made now, owner-only, or already
+// there).
 bool CreateFolder(const std::string& path);
+// True when `path` is afterwards a folder of this user that is itself no
+// symbolic link: made now (owner-only) or found so. A symbolic link (ELOOP)
+// or another user's folder (EPERM) answers false, so nothing is written
+// through a link planted in its place.
+bool CreateOwnFolder(const std::string& path);
+// True when the last part of `path` is a symbolic link made by another user
+// than the process's (the administrator's links count as the process's own).
+bool IsForeignSymbolicLink(const std::string& path);
 bool DeleteFile(const std::string& path);
 // Renames over an existing file in one step.
 bool MoveFile(const std::string& from, const std::string& to);

@@ -1,5 +1,7 @@
 #include "platform/kernel/folder_files.h"
 
+#include "platform/kernel/files.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -35,7 +37,13 @@ bool MoveFileNoReplace(const std::string& from, const std::string& to)
 std::string CreateUniqueFolder(const std::string& prefix)
 {
     std::string pattern = prefix + "XXXXXX";
-    return mkdtemp(pattern.data()) ? pattern : std::string();
+    if (!mkdtemp(pattern.data())) return std::string();
+    // mkdtemp's 0700 is narrowed by the creation mask; the owner keeps all rights.
+    if (fchmodat(AT_FDCWD, pattern.c_str(), kOwnerOnlyFolderMode, AT_SYMLINK_NOFOLLOW) != 0) {
+        rmdir(pattern.c_str());
+        return std::string();
+    }
+    return pattern;
 }
 
 bool RemoveEmptyFolder(const std::string& folder) { return rmdir(folder.c_str()) == 0; }

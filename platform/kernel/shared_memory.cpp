@@ -116,6 +116,11 @@ std::optional<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name
         fd.Reset(::shm_open(objectName.c_str(), O_RDWR | O_CLOEXEC, 0600));
     }
     if (fd.Get() < 0) return std::nullopt;
+    // The published options hold the delivery passwords: owner-only, whatever the mask.
+    if (created && ::fchmod(fd.Get(), 0600) != 0) {
+        ::shm_unlink(objectName.c_str());
+        return std::nullopt;
+    }
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || st.st_size < 0) {
         if (created) ::shm_unlink(objectName.c_str());

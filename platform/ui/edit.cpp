@@ -53,6 +53,7 @@ bool IsWordByte(char c)
 }
 constexpr int kMarginX = 3;
 constexpr int kMarginY = 2;
+constexpr const char* kBullet = "\u2022";
 } // namespace
 
 Edit::Edit(Window* parent) : Window(parent)
@@ -69,6 +70,17 @@ gdi::Canvas& Edit::Measure()
 }
 
 int Edit::LineHeight() { return std::max(1, Measure().TextHeight("Ag")); }
+
+std::string Edit::Shown(size_t begin, size_t end) const
+{
+    const std::string& t = Text();
+    end = std::min(end, t.size());
+    if (begin >= end) return {};
+    if (!Password) return t.substr(begin, end - begin);
+    std::string bullets;
+    for (size_t pos = begin; pos < end; pos = NextCharOffset(t, pos)) bullets += t[pos] == '\n' ? "\n" : kBullet;
+    return bullets;
+}
 
 std::vector<std::pair<size_t, size_t>> Edit::Lines() const
 {
@@ -161,12 +173,13 @@ void Edit::FocusChanged(bool gained)
 
 void Edit::CopyToClipboard()
 {
+    if (Password) return; // a password never leaves the box
     if (SelLength() > 0) Clipboard().SetText(SelText());
 }
 
 void Edit::CutToClipboard()
 {
-    if (SelLength() == 0 || ReadOnly) return;
+    if (SelLength() == 0 || ReadOnly || Password) return;
     CopyToClipboard();
     ReplaceSel("");
 }
@@ -189,9 +202,8 @@ void Edit::ScrollToCaret()
 {
     auto lines = Lines();
     const size_t li = LineOf(caret_);
-    const std::string& t = Text();
     gdi::Canvas& m = Measure();
-    const int x = m.TextWidth(t.substr(lines[li].first, caret_ - lines[li].first));
+    const int x = m.TextWidth(Shown(lines[li].first, caret_));
     const int visibleWidth = std::max(1, Width() - 2 * kMarginX);
     if (x - scrollX_ > visibleWidth) scrollX_ = x - visibleWidth + visibleWidth / 3;
     if (x < scrollX_) scrollX_ = std::max(0, x - visibleWidth / 3);
@@ -218,7 +230,7 @@ size_t Edit::OffsetAt(TPoint p)
     int bestDistance = std::abs(x);
     for (size_t pos = lines[li].first; pos < lines[li].second;) {
         pos = NextCharOffset(t, pos);
-        const int w = m.TextWidth(t.substr(lines[li].first, pos - lines[li].first));
+        const int w = m.TextWidth(Shown(lines[li].first, pos));
         if (std::abs(w - x) < bestDistance) {
             bestDistance = std::abs(w - x);
             best = pos;
@@ -242,7 +254,9 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
             return true;
         }
         size_t p = PrevCharOffset(t, caret_);
-        if (ctrl) {
+        if (ctrl && Password) {
+            p = line.first;
+        } else if (ctrl) {
             while (p > 0 && !IsWordByte(t[p])) p = PrevCharOffset(t, p);
             while (p > 0 && IsWordByte(t[PrevCharOffset(t, p)])) p = PrevCharOffset(t, p);
         }
@@ -255,7 +269,9 @@ bool Edit::KeyDown(unsigned vk, unsigned mods)
             return true;
         }
         size_t p = NextCharOffset(t, caret_);
-        if (ctrl) {
+        if (ctrl && Password) {
+            p = line.second;
+        } else if (ctrl) {
             while (p < t.size() && IsWordByte(t[p])) p = NextCharOffset(t, p);
             while (p < t.size() && !IsWordByte(t[p])) p = NextCharOffset(t, p);
         }
@@ -318,6 +334,10 @@ void Edit::MouseMove(TPoint p, unsigned flags)
 
 void Edit::DoubleClick(TPoint p, unsigned)
 {
+    if (Password) {
+        SelectAll();
+        return;
+    }
     const std::string& t = Text();
     size_t pos = OffsetAt(p);
     size_t begin = pos, end = pos;
@@ -336,7 +356,6 @@ void Edit::Paint(gdi::Canvas& c)
     const TRect inner = gdi::Inflate(r, -2, -2);
     c.IntersectClipRect(inner);
 
-    const std::string& t = Text();
     const int lh = LineHeight();
     const bool focused = Focused();
     const size_t selBegin = SelStart(), selEnd = SelStart() + SelLength();
@@ -345,7 +364,7 @@ void Edit::Paint(gdi::Canvas& c)
         const int y = MultiLine() ? kMarginY + static_cast<int>(i - topLine_) * lh : (Height() - lh) / 2;
         if (y > Height()) break;
         const auto [b, e] = lines[i];
-        const std::string text = t.substr(b, e - b);
+        const std::string text = Shown(b, e);
         const int x0 = kMarginX - scrollX_;
         c.Font.Color = EnabledInForm() ? gdi::clWindowText : gdi::clGrayText;
         c.Brush.Style = gdi::BrushStyle::bsClear;
@@ -353,15 +372,15 @@ void Edit::Paint(gdi::Canvas& c)
         // The selection, drawn over the text in the highlight colours.
         const size_t sb = std::clamp(selBegin, b, e), se = std::clamp(selEnd, b, e);
         if (focused && se > sb) {
-            const int xs = x0 + c.TextWidth(t.substr(b, sb - b));
-            const std::string sel = t.substr(sb, se - sb);
+            const int xs = x0 + c.TextWidth(Shown(b, sb));
+            const std::string sel = Shown(sb, se);
             c.Brush.Style = gdi::BrushStyle::bsSolid;
             c.Brush.Color = gdi::clHighlight;
             c.Font.Color = gdi::clHighlightText;
             c.TextOut(xs, y, sel);
         }
         if (focused && caret_ >= b && caret_ <= e) {
-            const int xc = x0 + c.TextWidth(t.substr(b, caret_ - b));
+            const int xc = x0 + c.TextWidth(Shown(b, caret_));
             c.Brush.Style = gdi::BrushStyle::bsSolid;
             c.Brush.Color = gdi::clWindowText;
             c.FillRect(TRect{xc, y, xc + 1, y + lh});
@@ -381,7 +400,7 @@ bool Memo::KeyDown(unsigned vk, unsigned mods)
         target = std::clamp<long>(target, 0, static_cast<long>(lines.size()) - 1);
         // Keep the caret's x position as the line changes.
         gdi::Canvas& m = Measure();
-        const int x = m.TextWidth(Text().substr(lines[li].first, caret_ - lines[li].first));
+        const int x = m.TextWidth(Shown(lines[li].first, caret_));
         const int y = kMarginY + static_cast<int>(target - topLine_) * lh;
         size_t pos;
         if (target < topLine_ || y >= Height()) {

@@ -4,6 +4,9 @@
 // character boundaries. Keys: arrows (with Shift to select, Ctrl by words),
 // Home/End, Backspace/Delete, Ctrl+A, Ctrl+C/X/V and Shift+Insert; the mouse
 // places the caret and selects by dragging, a double click selects a word.
+// A password box shows a bullet for every character, never puts its text
+// on the clipboard, and treats its text as one word (no word boundaries
+// are given away by the caret).
 #include <functional>
 
 #include "platform/ui/window.h"
@@ -15,7 +18,8 @@ public:
     explicit Edit(Window* parent);
 
     bool ReadOnly = false;
-    size_t MaxLength = 0; // bytes; 0: no limit
+    bool Password = false; // the password style: bullets shown, no copy or cut
+    size_t MaxLength = 0;  // bytes; 0: no limit
     bool Modified = false;
     std::function<void()> OnChange;
 
@@ -54,6 +58,9 @@ protected:
     std::vector<std::pair<size_t, size_t>> Lines() const;
     size_t LineOf(size_t pos) const;
     gdi::Canvas& Measure();
+    // The text between two byte offsets as the box shows it: itself, or a
+    // bullet per character in a password box.
+    std::string Shown(size_t begin, size_t end) const;
 
     size_t caret_ = 0;
     size_t anchor_ = 0;

@@ -1,6 +1,7 @@
 // The waiting main thread keeps its window alive while a report runs:
 // posted messages are dispatched (and the window repaints), input is dropped
 // with a beep, and an exception while dispatching ends pumping for the wait.
+// The focused window goes into the report, a password edit masked.
 #include <gtest/gtest.h>
 
 #include "capture_test_support.h"
@@ -56,7 +57,7 @@ void PostAndWait(bool failFirst)
                 g_paints.load() > paintsBefore ? 1 : 0, g_keys.load(), g_clicks.load(), ui::headless::BeepCount());
 }
 
-int RunWindowWithReport(bool failFirst)
+int RunWindowWithReport(bool failFirst, bool password = false, const std::string& text = "typed text")
 {
     setenv("VEK_UI_BACKEND", "headless", 1);
     // The recording pipeline, with the waiting thread's pump and focus.
@@ -74,7 +75,8 @@ int RunWindowWithReport(bool failFirst)
     form.SetBounds(10, 10, 200, 100);
     auto* edit = form.Add<ui::Edit>();
     edit->SetBounds(5, 5, 100, 20);
-    edit->SetText("typed text");
+    edit->Password = password;
+    edit->SetText(text);
     form.Show();
     edit->SetFocus();
     g_window = form.Handle();
@@ -94,6 +96,14 @@ TEST(WaitingPump, MainThreadWindowRepaintsAndDropsInputWhileAReportRuns)
     EXPECT_NE(r.Output.find("during report: user=1 repainted=1 keys=0 clicks=0 beeps=2"), std::string::npos)
         << r.Output;
     EXPECT_NE(r.Output.find("msg=reported with a window focus=Edit:typed text"), std::string::npos) << r.Output;
+}
+
+TEST(WaitingPump, AFocusedPasswordEditIsReportedAsOneStarPerCharacter)
+{
+    const auto r = vektest::RunInChild([] { return RunWindowWithReport(false, true, "s3cr\xC3\xA9t pass"); });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_NE(r.Output.find("focus=Edit:***********\n"), std::string::npos) << r.Output;
+    EXPECT_EQ(r.Output.find("s3cr"), std::string::npos) << r.Output;
 }
 
 TEST(WaitingPump, AnExceptionWhileDispatchingEndsPumpingForThisWait)

@@ -1,5 +1,5 @@
-// Whole-file writing: the previous file survives every failure, and what
-// replaces it keeps its permissions.
+// Whole-file writing: the previous file survives every failure, what
+// replaces it keeps its permissions, and a new file is its owner's only.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -29,14 +29,16 @@ unsigned ModeOf(const std::string& path)
 
 } // namespace
 
-TEST(WriteFileReplacing, NewFilesGetTheUsualModeAndReplacedOnesKeepTheirs)
+TEST(WriteFileReplacing, NewFilesAreOwnerOnlyWhateverTheMaskAndReplacedOnesKeepTheirs)
 {
     TempDir dir;
-    const std::string fresh = dir / "fresh.txt";
-    const mode_t mask = ::umask(022);
-    WriteFileReplacing(fresh, std::string_view("new"));
-    ::umask(mask);
-    EXPECT_EQ(ModeOf(fresh), 0644u); // not the 0600 of a unique temporary file
+    for (const mode_t mask : {0000, 0022, 0277}) {
+        const std::string fresh = dir / ("fresh" + std::to_string(mask) + ".txt");
+        const mode_t previous = ::umask(mask);
+        WriteFileReplacing(fresh, std::string_view("new"));
+        ::umask(previous);
+        EXPECT_EQ(ModeOf(fresh), 0600u) << "mask " << std::oct << mask;
+    }
 
     const std::string kept = dir / "kept.txt";
     WriteFileBytes(kept, {'o', 'l', 'd'});

@@ -29,6 +29,12 @@ namespace {
 
 using TRun = vektest::TTracedChildResult;
 
+unsigned ModeOf(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<unsigned>(st.st_mode & 07777) : 0u;
+}
+
 // Copies the program into `folder` under `name` and runs it with `args`,
 // traced by this process when `traced`. `home` replaces $HOME when given.
 TRun RunCopy(const std::string& folder, const std::string& name, const std::vector<std::string>& args, bool traced,
@@ -76,6 +82,7 @@ TEST(InternalError, UnderADebuggerTheErrorLineAndTheDiagnosticFileAppear)
 
     const std::string logPath = dir / "internal_error_child.log";
     ASSERT_TRUE(FileExists(logPath));
+    EXPECT_EQ(ModeOf(logPath), 0600u) << "the diagnostic is its owner's only";
     const std::string text = ReadFile(logPath);
     EXPECT_EQ(text.substr(0, 22), "Version   : 5.1.5\r\nDat");
     EXPECT_TRUE(std::regex_match(Line(text, "Date      : "),
@@ -197,6 +204,9 @@ TEST(InternalError, AnUnusablePlaceNextToTheProgramFallsBackToTheHomeFolder)
     const std::string moved = home / "TavrelLog/internal_error_child/internal_error_child.log";
     ASSERT_TRUE(FileExists(moved));
     EXPECT_EQ(Line(ReadFile(moved), "Section   : "), "706");
+    EXPECT_EQ(ModeOf(moved), 0600u);
+    EXPECT_EQ(ModeOf(home / "TavrelLog"), 0700u);
+    EXPECT_EQ(ModeOf(home / "TavrelLog/internal_error_child"), 0700u);
     EXPECT_NE(run.Stdout.find("BOX Probably internal bug|"), std::string::npos);
 }
 

@@ -1,6 +1,6 @@
 // The log file: bound and order, the repeat test, field and section
-// extraction, damaged and foreign files, failed write-backs and two
-// processes appending at once.
+// extraction, damaged and foreign files, links planted by another account,
+// failed write-backs and two processes appending at once.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -18,6 +18,7 @@
 #include "platform/rtl/format.h"
 #include "tests/crashreport/report/report_test_support.h"
 #include "tests/support/child_process.h"
+#include "tests/support/env_scope.h"
 #include "tests/support/faults.h"
 #include "tests/support/temp_dir.h"
 
@@ -238,6 +239,72 @@ TEST(LogFile, AFolderAtThePathMovesTheLogUnderTheHomeFolder)
     struct stat info {};
     ASSERT_EQ(::stat(path.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+// Links another account could plant where the log goes: none of them makes
+// the log create, empty or write a file anywhere else.
+TEST(LogFile, PlantedLinksSendNoWriteElsewhere)
+{
+    struct TPlant {
+        const char* Where;
+        const char* LinkName; // under the log's folder, or "HOME" for the fallback folder
+        bool TargetExists;
+    };
+    const TPlant plants[] = {
+        {"lock path, to a file", "report.tlf.lock", true},
+        {"lock path, dangling", "report.tlf.lock", false},
+        {"fallback folder", "HOME", true},
+    };
+    for (const TPlant& plant : plants) {
+        TempDir dir, home, elsewhere;
+        const std::string target = elsewhere / "victim";
+        if (plant.TargetExists) testing_support::WriteFile(target, "precious");
+        std::string path = dir / "report.tlf";
+        if (std::string(plant.LinkName) == "HOME") {
+            // The log cannot go where it is asked (a folder is in the way),
+            // and $HOME/TavrelLog is a link to another folder.
+            ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+            ASSERT_EQ(::symlink(elsewhere.path().c_str(), (home / "TavrelLog").c_str()), 0);
+        } else {
+            ASSERT_EQ(::symlink(target.c_str(), (dir / plant.LinkName).c_str()), 0);
+        }
+        const testing_support::TEnvScope homeScope("HOME", home.path());
+        try {
+            TLogFile log(path, false);
+            log.AddReport(Small("secret"), 5);
+            log.Save();
+            ADD_FAILURE() << plant.Where << ": the log was written to " << log.FileName();
+        } catch (const ELogFileError&) {
+        }
+        EXPECT_EQ(testing_support::ListDir(elsewhere.path()),
+                  plant.TargetExists ? std::vector<std::string>{"victim"} : std::vector<std::string>{})
+            << plant.Where;
+        if (plant.TargetExists) EXPECT_EQ(testing_support::ReadFile(target), "precious") << plant.Where;
+    }
+}
+
+TEST(LogFile, AnotherUsersLinkAtTheLogPathIsRefusedAndOnesOwnIsFollowed)
+{
+    TempDir dir, elsewhere;
+    const std::string target = elsewhere / "kept.tlf";
+    testing_support::WriteFile(target, Small("stored"));
+    const std::string own = dir / "own.tlf";
+    ASSERT_EQ(::symlink(target.c_str(), own.c_str()), 0);
+    EXPECT_EQ(Messages(TLogFile(own, true)), std::vector<std::string>{"stored"});
+    if (::geteuid() != 0) GTEST_SKIP() << "making another user's link needs root";
+    const std::string theirs = dir / "theirs.tlf";
+    ASSERT_EQ(::symlink(target.c_str(), theirs.c_str()), 0);
+    ASSERT_EQ(::lchown(theirs.c_str(), 65534, 65534), 0);
+    for (const bool readOnly : {true, false}) {
+        try {
+            TLogFile log(theirs, readOnly);
+            ADD_FAILURE() << "another user's link was used";
+        } catch (const ELogFileError& e) {
+            EXPECT_TRUE(Contains(e.Message, "symbolic link of another user")) << e.Message;
+        }
+    }
+    EXPECT_EQ(testing_support::ReadFile(target), Small("stored"));
+    EXPECT_FALSE(testing_support::FileExists(theirs + ".lock"));
 }
 
 TEST(LogFile, AFifoAtThePathIsNeitherWaitedForNorReplaced)

@@ -1,5 +1,5 @@
 // The state file: defaults for anything missing or damaged, writes that
-// keep the rest of the file and replace it in one step.
+// keep the rest of the file and replace it in one step, private modes.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -56,6 +56,29 @@ TEST(StateFile, WritingKeepsOtherSectionsAndKeys)
     TStateFile fresh(dir / "sub/TavrelLog.ini");
     ASSERT_TRUE(fresh.WriteIntegers({{"Col0", 1}}));
     EXPECT_EQ(ReadFile(fresh.Path()), "[Coordinates]\nCol0=1\n");
+}
+
+TEST(StateFile, ANewFileAndItsFolderAreOwnerOnlyAndAnExistingFileKeepsItsMode)
+{
+    TempDir dir;
+    const mode_t previous = ::umask(0);
+    TStateFile fresh(dir / "config/TavrelLog.ini");
+    const bool written = fresh.WriteIntegers({{"Width", 800}});
+    WriteFile(dir / "shared.ini", "[Coordinates]\n");
+    ::chmod((dir / "shared.ini").c_str(), 0644);
+    TStateFile shared(dir / "shared.ini");
+    const bool rewritten = shared.WriteIntegers({{"Width", 700}});
+    ::umask(previous);
+    ASSERT_TRUE(written && rewritten);
+    struct stat file {};
+    struct stat folder {};
+    struct stat kept {};
+    ASSERT_EQ(::stat(fresh.Path().c_str(), &file), 0);
+    ASSERT_EQ(::stat((dir / "config").c_str(), &folder), 0);
+    ASSERT_EQ(::stat(shared.Path().c_str(), &kept), 0);
+    EXPECT_EQ(file.st_mode & 07777, 0600u);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(kept.st_mode & 07777, 0644u);
 }
 
 } // namespace

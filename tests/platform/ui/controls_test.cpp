@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "platform/rtl/exception.h"
 #include "platform/ui/application.h"
@@ -139,6 +140,61 @@ TEST_F(EditBox, CopyCutAndPasteGoThroughTheClipboard)
     SimulateKey(f, VK_INSERT, kmShift);
     Pump();
     EXPECT_EQ(f.edit->Text(), "line1");
+}
+
+// The picture of an edit that does not have the focus.
+std::vector<gdi::TColor> PictureOf(Edit& edit)
+{
+    gdi::Canvas canvas(edit.Width(), edit.Height());
+    edit.Paint(canvas);
+    std::vector<gdi::TColor> pixels;
+    for (int y = 0; y < canvas.Height(); ++y)
+        for (int x = 0; x < canvas.Width(); ++x) pixels.push_back(canvas.Pixel(x, y));
+    return pixels;
+}
+
+TEST_F(EditBox, APasswordBoxShowsBulletsAndKeepsItsTextOffTheClipboard)
+{
+    Form f;
+    f.SetBounds(100, 100, 300, 110);
+    auto* button = f.Add<Button>("OK");
+    button->SetBounds(10, 70, 80, 25);
+    auto* password = f.Add<Edit>();
+    password->SetBounds(10, 10, 200, 21);
+    password->Password = true;
+    auto* plain = f.Add<Edit>();
+    plain->SetBounds(10, 40, 200, 21);
+    f.Show();
+    button->SetFocus();
+    Pump();
+    password->SetText("pa\xC3\x9F w0rd"); // "paß w0rd": eight characters, nine bytes
+    plain->SetText("\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2\xE2\x80\xA2");
+    EXPECT_EQ(PictureOf(*password), PictureOf(*plain)) << "a bullet for every character";
+    plain->SetText(password->Text());
+    EXPECT_NE(PictureOf(*password), PictureOf(*plain));
+
+    Clipboard().SetText("before");
+    password->SetFocus();
+    SimulateKey(f, 'A', kmCtrl);
+    SimulateKey(f, 'C', kmCtrl);
+    SimulateKey(f, VK_INSERT, kmCtrl);
+    SimulateKey(f, 'X', kmCtrl);
+    SimulateKey(f, VK_DELETE, kmShift);
+    Pump();
+    EXPECT_EQ(Clipboard().GetText().value_or(""), "before") << "copy and cut are refused";
+    EXPECT_EQ(password->Text(), "pa\xC3\x9F w0rd");
+    // No word boundaries are given away: the text is one word.
+    SimulateKey(f, VK_END);
+    SimulateKey(f, VK_LEFT, kmShift | kmCtrl);
+    Pump();
+    EXPECT_EQ(password->SelLength(), password->Text().size());
+    SimulateDoubleClick(*password, 8, 10);
+    Pump();
+    EXPECT_EQ(password->SelLength(), password->Text().size());
+    // Pasting into it still works.
+    SimulateKey(f, 'V', kmCtrl);
+    Pump();
+    EXPECT_EQ(password->Text(), "before");
 }
 
 TEST_F(EditBox, ReadOnlyAndMaxLengthAreHonoured)

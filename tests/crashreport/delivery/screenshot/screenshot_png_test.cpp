@@ -294,7 +294,12 @@ TEST_F(ScreenshotPng, SaveWritesOnlyWhereAndWhenAsked)
     EXPECT_FALSE(shot.Save(""));
     EXPECT_FALSE(shot.Save(Path("missing-dir/Screenshot.png")));
     EXPECT_NE(access(Path("missing-dir").c_str(), F_OK), 0);
+    const mode_t mask = ::umask(0);
     EXPECT_TRUE(shot.Save(Path("ok.png")));
+    ::umask(mask);
+    struct stat saved {};
+    ASSERT_EQ(::stat(Path("ok.png").c_str(), &saved), 0);
+    EXPECT_EQ(saved.st_mode & 07777, 0600u) << "the screen may show secrets: owner-only";
     shot.Release();
     EXPECT_FALSE(shot.HasPicture());
     EXPECT_FALSE(shot.Save(Path("after-release.png")));
