@@ -50,11 +50,11 @@ const std::exception* LiveStdException(const TCapturedException& exception)
     return exception.Exception.Valid() ? AsStdException(exception.Exception) : nullptr;
 }
 
-std::string ThreadClassName(const rtl::TThread* thread)
+std::string ThreadClassName(const std::type_info* type)
 {
-    if (!thread) return {};
+    if (!type) return {};
     char name[128];
-    ShortClassName(typeid(*thread), name, sizeof name);
+    ShortClassName(*type, name, sizeof name);
     return name;
 }
 
@@ -241,7 +241,7 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
                     std::int32_t priority = record->Priority;
                     if (priority == kPriorityNotRead) priority = kernel::GetThreadPriority(record->Handle);
                     thread.Priority = std::to_string(priority);
-                    thread.ClassName = ThreadClassName(record->ThreadObject);
+                    thread.ClassName = ThreadClassName(record->ThreadObjectType);
                 }
             }
             s.Threads[id] = thread;

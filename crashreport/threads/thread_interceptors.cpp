@@ -128,6 +128,7 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
         record->FrameworkStartRoutine = reinterpret_cast<void*>(block->Start);
         record->StartParameter = object;
         record->ThreadObject = object;
+        record->ThreadObjectType = &typeid(*object);
         untracked = IsUntrackedThreadClass(typeid(*object));
         if (!untracked) record->SavedBodyMethod = InterceptBody(object);
     } else {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <typeinfo>
 
 namespace rtl {
 class TThread;
@@ -20,6 +21,9 @@ struct TTavrelThreadRecord {
     std::uint32_t StarterThreadID; // the thread that last resumed (started) this one
     std::int32_t Priority;         // kPriorityNotRead until the dialog reads it
     rtl::TThread* ThreadObject;    // the framework thread object running here, or null
+    // Its class, kept apart: an object that frees itself on termination is
+    // gone before the thread leaves the table.
+    const std::type_info* ThreadObjectType = nullptr;
     std::uintptr_t StackTop;       // recorded when the thread starts running
     void* SavedBodyMethod;         // the body method before interception, or null
     void* FrameworkStartRoutine;   // what the runtime's thread wrapper would have run
