@@ -159,11 +159,12 @@ bool Dispatch(TCapturedException& exception)
 {
     if (!ExceptionCaptureStarted()) return true;
     const bool allowPump = !ClassDescendsFromName(exception.Exception.Type, "EStackOverflow");
-    // Deliveries of earlier reports end first; a thread already being
-    // reported (an exception in a handler its report runs) does not wait.
-    if (!InsideDispatch()) AwaitDeliveries();
     std::lock_guard<std::recursive_mutex> lock(Capture().CaptureLock);
     if (InsideDispatch()) return false; // raised while this thread is being reported: swallowed
+    // The deliveries of earlier reports end first. Waited for under the
+    // capture lock: a report that held the lock until now may just have
+    // handed its delivery over. No delivery takes the capture lock.
+    AwaitDeliveries();
     TInsideDispatchGuard inside;
 
     if (exception.Exception.Valid()) {

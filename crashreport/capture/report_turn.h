@@ -2,7 +2,7 @@
 // The turn of reports: a further exception is reported only after every
 // delivery of an earlier report has ended. A delivery owns a TDeliveryHold
 // from the moment it is handed over until it is sent or kept; the dispatcher
-// waits in AwaitDeliveries until no hold is left. One atomic counter with a
+// waits in AwaitDeliveries, under the capture lock, until no hold is left. One atomic counter with a
 // futex wait: no lock is shared with a delivery, nothing is allocated, and
 // the wait works from the fault handler.
 #include <atomic>
