@@ -21,8 +21,12 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:report_signal_unsaf
 # in the plain and AddressSanitizer runs.
 export VEK_SOAK_OWN_STACK_ONLY=1
 status=0
-for t in pipeline_soak_test pipeline_send_test pipeline_behaviour_test pipeline_fault_test; do
+for t in pipeline_soak_test pipeline_send_test pipeline_fault_test; do
   "build-tsan/tests/crashreport/pipeline/$t" || status=1
 done
+# Twenty threads faulting at once wait in the capture lock while the report
+# pauses them: the same held-back signal, so that test runs in the other passes.
+build-tsan/tests/crashreport/pipeline/pipeline_behaviour_test \
+  --gtest_filter=-PipelineBehaviour.TwentyThreadsFaultingAtOnceAreReportedOneAtATime || status=1
 build-tsan/tests/crashreport/delivery/delivery_test || status=1
 exit $status
