@@ -48,7 +48,7 @@ TReportSources SourcesWithModules()
     TReportSources sources;
     for (unsigned i = 0; i < ReportItemCount; ++i) sources.Items[i] = "value " + std::to_string(i);
     TModulesListLock lock;
-    for (const auto& module : ModulesList().Items()) sources.Modules.push_back(module.get());
+    for (const auto& module : ModulesList().Items()) sources.Modules.push_back(ReportModuleRowOf(*module));
     return sources;
 }
 
@@ -67,7 +67,8 @@ void FullReportOfEightThreads(benchmark::State& state)
             AddResolvedEntries(list, *g_addresses, scan);
         }
         TReportSources sources = SourcesWithModules();
-        sources.CallStack = &list;
+        sources.CallStack.emplace();
+        for (const auto& entry : list.Items()) sources.CallStack->push_back(ReportStackRowOf(*entry));
         for (int thread = 0; thread < 8; ++thread) sources.Threads[1000 + thread] = {"0", "TWorker", thread == 0};
         const TErrorReport report = BuildReportText(sources, options);
         frames = 0;
@@ -89,7 +90,8 @@ void AppendToALogOf200(benchmark::State& state)
     scan.ThreadID = 1000;
     AddResolvedEntries(list, *g_addresses, scan);
     TReportSources sources = SourcesWithModules();
-    sources.CallStack = &list;
+    sources.CallStack.emplace();
+        for (const auto& entry : list.Items()) sources.CallStack->push_back(ReportStackRowOf(*entry));
     const std::string report = BuildReportText(sources, options).Text;
     char folder[] = "/tmp/report-bench-XXXXXX";
     if (!::mkdtemp(folder)) {

@@ -212,8 +212,9 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     }
 
     // Call stacks.
+    const TTavrelStackList* stack = nullptr;
     if (gather.CallStack) {
-        s.CallStack = gather.CallStack;
+        stack = gather.CallStack;
     } else if (p.StackStart && p.StackTop) {
         TStackScanOptions scan;
         scan.Kinds = ShownDetailKinds(options.StackFlags());
@@ -223,12 +224,16 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
         TStackArea area{exception.Address, reinterpret_cast<const void*>(p.StackStart),
                         reinterpret_cast<const void*>(p.StackTop)};
         AddStackEntries(*ownedStack, area, scan);
-        s.CallStack = ownedStack.get();
+        stack = ownedStack.get();
         if (gather.RunningThreads) AddRunningThreads(*ownedStack, scan, p.ThreadID);
     }
-    if (s.CallStack) {
+    if (stack) {
+        s.CallStack.emplace();
+        for (const auto& entry : stack->Items())
+            if (entry) s.CallStack->push_back(ReportStackRowOf(*entry));
         TTavrelThreadsList* tracked = TrackedThreads();
-        for (const auto& entry : s.CallStack->Items()) {
+        for (const auto& entry : stack->Items()) {
+            if (!entry) continue;
             const auto id = static_cast<std::uint32_t>(entry->ThreadID);
             if (s.Threads.count(id)) continue;
             TReportThread thread;
@@ -252,7 +257,8 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     {
         TModulesListLock lock;
         RefreshModulesList();
-        for (const auto& module : ModulesList().Items()) s.Modules.push_back(module.get());
+        for (const auto& module : ModulesList().Items())
+            if (module) s.Modules.push_back(ReportModuleRowOf(*module));
     }
 
     // CPU.

@@ -217,12 +217,12 @@ std::uint32_t ShownKinds(TStackFlags flags)
     return kinds;
 }
 
-std::array<std::string, 6> StackCells(const TTavrelDebugInfo& entry, bool lineOffsets)
+std::array<std::string, 6> StackCells(const TReportStackRow& entry, bool lineOffsets)
 {
     std::array<std::string, 6> cells;
     cells[0] = HexAddress(reinterpret_cast<std::uintptr_t>(entry.Addr));
-    if (entry.DebugDetail != dkUnknown && entry.ModuleInfo)
-        cells[1] = Cell(rtl::ExtractFileName(entry.ModuleInfo->FileName));
+    if (entry.DebugDetail != dkUnknown && !entry.ModuleFileName.empty())
+        cells[1] = Cell(rtl::ExtractFileName(entry.ModuleFileName));
     cells[2] = Cell(entry.UnitName);
     cells[3] = Cell(entry.ClassName);
     cells[4] = Cell(ShownProcedureName(entry)); // an inlined row is marked
@@ -235,6 +235,41 @@ std::array<std::string, 6> StackCells(const TTavrelDebugInfo& entry, bool lineOf
 
 } // namespace
 
+TReportStackRow ReportStackRowOf(const TTavrelDebugInfo& entry)
+{
+    TReportStackRow row;
+    row.Addr = entry.Addr;
+    row.ThreadID = entry.ThreadID;
+    row.RunningThread = entry.RunningThread;
+    row.DebugDetail = entry.DebugDetail;
+    row.Inlined = entry.Inlined;
+    if (entry.ModuleInfo) {
+        row.ModuleFileName = entry.ModuleInfo->FileName;
+        row.ModuleKind = entry.ModuleInfo->ModuleKind;
+        row.ModuleCompilationDate = entry.ModuleInfo->CompilationDate;
+    }
+    row.UnitName = entry.UnitName;
+    row.ClassName = entry.ClassName;
+    row.ProcedureName = entry.ProcedureName;
+    row.Line = entry.Line;
+    row.ProcOffsetLine = entry.ProcOffsetLine;
+    return row;
+}
+
+std::string ShownProcedureName(const TReportStackRow& row)
+{
+    TTavrelDebugInfo info;
+    info.ProcedureName = row.ProcedureName;
+    info.Inlined = row.Inlined;
+    return ShownProcedureName(info);
+}
+
+TReportModuleRow ReportModuleRowOf(const TTavrelModuleInfo& module)
+{
+    return TReportModuleRow{module.Handle, module.FileName, module.Description, module.Version, module.FileSize,
+                            module.LastModified};
+}
+
 std::string BuildCallStackSection(const TReportSources& sources, const TTavrelModuleOptions& options)
 {
     const std::uint32_t kinds = ShownKinds(options.StackFlags());
@@ -246,18 +281,18 @@ std::string BuildCallStackSection(const TReportSources& sources, const TTavrelMo
     widths[0] = std::max<std::size_t>(widths[0], kPointerDigits);
 
     struct TShown {
-        const TTavrelDebugInfo* Entry;
+        const TReportStackRow* Entry;
         bool First; // of the exception thread's group that opens the list
         std::array<std::string, 6> Cells;
     };
     std::vector<TShown> shown;
     if (sources.CallStack) {
-        for (int i = 0; i < sources.CallStack->Count(); ++i) {
-            const TTavrelDebugInfo* entry = sources.CallStack->Item(i);
-            if (!entry || entry->DebugDetail > dkDebugLine || !(kinds & (1u << entry->DebugDetail))) continue;
+        for (const TReportStackRow& row : *sources.CallStack) {
+            const TReportStackRow* entry = &row;
+            if (entry->DebugDetail > dkDebugLine || !(kinds & (1u << entry->DebugDetail))) continue;
             // The exception thread's group opens the list; its first entry
             // (the exception address) may itself be one that is not shown.
-            const TTavrelDebugInfo* head = sources.CallStack->Item(0);
+            const TReportStackRow* head = &sources.CallStack->front();
             const bool first =
                 shown.empty() && head->ThreadID == entry->ThreadID && head->RunningThread == entry->RunningThread;
             shown.push_back({entry, first, StackCells(*entry, lineOffsets)});
@@ -272,9 +307,9 @@ std::string BuildCallStackSection(const TReportSources& sources, const TTavrelMo
     for (std::size_t c = 0; c < 6; ++c) out += PadRight(heads[c], widths[c]) + "|";
     out += kCRLF + separator + kCRLF;
 
-    const TTavrelDebugInfo* previous = nullptr;
+    const TReportStackRow* previous = nullptr;
     for (const TShown& row : shown) {
-        const TTavrelDebugInfo& e = *row.Entry;
+        const TReportStackRow& e = *row.Entry;
         if (!previous || e.ThreadID != previous->ThreadID || e.RunningThread != previous->RunningThread) {
             if (previous) {
                 out += "|" + std::string(sum + 5, '-') + "|" + kCRLF;
@@ -312,8 +347,8 @@ std::string BuildModulesSection(const TReportSources& sources, const TTavrelModu
     for (std::size_t c = 0; c < 7; ++c) widths[c] = heads[c].size();
     widths[0] = std::max<std::size_t>(widths[0], kPointerDigits);
     std::vector<std::array<std::string, 7>> rows;
-    for (const TTavrelModuleInfo* module : sources.Modules) {
-        if (!module) continue;
+    for (const TReportModuleRow& m : sources.Modules) {
+        const TReportModuleRow* module = &m;
         std::array<std::string, 7> row;
         row[0] = rtl::Format("%llX", static_cast<unsigned long long>(module->Handle));
         row[1] = Cell(rtl::ExtractFileName(module->FileName));

@@ -54,16 +54,43 @@ struct TReportThread {
 };
 
 // Everything the report text is made of, gathered beforehand.
+// One call-stack row as the report keeps it: a copy, so the report and its
+// renderings never read the live stack list or module records.
+struct TReportStackRow {
+    void* Addr = nullptr;
+    std::int32_t ThreadID = 0;
+    std::uint8_t RunningThread = 0;
+    std::uint8_t DebugDetail = dkUnknown;
+    std::uint8_t Inlined = 0;
+    std::string ModuleFileName; // empty when the row names no module
+    std::uint8_t ModuleKind = 0;
+    double ModuleCompilationDate = 0;
+    std::string UnitName, ClassName, ProcedureName;
+    std::int32_t Line = 0, ProcOffsetLine = 0;
+};
+TReportStackRow ReportStackRowOf(const TTavrelDebugInfo& entry);
+// The procedure as shown: an inlined row is marked.
+std::string ShownProcedureName(const TReportStackRow& row);
+
+// One loaded module as the report keeps it.
+struct TReportModuleRow {
+    std::uintptr_t Handle = 0;
+    std::string FileName, Description, Version;
+    std::uint32_t FileSize = 0;
+    double LastModified = 0; // local time
+};
+TReportModuleRow ReportModuleRowOf(const TTavrelModuleInfo& module);
+
 struct TReportSources {
     // The general part's 33 values, in item order (0 Start Date .. 32 DHCP).
     std::array<std::string, ReportItemCount> Items;
     // A web application or console program hides the Active Controls items.
     bool HideActiveControls = false;
-    // The call stacks of all reported threads (null: no list at all).
-    const TTavrelStackList* CallStack = nullptr;
+    // The call stacks of all reported threads (none: no list at all).
+    std::optional<std::vector<TReportStackRow>> CallStack;
     std::map<std::uint32_t, TReportThread> Threads;
     // Modules in ascending handle order.
-    std::vector<const TTavrelModuleInfo*> Modules;
+    std::vector<TReportModuleRow> Modules;
     // The exception thread's registers; none when no context was captured.
     std::optional<kernel::TThreadContext> Context;
     std::uintptr_t StackPointer = 0;     // where the stack dump starts

@@ -66,10 +66,10 @@ std::int32_t ModuleImageIndex(const std::string& fileName)
     return 0;
 }
 
-std::int32_t StackImageIndex(const TTavrelDebugInfo& entry)
+std::int32_t StackImageIndex(const TReportStackRow& entry)
 {
     if (entry.DebugDetail == dkDebugLine) return 3;
-    const std::uint8_t kind = entry.ModuleInfo ? entry.ModuleInfo->ModuleKind : 0;
+    const std::uint8_t kind = entry.ModuleKind;
     switch (kind) {
     case 1: return 2;
     case 2: return 1;
@@ -85,12 +85,12 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
     if (!sources.CallStack) return rows;
     const std::uint32_t kinds = ShownKinds(options.StackFlags());
     const bool lineOffsets = options.StackFlags().Contains(stLineOffsets);
-    const TTavrelDebugInfo* previous = nullptr;
+    const TReportStackRow* previous = nullptr;
     bool firstGroup = true;
-    for (int i = 0; i < sources.CallStack->Count(); ++i) {
-        const TTavrelDebugInfo* e = sources.CallStack->Item(i);
-        if (!e || e->DebugDetail > dkDebugLine || !(kinds & (1u << e->DebugDetail))) continue;
-        if (e->DebugDetail == dkDecoratedName && e->ModuleInfo && e->ModuleInfo->ModuleKind == 1) continue;
+    for (const TReportStackRow& entry : *sources.CallStack) {
+        const TReportStackRow* e = &entry;
+        if (e->DebugDetail > dkDebugLine || !(kinds & (1u << e->DebugDetail))) continue;
+        if (e->DebugDetail == dkDecoratedName && e->ModuleKind == 1) continue;
         if (!previous || e->ThreadID != previous->ThreadID || e->RunningThread != previous->RunningThread) {
             if (previous && e->RunningThread == 1)
                 rows.push_back(TPageRow{std::vector<std::string>(6), {}, false, 0, -1});
@@ -110,8 +110,8 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
         TPageRow row;
         row.Columns.resize(6);
         row.Columns[0] = Hex(reinterpret_cast<std::uintptr_t>(e->Addr));
-        if (e->DebugDetail != dkUnknown && e->ModuleInfo)
-            row.Columns[1] = Flat(rtl::ExtractFileName(e->ModuleInfo->FileName));
+        if (e->DebugDetail != dkUnknown && !e->ModuleFileName.empty())
+            row.Columns[1] = Flat(rtl::ExtractFileName(e->ModuleFileName));
         row.Columns[2] = Flat(e->UnitName);
         row.Columns[3] = Flat(e->ClassName);
         row.Columns[4] = Flat(ShownProcedureName(*e)); // an inlined row is marked
@@ -129,8 +129,8 @@ std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TT
 std::vector<TPageRow> BuildModuleRows(const TReportSources& sources)
 {
     std::vector<TPageRow> rows;
-    for (const TTavrelModuleInfo* m : sources.Modules) {
-        if (!m) continue;
+    for (const TReportModuleRow& module : sources.Modules) {
+        const TReportModuleRow* m = &module;
         TPageRow row;
         // Screen order: handle, name, description, version, size, modified, path.
         row.Columns = {Hex(m->Handle),
@@ -261,13 +261,11 @@ TSourceJumpRecord TReportPage::SourceJumpRecordOf(const TListViewItemRec& row) c
     const std::uintptr_t value = static_cast<std::uintptr_t>(std::strtoull(address.c_str(), nullptr, 16));
     double compiled = 0;
     if (const TReportSources* sources = context_.Report->Sources; sources && sources->CallStack)
-        for (int i = 0; i < sources->CallStack->Count(); ++i) {
-            const TTavrelDebugInfo* e = sources->CallStack->Item(i);
-            if (e && reinterpret_cast<std::uintptr_t>(e->Addr) == value && e->ModuleInfo) {
-                compiled = e->ModuleInfo->CompilationDate;
+        for (const TReportStackRow& e : *sources->CallStack)
+            if (reinterpret_cast<std::uintptr_t>(e.Addr) == value && !e.ModuleFileName.empty()) {
+                compiled = e.ModuleCompilationDate;
                 break;
             }
-        }
     std::string program;
     if (auto exe = kernel::GetRealPath("/proc/self/exe")) program = rtl::ExtractFileName(*exe);
     return BuildSourceJumpRecord(program, row.Columns[2], row.Columns[3], row.Columns[4], row.Columns[5], compiled);

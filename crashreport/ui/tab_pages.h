@@ -45,7 +45,7 @@ std::string ModuleSizeText(std::uint64_t bytes);
 // 1 package (.BPL, .DPL), 2 program (.EXE), 0 library otherwise.
 std::int32_t ModuleImageIndex(const std::string& fileName);
 // 3 for a source line, else by the module kind.
-std::int32_t StackImageIndex(const TTavrelDebugInfo& entry);
+std::int32_t StackImageIndex(const TReportStackRow& entry);
 
 std::vector<TPageRow> BuildCallStackRows(const TReportSources& sources, const TTavrelModuleOptions& options);
 std::vector<TPageRow> BuildModuleRows(const TReportSources& sources);

@@ -23,7 +23,6 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message)
         m->Version = versions[i];
         m->FileSize = 123456u * (i + 1);
         m->LastModified = 46000.5 + i; // 2025-12-09 12:00:00 and on
-        sample->Sources.Modules.push_back(m.get());
         sample->Modules.push_back(std::move(m));
     }
     sample->Stack = std::make_unique<TTavrelStackList>();
@@ -57,7 +56,7 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message)
         e->DebugDetail = f.Detail;
         sample->Stack->Add(std::move(e));
     }
-    sample->Sources.CallStack = sample->Stack.get();
+    CopyRowsIntoSources(*sample);
     sample->Sources.Threads[4242] = {"0", "TConvertThread", false};
     sample->Sources.Threads[4200] = {"0", "", true};
 
@@ -137,6 +136,15 @@ void AddInlinedRows(TSampleReport& sample)
     auto& items = sample.Stack->Items();
     items.insert(items.begin(), row("frame_file.cpp", "TFrameFile", "Load()", 77, 4));
     items.insert(items.begin(), row("frame_file.h", "TFrameFile", "Decode(int)", 40, 2));
+    CopyRowsIntoSources(sample);
+}
+
+void CopyRowsIntoSources(TSampleReport& sample)
+{
+    sample.Sources.Modules.clear();
+    for (const auto& m : sample.Modules) sample.Sources.Modules.push_back(ReportModuleRowOf(*m));
+    sample.Sources.CallStack.emplace();
+    for (const auto& entry : sample.Stack->Items()) sample.Sources.CallStack->push_back(ReportStackRowOf(*entry));
 }
 
 std::string SampleReportText(int number, const TTavrelModuleOptions& options)

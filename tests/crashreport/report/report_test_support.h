@@ -27,6 +27,10 @@ std::unique_ptr<TSampleReport> MakeSample(const std::string& message = "List ind
 // at line 77, inlined into ReadFrame(int), the first row.
 void AddInlinedRows(TSampleReport& sample);
 
+// The report keeps copies of the stack and module rows: after a test changed
+// Stack or Modules, this copies them into Sources again.
+void CopyRowsIntoSources(TSampleReport& sample);
+
 // The text of sample report `number` (in its message and address); the
 // same text for the same number.
 std::string SampleReportText(int number, const crashreport::TTavrelModuleOptions& options);

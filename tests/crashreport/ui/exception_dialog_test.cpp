@@ -344,6 +344,7 @@ TEST_F(ExceptionDialog, AHugeMessageIsCutToTheScreenAndTenThousandRowsStayUsable
         e->Line = i + 1;
         f.Sample->Stack->Add(std::move(e));
     }
+    reporttest::CopyRowsIntoSources(*f.Sample);
     f.Options.SetDialogFlags(Flags({dfShowDialog, dfShowDetailsButton}));
     TStateFile state;
     TExceptionDialog dialog(f.Dialog, f.Choices, state);

@@ -80,6 +80,7 @@ TEST(SourceJump, ActivatingALineRowSendsItsRequestAndAGroupRowFolds)
 
     dialogtest::TDialogFixture f;
     f.Sample->Modules[0]->CompilationDate = 46001.5;
+    reporttest::CopyRowsIntoSources(*f.Sample);
     f.Options.SetFirstTab(crashreport::tabCallStack);
     f.Options.SetDialogFlags(crashreport::TDialogFlags({crashreport::dfShowDialog, crashreport::dfStartDetailed}));
     TStateFile state;
