@@ -35,6 +35,4 @@ void AwaitDeliveries()
     for (int held = g_holds.load(); held != 0; held = g_holds.load()) g_holds.wait(held);
 }
 
-int DeliveriesHeld() { return g_holds.load(); }
-
 } // namespace crashreport

@@ -25,7 +25,5 @@ private:
 
 // Waits until no delivery hold is left. Signal-safe (futex wait).
 void AwaitDeliveries();
-// The number of holds (tests, and the end of the process). Signal-safe.
-int DeliveriesHeld();
 
 } // namespace crashreport

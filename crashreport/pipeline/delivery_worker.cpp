@@ -147,13 +147,6 @@ void TDeliveryWorker::WaitIdle()
     s.Changed.wait(lock, [&] { return s.Abandoned || (s.Queue.empty() && !s.Sending); });
 }
 
-int TDeliveryWorker::Pending()
-{
-    TState& s = state_;
-    std::lock_guard<std::mutex> lock(s.Lock);
-    return static_cast<int>(s.Queue.size()) + (s.Sending ? 1 : 0);
-}
-
 void TDeliveryWorker::Drain(std::chrono::milliseconds limit, std::chrono::milliseconds keep)
 {
     if (t_workerThread) return; // an event handler ended the process from a delivery

@@ -29,7 +29,6 @@ public:
     // Waits until every queued job has been sent or kept. Not for the
     // worker's own thread.
     void WaitIdle();
-    int Pending();
     // The end of the process: waits up to `limit` for the queue to empty;
     // then the jobs not yet started are kept instead of sent (up to `keep`
     // more), and a job still being sent is left to its copy.

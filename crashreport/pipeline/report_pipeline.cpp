@@ -100,18 +100,6 @@ std::string LastExceptionMessage()
     return PipelineState().LastMessage;
 }
 
-int CurrentReportSection() { return g_section.load(); }
-
-void ResetPipelineState()
-{
-    TPipelineState& state = PipelineState();
-    std::lock_guard<std::mutex> lock(state.Lock);
-    state.Counter = 0;
-    state.LastMessage.clear();
-    state.CrashRule.Clear();
-    state.CopyChoice = false;
-}
-
 TProcessEnd SetProcessEnd(TProcessEnd end) { return g_processEnd.exchange(end ? end : &DefaultProcessEnd); }
 
 void EndProcessAfterReport(bool restart) { g_processEnd.load()(restart); }

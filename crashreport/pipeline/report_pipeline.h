@@ -56,10 +56,6 @@ bool LogOfOtherVersion(const std::string& stored, const std::string& running);
 // What the pipeline keeps between reports.
 unsigned ExceptionCounter();
 std::string LastExceptionMessage();
-// The section code of the step in progress (0 outside a report).
-int CurrentReportSection();
-// Back to the state of a fresh process (tests).
-void ResetPipelineState();
 
 // How the process ends when a report asks for it. The default starts the
 // program again for a restart and ends the process with exit code 1; tests

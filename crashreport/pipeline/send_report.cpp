@@ -347,6 +347,4 @@ bool SendReportInBackground(std::unique_ptr<TSendJob> job)
 
 void WaitForBackgroundSends() { TDeliveryWorker::Instance().WaitIdle(); }
 
-int BackgroundSendsRunning() { return TDeliveryWorker::Instance().Pending(); }
-
 } // namespace crashreport

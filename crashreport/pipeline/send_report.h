@@ -72,6 +72,5 @@ bool SendReportInBackground(std::unique_ptr<TSendJob> job);
 // Waits until no background delivery is queued or running (tests, and the
 // end of the program). Not for the worker thread itself.
 void WaitForBackgroundSends();
-int BackgroundSendsRunning();
 
 } // namespace crashreport
