@@ -55,7 +55,11 @@ inline void LimitChildTime(unsigned timeoutSeconds)
     alarm(timeoutSeconds + 120);
 }
 
-inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeoutSeconds = 30)
+// `started` runs in this process once the child exists: a thread that must
+// run beside the child is started there, not before the fork (a fork while
+// another thread is inside the allocator leaves the child's allocator locked).
+inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeoutSeconds = 30,
+                               const std::function<void()>& started = {})
 {
     TChildResult result;
     int fds[2];
@@ -75,6 +79,7 @@ inline TChildResult RunInChild(const std::function<int()>& body, unsigned timeou
         _exit(code);
     }
     close(fds[1]);
+    if (started) started();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     char buffer[4096];
     for (;;) {

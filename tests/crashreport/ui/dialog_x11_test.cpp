@@ -240,10 +240,10 @@ protected:
         std::remove((dir / "layout.txt").c_str());
         std::remove((dir / "done.txt").c_str());
         std::remove((dir / "quit").c_str());
-        std::thread driver([&] {
-            // Nothing is started from here before the child exists: a pipe
-            // made during the fork would be inherited by the child and never
-            // see its end.
+        // The driver starts once the child exists: a thread made just before
+        // the fork may hold the allocator's lock in it.
+        std::thread driver;
+        const auto startDriver = [&] { driver = std::thread([&] {
             for (int i = 0; i < 400 && !FileExists(dir / "layout.txt"); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             drive();
@@ -251,9 +251,9 @@ protected:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
             afterDone();
             testing_support::WriteFile(dir / "quit", "");
-        });
-        const auto r = vektest::RunInChild(ChildProgram, 90);
-        driver.join();
+        }); };
+        const auto r = vektest::RunInChild(ChildProgram, 90, startDriver);
+        if (driver.joinable()) driver.join();
         output = r.Output;
         return Layout("done.txt");
     }
