@@ -21,7 +21,7 @@ packages=(
   pngcheck imagemagick python3-pil
   libxml2-utils unrtf curl file iproute2 hostname
   # the check that network tests reach loopback only
-  strace
+  strace gdb
   # benchmarks
   time bc hyperfine valgrind
 )
