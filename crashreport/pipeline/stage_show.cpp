@@ -16,25 +16,8 @@
 #include "crashreport/report/web_page.h"
 #include "platform/kernel/files.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-
 namespace crashreport {
 namespace {
-
-// Writes all of the text to standard output; false when it could not.
-bool WriteToStandardOutput(const std::string& text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(1, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 bool IsRepeat(const TReportRun& run)
 {
@@ -84,7 +67,8 @@ void ShowDialog(TReportRun& run)
                 ShowWebError(run.Report.Text, o);
             } else if (raiser <= rkApplication && !run.Gui) {
                 TReporterWritesScope own;
-                if (!WriteToStandardOutput(run.Report.Text + "\r\n")) Warning(eeShowError, "Console");
+                const std::string text = run.Report.Text + "\r\n";
+                if (!kernel::WriteAll(1, text.data(), text.size())) Warning(eeShowError, "Console");
             } else {
                 const auto show = ReporterDialogs().ShowExceptionDialog;
                 bool shown = false;
