@@ -1,6 +1,7 @@
 #include "crashreport/hook/code_patch.h"
 
 #include "crashreport/hook/elf_imports.h"
+#include "crashreport/hook/hook_state.h"
 #include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
@@ -159,9 +160,10 @@ void* FollowImportStub(void* address)
     // A lazily bound PLT cell points back into its own module's PLT.
     kernel::TModuleImage module;
     if (value && kernel::FindModuleByAddress(cell, module) && module.Contains(value)) {
-        TModuleImports imports;
-        if (ReadModuleImports(module, imports))
-            for (const auto& c : imports.Cells)
+        auto& engine = detail::Engine();
+        std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+        if (const TModuleImports* imports = detail::KnownModuleImports(module))
+            for (const auto& c : imports->Cells)
                 if (c.Cell == cell) {
                     if (void* bound = ResolveLazyCell(module, c)) return bound;
                     break;

@@ -33,23 +33,12 @@ std::uintptr_t Absolute(const kernel::TModuleImage& m, std::uintptr_t value)
     return value >= m.ImageStart ? value : value + m.Bias;
 }
 
-// Symbols, and cells, lie close together: each page is probed once.
-class TPageProbe {
-public:
-    bool Readable(const void* p, std::size_t n)
-    {
-        const std::uintptr_t mask = ~static_cast<std::uintptr_t>(kernel::PageSize() - 1);
-        const auto first = reinterpret_cast<std::uintptr_t>(p) & mask;
-        const auto last = (reinterpret_cast<std::uintptr_t>(p) + n - 1) & mask;
-        if (first == last && first == known_) return true;
-        if (!kernel::IsMemoryReadable(p, n)) return false;
-        known_ = last;
-        return true;
-    }
-
-private:
-    std::uintptr_t known_ = 0;
-};
+// The tables lie in the module's own loaded segments, whose readability the
+// program headers tell; only an address outside them is asked of the kernel.
+bool Readable(const kernel::TModuleImage& m, const void* p, std::size_t n)
+{
+    return m.HoldsReadable(p, n) || kernel::IsMemoryReadable(p, n);
+}
 
 } // namespace
 
@@ -57,11 +46,11 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
 {
     imports = {};
     const ElfW(Dyn)* dyn = module.Dynamic();
-    if (!dyn || !kernel::IsMemoryReadable(dyn, sizeof *dyn)) return false;
+    if (!dyn || !Readable(module, dyn, sizeof *dyn)) return false;
     std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0;
     std::size_t strsz = 0, pltrelsz = 0, relsz = 0;
     std::vector<std::uintptr_t> needed;
-    for (const ElfW(Dyn)* d = dyn; kernel::IsMemoryReadable(d, sizeof *d) && d->d_tag != DT_NULL; ++d) {
+    for (const ElfW(Dyn)* d = dyn; Readable(module, d, sizeof *d) && d->d_tag != DT_NULL; ++d) {
         switch (d->d_tag) {
         case DT_STRTAB: strtab = Absolute(module, d->d_un.d_ptr); break;
         case DT_STRSZ: strsz = d->d_un.d_val; break;
@@ -79,26 +68,25 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
         default: break;
         }
     }
-    if (!strtab || !symtab || !kernel::IsMemoryReadable(reinterpret_cast<void*>(strtab), strsz)) return false;
+    if (!strtab || !symtab || !Readable(module, reinterpret_cast<void*>(strtab), strsz)) return false;
     const char* strings = reinterpret_cast<const char*>(strtab);
     for (std::uintptr_t offset : needed)
         if (offset < strsz) imports.Needed.emplace_back(strings + offset);
 
     const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(symtab);
-    TPageProbe symbolPages, cellPages;
     auto walk = [&](std::uintptr_t table, std::size_t size) {
-        if (!table || !kernel::IsMemoryReadable(reinterpret_cast<void*>(table), size)) return;
+        if (!table || !Readable(module, reinterpret_cast<void*>(table), size)) return;
         const auto* r = reinterpret_cast<const Rel*>(table);
         for (std::size_t i = 0; i < size / sizeof(Rel); ++i) {
             const unsigned type = RelType(r[i]);
             if (type != kJumpSlot && type != kGlobDat) continue;
             const ElfW(Sym)* sym = symbols + RelSym(r[i]);
-            if (!symbolPages.Readable(sym, sizeof *sym) || sym->st_name >= strsz) continue;
+            if (!Readable(module, sym, sizeof *sym) || sym->st_name >= strsz) continue;
             TImportCell cell;
             cell.Cell = reinterpret_cast<void**>(module.Bias + r[i].r_offset);
             cell.SymbolName = strings + sym->st_name;
             cell.PltSlot = type == kJumpSlot;
-            if (cellPages.Readable(cell.Cell, sizeof(void*))) imports.Cells.push_back(cell);
+            if (Readable(module, cell.Cell, sizeof(void*))) imports.Cells.push_back(cell);
         }
     };
     walk(jmprel, pltrelsz);

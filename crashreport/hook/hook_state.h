@@ -1,11 +1,23 @@
 #pragma once
 // The engine's process-wide lists, shared by its source files.
+#include "crashreport/hook/elf_imports.h"
 #include "crashreport/hook/hook_engine.h"
 
 #include <mutex>
 #include <vector>
 
 namespace crashreport::hook::detail {
+
+// A loaded module's import tables, read once: start-up intercepts a dozen
+// functions in every module, and the tables do not change while it is loaded.
+struct TKnownImports {
+    std::uintptr_t Handle = 0;
+    std::uintptr_t ImageEnd = 0;
+    const void* Dynamic = nullptr;
+    std::string Path;
+    bool Read = false; // false: the module has no readable import tables
+    TModuleImports Imports;
+};
 
 struct TEngineState {
     // Interceptions are made at start-up and undone at shut-down; the lock
@@ -15,7 +27,15 @@ struct TEngineState {
     std::vector<TImportHook*>* ImportHooks = nullptr;
     THookedMethodsList* HookedMethods = nullptr;
     std::vector<TProcedureHook*>* ProcedureHooks = nullptr;
+    // Made on first use and kept to the end: interceptions may still be made
+    // while static objects are destroyed.
+    std::vector<TKnownImports>* KnownImports = nullptr;
 };
+
+// The module's import tables, read on the first call for the loaded module;
+// null when it has none. The caller holds the engine's lock; the answer stays
+// valid while it does.
+const TModuleImports* KnownModuleImports(const kernel::TModuleImage& module);
 
 TEngineState& Engine();
 

@@ -26,6 +26,25 @@ std::vector<void**> MatchingCells(const kernel::TModuleImage& module, const TMod
 
 } // namespace
 
+const TModuleImports* detail::KnownModuleImports(const kernel::TModuleImage& module)
+{
+    auto& engine = detail::Engine();
+    if (!engine.KnownImports) engine.KnownImports = new std::vector<TKnownImports>;
+    // A module unloaded and another loaded at its address differ in layout or name.
+    for (const TKnownImports& k : *engine.KnownImports)
+        if (k.Handle == module.Handle && k.ImageEnd == module.ImageEnd && k.Dynamic == module.Dynamic() &&
+            k.Path == module.Path)
+            return k.Read ? &k.Imports : nullptr;
+    std::erase_if(*engine.KnownImports, [&](const TKnownImports& k) { return k.Handle == module.Handle; });
+    TKnownImports& k = engine.KnownImports->emplace_back();
+    k.Handle = module.Handle;
+    k.ImageEnd = module.ImageEnd;
+    k.Dynamic = module.Dynamic();
+    k.Path = module.Path;
+    k.Read = ReadModuleImports(module, k.Imports);
+    return k.Read ? &k.Imports : nullptr;
+}
+
 void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, void* realFunction, void* replacement,
                       bool doNotRecord, bool quiet, const std::string& displayName)
 {
@@ -37,11 +56,11 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
 
     kernel::TModuleImage module;
-    TModuleImports imports;
+    const TModuleImports* imports = nullptr;
     int patched = 0;
-    if (kernel::FindModuleByHandle(moduleHandle, module) && ReadModuleImports(module, imports) &&
-        ModuleNeeds(imports, dllName)) {
-        for (void** cell : MatchingCells(module, imports, realFunction)) {
+    if (kernel::FindModuleByHandle(moduleHandle, module) && (imports = detail::KnownModuleImports(module)) &&
+        ModuleNeeds(*imports, dllName)) {
+        for (void** cell : MatchingCells(module, *imports, realFunction)) {
             // Under full RELRO the GOT is read-only; PatchCode lifts that for the write.
             if (!PatchCode(cell, &replacement, sizeof replacement)) continue;
             ++patched;

@@ -29,7 +29,7 @@ int Collect(dl_phdr_info* info, std::size_t, void* data)
         if (ph.p_type != PT_LOAD) continue;
         const std::uintptr_t start = m.Bias + ph.p_vaddr;
         const std::uintptr_t end = start + ph.p_memsz;
-        m.Segments.push_back({start, end});
+        m.Segments.push_back({start, end, (ph.p_flags & PF_R) != 0});
         low = std::min(low, start);
         high = std::max(high, end);
     }
@@ -60,6 +60,15 @@ bool TModuleImage::Contains(const void* address) const
     return false;
 }
 
+bool TModuleImage::HoldsReadable(const void* address, std::size_t length) const
+{
+    const auto a = reinterpret_cast<std::uintptr_t>(address);
+    if (a + length < a) return false;
+    for (const auto& s : Segments)
+        if (s.Readable && a >= s.Start && a + length <= s.End) return true;
+    return false;
+}
+
 const ElfW(Dyn) * TModuleImage::Dynamic() const
 {
     for (int i = 0; i < ProgramHeaderCount; ++i)
@@ -70,10 +79,14 @@ const ElfW(Dyn) * TModuleImage::Dynamic() const
 
 std::string MainExecutablePath()
 {
-    char buffer[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return {};
-    return std::string(buffer, static_cast<std::size_t>(n));
+    // The executable of a process never changes (exec starts a new image), so
+    // the link is read once: module lists are made often at start-up.
+    static const std::string path = [] {
+        char buffer[PATH_MAX];
+        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        return n <= 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+    }();
+    return path;
 }
 
 std::vector<TModuleImage> EnumerateModules()

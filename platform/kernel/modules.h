@@ -14,6 +14,7 @@ namespace kernel {
 struct TModuleSegment {
     std::uintptr_t Start = 0;
     std::uintptr_t End = 0;
+    bool Readable = true; // PF_R: mapped with read access
 };
 
 struct TModuleImage {
@@ -29,6 +30,9 @@ struct TModuleImage {
 
     // True when the address lies inside one of the module's loaded segments.
     bool Contains(const void* address) const;
+    // True when the whole range lies inside one readable loaded segment: the
+    // loader mapped it, so it can be read without asking the kernel.
+    bool HoldsReadable(const void* address, std::size_t length) const;
     const ElfW(Dyn) * Dynamic() const;
 };
 
