@@ -15,6 +15,12 @@ function(vek_add_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Tests on the X server share one screen, its pointer and its keyboard
+  # focus: one of them at a time, beside the tests that need no display.
+  set(lock "")
+  if("x11" IN_LIST T_LABELS)
+    set(lock RESOURCE_LOCK x11_display)
+  endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ${lock})
 endfunction()
