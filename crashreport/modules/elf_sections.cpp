@@ -113,9 +113,14 @@ const TElfSection* TElfSections::Find(const std::string& name) const
 
 std::optional<std::vector<std::uint8_t>> TElfSections::Read(const TElfSection& s, std::uint64_t maxSize) const
 {
-    if (s.Type == SHT_NOBITS || s.Size > maxSize || s.Offset > fileSize_ || s.Size > fileSize_ - s.Offset)
-        return std::nullopt;
-    std::vector<std::uint8_t> bytes(s.Size);
+    if (s.Size > maxSize) return std::nullopt;
+    return ReadHead(s, s.Size);
+}
+
+std::optional<std::vector<std::uint8_t>> TElfSections::ReadHead(const TElfSection& s, std::uint64_t length) const
+{
+    if (s.Type == SHT_NOBITS || s.Offset > fileSize_ || s.Size > fileSize_ - s.Offset) return std::nullopt;
+    std::vector<std::uint8_t> bytes(std::min(length, s.Size));
     if (s.Size && !ReadFileBytes(fileName_, s.Offset, bytes.data(), bytes.size())) return std::nullopt;
     return bytes;
 }

@@ -32,6 +32,9 @@ public:
     // The section's bytes; none for a missing section, one without file
     // bytes, one that does not fit the file, or one larger than maxSize.
     std::optional<std::vector<std::uint8_t>> Read(const TElfSection& section, std::uint64_t maxSize = 256u << 20) const;
+    // The first `length` bytes of the section (all of a shorter one), under
+    // the same conditions as Read.
+    std::optional<std::vector<std::uint8_t>> ReadHead(const TElfSection& section, std::uint64_t length) const;
     std::uint64_t FileSize() const { return fileSize_; }
     bool Is64Bit() const { return is64_; }
     std::uint16_t Type() const { return type_; } // ET_EXEC, ET_DYN, ...

@@ -36,22 +36,31 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 
 enum class TStoredForm { sfSection, sfFileEnd };
 
+// The options lie at the start of the section, before the debug data: a
+// start-up that needs only them reads this much (the symbols of the reporter
+// and the compressed options take a few kilobytes).
+constexpr std::uint64_t kOptionsHead = 64u << 10;
+
 struct TStoredBlock {
     TStoredForm Form = TStoredForm::sfSection;
     std::vector<std::uint8_t> Bytes;
+    bool Whole = true; // false: only the head of a longer section was read
 };
 
-std::optional<TStoredBlock> FindSectionBlock(const std::string& file)
+// The section's first `length` bytes (or all of it, whatever its length,
+// when `length` is 0), when it starts with the stored data's magic.
+std::optional<TStoredBlock> FindSectionBlock(const std::string& file, std::uint64_t length = 0)
 {
     TElfSections elf;
     if (!elf.Open(file)) return std::nullopt;
     const TElfSection* s = elf.Find(st::kDataSection);
     if (!s) return std::nullopt;
-    auto bytes = elf.Read(*s, kMaxStoredSize);
+    auto bytes = length ? elf.ReadHead(*s, length) : elf.Read(*s, kMaxStoredSize);
     std::uint32_t magic = 0;
     if (!bytes || bytes->size() < 4 || (std::memcpy(&magic, bytes->data(), 4), magic != st::kMagic))
         return std::nullopt;
-    return TStoredBlock{TStoredForm::sfSection, std::move(*bytes)};
+    const bool whole = bytes->size() == s->Size;
+    return TStoredBlock{TStoredForm::sfSection, std::move(*bytes), whole};
 }
 
 std::optional<TStoredBlock> FindFileEndBlock(const std::string& file)
@@ -280,7 +289,7 @@ bool InLightMode() { return g_lightMode.load() > 0; }
 bool HasStoredData(std::uintptr_t handle)
 {
     const std::string file = ModuleFileName(handle);
-    return !file.empty() && (FindSectionBlock(file) || FindFileEndBlock(file));
+    return !file.empty() && (FindSectionBlock(file, 4) || FindFileEndBlock(file));
 }
 
 bool LoadStoredOptions(TTavrelModuleInfo& record)
@@ -289,8 +298,12 @@ bool LoadStoredOptions(TTavrelModuleInfo& record)
     const bool light = InLightMode();
     bool loaded = false;
     try {
-        if (auto block = FindSectionBlock(record.FileName))
+        if (auto block = FindSectionBlock(record.FileName, light ? kOptionsHead : 0)) {
             loaded = LoadSectionForm(record, block->Bytes, light);
+            // Options longer than the head: read the whole section.
+            if (!loaded && !block->Whole && (block = FindSectionBlock(record.FileName)))
+                loaded = LoadSectionForm(record, block->Bytes, light);
+        }
         else if (auto end = FindFileEndBlock(record.FileName))
             loaded = !end->Bytes.empty() && LoadFileEndForm(record, end->Bytes, light);
     } catch (const std::exception&) {

@@ -169,6 +169,28 @@ TEST_F(StoredDataForms, LightModeLoadsTheOptionsOnly)
     GlobalEventHandlers().OnPasswordRequest = nullptr;
 }
 
+// A start-up reads only the head of the section for the options; options
+// that reach past it (a long text that does not compress) still load.
+TEST_F(StoredDataForms, LightModeLoadsOptionsLongerThanTheHeadOfTheSection)
+{
+    std::mt19937 random(7);
+    std::string text;
+    for (int i = 0; i < 120000; ++i) text += char('a' + random() % 26);
+    const std::string options = TempPath("long-options.txt");
+    files_.push_back(options);
+    std::ofstream(options) << "SmtpServerPort = 2526\nTexts[0] = " << text << "\n";
+    const std::string path = Make("long", "--options '" + options + "'");
+    TTavrelModuleInfo record;
+    record.FileName = path;
+    record.Options = std::make_unique<TTavrelModuleOptionsEx>(path, false);
+    {
+        TLightModeScope light;
+        ASSERT_TRUE(LoadStoredOptions(record));
+    }
+    EXPECT_EQ(record.Options->SmtpServerPort(), 2526);
+    EXPECT_EQ(record.Options->Texts()[0], text);
+}
+
 TEST_F(StoredDataForms, FileEndFormLoadsWithoutASection)
 {
     bool loaded = false;
