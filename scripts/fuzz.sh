@@ -13,20 +13,23 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DVEK_FUZZ=ON -DVEK_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS="$flags -fsanitize=fuzzer-no-link" -DCMAKE_CXX_FLAGS="$flags -fsanitize=fuzzer-no-link" >/dev/null
 cmake --build build-fuzz --target fuzzers -j "$(nproc)"
-status=0
-for target in build-fuzz/tests/fuzz/fuzz_*; do
-  [ -x "$target" ] || continue
+# One target per core at a time: each is one process on one core.
+fuzz_one() {  # target -> runs it, prints its verdict, fails on a finding
+  local target=$1 name corpus seeds note
   name=$(basename "$target")
   corpus="build-fuzz/corpus/$name"
   mkdir -p "$corpus"
   seeds="tests/fuzz/seeds/${name#fuzz_}"
   [ -d "$seeds" ] && note="seeded, " || note=""
-  echo "fuzz: $name (${note}${seconds}s)"
   if ! "$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
         "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) > "build-fuzz/$name.log" 2>&1; then
-    echo "fuzz: $name FAILED"; tail -40 "build-fuzz/$name.log"; status=1
-  else
-    grep -E 'stat::number_of_executed_units' "build-fuzz/$name.log" || true
+    echo "fuzz: $name (${note}${seconds}s) FAILED"; tail -40 "build-fuzz/$name.log"; return 1
   fi
-done
+  echo "fuzz: $name (${note}${seconds}s) $(grep -E 'stat::number_of_executed_units' "build-fuzz/$name.log" || true)"
+}
+export -f fuzz_one
+export seconds
+status=0
+find build-fuzz/tests/fuzz -maxdepth 1 -name 'fuzz_*' -type f -executable -print0 | sort -z |
+  xargs -0 -n 1 -P "$(nproc)" bash -c 'fuzz_one "$0"' || status=1
 exit $status
