@@ -7,12 +7,6 @@
 #       uses) right where the library is made: the library joins
 #       TavrelLog::TavrelLog and is installed. It is compiled with line
 #       tables in every build type.
-#   tavrel_add_object_library(<target>)
-#       The same for an object library whose objects a program links whole
-#       (the capture's start from module initialisation): installed with
-#       the package, its objects under lib/tavrellog/, when every library
-#       it needs is in the package. It is not part of TavrelLog::TavrelLog:
-#       a program asks for it by its export name.
 #   tavrel_finish_package()
 #       Called once at the end of the top-level list: writes the export set
 #       and the package files.
@@ -38,14 +32,20 @@ add_library(TavrelLog::TavrelLog ALIAS TavrelLog)
 target_compile_options(TavrelLog INTERFACE -fnon-call-exceptions -fasynchronous-unwind-tables)
 target_link_options(TavrelLog INTERFACE "$<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:-rdynamic>")
 target_compile_features(TavrelLog INTERFACE cxx_std_20)
+# The starts from module initialisation (crashreport_autostart): named on
+# the link line so that the linker takes them out of their archive although
+# the program calls neither. With stored options the reporter then runs
+# before the program's own static objects; without, it stays off.
+target_link_options(TavrelLog INTERFACE "LINKER:-u,TavrelLog_LinkAutostart" "LINKER:-u,TavrelLog_StartReporter")
+
+# The name programs linked for the start before TavrelLog::TavrelLog had it.
+add_library(TavrelLogAutostart INTERFACE)
+target_link_libraries(TavrelLogAutostart INTERFACE TavrelLog)
+set_target_properties(TavrelLogAutostart PROPERTIES EXPORT_NAME Autostart)
+add_library(TavrelLog::Autostart ALIAS TavrelLogAutostart)
 
 function(tavrel_add_library target)
   set_property(GLOBAL APPEND PROPERTY TAVREL_LIBRARIES ${target})
-  tavrel_keep_line_tables(${target})
-endfunction()
-
-function(tavrel_add_object_library target)
-  set_property(GLOBAL APPEND PROPERTY TAVREL_OBJECT_LIBRARIES ${target})
   tavrel_keep_line_tables(${target})
 endfunction()
 
@@ -110,27 +110,8 @@ function(tavrel_finish_package)
   endforeach()
   set_property(GLOBAL PROPERTY TAVREL_PACKAGE_LIBRARIES ${members})
 
-  # Object libraries whose libraries are all in the package.
-  get_property(object_candidates GLOBAL PROPERTY TAVREL_OBJECT_LIBRARIES)
-  set(objects)
-  foreach(lib IN LISTS object_candidates)
-    _tavrel_own_links(${lib} own)
-    set(complete TRUE)
-    foreach(dep IN LISTS own)
-      if(NOT dep IN_LIST members)
-        message(STATUS "TavrelLog: ${lib} stays out of the package (it needs ${dep})")
-        set(complete FALSE)
-      endif()
-    endforeach()
-    if(complete)
-      _tavrel_install_includes(${lib})
-      list(APPEND objects ${lib})
-    endif()
-  endforeach()
-
-  install(TARGETS TavrelLog ${members} ${objects} EXPORT TavrelLogTargets
+  install(TARGETS TavrelLog TavrelLogAutostart ${members} EXPORT TavrelLogTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT TavrelLog
-    OBJECTS DESTINATION ${CMAKE_INSTALL_LIBDIR}/tavrellog COMPONENT TavrelLog
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   if(TARGET tavrel-stored-data)
     install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT TavrelLog)

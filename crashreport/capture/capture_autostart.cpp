@@ -48,3 +48,7 @@ __attribute__((constructor(102))) void StartReporterCapture()
 
 } // namespace
 } // namespace crashreport
+
+// The symbol by which the package's link line takes this object out of its
+// archive: nothing calls it, the constructor above is what counts.
+extern "C" __attribute__((used)) void TavrelLog_LinkAutostart() {}

@@ -1,35 +1,20 @@
-// A program that carries the crash reporter. It starts the exception
-// capture, hands every exception that nothing catches to its own report
-// step, and there names the code where the exception happened: module,
-// unit (source file), procedure and line, read from the stored debug data
-// even when the program is stripped.
+// A program that carries the crash reporter and does nothing else for it:
+// CMakeLists.txt links TavrelLog::TavrelLog and stores app-options.txt in the
+// program. The reporter starts from the program's initialisation, as the
+// stored options say; an exception that nothing catches, or a fault, is
+// reported on standard output (a program without a display) with the
+// module, unit (source file), procedure and line of every frame, read from
+// the stored debug data even when the program is stripped, and kept in the
+// log beside the program.
 //
 //   app           runs and ends normally
 //   app crash     writes through a null pointer in ParseRecord()
+//   app throw     throws from ReadHeader() and nothing catches it
+//   app thread    the same on a thread of its own
 #include <cstdio>
 #include <cstring>
-
-#include "crashreport/capture/exception_capture.h"
-#include "crashreport/capture/report_host.h"
-#include "crashreport/stack/debug_info.h"
-
-namespace {
-
-// The report step runs on the reporter's own thread after the faulting
-// thread has stopped. Returning true lets the capture go on as for any
-// unhandled exception (the program ends).
-bool ReportStep(crashreport::TCapturedException& e)
-{
-    crashreport::TTavrelDebugInfo where;
-    crashreport::GetDebugInfo(where, e.Address, e.NotifyParams.ThreadID, 1);
-    std::printf("exception %s: %s\n", e.ClassName, e.Message);
-    std::printf("at %s %s %s line %d\n", where.UnitName.c_str(), where.ClassName.c_str(), where.ProcedureName.c_str(),
-                where.Line);
-    std::fflush(stdout);
-    return true;
-}
-
-} // namespace
+#include <stdexcept>
+#include <thread>
 
 namespace app {
 
@@ -41,19 +26,24 @@ __attribute__((noinline)) int ParseRecord(int value)
     return value + 1;
 }
 
+__attribute__((noinline)) int ReadHeader(int size)
+{
+    if (size < 16) throw std::runtime_error("the header is too short"); // the throw
+    return size;
+}
+
 } // namespace app
 
 int main(int argc, char** argv)
 {
-    static crashreport::TReportFunctionHost host(&ReportStep);
-    crashreport::InstallReportHost(&host);
-    crashreport::TCaptureStartup startup;
-    startup.Force = true; // this program has no options record of its own
-    if (!crashreport::StartExceptionCapture(startup)) {
-        std::fprintf(stderr, "the exception capture did not start\n");
-        return 2;
+    const char* ask = argc > 1 ? argv[1] : "";
+    if (std::strcmp(ask, "crash") == 0) return app::ParseRecord(3);
+    if (std::strcmp(ask, "throw") == 0) return app::ReadHeader(argc);
+    if (std::strcmp(ask, "thread") == 0) {
+        std::thread worker([argc] { app::ReadHeader(argc); });
+        worker.join();
+        return 0;
     }
-    if (argc > 1 && std::strcmp(argv[1], "crash") == 0) return app::ParseRecord(3);
     std::printf("no crash asked for\n");
     return 0;
 }

@@ -87,15 +87,12 @@ if(MODE STREQUAL "package")
   run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component TavrelLog)
   foreach(f lib/cmake/TavrelLog/TavrelLogConfig.cmake lib/cmake/TavrelLog/TavrelLogConfigVersion.cmake
       bin/tavrel-stored-data include/crashreport/stack/debug_info.h include/platform/kernel/modules.h
-      lib/libcrashreport_capture.a)
+      lib/libcrashreport_capture.a lib/libcrashreport_autostart.a lib/libcrashreport_pipeline.a
+      lib/libcrashreport_report.a lib/libcrashreport_delivery.a lib/libcrashreport_errorlog.a)
     if(NOT EXISTS ${prefix}/${f})
       message(FATAL_ERROR "the installed package lacks ${f}")
     endif()
   endforeach()
-  file(GLOB_RECURSE autostart_objects ${prefix}/lib/tavrellog/*capture_autostart*)
-  if(NOT autostart_objects)
-    message(FATAL_ERROR "the installed package lacks the autostart objects")
-  endif()
 
   # The programs are configured by a CMake that knows nothing of the source
   # tree: only the prefix leads to the package.
@@ -105,8 +102,27 @@ if(MODE STREQUAL "package")
   if(NOT status EQUAL 0 OR NOT out MATCHES "no crash asked for")
     message(FATAL_ERROR "the program without a crash ended with ${status}:\n${out}\n${err}")
   endif()
+  # One link line and the stored options: the whole reporter, nothing called.
+  # Each failure is reported on standard output with the failing frame's
+  # unit, class, procedure and line and kept in the log. A failure of the
+  # program ends it; one on a thread ends that thread, and the program goes on.
   line_of(${EXAMPLE_DIR}/main.cpp "// the fault" fault_line)
-  expect_crash(${app} "at main.cpp app ParseRecord(int) line ${fault_line}")
+  line_of(${EXAMPLE_DIR}/main.cpp "// the throw" throw_line)
+  foreach(kind crash throw thread)
+    if(kind STREQUAL "crash")
+      set(row "\\|main\\.cpp *\\|app *\\|ParseRecord\\(int\\) *\\|${fault_line} *\\|")
+    else()
+      set(row "\\|main\\.cpp *\\|app *\\|ReadHeader\\(int\\) *\\|${throw_line} *\\|")
+    endif()
+    file(REMOVE ${WORK_DIR}/app.tlf)
+    execute_process(COMMAND ${app} ${kind} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if((status EQUAL 0 AND NOT kind STREQUAL "thread") OR NOT out MATCHES "${row}")
+      message(FATAL_ERROR "app ${kind} (${status}) does not report the failing frame (${row}):\n${out}\n${err}")
+    endif()
+    if(NOT EXISTS ${WORK_DIR}/app.tlf)
+      message(FATAL_ERROR "app ${kind} kept no log beside the program")
+    endif()
+  endforeach()
 
   configure_and_build(${AUTOSTART_DIR} ${WORK_DIR}/autostart -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     -DCMAKE_PREFIX_PATH=${prefix})
