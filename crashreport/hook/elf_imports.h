@@ -13,6 +13,10 @@ struct TImportCell {
     void** Cell = nullptr;
     const char* SymbolName = "";
     bool PltSlot = false; // JUMP_SLOT: may still hold the lazy-binding address
+    // ResolveLazyCell's answer, kept once asked: a global lookup per cell
+    // and interception made most of the start-up's work.
+    void* LazyTarget = nullptr;
+    bool LazyTargetKnown = false;
 };
 
 struct TModuleImports {

@@ -35,7 +35,7 @@ struct TEngineState {
 // The module's import tables, read on the first call for the loaded module;
 // null when it has none. The caller holds the engine's lock; the answer stays
 // valid while it does.
-const TModuleImports* KnownModuleImports(const kernel::TModuleImage& module);
+TModuleImports* KnownModuleImports(const kernel::TModuleImage& module);
 
 TEngineState& Engine();
 

@@ -14,24 +14,35 @@ namespace {
 
 // Lists the import cells of the module that are bound, or will be bound, to
 // function.
-std::vector<void**> MatchingCells(const kernel::TModuleImage& module, const TModuleImports& imports, void* function)
+std::vector<void**> MatchingCells(const kernel::TModuleImage& module, TModuleImports& imports, void* function)
 {
     std::vector<void**> cells;
-    for (const TImportCell& c : imports.Cells) {
+    for (TImportCell& c : imports.Cells) {
         void* value = *c.Cell;
-        if (value == function || (value && ResolveLazyCell(module, c) == function)) cells.push_back(c.Cell);
+        if (value == function) {
+            cells.push_back(c.Cell);
+            continue;
+        }
+        // A cell not yet bound holds an address inside its own module; what
+        // the loader will bind it to does not change while the module stays.
+        if (!value || !module.Contains(value)) continue;
+        if (!c.LazyTargetKnown) {
+            c.LazyTarget = ResolveLazyCell(module, c);
+            c.LazyTargetKnown = true;
+        }
+        if (c.LazyTarget == function) cells.push_back(c.Cell);
     }
     return cells;
 }
 
 } // namespace
 
-const TModuleImports* detail::KnownModuleImports(const kernel::TModuleImage& module)
+TModuleImports* detail::KnownModuleImports(const kernel::TModuleImage& module)
 {
     auto& engine = detail::Engine();
     if (!engine.KnownImports) engine.KnownImports = new std::vector<TKnownImports>;
     // A module unloaded and another loaded at its address differ in layout or name.
-    for (const TKnownImports& k : *engine.KnownImports)
+    for (TKnownImports& k : *engine.KnownImports)
         if (k.Handle == module.Handle && k.ImageEnd == module.ImageEnd && k.Dynamic == module.Dynamic() &&
             k.Path == module.Path)
             return k.Read ? &k.Imports : nullptr;
@@ -56,7 +67,7 @@ void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, v
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
 
     kernel::TModuleImage module;
-    const TModuleImports* imports = nullptr;
+    TModuleImports* imports = nullptr;
     int patched = 0;
     if (kernel::FindModuleByHandle(moduleHandle, module) && (imports = detail::KnownModuleImports(module)) &&
         ModuleNeeds(*imports, dllName)) {

@@ -5,11 +5,14 @@
 // (`.tlversion`) and the exported symbols (`.dynsym`) this way, so stripped
 // modules keep them. Not signal-safe: reads a file and allocates.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace crashreport {
+
+class TFileStream;
 
 struct TElfSection {
     std::string Name;
@@ -43,7 +46,7 @@ public:
     std::uint64_t HandleAddress() const { return handleAddress_; }
 
 private:
-    std::string fileName_;
+    std::shared_ptr<TFileStream> file_; // open from Open on; copies share it
     std::uint64_t fileSize_ = 0;
     bool is64_ = true;
     std::uint16_t type_ = 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,40 @@ namespace {
 std::mutex g_mapsLock;
 std::vector<TMemoryRegion> g_maps; // sorted by start, as the kernel lists them
 
+const char* SkipSpaces(const char* p)
+{
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+// One line of /proc/self/maps; nameAt points at the path, or is null when
+// the line has none.
+bool ParseMapsLine(const char* line, unsigned long& start, unsigned long& end, char (&perms)[4], const char*& nameAt)
+{
+    char* after = nullptr;
+    start = std::strtoul(line, &after, 16);
+    if (after == line || *after != '-') return false;
+    const char* p = after + 1;
+    end = std::strtoul(p, &after, 16);
+    if (after == p || *after != ' ') return false;
+    p = after + 1;
+    for (char& c : perms) {
+        if (!*p || *p == ' ') return false;
+        c = *p++;
+    }
+    p = SkipSpaces(p);
+    std::strtoul(p, &after, 16); // offset
+    if (after == p) return false;
+    p = SkipSpaces(after);
+    while (*p && *p != ' ') ++p; // device
+    p = SkipSpaces(p);
+    std::strtoul(p, &after, 10); // inode
+    if (after == p) return false;
+    p = SkipSpaces(after);
+    nameAt = (*p && *p != '\n') ? p : nullptr;
+    return true;
+}
+
 void ReadMaps(std::vector<TMemoryRegion>& out)
 {
     out.clear();
@@ -27,20 +62,21 @@ void ReadMaps(std::vector<TMemoryRegion>& out)
     if (!file) return;
     char line[512];
     while (std::fgets(line, sizeof line, file.get())) {
-        unsigned long start = 0, end = 0, offset = 0, inode = 0;
-        char perms[8] = {};
-        char dev[16] = {};
-        int nameAt = 0;
-        if (std::sscanf(line, "%lx-%lx %7s %lx %15s %lu %n", &start, &end, perms, &offset, dev, &inode, &nameAt) < 6)
-            continue;
+        // "start-end perms offset dev inode   name", read by hand: the table
+        // is read again after every patch of code, and sscanf made most of
+        // the reporter's start-up.
+        unsigned long start = 0, end = 0;
+        char perms[4] = {};
+        const char* nameAt = nullptr;
+        if (!ParseMapsLine(line, start, end, perms, nameAt)) continue;
         TMemoryRegion r;
         r.Start = start;
         r.End = end;
         r.Protection =
             (perms[0] == 'r' ? PROT_READ : 0) | (perms[1] == 'w' ? PROT_WRITE : 0) | (perms[2] == 'x' ? PROT_EXEC : 0);
         r.Shared = perms[3] == 's';
-        if (nameAt > 0) {
-            const char* name = line + nameAt;
+        if (nameAt) {
+            const char* name = nameAt;
             std::size_t n = std::strcspn(name, "\n");
             // Keep the end of long paths: the file name is what callers show.
             if (n >= sizeof r.Name) {
