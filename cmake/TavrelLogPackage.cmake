@@ -125,6 +125,20 @@ function(tavrel_finish_package)
     DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
   install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
 
+  # The same for pkg-config: the libraries as one group (their order does not
+  # matter then), the prefix filled in at install time.
+  set(pc_libraries)
+  foreach(lib IN LISTS members)
+    string(APPEND pc_libraries " -l${lib}")
+  endforeach()
+  string(STRIP "${pc_libraries}" pc_libraries)
+  set(prefix "@TAVREL_INSTALL_PREFIX@")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/tavrellog.pc.in ${PROJECT_BINARY_DIR}/tavrellog.pc.in @ONLY)
+  install(CODE "set(TAVREL_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(${PROJECT_BINARY_DIR}/tavrellog.pc.in ${PROJECT_BINARY_DIR}/tavrellog.pc @ONLY)"
+    COMPONENT TavrelLog)
+  install(FILES ${PROJECT_BINARY_DIR}/tavrellog.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT TavrelLog)
+
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TavrelLogConfig.cmake.in
     ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake INSTALL_DESTINATION ${TAVREL_INSTALL_CMAKEDIR})
   write_basic_package_version_file(${PROJECT_BINARY_DIR}/TavrelLogConfigVersion.cmake

@@ -124,6 +124,21 @@ if(MODE STREQUAL "package")
     endif()
   endforeach()
 
+  # The same program with make and pkg-config (examples/make), no CMake.
+  file(MAKE_DIRECTORY ${WORK_DIR}/make)
+  execute_process(COMMAND make -f ${EXAMPLE_DIR}/../make/Makefile CXX=${CXX_COMPILER}
+      PKG_CONFIG_PATH=${prefix}/lib/pkgconfig "CXXFLAGS=-O2 ${EXTRA_FLAGS}" "LDFLAGS=${EXTRA_FLAGS}"
+    WORKING_DIRECTORY ${WORK_DIR}/make RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "the Makefile program did not build (${status}):\n${out}\n${err}")
+  endif()
+  run(${STRIP} ${WORK_DIR}/make/app)
+  execute_process(COMMAND ${WORK_DIR}/make/app crash RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  set(row "\\|main\\.cpp *\\|app *\\|ParseRecord\\(int\\) *\\|${fault_line} *\\|")
+  if(status EQUAL 0 OR NOT out MATCHES "${row}")
+    message(FATAL_ERROR "the Makefile program (${status}) does not report the failing frame:\n${out}\n${err}")
+  endif()
+
   configure_and_build(${AUTOSTART_DIR} ${WORK_DIR}/autostart -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     -DCMAKE_PREFIX_PATH=${prefix})
   check_autostart(${WORK_DIR}/autostart/autostart_app)
