@@ -7,6 +7,7 @@
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/capture_queries.h"
 #include "crashreport/hook/hook_engine.h"
+#include "crashreport/hook/module_loading.h"
 #include "crashreport/threads/thread_tracking.h"
 #include "platform/kernel/libraries.h"
 #include "platform/kernel/modules.h"
@@ -213,24 +214,15 @@ void AbortHandler(int signal, siginfo_t* info, void* context)
     kernel::ChainSignal(g_abortAction.Previous(), signal, info, context);
 }
 
-bool IsSkippedModule(const kernel::TModuleImage& module)
-{
-    return module.Path.empty() || module.Path.find("linux-vdso") != std::string::npos ||
-        module.Path.find("/ld-linux") != std::string::npos;
-}
-
+// In every module, and in every module loaded later (hook/module_loading.h).
 int InterceptEverywhere(void* real, void* replacement, const char* name)
 {
-    int patched = 0;
-    for (const kernel::TModuleImage& module : kernel::EnumerateModules()) {
-        if (IsSkippedModule(module)) continue;
-        try {
-            if (hook::InterceptImport(module.Handle, "", real, replacement, false, true, name)) ++patched;
-        } catch (const std::exception& e) {
-            CaptureInternalError(name, e.what());
-        }
+    try {
+        return hook::InterceptInEveryModule(real, replacement, name);
+    } catch (const std::exception& e) {
+        CaptureInternalError(name, e.what());
+        return 0;
     }
-    return patched;
 }
 
 // The capture of the unwinding road behind a catch of its own: a fault in
@@ -516,6 +508,9 @@ bool InstallRaiseCapture()
         CaptureInternalError("InstallRaiseCapture", "the unwinding road (_Unwind_RaiseException) is not intercepted");
         ok = false;
     }
+    // Libraries loaded later get the same interceptions.
+    if (!hook::FollowModuleLoading())
+        CaptureInternalError("InstallRaiseCapture", "libraries loaded later are not intercepted (dlopen)");
     // libstdc++ takes a thrown object's memory through its own malloc import.
     for (const kernel::TModuleImage& module : kernel::EnumerateModules())
         if (module.Path.find("libstdc++") != std::string::npos && g_realMalloc) try {

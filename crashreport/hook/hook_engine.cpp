@@ -1,5 +1,6 @@
 // Start and shut-down of the hooking engine.
 #include "crashreport/hook/hook_state.h"
+#include "crashreport/hook/module_loading.h"
 #include "platform/rtl/format.h"
 
 #include <cstdio>
@@ -57,6 +58,7 @@ void ShutdownHookEngine()
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
     if (engine.References == 0 || --engine.References > 0) return;
     GuardedStep("Hooking engine shut-down", reinterpret_cast<const void*>(&ShutdownHookEngine), [&] {
+        ForgetLaterInterceptions(nullptr);
         detail::RestoreAllImports();
         THookedMethodsList* methods = engine.HookedMethods;
         engine.HookedMethods = nullptr;

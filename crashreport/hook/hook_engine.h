@@ -112,6 +112,8 @@ bool RestoreVirtualMethod(void* vtable, int slot);
 int ProcedureHookCount();
 const TProcedureHook* FindProcedureHook(const void* target);
 int ImportHookCount();
+// The recorded import interceptions in one module (by its handle).
+int ImportHookCount(std::uintptr_t module);
 int HookedMethodCount();
 
 } // namespace crashreport::hook

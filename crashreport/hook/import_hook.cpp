@@ -2,11 +2,13 @@
 // to) a function are overwritten with a replacement.
 #include "crashreport/hook/elf_imports.h"
 #include "crashreport/hook/hook_state.h"
+#include "crashreport/hook/module_loading.h"
 #include "crashreport/hook/shared_area.h"
 #include "platform/kernel/libraries.h"
 #include "platform/kernel/modules.h"
 #include "platform/rtl/format.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace crashreport::hook {
@@ -107,6 +109,7 @@ int RestoreImports(void* replacement)
 {
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    ForgetLaterInterceptions(replacement);
     if (!engine.ImportHooks) return 0;
     int undone = 0;
     auto& list = *engine.ImportHooks;
@@ -132,6 +135,15 @@ int ImportHookCount()
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
     return engine.ImportHooks ? static_cast<int>(engine.ImportHooks->size()) : 0;
+}
+
+int ImportHookCount(std::uintptr_t module)
+{
+    auto& engine = detail::Engine();
+    std::lock_guard<std::recursive_mutex> lock(engine.Lock);
+    if (!engine.ImportHooks) return 0;
+    return static_cast<int>(std::count_if(engine.ImportHooks->begin(), engine.ImportHooks->end(),
+                                          [&](const TImportHook* h) { return h->Module == module; }));
 }
 
 void detail::RestoreAllImports()

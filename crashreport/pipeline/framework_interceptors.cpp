@@ -2,6 +2,7 @@
 
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/hook/hook_engine.h"
+#include "crashreport/hook/module_loading.h"
 #include "crashreport/pipeline/last_page.h"
 #include "crashreport/report/web_page.h"
 #include "platform/kernel/modules.h"
@@ -78,25 +79,13 @@ int PutsInterceptor(const char* text)
     return g_puts.load()(text);
 }
 
+// In every module, and in those loaded later (hook/module_loading.h).
 template <typename T> int InterceptInEveryModule(const char* name, std::atomic<T>& real, T replacement)
 {
     T function = reinterpret_cast<T>(dlsym(RTLD_DEFAULT, name));
     if (!function) return 0;
     real.store(function);
-    int patched = 0;
-    for (const kernel::TModuleImage& module : kernel::EnumerateModules()) {
-        if (module.Path.empty() || module.Path.find("linux-vdso") != std::string::npos ||
-            module.Path.find("/ld-linux") != std::string::npos)
-            continue;
-        try {
-            if (hook::InterceptImport(module.Handle, "", reinterpret_cast<void*>(function),
-                                      reinterpret_cast<void*>(replacement), false, true, name))
-                ++patched;
-        } catch (const std::exception&) {
-            CaptureInternalError("TFrameworkInterceptors.CGI", "an import of the standard output could not be patched");
-        }
-    }
-    return patched;
+    return hook::InterceptInEveryModule(reinterpret_cast<void*>(function), reinterpret_cast<void*>(replacement), name);
 }
 
 std::atomic<bool> g_installed{false};

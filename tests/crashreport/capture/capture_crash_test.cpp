@@ -7,12 +7,15 @@
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/capture/raise_capture.h"
 #include "crashreport/binding/handling_thread.h"
+#include "crashreport/hook/hook_engine.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/signal_stack.h"
 #include "platform/rtl/external_exception.h"
 #include "platform/rtl/safe_call.h"
 #include "platform/rtl/thread.h"
 #include "tests/support/faults.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -476,6 +479,62 @@ TEST(CaptureCrash, RepeatedThrowsAtOnePlaceAreAnalysedOnce)
     });
     EXPECT_TRUE(Contains(r.Output, "cache=1\n")) << r.Output;
     EXPECT_TRUE(Contains(r.Output, "cache after=4\n")) << r.Output;
+}
+
+// A library loaded after start-up gets the raise interception; once it is
+// unloaded, stopping the capture writes nothing into it.
+TEST(CaptureCrash, ThrowsOfALibraryLoadedLaterAreSeenAtTheirRaise)
+{
+    const auto r = RunInChild([] {
+        if (!StartForTest()) return 9;
+        crashreport::ClearAnalysisCache();
+        void* plugin = dlopen(VEK_LATER_PLUGIN, RTLD_LAZY | RTLD_LOCAL);
+        if (!plugin) return 8;
+        kernel::TModuleImage module;
+        if (!kernel::FindModuleByName(VEK_LATER_PLUGIN, module)) return 5;
+        std::printf("plugin cells intercepted: %s\n", crashreport::hook::ImportHookCount(module.Handle) > 0 ? "yes" : "no");
+        auto throwAndCatch = reinterpret_cast<int (*)(int)>(dlsym(plugin, "TavrelLog_TestPluginThrowAndCatch"));
+        if (!throwAndCatch) return 7;
+        const int caught = throwAndCatch(3);
+        std::printf("caught=%d analysed=%d\n", caught, crashreport::AnalysisCacheCount());
+        if (dlclose(plugin) != 0) return 6;
+        std::printf("released: %s\n", crashreport::hook::ImportHookCount(module.Handle) == 0 ? "yes" : "no");
+        crashreport::StopExceptionCapture();
+        std::printf("stopped\n");
+        return 0;
+    });
+    EXPECT_EQ(r.ExitCode, 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "plugin cells intercepted: yes\n")) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "caught=3 analysed=1\n")) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "released: yes\n")) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "stopped\n")) << r.Output;
+
+    // Uncaught in a library with its own runtime: its cells are intercepted,
+    // and the throw is reported once, raised at the plugin's throw.
+    const auto u = RunInChild([] {
+        capturetest::g_duringReport = [](crashreport::TCapturedException& c) {
+            kernel::TModuleImage module;
+            const bool found = kernel::FindModuleByAddress(c.Address, module);
+            std::printf("raised in %s\n", found ? module.Path.c_str() : "?");
+            std::fflush(stdout);
+        };
+        if (!StartForTest()) return 9;
+        void* plugin = dlopen(VEK_LATER_PLUGIN_OWN_RUNTIME, RTLD_LAZY | RTLD_LOCAL);
+        if (!plugin) return 8;
+        kernel::TModuleImage module;
+        if (!kernel::FindModuleByName(VEK_LATER_PLUGIN_OWN_RUNTIME, module)) return 5;
+        std::printf("plugin cells intercepted: %s\n", crashreport::hook::ImportHookCount(module.Handle) > 0 ? "yes" : "no");
+        std::fflush(stdout);
+        auto throwUncaught = reinterpret_cast<void (*)()>(dlsym(plugin, "TavrelLog_TestPluginThrow"));
+        if (!throwUncaught) return 7;
+        throwUncaught();
+        return 0;
+    });
+    EXPECT_EQ(u.ExitCode, 1) << u.Output;
+    EXPECT_EQ(CountReports(u.Output), 1) << u.Output;
+    EXPECT_TRUE(Contains(u.Output, "lang=1 class=runtime_error")) << u.Output;
+    EXPECT_TRUE(Contains(u.Output, "plugin cells intercepted: yes\n")) << u.Output;
+    EXPECT_TRUE(Contains(u.Output, std::string("raised in ") + VEK_LATER_PLUGIN_OWN_RUNTIME + "\n")) << u.Output;
 }
 
 } // namespace
