@@ -107,6 +107,7 @@ void Form::SetVisible(bool visible)
         EnsureNative();
         Window::SetVisible(true);
         if (!FocusedControl()) SelectNext(true);
+        native_->SetInputGuard(modal_);
         native_->Show(true);
         detail::NoteTopLevelShown(Handle(), Owner != nullptr);
         t_active = this;
