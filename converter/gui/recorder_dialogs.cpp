@@ -1,7 +1,6 @@
 #include "converter/gui/recorder_dialogs.h"
 
-#include "platform/rtl/codepage.h"
-#include "platform/rtl/format.h"
+#include "converter/texts.h"
 #include "platform/ui/compression_dialog.h"
 #include "platform/ui/dialogs.h"
 
@@ -34,8 +33,9 @@ bool TRecorderDialogs::ChooseOutputPath(std::string& path)
 
 bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
 {
-    const std::string question = rtl::FormatStrings(rtl::CP936ToUtf8(avi::kOverwriteQuestion936), {path});
-    return ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
+    // In the user's language, and "No" is the default: Enter keeps the file.
+    return ui::MessageBox(nullptr, OverwriteQuestion(path, LocaleWantsChinese()), "Confirm",
+                          ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2) == ui::mrYes;
 }
 
 bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& request,
