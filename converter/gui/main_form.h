@@ -36,8 +36,4 @@ private:
 // The one main window, while it exists.
 extern TForm1* Form1;
 
-// The completion message of a run, as stored: code page 936.
-extern const char kCompletionCaption936[];
-extern const char kCompletionText936[];
-
 } // namespace converter::gui
