@@ -175,9 +175,9 @@ bool TAVIRecorder::StartRecording()
         settings.keyFrameEvery = options.dwKeyFrameEvery;
         const avifile::HRESULT begun = writer_->Begin(settings, header_);
         if (begun == avifile::AVIERR_NOCOMPRESSOR)
-            Fail("Cannot make compressed stream. No such compressor found");
+            throw ECompressorError("Cannot make compressed stream. No such compressor found");
         if (begun != avifile::AVIERR_OK)
-            Fail(avifile::WithReason("AVIStreamSetFormat Error",
+            throw ECompressorError(avifile::WithReason("AVIStreamSetFormat Error",
                                      FrameSizeAdvice(options.fccHandler, frame_->Width(), frame_->Height())));
     } catch (...) {
         try {
