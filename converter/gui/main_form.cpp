@@ -74,7 +74,7 @@ void TForm1::Button1Click()
 void TForm1::Button2Click()
 {
     const std::string input = Edit1->Text();
-    TRecorderDialogs dialogs(SuggestedOutputName(input));
+    TRecorderDialogs dialogs(SuggestedOutputName(input), &compression_);
     ConversionHooks hooks;
     hooks.decisions = &dialogs;
     Gauge1.SetProgress(0);

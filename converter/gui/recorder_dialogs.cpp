@@ -41,7 +41,10 @@ bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
 bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& request,
                                          avifile::AVICOMPRESSOPTIONS& options)
 {
-    return ui::RunCompressionDialog(request.dialogFlags, options);
+    if (remembered_ && (remembered_->dwFlags & avifile::AVICOMPRESSF_VALID)) options = *remembered_;
+    const bool chosen = ui::RunCompressionDialog(request.dialogFlags, options);
+    if (chosen && remembered_) *remembered_ = options;
+    return chosen;
 }
 
 } // namespace converter::gui

@@ -434,6 +434,33 @@ TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
     EXPECT_LT(paintsBeforeRun.front(), 75) << "painted only after the run";
 }
 
+TEST_F(MainWindow, TheCompressionChoiceIsOfferedAgainInTheNextRun)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(1, 8, 6, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    std::vector<int> offered;
+    std::vector<std::string> quality;
+    int run = 0;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / ("out" + std::to_string(run) + ".avi\n")); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        offered.push_back(d.CompressorList->ItemIndex());
+        quality.push_back(d.QualityEdit->Text());
+        if (run == 0) {
+            d.CompressorList->SetFocus();
+            SimulateKey(d, ui::VK_DOWN);
+            d.QualityEdit->SetText("42");
+        }
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) { SimulateKey(box, ui::VK_RETURN); };
+    for (run = 0; run < 2; ++run) PressStart();
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[0], 0);
+    EXPECT_EQ(offered[1], 1) << "the second run starts from the first run's compressor";
+    EXPECT_EQ(quality[1], "42");
+}
+
 // Closing the window during a run, and a run that fails half-way: the file
 // that was to be replaced stays as it was, nothing else is left, and the
 // gauge is back at 0.
