@@ -452,6 +452,14 @@ TEST_F(ReportingDesktopProgram, ADamagedFileShowsTheDialogAndTheTickedReportArri
 {
     const std::string dialog = ConvertTheDamagedFile(true);
     ASSERT_FALSE(dialog.empty()) << "no exception dialog";
+    // Centred on the converter's window, and marked as belonging to it.
+    const TClientBox d = ClientBox(dialog), m = ClientBox(main);
+    EXPECT_NEAR(d.Left + d.Width / 2, m.Left + m.Width / 2, 2);
+    EXPECT_NEAR(d.Top + d.Height / 2, m.Top + m.Height / 2, 2);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(main));
+    EXPECT_NE(RunCommand("xprop -id " + dialog + " WM_TRANSIENT_FOR").find(std::string("window id # ") + hex),
+              std::string::npos);
     ClickInDialog(dialog, 12, 34 + 8);  // "Send this error via Internet"
     ClickInDialog(dialog, 30, 50 + 8);  // "Attach a Screenshot image", enabled by the send box
     const TClientBox box = ClientBox(dialog);
