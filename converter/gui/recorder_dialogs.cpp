@@ -1,6 +1,10 @@
 #include "converter/gui/recorder_dialogs.h"
 
+#include <algorithm>
+
+#include "avi/format_advice.h"
 #include "converter/texts.h"
+#include "platform/rtl/format.h"
 #include "platform/ui/compression_dialog.h"
 #include "platform/ui/dialogs.h"
 
@@ -42,7 +46,14 @@ bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& requ
                                          avifile::AVICOMPRESSOPTIONS& options)
 {
     if (remembered_ && (remembered_->dwFlags & avifile::AVICOMPRESSF_VALID)) options = *remembered_;
-    const bool chosen = ui::RunCompressionDialog(request.dialogFlags, options);
+    // Compressors that cannot take these frames are marked with the reason.
+    const auto refuse = [&request](const avifile::CompressorInfo& c) -> std::string {
+        if (avi::TakesFrameSize(c, request.width, request.height)) return {};
+        if (c.widthMultiple > 1 || c.heightMultiple > 1)
+            return rtl::Format("needs multiples of %d x %d", std::max(1, c.widthMultiple), std::max(1, c.heightMultiple));
+        return rtl::Format("not for %d x %d", request.width, request.height);
+    };
+    const bool chosen = ui::RunCompressionDialog(request.dialogFlags, options, refuse);
     if (chosen && remembered_) *remembered_ = options;
     return chosen;
 }

@@ -437,7 +437,7 @@ TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
 TEST_F(MainWindow, TheCompressionChoiceIsOfferedAgainInTheNextRun)
 {
     TempDir dir;
-    WriteFile(dir / "in.vek", RandomVek(1, 8, 6, 7).Bytes());
+    WriteFile(dir / "in.vek", RandomVek(1, 8, 8, 7).Bytes()); // a size every compressor takes
     form->Edit1->SetText(dir / "in.vek");
     std::vector<int> offered;
     std::vector<std::string> quality;
@@ -459,6 +459,37 @@ TEST_F(MainWindow, TheCompressionChoiceIsOfferedAgainInTheNextRun)
     EXPECT_EQ(offered[0], 0);
     EXPECT_EQ(offered[1], 1) << "the second run starts from the first run's compressor";
     EXPECT_EQ(quality[1], "42");
+}
+
+// A compressor that cannot take the frames is marked in the list with the
+// reason, and OK with it selected is refused with that reason.
+TEST_F(MainWindow, ACompressorThatCannotTakeTheFramesIsMarked)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(1, 321, 241, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    std::vector<std::string> items, refusals;
+    ui::CompressionDialogForm* dialog = nullptr;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        items = d.CompressorList->Items;
+        for (size_t i = 0; i < d.Compressors().size(); ++i)
+            if (avifile::FourCCToString(d.Compressors()[i].fourcc) == "MSVC") d.CompressorList->SetItemIndex(int(i));
+        d.SaveToPng(ImageDir() + "/compression-dialog-refused.png");
+        dialog = &d;
+        SimulateKey(d, ui::VK_RETURN); // refused: a message, the dialog stays
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        refusals.push_back(box.TextLabel()->Text());
+        SimulateKey(box, ui::VK_RETURN);
+        SimulateKey(*dialog, ui::VK_ESCAPE); // handled once the box is gone
+    };
+    PressStart();
+    EXPECT_NE(std::find(items.begin(), items.end(), "Microsoft Video 1 (MSVC): needs multiples of 4 x 4"), items.end());
+    EXPECT_NE(std::find(items.begin(), items.end(), "Full Frames (Uncompressed) (DIB)"), items.end());
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(refusals[0], "Microsoft Video 1 cannot be used: needs multiples of 4 x 4.");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek"}));
 }
 
 // Closing the window during a run, and a run that fails half-way: the file
