@@ -17,6 +17,22 @@ namespace {
 const char kCannotCreate[] = "Cannot create AVI file. Disk full or file in use?";
 const char kCannotComplete[] = "Cannot complete AVI file. Disk full or file in use?";
 
+// The lead-in guesses "disk full or file in use" only where that is the
+// reason; for others (no permission, a missing folder) the reason that
+// follows it says it all.
+std::string LeadIn(const char* message, int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+    case EBUSY:
+    case ETXTBSY:
+    case EIO: return message;
+    default: return std::string(message, std::strchr(message, '.') + 1);
+    }
+}
+
 [[noreturn]] void Fail(const std::string& message) { throw rtl::Exception(message); }
 
 } // namespace
@@ -150,7 +166,7 @@ bool TAVIRecorder::StartRecording()
         try {
             writer_ = std::make_unique<avifile::VideoFileWriter>(workingPath_);
         } catch (const avifile::EFileError& e) {
-            throw avifile::EFileError::NamingFile(kCannotCreate, e.Errno(), workingPath_);
+            throw avifile::EFileError::NamingFile(LeadIn(kCannotCreate, e.Errno()), e.Errno(), workingPath_);
         }
 
         int headerSize = 0;
@@ -175,9 +191,9 @@ bool TAVIRecorder::StartRecording()
         settings.keyFrameEvery = options.dwKeyFrameEvery;
         const avifile::HRESULT begun = writer_->Begin(settings, header_);
         if (begun == avifile::AVIERR_NOCOMPRESSOR)
-            Fail("Cannot make compressed stream. No such compressor found");
+            throw ECompressorError("Cannot make compressed stream. No such compressor found");
         if (begun != avifile::AVIERR_OK)
-            Fail(avifile::WithReason("AVIStreamSetFormat Error",
+            throw ECompressorError(avifile::WithReason("AVIStreamSetFormat Error",
                                      FrameSizeAdvice(options.fccHandler, frame_->Width(), frame_->Height())));
     } catch (...) {
         try {
@@ -237,15 +253,16 @@ void TAVIRecorder::CompleteFile()
     try {
         writer_->Finish();
     } catch (const avifile::EFileError& e) {
-        throw e.Retold(kCannotComplete);
+        throw e.Retold(LeadIn(kCannotComplete, e.Errno()));
     }
     const std::string destination = writer_->Destination();
     // Only a regular file is ever replaced, also when one appeared meanwhile.
-    if (!ReplaceRefusal(destination).empty()) throw avifile::EFileError::NamingFile(kCannotComplete, EISDIR, destination);
+    if (!ReplaceRefusal(destination).empty())
+        throw avifile::EFileError::NamingFile(LeadIn(kCannotComplete, EISDIR), EISDIR, destination);
     try {
         writer_->Commit();
     } catch (const avifile::EFileError& e) {
-        throw avifile::EFileError::NamingFile(kCannotComplete, e.Errno(), destination);
+        throw avifile::EFileError::NamingFile(LeadIn(kCannotComplete, e.Errno()), e.Errno(), destination);
     }
 }
 

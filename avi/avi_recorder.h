@@ -15,6 +15,7 @@
 #include "platform/gdi/bitmap.h"
 #include "platform/gdi/dib.h"
 #include "platform/rtl/component.h"
+#include "platform/rtl/exception.h"
 
 namespace avi {
 
@@ -23,6 +24,14 @@ enum TAVISizeRestriction { srNoRestriction, srForceBlock2x2, srForceBlock4x4, sr
 enum TAVIImageRetrievalMode { irmSnapShot, irmRenderToBitmap, irmBitBlt };
 
 class TAVIRecorder;
+
+// The chosen compressor is missing or refuses the stream (its frame size,
+// say): the user's choice, not a fault of the program.
+class ECompressorError : public rtl::Exception {
+public:
+    using rtl::Exception::Exception;
+};
+
 // Called for every frame before it is captured, with the recorder's own
 // frame bitmap; what the handler draws is part of the frame.
 using TAVIRecorderPostProcessEvent = std::function<void(TAVIRecorder* Sender, gdi::Bitmap* frame)>;

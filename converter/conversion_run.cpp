@@ -215,7 +215,7 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
     // Completion is reported once the file is complete: closing it is the
     // last step that can fail (a full disk), and then it is not a success.
     recorder->StopRecording(false);
-    if (hooks.completed) hooks.completed();
+    if (hooks.completed) hooks.completed(recorder->WorkingPath());
     return ConversionResult::Completed;
 }
 

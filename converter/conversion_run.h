@@ -28,9 +28,9 @@ struct ConversionHooks {
     std::function<void(avi::TAVIRecorder&)> configure;
     // Gauge1.Progress := value. Called once per frame with the frame's value.
     std::function<void(int)> progress;
-    // All frames are written and the AVI file is complete: show the
-    // completion message.
-    std::function<void()> completed;
+    // All frames are written and the AVI file is complete under
+    // outputPath: show the completion message.
+    std::function<void(const std::string& outputPath)> completed;
 };
 
 // The run was stopped through ConversionHooks::stopRequested.

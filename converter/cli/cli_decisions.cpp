@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "avi/format_advice.h"
-#include "converter/cli/cli_texts.h"
+#include "converter/texts.h"
 
 namespace converter {
 

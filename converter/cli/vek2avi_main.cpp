@@ -13,7 +13,7 @@
 
 #include "avi/avi_recorder.h"
 #include "converter/cli/cli_decisions.h"
-#include "converter/cli/cli_texts.h"
+#include "converter/texts.h"
 #include "converter/conversion_run.h"
 #include "converter/interrupt.h"
 #include "converter/sample_file.h"
@@ -205,7 +205,7 @@ int Convert(const Arguments& a)
         recorder.SetFPS(static_cast<uint8_t>(a.fps));
     };
     hooks.progress = [&](int percent) { bar.Show(percent); };
-    hooks.completed = [&] { bar.Finish(); };
+    hooks.completed = [&](const std::string&) { bar.Finish(); };
     hooks.stopRequested = [] { return converter::PendingInterrupt() != 0; };
 
     try {

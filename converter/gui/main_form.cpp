@@ -3,7 +3,7 @@
 #include "converter/conversion_run.h"
 #include "converter/gui/recorder_dialogs.h"
 #include "converter/interrupt.h"
-#include "platform/rtl/codepage.h"
+#include "converter/texts.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/message_queue.h"
 
@@ -15,10 +15,6 @@ namespace {
 // How often a running conversion serves the window's paint requests.
 constexpr std::uint64_t kPaintIntervalMs = 40;
 } // namespace
-
-// "AVI文件转换" and "AVI文件转换成功" in code page 936.
-const char kCompletionCaption936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB";
-const char kCompletionText936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB\xB3\xC9\xB9\xA6";
 
 TForm1::TForm1()
 {
@@ -51,6 +47,9 @@ TForm1::TForm1()
     Edit1->Name = "Edit1";
     Edit1->SetBounds(48, 24, 249, 21);
     Edit1->TabOrder = 1;
+    // The gauge tells about the file in the box: a new one, typed or
+    // chosen, starts at 0.
+    Edit1->OnChange = [this] { Gauge1.SetProgress(0); };
 
     Button2 = Add<ui::Button>("Start");
     Button2->Name = "Button2";
@@ -67,40 +66,58 @@ TForm1::TForm1()
 
 void TForm1::Button1Click()
 {
-    if (OpenDialog1.Execute()) Edit1->SetText(OpenDialog1.FileName);
+    if (!OpenDialog1.Execute()) return;
+    Edit1->SetText(OpenDialog1.FileName);
+    Gauge1.SetProgress(0);
 }
 
 void TForm1::Button2Click()
 {
     const std::string input = Edit1->Text();
-    TRecorderDialogs dialogs(SuggestedOutputName(input));
+    TRecorderDialogs dialogs(SuggestedOutputName(input), &compression_);
     ConversionHooks hooks;
     hooks.decisions = &dialogs;
+    Gauge1.SetProgress(0);
     // The run blocks the message loop; the window's paint requests (after a
-    // dialog closed over it, say) are served now and then, input waits.
+    // dialog closed over it, say) are served now and then, and a request to
+    // close the window is taken out of the queue, which stops the run. Other
+    // input waits.
     std::uint64_t lastPaint = 0;
-    hooks.progress = [this, &lastPaint](int value) {
+    bool closeRequested = false;
+    hooks.progress = [this, &lastPaint, &closeRequested](int value) {
         Gauge1.SetProgress(value);
         const std::uint64_t now = ui::TickCount();
         if (lastPaint == 0 || now - lastPaint >= kPaintIntervalMs) {
             lastPaint = now == 0 ? 1 : now;
             ui::PumpPaints();
+            ui::Msg m;
+            if (ui::PeekMessage(m, Handle(), ui::WM_CLOSE, ui::WM_CLOSE, ui::PM_REMOVE)) closeRequested = true;
         }
     };
-    hooks.completed = [this] {
-        ui::MessageBox(this, rtl::CP936ToUtf8(kCompletionText936), rtl::CP936ToUtf8(kCompletionCaption936), ui::MB_OK);
+    hooks.completed = [this](const std::string& output) {
+        Gauge1.SetProgress(100);
+        const bool chinese = LocaleWantsChinese();
+        ui::MessageBox(this, CompletionText(output, chinese), CompletionCaption(chinese), ui::MB_OK);
     };
     // A signal to end the program during the run stops the run first, so
     // that its unfinished file goes, and then ends the program by it.
     DeferInterrupts deferred;
-    hooks.stopRequested = [] { return PendingInterrupt() != 0; };
+    hooks.stopRequested = [&closeRequested] { return closeRequested || PendingInterrupt() != 0; };
     try {
         // Failures propagate to the application's exception handling. A
         // declined save or overwrite question ends the run quietly: nothing
         // was written, so nothing is reported as done.
         RunConversion(input, hooks);
     } catch (const EInterrupted&) {
-        EndByInterrupt(PendingInterrupt());
+        Gauge1.SetProgress(0);
+        if (const int signal = PendingInterrupt()) EndByInterrupt(signal);
+        // The window was closed during the run: it closes now that the
+        // unfinished file is gone.
+        Close();
+        return;
+    } catch (...) {
+        Gauge1.SetProgress(0);
+        throw;
     }
     if (const int signal = PendingInterrupt()) EndByInterrupt(signal);
 }

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "controls/gauge.h"
+#include "platform/avifile/avifile.h"
 #include "converter/gui/graphic_control_host.h"
 #include "platform/ui/button.h"
 #include "platform/ui/edit.h"
@@ -28,6 +29,8 @@ public:
     void Button2Click();
 
 private:
+    // The compression chosen in the last run, offered again in the next.
+    avifile::AVICOMPRESSOPTIONS compression_{};
     // Declared after Gauge1, so destroyed before it: the host unhooks
     // itself from the gauge while the gauge still exists.
     std::unique_ptr<GraphicControlHost> gaugeHost_;
@@ -35,9 +38,5 @@ private:
 
 // The one main window, while it exists.
 extern TForm1* Form1;
-
-// The completion message of a run, as stored: code page 936.
-extern const char kCompletionCaption936[];
-extern const char kCompletionText936[];
 
 } // namespace converter::gui

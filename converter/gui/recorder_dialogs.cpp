@@ -1,6 +1,9 @@
 #include "converter/gui/recorder_dialogs.h"
 
-#include "platform/rtl/codepage.h"
+#include <algorithm>
+
+#include "avi/format_advice.h"
+#include "converter/texts.h"
 #include "platform/rtl/format.h"
 #include "platform/ui/compression_dialog.h"
 #include "platform/ui/dialogs.h"
@@ -34,14 +37,25 @@ bool TRecorderDialogs::ChooseOutputPath(std::string& path)
 
 bool TRecorderDialogs::ConfirmOverwrite(const std::string& path)
 {
-    const std::string question = rtl::FormatStrings(rtl::CP936ToUtf8(avi::kOverwriteQuestion936), {path});
-    return ui::MessageDlg(question, ui::MsgDlgType::mtConfirmation, ui::mbYes | ui::mbNo) == ui::mrYes;
+    // In the user's language, and "No" is the default: Enter keeps the file.
+    return ui::MessageBox(nullptr, OverwriteQuestion(path, LocaleWantsChinese()), "Confirm",
+                          ui::MB_YESNO | ui::MB_ICONQUESTION | ui::MB_DEFBUTTON2) == ui::mrYes;
 }
 
 bool TRecorderDialogs::ChooseCompression(const avi::TAVICompressionRequest& request,
                                          avifile::AVICOMPRESSOPTIONS& options)
 {
-    return ui::RunCompressionDialog(request.dialogFlags, options);
+    if (remembered_ && (remembered_->dwFlags & avifile::AVICOMPRESSF_VALID)) options = *remembered_;
+    // Compressors that cannot take these frames are marked with the reason.
+    const auto refuse = [&request](const avifile::CompressorInfo& c) -> std::string {
+        if (avi::TakesFrameSize(c, request.width, request.height)) return {};
+        if (c.widthMultiple > 1 || c.heightMultiple > 1)
+            return rtl::Format("needs multiples of %d x %d", std::max(1, c.widthMultiple), std::max(1, c.heightMultiple));
+        return rtl::Format("not for %d x %d", request.width, request.height);
+    };
+    const bool chosen = ui::RunCompressionDialog(request.dialogFlags, options, refuse);
+    if (chosen && remembered_) *remembered_ = options;
+    return chosen;
 }
 
 } // namespace converter::gui

@@ -11,7 +11,12 @@ namespace converter::gui {
 class TRecorderDialogs final : public avi::TAVIRecorderDecisions {
 public:
     // suggestedName pre-fills the save dialog (the input's name with ".avi").
-    explicit TRecorderDialogs(std::string suggestedName = {}) : suggestedName_(std::move(suggestedName)) {}
+    // remembered, when given, keeps the compression choice from one run to
+    // the next: the dialog starts from it, and OK stores the new one.
+    explicit TRecorderDialogs(std::string suggestedName = {}, avifile::AVICOMPRESSOPTIONS* remembered = nullptr)
+        : suggestedName_(std::move(suggestedName)), remembered_(remembered)
+    {
+    }
 
     bool ChooseOutputPath(std::string& path) override;
     bool ConfirmOverwrite(const std::string& path) override;
@@ -19,6 +24,7 @@ public:
 
 private:
     std::string suggestedName_;
+    avifile::AVICOMPRESSOPTIONS* remembered_;
 };
 
 // "clip.vek" -> "clip.avi", the folder kept; "" for an empty path.

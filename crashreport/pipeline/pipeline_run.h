@@ -68,6 +68,11 @@ void SetSection(int section);
 // Publishes the exception record that the event handlers receive.
 void PublishRecord(const TReportRun& run);
 
+// In a filter's message this stands for the exception's own message; a
+// message without it is shown as it is.
+inline constexpr char kFilterMessagePlaceholder[] = "%ExceptionMessage%";
+std::string FilterMessageText(const std::string& text, const TCapturedException& exception);
+
 // The stages, in order.
 // Chooses the options and brings the application to the front; false when
 // a filter skipped the report.

@@ -10,6 +10,8 @@
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "crashreport/pipeline/pipeline_run.h"
 #include "crashreport/pipeline/report_pipeline.h"
+#include "crashreport/report/captured_report.h"
+#include "platform/rtl/strings.h"
 #include "platform/kernel/modules.h"
 
 namespace crashreport {
@@ -84,6 +86,16 @@ void ChooseOptions(TReportRun& run)
     run.Options->SetModuleFile(chosen->ModuleFile());
 }
 
+} // namespace
+
+std::string FilterMessageText(const std::string& text, const TCapturedException& exception)
+{
+    if (text.find(kFilterMessagePlaceholder) == std::string::npos) return text;
+    return rtl::ReplaceAll(text, kFilterMessagePlaceholder, GetExceptionMessage(exception));
+}
+
+namespace {
+
 // The exception filters; true when the report is skipped.
 bool Filtered(const TReportRun& run)
 {
@@ -95,7 +107,8 @@ bool Filtered(const TReportRun& run)
         SetSection(scFilterMatch);
         if (names[i].empty() || !ClassDescendsFrom(*run.Exception.Exception.Type, names[i])) continue;
         const auto& messages = o.FilterMessages();
-        if (i < messages.Count() && !messages[i].empty()) DesktopMessageBox(messages[i], o.GetText(0), bkInformation);
+        if (i < messages.Count() && !messages[i].empty())
+            DesktopMessageBox(FilterMessageText(messages[i], run.Exception), o.GetText(0), bkInformation);
         return true;
     }
     return false;

@@ -312,7 +312,14 @@ void TExceptionDialog::ApplySimpleSize()
     message_->SetBounds(48, 8, textWidth, height);
     const int width = std::min(screen.cx, std::max({250 - 2 * kFrame, textWidth + 58, rowsWidth}));
     const int clientHeight = std::max(0, height - 39) + 86 + extraHeight_;
-    SetBounds((screen.cx - width) / 2, (screen.cy - clientHeight) / 2, width, clientHeight);
+    // Centred on the application's window when it told where it is, else
+    // on the screen; on the screen either way.
+    const ::ui::TRect& owner = ForeignOwnerBounds;
+    const bool onOwner = owner.Width() > 0;
+    const int left = onOwner ? owner.Left + (owner.Width() - width) / 2 : (screen.cx - width) / 2;
+    const int top = onOwner ? owner.Top + (owner.Height() - clientHeight) / 2 : (screen.cy - clientHeight) / 2;
+    SetBounds(std::clamp(left, 0, std::max(0, screen.cx - width)), std::clamp(top, 0, std::max(0, screen.cy - clientHeight)),
+              width, clientHeight);
 }
 
 void TExceptionDialog::ApplyDetailedPlacement()
@@ -500,6 +507,16 @@ void TExceptionDialog::MouseMove(::ui::TPoint p, unsigned)
 
 bool TExceptionDialog::Execute()
 {
+    // The dialog belongs to the application's window, which is on the
+    // waiting thread: transient for it, and a simple dialog opens centred on
+    // it. A thread that does not answer (a freeze) leaves it on the screen's
+    // centre.
+    ::ui::WindowPlacement owner;
+    if (const ::ui::HWND app = ::ui::FindApplicationWindow(); app && ::ui::QueryWindowPlacement(app, 100, owner)) {
+        ForeignOwner = owner.native;
+        ForeignOwnerBounds = owner.bounds;
+        if (!detailed_) ApplySimpleSize();
+    }
     ok_->SetFocus();
     painted_ = false;
     ::ui::SetTimer(Handle(), tmPaintCheck, 1);

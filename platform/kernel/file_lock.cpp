@@ -18,6 +18,14 @@ bool LockFileExclusive(int fd)
     }
 }
 
+bool TryLockFileExclusive(int fd)
+{
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
 bool UnlockFile(int fd) { return ::flock(fd, LOCK_UN) == 0; }
 
 bool TFileLock::Lock(const std::string& path, int timeoutMs)

@@ -37,6 +37,8 @@ private:
 
 // Exclusive lock on an open descriptor, waiting for it; false on failure.
 bool LockFileExclusive(int fd);
+// The same without waiting: false when another descriptor holds a lock.
+bool TryLockFileExclusive(int fd);
 bool UnlockFile(int fd);
 
 // Writes the file's data through to the disk; false on failure (a full disk

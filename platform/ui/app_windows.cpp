@@ -1,6 +1,9 @@
 #include "platform/ui/app_windows.h"
 
+#include "platform/ui/message_queue.h"
+
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -67,4 +70,40 @@ void NoteTopLevelHidden(HWND hwnd)
 }
 
 } // namespace detail
+namespace {
+// Placement questions in flight, by number: an answer that comes after its
+// question gave up finds nothing to fill.
+std::mutex g_placementMutex;
+std::map<WPARAM, WindowPlacement> g_placements;
+WPARAM g_lastPlacementQuestion = 0;
+} // namespace
+
+bool QueryWindowPlacement(HWND hwnd, unsigned timeoutMs, WindowPlacement& placement)
+{
+    WPARAM question;
+    {
+        std::lock_guard lock(g_placementMutex);
+        question = ++g_lastPlacementQuestion;
+        g_placements[question] = WindowPlacement{};
+    }
+    LRESULT answered = 0;
+    const bool delivered = SendMessageTimeout(hwnd, WM_QUERYPLACEMENT, question, 0, timeoutMs, &answered);
+    std::lock_guard lock(g_placementMutex);
+    const auto it = g_placements.find(question);
+    if (delivered && answered == 1) placement = it->second;
+    g_placements.erase(it);
+    return delivered && answered == 1;
+}
+
+namespace detail {
+bool AnswerPlacementQuestion(WPARAM question, const WindowPlacement& placement)
+{
+    std::lock_guard lock(g_placementMutex);
+    const auto it = g_placements.find(question);
+    if (it == g_placements.end()) return false;
+    it->second = placement;
+    return true;
+}
+} // namespace detail
+
 } // namespace ui

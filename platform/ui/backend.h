@@ -32,6 +32,10 @@ public:
     virtual void SetCaption(const std::string& caption) = 0;
     virtual void SetBounds(const TRect& screenClient) = 0;
     virtual void Show(bool visible) = 0;
+    // While on, pointer and key input that was queued before the window
+    // was shown, and the further presses of a double or triple click that
+    // showed it, are dropped (a dialog that opens under the pointer).
+    virtual void SetInputGuard(bool /*on*/) {}
     // Shows the part rect of the form's surface (client coordinates).
     virtual void Present(cairo_surface_t* surface, const TRect& rect) = 0;
     virtual void Activate() = 0;

@@ -21,7 +21,7 @@ namespace {
 
 struct Atoms {
     Atom wmProtocols, wmDelete, netWmName, utf8, motifHints, netWmWindowType, typeDialog, typeNormal, netWmPid;
-    Atom netWmState, stateMaxH, stateMaxV, stateAbove;
+    Atom netWmState, stateMaxH, stateMaxV, stateAbove, shownStamp;
     explicit Atoms(Display* d)
     {
         wmProtocols = XInternAtom(d, "WM_PROTOCOLS", False);
@@ -37,10 +37,14 @@ struct Atoms {
         stateMaxH = XInternAtom(d, "_NET_WM_STATE_MAXIMIZED_HORZ", False);
         stateMaxV = XInternAtom(d, "_NET_WM_STATE_MAXIMIZED_VERT", False);
         stateAbove = XInternAtom(d, "_NET_WM_STATE_ABOVE", False);
+        shownStamp = XInternAtom(d, "_VEK_SHOWN", False);
     }
 };
 
 class X11Connection;
+
+// Two presses this close (server milliseconds) make a double click.
+constexpr Time kDoubleClickMs = 400;
 
 class X11Window final : public NativeWindow {
 public:
@@ -49,6 +53,7 @@ public:
     void SetCaption(const std::string& caption) override;
     void SetBounds(const TRect& r) override;
     void Show(bool visible) override;
+    void SetInputGuard(bool on) override { guard_ = on; }
     void Present(cairo_surface_t* surface, const TRect& rect) override;
     void Activate() override;
     void SetState(bool maximized, bool minimized, bool stayOnTop) override;
@@ -61,6 +66,11 @@ public:
     // A resizable window takes the new size into its surface; answers
     // whether the size changed.
     bool Configured(int width, int height);
+    // The server time at which the window was last shown (0: not seen yet).
+    void NoteShown(Time when) { shownAt_ = when == 0 ? 1 : when; }
+    // With the input guard on: whether this input event is to be dropped
+    // because it was meant for what was there before the window appeared.
+    bool EarlyInput(const XEvent& e);
     bool mapped = false;
     bool wantFocus = false;
     Time lastClick = 0;
@@ -75,6 +85,10 @@ private:
     bool fixed_;
     bool dialogFrame_ = false;
     bool maximizeBox_ = true;
+    bool guard_ = false;
+    Time shownAt_ = 0;
+    Time lastDroppedPress_ = 0;
+    bool dropRelease_ = false;
     // Sizes asked for and not yet confirmed: their ConfigureNotify events
     // are our own, not a resize from outside.
     std::vector<TSize> requested_;
@@ -142,7 +156,7 @@ X11Window::X11Window(X11Connection& c, Form& form, const NativeWindowParams& p)
     XSetWindowAttributes a{};
     a.background_pixel = WhitePixel(d, screen);
     a.event_mask = ExposureMask | KeyPressMask | KeyReleaseMask | ButtonPressMask | ButtonReleaseMask |
-        PointerMotionMask | StructureNotifyMask | FocusChangeMask;
+        PointerMotionMask | StructureNotifyMask | FocusChangeMask | PropertyChangeMask;
     a.bit_gravity = NorthWestGravity;
     xid_ = XCreateWindow(d, RootWindow(d, screen), p.bounds.Left, p.bounds.Top, std::max(1, p.bounds.Width()),
                          std::max(1, p.bounds.Height()), 0, CopyFromParent, InputOutput, CopyFromParent,
@@ -281,6 +295,12 @@ void X11Window::Show(bool visible)
     if (visible) {
         wantFocus = true;
         XMapRaised(d, xid_);
+        // An empty append still changes the property: its PropertyNotify
+        // carries the server time at which the window went up.
+        shownAt_ = 0;
+        lastDroppedPress_ = 0;
+        dropRelease_ = false;
+        XChangeProperty(d, xid_, c_.atoms.shownStamp, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
         // Without a window manager the position given at creation holds;
         // with one, this asks for it again once mapped.
         XMoveWindow(d, xid_, bounds_.Left, bounds_.Top);
@@ -298,6 +318,31 @@ void X11Window::Mapped()
         wantFocus = false;
         XSetInputFocus(c_.dpy(), xid_, RevertToParent, CurrentTime);
     }
+}
+
+bool X11Window::EarlyInput(const XEvent& e)
+{
+    if (!guard_) return false;
+    const bool key = e.type == KeyPress || e.type == KeyRelease;
+    const Time t = key ? e.xkey.time : e.xbutton.time;
+    // Queued before the window was up: aimed at what was under the pointer
+    // or had the focus then.
+    const bool before = shownAt_ == 0 || static_cast<long>(t - shownAt_) < 0;
+    if (key) return before;
+    if (e.type == ButtonRelease) {
+        const bool drop = before || dropRelease_;
+        dropRelease_ = false;
+        return drop;
+    }
+    // The rest of a double or triple click that opened the window: presses
+    // within the double-click time of its appearance or of a dropped press.
+    const bool early = before || t - shownAt_ < kDoubleClickMs ||
+        (lastDroppedPress_ != 0 && t - lastDroppedPress_ < kDoubleClickMs);
+    if (early) {
+        lastDroppedPress_ = t == 0 ? 1 : t;
+        dropRelease_ = true;
+    }
+    return early;
 }
 
 bool X11Window::Configured(int width, int height)
@@ -461,8 +506,13 @@ void X11Connection::Handle(XEvent& e)
     case ClientMessage:
         if (static_cast<Atom>(e.xclient.data.l[0]) == atoms.wmDelete) PostMessage(form->Handle(), WM_CLOSE);
         break;
+    case PropertyNotify:
+        if (e.xproperty.atom == atoms.shownStamp && e.xproperty.state == PropertyNewValue)
+            native->NoteShown(e.xproperty.time);
+        break;
     case FocusIn: form->NativeActivated(true); break;
     case KeyPress: {
+        if (native->EarlyInput(e)) break;
         char buf[32];
         KeySym ks = 0;
         XLookupString(&e.xkey, buf, sizeof buf, &ks, nullptr);
@@ -478,6 +528,7 @@ void X11Connection::Handle(XEvent& e)
     }
     case ButtonPress:
     case ButtonRelease: {
+        if (native->EarlyInput(e)) break;
         const TPoint p{e.xbutton.x, e.xbutton.y};
         unsigned flags = 0;
         if (e.xbutton.state & ShiftMask) flags |= MK_SHIFT;
@@ -486,7 +537,7 @@ void X11Connection::Handle(XEvent& e)
         switch (e.xbutton.button) {
         case Button1:
             if (press) {
-                const bool dbl = e.xbutton.time - native->lastClick < 400 && std::abs(p.X - native->lastX) < 4 &&
+                const bool dbl = e.xbutton.time - native->lastClick < kDoubleClickMs && std::abs(p.X - native->lastX) < 4 &&
                     std::abs(p.Y - native->lastY) < 4;
                 form->InjectMouse(dbl ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, p, flags | MK_LBUTTON);
                 native->lastClick = dbl ? 0 : e.xbutton.time;

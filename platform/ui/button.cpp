@@ -10,6 +10,24 @@ namespace ui {
 using gdi::TRect;
 
 namespace {
+// Bytes of the longest run of whole UTF-8 characters of word, from its
+// start, that fits width; at least one character.
+size_t FittingPrefix(gdi::Canvas& c, const std::string& word, int width)
+{
+    std::vector<size_t> ends; // where each character ends
+    for (size_t i = 1; i <= word.size(); ++i)
+        if (i == word.size() || (static_cast<unsigned char>(word[i]) & 0xC0) != 0x80) ends.push_back(i);
+    size_t lo = 0, hi = ends.size() - 1; // ends[lo] is taken even when it does not fit
+    while (lo < hi) {
+        const size_t mid = lo + (hi - lo + 1) / 2;
+        if (c.TextWidth(word.substr(0, ends[mid])) <= width)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return ends[lo];
+}
+
 std::vector<std::string> WrapLines(gdi::Canvas& c, const std::string& text, int width, bool wrap)
 {
     std::vector<std::string> lines;
@@ -32,6 +50,13 @@ std::vector<std::string> WrapLines(gdi::Canvas& c, const std::string& text, int 
                 line = word;
             } else {
                 line = candidate;
+            }
+            // A word wider than the line (a long path) breaks between characters.
+            while (c.TextWidth(line) > width) {
+                const size_t cut = FittingPrefix(c, line, width);
+                if (cut >= line.size()) break;
+                lines.push_back(line.substr(0, cut));
+                line.erase(0, cut);
             }
             if (j == std::string::npos) break;
             i = j + 1;

@@ -54,8 +54,9 @@ public:
     void Paint(gdi::Canvas& canvas) override;
 };
 
-// Draws text in rect, wrapping at blanks when wrap is set and breaking at
-// newlines; returns the height used.
+// Draws text in rect, wrapping at blanks when wrap is set (a word wider than
+// the rect breaks between characters) and breaking at newlines; returns the
+// height used.
 int DrawTextBlock(gdi::Canvas& canvas, const TRect& rect, const std::string& text, bool wrap,
                   StaticText::Alignment align);
 // The pixel size DrawTextBlock needs for text at a given width.

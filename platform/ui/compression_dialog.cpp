@@ -27,8 +27,8 @@ bool ParseInt(const std::string& text, long min, long max, long& value)
 } // namespace
 
 CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<CompressorInfo> compressors, UINT flags,
-                                             const AVICOMPRESSOPTIONS& current)
-    : compressors_(std::move(compressors)), current_(current)
+                                             const AVICOMPRESSOPTIONS& current, std::vector<std::string> refusals)
+    : compressors_(std::move(compressors)), current_(current), refusals_(std::move(refusals))
 {
     Owner = owner;
     Border = BorderStyle::bsDialog;
@@ -47,7 +47,9 @@ CompressionDialogForm::CompressionDialogForm(Form* owner, std::vector<Compressor
         std::string code = FourCCToString(compressors_[i].fourcc);
         while (!code.empty() && (code.back() == ' ' || code.back() == '\0'))
             code.pop_back(); // "DIB ", as the user types it: "DIB"
-        items.push_back(compressors_[i].name + " (" + code + ")");
+        std::string item = compressors_[i].name + " (" + code + ")";
+        if (i < refusals_.size() && !refusals_[i].empty()) item += ": " + refusals_[i];
+        items.push_back(item);
         if (compressors_[i].fourcc == current.fccHandler) selected = static_cast<int>(i);
     }
     CompressorList->SetItems(items);
@@ -133,7 +135,11 @@ void CompressionDialogForm::CompressorChanged()
 
 std::string CompressionDialogForm::Validate() const
 {
-    if (CompressorList->ItemIndex() < 0) return "Choose a compressor.";
+    const int index = CompressorList->ItemIndex();
+    if (index < 0) return "Choose a compressor.";
+    if (static_cast<size_t>(index) < refusals_.size() && !refusals_[static_cast<size_t>(index)].empty())
+        return compressors_[static_cast<size_t>(index)].name + " cannot be used: " +
+            refusals_[static_cast<size_t>(index)] + ".";
     long v;
     if (QualityEdit->Enabled() && !ParseInt(QualityEdit->Text(), 0, 100, v))
         return "The quality must be a whole number from 0 to 100.";
@@ -164,9 +170,13 @@ bool CompressionDialogForm::Apply(AVICOMPRESSOPTIONS& o)
     return true;
 }
 
-bool RunCompressionDialog(UINT flags, AVICOMPRESSOPTIONS& options)
+bool RunCompressionDialog(UINT flags, AVICOMPRESSOPTIONS& options, const CompressorRefusal& refuse)
 {
-    CompressionDialogForm dialog(ActiveForm(), InstalledCompressors(), flags, options);
+    std::vector<CompressorInfo> compressors = InstalledCompressors();
+    std::vector<std::string> refusals;
+    if (refuse)
+        for (const CompressorInfo& c : compressors) refusals.push_back(refuse(c));
+    CompressionDialogForm dialog(ActiveForm(), std::move(compressors), flags, options, std::move(refusals));
     AVICOMPRESSOPTIONS work = options;
     // OK writes into a copy, so Cancel leaves the record as it was.
     dialog.SetTarget(&work);

@@ -18,7 +18,8 @@ namespace ui {
 class CompressionDialogForm : public Form {
 public:
     CompressionDialogForm(Form* owner, std::vector<avifile::CompressorInfo> compressors, avifile::UINT flags,
-                          const avifile::AVICOMPRESSOPTIONS& current);
+                          const avifile::AVICOMPRESSOPTIONS& current,
+                          std::vector<std::string> refusals = {});
 
     // Checks the fields; on success writes the choice into options and
     // returns true, otherwise shows what is wrong and returns false.
@@ -42,12 +43,20 @@ private:
     void CompressorChanged();
     std::vector<avifile::CompressorInfo> compressors_;
     avifile::AVICOMPRESSOPTIONS current_;
+    std::vector<std::string> refusals_; // per compressor; empty: usable
     avifile::AVICOMPRESSOPTIONS* target_ = nullptr;
 };
 
+// Why a compressor cannot serve the caller (frames it cannot take, say), or
+// empty when it can.
+using CompressorRefusal = std::function<std::string(const avifile::CompressorInfo&)>;
+
 // Shows the dialog modally; true (and options filled, AVICOMPRESSF_VALID
-// set) on OK; Cancel leaves the options as they were.
-bool RunCompressionDialog(avifile::UINT flags, avifile::AVICOMPRESSOPTIONS& options);
+// set) on OK; Cancel leaves the options as they were. A compressor that
+// refuse names a reason for is listed with it, and OK with it selected is
+// refused with that reason.
+bool RunCompressionDialog(avifile::UINT flags, avifile::AVICOMPRESSOPTIONS& options,
+                          const CompressorRefusal& refuse = {});
 
 // Runs for every compression dialog when set, before its modal loop.
 extern std::function<void(CompressionDialogForm&)> OnCompressionDialogShown;

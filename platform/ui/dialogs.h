@@ -45,6 +45,7 @@ enum MessageBoxFlag : unsigned {
     MB_ICONQUESTION = 0x20,
     MB_ICONWARNING = 0x30,
     MB_ICONINFORMATION = 0x40,
+    MB_DEFBUTTON2 = 0x100, // the second button is the default, not the first
 };
 
 class DialogProvider {

@@ -1,5 +1,7 @@
 #include "platform/ui/file_dialog.h"
 
+#include <cstring>
+
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -210,6 +212,16 @@ bool FileDialogForm::Accept()
     if (!fs::is_directory(parent, ec)) {
         ShowMessageBox(this, path + "\nThe folder does not exist.\nCheck the path and try again.", Caption(),
                        MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    // A file that cannot be written is refused here, where another name
+    // can still be chosen, whether the file or its folder is read-only.
+    if (kind_ == Kind::fdSave && (request_.options & ofNoReadOnlyReturn) &&
+        access(parent.c_str(), W_OK | X_OK) != 0) {
+        ShowMessageBox(this,
+                       path + "\nThe folder cannot be written (" + std::strerror(errno) +
+                           ").\nTry again with a different folder.",
+                       Caption(), MB_OK | MB_ICONWARNING);
         return false;
     }
     const bool exists = fs::exists(p, ec);

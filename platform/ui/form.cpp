@@ -82,11 +82,17 @@ void Form::EnsureNative()
     if (native_) return;
     Connection& c = ThreadConnection();
     const TSize screen = c.ScreenSize();
-    if (Position == FormPosition::poScreenCenter || (Position == FormPosition::poOwnerCenter && !Owner)) {
-        Window::SetBounds((screen.cx - Width()) / 2, (screen.cy - Height()) / 2, Width(), Height());
-    } else if (Position == FormPosition::poOwnerCenter) {
+    if (Position == FormPosition::poOwnerCenter && Owner) {
         Window::SetBounds(Owner->Left() + (Owner->Width() - Width()) / 2,
                           Owner->Top() + (Owner->Height() - Height()) / 2, Width(), Height());
+    } else if (Position == FormPosition::poOwnerCenter && ForeignOwnerBounds.Width() > 0) {
+        // Centred on the other thread's window, and kept on the screen.
+        const TRect& o = ForeignOwnerBounds;
+        Window::SetBounds(std::clamp(o.Left + (o.Width() - Width()) / 2, 0, std::max(0, screen.cx - Width())),
+                          std::clamp(o.Top + (o.Height() - Height()) / 2, 0, std::max(0, screen.cy - Height())),
+                          Width(), Height());
+    } else if (Position == FormPosition::poScreenCenter || Position == FormPosition::poOwnerCenter) {
+        Window::SetBounds((screen.cx - Width()) / 2, (screen.cy - Height()) / 2, Width(), Height());
     }
     NativeWindowParams p;
     p.caption = Text();
@@ -94,7 +100,7 @@ void Form::EnsureNative()
     p.fixedSize = Border != BorderStyle::bsSizeable;
     p.dialogFrame = Border == BorderStyle::bsDialog;
     p.maximizeBox = MaximizeBox && Border == BorderStyle::bsSizeable;
-    p.owner = Owner ? Owner->NativeHandle() : 0;
+    p.owner = Owner ? Owner->NativeHandle() : ForeignOwner;
     native_ = c.CreateNativeWindow(*this, p);
     if (state_ != WindowState::wsNormal || stayOnTop_)
         native_->SetState(state_ == WindowState::wsMaximized, state_ == WindowState::wsMinimized, stayOnTop_);
@@ -107,6 +113,7 @@ void Form::SetVisible(bool visible)
         EnsureNative();
         Window::SetVisible(true);
         if (!FocusedControl()) SelectNext(true);
+        native_->SetInputGuard(modal_);
         native_->Show(true);
         detail::NoteTopLevelShown(Handle(), Owner != nullptr);
         t_active = this;
@@ -370,6 +377,7 @@ LRESULT Form::WndProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_PAINT: PaintNow(); return 0;
+    case WM_QUERYPLACEMENT: return detail::AnswerPlacementQuestion(wParam, {NativeHandle(), BoundsRect()}) ? 1 : 0;
     case WM_CLOSE:
         if (OnCloseQuery && !OnCloseQuery(*this)) return 0;
         if (modal_) ModalResult = mrCancel;

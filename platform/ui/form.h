@@ -34,6 +34,11 @@ public:
     BorderStyle Border = BorderStyle::bsSizeable;
     FormPosition Position = FormPosition::poDesigned;
     Form* Owner = nullptr; // for modal dialogs: the window they belong to
+    // A window of another thread this form belongs to (Owner must be one of
+    // this thread): its native handle marks the form transient for it, and
+    // poOwnerCenter centres on its bounds. Set before the form is shown.
+    std::uint64_t ForeignOwner = 0;
+    TRect ForeignOwnerBounds{};
     // Escape ends a modal form with mrCancel when it has no cancel button.
     bool EscapeCancels = true;
     // A resizable form offers the maximise box.

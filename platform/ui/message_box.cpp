@@ -14,6 +14,7 @@ constexpr int kIcon = 32;
 constexpr int kMargin = 12;
 constexpr int kButtonW = 75, kButtonH = 23, kButtonGap = 6;
 constexpr int kMinWidth = 200;
+constexpr int kTextWidth = 420; // where the text wraps in an ordinary box
 // Room the window manager's title bar takes besides the caption (icon and
 // buttons), and how much wider its bold title font runs than ours.
 constexpr int kTitleBarExtra = 96;
@@ -51,7 +52,7 @@ void DrawMessageIcon(gdi::Canvas& c, int x, int y, MessageIcon icon)
 }
 
 MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::string& caption, MessageIcon icon,
-                               const std::vector<MessageButton>& buttons, int escapeResult)
+                               const std::vector<MessageButton>& buttons, int escapeResult, size_t defaultIndex)
     : icon_(icon)
 {
     Owner = owner;
@@ -61,11 +62,17 @@ MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::
 
     gdi::Canvas measure(1, 1);
     measure.Font = Font;
-    const TSize textSize = MeasureTextBlock(measure, text, 420);
     const int textLeft = icon == MessageIcon::miNone ? kMargin : kMargin + kIcon + kMargin;
+    // The text wraps, so every word of it is shown; a text too tall for the
+    // screen gets wider lines, up to two thirds of the screen's width.
+    const TSize screen = ScreenSize();
+    const int maxWidth = std::max(kMinWidth, screen.cx * 2 / 3);
+    const int widest = std::max(kTextWidth, maxWidth - textLeft - kMargin - 8);
+    TSize textSize = MeasureTextBlock(measure, text, kTextWidth);
+    if (textSize.cy > screen.cy * 2 / 3 && widest > kTextWidth) textSize = MeasureTextBlock(measure, text, widest);
     const int textTop = kMargin + std::max(0, (kIcon - textSize.cy) / 2);
     const int rowWidth = static_cast<int>(buttons.size()) * (kButtonW + kButtonGap) - kButtonGap;
-    const int captionWidth = measure.TextWidth(caption) * 5 / 4 + kTitleBarExtra;
+    const int captionWidth = std::min(measure.TextWidth(caption) * 5 / 4 + kTitleBarExtra, maxWidth);
     const int width = std::max({textLeft + textSize.cx + kMargin + 8, rowWidth + 2 * kMargin, captionWidth, kMinWidth});
     const int buttonsTop = std::max(textTop + textSize.cy, kMargin + (icon == MessageIcon::miNone ? 0 : kIcon)) + 18;
     SetBounds(0, 0, width, buttonsTop + kButtonH + kMargin);
@@ -80,11 +87,12 @@ MessageBoxForm::MessageBoxForm(Form* owner, const std::string& text, const std::
         b->SetBounds(x, buttonsTop, kButtonW, kButtonH);
         b->ModalResult = mb.result;
         b->TabOrder = order++;
-        b->Default = order == 1;
+        b->Default = static_cast<size_t>(order - 1) == defaultIndex;
         b->Cancel = mb.result == escapeResult;
         buttons_.push_back(b);
         x += kButtonW + kButtonGap;
     }
+    if (defaultIndex < buttons_.size()) SetFocusedControl(buttons_[defaultIndex]);
     EscapeCancels = false;
     if (escapeResult == mrNone)
         OnCloseQuery = [](Form&) { return false; };
@@ -125,10 +133,10 @@ void MessageBoxForm::Paint(gdi::Canvas& c)
 
 namespace {
 int RunBox(Form* owner, const std::string& text, const std::string& caption, MessageIcon icon,
-           const std::vector<MessageButton>& buttons, int escapeResult)
+           const std::vector<MessageButton>& buttons, int escapeResult, size_t defaultIndex = 0)
 {
     if (!owner) owner = ActiveForm();
-    MessageBoxForm box(owner, text, caption, icon, buttons, escapeResult);
+    MessageBoxForm box(owner, text, caption, icon, buttons, escapeResult, defaultIndex);
     if (icon == MessageIcon::miError || icon == MessageIcon::miWarning) Beep();
     if (OnMessageBoxShown) OnMessageBoxShown(box);
     return box.ShowModal();
@@ -145,11 +153,13 @@ int ShowMessageBox(Form* owner, const std::string& text, const std::string& capt
     case MB_ICONINFORMATION: icon = MessageIcon::miInformation; break;
     default: break;
     }
+    const size_t defaultIndex = (flags & MB_DEFBUTTON2) ? 1 : 0;
     switch (flags & 0x0F) {
-    case MB_OKCANCEL: return RunBox(owner, text, caption, icon, {{"OK", mrOk}, {"Cancel", mrCancel}}, mrCancel);
+    case MB_OKCANCEL:
+        return RunBox(owner, text, caption, icon, {{"OK", mrOk}, {"Cancel", mrCancel}}, mrCancel, defaultIndex);
     case MB_YESNO:
         // As on the original platform, a Yes/No box has no cancel answer.
-        return RunBox(owner, text, caption, icon, {{"&Yes", mrYes}, {"&No", mrNo}}, mrNone);
+        return RunBox(owner, text, caption, icon, {{"&Yes", mrYes}, {"&No", mrNo}}, mrNone, defaultIndex);
     default: return RunBox(owner, text, caption, icon, {{"OK", mrOk}}, mrOk);
     }
 }

@@ -22,9 +22,10 @@ struct MessageButton {
 class MessageBoxForm : public Form {
 public:
     // escapeResult: what Escape and closing the window answer; mrNone
-    // makes the box answerable only with its buttons.
+    // makes the box answerable only with its buttons. The button at
+    // defaultIndex is the default one and has the focus.
     MessageBoxForm(Form* owner, const std::string& text, const std::string& caption, MessageIcon icon,
-                   const std::vector<MessageButton>& buttons, int escapeResult);
+                   const std::vector<MessageButton>& buttons, int escapeResult, size_t defaultIndex = 0);
     const std::vector<Button*>& Buttons() const { return buttons_; }
     StaticText* TextLabel() const { return text_; }
     MessageIcon Icon() const { return icon_; }

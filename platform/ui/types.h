@@ -64,6 +64,9 @@ enum : UINT {
     WM_MOUSEWHEEL = 0x020A, // wParam: signed wheel steps (positive: away from the user)
     WM_MOUSELAST = 0x020E,
     WM_USER = 0x0400,
+    // A form's native handle and bounds for a window of another thread
+    // (QueryWindowPlacement in app_windows.h); answers 1.
+    WM_QUERYPLACEMENT = 0x0401,
     WM_APP = 0x8000,
 };
 enum : WPARAM { SC_RESTORE = 0xF120 };

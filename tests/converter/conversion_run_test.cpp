@@ -45,7 +45,7 @@ protected:
             ++progressCalls;
             if (progress.empty() || progress.back() != p) progress.push_back(p);
         };
-        hooks.completed = [this] { ++completed; };
+        hooks.completed = [this](const std::string&) { ++completed; };
         return RunConversion(input, hooks);
     }
 

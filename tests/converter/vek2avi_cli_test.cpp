@@ -243,7 +243,7 @@ TEST(Vek2aviCli, OnlyRegularFilesAreReplaced)
     const std::string missing = dir / "no/such/folder.avi";
     Result r = Vek2avi(ShellQuote(vek) + " " + ShellQuote(missing), dir);
     EXPECT_EQ(r.err,
-              "vek2avi: Cannot create AVI file. Disk full or file in use? \"" + missing +
+              "vek2avi: Cannot create AVI file. \"" + missing +
                   "\": No such file or directory.\n");
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"d3", "full", "small.vek"}));
 }

@@ -77,8 +77,10 @@ std::string WaitWindow(pid_t pid, const std::string& name)
         std::string out =
             Xdotool("search --all --onlyvisible --pid " + std::to_string(pid) + " --name " + ShellQuote(name));
         if (!out.empty()) {
-            // Mapped; give the program a moment to take the keyboard focus.
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // Mapped; give the program a moment to take the keyboard focus,
+            // and let the double-click time pass during which a dialog
+            // ignores clicks (the rest of the click that opened it).
+            std::this_thread::sleep_for(std::chrono::milliseconds(450));
             return out.substr(0, out.find('\n'));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -131,6 +133,7 @@ struct DesktopProgram : ::testing::Test {
     void SetUp() override
     {
         if (!ui::X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
+        ::setenv("LC_ALL", "C", 1); // the program's texts in English
         clipboard = ui::CreateX11Clipboard();
         ASSERT_TRUE(clipboard);
         program = std::make_unique<Program>(std::vector<std::string>{VEK_BUILD_DIR "/converter/gui/vek2avi-gui"});
@@ -206,14 +209,12 @@ TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
     Key("Down"); // Microsoft Video 1
     Key("Return");
 
-    const std::string done = WaitWindow(program->pid(), "^AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2$");
+    const std::string done = WaitWindow(program->pid(), "^AVI file conversion$");
     ASSERT_FALSE(done.empty()) << "no completion message";
     ClearClipboard();
     Key("ctrl+c");
     const std::string text = Copied();
-    EXPECT_NE(text.find("AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F"),
-              std::string::npos)
-        << text;
+    EXPECT_NE(text.find("The AVI file was written:\n" + (dir / "movie.avi")), std::string::npos) << text;
     Key("Return");
     ASSERT_TRUE(WaitGone(program->pid(), "^AVI"));
 
@@ -229,6 +230,86 @@ TEST_F(DesktopProgram, ConvertsATypedPathThroughTheDialogs)
     EXPECT_EQ(probe.packets, 5);
     EXPECT_EQ(probe.keyPackets, 5);
     EXPECT_TRUE(program->Running());
+}
+
+// One program start for the checks of careless or quick input: a double and
+// a triple click on "Start" never pick a file in the save dialog that opens
+// under the pointer, Enter at the overwrite question keeps the file, and an
+// expected error is a plain message with its reason, not a report.
+TEST_F(DesktopProgram, QuickClicksAndEnterNeverReplaceAFile)
+{
+    TempDir dir;
+    WriteFile(dir / "clip.vek", RandomVek(2, 16, 8, 5).Bytes());
+    // The save dialog's list is full of files, so whatever row lies under
+    // the pointer is one.
+    for (int i = 0; i < 40; ++i) WriteFile(dir / ("one" + std::to_string(100 + i) + ".avi"), "keep me");
+    ClickAt(main, 60, 34);
+    Type(dir / "clip.vek");
+    const auto [ox, oy] = Origin(main);
+    const std::string start = std::to_string(ox + 354) + " " + std::to_string(oy + 84);
+    for (const char* clicks : {"2", "3"}) {
+        SCOPED_TRACE(std::string(clicks) + " clicks");
+        Xdotool("mousemove " + start + " click --repeat " + clicks + " --delay 120 1");
+        const std::string save = WaitWindow(program->pid(), "^Save As$");
+        ASSERT_FALSE(save.empty()) << "no save dialog";
+        ClearClipboard();
+        Key("ctrl+a ctrl+c"); // the name box, which a picked file would fill
+        EXPECT_EQ(Copied(), "clip.avi");
+        Key("Escape");
+        ASSERT_TRUE(WaitGone(program->pid(), "^Save As$"));
+    }
+    // Enter at the overwrite question: No.
+    ClickAt(main, 354, 84);
+    ASSERT_FALSE(WaitWindow(program->pid(), "^Save As$").empty());
+    Key("ctrl+a");
+    Type(dir / "one120.avi");
+    Key("Return");
+    const std::string question = WaitWindow(program->pid(), "^Confirm$");
+    ASSERT_FALSE(question.empty()) << "no overwrite question";
+    ClearClipboard();
+    Key("ctrl+c");
+    EXPECT_NE(Copied().find("Replace \"" + (dir / "one120.avi") + "\"?"), std::string::npos);
+    Key("Return");
+    ASSERT_TRUE(WaitGone(program->pid(), "^Confirm$"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(Xdotool("search --all --onlyvisible --pid " + std::to_string(program->pid()) +
+                        " --name '^Video Compression$'")
+                    .empty())
+        << "the run went on";
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(ReadFile(dir / ("one" + std::to_string(100 + i) + ".avi")), "keep me");
+
+    // A missing input: the reason in a plain message (captioned with the
+    // program's name), no report dialog and nothing logged.
+    const std::string log = VEK_BUILD_DIR "/converter/gui/vek2avi-gui.tlf";
+    const std::string logBefore = FileExists(log) ? ReadFile(log) : std::string();
+    ClickAt(main, 60, 34);
+    Key("ctrl+a");
+    Type(dir / "missing.vek");
+    ClickAt(main, 354, 84);
+    std::string box;
+    for (int i = 0; i < 100 && box.empty(); ++i) {
+        const std::string all = Xdotool("search --all --onlyvisible --pid " + std::to_string(program->pid()) +
+                                        " --name '^Vek to avi Converter$|^Error\\.$'");
+        for (size_t at = 0; at < all.size();) {
+            const size_t end = all.find('\n', at);
+            const std::string id = all.substr(at, end - at);
+            if (!id.empty() && id != main) box = id;
+            at = end == std::string::npos ? all.size() : end + 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_FALSE(box.empty()) << "no message";
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    ClearClipboard();
+    Key("ctrl+c");
+    const std::string text = Copied();
+    EXPECT_NE(text.find("Cannot open file \"" + (dir / "missing.vek") + "\". No such file or directory."),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("Error."), std::string::npos) << "the report dialog instead of the message: " << text;
+    Key("Return");
+    EXPECT_TRUE(program->Running());
+    EXPECT_EQ(FileExists(log) ? ReadFile(log) : std::string(), logBefore) << "the error was logged";
 }
 
 TEST_F(DesktopProgram, CancellingTheOpenDialogLeavesTheTypedText)
@@ -371,6 +452,14 @@ TEST_F(ReportingDesktopProgram, ADamagedFileShowsTheDialogAndTheTickedReportArri
 {
     const std::string dialog = ConvertTheDamagedFile(true);
     ASSERT_FALSE(dialog.empty()) << "no exception dialog";
+    // Centred on the converter's window, and marked as belonging to it.
+    const TClientBox d = ClientBox(dialog), m = ClientBox(main);
+    EXPECT_NEAR(d.Left + d.Width / 2, m.Left + m.Width / 2, 2);
+    EXPECT_NEAR(d.Top + d.Height / 2, m.Top + m.Height / 2, 2);
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", std::stoul(main));
+    EXPECT_NE(RunCommand("xprop -id " + dialog + " WM_TRANSIENT_FOR").find(std::string("window id # ") + hex),
+              std::string::npos);
     ClickInDialog(dialog, 12, 34 + 8);  // "Send this error via Internet"
     ClickInDialog(dialog, 30, 50 + 8);  // "Attach a Screenshot image", enabled by the send box
     const TClientBox box = ClientBox(dialog);
@@ -417,4 +506,27 @@ TEST_F(ReportingDesktopProgram, RestartStartsANewConverterWindow)
     EXPECT_NE(pid, 0);
     EXPECT_EQ(RunCommand("readlink /proc/" + restarted + "/exe"), copy + "\n");
     ::kill(pid, SIGTERM);
+}
+
+// Without a display the program says so and ends with an error instead of
+// running unseen; the off-screen backend runs only when asked for.
+TEST(DesktopProgramWithoutDisplay, SaysSoAndEnds)
+{
+    const std::string program = ShellQuote(VEK_BUILD_DIR "/converter/gui/vek2avi-gui");
+    struct Case {
+        const char* env;
+        int exitCode;
+        const char* output;
+    };
+    const Case cases[] = {
+        {"env -u DISPLAY -u VEK_UI_BACKEND", 1, "vek2avi-gui: cannot open display \"\"\n"},
+        {"env -u VEK_UI_BACKEND DISPLAY=:4711", 1, "vek2avi-gui: cannot open display \":4711\"\n"},
+        {"env -u DISPLAY VEK_UI_BACKEND=headless timeout 1", 124, ""}, // runs until ended
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.env);
+        const TCommandResult r = RunShell(std::string(c.env) + " " + program + " 2>&1");
+        EXPECT_EQ(r.ExitCode, c.exitCode);
+        EXPECT_EQ(r.Output, c.output);
+    }
 }

@@ -36,6 +36,7 @@ struct MainWindow : ::testing::Test {
     void SetUp() override
     {
         ASSERT_TRUE(ui::SelectBackend(ui::BackendKind::bkHeadless));
+        ::setenv("LC_ALL", "C", 1); // English texts unless a test asks otherwise
         ui::App().Initialize();
         form = std::make_unique<TForm1>();
         form->Show();
@@ -247,11 +248,19 @@ TEST_F(MainWindow, WholeRunWithTheRealDialogs)
     EXPECT_EQ(saveCaption, "Save As");
     EXPECT_EQ(compressionCaption, "Video Compression");
     EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(doneCaption, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2");
-    EXPECT_EQ(doneText, "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F");
-    EXPECT_EQ(doneCaption, rtl::CP936ToUtf8(kCompletionCaption936));
-    EXPECT_EQ(progressAtEnd, 75);
-    EXPECT_EQ(form->Gauge1.Progress(), 75); // kept after the run
+    EXPECT_EQ(doneCaption, "AVI file conversion");
+    EXPECT_EQ(doneText, "The AVI file was written:\n" + (dir / "out.avi"));
+    EXPECT_EQ(progressAtEnd, 100);
+    EXPECT_EQ(form->Gauge1.Progress(), 100); // kept after the run
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "in.vek\n"); };
+    ui::SimulateClick(*form->Button1, 5, 5); // "Open a file"
+    Pump();
+    EXPECT_EQ(form->Gauge1.Progress(), 0) << "a newly chosen input starts the gauge again";
+    form->Gauge1.SetProgress(100);
+    form->Edit1->SetFocus();
+    SimulateText(*form, "x");
+    Pump();
+    EXPECT_EQ(form->Gauge1.Progress(), 0) << "a typed input starts the gauge again";
 
     const VideoProbe probe = ProbeVideo(dir / "out.avi");
     ASSERT_TRUE(probe.ok) << probe.errors;
@@ -263,38 +272,62 @@ TEST_F(MainWindow, WholeRunWithTheRealDialogs)
     EXPECT_TRUE(IsPng(images + "/compression-dialog.png"));
 }
 
+// The overwrite question and the completion message in the user's
+// language; Enter at the question keeps the file.
 TEST_F(MainWindow, DeclinedSaveOrOverwriteIsNotReportedAsSuccess)
 {
-    TempDir dir;
-    WriteFile(dir / "in.vek", RandomVek(2, 4, 4, 3).Bytes());
-    WriteFile(dir / "old.avi", "keep me");
-    form->Edit1->SetText(dir / "in.vek");
-    int boxes = 0, compressionShown = 0;
-    std::vector<std::string> questions;
-    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
-        ++compressionShown;
-        SimulateKey(d, ui::VK_RETURN);
+    struct Case {
+        const char* locale;
+        std::string questionStart, doneCaption, doneStart;
     };
-    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
-        ++boxes;
-        questions.push_back(box.TextLabel()->Text());
-        SimulateKey(box, ui::VK_TAB); // to "No"
-        SimulateKey(box, ui::VK_RETURN);
+    const Case cases[] = {
+        {"C", "Replace \"", "AVI file conversion", "The AVI file was written:\n"},
+        {"en_GB.UTF-8", "Replace \"", "AVI file conversion", "The AVI file was written:\n"},
+        // "是否覆盖 ", "AVI文件转换", "AVI文件转换成功"
+        {"zh_CN.UTF-8", rtl::CP936ToUtf8("\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 "),
+         "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2",
+         "AVI\xE6\x96\x87\xE4\xBB\xB6\xE8\xBD\xAC\xE6\x8D\xA2\xE6\x88\x90\xE5\x8A\x9F\n"},
     };
-    // Cancel in the save dialog.
-    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateKey(d, ui::VK_ESCAPE); };
-    PressStart();
-    EXPECT_EQ(boxes, 0);
-    EXPECT_EQ(compressionShown, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.locale);
+        ::setenv("LC_ALL", c.locale, 1);
+        TempDir dir;
+        WriteFile(dir / "in.vek", RandomVek(2, 4, 4, 3).Bytes());
+        WriteFile(dir / "old.avi", "keep me");
+        form->Edit1->SetText(dir / "in.vek");
+        int compressionShown = 0;
+        std::vector<std::string> texts, captions;
+        ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+            ++compressionShown;
+            SimulateKey(d, ui::VK_RETURN);
+        };
+        ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+            texts.push_back(box.TextLabel()->Text());
+            captions.push_back(box.Caption());
+            SimulateKey(box, ui::VK_RETURN); // the default answer
+        };
+        // Cancel in the save dialog.
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateKey(d, ui::VK_ESCAPE); };
+        PressStart();
+        EXPECT_TRUE(texts.empty());
+        EXPECT_EQ(compressionShown, 0);
 
-    // An existing file, and No to the overwrite question.
-    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "old.avi\n"); };
-    PressStart();
-    ASSERT_EQ(boxes, 1);
-    EXPECT_EQ(questions[0], rtl::CP936ToUtf8("\xCA\xC7\xB7\xF1\xB8\xB2\xB8\xC7 ") + (dir / "old.avi") + "?");
-    EXPECT_EQ(compressionShown, 0);
-    EXPECT_EQ(ReadFile(dir / "old.avi"), "keep me");
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "old.avi"}));
+        // An existing file, and Enter at the overwrite question: No.
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "old.avi\n"); };
+        PressStart();
+        ASSERT_EQ(texts.size(), 1u);
+        EXPECT_EQ(texts[0], c.questionStart + (dir / "old.avi") + (c.questionStart[0] == 'R' ? "\"?" : "?"));
+        EXPECT_EQ(compressionShown, 0);
+        EXPECT_EQ(ReadFile(dir / "old.avi"), "keep me");
+        EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "old.avi"}));
+
+        // A new file: the completion message names it.
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "new.avi\n"); };
+        PressStart();
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(captions[1], c.doneCaption);
+        EXPECT_EQ(texts[1], c.doneStart + (dir / "new.avi"));
+    }
 }
 
 TEST(CommandLine, PathsAndFileUris)
@@ -323,7 +356,7 @@ TEST_F(MainWindow, SaveDialogSuggestsTheInputsNameAndTheInputIsNeverReplaced)
     };
     ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
         const std::string text = box.TextLabel()->Text();
-        if (text.find("\xE6\x98\xAF\xE5\x90\xA6") == 0)
+        if (text.find("Replace \"") == 0)
             ++questions; // the overwrite question
         else
             message = text;
@@ -360,8 +393,13 @@ namespace {
 // A child window that notes the gauge's value whenever it is painted.
 struct PaintProbe : ui::Window {
     PaintProbe(ui::Window* parent, const controls::TGauge& gauge) : ui::Window(parent), gauge_(gauge) {}
-    void Paint(gdi::Canvas&) override { progressAtPaint.push_back(gauge_.Progress()); }
+    void Paint(gdi::Canvas&) override
+    {
+        progressAtPaint.push_back(gauge_.Progress());
+        if (OnPainted) OnPainted();
+    }
     std::vector<int> progressAtPaint;
+    std::function<void()> OnPainted;
 
 private:
     const controls::TGauge& gauge_;
@@ -391,9 +429,123 @@ TEST_F(MainWindow, PaintRequestsAreServedWhileTheRunGoesOn)
         SimulateKey(box, ui::VK_RETURN);
     };
     PressStart();
-    EXPECT_EQ(progressAtEnd, 75);
+    EXPECT_EQ(progressAtEnd, 100);
     ASSERT_FALSE(paintsBeforeRun.empty()) << "the window was not painted before the completion message";
     EXPECT_LT(paintsBeforeRun.front(), 75) << "painted only after the run";
+}
+
+TEST_F(MainWindow, TheCompressionChoiceIsOfferedAgainInTheNextRun)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(1, 8, 8, 7).Bytes()); // a size every compressor takes
+    form->Edit1->SetText(dir / "in.vek");
+    std::vector<int> offered;
+    std::vector<std::string> quality;
+    int run = 0;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / ("out" + std::to_string(run) + ".avi\n")); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        offered.push_back(d.CompressorList->ItemIndex());
+        quality.push_back(d.QualityEdit->Text());
+        if (run == 0) {
+            d.CompressorList->SetFocus();
+            SimulateKey(d, ui::VK_DOWN);
+            d.QualityEdit->SetText("42");
+        }
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) { SimulateKey(box, ui::VK_RETURN); };
+    for (run = 0; run < 2; ++run) PressStart();
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[0], 0);
+    EXPECT_EQ(offered[1], 1) << "the second run starts from the first run's compressor";
+    EXPECT_EQ(quality[1], "42");
+}
+
+// A compressor that cannot take the frames is marked in the list with the
+// reason, and OK with it selected is refused with that reason.
+TEST_F(MainWindow, ACompressorThatCannotTakeTheFramesIsMarked)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(1, 321, 241, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    std::vector<std::string> items, refusals;
+    ui::CompressionDialogForm* dialog = nullptr;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        items = d.CompressorList->Items;
+        for (size_t i = 0; i < d.Compressors().size(); ++i)
+            if (avifile::FourCCToString(d.Compressors()[i].fourcc) == "MSVC") d.CompressorList->SetItemIndex(int(i));
+        d.SaveToPng(ImageDir() + "/compression-dialog-refused.png");
+        dialog = &d;
+        SimulateKey(d, ui::VK_RETURN); // refused: a message, the dialog stays
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        refusals.push_back(box.TextLabel()->Text());
+        SimulateKey(box, ui::VK_RETURN);
+        SimulateKey(*dialog, ui::VK_ESCAPE); // handled once the box is gone
+    };
+    PressStart();
+    EXPECT_NE(std::find(items.begin(), items.end(), "Microsoft Video 1 (MSVC): needs multiples of 4 x 4"), items.end());
+    EXPECT_NE(std::find(items.begin(), items.end(), "Full Frames (Uncompressed) (DIB)"), items.end());
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(refusals[0], "Microsoft Video 1 cannot be used: needs multiples of 4 x 4.");
+    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek"}));
+}
+
+// Closing the window during a run, and a run that fails half-way: the file
+// that was to be replaced stays as it was, nothing else is left, and the
+// gauge is back at 0.
+TEST_F(MainWindow, AStoppedOrFailedRunKeepsTheOldFileAndResetsTheGauge)
+{
+    struct Case {
+        const char* name;
+        bool closeWindow; // else the input ends early
+    };
+    for (const Case& c : {Case{"closed", true}, Case{"failed", false}}) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string bytes = RandomVek(8, 8, 6, 7).Bytes();
+        if (!c.closeWindow) bytes.resize(bytes.size() - 3 * 8 * 6 * 3); // refused: frames 6 to 8 missing
+        WriteFile(dir / "in.vek", bytes);
+        WriteFile(dir / "out.avi", "old");
+        form->Show();
+        form->Edit1->SetText(dir / "in.vek");
+        form->Gauge1.SetProgress(100); // as a run before left it
+        auto* probe = form->Add<PaintProbe>(form->Gauge1);
+        probe->SetBounds(0, 0, 4, 4);
+        Pump();
+        // The close arrives with the first paint the run serves.
+        probe->OnPainted = [&] {
+            if (c.closeWindow) ui::PostMessage(form->Handle(), ui::WM_CLOSE);
+        };
+        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+        ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+            probe->Invalidate();
+            SimulateKey(d, ui::VK_RETURN);
+        };
+        std::vector<std::string> texts;
+        ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+            texts.push_back(box.TextLabel()->Text());
+            if (texts.size() == 1)
+                ui::SimulateClick(*box.Buttons()[0], 5, 5); // Yes, replace it
+            else
+                SimulateKey(box, ui::VK_RETURN);
+        };
+        PressStart();
+        EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
+        EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
+        EXPECT_EQ(form->Gauge1.Progress(), 0);
+        ASSERT_FALSE(texts.empty());
+        if (c.closeWindow) {
+            EXPECT_EQ(texts.size(), 1u) << "only the overwrite question";
+            EXPECT_FALSE(form->Visible()) << "the window closes once the run has stopped";
+        } else {
+            ASSERT_EQ(texts.size(), 1u) << "refused before the overwrite question";
+            EXPECT_EQ(texts[0].rfind("Cannot convert", 0), 0u) << texts[0];
+            EXPECT_TRUE(form->Visible());
+        }
+        probe->OnPainted = nullptr;
+    }
 }
 
 // SIGTERM during a run (a session ending, say): the unfinished file goes,
@@ -413,7 +565,7 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
         ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
         ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
             if (box.TextLabel()->Text().find("out.avi") != std::string::npos)
-                SimulateKey(box, ui::VK_RETURN); // Yes, replace it
+                ui::SimulateClick(*box.Buttons()[0], 5, 5); // Yes, replace it
             else
                 ::_exit(3); // a completion or error message: the run was not stopped
         };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,4 +98,40 @@ TEST(WriteFileReplacing, AFolderAtThePathIsRefused)
     TempDir dir;
     EXPECT_THROW(WriteFileReplacing(dir.path(), std::string_view("x")), EFWriteError);
     EXPECT_THROW(WriteFileReplacing(dir / "sub/", std::string_view("x")), EFWriteError);
+}
+
+// A write removes what an interrupted earlier write left beside the file:
+// old, unlocked "NAME.xxxxxx" files, and nothing else.
+TEST(WriteFileReplacing, LeftoversOfInterruptedWritesAreRemoved)
+{
+    TempDir dir;
+    const std::string target = dir.path() + "/app.tlf";
+    struct Entry {
+        const char* suffix;
+        bool old, locked, removed;
+    };
+    const Entry entries[] = {
+        {".a1B2c3", true, false, true},   // abandoned
+        {".Zz9yX8", false, false, false}, // written a moment ago: maybe a writer between close and rename
+        {".q7W6e5", true, true, false},   // a writer holds it
+        {".bak", true, false, false},     // not a temporary name
+        {".a1B2c3d", true, false, false}, // nor this
+    };
+    std::vector<int> locks;
+    for (const Entry& e : entries) {
+        const std::string path = target + e.suffix;
+        WriteFileBytes(path, {'p', 'a', 'r', 't'});
+        if (e.old) {
+            const timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        }
+        if (e.locked) {
+            locks.push_back(::open(path.c_str(), O_RDONLY));
+            ASSERT_EQ(::flock(locks.back(), LOCK_EX), 0);
+        }
+    }
+    WriteFileReplacing(target, std::string_view("report"));
+    for (const Entry& e : entries) EXPECT_EQ(!std::filesystem::exists(target + e.suffix), e.removed) << e.suffix;
+    EXPECT_EQ(ReadFileBytes(target), (std::vector<uint8_t>{'r', 'e', 'p', 'o', 'r', 't'}));
+    for (int fd : locks) ::close(fd);
 }

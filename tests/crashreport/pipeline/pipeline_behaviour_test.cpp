@@ -37,6 +37,9 @@ namespace {
 struct EVekFiltered : rtl::Exception {
     using rtl::Exception::Exception;
 };
+struct EVekRefused : rtl::Exception {
+    using rtl::Exception::Exception;
+};
 
 __attribute__((noinline)) int ReadAt(std::uintptr_t address) { return *reinterpret_cast<volatile int*>(address); }
 volatile int g_sink;
@@ -83,18 +86,27 @@ TEST_F(PipelineBehaviour, AFilteredClassIsNotReportedAndItsMessageIsShown)
                 o.SetFilterActive(true);
                 o.FilterClassNames().Add("EVekFiltered");
                 o.FilterMessages().Add("That file is not a frame file.");
+                // The exception's own message in place of the placeholder.
+                o.FilterClassNames().Add("EVekRefused");
+                o.FilterMessages().Add("Not converted: %ExceptionMessage% (%ExceptionMessage%)");
             }))
             return 9;
         try {
-            throw EVekFiltered("filtered");
+            throw EVekFiltered("filtered %ExceptionMessage%");
         } catch (const EVekFiltered& e) {
+            Report(e);
+        }
+        try {
+            throw EVekRefused("the disk is full");
+        } catch (const EVekRefused& e) {
             Report(e);
         }
         return 0;
     });
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_EQ(Occurrences(r.Output, "BOX "), 1) << r.Output;
-    EXPECT_TRUE(Has(r.Output, ": That file is not a frame file.")) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "BOX "), 2) << r.Output;
+    EXPECT_TRUE(Has(r.Output, ": That file is not a frame file.\n")) << r.Output;
+    EXPECT_TRUE(Has(r.Output, ": Not converted: the disk is full. (the disk is full.)")) << r.Output;
     EXPECT_FALSE(Has(r.Output, "DIALOG")) << r.Output;
     EXPECT_TRUE(Has(r.Output, "answer=0")) << r.Output;
     EXPECT_EQ(StoredReports(dir_.path()), 0);

@@ -223,7 +223,12 @@ protected:
     {
         for (int i = 0; i < 100; ++i) {
             const auto r = RunShell("xdotool search --name '^Error\\.$' 2>/dev/null");
-            if (r.ExitCode == 0 && !r.Output.empty()) return r.Output.substr(0, r.Output.find('\n'));
+            if (r.ExitCode == 0 && !r.Output.empty()) {
+                // A dialog ignores clicks for the double-click time after it
+                // appears (the rest of a click that opened it).
+                std::this_thread::sleep_for(std::chrono::milliseconds(450));
+                return r.Output.substr(0, r.Output.find('\n'));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return {};
@@ -317,14 +322,21 @@ TEST_F(DialogX11, ACapturedExceptionOpensTheDialogFromTheReportThread)
     EXPECT_EQ(done["TERMINATE"], std::vector<int>{1});
     EXPECT_EQ(done["COPY"], std::vector<int>{0});
 
-    // Run 3: OK.
+    // Run 3: OK. The dialog belongs to the main window of the waiting thread.
+    std::string transientFor, mainWindow;
     done = Run([&] {
         const std::string w = Window();
+        transientFor = RunShell("xprop -id " + w + " WM_TRANSIENT_FOR").Output;
+        mainWindow = RunShell("xdotool search --name '^Main window$'").Output;
         auto l = WaitLayout([](auto& l) { return l.count("OK"); });
         Click(w, l["OK"][0], l["OK"][1]);
     });
     EXPECT_EQ(done["SHOWN"], std::vector<int>{1});
     EXPECT_EQ(done["TERMINATE"], std::vector<int>{0});
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "0x%lx", std::strtoul(mainWindow.c_str(), nullptr, 10));
+    EXPECT_NE(transientFor.find(std::string("window id # ") + hex), std::string::npos)
+        << transientFor << " main " << mainWindow;
 }
 
 // A private server that is killed while the dialog is up: the dialog ends,

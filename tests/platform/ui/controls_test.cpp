@@ -367,6 +367,10 @@ TEST_F(Dialogs, MessageBoxResults)
     };
     EXPECT_EQ(ShowMessageBox(nullptr, "Sure?", "Q", MB_YESNO), mrNo);
     EXPECT_EQ(ShowMessageBox(nullptr, "Go on?", "Q", MB_OKCANCEL), mrCancel);
+    // With MB_DEFBUTTON2 the second button is the default and has the focus.
+    OnMessageBoxShown = [](MessageBoxForm& box) { SimulateKey(box, VK_RETURN); };
+    EXPECT_EQ(ShowMessageBox(nullptr, "Replace?", "Q", MB_YESNO | MB_DEFBUTTON2), mrNo);
+    EXPECT_EQ(ShowMessageBox(nullptr, "Go on?", "Q", MB_OKCANCEL | MB_DEFBUTTON2), mrCancel);
 
     // Escape: cancels an OK/Cancel box; does nothing in a Yes/No box.
     OnMessageBoxShown = [](MessageBoxForm& box) {
@@ -550,4 +554,48 @@ TEST_F(Dialogs, MessageBoxesAreSizedToTheirTextsAndCaptions)
     EXPECT_GE(seen.label.Height(), seen.textHeight);
     EXPECT_GE(seen.width, seen.captionWidth + 96) << "room for the caption beside the title bar's buttons";
     EXPECT_GE(seen.width, 200);
+}
+
+// Long texts wrap (a path without blanks breaks between characters), the box
+// stays within two thirds of the screen's width, and the end of the text, the
+// reason, is drawn inside the label.
+TEST_F(Dialogs, LongTextsWrapAndNothingIsHidden)
+{
+    const std::string reason = "No such file or directory.";
+    const std::string ordinary = "/home/user/projects/2026/recordings/session-long-name/" + std::string(50, 'v') + ".vek";
+    std::string huge = "/";
+    while (huge.size() < 3000) huge += "very-long-folder-name/";
+    for (const std::string& path : {ordinary, huge}) {
+        SCOPED_TRACE(path.size());
+        const std::string text = "Cannot open file \"" + path + "\". " + reason;
+        TRect label{}, box{};
+        TSize needed{};
+        int lineHeight = 0;
+        int inkRows = 0, lastInkRow = -1;
+        OnMessageBoxShown = [&](MessageBoxForm& b) {
+            label = b.TextLabel()->BoundsRect();
+            box = b.BoundsRect();
+            gdi::Canvas measure(1, 1);
+            measure.Font = b.TextLabel()->Font;
+            needed = MeasureTextBlock(measure, text, label.Width());
+            lineHeight = measure.TextHeight("Ag");
+            // Rows of the label with dark (text) pixels.
+            const gdi::Bitmap shot = b.Snapshot();
+            for (int y = label.Top; y < label.Bottom; ++y) {
+                bool ink = false;
+                const uint8_t* row = shot.ScanLine(y); // blue, green, red
+                for (int x = label.Left; x < label.Right && !ink; ++x) ink = row[x * 3 + 2] < 100;
+                if (ink) ++inkRows, lastInkRow = y;
+            }
+            SimulateKey(b, VK_RETURN);
+        };
+        ShowMessageBox(nullptr, text, "Error", MB_OK | MB_ICONERROR);
+        EXPECT_LE(box.Width(), Form::ScreenSize().cx * 2 / 3);
+        EXPECT_LE(needed.cx, label.Width()) << "a line runs past the label";
+        EXPECT_LE(needed.cy, label.Height()) << "lines are cut at the bottom";
+        EXPECT_LE(label.Right, box.Width());
+        EXPECT_GT(inkRows, 0);
+        // The last line (the reason) is drawn near the label's bottom.
+        EXPECT_GE(lastInkRow, label.Top + needed.cy - lineHeight) << "the last line is not drawn";
+    }
 }

@@ -1,4 +1,4 @@
-#include "converter/cli/cli_texts.h"
+#include "converter/texts.h"
 
 #include <cstdlib>
 
@@ -7,6 +7,11 @@
 #include "platform/rtl/format.h"
 
 namespace converter {
+namespace {
+// "AVI文件转换" and "AVI文件转换成功" in code page 936, as stored.
+const char kCompletionCaption936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB";
+const char kCompletionText936[] = "AVI\xCE\xC4\xBC\xFE\xD7\xAA\xBB\xBB\xB3\xC9\xB9\xA6";
+} // namespace
 
 bool LocaleWantsChinese()
 {
@@ -22,6 +27,16 @@ std::string OverwriteQuestion(const std::string& path, bool chinese)
 {
     if (chinese) return rtl::FormatStrings(rtl::CP936ToUtf8(avi::kOverwriteQuestion936), {path});
     return "Replace \"" + path + "\"?";
+}
+
+std::string CompletionCaption(bool chinese)
+{
+    return chinese ? rtl::CP936ToUtf8(kCompletionCaption936) : "AVI file conversion";
+}
+
+std::string CompletionText(const std::string& path, bool chinese)
+{
+    return (chinese ? rtl::CP936ToUtf8(kCompletionText936) : std::string("The AVI file was written:")) + "\n" + path;
 }
 
 } // namespace converter
