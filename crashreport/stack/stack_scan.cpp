@@ -32,7 +32,7 @@ public:
 
     // The rows of one address (more than one in inlined code) are kept,
     // counted and appended together.
-    void Add(std::uintptr_t address)
+    void Add(std::uintptr_t address, bool scanned)
     {
         std::vector<std::unique_ptr<TTavrelDebugInfo>> rows;
         const void* a = reinterpret_cast<const void*>(address);
@@ -53,6 +53,8 @@ public:
                 entry->ModuleInfo = entry->OwnModuleInfo.get();
             }
         }
+        if (scanned)
+            for (auto& row : rows) row->Scanned = 1;
         const std::uint8_t detail = rows.back()->DebugDetail;
         if (detail > 7 || !((kinds_ >> detail) & 1)) return;
         const int index = seen_++;
@@ -134,13 +136,16 @@ bool TCodeRanges::Contains(std::uintptr_t a) const
 }
 
 TStackAddresses::TStackAddresses(std::size_t capacity)
-    : items_(std::make_unique<std::uintptr_t[]>(capacity)), capacity_(capacity)
+    : items_(std::make_unique<std::uintptr_t[]>(capacity)),
+      scanned_(std::make_unique<std::uint8_t[]>(capacity)),
+      capacity_(capacity)
 {
 }
 
 bool TStackAddresses::Add(std::uintptr_t address)
 {
     if (count_ == capacity_) return false;
+    scanned_[count_] = 0;
     items_[count_++] = address;
     return true;
 }
@@ -189,7 +194,8 @@ void AddResolvedEntries(TTavrelStackList& list, const TStackAddresses& addresses
 {
     const int countBefore = list.Count();
     TEntryAdder adder(list, options);
-    for (const std::uintptr_t address : addresses.Items()) adder.Add(address);
+    const auto items = addresses.Items();
+    for (std::size_t i = 0; i < items.size(); ++i) adder.Add(items[i], addresses.Scanned(i));
     TidyStackEntries(list, countBefore);
 }
 
