@@ -141,9 +141,13 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
     state.Snapshot.ThreadID = CachedThreadId();
     state.Snapshot.Address = address;
     state.Snapshot.Start = from;
+    const TThreadCaptureState& t = ThreadCapture();
+    state.Snapshot.HasContext = t.ContextFlags == kContextAll && kernel::StackPointer(t.SavedContext) == from;
+    if (state.Snapshot.HasContext) state.Snapshot.Context = t.SavedContext;
 }
 
-std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception)
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception,
+                                            std::optional<kernel::TThreadContext>* context)
 {
     TCaptureState& state = Capture();
     TRaiseLockGuard guard(state.SnapshotLock);
@@ -151,6 +155,7 @@ std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception)
     if (!guard.Held() || !view.Length || !state.Snapshot.Buffer || state.Snapshot.ThreadID != view.ThreadID ||
         state.Snapshot.Start != view.Start || state.Snapshot.Length != view.Length)
         return {};
+    if (context && state.Snapshot.HasContext) *context = state.Snapshot.Context;
     return std::vector<std::uint8_t>(state.Snapshot.Buffer, state.Snapshot.Buffer + view.Length);
 }
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace crashreport {
@@ -87,6 +88,10 @@ struct TStackSnapshot {
     std::uint32_t ThreadID = 0;
     void* Address = nullptr;
     std::uintptr_t Start = 0; // stack address of the first byte
+    // The raiser's registers when the copy starts at their stack pointer:
+    // the copy can then be walked frame by frame.
+    bool HasContext = false;
+    kernel::TThreadContext Context{};
 };
 
 constexpr int kOffListSize = 64;
@@ -135,8 +140,10 @@ TLastException LastExceptionCopy();
 void TakeStackSnapshot(std::uintptr_t from, void* address);
 
 // Copies the snapshot's bytes that the record describes, while the buffer
-// still holds them (a later raise replaces them); empty otherwise.
-std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception);
+// still holds them (a later raise replaces them); empty otherwise. With
+// `context`, also the raiser's registers when the snapshot kept them.
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception,
+                                            std::optional<kernel::TThreadContext>* context = nullptr);
 
 // The calling thread's stack top. Signal-safe once the thread has its
 // alternate-stack record; otherwise (first raise on a thread made elsewhere)

@@ -41,6 +41,9 @@ struct TTavrelDebugInfo {
     // 1 when the raw scan found the address where the exact walk could not
     // go: the frame may not have been live (a return address left behind).
     std::uint8_t Scanned = 0;
+    // 1 when the exact walk found it: a frame that was live, never hidden as
+    // a duplicate by the tidy step.
+    std::uint8_t Walked = 0;
     // Records made without debug information carry their own module record
     // (handle and file name only).
     std::unique_ptr<TTavrelModuleInfo> OwnModuleInfo;

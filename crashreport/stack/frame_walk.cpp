@@ -4,7 +4,6 @@
 
 #include "crashreport/stack/call_recognizer.h"
 #include "crashreport/stack/walk_memory.h"
-#include "crashreport/modules/readable_memory.h"
 
 namespace crashreport {
 namespace {
@@ -22,12 +21,35 @@ constexpr int kGregOfDwarf[kCfiRegisters] = {
     0 /*r8*/,   1 /*r9*/,   2 /*r10*/,  3 /*r11*/,  4 /*r12*/, 5 /*r13*/, 6 /*r14*/, 7 /*r15*/, 16 /*rip*/};
 
 // Signal-safe.
-bool IsSignalTrampoline(std::uintptr_t pc, const TCfiModule* module)
+bool IsSignalTrampoline(std::uintptr_t pc, const TUnwindModules& modules)
 {
-    if (module && module->Bytes.Contains(pc, sizeof kRestoreRt))
-        return std::memcmp(reinterpret_cast<const void*>(pc), kRestoreRt, sizeof kRestoreRt) == 0;
-    return IsReadableMemory(reinterpret_cast<const void*>(pc), sizeof kRestoreRt) &&
+    return modules.Readable(pc, sizeof kRestoreRt) &&
         std::memcmp(reinterpret_cast<const void*>(pc), kRestoreRt, sizeof kRestoreRt) == 0;
+}
+
+std::uint8_t At(std::uintptr_t a) { return *reinterpret_cast<const std::uint8_t*>(a); }
+
+// The call before a return address the walk recovered, in code the module
+// table knows to be readable: only the call's length is in question.
+// Signal-safe.
+std::uintptr_t KnownCallSite(std::uintptr_t v, const TUnwindModules& modules)
+{
+    auto rex = [&](std::uintptr_t a) { return modules.Readable(a, 1) && (At(a) & 0xF0) == 0x40 ? a : a + 1; };
+    if (At(v - 5) == 0xE8) {
+        std::int32_t displacement;
+        std::memcpy(&displacement, reinterpret_cast<const void*>(v - 4), 4);
+        if (modules.Readable(v + std::uintptr_t(std::intptr_t(displacement)), 1)) return v - 5;
+    }
+    const std::uint8_t m2 = At(v - 1), m3 = At(v - 2), m6 = At(v - 5);
+    if (At(v - 2) == 0xFF && (m2 & 0x38) == 0x10 && (m2 >> 6 == 3 || (m2 >> 6 == 0 && (m2 & 7) != 4 && (m2 & 7) != 5)))
+        return rex(v - 3);
+    if (At(v - 3) == 0xFF && (m3 & 0xF8) == 0x50 && (m3 & 7) != 4) return rex(v - 4);
+    if (At(v - 6) == 0xFF && (m6 & 0xF8) == 0x90 && (m6 & 7) != 4) return rex(v - 7);
+    if (At(v - 6) == 0xFF && m6 == 0x15) return v - 6;
+    if (At(v - 3) == 0xFF && m3 == 0x14) return rex(v - 4);
+    if (At(v - 4) == 0xFF && At(v - 3) == 0x54) return rex(v - 5);
+    if (At(v - 7) == 0xFF && At(v - 6) == 0x94) return rex(v - 8);
+    return v - 1;
 }
 
 // The interrupted registers of a signal frame. Signal-safe.
@@ -116,9 +138,11 @@ void ScanFrom(std::uintptr_t sp, const TThreadStack& stack, const TCodeRanges& c
         // addresses the stack held.
         area.Start = stack.Copy + (sp - stack.CopyStart);
         area.End = stack.Copy + stack.CopyLength;
-    } else {
+    } else if (!stack.CopyOnly) {
         area.Start = reinterpret_cast<const void*>(sp);
         area.End = reinterpret_cast<const void*>(stack.Top);
+    } else {
+        return;
     }
     const std::size_t before = out.Items().size();
     ScanStackAddresses(area, false, code, out);
@@ -126,6 +150,12 @@ void ScanFrom(std::uintptr_t sp, const TThreadStack& stack, const TCodeRanges& c
 }
 
 } // namespace
+
+std::uintptr_t CallSiteOf(std::uintptr_t returnAddress, const TUnwindModules& modules)
+{
+    if (returnAddress > 8 && modules.Readable(returnAddress - 8, 8)) return KnownCallSite(returnAddress, modules);
+    return CallSiteOf(returnAddress);
+}
 
 std::uintptr_t CallSiteOf(std::uintptr_t returnAddress)
 {
@@ -145,20 +175,26 @@ TWalkOutcome WalkStackAddresses(const TThreadStack& stack, const TUnwindModules&
         return outcome;
     }
     TWalkRegisters regs = WalkRegistersOf(*stack.Context);
-    TWalkMemory memory(regs.Sp(), stack.Top);
+    TWalkMemory memory = stack.CopyOnly ? TWalkMemory(stack.CopyStart, stack.CopyStart + stack.CopyLength)
+                                        : TWalkMemory(regs.Sp(), stack.Top);
     if (stack.Copy) memory.SetCopy(stack.Copy, stack.CopyStart, stack.CopyLength);
-    out.Add(stack.FirstAddress ? reinterpret_cast<std::uintptr_t>(stack.FirstAddress) : regs.Ip());
-    outcome.Frames = 1;
+    const std::uintptr_t top = stack.CopyOnly ? stack.CopyStart + stack.CopyLength : stack.Top;
+    auto add = [&](std::uintptr_t address) {
+        if (regs.Sp() >= stack.FramesFrom) out.AddWalked(address);
+        ++outcome.Frames;
+    };
+    add(stack.FirstAddress ? reinterpret_cast<std::uintptr_t>(stack.FirstAddress) : regs.Ip());
     bool exact = true; // the instruction pointer is the instruction itself, not a return address
     while (outcome.Frames < kMaxWalkedFrames) {
         const std::uintptr_t ip = regs.Ip();
         const std::uintptr_t sp = regs.Sp();
         const std::uintptr_t pc = exact ? ip : ip - 1;
         const TCfiModule* module = modules.Find(pc);
-        if (!exact && IsSignalTrampoline(ip, module)) {
-            if (!StepOverSignalFrame(memory, regs) || regs.Sp() <= sp || !memory.Contains(regs.Sp(), 0)) break;
-            out.Add(regs.Ip());
-            ++outcome.Frames;
+        if (!exact && IsSignalTrampoline(ip, modules)) {
+            TWalkRegisters interrupted = regs;
+            if (!StepOverSignalFrame(memory, interrupted) || interrupted.Sp() <= sp || interrupted.Sp() > top) break;
+            regs = interrupted;
+            add(regs.Ip());
             continue; // `exact` stays: the interrupted instruction itself
         }
         TCfiRow row;
@@ -171,14 +207,13 @@ TWalkOutcome WalkStackAddresses(const TThreadStack& stack, const TUnwindModules&
             return outcome;
         }
         // The caller's frame lies above this one on the stack.
-        if (caller.Sp() <= sp || caller.Sp() > stack.Top) break;
+        if (caller.Sp() <= sp || caller.Sp() > top) break;
         regs = caller;
         // Below a frame marked as a signal frame the caller stands at the
         // interrupted instruction itself.
         exact = row.SignalFrame;
-        const bool trampoline = !exact && IsSignalTrampoline(regs.Ip(), modules.Find(regs.Ip()));
-        out.Add(exact || trampoline ? regs.Ip() : CallSiteOf(regs.Ip()));
-        ++outcome.Frames;
+        const bool trampoline = !exact && IsSignalTrampoline(regs.Ip(), modules);
+        add(exact || trampoline ? regs.Ip() : CallSiteOf(regs.Ip(), modules));
     }
     outcome.StoppedAt = regs.Sp();
     ScanFrom(regs.Sp(), stack, code, out);

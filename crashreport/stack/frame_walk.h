@@ -28,6 +28,12 @@ struct TThreadStack {
     const std::uint8_t* Copy = nullptr;
     std::uintptr_t CopyStart = 0;
     std::size_t CopyLength = 0;
+    // The copy is all there is (a thread's starter stack, taken when it
+    // started): nothing is read from the live stack.
+    bool CopyOnly = false;
+    // Frames whose stack pointer lies below this are not added (the frames
+    // of the code that took the copy).
+    std::uintptr_t FramesFrom = 0;
 };
 
 struct TWalkOutcome {
@@ -39,6 +45,8 @@ struct TWalkOutcome {
 // The instruction a return address belongs to: the call before it, or the
 // byte before it when no call is recognised. Signal-safe.
 std::uintptr_t CallSiteOf(std::uintptr_t returnAddress);
+// The same without probing memory where the module table knows the code.
+std::uintptr_t CallSiteOf(std::uintptr_t returnAddress, const TUnwindModules& modules);
 
 // Appends the stack's addresses (the first address, then the call site of
 // every caller), then the scan's from where the walk stopped, marked as

@@ -78,18 +78,21 @@ public:
     explicit TStackAddresses(std::size_t capacity = kMaxPerStack);
 
     bool Add(std::uintptr_t address); // false when full
+    bool AddWalked(std::uintptr_t address); // a frame the exact walk found
     void Clear() { count_ = 0; }
     std::span<const std::uintptr_t> Items() const { return {items_.get(), count_}; }
-    // Items from `first` on were found by the raw scan, not by the walk.
+    // Items from `first` on were found by the raw scan where the walk ended.
     void MarkScanned(std::size_t first)
     {
-        for (std::size_t i = first; i < count_; ++i) scanned_[i] = 1;
+        for (std::size_t i = first; i < count_; ++i) scanned_[i] = kScannedAfterWalk;
     }
-    bool Scanned(std::size_t i) const { return scanned_[i] != 0; }
+    bool Scanned(std::size_t i) const { return scanned_[i] == kScannedAfterWalk; }
+    bool Walked(std::size_t i) const { return scanned_[i] == kWalked; }
 
 private:
     std::unique_ptr<std::uintptr_t[]> items_;
-    std::unique_ptr<std::uint8_t[]> scanned_;
+    enum : std::uint8_t { kFromScan = 0, kWalked = 1, kScannedAfterWalk = 2 };
+    std::unique_ptr<std::uint8_t[]> scanned_; // how each item was found
     std::size_t capacity_;
     std::size_t count_ = 0;
 };

@@ -10,9 +10,13 @@ TUnwindModules::TUnwindModules()
 {
     for (const kernel::TModuleImage& module : kernel::EnumerateModules()) {
         std::uintptr_t hdr = 0;
-        for (int i = 0; i < module.ProgramHeaderCount; ++i)
-            if (module.ProgramHeaders[i].p_type == PT_GNU_EH_FRAME)
-                hdr = module.Bias + module.ProgramHeaders[i].p_vaddr;
+        for (int i = 0; i < module.ProgramHeaderCount; ++i) {
+            const ElfW(Phdr)& ph = module.ProgramHeaders[i];
+            if (ph.p_type == PT_GNU_EH_FRAME) hdr = module.Bias + ph.p_vaddr;
+            // Only the file-backed part of a segment is sure to be mapped.
+            if (ph.p_type == PT_LOAD && (ph.p_flags & PF_R) && ph.p_filesz)
+                readable_.push_back({module.Bias + ph.p_vaddr, module.Bias + ph.p_vaddr + ph.p_filesz});
+        }
         if (!hdr) continue;
         // The header, its table and .eh_frame lie in the read-only segment
         // that holds the header.
@@ -23,6 +27,16 @@ TUnwindModules::TUnwindModules()
         entries_.push_back(entry);
     }
     std::sort(entries_.begin(), entries_.end(), [](const TEntry& a, const TEntry& b) { return a.Start < b.Start; });
+    std::sort(readable_.begin(), readable_.end());
+}
+
+bool TUnwindModules::Readable(std::uintptr_t address, std::size_t length) const
+{
+    auto it = std::upper_bound(readable_.begin(), readable_.end(), address,
+                               [](std::uintptr_t v, const auto& r) { return v < r.first; });
+    if (it == readable_.begin()) return false;
+    --it;
+    return address >= it->first && address < it->second && length <= it->second - address;
 }
 
 const TCfiModule* TUnwindModules::Find(std::uintptr_t pc) const

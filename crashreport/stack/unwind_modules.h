@@ -5,6 +5,7 @@
 // allocates); Find is then a binary search over a fixed table. A module
 // loaded later is not in it: its frames end the walk and the scan goes on.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "crashreport/stack/cfi_reader.h"
@@ -18,6 +19,9 @@ public:
     // null. Signal-safe.
     const TCfiModule* Find(std::uintptr_t pc) const;
     std::size_t Count() const { return entries_.size(); }
+    // [address, address + length) lies in one readable loaded segment of a
+    // module. Signal-safe.
+    bool Readable(std::uintptr_t address, std::size_t length) const;
 
 private:
     struct TEntry {
@@ -25,6 +29,7 @@ private:
         TCfiModule Cfi;
     };
     std::vector<TEntry> entries_;
+    std::vector<std::pair<std::uintptr_t, std::uintptr_t>> readable_; // sorted segment ranges
 };
 
 } // namespace crashreport
