@@ -12,6 +12,7 @@ gdb.execute("set pagination off")
 gdb.execute("set confirm off")
 gdb.execute("set debuginfod enabled off")
 gdb.execute("set auto-load off")
+gdb.execute("set debug-file-directory /nonexistent")
 gdb.execute("set libthread-db-search-path /nonexistent")
 gdb.execute("set startup-with-shell off")
 gdb.execute("set print thread-events off")
@@ -44,8 +45,10 @@ symbols_added = False
 for index in range(int(os.environ["CORPUS_FAILURES"])):
     gdb.execute("set environment CORPUS_REPORT=%s/%d.txt" % (reports, index))
     gdb.execute("set args %d" % index)
-    gdb.execute("starti", to_string=True)
-    if not symbols_added:
+    if symbols_added:
+        gdb.execute("run", to_string=True)
+    else:
+        gdb.execute("starti", to_string=True)
         program = gdb.current_progspace().filename
         base = None
         for line in gdb.execute("info proc mappings", to_string=True).splitlines():
@@ -57,7 +60,7 @@ for index in range(int(os.environ["CORPUS_FAILURES"])):
         # The programs throw through one function of their own.
         gdb.execute("break corpus::Raise", to_string=True)
         symbols_added = True
-    gdb.execute("continue", to_string=True)
+        gdb.execute("continue", to_string=True)
     seen = False
     while gdb.selected_inferior().pid != 0:
         if not seen:
