@@ -80,6 +80,45 @@ void FailingThread60(benchmark::State& state)
 }
 BENCHMARK(FailingThread60)->ArgName("walk")->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
+// The walk alone, 60 frames deep, over tables made once: its cost per frame.
+template <int N> __attribute__((noinline)) void WalkOnly(benchmark::State& state)
+{
+    if constexpr (N <= 1) {
+        kernel::TThreadContext context{};
+        kernel::CaptureCallerContext(context);
+        const std::uintptr_t top = StackTop();
+        const TUnwindModules modules;
+        const TCodeRanges code;
+        TStackAddresses addresses;
+        TThreadStack stack;
+        stack.Context = &context;
+        stack.Top = top;
+        int frames = 0;
+        for (auto _ : state) {
+            addresses.Clear();
+            frames = WalkStackAddresses(stack, modules, code, addresses).Frames;
+        }
+        state.counters["frames"] = frames;
+        state.counters["per_frame"] =
+            benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    } else {
+        WalkOnly<N - 1>(state);
+    }
+    g_sink = N;
+}
+
+void WalkAlone60(benchmark::State& state) { WalkOnly<60>(state); }
+BENCHMARK(WalkAlone60)->Unit(benchmark::kMicrosecond);
+
+// Making the walk's module table, once per report.
+void ModuleTable(benchmark::State& state)
+{
+    std::size_t modules = 0;
+    for (auto _ : state) modules = TUnwindModules().Count();
+    state.counters["modules"] = static_cast<double>(modules);
+}
+BENCHMARK(ModuleTable)->Unit(benchmark::kMicrosecond);
+
 // Sixteen threads that wait 30 frames deep until they are let go.
 struct TWaiters {
     std::mutex Lock;
@@ -122,7 +161,7 @@ void SixteenThreads(benchmark::State& state)
     LoadModulesForReport();
     TWaiters w;
     std::vector<std::unique_ptr<TWaiter>> threads;
-    for (int i = 0; i < 16; ++i) threads.push_back(std::make_unique<TWaiter>(w));
+    for (int i = 0; i < 16; ++i) threads.emplace_back(rtl::TThread::Create<TWaiter>(w));
     {
         std::unique_lock<std::mutex> lock(w.Lock);
         w.Changed.wait(lock, [&w] { return w.Ready == 16; });
