@@ -6,6 +6,12 @@ namespace crashreport {
 namespace {
 
 constexpr std::uint8_t kOmit = 0xFF;
+
+// A factored offset: wraps instead of overflowing on damaged data. Signal-safe.
+std::int64_t Factored(std::uint64_t value, std::int64_t factor)
+{
+    return static_cast<std::int64_t>(value * static_cast<std::uint64_t>(factor));
+}
 constexpr int kStateDepth = 8; // remembered rows (DW_CFA_remember_state)
 
 struct TCie {
@@ -138,7 +144,7 @@ bool RunProgram(const TCfiBytes& bytes, std::uintptr_t from, std::uintptr_t to, 
             break;
         case 2:
             if (!c.Uleb(u)) return false;
-            setRule(op & 0x3F, crOffset, static_cast<std::int64_t>(u) * cie.DataAlign);
+            setRule(op & 0x3F, crOffset, Factored(u, cie.DataAlign));
             continue;
         case 3:
             restore(op & 0x3F);
@@ -179,7 +185,7 @@ bool RunProgram(const TCfiBytes& bytes, std::uintptr_t from, std::uintptr_t to, 
             }
             case 0x05: // offset_extended
                 if (!c.Uleb(reg) || !c.Uleb(u)) return false;
-                setRule(reg, crOffset, static_cast<std::int64_t>(u) * cie.DataAlign);
+                setRule(reg, crOffset, Factored(u, cie.DataAlign));
                 break;
             case 0x06: // restore_extended
                 if (!c.Uleb(reg)) return false;
@@ -234,32 +240,32 @@ bool RunProgram(const TCfiBytes& bytes, std::uintptr_t from, std::uintptr_t to, 
             }
             case 0x11: // offset_extended_sf
                 if (!c.Uleb(reg) || !c.Sleb(s)) return false;
-                setRule(reg, crOffset, s * cie.DataAlign);
+                setRule(reg, crOffset, Factored(static_cast<std::uint64_t>(s), cie.DataAlign));
                 break;
             case 0x12: // def_cfa_sf
                 if (!c.Uleb(reg) || !c.Sleb(s) || reg >= kCfiRegisters) return false;
                 row.CfaIsExpression = false;
                 row.CfaRegister = static_cast<std::uint8_t>(reg);
-                row.CfaOffset = s * cie.DataAlign;
+                row.CfaOffset = Factored(static_cast<std::uint64_t>(s), cie.DataAlign);
                 break;
             case 0x13: // def_cfa_offset_sf
                 if (!c.Sleb(s)) return false;
-                row.CfaOffset = s * cie.DataAlign;
+                row.CfaOffset = Factored(static_cast<std::uint64_t>(s), cie.DataAlign);
                 break;
             case 0x14: // val_offset
                 if (!c.Uleb(reg) || !c.Uleb(u)) return false;
-                setRule(reg, crValOffset, static_cast<std::int64_t>(u) * cie.DataAlign);
+                setRule(reg, crValOffset, Factored(u, cie.DataAlign));
                 break;
             case 0x15: // val_offset_sf
                 if (!c.Uleb(reg) || !c.Sleb(s)) return false;
-                setRule(reg, crValOffset, s * cie.DataAlign);
+                setRule(reg, crValOffset, Factored(static_cast<std::uint64_t>(s), cie.DataAlign));
                 break;
             case 0x2E: // GNU_args_size
                 if (!c.Uleb(u)) return false;
                 break;
             case 0x2F: // GNU_negative_offset_extended
                 if (!c.Uleb(reg) || !c.Uleb(u)) return false;
-                setRule(reg, crOffset, -static_cast<std::int64_t>(u) * cie.DataAlign);
+                setRule(reg, crOffset, Factored(0 - u, cie.DataAlign));
                 break;
             default:
                 return false;

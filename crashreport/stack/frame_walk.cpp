@@ -130,6 +130,8 @@ bool StepWithCfi(const TCfiModule& module, const TCfiRow& row, const TWalkMemory
     return true;
 }
 
+// The raw scan from `sp` up, over the copy where it holds the stack; its
+// addresses are marked. Signal-safe.
 void ScanFrom(std::uintptr_t sp, const TThreadStack& stack, const TCodeRanges& code, TStackAddresses& out)
 {
     TStackArea area;

@@ -24,7 +24,7 @@ const std::uint8_t* TWalkMemory::InCopy(std::uintptr_t address, std::size_t leng
 }
 
 // A plain load from another frame's stack (the memory checker would take
-// guard zones of live frames for errors).
+// guard zones of live frames for errors). Signal-safe.
 __attribute__((no_sanitize("address", "thread"))) static std::uintptr_t LoadWord(std::uintptr_t address)
 {
     return *reinterpret_cast<const volatile std::uintptr_t*>(address);
@@ -121,7 +121,7 @@ bool EvaluateCfiExpression(const TCfiBytes& bytes, std::uintptr_t at, std::uint3
             std::uintptr_t r = 0;
             switch (op) {
             case 0x1A: r = a & b; break;
-            case 0x1B: if (sb == 0) return false; r = std::uintptr_t(sa / sb); break;
+            case 0x1B: if (sb == 0) return false; r = sb == -1 ? std::uintptr_t(0) - a : std::uintptr_t(sa / sb); break;
             case 0x1C: r = a - b; break;
             case 0x1D: if (b == 0) return false; r = a % b; break;
             case 0x1E: r = a * b; break;
