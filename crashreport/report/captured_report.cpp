@@ -276,12 +276,18 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
         TThreadStack own;
         own.FirstAddress = exception.Address;
         own.Top = p.StackTop;
-        if (raiseContext && !s.RaiseStack.empty()) {
+        // Registers are used only when they stand at the reported address:
+        // those of an earlier raise would walk a stack that is gone.
+        const auto standsAtAddress = [&exception](const kernel::TThreadContext& c) {
+            return !exception.Address ||
+                kernel::InstructionPointer(c) == reinterpret_cast<std::uintptr_t>(exception.Address);
+        };
+        if (raiseContext && !s.RaiseStack.empty() && standsAtAddress(*raiseContext)) {
             own.Context = &*raiseContext;
             own.Copy = s.RaiseStack.data();
             own.CopyStart = s.RaiseStackStart;
             own.CopyLength = s.RaiseStack.size();
-        } else if (p.Context) {
+        } else if (p.Context && standsAtAddress(*p.Context)) {
             own.Context = p.Context;
         } else {
             own.ScanStart = p.StackStart;

@@ -146,11 +146,8 @@ bool RunProgram(const TCfiBytes& bytes, std::uintptr_t from, std::uintptr_t to, 
             if (!c.Uleb(u)) return false;
             setRule(op & 0x3F, crOffset, Factored(u, cie.DataAlign));
             continue;
-        case 3:
-            restore(op & 0x3F);
-            continue;
-        default:
-            break;
+        case 3: restore(op & 0x3F); continue;
+        default: break;
         }
         if (!advanced) {
             switch (op) {
@@ -267,8 +264,7 @@ bool RunProgram(const TCfiBytes& bytes, std::uintptr_t from, std::uintptr_t to, 
                 if (!c.Uleb(reg) || !c.Uleb(u)) return false;
                 setRule(reg, crOffset, Factored(0 - u, cie.DataAlign));
                 break;
-            default:
-                return false;
+            default: return false;
             }
         }
         if (advanced) {
@@ -334,15 +330,48 @@ bool TCfiCursor::Pointer(std::uint8_t encoding, std::uintptr_t dataBase, std::ui
     const std::uintptr_t field = at_;
     std::uint64_t raw = 0;
     switch (encoding & 0x0F) {
-    case 0x00: if (!U64(raw)) return false; break;
-    case 0x01: if (!Uleb(raw)) return false; break;
-    case 0x02: { std::uint16_t x; if (!U16(x)) return false; raw = x; break; }
-    case 0x03: { std::uint32_t x; if (!U32(x)) return false; raw = x; break; }
-    case 0x04: if (!U64(raw)) return false; break;
-    case 0x09: { std::int64_t x; if (!Sleb(x)) return false; raw = static_cast<std::uint64_t>(x); break; }
-    case 0x0A: { std::uint16_t x; if (!U16(x)) return false; raw = static_cast<std::uint64_t>(std::int64_t(std::int16_t(x))); break; }
-    case 0x0B: { std::uint32_t x; if (!U32(x)) return false; raw = static_cast<std::uint64_t>(std::int64_t(std::int32_t(x))); break; }
-    case 0x0C: if (!U64(raw)) return false; break;
+    case 0x00:
+        if (!U64(raw)) return false;
+        break;
+    case 0x01:
+        if (!Uleb(raw)) return false;
+        break;
+    case 0x02: {
+        std::uint16_t x;
+        if (!U16(x)) return false;
+        raw = x;
+        break;
+    }
+    case 0x03: {
+        std::uint32_t x;
+        if (!U32(x)) return false;
+        raw = x;
+        break;
+    }
+    case 0x04:
+        if (!U64(raw)) return false;
+        break;
+    case 0x09: {
+        std::int64_t x;
+        if (!Sleb(x)) return false;
+        raw = static_cast<std::uint64_t>(x);
+        break;
+    }
+    case 0x0A: {
+        std::uint16_t x;
+        if (!U16(x)) return false;
+        raw = static_cast<std::uint64_t>(std::int64_t(std::int16_t(x)));
+        break;
+    }
+    case 0x0B: {
+        std::uint32_t x;
+        if (!U32(x)) return false;
+        raw = static_cast<std::uint64_t>(std::int64_t(std::int32_t(x)));
+        break;
+    }
+    case 0x0C:
+        if (!U64(raw)) return false;
+        break;
     default: return false;
     }
     switch (encoding & 0x70) {
@@ -361,8 +390,7 @@ bool TCfiCursor::Pointer(std::uint8_t encoding, std::uintptr_t dataBase, std::ui
     return true;
 }
 
-bool ParseFdeAt(const TCfiBytes& bytes, std::uintptr_t fde, std::uintptr_t ehFrameHdr, std::uintptr_t pc,
-                TCfiRow& row)
+bool ParseFdeAt(const TCfiBytes& bytes, std::uintptr_t fde, std::uintptr_t ehFrameHdr, std::uintptr_t pc, TCfiRow& row)
 {
     TCfiCursor c(bytes, fde);
     std::uintptr_t end;

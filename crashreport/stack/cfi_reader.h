@@ -14,8 +14,22 @@ namespace crashreport {
 
 // DWARF register numbers of x86-64.
 enum : std::uint8_t {
-    dwRax = 0, dwRdx, dwRcx, dwRbx, dwRsi, dwRdi, dwRbp, dwRsp,
-    dwR8, dwR9, dwR10, dwR11, dwR12, dwR13, dwR14, dwR15,
+    dwRax = 0,
+    dwRdx,
+    dwRcx,
+    dwRbx,
+    dwRsi,
+    dwRdi,
+    dwRbp,
+    dwRsp,
+    dwR8,
+    dwR9,
+    dwR10,
+    dwR11,
+    dwR12,
+    dwR13,
+    dwR14,
+    dwR15,
     dwReturnAddress = 16,
 };
 inline constexpr int kCfiRegisters = 17;
@@ -72,8 +86,7 @@ bool FindCfiRow(const TCfiModule& module, std::uintptr_t pc, TCfiRow& row);
 
 // The same from an FDE whose address is known (for tests and the fuzz
 // target): `ehFrameHdr` is the base of data-relative pointers. Signal-safe.
-bool ParseFdeAt(const TCfiBytes& bytes, std::uintptr_t fde, std::uintptr_t ehFrameHdr, std::uintptr_t pc,
-                TCfiRow& row);
+bool ParseFdeAt(const TCfiBytes& bytes, std::uintptr_t fde, std::uintptr_t ehFrameHdr, std::uintptr_t pc, TCfiRow& row);
 
 // Pointer encodings of .eh_frame (DW_EH_PE_*). Signal-safe.
 class TCfiCursor {

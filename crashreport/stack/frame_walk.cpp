@@ -16,9 +16,9 @@ constexpr std::uint8_t kRestoreRt[] = {0x48, 0xC7, 0xC0, 0x0F, 0x00, 0x00, 0x00,
 // trampoline: the general registers of mcontext_t start at 40, eight
 // bytes each, in the kernel's order.
 constexpr std::uintptr_t kGregs = 40;
-constexpr int kGregOfDwarf[kCfiRegisters] = {
-    13 /*rax*/, 12 /*rdx*/, 14 /*rcx*/, 11 /*rbx*/, 9 /*rsi*/, 8 /*rdi*/, 10 /*rbp*/, 15 /*rsp*/,
-    0 /*r8*/,   1 /*r9*/,   2 /*r10*/,  3 /*r11*/,  4 /*r12*/, 5 /*r13*/, 6 /*r14*/, 7 /*r15*/, 16 /*rip*/};
+constexpr int kGregOfDwarf[kCfiRegisters] = {13 /*rax*/, 12 /*rdx*/, 14 /*rcx*/, 11 /*rbx*/, 9 /*rsi*/, 8 /*rdi*/,
+                                             10 /*rbp*/, 15 /*rsp*/, 0 /*r8*/,   1 /*r9*/,   2 /*r10*/, 3 /*r11*/,
+                                             4 /*r12*/,  5 /*r13*/,  6 /*r14*/,  7 /*r15*/,  16 /*rip*/};
 
 // Signal-safe.
 bool IsSignalTrampoline(std::uintptr_t pc, const TUnwindModules& modules)
@@ -94,14 +94,11 @@ bool StepWithCfi(const TCfiModule& module, const TCfiRow& row, const TWalkMemory
         case crSame:
             if (!regs.Get(reg, v)) continue;
             break;
-        case crUndefined:
-            continue;
+        case crUndefined: continue;
         case crOffset:
             if (!memory.Word(cfa + std::uintptr_t(rule.Offset), v)) return false;
             break;
-        case crValOffset:
-            v = cfa + std::uintptr_t(rule.Offset);
-            break;
+        case crValOffset: v = cfa + std::uintptr_t(rule.Offset); break;
         case crRegister:
             if (!regs.Get(int(rule.Offset), v)) continue;
             break;

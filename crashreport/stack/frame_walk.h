@@ -37,8 +37,8 @@ struct TThreadStack {
 };
 
 struct TWalkOutcome {
-    int Frames = 0;         // rows found by the walk (the first address included)
-    bool Complete = false;  // the walk reached the outermost frame
+    int Frames = 0;               // rows found by the walk (the first address included)
+    bool Complete = false;        // the walk reached the outermost frame
     std::uintptr_t StoppedAt = 0; // stack pointer where the scan took over (0: none)
 };
 

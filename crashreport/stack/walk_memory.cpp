@@ -88,20 +88,59 @@ bool EvaluateCfiExpression(const TCfiBytes& bytes, std::uintptr_t at, std::uint3
             stack[depth - 1] = v;
             break;
         }
-        case 0x08: { std::uint8_t x; if (!c.U8(x) || !push(x)) return false; break; }
-        case 0x09: { std::uint8_t x; if (!c.U8(x) || !push(std::uintptr_t(std::int8_t(x)))) return false; break; }
-        case 0x0A: { std::uint16_t x; if (!c.U16(x) || !push(x)) return false; break; }
-        case 0x0B: { std::uint16_t x; if (!c.U16(x) || !push(std::uintptr_t(std::int16_t(x)))) return false; break; }
-        case 0x0C: { std::uint32_t x; if (!c.U32(x) || !push(x)) return false; break; }
-        case 0x0D: { std::uint32_t x; if (!c.U32(x) || !push(std::uintptr_t(std::int32_t(x)))) return false; break; }
+        case 0x08: {
+            std::uint8_t x;
+            if (!c.U8(x) || !push(x)) return false;
+            break;
+        }
+        case 0x09: {
+            std::uint8_t x;
+            if (!c.U8(x) || !push(std::uintptr_t(std::int8_t(x)))) return false;
+            break;
+        }
+        case 0x0A: {
+            std::uint16_t x;
+            if (!c.U16(x) || !push(x)) return false;
+            break;
+        }
+        case 0x0B: {
+            std::uint16_t x;
+            if (!c.U16(x) || !push(std::uintptr_t(std::int16_t(x)))) return false;
+            break;
+        }
+        case 0x0C: {
+            std::uint32_t x;
+            if (!c.U32(x) || !push(x)) return false;
+            break;
+        }
+        case 0x0D: {
+            std::uint32_t x;
+            if (!c.U32(x) || !push(std::uintptr_t(std::int32_t(x)))) return false;
+            break;
+        }
         case 0x03:
         case 0x0E:
-        case 0x0F: { std::uint64_t x; if (!c.U64(x) || !push(x)) return false; break; }
-        case 0x10: if (!c.Uleb(u) || !push(u)) return false; break;
-        case 0x11: if (!c.Sleb(s) || !push(std::uintptr_t(s))) return false; break;
-        case 0x12: if (depth < 1 || !push(stack[depth - 1])) return false; break; // dup
-        case 0x13: if (depth < 1) return false; --depth; break;                    // drop
-        case 0x14: if (depth < 2 || !push(stack[depth - 2])) return false; break; // over
+        case 0x0F: {
+            std::uint64_t x;
+            if (!c.U64(x) || !push(x)) return false;
+            break;
+        }
+        case 0x10:
+            if (!c.Uleb(u) || !push(u)) return false;
+            break;
+        case 0x11:
+            if (!c.Sleb(s) || !push(std::uintptr_t(s))) return false;
+            break;
+        case 0x12:
+            if (depth < 1 || !push(stack[depth - 1])) return false;
+            break; // dup
+        case 0x13:
+            if (depth < 1) return false;
+            --depth;
+            break; // drop
+        case 0x14:
+            if (depth < 2 || !push(stack[depth - 2])) return false;
+            break;   // over
         case 0x16: { // swap
             if (depth < 2) return false;
             const std::uintptr_t t = stack[depth - 1];
@@ -109,11 +148,35 @@ bool EvaluateCfiExpression(const TCfiBytes& bytes, std::uintptr_t at, std::uint3
             stack[depth - 2] = t;
             break;
         }
-        case 0x1F: if (depth < 1) return false; stack[depth - 1] = -stack[depth - 1]; break; // neg
-        case 0x20: if (depth < 1) return false; stack[depth - 1] = ~stack[depth - 1]; break; // not
-        case 0x23: if (depth < 1 || !c.Uleb(u)) return false; stack[depth - 1] += u; break; // plus_uconst
-        case 0x1A: case 0x1B: case 0x1C: case 0x1D: case 0x1E: case 0x21: case 0x22: case 0x24: case 0x25:
-        case 0x26: case 0x27: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: {
+        case 0x1F:
+            if (depth < 1) return false;
+            stack[depth - 1] = -stack[depth - 1];
+            break; // neg
+        case 0x20:
+            if (depth < 1) return false;
+            stack[depth - 1] = ~stack[depth - 1];
+            break; // not
+        case 0x23:
+            if (depth < 1 || !c.Uleb(u)) return false;
+            stack[depth - 1] += u;
+            break; // plus_uconst
+        case 0x1A:
+        case 0x1B:
+        case 0x1C:
+        case 0x1D:
+        case 0x1E:
+        case 0x21:
+        case 0x22:
+        case 0x24:
+        case 0x25:
+        case 0x26:
+        case 0x27:
+        case 0x29:
+        case 0x2A:
+        case 0x2B:
+        case 0x2C:
+        case 0x2D:
+        case 0x2E: {
             if (depth < 2) return false;
             const std::uintptr_t b = stack[--depth];
             const std::uintptr_t a = stack[depth - 1];
@@ -121,9 +184,15 @@ bool EvaluateCfiExpression(const TCfiBytes& bytes, std::uintptr_t at, std::uint3
             std::uintptr_t r = 0;
             switch (op) {
             case 0x1A: r = a & b; break;
-            case 0x1B: if (sb == 0) return false; r = sb == -1 ? std::uintptr_t(0) - a : std::uintptr_t(sa / sb); break;
+            case 0x1B:
+                if (sb == 0) return false;
+                r = sb == -1 ? std::uintptr_t(0) - a : std::uintptr_t(sa / sb);
+                break;
             case 0x1C: r = a - b; break;
-            case 0x1D: if (b == 0) return false; r = a % b; break;
+            case 0x1D:
+                if (b == 0) return false;
+                r = a % b;
+                break;
             case 0x1E: r = a * b; break;
             case 0x21: r = a | b; break;
             case 0x22: r = a + b; break;

@@ -128,7 +128,8 @@ __attribute__((noinline)) void Interrupted()
 
 TEST(FrameWalk, CrossesTheSignalTrampoline)
 {
-    struct sigaction action {}, previous{};
+    struct sigaction action {
+    }, previous{};
     action.sa_sigaction = &SignalHandler;
     action.sa_flags = SA_SIGINFO;
     sigaction(SIGUSR2, &action, &previous);
