@@ -152,6 +152,15 @@ std::vector<std::uint8_t> g_copy;
 std::uintptr_t g_copyStart = 0;
 kernel::TThreadContext g_copyContext;
 
+// Plain loads of the live stack: the memory checker would take the frames'
+// guard zones for overflows of a memcpy.
+__attribute__((no_sanitize("address"))) void CopyLiveStack(std::uintptr_t from, std::uintptr_t to)
+{
+    g_copy.resize(to - from);
+    const auto* source = reinterpret_cast<const volatile std::uint8_t*>(from);
+    for (std::size_t i = 0; i < g_copy.size(); ++i) g_copy[i] = source[i];
+}
+
 __attribute__((noinline)) void CopyHere()
 {
     ucontext_t uc;
@@ -159,7 +168,7 @@ __attribute__((noinline)) void CopyHere()
     kernel::ContextFromSignal(&uc, g_copyContext);
     g_copyStart = g_copyContext.Rsp;
     const std::uintptr_t top = StackTop();
-    g_copy.assign(reinterpret_cast<const std::uint8_t*>(g_copyStart), reinterpret_cast<const std::uint8_t*>(top));
+    CopyLiveStack(g_copyStart, top);
     asm volatile("");
 }
 
