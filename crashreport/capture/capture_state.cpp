@@ -109,11 +109,14 @@ std::uintptr_t CurrentThreadStackTop()
     return t.StackTop;
 }
 
-void TakeStackSnapshot(std::uintptr_t from, void* address)
+void TakeStackSnapshot(std::uintptr_t from, void* address, const void* object, bool rethrow)
 {
     TCaptureState& state = Capture();
     TRaiseLockGuard guard(state.SnapshotLock);
     if (!guard.Held() || !state.Snapshot.Buffer) return;
+    if (rethrow && object && state.Snapshot.Length && state.Snapshot.Object == object &&
+        state.Snapshot.ThreadID == CachedThreadId())
+        return;
     const std::uintptr_t top = CurrentThreadStackTop();
     const auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
     const kernel::TThreadSignalInfo& info = kernel::ThreadSignalInfo();
@@ -141,9 +144,14 @@ void TakeStackSnapshot(std::uintptr_t from, void* address)
     state.Snapshot.ThreadID = CachedThreadId();
     state.Snapshot.Address = address;
     state.Snapshot.Start = from;
+    state.Snapshot.Object = object;
+    const TThreadCaptureState& t = ThreadCapture();
+    state.Snapshot.HasContext = t.ContextFlags == kContextAll && kernel::StackPointer(t.SavedContext) == from;
+    if (state.Snapshot.HasContext) state.Snapshot.Context = t.SavedContext;
 }
 
-std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception)
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception,
+                                            std::optional<kernel::TThreadContext>* context)
 {
     TCaptureState& state = Capture();
     TRaiseLockGuard guard(state.SnapshotLock);
@@ -151,6 +159,7 @@ std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception)
     if (!guard.Held() || !view.Length || !state.Snapshot.Buffer || state.Snapshot.ThreadID != view.ThreadID ||
         state.Snapshot.Start != view.Start || state.Snapshot.Length != view.Length)
         return {};
+    if (context && state.Snapshot.HasContext) *context = state.Snapshot.Context;
     return std::vector<std::uint8_t>(state.Snapshot.Buffer, state.Snapshot.Buffer + view.Length);
 }
 

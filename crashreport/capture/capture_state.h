@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace crashreport {
@@ -31,6 +32,8 @@ struct TThreadCaptureState {
     void* SignalObject;
     // Set while the fault handler (or the abort handler) captures.
     std::uint8_t InFaultHandler;
+    // Set while a raise of an object raised before (a rethrow) is captured.
+    std::uint8_t Rethrow;
     std::uint32_t ThreadId;
     // Stack bounds of a thread that has no alternate-stack record.
     std::uintptr_t StackTop;
@@ -87,6 +90,11 @@ struct TStackSnapshot {
     std::uint32_t ThreadID = 0;
     void* Address = nullptr;
     std::uintptr_t Start = 0; // stack address of the first byte
+    const void* Object = nullptr; // the exception object raised
+    // The raiser's registers when the copy starts at their stack pointer:
+    // the copy can then be walked frame by frame.
+    bool HasContext = false;
+    kernel::TThreadContext Context{};
 };
 
 constexpr int kOffListSize = 64;
@@ -131,12 +139,16 @@ void RecordLastException(const TExceptionObject& object, void* address, bool lan
 TLastException LastExceptionCopy();
 
 // Copies the calling thread's stack from `from` up to its top (at most
-// kSnapshotSize bytes) into the snapshot. Signal-safe.
-void TakeStackSnapshot(std::uintptr_t from, void* address);
+// kSnapshotSize bytes) into the snapshot. A rethrow of the object the
+// snapshot shows keeps it: its picture of the first raise is the one that
+// names where the exception came from. Signal-safe.
+void TakeStackSnapshot(std::uintptr_t from, void* address, const void* object, bool rethrow);
 
 // Copies the snapshot's bytes that the record describes, while the buffer
-// still holds them (a later raise replaces them); empty otherwise.
-std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception);
+// still holds them (a later raise replaces them); empty otherwise. With
+// `context`, also the raiser's registers when the snapshot kept them.
+std::vector<std::uint8_t> CopyRaiseSnapshot(const TCapturedException& exception,
+                                            std::optional<kernel::TThreadContext>* context = nullptr);
 
 // The calling thread's stack top. Signal-safe once the thread has its
 // alternate-stack record; otherwise (first raise on a thread made elsewhere)

@@ -274,7 +274,8 @@ TAnalysis CaptureAtRaise(const TExceptionObject& object, void* address, bool lan
     // exception (a catch-all, as framework handlers are, or nothing takes
     // it). An exception that a type-filtered catch of the program takes is
     // the program's own business: its raise costs no copy.
-    if (!answer.Handled || answer.FirstKind != hkTyped) TakeStackSnapshot(t.RaiseFrame, snapshotAddress);
+    if (!answer.Handled || answer.FirstKind != hkTyped)
+        TakeStackSnapshot(t.RaiseFrame, snapshotAddress, object.Object, t.Rethrow != 0);
     if (answer.Handled) return answer;
     TCapturedException captured;
     captured.Exception = object;
@@ -462,10 +463,12 @@ _Unwind_Reason_Code UnwindRaiseInterceptor(_Unwind_Exception* exception)
                 }
                 t.RaiseFrame = here + 2 * sizeof(void*);
             }
+            t.Rethrow = object.Object != t.ThrowObject;
             t.ThrowObject = nullptr;
             TWalkStart start;
             start.CfaAbove = here;
             const TAnalysis answer = GuardedCapture(object, address, exception, start);
+            t.Rethrow = 0;
             if (!answer.Handled && answer.Taking == 0 && !answer.Terminates &&
                 CachedThreadId() != kernel::MainThreadId()) {
                 // Reported; nothing on this thread will catch it: the thread

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <typeinfo>
 
 #include "crashreport/capture/capture_state.h"
@@ -13,7 +14,9 @@
 #include "crashreport/modules/modules_list.h"
 #include "crashreport/modules/readable_memory.h"
 #include "crashreport/sysinfo/system_information.h"
+#include "crashreport/stack/frame_walk.h"
 #include "crashreport/stack/stack_scan.h"
+#include "crashreport/threads/thread_classification.h"
 #include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"
 #include "platform/kernel/process_facts.h"
@@ -58,35 +61,77 @@ std::string ThreadClassName(const std::type_info* type)
     return name;
 }
 
-// The stacks of the other tracked threads, after the exception thread's.
-// Each thread is paused only while its stack is scanned, which reads
-// memory and allocates nothing; names are resolved after it runs again.
-void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint32_t exceptionThread)
+// What walking the report's stacks needs, made before any thread is paused
+// (the module list takes the loader's lock; the room is allocated).
+struct TWalkTools {
+    TUnwindModules Modules;
+    TCodeRanges Code;
+    TStackAddresses Addresses;
+};
+
+// One stack, walked (or scanned where the walk cannot go) and resolved.
+void AddWalkedEntries(TTavrelStackList& list, const TThreadStack& stack, TWalkTools& tools,
+                      const TStackScanOptions& scan)
 {
-    TTavrelThreadsList* tracked = TrackedThreads();
-    if (!tracked) return;
-    const std::unique_ptr<TTavrelThreadsList> threads = TTavrelThreadsList::PrivateCopy(*tracked);
-    const TCodeRanges code;
-    TStackAddresses addresses;
+    tools.Addresses.Clear();
+    WalkStackAddresses(stack, tools.Modules, tools.Code, tools.Addresses);
+    AddResolvedEntries(list, tools.Addresses, scan);
+}
+
+// The stack of the thread that started `record`'s thread, as copied when it
+// started it: walked from the starter's registers at that moment, below
+// the thread's own rows (marked as not running).
+void AddStarterEntries(TTavrelStackList& list, const TTavrelThreadRecord& record, TWalkTools& tools,
+                       TStackScanOptions scan)
+{
+    if (!record.StarterStack || !record.StarterStackSize) return;
+    TThreadStack stack;
+    stack.Copy = record.StarterStack;
+    stack.CopyLength = record.StarterStackSize;
+    stack.CopyOnly = true;
+    if (record.HasStarterContext) {
+        stack.Context = &record.StarterContext;
+        stack.CopyStart = record.StarterStackStart;
+        stack.FramesFrom = record.StarterFramesFrom;
+    } else {
+        // A copy made by another module: its bytes alone, scanned.
+        stack.CopyStart = reinterpret_cast<std::uintptr_t>(record.StarterStack);
+        stack.ScanStart = stack.CopyStart;
+    }
+    stack.Top = stack.CopyStart + stack.CopyLength;
+    scan.ThreadID = static_cast<std::int32_t>(record.ThreadID);
+    scan.RunningThread = 0;
+    AddWalkedEntries(list, stack, tools, scan);
+}
+
+// The stacks of the other tracked threads that the stack flags show, after
+// the exception thread's, each followed by its starter's. Each thread is
+// paused only while its stack is walked, which reads memory and allocates
+// nothing; names are resolved after it runs again.
+void AddRunningThreads(TTavrelStackList& list, TStackScanOptions scan, std::uint32_t exceptionThread,
+                       const TTavrelThreadsList& threads, TStackFlags flags, TWalkTools& tools)
+{
     const std::uint32_t self = kernel::GetCurrentThreadId();
-    for (int i = 0; i < threads->Count(); ++i) {
-        const TTavrelThreadRecord* record = threads->Get(i);
+    for (int i = 0; i < threads.Count(); ++i) {
+        const TTavrelThreadRecord* record = threads.Get(i);
         if (record->ThreadID == exceptionThread || record->ThreadID == self || !record->StackTop) continue;
+        if (!ShowThreadInReport(*record, flags)) continue;
         kernel::THandleOwner handle(kernel::OpenThread(record->ThreadID));
         if (!handle.Get()) continue;
-        addresses.Clear();
+        tools.Addresses.Clear();
         kernel::TThreadContext context{};
         if (kernel::SuspendThread(handle.Get()) == kernel::kSuspendFailed) continue;
         if (kernel::GetThreadContext(handle.Get(), context)) {
-            const TStackArea area{reinterpret_cast<const void*>(kernel::InstructionPointer(context)),
-                                  reinterpret_cast<const void*>(kernel::StackPointer(context)),
-                                  reinterpret_cast<const void*>(record->StackTop)};
-            ScanStackAddresses(area, false, code, addresses);
+            TThreadStack stack;
+            stack.Context = &context;
+            stack.Top = record->StackTop;
+            WalkStackAddresses(stack, tools.Modules, tools.Code, tools.Addresses);
         }
         kernel::ResumeThread(handle.Get());
         scan.ThreadID = static_cast<std::int32_t>(record->ThreadID);
         scan.RunningThread = 1;
-        AddResolvedEntries(list, addresses, scan);
+        AddResolvedEntries(list, tools.Addresses, scan);
+        AddStarterEntries(list, *record, tools, scan);
     }
 }
 
@@ -149,7 +194,8 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
 {
     TReportSources s;
     const auto& p = exception.NotifyParams;
-    s.RaiseStack = CopyRaiseSnapshot(exception);
+    std::optional<kernel::TThreadContext> raiseContext;
+    s.RaiseStack = CopyRaiseSnapshot(exception, &raiseContext);
     if (!s.RaiseStack.empty()) s.RaiseStackStart = exception.Snapshot.Start;
 
     // Application.
@@ -215,17 +261,48 @@ TReportSources GatherReportSources(const TCapturedException& exception, const TT
     const TTavrelStackList* stack = nullptr;
     if (gather.CallStack) {
         stack = gather.CallStack;
-    } else if (p.StackStart && p.StackTop) {
+    } else if (p.StackTop && (p.StackStart || p.Context || raiseContext)) {
         TStackScanOptions scan;
         scan.Kinds = ShownDetailKinds(options.StackFlags());
         scan.ThreadID = static_cast<std::int32_t>(p.ThreadID);
         scan.RunningThread = 1;
         ownedStack = std::make_unique<TTavrelStackList>();
-        TStackArea area{exception.Address, reinterpret_cast<const void*>(p.StackStart),
-                        reinterpret_cast<const void*>(p.StackTop)};
-        AddStackEntries(*ownedStack, area, scan);
+        auto tools = std::make_unique<TWalkTools>();
+        // The exception thread: from the registers of the raise over the
+        // stack as it was then (an exception caught by a handler and
+        // reported after its frames unwound has no other record of them),
+        // else from its registers over the live stack, else scanned from
+        // the raise frame.
+        TThreadStack own;
+        own.FirstAddress = exception.Address;
+        own.Top = p.StackTop;
+        // Registers are used only when they stand at the reported address:
+        // those of an earlier raise would walk a stack that is gone.
+        const auto standsAtAddress = [&exception](const kernel::TThreadContext& c) {
+            return !exception.Address ||
+                kernel::InstructionPointer(c) == reinterpret_cast<std::uintptr_t>(exception.Address);
+        };
+        if (raiseContext && !s.RaiseStack.empty() && standsAtAddress(*raiseContext)) {
+            own.Context = &*raiseContext;
+            own.Copy = s.RaiseStack.data();
+            own.CopyStart = s.RaiseStackStart;
+            own.CopyLength = s.RaiseStack.size();
+        } else if (p.Context && standsAtAddress(*p.Context)) {
+            own.Context = p.Context;
+        } else {
+            own.ScanStart = p.StackStart;
+        }
+        AddWalkedEntries(*ownedStack, own, *tools, scan);
+        TTavrelThreadsList* tracked = TrackedThreads();
+        const std::unique_ptr<TTavrelThreadsList> threads =
+            tracked ? TTavrelThreadsList::PrivateCopy(*tracked) : nullptr;
+        if (threads) {
+            if (const int i = threads->FindByID(p.ThreadID); i >= 0)
+                AddStarterEntries(*ownedStack, *threads->Get(i), *tools, scan);
+            if (gather.RunningThreads)
+                AddRunningThreads(*ownedStack, scan, p.ThreadID, *threads, options.StackFlags(), *tools);
+        }
         stack = ownedStack.get();
-        if (gather.RunningThreads) AddRunningThreads(*ownedStack, scan, p.ThreadID);
     }
     if (stack) {
         s.CallStack.emplace();

@@ -25,7 +25,8 @@ struct TGatherOptions {
     // walked from the exception's raise frame.
     const TTavrelStackList* CallStack = nullptr;
     // With no stack list given: also the stacks of the other tracked
-    // threads, each paused only while its stack is scanned.
+    // threads that the stack flags show (stRuntimeThreads, stSystemThreads),
+    // each paused only while its stack is walked.
     bool RunningThreads = false;
     bool ReadSystemInformation = true; // the Computer, Operating System and Network items
     std::string FormClass, FormText;   // the foreground window, when the user interface knows it

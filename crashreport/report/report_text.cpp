@@ -225,7 +225,7 @@ std::array<std::string, 6> StackCells(const TReportStackRow& entry, bool lineOff
         cells[1] = Cell(rtl::ExtractFileName(entry.ModuleFileName));
     cells[2] = Cell(entry.UnitName);
     cells[3] = Cell(entry.ClassName);
-    cells[4] = Cell(ShownProcedureName(entry)); // an inlined row is marked
+    cells[4] = Cell(ShownProcedureName(entry)); // an inlined or scanned row is marked
     if (entry.Line != 0) {
         cells[5] = std::to_string(entry.Line);
         if (lineOffsets) cells[5] += "[" + std::to_string(entry.ProcOffsetLine) + "]";
@@ -243,6 +243,7 @@ TReportStackRow ReportStackRowOf(const TTavrelDebugInfo& entry)
     row.RunningThread = entry.RunningThread;
     row.DebugDetail = entry.DebugDetail;
     row.Inlined = entry.Inlined;
+    row.Scanned = entry.Scanned;
     if (entry.ModuleInfo) {
         row.ModuleFileName = entry.ModuleInfo->FileName;
         row.ModuleKind = entry.ModuleInfo->ModuleKind;
@@ -261,6 +262,7 @@ std::string ShownProcedureName(const TReportStackRow& row)
     TTavrelDebugInfo info;
     info.ProcedureName = row.ProcedureName;
     info.Inlined = row.Inlined;
+    info.Scanned = row.Scanned;
     return ShownProcedureName(info);
 }
 

@@ -62,6 +62,7 @@ struct TReportStackRow {
     std::uint8_t RunningThread = 0;
     std::uint8_t DebugDetail = dkUnknown;
     std::uint8_t Inlined = 0;
+    std::uint8_t Scanned = 0; // found by the raw scan, not by the exact walk
     std::string ModuleFileName; // empty when the row names no module
     std::uint8_t ModuleKind = 0;
     double ModuleCompilationDate = 0;
@@ -69,7 +70,7 @@ struct TReportStackRow {
     std::int32_t Line = 0, ProcOffsetLine = 0;
 };
 TReportStackRow ReportStackRowOf(const TTavrelDebugInfo& entry);
-// The procedure as shown: an inlined row is marked.
+// The procedure as shown: an inlined row and a scanned row are marked.
 std::string ShownProcedureName(const TReportStackRow& row);
 
 // One loaded module as the report keeps it.

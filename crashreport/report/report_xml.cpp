@@ -177,11 +177,16 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
             // fields between the class and the line are the procedure.
             std::string procedure = fields[4];
             for (std::size_t f = 5; f + 1 < fields.size(); ++f) procedure += "|" + fields[f];
-            // A row of inlined code carries the mark after its procedure.
-            const std::string mark = kInlinedMark;
-            const bool inlined = procedure.size() > mark.size() &&
-                procedure.compare(procedure.size() - mark.size(), mark.size(), mark) == 0;
-            if (inlined) procedure.resize(procedure.size() - mark.size());
+            // A row of inlined code, and a row the raw scan found, carry
+            // their marks after the procedure (inlined first).
+            auto cutMark = [&procedure](const std::string& mark) {
+                const bool marked = procedure.size() > mark.size() &&
+                    procedure.compare(procedure.size() - mark.size(), mark.size(), mark) == 0;
+                if (marked) procedure.resize(procedure.size() - mark.size());
+                return marked;
+            };
+            const bool scanned = cutMark(kScannedMark);
+            const bool inlined = cutMark(kInlinedMark);
             const std::string lineCell = fields.back();
             const std::size_t bracket = lineCell.find('[');
             TXMLItem* call = current->AddChild("Line");
@@ -199,6 +204,7 @@ void AddCallStack(TXMLItem& log, const std::string& part, bool old)
             }
             call->AddAttribute("Offset", offset);
             if (inlined) call->AddAttribute("Inlined", "True");
+            if (scanned) call->AddAttribute("Scanned", "True");
         } else if (fields.empty() || fields[0].empty()) {
             running = true;
         } else {

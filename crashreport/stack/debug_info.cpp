@@ -100,7 +100,10 @@ std::vector<std::unique_ptr<TTavrelDebugInfo>> GetDebugInfoRows(const void* addr
 
 std::string ShownProcedureName(const TTavrelDebugInfo& info)
 {
-    return info.Inlined ? info.ProcedureName + kInlinedMark : info.ProcedureName;
+    std::string name = info.ProcedureName;
+    if (info.Inlined) name += kInlinedMark;
+    if (info.Scanned) name += kScannedMark;
+    return name;
 }
 
 } // namespace crashreport

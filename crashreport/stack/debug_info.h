@@ -38,6 +38,12 @@ struct TTavrelDebugInfo {
     // same address): the rows of one address are its inlined calls,
     // innermost first, then the function that holds the code (0).
     std::uint8_t Inlined = 0;
+    // 1 when the raw scan found the address where the exact walk could not
+    // go: the frame may not have been live (a return address left behind).
+    std::uint8_t Scanned = 0;
+    // 1 when the exact walk found it: a frame that was live, never hidden as
+    // a duplicate by the tidy step.
+    std::uint8_t Walked = 0;
     // Records made without debug information carry their own module record
     // (handle and file name only).
     std::unique_ptr<TTavrelModuleInfo> OwnModuleInfo;
@@ -56,9 +62,10 @@ std::vector<std::unique_ptr<TTavrelDebugInfo>> GetDebugInfoRows(const void* addr
                                                                 std::uint8_t runningThread);
 
 // The procedure as a report shows it: an inlined row's name is marked
-// " [inlined]".
+// " [inlined]", a row found only by the raw scan " [scan]".
 std::string ShownProcedureName(const TTavrelDebugInfo& info);
 inline constexpr const char* kInlinedMark = " [inlined]";
+inline constexpr const char* kScannedMark = " [scan]";
 
 // The export-name fallback: splits an exported (demangled) name into unit,
 // class and procedure; returns the detail reached (1, 2 or 3).

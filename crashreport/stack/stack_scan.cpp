@@ -32,7 +32,7 @@ public:
 
     // The rows of one address (more than one in inlined code) are kept,
     // counted and appended together.
-    void Add(std::uintptr_t address)
+    void Add(std::uintptr_t address, bool scanned, bool walked)
     {
         std::vector<std::unique_ptr<TTavrelDebugInfo>> rows;
         const void* a = reinterpret_cast<const void*>(address);
@@ -52,6 +52,10 @@ public:
                 entry->OwnModuleInfo->FileName = ModuleFileName(image.Handle);
                 entry->ModuleInfo = entry->OwnModuleInfo.get();
             }
+        }
+        for (auto& row : rows) {
+            row->Scanned = scanned;
+            row->Walked = walked;
         }
         const std::uint8_t detail = rows.back()->DebugDetail;
         if (detail > 7 || !((kinds_ >> detail) & 1)) return;
@@ -100,7 +104,9 @@ void TidyStackEntries(TTavrelStackList& list, int first)
     };
     for (int i = list.Count() - 2; i >= first; --i) {
         TTavrelDebugInfo* e = list.Item(i);
-        if (!Named(e) || e->Inlined) continue;
+        // A frame of the exact walk was live: a repeated address there is a
+        // recursion, not a stale copy.
+        if (!Named(e) || e->Inlined || e->Walked) continue;
         const int j = nextNamed(i + 1, HandleOf(e));
         if (j < 0) continue;
         if (list.Item(j)->Addr == e->Addr) {
@@ -134,14 +140,24 @@ bool TCodeRanges::Contains(std::uintptr_t a) const
 }
 
 TStackAddresses::TStackAddresses(std::size_t capacity)
-    : items_(std::make_unique<std::uintptr_t[]>(capacity)), capacity_(capacity)
+    : items_(std::make_unique<std::uintptr_t[]>(capacity)),
+      scanned_(std::make_unique<std::uint8_t[]>(capacity)),
+      capacity_(capacity)
 {
 }
 
 bool TStackAddresses::Add(std::uintptr_t address)
 {
     if (count_ == capacity_) return false;
+    scanned_[count_] = kFromScan;
     items_[count_++] = address;
+    return true;
+}
+
+bool TStackAddresses::AddWalked(std::uintptr_t address)
+{
+    if (!Add(address)) return false;
+    scanned_[count_ - 1] = kWalked;
     return true;
 }
 
@@ -189,7 +205,8 @@ void AddResolvedEntries(TTavrelStackList& list, const TStackAddresses& addresses
 {
     const int countBefore = list.Count();
     TEntryAdder adder(list, options);
-    for (const std::uintptr_t address : addresses.Items()) adder.Add(address);
+    const auto items = addresses.Items();
+    for (std::size_t i = 0; i < items.size(); ++i) adder.Add(items[i], addresses.Scanned(i), addresses.Walked(i));
     TidyStackEntries(list, countBefore);
 }
 

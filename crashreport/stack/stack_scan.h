@@ -17,6 +17,7 @@
 namespace crashreport {
 
 inline constexpr std::size_t kMaxScannedStackBytes = 102400;
+inline constexpr int kMaxWalkedFrames = 1024; // frames of one exact walk (frame_walk.h)
 // Detail kinds as a bit set: bit n keeps entries of DebugDetail n.
 inline constexpr std::uint32_t kAllDetailKinds = 31;
 
@@ -73,15 +74,25 @@ private:
 // allocates and is signal-safe.
 class TStackAddresses {
 public:
-    static constexpr std::size_t kMaxPerStack = 1 + 2 * (kMaxScannedStackBytes / sizeof(void*));
+    static constexpr std::size_t kMaxPerStack = 1 + kMaxWalkedFrames + 2 * (kMaxScannedStackBytes / sizeof(void*));
     explicit TStackAddresses(std::size_t capacity = kMaxPerStack);
 
     bool Add(std::uintptr_t address); // false when full
+    bool AddWalked(std::uintptr_t address); // a frame the exact walk found
     void Clear() { count_ = 0; }
     std::span<const std::uintptr_t> Items() const { return {items_.get(), count_}; }
+    // Items from `first` on were found by the raw scan where the walk ended.
+    void MarkScanned(std::size_t first)
+    {
+        for (std::size_t i = first; i < count_; ++i) scanned_[i] = kScannedAfterWalk;
+    }
+    bool Scanned(std::size_t i) const { return scanned_[i] == kScannedAfterWalk; }
+    bool Walked(std::size_t i) const { return scanned_[i] == kWalked; }
 
 private:
     std::unique_ptr<std::uintptr_t[]> items_;
+    enum : std::uint8_t { kFromScan = 0, kWalked = 1, kScannedAfterWalk = 2 };
+    std::unique_ptr<std::uint8_t[]> scanned_; // how each item was found
     std::size_t capacity_;
     std::size_t count_ = 0;
 };

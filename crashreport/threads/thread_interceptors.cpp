@@ -97,7 +97,7 @@ int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthre
     record->Handle = handle;
     record->OwnsHandle = true;
     record->StarterThreadID = kernel::GetCurrentThreadId();
-    CopyCallerStack(*record);
+    CopyCallerStack(*record, InterceptorFramesEnd());
     auto systemStart = std::make_unique<TSystemStart>(TSystemStart{handle, start, arg, std::move(record)});
     const int rc = RealCreate()(thread, attr, &SystemStartWrapper, systemStart.get());
     if (rc == 0) systemStart.release(); // the new thread owns it now
@@ -106,10 +106,16 @@ int CreateSystemThread(TThreadRecordOwner record, pthread_t* thread, const pthre
 
 } // namespace
 
+// The stack position of the caller of the function that uses it: the
+// frame's CFA (the frame pointer this forces, plus the saved frame pointer
+// and the return address).
+#define TAVREL_CALLER_STACK() (reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 2 * sizeof(void*))
+
 int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg)
 {
     TTavrelThreadsList* threads = ActiveThreads();
     if (!threads) return RealCreate()(thread, attr, start, arg);
+    const TInterceptorFrame frame(TAVREL_CALLER_STACK());
 
     threads->Purge();
     TThreadRecordOwner record = TTavrelThreadsList::NewRecord();
@@ -174,6 +180,7 @@ std::uint32_t ResumeThreadInterceptor(kernel::THandle handle)
 {
     TTavrelThreadsList* threads = ActiveThreads();
     if (threads && !IsBusyReporting()) {
+        const TInterceptorFrame frame(TAVREL_CALLER_STACK());
         TTavrelThreadRecord* r = nullptr;
         {
             TThreadsListWriteLock lock(*threads);
@@ -181,7 +188,7 @@ std::uint32_t ResumeThreadInterceptor(kernel::THandle handle)
             r = i >= 0 ? threads->Get(i) : nullptr;
             if (r) {
                 r->StarterThreadID = kernel::GetCurrentThreadId();
-                CopyCallerStack(*r);
+                CopyCallerStack(*r, InterceptorFramesEnd());
             }
         }
         if (r && Tracking().Delegation.Resume) Tracking().Delegation.Resume(handle, r);

@@ -34,6 +34,14 @@ struct TTavrelThreadRecord {
     std::uint8_t StackCopyNotOwned; // 1: the copy belongs to another module
     // Not copied between modules: the table closes handles it opened itself.
     bool OwnsHandle;
+    // Where the starter stack copy was taken from and the starter's registers
+    // at that point, so a report walks the copy frame by frame. Frames whose
+    // stack pointer lies below StarterFramesFrom are the tracking's own
+    // (the interceptors) and are not shown. Not copied between modules.
+    std::uintptr_t StarterStackStart = 0;
+    std::uintptr_t StarterFramesFrom = 0;
+    bool HasStarterContext = false;
+    kernel::TThreadContext StarterContext{};
 };
 
 // The bytes of a record that travel between modules (the not-owned byte is

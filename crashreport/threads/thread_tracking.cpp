@@ -59,11 +59,27 @@ __attribute__((no_sanitize("address", "thread"))) static void CopyStackBytes(std
     for (std::size_t i = 0; i < size; ++i) to[i] = source[i];
 }
 
-void CopyCallerStack(TTavrelThreadRecord& r)
+thread_local std::uintptr_t t_interceptorFramesEnd = 0;
+
+std::uintptr_t InterceptorFramesEnd() { return t_interceptorFramesEnd; }
+
+TInterceptorFrame::TInterceptorFrame(std::uintptr_t callerStack) : outermost_(t_interceptorFramesEnd == 0)
+{
+    if (outermost_) t_interceptorFramesEnd = callerStack;
+}
+
+TInterceptorFrame::~TInterceptorFrame()
+{
+    if (outermost_) t_interceptorFramesEnd = 0;
+}
+
+void CopyCallerStack(TTavrelThreadRecord& r, std::uintptr_t framesFrom)
 {
     TTavrelThreadsList::FreeStarterStack(r);
-    std::uint8_t marker = 0;
-    const auto position = reinterpret_cast<std::uintptr_t>(&marker);
+    kernel::TThreadContext context{};
+    kernel::CaptureCallerContext(context);
+    // From this frame's stack pointer on: the registers walk the copy from here.
+    const std::uintptr_t position = kernel::StackPointer(context);
     const std::uintptr_t top = CurrentStackTop();
     if (top <= position) return;
     // The range is the calling thread's own live stack, so it is readable.
@@ -72,6 +88,10 @@ void CopyCallerStack(TTavrelThreadRecord& r)
     r.StarterStack = new std::uint8_t[size];
     CopyStackBytes(r.StarterStack, position, size);
     r.StarterStackSize = static_cast<std::uint32_t>(size);
+    r.StarterStackStart = position;
+    r.StarterFramesFrom = framesFrom;
+    r.StarterContext = context;
+    r.HasStarterContext = true;
 }
 
 } // namespace detail

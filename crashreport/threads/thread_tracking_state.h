@@ -43,8 +43,23 @@ std::uintptr_t CurrentStackTop();
 // The kernel's resume without recording anything.
 std::uint32_t RealResume(kernel::THandle handle);
 // Replaces the record's starter stack copy with the caller's stack, from
-// here up to its top.
-void CopyCallerStack(TTavrelThreadRecord& record);
+// here up to its top, with the registers to walk it from; the frames below
+// `framesFrom` (a stack position) are the tracking's own.
+void CopyCallerStack(TTavrelThreadRecord& record, std::uintptr_t framesFrom);
+// The stack position above the frames of the outermost thread interceptor
+// running on this thread (0: none).
+std::uintptr_t InterceptorFramesEnd();
+// Marks the calling interceptor's frame as the outermost while it runs.
+class TInterceptorFrame {
+public:
+    explicit TInterceptorFrame(std::uintptr_t callerStack);
+    ~TInterceptorFrame();
+    TInterceptorFrame(const TInterceptorFrame&) = delete;
+    TInterceptorFrame& operator=(const TInterceptorFrame&) = delete;
+
+private:
+    bool outermost_;
+};
 
 // The body wrapper (thread_body_wrapper.cpp).
 void* InterceptBody(rtl::TThread* object);

@@ -29,6 +29,10 @@ std::unique_ptr<TTavrelThreadsList> TTavrelThreadsList::PrivateCopy(TTavrelThrea
         if (r->StarterStack && r->StarterStackSize) {
             kept->StarterStack = new std::uint8_t[r->StarterStackSize];
             std::memcpy(kept->StarterStack, r->StarterStack, r->StarterStackSize);
+            kept->StarterStackStart = r->StarterStackStart;
+            kept->StarterFramesFrom = r->StarterFramesFrom;
+            kept->HasStarterContext = r->HasStarterContext;
+            kept->StarterContext = r->StarterContext;
         } else {
             kept->StarterStackSize = 0;
         }
@@ -62,6 +66,8 @@ void TTavrelThreadsList::FreeStarterStack(TTavrelThreadRecord& record)
     if (!record.StackCopyNotOwned) delete[] record.StarterStack;
     record.StarterStack = nullptr;
     record.StarterStackSize = 0;
+    record.StarterStackStart = 0;
+    record.HasStarterContext = false;
     record.StackCopyNotOwned = 0;
 }
 

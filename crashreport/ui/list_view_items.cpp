@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "crashreport/stack/debug_info.h"
 #include "crashreport/ui/row_pictures.h"
 
 namespace crashreport::ui {
@@ -18,6 +19,19 @@ struct TRedrawOnExit {
     ~TRedrawOnExit() { Items.SetRedraw(true); }
 };
 } // namespace
+
+std::string FitCellText(gdi::Canvas& canvas, const std::string& text, int width)
+{
+    std::size_t markStart = text.size();
+    for (const std::string mark : {kScannedMark, kInlinedMark})
+        if (markStart > mark.size() && text.compare(markStart - mark.size(), mark.size(), mark) == 0)
+            markStart -= mark.size();
+    if (markStart == text.size() || canvas.TextWidth(text) <= width) return ::ui::FitWithEllipsis(canvas, text, width);
+    const std::string marks = text.substr(markStart);
+    const int marksWidth = canvas.TextWidth(marks);
+    if (marksWidth >= width) return ::ui::FitWithEllipsis(canvas, text, width);
+    return ::ui::FitWithEllipsis(canvas, text.substr(0, markStart), width - marksWidth) + marks;
+}
 
 TListViewItems::TListViewItems(::ui::ListView& list) : list_(list) {}
 
@@ -189,7 +203,7 @@ bool TListViewItems::DrawRow(const ::ui::DrawItemParams& drawItem)
                                               : ::ui::TRect{x + 6, r.Top, x + width - 6, r.Bottom};
             x += width;
             if (col >= static_cast<int>(row->Columns.size()) || area.Width() <= 0) continue;
-            const std::string text = ::ui::FitWithEllipsis(c, row->Columns[static_cast<size_t>(col)], area.Width());
+            const std::string text = FitCellText(c, row->Columns[static_cast<size_t>(col)], area.Width());
             const int tw = c.TextWidth(text);
             const ::ui::ColumnAlign align =
                 col < static_cast<int>(aligns_.size()) ? aligns_[static_cast<size_t>(col)] : ::ui::ColumnAlign::caLeft;

@@ -16,6 +16,11 @@
 
 namespace crashreport::ui {
 
+// A cell's text fitted to `width` with an ellipsis. The marks a call-stack
+// row's procedure ends with (" [inlined]", " [scan]") stay whole: the name
+// before them is shortened instead.
+std::string FitCellText(gdi::Canvas& canvas, const std::string& text, int width);
+
 struct TListViewItemRec {
     ::ui::HWND ListHandle = 0;
     std::vector<std::string> Columns;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <ctime>
 
@@ -186,3 +187,37 @@ bool GetThreadContext(THandle handle, TThreadContext& context)
 }
 
 } // namespace kernel
+
+#if defined(__x86_64__)
+static_assert(offsetof(kernel::TThreadContext, Rbx) == 8 && offsetof(kernel::TThreadContext, Rbp) == 48 &&
+              offsetof(kernel::TThreadContext, Rsp) == 56 && offsetof(kernel::TThreadContext, R12) == 96 &&
+              offsetof(kernel::TThreadContext, Rip) == 128 && sizeof(kernel::TThreadContext) == 144);
+asm(R"(
+    .text
+    .p2align 4
+    .globl TavrelKernelCaptureCallerContext
+    .type TavrelKernelCaptureCallerContext, @function
+TavrelKernelCaptureCallerContext:
+    .cfi_startproc
+    pxor %xmm0, %xmm0
+    movups %xmm0, 0(%rdi)
+    movups %xmm0, 16(%rdi)
+    movups %xmm0, 32(%rdi)
+    movups %xmm0, 64(%rdi)
+    movups %xmm0, 80(%rdi)
+    movq $0, 136(%rdi)
+    movq %rbx, 8(%rdi)
+    movq %rbp, 48(%rdi)
+    leaq 8(%rsp), %rax
+    movq %rax, 56(%rdi)
+    movq %r12, 96(%rdi)
+    movq %r13, 104(%rdi)
+    movq %r14, 112(%rdi)
+    movq %r15, 120(%rdi)
+    movq (%rsp), %rax
+    movq %rax, 128(%rdi)
+    ret
+    .cfi_endproc
+    .size TavrelKernelCaptureCallerContext, .-TavrelKernelCaptureCallerContext
+)");
+#endif

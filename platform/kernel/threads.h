@@ -133,6 +133,13 @@ inline std::uintptr_t StackPointer(const TThreadContext& c)
 // ucontext_t). Signal-safe.
 void ContextFromSignal(const void* signalContext, TThreadContext& context);
 
+#if defined(__x86_64__)
+// The caller's registers as they are when this returns to it: its
+// callee-saved registers, its stack pointer after the return and the return
+// address as its instruction pointer (the others are zero). Signal-safe.
+void CaptureCallerContext(TThreadContext& context) asm("TavrelKernelCaptureCallerContext");
+#endif
+
 // The registers of a thread that is suspended (where it was interrupted), or
 // of the calling thread. False for a running or never-started thread.
 // Not signal-safe.

@@ -17,7 +17,9 @@
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <fstream>
+#include <vector>
 
 using pipelinetest::Occurrences;
 using pipelinetest::StoredReport;
@@ -65,6 +67,40 @@ TEST(ConverterGuiReporter, ADamagedFrameFileShowsTheExceptionDialogInsteadOfAMes
     const std::string report = StoredReport(dir.path(), 0);
     EXPECT_NE(report.find("2.5 Message: Cannot convert"), std::string::npos) << report;
     EXPECT_NE(report.find("3.1 Form Class   : TForm1"), std::string::npos) << report;
+}
+
+// The error is reported by the application object's handler after its
+// frames unwound: the call stack is the one of the raise, read from the
+// registers and the stack copy of that moment.
+TEST(ConverterGuiReporter, TheCallStackOfAHandledErrorStartsWhereItWasRaised)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] { return RunDamagedConversion(dir.path(), false); }, 60);
+    ASSERT_EQ(StoredReports(dir.path()), 1) << r.Output;
+    const std::string report = StoredReport(dir.path(), 0);
+    std::vector<std::string> procedures;
+    std::size_t at = report.find("| Exception Thread:");
+    ASSERT_NE(at, std::string::npos) << report;
+    at = report.find("\r\n", report.find("\r\n", at) + 2) + 2; // past the group's dash line
+    for (std::size_t end; (end = report.find("\r\n", at)) != std::string::npos && report.compare(at, 2, "|0") == 0;
+         at = end + 2) {
+        const std::string line = report.substr(at, end - at);
+        std::size_t cell = 0;
+        for (int i = 0; i < 4; ++i) cell = line.find('|', cell + 1);
+        procedures.push_back(line.substr(cell + 1, line.find('|', cell + 1) - cell - 1));
+    }
+    ASSERT_GE(procedures.size(), 3u) << report;
+    EXPECT_EQ(procedures[0].rfind("Refuse", 0), 0u) << report;
+    // Down to the button's handler every row is a frame of the raise, none
+    // of the application object's handling.
+    std::size_t click = procedures.size();
+    for (std::size_t i = 0; i < procedures.size(); ++i)
+        if (procedures[i].find("Button2Click") != std::string::npos) click = std::min(click, i);
+    ASSERT_LT(click, procedures.size()) << report;
+    for (std::size_t i = 0; i <= click; ++i) {
+        EXPECT_EQ(procedures[i].find("HandleException"), std::string::npos) << report;
+        EXPECT_EQ(procedures[i].find("[scan]"), std::string::npos) << report;
+    }
 }
 
 TEST(ConverterGuiReporter, WithoutDialogsTheReportStillGoesToTheLogAndNoPlainBoxAppears)

@@ -123,6 +123,37 @@ TEST(XML, InlinedRowsAreLinesMarkedInlined)
               Xpath(file, "string(" + thread + "/Line[3]/@Address)"));
 }
 
+// A row the raw scan found: its mark (after an inlined row's) becomes an
+// attribute too; the text keeps the table's six columns.
+TEST(XML, ScannedRowsAreLinesMarkedScanned)
+{
+    if (!HaveProgram("xmllint")) GTEST_SKIP() << "xmllint is not installed";
+    TTavrelModuleOptions options("", false);
+    auto sample = reporttest::MakeSample();
+    reporttest::AddInlinedRows(*sample);
+    sample->Stack->Item(0)->Scanned = 1; // inlined and scanned
+    sample->Stack->Item(3)->Scanned = 1; // scanned
+    reporttest::CopyRowsIntoSources(*sample);
+    const std::string text = BuildReportText(sample->Sources, options).Text;
+    EXPECT_NE(text.find("|Decode(int) [inlined] [scan]|"), std::string::npos) << text;
+    TLogFile log = TLogFile::FromText(text);
+    TempDir dir;
+    const std::string file = dir / "log.xml";
+    SaveLogAsXML(log, file);
+    const auto lint = RunShell("xmllint --noout " + file + " 2>&1");
+    ASSERT_EQ(lint.ExitCode, 0) << lint.Output;
+    const std::string thread = "/Doc/Log[1]/CallStack/ExceptionThread";
+    EXPECT_EQ(Xpath(file, "count(" + thread + "/Line)"), "5");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Procedure)"), "Decode(int)");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Inlined)"), "True");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[1]/@Scanned)"), "True");
+    EXPECT_EQ(Xpath(file, "count(" + thread + "/Line[2]/@Scanned)"), "0");
+    EXPECT_EQ(Xpath(file, "string(" + thread + "/Line[4]/@Scanned)"), "True");
+    EXPECT_EQ(Xpath(file, "count(" + thread + "/Line[4]/@Inlined)"), "0");
+    for (int line = 1; line <= 5; ++line)
+        EXPECT_EQ(Xpath(file, "count(" + thread + "/Line[" + std::to_string(line) + "]/@Number)"), "1");
+}
+
 TEST(XML, PlaceholderRegistersGiveNoAttributes)
 {
     auto sample = reporttest::MakeSample();

@@ -113,7 +113,7 @@ TEST(CapturedReport, AFaultOnTheMainThreadGivesTheCompleteReport)
     const auto r = vektest::RunInChild(
         [] {
             g_options = new TTavrelModuleOptions("", false);
-            g_options->SetStackFlags({stDllFrames, stPackageFrames});
+            g_options->SetStackFlags({stDllFrames, stPackageFrames, stRuntimeThreads});
             static TReportFunctionHost host(&ReportPipeline);
             InstallReportHost(&host);
             TCaptureStartup startup;

@@ -175,6 +175,26 @@ TEST(StackScan, TidyHidesAnEntryRepeatedByTheNextOrTheOneAfter)
     EXPECT_EQ(list.Item(6)->DebugDetail, dkDebugLine);
 }
 
+TEST(StackScan, TidyKeepsRepeatedFramesOfTheExactWalk)
+{
+    TTavrelModuleInfo a;
+    a.Handle = 0x1000;
+    TTavrelStackList list;
+    auto walked = [&](std::uintptr_t addr) {
+        auto e = Entry(dkDebugLine, addr, &a);
+        e->Walked = 1;
+        return e;
+    };
+    list.Add(walked(0x10));                 // 0: a recursion: each frame was live
+    list.Add(walked(0x10));                 // 1
+    list.Add(walked(0x10));                 // 2
+    list.Add(Entry(dkDebugLine, 0x20, &a)); // 3: scanned, repeated by 4
+    list.Add(walked(0x20));                 // 4
+    TidyStackEntries(list, 0);
+    const std::uint8_t expected[] = {dkDebugLine, dkDebugLine, dkDebugLine, dkUnknown, dkDebugLine};
+    for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.Item(i)->DebugDetail, expected[i]) << i;
+}
+
 TEST(StackScan, TidyTreatsTheRowsOfOneAddressAsOneEntry)
 {
     TTavrelModuleInfo a;

@@ -154,3 +154,37 @@ TEST_F(ListViewItems, GroupCaptionsTakeTheirColoursAndSeparatorsHaveNoRowLine)
 }
 
 } // namespace
+
+namespace {
+
+// A procedure too long for its column keeps its marks: the name is cut.
+TEST(FitCellText, ALongProcedureKeepsItsMarksAndTheNameIsCut)
+{
+    gdi::Canvas canvas(1, 1);
+    const std::string name = "__invoke_impl<void, ui::DispatchMessage(const Msg&)::<lambda()>&>";
+    struct TCase {
+        std::string Text, Marks;
+    };
+    const TCase cases[] = {
+        {name + " [inlined]", " [inlined]"},
+        {name + " [scan]", " [scan]"},
+        {name + " [inlined] [scan]", " [inlined] [scan]"},
+        {name, ""},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const int width = canvas.TextWidth(c.Text) / 2;
+        const std::string fitted = FitCellText(canvas, c.Text, width);
+        EXPECT_LE(canvas.TextWidth(fitted), width);
+        EXPECT_EQ(fitted.rfind("__invoke", 0), 0u) << fitted;
+        EXPECT_EQ(fitted.size() >= c.Marks.size() && fitted.compare(fitted.size() - c.Marks.size(), c.Marks.size(),
+                                                                   c.Marks) == 0,
+                  true)
+            << fitted;
+        EXPECT_NE(fitted.find("..."), std::string::npos) << fitted;
+        // A text that fits is left as it is.
+        EXPECT_EQ(FitCellText(canvas, c.Text, canvas.TextWidth(c.Text)), c.Text);
+    }
+}
+
+} // namespace
