@@ -1,5 +1,6 @@
 #include "platform/avifile/lavc_compressor.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -146,8 +147,9 @@ public:
         const uint8_t* src[4] = {input_.TopRow(frame), nullptr, nullptr, nullptr};
         const int srcStride[4] = {static_cast<int>(input_.DownStep()), 0, 0, 0};
         sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
-        picture->pts = nextPts_++;
         picture->pict_type = AV_PICTURE_TYPE_I;
+        if (FrameBudget() > 0) return CompressWithinBudget(picture, sink);
+        picture->pts = nextPts_++;
         picture->quality = context_->global_quality;
         if (avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
         return Drain(sink);
@@ -162,6 +164,65 @@ public:
     }
 
 private:
+    // Bytes one frame may take under the data rate; 0 without one.
+    size_t FrameBudget() const
+    {
+        if (!QualityControlled(setup_.codec) || settings_.bytesPerSecond == 0) return 0;
+        const uint64_t perFrame = uint64_t(settings_.bytesPerSecond) * std::max<DWORD>(settings_.scale, 1) /
+            std::max<DWORD>(settings_.rate, 1);
+        return static_cast<size_t>(std::max<uint64_t>(perFrame, 1));
+    }
+
+    // One encoding of the picture at quantiser q into `out`; the encoder
+    // answers each intra frame at once (no frame threads with a budget).
+    HRESULT EncodeAt(AVFrame* picture, int q, std::vector<uint8_t>& out)
+    {
+        picture->pts = nextPts_++;
+        picture->quality = FF_QP2LAMBDA * q;
+        if (avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
+        out.clear();
+        for (;;) {
+            const int rc = avcodec_receive_packet(context_.get(), packet_.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
+            if (rc < 0) return AVIERR_COMPRESSOR;
+            out.insert(out.end(), packet_->data, packet_->data + packet_->size);
+            av_packet_unref(packet_.get());
+        }
+        return out.empty() ? AVIERR_COMPRESSOR : AVIERR_OK;
+    }
+
+    // The frame at the finest quantiser, from the quality's on, that fits
+    // the frame's share of the data rate (found by halving the range); at
+    // the coarsest quantiser when none does. Each frame on its own, so the
+    // result does not depend on which worker compressed which frame.
+    HRESULT CompressWithinBudget(AVFrame* picture, FrameSink& sink)
+    {
+        const size_t budget = FrameBudget();
+        int tooFine = QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
+        HRESULT hr = EncodeAt(picture, tooFine, encoded_);
+        if (hr != AVIERR_OK) return hr;
+        if (encoded_.size() <= budget || tooFine >= kCoarsestQuantiser) return Put(sink);
+        int fits = kCoarsestQuantiser;
+        if ((hr = EncodeAt(picture, fits, best_)) != AVIERR_OK) return hr;
+        if (best_.size() <= budget)
+            while (fits - tooFine > 1) {
+                const int q = (tooFine + fits) / 2;
+                if ((hr = EncodeAt(picture, q, encoded_)) != AVIERR_OK) return hr;
+                if (encoded_.size() <= budget) {
+                    best_.swap(encoded_);
+                    fits = q;
+                } else {
+                    tooFine = q;
+                }
+            }
+        encoded_.swap(best_);
+        return Put(sink);
+    }
+
+    HRESULT Put(FrameSink& sink) { return sink.Put(encoded_.data(), encoded_.size(), true); }
+
+    static constexpr int kCoarsestQuantiser = 31;
+
     HRESULT OpenEncoder(const AVCodec* encoder, AVPixelFormat pixelFormat, int threads)
     {
         CodecContextPtr c(avcodec_alloc_context3(encoder));
@@ -189,14 +250,12 @@ private:
         c->codec_tag = setup_.compression;
         if (pixelFormat == AV_PIX_FMT_YUVJ420P) c->color_range = AVCOL_RANGE_JPEG;
         if (QualityControlled(setup_.codec)) {
-            if (settings_.bytesPerSecond > 0) {
-                // Average bit rate, as the library's own rate control keeps it.
-                c->bit_rate = static_cast<int64_t>(settings_.bytesPerSecond) * 8;
-            } else {
-                c->flags |= AV_CODEC_FLAG_QSCALE;
-                c->global_quality =
-                    FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
-            }
+            // A data rate is kept frame by frame (Compress): the library's own
+            // rate control averages, overshoots on short clips, and each
+            // worker of the writer's pool would keep it for its frames alone.
+            c->flags |= AV_CODEC_FLAG_QSCALE;
+            c->global_quality =
+                FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
         }
         if (avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
         context_ = std::move(c);
@@ -224,6 +283,7 @@ private:
     FramePtr frames_[2];
     PacketPtr packet_;
     std::vector<uint8_t> padded_; // the frame being converted, then zeros
+    std::vector<uint8_t> encoded_, best_; // encodings of one frame under a data rate
     int64_t nextPts_ = 0;
     bool flushed_ = false;
 };

@@ -204,21 +204,41 @@ TEST(CompressorQuality, DefaultQualityIsTheCompressorsOwn)
     EXPECT_EQ(FileSize(dir.File("d.avi")), FileSize(dir.File("o.avi")));
 }
 
-TEST(CompressorDataRate, DataRateSetsTheSizeWhereTheEncoderHasRateControl)
+// A data rate is a limit: the frames of any clip, long or short, stay
+// within it where the compressor can make them that small (100 and 600 KB/s
+// here), a lower limit gives smaller frames, and a limit below the smallest
+// the compressor can make (20 KB/s here) gives the smallest frames. For both
+// compressors that honour it.
+TEST(CompressorDataRate, TheOutputStaysWithinTheDataRate)
 {
-    if (!Installed("divx")) GTEST_SKIP();
-    ScratchDir dir;
-    const auto frames = Pictures(320, 240, 25); // one second at 25 frames per second
-    WriteOptions low, high;
-    low.fourcc = high.fourcc = "divx";
-    low.bytesPerSecond = 20'000;
-    high.bytesPerSecond = 600'000;
-    ASSERT_EQ(WriteAvi(dir.File("low.avi"), frames, low), "");
-    ASSERT_EQ(WriteAvi(dir.File("high.avi"), frames, high), "");
-    const double lowSize = static_cast<double>(FileSize(dir.File("low.avi")));
-    const double highSize = static_cast<double>(FileSize(dir.File("high.avi")));
-    EXPECT_GT(highSize, 2.0 * lowSize);
-    EXPECT_NEAR(highSize, 600'000.0, 200'000.0);
+    for (const char* fourcc : {"divx", "MJPG"}) {
+        if (!Installed(fourcc)) continue;
+        SCOPED_TRACE(fourcc);
+        ScratchDir dir;
+        std::uintmax_t previous = 0;
+        for (DWORD limit : {20'000u, 100'000u, 600'000u, 0u}) {
+            for (int frameCount : {3, 25}) {
+                const auto frames = Pictures(320, 240, frameCount);
+                WriteOptions o;
+                o.fourcc = fourcc;
+                o.bytesPerSecond = limit;
+                const std::string file = dir.File(std::to_string(limit) + "-" + std::to_string(frameCount) + ".avi");
+                ASSERT_EQ(WriteAvi(file, frames, o), "");
+                const RiffInfo riff = ReadRiff(file);
+                ASSERT_TRUE(riff.valid) << riff.error;
+                std::uintmax_t size = 0;
+                for (uint32_t chunk : riff.chunkSizes) {
+                    if (limit > 20'000u) EXPECT_LE(chunk, limit / 25) << limit << " " << frameCount;
+                    size += chunk;
+                }
+                if (frameCount == 25) {
+                    EXPECT_GE(size, previous) << limit;
+                    previous = size;
+                }
+                EXPECT_EQ(riff.movieChunks, static_cast<uint32_t>(frameCount));
+            }
+        }
+    }
 }
 
 TEST(MsVideo1, SizesOutsideWholeBlocksAreRefusedAtSetFormat)
