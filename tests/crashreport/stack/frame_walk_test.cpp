@@ -80,7 +80,9 @@ __attribute__((noinline)) void WalkHere()
     asm volatile("");
 }
 
-__attribute__((noinline)) int Recurse(int depth, int (*leaf)(int))
+// noipa: no clone of it (-O3 makes one for the recursive calls) that the
+// address window below would miss.
+__attribute__((noipa)) int Recurse(int depth, int (*leaf)(int))
 {
     char* room = static_cast<char*>(__builtin_alloca(16 + depth * 8));
     room[0] = char(depth);
