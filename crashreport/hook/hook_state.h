@@ -4,6 +4,7 @@
 #include "crashreport/hook/hook_engine.h"
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace crashreport::hook::detail {
@@ -36,6 +37,11 @@ struct TEngineState {
 // null when it has none. The caller holds the engine's lock; the answer stays
 // valid while it does.
 TModuleImports* KnownModuleImports(const kernel::TModuleImage& module);
+
+// InterceptImport for a module already looked up: callers that walk the
+// module list need not have each one found again.
+void* InterceptImportIn(const kernel::TModuleImage& module, const std::string& dllName, void* realFunction,
+                        void* replacement, bool doNotRecord, bool quiet, const std::string& displayName);
 
 TEngineState& Engine();
 

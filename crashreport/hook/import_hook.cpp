@@ -61,24 +61,30 @@ TModuleImports* detail::KnownModuleImports(const kernel::TModuleImage& module)
 void* InterceptImport(std::uintptr_t moduleHandle, const std::string& dllName, void* realFunction, void* replacement,
                       bool doNotRecord, bool quiet, const std::string& displayName)
 {
+    kernel::TModuleImage module;
+    if (!kernel::FindModuleByHandle(moduleHandle, module)) module.Handle = moduleHandle; // no cells: nothing matches
+    return detail::InterceptImportIn(module, dllName, realFunction, replacement, doNotRecord, quiet, displayName);
+}
+
+void* detail::InterceptImportIn(const kernel::TModuleImage& module, const std::string& dllName, void* realFunction,
+                                void* replacement, bool doNotRecord, bool quiet, const std::string& displayName)
+{
     if (!realFunction) throw EProcNull(rtl::FormatStrings("Cannot hook a null procedure (\"%s\").", {displayName}));
-    const std::string shared = SharedAreaName(reinterpret_cast<const void*>(moduleHandle));
+    const std::string shared = SharedAreaName(reinterpret_cast<const void*>(module.Handle));
     if (!shared.empty())
         throw ESharedArea(rtl::FormatStrings("Cannot hook the module \"%s\" located into the shared-area.", {shared}));
     auto& engine = detail::Engine();
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
 
-    kernel::TModuleImage module;
     TModuleImports* imports = nullptr;
     int patched = 0;
-    if (kernel::FindModuleByHandle(moduleHandle, module) && (imports = detail::KnownModuleImports(module)) &&
-        ModuleNeeds(*imports, dllName)) {
+    if (!module.Segments.empty() && (imports = detail::KnownModuleImports(module)) && ModuleNeeds(*imports, dllName)) {
         for (void** cell : MatchingCells(module, *imports, realFunction)) {
             // Under full RELRO the GOT is read-only; PatchCode lifts that for the write.
             if (!PatchCode(cell, &replacement, sizeof replacement)) continue;
             ++patched;
             if (!doNotRecord && engine.ImportHooks)
-                engine.ImportHooks->push_back(new TImportHook{moduleHandle, dllName, realFunction, replacement});
+                engine.ImportHooks->push_back(new TImportHook{module.Handle, dllName, realFunction, replacement});
         }
     }
     if (patched > 0) return realFunction;

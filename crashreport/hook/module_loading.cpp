@@ -47,7 +47,7 @@ int PatchModules(const std::vector<kernel::TModuleImage>& modules, const TLaterI
     for (const kernel::TModuleImage& module : modules) {
         if (IsSkippedModule(module)) continue;
         try {
-            if (InterceptImport(module.Handle, "", i.Real, i.Replacement, false, true, i.Name)) ++patched;
+            if (detail::InterceptImportIn(module, "", i.Real, i.Replacement, false, true, i.Name)) ++patched;
         } catch (const std::exception& e) {
             ReportInternalError(i.Name + ": " + e.what());
         }
