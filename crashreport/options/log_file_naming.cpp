@@ -84,9 +84,14 @@ bool IsUsableLogFile(const std::string& path, bool readOnly)
 {
     if (path.empty()) return false;
     if (readOnly) return kernel::OpenFile(path, kernel::TFileOpen::foRead).Valid();
-    const bool existed = kernel::FileExists(path);
-    if (!kernel::OpenFile(path, kernel::TFileOpen::foOpenAlways).Valid()) return false;
-    if (!existed) kernel::DeleteFile(path);
+    if (kernel::OpenFile(path, kernel::TFileOpen::foReadWrite).Valid()) return true;
+    if (errno != ENOENT) return false;
+    // No log yet: the folder is probed with a name of the probe's own. Making
+    // and removing the log's own name would remove a log that another
+    // program renames into place in between.
+    std::string probe = path + ".XXXXXX";
+    if (!kernel::CreateUniqueFile(probe).Valid()) return false;
+    kernel::DeleteFile(probe);
     return true;
 }
 

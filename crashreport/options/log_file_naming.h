@@ -13,8 +13,9 @@ std::string ComputerNameForFileName(const std::string& rawName);
 std::string ComputerNameForFileName();
 
 // Whether `path` can be used: with `readOnly` the existing file is opened for
-// reading; otherwise it is opened for reading and writing, created when
-// missing and deleted again if it was not there before.
+// reading; otherwise it is opened for reading and writing, or, when it is
+// missing, a file of another name can be made beside it. The log's own name
+// is never made or removed here.
 bool IsUsableLogFile(const std::string& path, bool readOnly);
 
 // Keeps `path` when it is usable; otherwise tries $HOME/TavrelLog (with

@@ -366,6 +366,48 @@ TEST(LogFile, AFailedWriteBackLeavesThePreviousLogWhole)
         EXPECT_TRUE(name == "full.tlf" || name == "full.tlf.lock") << name;
 }
 
+// Programs that start together find no log yet: none of them may remove
+// the log another has just written while it looks for a usable place.
+TEST(LogFile, ProgramsWritingTheFirstLogAtOnceLoseNothing)
+{
+    TempDir dir;
+    constexpr int kPrograms = 4;
+    constexpr int kRounds = 100;
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string path = dir / rtl::Format("first%d.tlf", round);
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        pid_t children[kPrograms];
+        for (int c = 0; c < kPrograms; ++c) {
+            children[c] = ::fork();
+            ASSERT_GE(children[c], 0);
+            if (children[c] == 0) {
+                ::alarm(60);
+                ::close(gate[1]);
+                char go;
+                if (::read(gate[0], &go, 1) != 0) ::_exit(2); // all start when the gate closes
+                try {
+                    TLogFile log(path, false);
+                    log.AddReport(Small(rtl::Format("p%d", c)), 1000);
+                    log.Save();
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "%s\n", e.what());
+                    ::_exit(1);
+                }
+                ::_exit(0);
+            }
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (pid_t child : children) {
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
+        ASSERT_EQ(TLogFile(path, true).Count(), kPrograms) << "round " << round;
+    }
+}
+
 TEST(LogFile, TwoProcessesAppendingAtOnceLoseNothing)
 {
     TempDir dir;
