@@ -157,6 +157,8 @@ bool TAVIRecorder::StartRecording()
 
     frame_ = std::make_unique<gdi::Bitmap>();
     frameCount_ = 0;
+    dataRate_ = 0;
+    framesOverDataRate_ = 0;
     recording_ = true;
 
     try {
@@ -188,6 +190,7 @@ bool TAVIRecorder::StartRecording()
         settings.compressor = options.fccHandler;
         settings.quality = options.dwQuality;
         settings.bytesPerSecond = (options.dwFlags & avifile::AVICOMPRESSF_DATARATE) ? options.dwBytesPerSecond : 0;
+        dataRate_ = settings.bytesPerSecond;
         settings.keyFrameEvery = options.dwKeyFrameEvery;
         const avifile::HRESULT begun = writer_->Begin(settings, header_);
         if (begun == avifile::AVIERR_NOCOMPRESSOR)
@@ -255,6 +258,7 @@ void TAVIRecorder::CompleteFile()
     } catch (const avifile::EFileError& e) {
         throw e.Retold(LeadIn(kCannotComplete, e.Errno()));
     }
+    framesOverDataRate_ = writer_->FramesOverDataRate();
     const std::string destination = writer_->Destination();
     // Only a regular file is ever replaced, also when one appeared meanwhile.
     if (!ReplaceRefusal(destination).empty())

@@ -96,6 +96,12 @@ public:
 
     int RoundToBlock(int value) const;
 
+    // The data rate asked for since the last StartRecording (bytes per
+    // second; 0: none), and the frames of the file it completed that the
+    // compressor could not make as small as their share of it.
+    unsigned long DataRate() const { return dataRate_; }
+    int FramesOverDataRate() const { return framesOverDataRate_; }
+
 private:
     void WriteFrame();
     bool ChooseWorkingPath();
@@ -118,6 +124,8 @@ private:
     gdi::BITMAPINFOHEADER header_{};
     int imageSize_ = 0;
     std::string workingPath_;
+    unsigned long dataRate_ = 0;
+    int framesOverDataRate_ = 0;
     // The file from its creation to the rename.
     std::unique_ptr<avifile::VideoFileWriter> writer_;
     bool recording_ = false;

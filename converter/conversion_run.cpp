@@ -215,7 +215,9 @@ ConversionResult RunConversion(const std::string& inputPath, const ConversionHoo
     // Completion is reported once the file is complete: closing it is the
     // last step that can fail (a full disk), and then it is not a success.
     recorder->StopRecording(false);
-    if (hooks.completed) hooks.completed(recorder->WorkingPath());
+    if (hooks.completed)
+        hooks.completed({recorder->WorkingPath(), recorder->FrameCount(), recorder->DataRate(),
+                         recorder->FramesOverDataRate()});
     return ConversionResult::Completed;
 }
 

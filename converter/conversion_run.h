@@ -15,6 +15,17 @@ class TAVIRecorderDecisions;
 
 namespace converter {
 
+// What a completed run wrote.
+struct CompletedRun {
+    std::string outputPath;
+    int frames = 0;
+    // The data rate asked for (bytes per second; 0: none) and the frames the
+    // compressor could not make as small as their share of it even at its
+    // coarsest quality.
+    unsigned long dataRate = 0;
+    int framesOverDataRate = 0;
+};
+
 struct ConversionHooks {
     // Answers the recorder's questions (output path, overwrite, compressor).
     // Without one every question is declined and the run writes nothing.
@@ -28,9 +39,9 @@ struct ConversionHooks {
     std::function<void(avi::TAVIRecorder&)> configure;
     // Gauge1.Progress := value. Called once per frame with the frame's value.
     std::function<void(int)> progress;
-    // All frames are written and the AVI file is complete under
-    // outputPath: show the completion message.
-    std::function<void(const std::string& outputPath)> completed;
+    // All frames are written and the AVI file is complete: show the
+    // completion message.
+    std::function<void(const CompletedRun&)> completed;
 };
 
 // The run was stopped through ConversionHooks::stopRequested.

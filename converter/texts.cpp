@@ -39,4 +39,16 @@ std::string CompletionText(const std::string& path, bool chinese)
     return (chinese ? rtl::CP936ToUtf8(kCompletionText936) : std::string("The AVI file was written:")) + "\n" + path;
 }
 
+std::string DataRateNotKeptText(unsigned long bytesPerSecond, int framesOver, int frames, bool chinese)
+{
+    const unsigned long kb = (bytesPerSecond + 512) / 1024;
+    if (chinese)
+        return rtl::Format("未能保持 %lu KB/秒 的数据速率：即使以压缩程序的最低质量，%d 帧中仍有 %d 帧超出其份额。"
+                           "请选择更高的数据速率或更小的画面。",
+                           kb, frames, framesOver);
+    return rtl::Format("The data rate of %lu KB/sec was not kept: %d of %d frames are larger than their share "
+                       "even at the compressor's lowest quality. Choose a higher data rate or a smaller frame.",
+                       kb, framesOver, frames);
+}
+
 } // namespace converter

@@ -16,4 +16,9 @@ std::string OverwriteQuestion(const std::string& path, bool chinese);
 std::string CompletionCaption(bool chinese);
 std::string CompletionText(const std::string& path, bool chinese);
 
+// Why a completed run's file is above the data rate asked for (bytes per
+// second): framesOver of frames were larger than their share even at the
+// compressor's coarsest quality.
+std::string DataRateNotKeptText(unsigned long bytesPerSecond, int framesOver, int frames, bool chinese);
+
 } // namespace converter

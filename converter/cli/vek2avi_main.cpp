@@ -205,7 +205,7 @@ int Convert(const Arguments& a)
         recorder.SetFPS(static_cast<uint8_t>(a.fps));
     };
     hooks.progress = [&](int percent) { bar.Show(percent); };
-    hooks.completed = [&](const std::string&) { bar.Finish(); };
+    hooks.completed = [&](const converter::CompletedRun&) { bar.Finish(); };
     hooks.stopRequested = [] { return converter::PendingInterrupt() != 0; };
 
     try {

@@ -94,10 +94,14 @@ void TForm1::Button2Click()
             if (ui::PeekMessage(m, Handle(), ui::WM_CLOSE, ui::WM_CLOSE, ui::PM_REMOVE)) closeRequested = true;
         }
     };
-    hooks.completed = [this](const std::string& output) {
+    hooks.completed = [this](const CompletedRun& run) {
         Gauge1.SetProgress(100);
         const bool chinese = LocaleWantsChinese();
-        ui::MessageBox(this, CompletionText(output, chinese), CompletionCaption(chinese), ui::MB_OK);
+        std::string text = CompletionText(run.outputPath, chinese);
+        if (run.framesOverDataRate > 0)
+            text += "\n\n" + DataRateNotKeptText(run.dataRate, run.framesOverDataRate, run.frames, chinese);
+        ui::MessageBox(this, text, CompletionCaption(chinese),
+                       ui::MB_OK | (run.framesOverDataRate > 0 ? ui::MB_ICONWARNING : 0));
     };
     // A signal to end the program during the run stops the run first, so
     // that its unfinished file goes, and then ends the program by it.

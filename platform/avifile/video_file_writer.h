@@ -64,6 +64,10 @@ public:
     // Renames the completed file over the destination.
     void Commit();
 
+    // Frames written larger than their share of the data rate, which the
+    // compressor could not make that small; 0 without a data rate.
+    int FramesOverDataRate() const { return sink_.FramesOverShare(); }
+
 private:
     [[noreturn]] void FailWrite();
 
@@ -73,11 +77,17 @@ private:
         explicit FileSink(AviWriter& avi) : avi_(avi) {}
         HRESULT Put(const uint8_t* data, size_t size, bool keyFrame) override
         {
+            if (share_ > 0 && size > share_) ++overShare_;
             return avi_.WriteFrame(data, size, keyFrame);
         }
+        // Bytes one frame may take; 0: no limit.
+        void SetShare(size_t bytes) { share_ = bytes; }
+        int FramesOverShare() const { return overShare_; }
 
     private:
         AviWriter& avi_;
+        size_t share_ = 0;
+        int overShare_ = 0;
     };
 
     kernel::TReplacingFile file_;

@@ -11,6 +11,7 @@
 #include "converter/conversion_run.h"
 #include "platform/avifile/avifile.h"
 #include "platform/rtl/exception.h"
+#include "tests/platform/avifile/avi_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/media_probe.h"
 #include "tests/support/scripted_decisions.h"
@@ -18,6 +19,7 @@
 #include "tests/support/vek_writer.h"
 
 using namespace testing_support;
+using converter::CompletedRun;
 using converter::ConversionHooks;
 using converter::ConversionResult;
 using converter::RunConversion;
@@ -45,7 +47,10 @@ protected:
             ++progressCalls;
             if (progress.empty() || progress.back() != p) progress.push_back(p);
         };
-        hooks.completed = [this](const std::string&) { ++completed; };
+        hooks.completed = [this](const CompletedRun& run) {
+            ++completed;
+            lastRun = run;
+        };
         return RunConversion(input, hooks);
     }
 
@@ -68,6 +73,7 @@ protected:
     avifile::DWORD quality = 7500;
     std::function<bool()> stopRequested;
     int completed = 0, progressCalls = 0;
+    CompletedRun lastRun;
     std::vector<int> progress;
 };
 
@@ -325,6 +331,35 @@ TEST_F(ConversionTest, LossyCompressorsStayCloseToTheSource)
         EXPECT_EQ(p.keyPackets, 4) << c;
         const double psnr = Psnr(Expected(v), DecodeRgb24(out));
         EXPECT_GT(psnr, 28.0) << c;
+    }
+}
+
+// A data rate the compressor cannot keep (frames larger than their share
+// even at its coarsest quality) is told with the completed run; one it
+// keeps, or none, is not.
+TEST_F(ConversionTest, TheCompletedRunTellsTheFramesAboveTheDataRate)
+{
+    codec = "divx";
+    const std::string input = WriteVek("noise.vek", RandomVek(6, 64, 48, 3));
+    struct Case {
+        avifile::DWORD bytesPerSecond;
+        bool allOver;
+    } cases[] = {{1'000, true}, {4'000'000, false}, {0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytesPerSecond);
+        decisions.bytesPerSecond = c.bytesPerSecond;
+        const std::string out = dir / ("rate" + std::to_string(c.bytesPerSecond) + ".avi");
+        ASSERT_EQ(Run(input, out), ConversionResult::Completed);
+        EXPECT_EQ(lastRun.outputPath, out);
+        EXPECT_EQ(lastRun.frames, 6);
+        EXPECT_EQ(lastRun.dataRate, c.bytesPerSecond);
+        EXPECT_EQ(lastRun.framesOverDataRate, c.allOver ? 6 : 0);
+        // The count agrees with the file: each frame's chunk against its share.
+        const avitest::RiffInfo riff = avitest::ReadRiff(out);
+        ASSERT_TRUE(riff.valid) << riff.error;
+        int over = 0;
+        for (uint32_t chunk : riff.chunkSizes) over += c.bytesPerSecond > 0 && chunk > c.bytesPerSecond / 25;
+        EXPECT_EQ(over, lastRun.framesOverDataRate);
     }
 }
 

@@ -27,6 +27,10 @@ bool ScriptedDecisions::ChooseCompression(const avi::TAVICompressionRequest& req
     if (!compressionOk) return false;
     options.fccHandler = avifile::StringToFourCC(codec);
     options.dwQuality = quality;
+    if (bytesPerSecond > 0) {
+        options.dwBytesPerSecond = bytesPerSecond;
+        options.dwFlags |= avifile::AVICOMPRESSF_DATARATE;
+    }
     return true;
 }
 

@@ -14,6 +14,7 @@ public:
     std::deque<bool> overwrite;          // empty script: No
     std::string codec = "DIB ";          // answer to the compression choice
     avifile::DWORD quality = 7500;
+    avifile::DWORD bytesPerSecond = 0; // a data rate; 0: none
     bool compressionOk = true;
 
     int pathRequests = 0;

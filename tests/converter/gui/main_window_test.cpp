@@ -304,6 +304,7 @@ TEST_F(MainWindow, DeclinedSaveOrOverwriteIsNotReportedAsSuccess)
         ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
             texts.push_back(box.TextLabel()->Text());
             captions.push_back(box.Caption());
+            if (texts.size() == 1 && std::string(c.locale) == "C") box.SaveToPng(ImageDir() + "/overwrite-question.png");
             SimulateKey(box, ui::VK_RETURN); // the default answer
         };
         // Cancel in the save dialog.
@@ -459,6 +460,36 @@ TEST_F(MainWindow, TheCompressionChoiceIsOfferedAgainInTheNextRun)
     EXPECT_EQ(offered[0], 0);
     EXPECT_EQ(offered[1], 1) << "the second run starts from the first run's compressor";
     EXPECT_EQ(quality[1], "42");
+}
+
+// A data rate the compressor cannot keep: the completion message says so
+// and why, as a warning.
+TEST_F(MainWindow, ADataRateThatCannotBeKeptIsToldWithTheCompletion)
+{
+    TempDir dir;
+    WriteFile(dir / "in.vek", RandomVek(5, 64, 48, 7).Bytes());
+    form->Edit1->SetText(dir / "in.vek");
+    std::string text;
+    ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
+    ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+        for (size_t i = 0; i < d.Compressors().size(); ++i)
+            if (avifile::FourCCToString(d.Compressors()[i].fourcc) == "divx") d.CompressorList->SetItemIndex(int(i));
+        d.DataRateCheck->SetChecked(true);
+        d.DataRateEdit->SetText("1");
+        SimulateKey(d, ui::VK_RETURN);
+    };
+    ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+        text = box.TextLabel()->Text();
+        box.SaveToPng(ImageDir() + "/data-rate-not-kept.png");
+        SimulateKey(box, ui::VK_RETURN);
+    };
+    PressStart();
+    EXPECT_EQ(text, "The AVI file was written:\n" + (dir / "out.avi") +
+                        "\n\nThe data rate of 1 KB/sec was not kept: 5 of 5 frames are larger than their share even "
+                        "at the compressor's lowest quality. Choose a higher data rate or a smaller frame.");
+    const VideoProbe probe = ProbeVideo(dir / "out.avi");
+    ASSERT_TRUE(probe.ok) << probe.errors;
+    EXPECT_EQ(probe.codecTag, "DIVX");
 }
 
 // A compressor that cannot take the frames is marked in the list with the
