@@ -10,6 +10,7 @@
 #include "crashreport/capture/reporter_start.h"
 #include "crashreport/modules/stored_data_loader.h"
 #include "crashreport/modules/module_info.h"
+#include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
 #include <cstdlib>
@@ -39,6 +40,10 @@ __attribute__((constructor(102))) void StartReporterCapture()
         if (!LoadStoredOptions(*record)) return;
     }
     g_record = record.release();
+    // The start patches code and import cells of every module, each patch
+    // putting back the protection it changes: one reading of the memory map
+    // serves them all.
+    kernel::TMemoryMapReading reading;
     TCaptureStartup startup;
     startup.Options = g_record->Options.get();
     if (!StartExceptionCapture(startup)) return;

@@ -3,6 +3,7 @@
 #include "crashreport/hook/hook_engine.h"
 #include "crashreport/hook/hook_state.h"
 #include "platform/kernel/libraries.h"
+#include "platform/kernel/memory.h"
 #include "platform/kernel/modules.h"
 
 #include <dlfcn.h>
@@ -64,6 +65,7 @@ void InterceptInLoadedModules()
     std::lock_guard<std::recursive_mutex> lock(engine.Lock);
     if (engine.References == 0) return;
     const auto modules = kernel::EnumerateModules();
+    kernel::TMemoryMapReading reading; // each patch puts back what it changes
     for (const TLaterInterception& i : LaterInterceptions()) PatchModules(modules, i);
 }
 
@@ -131,6 +133,7 @@ int InterceptInEveryModule(void* real, void* replacement, const char* name)
     if (std::none_of(later.begin(), later.end(),
                      [&](const TLaterInterception& i) { return i.Real == real && i.Replacement == replacement; }))
         later.push_back({real, replacement, name});
+    kernel::TMemoryMapReading reading; // each patch puts back what it changes
     return PatchModules(kernel::EnumerateModules(), {real, replacement, name});
 }
 

@@ -63,8 +63,8 @@ void ReadMaps(std::vector<TMemoryRegion>& out)
     char line[512];
     while (std::fgets(line, sizeof line, file.get())) {
         // "start-end perms offset dev inode   name", read by hand: the table
-        // is read again after every patch of code, and sscanf made most of
-        // the reporter's start-up.
+        // is read at every program's start, and sscanf made most of the
+        // reporter's start-up.
         unsigned long start = 0, end = 0;
         char perms[4] = {};
         const char* nameAt = nullptr;
@@ -90,11 +90,14 @@ void ReadMaps(std::vector<TMemoryRegion>& out)
     }
 }
 
-bool Lookup(std::uintptr_t a, TMemoryRegion& region)
+// The table of the calling thread's TMemoryMapReading; null without one.
+thread_local std::vector<TMemoryRegion>* t_reading = nullptr;
+
+bool Lookup(const std::vector<TMemoryRegion>& maps, std::uintptr_t a, TMemoryRegion& region)
 {
-    auto it = std::upper_bound(g_maps.begin(), g_maps.end(), a,
+    auto it = std::upper_bound(maps.begin(), maps.end(), a,
                                [](std::uintptr_t v, const TMemoryRegion& r) { return v < r.Start; });
-    if (it == g_maps.begin()) return false;
+    if (it == maps.begin()) return false;
     --it;
     if (a >= it->End) return false;
     region = *it;
@@ -112,10 +115,29 @@ std::size_t PageSize()
 bool QueryMemory(const void* address, TMemoryRegion& region, bool fresh)
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
+    if (fresh && t_reading) {
+        // Read once for the holder's batch, and again only for a mapping
+        // made since.
+        if (!t_reading->empty() && Lookup(*t_reading, a, region)) return true;
+        ReadMaps(*t_reading);
+        return Lookup(*t_reading, a, region);
+    }
     std::lock_guard<std::mutex> lock(g_mapsLock);
-    if (!fresh && Lookup(a, region)) return true;
+    if (!fresh && Lookup(g_maps, a, region)) return true;
     ReadMaps(g_maps);
-    return Lookup(a, region);
+    return Lookup(g_maps, a, region);
+}
+
+TMemoryMapReading::TMemoryMapReading()
+{
+    if (t_reading) return; // an outer holder's reading serves
+    t_reading = &table_;
+    owner_ = true;
+}
+
+TMemoryMapReading::~TMemoryMapReading()
+{
+    if (owner_) t_reading = nullptr;
 }
 
 std::vector<TMemoryRegion> ListMemoryRegions()
@@ -174,6 +196,8 @@ void FlushInstructionCache(const void* address, std::size_t length)
 
 void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection)
 {
+    // A new mapping may take the place of one the thread's reading holds.
+    if (t_reading) t_reading->clear();
     void* p = ::mmap(reinterpret_cast<void*>(address), size, protection,
                      MAP_PRIVATE | MAP_ANONYMOUS | (address ? MAP_FIXED_NOREPLACE : 0), -1, 0);
     if (p == MAP_FAILED) return nullptr;
@@ -184,7 +208,11 @@ void* AllocateMemory(std::uintptr_t address, std::size_t size, int protection)
     return p;
 }
 
-bool FreeMemory(void* address, std::size_t size) { return ::munmap(address, size) == 0; }
+bool FreeMemory(void* address, std::size_t size)
+{
+    if (t_reading) t_reading->clear();
+    return ::munmap(address, size) == 0;
+}
 
 std::size_t ReadOwnMemory(void* destination, const void* source, std::size_t length)
 {

@@ -27,6 +27,27 @@ struct TMemoryRegion {
 // Not signal-safe (reads a file and takes a lock).
 bool QueryMemory(const void* address, TMemoryRegion& region, bool fresh = false);
 
+// While one lives, the calling thread's fresh queries (QueryMemory with
+// fresh set) are answered from one reading of the table, made at the first
+// such query and read again only for an address it lacks. For a batch of
+// code patches that each put back the protection they change (mappings
+// made or removed through AllocateMemory and FreeMemory are read again;
+// other changes of protection are not seen): reading the
+// table for each of them made most of the cost of starting a program with
+// many libraries. Nested holders share the outermost one's reading. Not
+// signal-safe.
+class TMemoryMapReading {
+public:
+    TMemoryMapReading();
+    ~TMemoryMapReading();
+    TMemoryMapReading(const TMemoryMapReading&) = delete;
+    TMemoryMapReading& operator=(const TMemoryMapReading&) = delete;
+
+private:
+    std::vector<TMemoryRegion> table_;
+    bool owner_ = false;
+};
+
 // Every mapping of the process, read fresh from /proc/self/maps. Not signal-safe.
 std::vector<TMemoryRegion> ListMemoryRegions();
 

@@ -37,6 +37,28 @@ TEST(KernelMemory, ReadabilityAndProtection)
     EXPECT_TRUE(region.Protection & PROT_EXEC);
 }
 
+// Within one reading of the map, a mapping made or removed through the
+// kernel layer is read again: a page that took the place of another never
+// answers with the old page's protection.
+TEST(KernelMemory, OneReadingSeesMappingsMadeAndRemovedMeanwhile)
+{
+    const std::size_t page = PageSize();
+    TMemoryMapReading reading;
+    void* first = AllocateMemory(0, page, kProtectRead | kProtectWrite);
+    ASSERT_NE(first, nullptr);
+    TMemoryRegion region;
+    ASSERT_TRUE(QueryMemory(first, region, true));
+    EXPECT_EQ(region.Protection, PROT_READ | PROT_WRITE);
+    const auto at = reinterpret_cast<std::uintptr_t>(first);
+    ASSERT_TRUE(FreeMemory(first, page));
+    EXPECT_FALSE(QueryMemory(first, region, true));
+    void* second = AllocateMemory(at, page, kProtectRead | kProtectExecute);
+    ASSERT_EQ(second, first);
+    ASSERT_TRUE(QueryMemory(second, region, true));
+    EXPECT_EQ(region.Protection, PROT_READ | PROT_EXEC);
+    FreeMemory(second, page);
+}
+
 TEST(KernelModules, ListAndLookUp)
 {
     const auto modules = EnumerateModules();
