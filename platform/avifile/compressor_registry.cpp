@@ -65,11 +65,13 @@ uint32_t Lower(FOURCC code)
     return out;
 }
 
+// Only the entry asked for is checked: finding "DIB " or "MSVC" loads no
+// library encoder.
 const Entry* Find(FOURCC fourcc)
 {
     if (fourcc == 0) return nullptr;
-    for (const Entry* e : Installed())
-        if (Lower(e->info.fourcc) == Lower(fourcc)) return e;
+    for (const Entry& e : Entries())
+        if (Lower(e.info.fourcc) == Lower(fourcc)) return Available(e) ? &e : nullptr;
     return nullptr;
 }
 

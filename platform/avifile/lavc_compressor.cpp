@@ -5,17 +5,14 @@
 #include <mutex>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavutil/avutil.h>
-#include <libavutil/frame.h>
-#include <libavutil/rational.h>
-#include <libswscale/swscale.h>
-}
+#include "platform/avifile/lavc_library.h"
 
 namespace avifile {
 
 namespace {
+
+// The library's functions; compressors are made only once Lavc() loaded them.
+const LavcLibrary& L() { return *Lavc(); }
 
 // Zero bytes after the copy of a frame the scaler reads (libavcodec's own
 // input padding).
@@ -23,16 +20,16 @@ constexpr size_t kReadPadding = AV_INPUT_BUFFER_PADDING_SIZE;
 static_assert(kFrameReadPadding >= kReadPadding);
 
 struct CodecContextDeleter {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const { L().avcodec_free_context(&c); }
 };
 struct FrameDeleter {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+    void operator()(AVFrame* f) const { L().av_frame_free(&f); }
 };
 struct PacketDeleter {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+    void operator()(AVPacket* p) const { L().av_packet_free(&p); }
 };
 struct SwsDeleter {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
+    void operator()(SwsContext* s) const { L().sws_freeContext(s); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
@@ -73,7 +70,7 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* encoder, LavcCodec codec)
     for (const AVPixelFormat* want = Preferred(codec); *want != AV_PIX_FMT_NONE; ++want) {
         if (!encoder->pix_fmts) return *want;
         for (const AVPixelFormat* has = encoder->pix_fmts; *has != AV_PIX_FMT_NONE; ++has)
-            if (*has == *want && sws_isSupportedOutput(*want)) return *want;
+            if (*has == *want && L().sws_isSupportedOutput(*want)) return *want;
     }
     return AV_PIX_FMT_NONE;
 }
@@ -81,7 +78,7 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* encoder, LavcCodec codec)
 void QuietLibraryLog()
 {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
+    std::call_once(once, [] { L().av_log_set_level(AV_LOG_ERROR); });
 }
 
 class LavcCompressor final : public VideoCompressor {
@@ -94,7 +91,7 @@ public:
     {
         QuietLibraryLog();
         context_.reset();
-        const AVCodec* encoder = avcodec_find_encoder(CodecId(setup_.codec));
+        const AVCodec* encoder = L().avcodec_find_encoder(CodecId(setup_.codec));
         if (!encoder) return AVIERR_NOCOMPRESSOR;
         const AVPixelFormat pixelFormat = ChoosePixelFormat(encoder, setup_.codec);
         if (pixelFormat == AV_PIX_FMT_NONE) return AVIERR_NOCOMPRESSOR;
@@ -104,18 +101,18 @@ public:
         if (hr != AVIERR_OK) hr = OpenEncoder(encoder, pixelFormat, 1); // some set-ups refuse threads
         if (hr != AVIERR_OK) return hr;
 
-        scaler_.reset(sws_getContext(input.width, input.height, AV_PIX_FMT_BGR24, input.width, input.height,
+        scaler_.reset(L().sws_getContext(input.width, input.height, AV_PIX_FMT_BGR24, input.width, input.height,
                                      pixelFormat, SWS_BICUBIC, nullptr, nullptr, nullptr));
         if (!scaler_) return AVIERR_BADFORMAT;
         for (FramePtr& f : frames_) {
-            f.reset(av_frame_alloc());
+            f.reset(L().av_frame_alloc());
             if (!f) return AVIERR_MEMORY;
             f->format = pixelFormat;
             f->width = input.width;
             f->height = input.height;
-            if (av_frame_get_buffer(f.get(), 0) < 0) return AVIERR_MEMORY;
+            if (L().av_frame_get_buffer(f.get(), 0) < 0) return AVIERR_MEMORY;
         }
-        packet_.reset(av_packet_alloc());
+        packet_.reset(L().av_packet_alloc());
         if (!packet_) return AVIERR_MEMORY;
 
         const uint32_t extra = static_cast<uint32_t>(std::max(context_->extradata_size, 0));
@@ -134,7 +131,7 @@ public:
         if (!context_) return AVIERR_COMPRESSOR;
         // Two frames in turn: the encoder may still hold the previous one.
         AVFrame* picture = frames_[nextPts_ & 1].get();
-        if (av_frame_make_writable(picture) < 0) return AVIERR_MEMORY;
+        if (L().av_frame_make_writable(picture) < 0) return AVIERR_MEMORY;
         // libswscale's packed-RGB readers load 4 bytes for each 3-byte pixel,
         // so the row at the highest address is read past its end. A frame
         // that may end right there is read from a copy followed by padding.
@@ -146,12 +143,12 @@ public:
         }
         const uint8_t* src[4] = {input_.TopRow(frame), nullptr, nullptr, nullptr};
         const int srcStride[4] = {static_cast<int>(input_.DownStep()), 0, 0, 0};
-        sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
+        L().sws_scale(scaler_.get(), src, srcStride, 0, input_.height, picture->data, picture->linesize);
         picture->pict_type = AV_PICTURE_TYPE_I;
         if (FrameBudget() > 0) return CompressWithinBudget(picture, sink);
         picture->pts = nextPts_++;
         picture->quality = context_->global_quality;
-        if (avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
+        if (L().avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
         return Drain(sink);
     }
 
@@ -159,7 +156,7 @@ public:
     {
         if (!context_ || flushed_) return AVIERR_OK;
         flushed_ = true;
-        if (avcodec_send_frame(context_.get(), nullptr) < 0) return AVIERR_COMPRESSOR;
+        if (L().avcodec_send_frame(context_.get(), nullptr) < 0) return AVIERR_COMPRESSOR;
         return Drain(sink);
     }
 
@@ -179,14 +176,14 @@ private:
     {
         picture->pts = nextPts_++;
         picture->quality = FF_QP2LAMBDA * q;
-        if (avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
+        if (L().avcodec_send_frame(context_.get(), picture) < 0) return AVIERR_COMPRESSOR;
         out.clear();
         for (;;) {
-            const int rc = avcodec_receive_packet(context_.get(), packet_.get());
+            const int rc = L().avcodec_receive_packet(context_.get(), packet_.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) break;
             if (rc < 0) return AVIERR_COMPRESSOR;
             out.insert(out.end(), packet_->data, packet_->data + packet_->size);
-            av_packet_unref(packet_.get());
+            L().av_packet_unref(packet_.get());
         }
         return out.empty() ? AVIERR_COMPRESSOR : AVIERR_OK;
     }
@@ -225,13 +222,13 @@ private:
 
     HRESULT OpenEncoder(const AVCodec* encoder, AVPixelFormat pixelFormat, int threads)
     {
-        CodecContextPtr c(avcodec_alloc_context3(encoder));
+        CodecContextPtr c(L().avcodec_alloc_context3(encoder));
         if (!c) return AVIERR_MEMORY;
         c->width = input_.width;
         c->height = input_.height;
         c->pix_fmt = pixelFormat;
         int num = 1, den = 25;
-        av_reduce(&num, &den, std::max<DWORD>(settings_.scale, 1), std::max<DWORD>(settings_.rate, 1), 65535);
+        L().av_reduce(&num, &den, std::max<DWORD>(settings_.scale, 1), std::max<DWORD>(settings_.rate, 1), 65535);
         c->time_base = AVRational{num, den};
         c->framerate = AVRational{den, num};
         c->gop_size = 0; // intra frames only
@@ -257,7 +254,7 @@ private:
             c->global_quality =
                 FF_QP2LAMBDA * QualityToQuantiser(EffectiveQuality(settings_.quality, setup_.defaultQuality));
         }
-        if (avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
+        if (L().avcodec_open2(c.get(), encoder, nullptr) < 0) return AVIERR_BADFORMAT;
         context_ = std::move(c);
         return AVIERR_OK;
     }
@@ -265,12 +262,12 @@ private:
     HRESULT Drain(FrameSink& sink)
     {
         for (;;) {
-            int rc = avcodec_receive_packet(context_.get(), packet_.get());
+            int rc = L().avcodec_receive_packet(context_.get(), packet_.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return AVIERR_OK;
             if (rc < 0) return AVIERR_COMPRESSOR;
             HRESULT hr =
                 sink.Put(packet_->data, static_cast<size_t>(packet_->size), (packet_->flags & AV_PKT_FLAG_KEY) != 0);
-            av_packet_unref(packet_.get());
+            L().av_packet_unref(packet_.get());
             if (hr != AVIERR_OK) return hr;
         }
     }
@@ -298,8 +295,9 @@ int QualityToQuantiser(DWORD quality)
 
 bool LavcAvailable(LavcCodec codec)
 {
-    const AVCodec* encoder = avcodec_find_encoder(CodecId(codec));
-    return encoder && ChoosePixelFormat(encoder, codec) != AV_PIX_FMT_NONE && sws_isSupportedInput(AV_PIX_FMT_BGR24);
+    if (!Lavc()) return false;
+    const AVCodec* encoder = L().avcodec_find_encoder(CodecId(codec));
+    return encoder && ChoosePixelFormat(encoder, codec) != AV_PIX_FMT_NONE && L().sws_isSupportedInput(AV_PIX_FMT_BGR24);
 }
 
 std::unique_ptr<VideoCompressor> MakeLavcCompressor(const LavcCodecSetup& setup, const CompressorSettings& settings)
