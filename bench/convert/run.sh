@@ -5,15 +5,16 @@
 # ratio of our time to ffmpeg's (best of RUNS runs each, run alternately) and
 # our peak memory, and our peak memory for twice the frames, which should
 # not grow with the frame count. Then the processor time (user + system) of
-# the uncompressed conversion against cp copying the same bytes.
+# the uncompressed conversion against cp copying the same bytes (means of
+# hyperfine runs).
 #
 #   bench/convert/run.sh [BUILD_DIR]      (RUNS=3 FRAMES=300 by default)
 set -euo pipefail
 build="${1:-build}"
-vek2avi="$build/converter/vek2avi"
+vek2avi="$(realpath -m "$build/converter/vek2avi")"
 runs="${RUNS:-3}"
 frames="${FRAMES:-300}"
-[ -x "$vek2avi" ] || { echo "no $vek2avi: build first (scripts/build.sh)"; exit 1; }
+[ -x "$vek2avi" ] || { echo "no $build/converter/vek2avi: build first (scripts/build.sh)"; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/vekbench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -54,14 +55,13 @@ for codec in "DIB " MSVC divx MJPG; do
   printf '%-6s %10.3f %10.3f %8.3f %12s %12s\n' "$codec" "$a" "$b" "$(echo "$a / $b" | bc -l)" "$peak" "$peak2"
 done
 
-cpu() {  # command... -> user + system seconds of one run
-  /usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -1 | awk '{print $1 + $2}'
-}
-ours=(); theirs=()
-for _ in $(seq "$runs"); do
-  ours+=("$(cpu "$vek2avi" --force --codec "DIB " "$work/sample.vek" "$work/ours.avi")")
-  theirs+=("$(cpu cp "$work/sample.vek" "$work/copy.vek")")
-done
-a=$(min "${ours[@]}"); b=$(min "${theirs[@]}")
+# Processor time: hyperfine's mean user + system time over many runs, taken
+# alternately; a single run's /usr/bin/time figure is too coarse for 0.1 s.
+cpu_runs=$((runs * 5))
+( cd "$work" && hyperfine -N -w 2 -r "$cpu_runs" --export-json cpu.json \
+    "$vek2avi --force --codec DIB sample.vek ours.avi" "cp sample.vek copy.vek" >/dev/null )
+read -r a b < <(/usr/bin/python3 -c 'import json,sys
+r = json.load(open(sys.argv[1]))["results"]
+print(" ".join("%.4f" % (x["user"] + x["system"]) for x in r))' "$work/cpu.json")
 printf '%-6s %10s %10s %8s\n' "" "ours(cpu)" "cp(cpu)" ratio
 printf '%-6s %10.3f %10.3f %8.3f\n' "DIB " "$a" "$b" "$(echo "$a / $b" | bc -l)"

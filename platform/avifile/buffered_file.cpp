@@ -43,7 +43,8 @@ void BufferedFile::Start(int fd)
         device_ = st.st_dev;
         inode_ = st.st_ino;
     }
-    buffer_.resize(kBufferSize);
+    // Not zeroed: pages the file never needs are never touched.
+    if (!buffer_) buffer_ = std::make_unique_for_overwrite<uint8_t[]>(kBufferSize);
     used_ = 0;
     position_ = flushed_ = 0;
     failed_ = false;
@@ -90,7 +91,7 @@ bool BufferedFile::Flush()
     if (failed_) return false;
     if (used_ == 0) return true;
     struct iovec part {
-        buffer_.data(), used_
+        buffer_.get(), used_
     };
     used_ = 0;
     return WriteAll(&part, 1);
@@ -113,20 +114,20 @@ bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* bo
     if (failed_ || fd_ < 0) return false;
     assert(padZeros <= sizeof kZeros);
     const size_t total = headSize + bodySize + padZeros;
-    if (bodySize >= kDirectThreshold || total > buffer_.size() - used_) {
-        if (bodySize >= kDirectThreshold && headSize + used_ <= buffer_.size()) {
+    if (bodySize >= kDirectThreshold || total > kBufferSize - used_) {
+        if (bodySize >= kDirectThreshold && headSize + used_ <= kBufferSize) {
             // Buffered bytes, the head and the body leave in one system call.
-            std::memcpy(buffer_.data() + used_, head, headSize);
+            std::memcpy(buffer_.get() + used_, head, headSize);
             used_ += headSize;
             struct iovec parts[3] = {
-                {buffer_.data(), used_}, {const_cast<void*>(body), bodySize}, {const_cast<uint8_t*>(kZeros), padZeros}};
+                {buffer_.get(), used_}, {const_cast<void*>(body), bodySize}, {const_cast<uint8_t*>(kZeros), padZeros}};
             used_ = 0;
             if (!WriteAll(parts, padZeros ? 3 : 2)) return false;
             position_ += total; // the buffered bytes were counted when they were buffered
             return true;
         }
         if (!Flush()) return false;
-        if (total > buffer_.size()) {
+        if (total > kBufferSize) {
             struct iovec parts[3] = {{const_cast<void*>(head), headSize},
                                      {const_cast<void*>(body), bodySize},
                                      {const_cast<uint8_t*>(kZeros), padZeros}};
@@ -135,7 +136,7 @@ bool BufferedFile::WriteGather(const void* head, size_t headSize, const void* bo
             return true;
         }
     }
-    uint8_t* out = buffer_.data() + used_;
+    uint8_t* out = buffer_.get() + used_;
     if (headSize) std::memcpy(out, head, headSize);
     if (bodySize) std::memcpy(out + headSize, body, bodySize);
     if (padZeros) std::memset(out + headSize + bodySize, 0, padZeros);
@@ -153,7 +154,7 @@ bool BufferedFile::Patch(uint64_t offset, const void* data, size_t size)
     if (offset + size > flushed_) {
         uint64_t from = std::max(offset, flushed_);
         size_t skip = static_cast<size_t>(from - offset);
-        std::memcpy(buffer_.data() + (from - flushed_), bytes + skip, size - skip);
+        std::memcpy(buffer_.get() + (from - flushed_), bytes + skip, size - skip);
         size = skip;
     }
     while (size > 0) {
@@ -182,8 +183,7 @@ bool BufferedFile::Close()
     bool ok = Flush();
     if (owned_.Valid() && !owned_.Close()) ok = Fail(errno);
     fd_ = -1;
-    buffer_.clear();
-    buffer_.shrink_to_fit();
+    buffer_.reset();
     return ok && !failed_;
 }
 

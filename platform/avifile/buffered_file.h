@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,7 @@ private:
 
     kernel::TUniqueFd owned_; // the descriptor when Create opened it
     int fd_ = -1;
-    std::vector<uint8_t> buffer_;
+    std::unique_ptr<uint8_t[]> buffer_;
     size_t used_ = 0;
     uint64_t position_ = 0; // logical end of the file (flushed + buffered)
     uint64_t flushed_ = 0;  // bytes handed to the kernel
