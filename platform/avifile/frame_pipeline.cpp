@@ -1,5 +1,7 @@
 #include "platform/avifile/frame_pipeline.h"
 
+#include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace avifile {
@@ -7,7 +9,10 @@ namespace avifile {
 enum class SlotState { Free, Filling, Waiting, Compressing, Done };
 
 struct FramePipeline::Slot {
-    std::vector<uint8_t> input;  // the frame, then kFrameReadPadding zero bytes
+    // The frame, then kFrameReadPadding zero bytes. From calloc: a large
+    // block comes zeroed from the kernel, page by page as it is first
+    // written, instead of being cleared whole at the start.
+    std::unique_ptr<uint8_t, decltype(&std::free)> input{nullptr, &std::free};
     std::vector<uint8_t> output; // the compressed frame
     bool keyFrame = true;
     HRESULT result = AVIERR_OK;
@@ -47,7 +52,8 @@ FramePipeline::FramePipeline(std::vector<std::unique_ptr<VideoCompressor>> compr
     const size_t slots = parallel ? compressors_.size() * 2 + 1 : 1;
     for (size_t i = 0; i < slots; ++i) {
         auto slot = std::make_unique<Slot>();
-        slot->input.assign(frameBytes + kFrameReadPadding, 0);
+        slot->input.reset(static_cast<uint8_t*>(std::calloc(frameBytes + kFrameReadPadding, 1)));
+        if (!slot->input) throw std::bad_alloc();
         slots_.push_back(std::move(slot));
     }
     if (parallel)
@@ -65,7 +71,7 @@ FramePipeline::~FramePipeline()
     threads_.clear(); // joins: a worker ends after the frame it is compressing
 }
 
-uint8_t* FramePipeline::Data(Slot* slot) { return slot->input.data(); }
+uint8_t* FramePipeline::Data(Slot* slot) { return slot->input.get(); }
 
 HRESULT FramePipeline::Fail(HRESULT hr)
 {
@@ -93,7 +99,7 @@ HRESULT FramePipeline::Submit(Slot* slot)
     if (threads_.empty()) {
         // On the caller's thread, straight into the file.
         slot->state = SlotState::Free;
-        const HRESULT hr = compressors_.front()->Compress(slot->input.data(), out_);
+        const HRESULT hr = compressors_.front()->Compress(slot->input.get(), out_);
         return hr == AVIERR_OK ? hr : Fail(hr);
     }
     std::unique_lock<std::mutex> lock(lock_);
@@ -151,7 +157,7 @@ void FramePipeline::Work(VideoCompressor& compressor)
         SlotSink sink(slot->output, slot->keyFrame);
         HRESULT hr = AVIERR_MEMORY;
         try {
-            hr = compressor.Compress(slot->input.data(), sink);
+            hr = compressor.Compress(slot->input.get(), sink);
         } catch (const std::bad_alloc&) {
         }
         // Frames are placed by the order they came in: a compressor that
