@@ -49,7 +49,9 @@ if [ "${SANITIZE:-1}" = 1 ]; then
     ctest --test-dir build-sanitize --output-on-failure -j "$(nproc)" -LE slow || status=$?
 fi
 
+# A bounded smoke run of each fuzz target from its seeds (longer runs:
+# FUZZ_SECONDS=600 scripts/fuzz.sh).
 if [ -x scripts/fuzz.sh ]; then
-  scripts/fuzz.sh || status=$?
+  FUZZ_SECONDS="${FUZZ_SECONDS:-30}" scripts/fuzz.sh || status=$?
 fi
 exit $status
