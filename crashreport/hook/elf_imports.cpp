@@ -48,7 +48,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
     const ElfW(Dyn)* dyn = module.Dynamic();
     if (!dyn || !Readable(module, dyn, sizeof *dyn)) return false;
     std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0;
-    std::size_t strsz = 0, pltrelsz = 0, relsz = 0;
+    std::size_t strsz = 0, pltrelsz = 0, relsz = 0, relativeCount = 0;
     std::vector<std::uintptr_t> needed;
     for (const ElfW(Dyn)* d = dyn; Readable(module, d, sizeof *d) && d->d_tag != DT_NULL; ++d) {
         switch (d->d_tag) {
@@ -60,9 +60,11 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
 #if defined(__x86_64__)
         case DT_RELA: rel = Absolute(module, d->d_un.d_ptr); break;
         case DT_RELASZ: relsz = d->d_un.d_val; break;
+        case DT_RELACOUNT: relativeCount = d->d_un.d_val; break;
 #else
         case DT_REL: rel = Absolute(module, d->d_un.d_ptr); break;
         case DT_RELSZ: relsz = d->d_un.d_val; break;
+        case DT_RELCOUNT: relativeCount = d->d_un.d_val; break;
 #endif
         case DT_NEEDED: needed.push_back(d->d_un.d_val); break;
         default: break;
@@ -89,8 +91,13 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
             if (Readable(module, cell.Cell, sizeof(void*))) imports.Cells.push_back(cell);
         }
     };
+    // The relative relocations, most of a position-independent program's,
+    // come first in their table (their count says how many) and import
+    // nothing.
+    const std::size_t skipped = std::min(relativeCount, relsz / sizeof(Rel)) * sizeof(Rel);
+    imports.Cells.reserve(pltrelsz / sizeof(Rel) + (relsz - skipped) / sizeof(Rel));
     walk(jmprel, pltrelsz);
-    if (rel != jmprel) walk(rel, relsz);
+    if (rel != jmprel) walk(rel ? rel + skipped : 0, relsz - skipped);
     // Some linkers let DT_RELA cover the PLT relocations as well.
     std::sort(imports.Cells.begin(), imports.Cells.end(),
               [](const TImportCell& a, const TImportCell& b) { return a.Cell < b.Cell; });
