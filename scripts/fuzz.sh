@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) and runs each for a bounded time. Fails on any crash, hang,
-# leak or sanitizer report. FUZZ_SECONDS sets the time per target.
+# leak or sanitizer report. FUZZ_SECONDS sets the time per target;
+# FUZZ_BUILD_ONLY=1 builds them and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
@@ -13,6 +14,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DVEK_FUZZ=ON -DVEK_BUILD_BENCH=OFF \
   -DCMAKE_C_FLAGS="$flags -fsanitize=fuzzer-no-link" -DCMAKE_CXX_FLAGS="$flags -fsanitize=fuzzer-no-link" >/dev/null
 cmake --build build-fuzz --target fuzzers -j "$(nproc)"
+[ "${FUZZ_BUILD_ONLY:-0}" = 1 ] && exit 0
 # One target per core at a time: each is one process on one core.
 fuzz_one() {  # target -> runs it, prints its verdict, fails on a finding
   local target=$1 name corpus seeds note
