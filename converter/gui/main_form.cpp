@@ -14,6 +14,31 @@ TForm1* Form1 = nullptr;
 namespace {
 // How often a running conversion serves the window's paint requests.
 constexpr std::uint64_t kPaintIntervalMs = 40;
+// How often a dialog of a run looks for a signal to end the program.
+constexpr unsigned kInterruptCheckMs = 100;
+
+// While a run holds the signals that end the program, a dialog of the run
+// (save, overwrite, compression, completion) waiting for the user would keep
+// the program alive: a signal noted meanwhile cancels the dialogs, the run
+// declines and the program then ends by the signal. The handler only notes
+// the signal (nothing else is safe there), so the dialogs look for it.
+class CancelDialogsOnInterrupt {
+public:
+    CancelDialogsOnInterrupt()
+        : timer_(ui::SetTimer(0, 0, kInterruptCheckMs, [](ui::HWND, std::uintptr_t) {
+              if (PendingInterrupt() == 0) return;
+              for (ui::Form* form : ui::ThreadForms())
+                  if (form->IsModal()) form->ModalResult = ui::mrCancel;
+          }))
+    {
+    }
+    ~CancelDialogsOnInterrupt() { ui::KillTimer(0, timer_); }
+    CancelDialogsOnInterrupt(const CancelDialogsOnInterrupt&) = delete;
+    CancelDialogsOnInterrupt& operator=(const CancelDialogsOnInterrupt&) = delete;
+
+private:
+    std::uintptr_t timer_;
+};
 } // namespace
 
 TForm1::TForm1()
@@ -106,6 +131,7 @@ void TForm1::Button2Click()
     // A signal to end the program during the run stops the run first, so
     // that its unfinished file goes, and then ends the program by it.
     DeferInterrupts deferred;
+    CancelDialogsOnInterrupt cancelling;
     hooks.stopRequested = [&closeRequested] { return closeRequested || PendingInterrupt() != 0; };
     try {
         // Failures propagate to the application's exception handling. A

@@ -614,6 +614,48 @@ TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
     EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
 }
 
+// A signal while a dialog of the run waits for the user (nobody answers):
+// the dialog goes, nothing is written and the program ends by the signal.
+TEST(MainWindowSignals, ATerminationWhileADialogWaitsEndsTheProgram)
+{
+    for (const char* waiting : {"save", "overwrite", "compression"}) {
+        SCOPED_TRACE(waiting);
+        TempDir dir;
+        WriteFile(dir / "in.vek", RandomVek(3, 16, 16, 7).Bytes());
+        WriteFile(dir / "out.avi", "old");
+        const std::string which = waiting;
+        const vektest::TChildResult r = vektest::RunInChild([&]() -> int {
+            ::alarm(30); // a dialog that stays ends the child by SIGALRM instead
+            ui::SelectBackend(ui::BackendKind::bkHeadless);
+            ui::App().Initialize();
+            converter::InstallInterruptHandlers();
+            TForm1 form;
+            form.Show();
+            form.Edit1->SetText(dir / "in.vek");
+            ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
+                if (which == "save")
+                    ::raise(SIGTERM);
+                else
+                    SimulateText(d, dir / "out.avi\n");
+            };
+            ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
+                if (which == "overwrite")
+                    ::raise(SIGTERM);
+                else
+                    ui::SimulateClick(*box.Buttons()[0], 5, 5); // Yes, replace it
+            };
+            ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm&) { ::raise(SIGTERM); };
+            ui::SimulateClick(*form.Button2, 10, 10);
+            ui::PumpPending(false);
+            ::_exit(4); // the run ended and the program went on
+        });
+        ASSERT_TRUE(r.Signaled) << "exit status " << (r.Exited ? r.ExitCode : -1) << ": " << r.Output;
+        EXPECT_EQ(r.Signal, SIGTERM);
+        EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
+        EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
+    }
+}
+
 TEST_F(MainWindow, TheWindowIsPaintedBehindAMessageBox)
 {
     auto* probe = form->Add<PaintProbe>(form->Gauge1);
