@@ -3,6 +3,10 @@
 #   MODE=package       installs the reporter into a prefix of its own, then
 #                      builds examples/minimal and the autostart program
 #                      against it with find_package(TavrelLog);
+#   MODE=desktop       installs it likewise and builds the plain Xlib
+#                      program of desktop/ with TavrelLog::Desktop; a fault
+#                      shows the exception dialog on $DISPLAY (answered
+#                      with Escape), and without a display the console;
 #   MODE=subdirectory  builds the autostart program with the checkout added
 #                      as a subdirectory, reporter only (MinSizeRel: line
 #                      tables in a build type whose flags have none).
@@ -148,6 +152,55 @@ if(MODE STREQUAL "package")
   configure_and_build(${AUTOSTART_DIR} ${WORK_DIR}/autostart -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
     -DCMAKE_PREFIX_PATH=${prefix})
   check_autostart(${WORK_DIR}/autostart/autostart_app)
+elseif(MODE STREQUAL "desktop")
+  if("$ENV{DISPLAY}" STREQUAL "")
+    message(STATUS "package_desktop: skipped, no X server in DISPLAY")
+    return()
+  endif()
+  foreach(tool xdotool xwininfo timeout)
+    find_program(found_${tool} ${tool})
+    if(NOT found_${tool})
+      message(STATUS "package_desktop: skipped, no ${tool}")
+      return()
+    endif()
+  endforeach()
+  set(prefix ${WORK_DIR}/prefix)
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --component TavrelLog)
+  configure_and_build(${DESKTOP_DIR} ${WORK_DIR}/build -DCMAKE_BUILD_TYPE=${BUILD_TYPE} -DCMAKE_PREFIX_PATH=${prefix})
+  strip_program(${WORK_DIR}/build/desktop_app app)
+  line_of(${DESKTOP_DIR}/main.cpp "// the fault" fault_line)
+  report_row(DrawCell ${fault_line} row)
+
+  # With a display: the dialog appears over the program's own window, is
+  # answered, and the log keeps the report.
+  execute_process(COMMAND sh ${DESKTOP_DIR}/drive.sh ${app} ${WORK_DIR}/dialog-run.txt
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(READ ${WORK_DIR}/dialog-run.txt said)
+  message(STATUS "the dialog run: ${out}\nthe program said:\n${said}")
+  if(NOT status EQUAL 0 OR NOT out MATCHES "dialog: [0-9]+" OR NOT said MATCHES "window: shown")
+    message(FATAL_ERROR "no exception dialog over the program's window (${status}):\n${out}\n${err}\n${said}")
+  endif()
+  if(out MATCHES "status: 0\n" OR said MATCHES "${row}")
+    message(FATAL_ERROR "the dialog run ended well or wrote the report to the console:\n${out}\n${said}")
+  endif()
+  if(NOT EXISTS ${WORK_DIR}/desktop_app.tlf)
+    message(FATAL_ERROR "the dialog run kept no log beside the program")
+  endif()
+  file(READ ${WORK_DIR}/desktop_app.tlf log)
+  if(NOT log MATCHES "${row}")
+    message(FATAL_ERROR "the log does not name the failing frame (${row}):\n${log}")
+  endif()
+
+  # Without a display: the same program reports on standard output.
+  file(REMOVE ${WORK_DIR}/desktop_app.tlf)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env --unset=DISPLAY ${app} crash
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(status EQUAL 0 OR NOT out MATCHES "window: none" OR NOT out MATCHES "${row}")
+    message(FATAL_ERROR "without a display (${status}) no console report of the failing frame:\n${out}\n${err}")
+  endif()
+  if(NOT EXISTS ${WORK_DIR}/desktop_app.tlf)
+    message(FATAL_ERROR "the console run kept no log beside the program")
+  endif()
 elseif(MODE STREQUAL "subdirectory")
   set(build ${WORK_DIR}/autostart)
   set(launcher)
