@@ -21,20 +21,20 @@
 
 #include "crashreport/options/module_options.h"
 
-namespace tools {
+namespace crashreport {
 
 struct TOptionsText {
     // Texts given in the file, by index; the others keep their defaults.
-    std::array<std::optional<std::string>, crashreport::CustomizedTextCount> Texts;
+    std::array<std::optional<std::string>, CustomizedTextCount> Texts;
 };
 
 // Applies the lines of `text` to `options`. `source` names the file in errors.
 TOptionsText ApplyOptionsText(const std::string& text, const std::string& source,
-                              crashreport::TTavrelModuleOptions& options);
+                              TTavrelModuleOptions& options);
 
 // The options' stream form of format version `version` (400 to 515), with
 // the file's texts in place of the record's.
-std::vector<std::uint8_t> WriteOptionsForm(const crashreport::TTavrelModuleOptions& options, const TOptionsText& texts,
+std::vector<std::uint8_t> WriteOptionsForm(const TTavrelModuleOptions& options, const TOptionsText& texts,
                                            std::uint16_t version);
 
-} // namespace tools
+} // namespace crashreport
