@@ -61,13 +61,15 @@ function(tavrel_add_desktop_library target)
   tavrel_keep_line_tables(${target})
 endfunction()
 
-# Names the source root as include folder in the build, include/ installed.
+# Names the source tree's include folders in the build only; installed, the
+# one include folder is include/.
 function(_tavrel_install_includes lib)
   get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
   if(dirs)
     set(fixed)
     foreach(d IN LISTS dirs)
-      if(d STREQUAL PROJECT_SOURCE_DIR)
+      string(FIND "${d}/" "${PROJECT_SOURCE_DIR}/" at)
+      if(at EQUAL 0)
         list(APPEND fixed "$<BUILD_INTERFACE:${d}>")
       else()
         list(APPEND fixed "${d}")
@@ -172,11 +174,9 @@ function(tavrel_finish_package)
   if(TARGET tavrel-stored-data)
     install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT TavrelLog)
   endif()
-  # The headers of the reporter and of the platform layer it uses.
-  foreach(dir crashreport platform/kernel platform/rtl)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir}
-      COMPONENT TavrelLog FILES_MATCHING PATTERN "*.h")
-  endforeach()
+  # The public headers only; the reporter's own stay in the source tree.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT TavrelLog FILES_MATCHING PATTERN "*.h")
   install(FILES ${PROJECT_SOURCE_DIR}/crashreport/binding/reporter_exports.map
     DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
   install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)

@@ -1,6 +1,8 @@
 #pragma once
-// The readable options file the build takes: one "Name = value" line per
-// option, using the option and member names of the options record:
+// The readable options text: the options file the build takes, and the
+// text tavrellog::SetOptions applies while a program runs. One
+// "Name = value" line per option, using the option and member names of the
+// options record:
 //
 //   # comment
 //   MailMethod = mmSmtpClient
