@@ -26,7 +26,11 @@ namespace {
 
 namespace cr = crashreport;
 
-std::mutex g_lock; // the start and stop, the options, the handlers
+// The start and stop and the options. Taken before the capture lock, never
+// inside a report.
+std::mutex g_startLock;
+// The handlers: a leaf lock, taken inside a report for a copy.
+std::mutex g_handlerLock;
 std::function<bool(const ExceptionInfo&)> g_exceptionHandler;
 std::function<std::string(const ExceptionInfo&)> g_customDataHandler;
 
@@ -64,7 +68,7 @@ ExceptionInfo InfoOf(const cr::TTavrelExceptionRecord& record)
 
 template <class F> F HandlerCopy(const F& handler)
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_handlerLock);
     return handler;
 }
 
@@ -109,7 +113,7 @@ bool Running() { return cr::ExceptionCaptureStarted() && cr::CurrentReporter(); 
 
 bool Start()
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_startLock);
     if (!cr::ExceptionCaptureStarted()) {
         cr::TCaptureStartup startup;
         startup.Options = OwnModuleRecord()->Options.get();
@@ -127,18 +131,21 @@ bool Start()
 
 void Stop()
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_startLock);
     cr::StopReporter();
     cr::StopExceptionCapture();
 }
 
 bool SetOptions(const std::string& text, std::string* error)
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_startLock);
     if (!cr::ExceptionCaptureStarted()) {
         if (error) *error = "the reporter does not run";
         return false;
     }
+    // A report copies the options under the capture lock: they change
+    // between reports, never during one.
+    std::lock_guard<std::recursive_mutex> capture(cr::Capture().CaptureLock);
     cr::TTavrelModuleOptions& live = cr::CurrentTavrelLogOptions();
     cr::TTavrelModuleOptions changed(live.ModuleFile(), false);
     changed.Assign(&live);
@@ -157,14 +164,14 @@ bool SetOptions(const std::string& text, std::string* error)
 void SetExceptionHandler(std::function<bool(const ExceptionInfo&)> handler)
 {
     RegisterHandlers();
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_handlerLock);
     g_exceptionHandler = std::move(handler);
 }
 
 void SetCustomDataHandler(std::function<std::string(const ExceptionInfo&)> handler)
 {
     RegisterHandlers();
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_handlerLock);
     g_customDataHandler = std::move(handler);
 }
 
