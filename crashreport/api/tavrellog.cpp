@@ -14,12 +14,12 @@
 #include "crashreport/options/options_text.h"
 #include "crashreport/pipeline/reporter.h"
 #include "platform/kernel/modules.h"
-#include "platform/rtl/exception.h"
 
 #include <memory>
 #include <mutex>
 #include <typeinfo>
 #include <utility>
+#include <vector>
 
 namespace tavrellog {
 namespace {
@@ -36,9 +36,16 @@ std::function<std::string(const ExceptionInfo&)> g_customDataHandler;
 
 __attribute__((visibility("hidden"), noinline)) void Marker() { asm volatile(""); }
 
+// The records OwnModuleRecord made: they live until the process ends (the
+// capture keeps their options), reachable from here.
+std::vector<std::unique_ptr<cr::TTavrelModuleInfo>>& Records()
+{
+    static auto* records = new std::vector<std::unique_ptr<cr::TTavrelModuleInfo>>;
+    return *records;
+}
+
 // The record of the module that carries this code, with its stored options
-// (light mode: no debug data), or the defaults when it has none. Lives until
-// the process ends: the capture keeps its options.
+// (light mode: no debug data), or the defaults when it has none.
 cr::TTavrelModuleInfo* OwnModuleRecord()
 {
     auto record = std::make_unique<cr::TTavrelModuleInfo>();
@@ -54,7 +61,8 @@ cr::TTavrelModuleInfo* OwnModuleRecord()
         cr::TLightModeScope light;
         cr::LoadStoredOptions(*record);
     }
-    return record.release();
+    Records().push_back(std::move(record));
+    return Records().back().get();
 }
 
 ExceptionInfo InfoOf(const cr::TTavrelExceptionRecord& record)
@@ -146,19 +154,19 @@ bool SetOptions(const std::string& text, std::string* error)
     // A report copies the options under the capture lock: they change
     // between reports, never during one.
     std::lock_guard<std::recursive_mutex> capture(cr::Capture().CaptureLock);
-    cr::TTavrelModuleOptions& live = cr::CurrentTavrelLogOptions();
-    cr::TTavrelModuleOptions changed(live.ModuleFile(), false);
-    changed.Assign(&live);
     try {
+        cr::TTavrelModuleOptions& live = cr::CurrentTavrelLogOptions();
+        cr::TTavrelModuleOptions changed(live.ModuleFile(), false);
+        changed.Assign(&live);
         const cr::TOptionsText given = cr::ApplyOptionsText(text, "options", changed);
         for (std::size_t i = 0; i < given.Texts.size(); ++i)
             if (given.Texts[i]) changed.SetText(i, *given.Texts[i]);
-    } catch (const rtl::Exception& e) {
-        if (error) *error = e.Message;
+        live.Assign(&changed);
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
         return false;
     }
-    live.Assign(&changed);
-    return true;
 }
 
 void SetExceptionHandler(std::function<bool(const ExceptionInfo&)> handler)
