@@ -7,6 +7,10 @@
 #       uses) right where the library is made: the library joins
 #       TavrelLog::TavrelLog and is installed. It is compiled with line
 #       tables in every build type.
+#   tavrel_add_desktop_library(<target>)
+#       The same for a library of the desktop side (the toolkit, the dialogs,
+#       the screenshot, the freeze watchdog, the desktop start): it joins
+#       TavrelLog::Desktop, which links TavrelLog::TavrelLog as well.
 #   tavrel_finish_package()
 #       Called once at the end of the top-level list: writes the export set
 #       and the package files.
@@ -14,9 +18,12 @@
 # Everything is installed as the component TavrelLog:
 #   cmake --install <build> --prefix <prefix> --component TavrelLog
 #
-# A library that needs one of our libraries which is not in the package (the
-# user-interface toolkit, platform_ui, in particular) stays out of
-# TavrelLog::TavrelLog, so a program without a display links no toolkit.
+# TavrelLog::TavrelLog needs no toolkit: a library that needs one of ours
+# which is not in it (the user-interface toolkit, platform_ui, in
+# particular) stays out, so a program without a display links no toolkit.
+# The desktop side is the component Desktop (TavrelLog::Desktop, its own
+# export set and targets file, loaded only when a program asks for it); a
+# build without the toolkit (TAVREL_REPORTER_ONLY) has no Desktop component.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -49,13 +56,20 @@ function(tavrel_add_library target)
   tavrel_keep_line_tables(${target})
 endfunction()
 
-# Names the source root as include folder in the build, include/ installed.
+function(tavrel_add_desktop_library target)
+  set_property(GLOBAL APPEND PROPERTY TAVREL_DESKTOP_LIBRARIES ${target})
+  tavrel_keep_line_tables(${target})
+endfunction()
+
+# Names the source tree's include folders in the build only; installed, the
+# one include folder is include/.
 function(_tavrel_install_includes lib)
   get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
   if(dirs)
     set(fixed)
     foreach(d IN LISTS dirs)
-      if(d STREQUAL PROJECT_SOURCE_DIR)
+      string(FIND "${d}/" "${PROJECT_SOURCE_DIR}/" at)
+      if(at EQUAL 0)
         list(APPEND fixed "$<BUILD_INTERFACE:${d}>")
       else()
         list(APPEND fixed "${d}")
@@ -81,10 +95,10 @@ function(_tavrel_own_links target out)
   set(${out} ${own} PARENT_SCOPE)
 endfunction()
 
-function(tavrel_finish_package)
-  get_property(candidates GLOBAL PROPERTY TAVREL_LIBRARIES)
-  # Leave out, until nothing changes, every library that links one of ours
-  # that is not (or no longer) in the package.
+# The candidates that link only libraries of `allowed` or of each other:
+# leaves out, until nothing changes, every candidate that links one of ours
+# outside them.
+function(_tavrel_members candidates allowed out)
   set(members ${candidates})
   set(changed TRUE)
   while(changed)
@@ -92,7 +106,7 @@ function(tavrel_finish_package)
     foreach(lib IN LISTS members)
       _tavrel_own_links(${lib} own)
       foreach(dep IN LISTS own)
-        if(NOT dep IN_LIST members)
+        if(NOT dep IN_LIST members AND NOT dep IN_LIST allowed)
           message(STATUS "TavrelLog: ${lib} stays out of the package (it needs ${dep})")
           list(REMOVE_ITEM members ${lib})
           set(changed TRUE)
@@ -101,6 +115,50 @@ function(tavrel_finish_package)
       endforeach()
     endforeach()
   endwhile()
+  set(${out} ${members} PARENT_SCOPE)
+endfunction()
+
+# `libraries` in link order: each before the ones of them it links.
+function(_tavrel_link_order libraries out)
+  set(done)
+  set(order)
+  macro(_tavrel_visit lib)
+    if(NOT "${lib}" IN_LIST done)
+      list(APPEND done ${lib})
+      _tavrel_own_links(${lib} _links_${lib})
+      foreach(dep IN LISTS _links_${lib})
+        if(dep IN_LIST libraries)
+          _tavrel_visit(${dep})
+        endif()
+      endforeach()
+      list(PREPEND order ${lib})
+    endif()
+  endmacro()
+  foreach(lib IN LISTS libraries)
+    _tavrel_visit(${lib})
+  endforeach()
+  set(${out} ${order} PARENT_SCOPE)
+endfunction()
+
+# Writes lib/pkgconfig/<name>.pc from cmake/<name>.pc.in with `libraries`
+# (as @pc_libraries@), the prefix filled in at install time.
+function(_tavrel_install_pc name libraries)
+  set(pc_libraries)
+  foreach(lib IN LISTS libraries)
+    string(APPEND pc_libraries " -l${lib}")
+  endforeach()
+  string(STRIP "${pc_libraries}" pc_libraries)
+  set(prefix "@TAVREL_INSTALL_PREFIX@")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/${name}.pc.in ${PROJECT_BINARY_DIR}/${name}.pc.in @ONLY)
+  install(CODE "set(TAVREL_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(${PROJECT_BINARY_DIR}/${name}.pc.in ${PROJECT_BINARY_DIR}/${name}.pc @ONLY)"
+    COMPONENT TavrelLog)
+  install(FILES ${PROJECT_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT TavrelLog)
+endfunction()
+
+function(tavrel_finish_package)
+  get_property(candidates GLOBAL PROPERTY TAVREL_LIBRARIES)
+  _tavrel_members("${candidates}" "" members)
 
   foreach(lib IN LISTS members)
     # The libraries name the source root as their include folder; installed,
@@ -116,28 +174,43 @@ function(tavrel_finish_package)
   if(TARGET tavrel-stored-data)
     install(TARGETS tavrel-stored-data EXPORT TavrelLogTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT TavrelLog)
   endif()
-  # The headers of the reporter and of the platform layer it uses.
-  foreach(dir crashreport platform/kernel platform/rtl)
-    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${dir}
-      COMPONENT TavrelLog FILES_MATCHING PATTERN "*.h")
-  endforeach()
+  # The public headers only; the reporter's own stay in the source tree.
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    COMPONENT TavrelLog FILES_MATCHING PATTERN "*.h")
   install(FILES ${PROJECT_SOURCE_DIR}/crashreport/binding/reporter_exports.map
     DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
   install(EXPORT TavrelLogTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
 
-  # The same for pkg-config: the libraries as one group (their order does not
-  # matter then), the prefix filled in at install time.
-  set(pc_libraries)
-  foreach(lib IN LISTS members)
-    string(APPEND pc_libraries " -l${lib}")
-  endforeach()
-  string(STRIP "${pc_libraries}" pc_libraries)
-  set(prefix "@TAVREL_INSTALL_PREFIX@")
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/tavrellog.pc.in ${PROJECT_BINARY_DIR}/tavrellog.pc.in @ONLY)
-  install(CODE "set(TAVREL_INSTALL_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
-    configure_file(${PROJECT_BINARY_DIR}/tavrellog.pc.in ${PROJECT_BINARY_DIR}/tavrellog.pc @ONLY)"
-    COMPONENT TavrelLog)
-  install(FILES ${PROJECT_BINARY_DIR}/tavrellog.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT TavrelLog)
+  _tavrel_install_pc(tavrellog "${members}")
+
+  # The desktop side: its libraries link only the package's and each other's.
+  get_property(desktop_candidates GLOBAL PROPERTY TAVREL_DESKTOP_LIBRARIES)
+  _tavrel_members("${desktop_candidates}" "${members}" desktop)
+  if("crashreport_desktop_autostart" IN_LIST desktop)
+    add_library(TavrelLogDesktop INTERFACE)
+    add_library(TavrelLog::Desktop ALIAS TavrelLogDesktop)
+    set_target_properties(TavrelLogDesktop PROPERTIES EXPORT_NAME Desktop)
+    foreach(lib IN LISTS desktop)
+      _tavrel_install_includes(${lib})
+    endforeach()
+    target_link_libraries(TavrelLogDesktop INTERFACE TavrelLog ${desktop})
+    # The desktop start, taken out of its archive by name: it takes the
+    # place of the console start that TavrelLog::TavrelLog names.
+    target_link_options(TavrelLogDesktop INTERFACE "LINKER:-u,TavrelLog_LinkDesktopAutostart")
+    install(TARGETS TavrelLogDesktop ${desktop} EXPORT TavrelLogDesktopTargets
+      ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT TavrelLog)
+    install(EXPORT TavrelLogDesktopTargets NAMESPACE TavrelLog:: DESTINATION ${TAVREL_INSTALL_CMAKEDIR}
+      COMPONENT TavrelLog)
+    install(FILES ${PROJECT_SOURCE_DIR}/cmake/TavrelToolkitDependencies.cmake
+      DESTINATION ${TAVREL_INSTALL_CMAKEDIR} COMPONENT TavrelLog)
+    # In link order, not as a group: pkg-config joins the Libs of the
+    # required tavrellog after them, and drops a second --end-group.
+    get_property(TAVREL_TOOLKIT_PKG_MODULES GLOBAL PROPERTY TAVREL_TOOLKIT_PKG_MODULES)
+    _tavrel_link_order("${desktop}" desktop_in_order)
+    _tavrel_install_pc(tavrellog-desktop "${desktop_in_order}")
+  else()
+    message(STATUS "TavrelLog: no Desktop component (the build has no toolkit)")
+  endif()
 
   configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/TavrelLogConfig.cmake.in
     ${PROJECT_BINARY_DIR}/TavrelLogConfig.cmake INSTALL_DESTINATION ${TAVREL_INSTALL_CMAKEDIR})

@@ -22,7 +22,7 @@
 #include "tools/debug_data_encoder.h"
 #include "tools/elf_symbols.h"
 #include "tools/module_sections.h"
-#include "tools/options_text.h"
+#include "crashreport/options/options_text.h"
 #include "tools/stored_data_block.h"
 
 namespace {
@@ -136,9 +136,9 @@ int Write(const TArguments& a)
     parts.Password = a.Password;
 
     crashreport::TTavrelModuleOptions options(a.Module, false);
-    tools::TOptionsText texts;
-    if (!a.OptionsFile.empty()) texts = tools::ApplyOptionsText(ReadText(a.OptionsFile), a.OptionsFile, options);
-    parts.Options = tools::WriteOptionsForm(options, texts, a.FormatVersion);
+    crashreport::TOptionsText texts;
+    if (!a.OptionsFile.empty()) texts = crashreport::ApplyOptionsText(ReadText(a.OptionsFile), a.OptionsFile, options);
+    parts.Options = crashreport::WriteOptionsForm(options, texts, a.FormatVersion);
 
     std::uint64_t handleAddress = 0;
     {

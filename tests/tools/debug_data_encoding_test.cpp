@@ -11,7 +11,7 @@
 #include "crashreport/modules/stored_data_format.h"
 #include "platform/rtl/exception.h"
 #include "tools/debug_data_encoder.h"
-#include "tools/options_text.h"
+#include "crashreport/options/options_text.h"
 
 namespace {
 
@@ -218,7 +218,7 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
 TEST(OptionsText, SetsOptionsTextsAndLists)
 {
     TTavrelModuleOptions options("m", false);
-    const auto texts = tools::ApplyOptionsText(
+    const auto texts = crashreport::ApplyOptionsText(
         "# comment\n  WebMethod = wmHttps \nWebServerPort = 8443\nStackFlags = [stDllFrames, stLineOffsets]\n"
         "ReportItems = 0, 5, 32\nShowTerminateButton = false\nTexts[17] = &More\\tdetails\n"
         "FilterClassNames = EOne\nFilterClassNames = ETwo\n",
@@ -237,7 +237,7 @@ TEST(OptionsText, BadLinesNameTheFileAndLine)
     TTavrelModuleOptions options("m", false);
     auto message = [&](const std::string& text) {
         try {
-            tools::ApplyOptionsText(text, "opts", options);
+            crashreport::ApplyOptionsText(text, "opts", options);
         } catch (const rtl::Exception& e) {
             return e.Message;
         }
@@ -257,9 +257,9 @@ TEST(OptionsText, OlderFormsReadBackThroughTheRecordsLoader)
     written.SetFreezeSeconds(9);
     written.SetSmtpServer("mail.example");
     written.SetMailMethod(mmMailClient);
-    const tools::TOptionsText texts;
+    const crashreport::TOptionsText texts;
     for (std::uint16_t version : {400, 415, 421, 449, 450, 480, 499, 500, 515, 516}) {
-        const auto form = tools::WriteOptionsForm(written, texts, version);
+        const auto form = crashreport::WriteOptionsForm(written, texts, version);
         TByteViewStream stream(form.data(), form.size());
         TTavrelModuleOptions read("m", false);
         ASSERT_NO_THROW(read.LoadFromStream(stream, version)) << version;

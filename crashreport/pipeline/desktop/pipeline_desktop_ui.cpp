@@ -14,6 +14,7 @@
 #include "crashreport/sysinfo/display_mode_query.h"
 #include "crashreport/ui/install.h"
 #include "platform/ui/application.h"
+#include "platform/ui/backend.h"
 #include "platform/ui/clipboard.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/form.h"
@@ -32,7 +33,11 @@ constexpr unsigned kTaskModal = 0x2000, kTopMost = 0x40000;
 std::atomic<bool> g_installed{false};
 thread_local bool t_insideApplicationHandler = false;
 
-bool IsGUIProcess() { return ::ui::App().Initialized(); }
+// A program of the toolkit, or any program with a display: the dialogs run
+// on the reporter's own display connection and thread, whatever toolkit
+// (if any) the program draws with. Without a display the report goes to
+// the console.
+bool IsGUIProcess() { return ::ui::App().Initialized() || ::ui::CurrentBackend() == ::ui::BackendKind::bkX11; }
 
 void ShowBox(const std::string& text, const std::string& caption, TReporterBoxKind kind)
 {

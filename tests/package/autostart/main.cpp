@@ -1,31 +1,32 @@
-// The capture starts before this program's own static objects are made,
-// from the stored options alone; main only says where reports go.
+// A program that uses the reporter only through tavrellog/tavrellog.h. The
+// reporter starts before this program's own static objects are made, from
+// the stored options alone; reports go to standard output.
 //
-//   autostart_app         says whether the capture was on before its statics
-//   autostart_app crash   writes through a null pointer in Store()
+//   autostart_app          says whether the reporter ran before its statics
+//   autostart_app crash    writes through a null pointer in Store()
+//   autostart_app caught   has exceptions it caught reported: with custom
+//                          data, cancelled by its handler, after options
+//                          that show nothing; and gives bad options
+//   autostart_app restart  stops the reporter, then starts it again
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 
-#include "crashreport/capture/report_host.h"
-#include "crashreport/capture/dispatcher.h"
-#include "crashreport/capture/exception_capture.h"
-#include "crashreport/stack/debug_info.h"
+#include "tavrellog/tavrellog.h"
 
 namespace {
 
 struct TProgramStatic {
-    TProgramStatic() : CaptureStarted(crashreport::ExceptionCaptureStarted()) {}
-    bool CaptureStarted;
+    TProgramStatic() : Running(tavrellog::Running()) {}
+    bool Running;
 };
 TProgramStatic g_static;
 
-bool ReportStep(crashreport::TCapturedException& e)
+void Say(const std::string& text)
 {
-    crashreport::TTavrelDebugInfo where;
-    crashreport::GetDebugInfo(where, e.Address, e.NotifyParams.ThreadID, 1);
-    std::printf("reported %s in %s line %d\n", e.ClassName, where.ProcedureName.c_str(), where.Line);
+    std::printf("%s\n", text.c_str());
     std::fflush(stdout);
-    return true;
 }
 
 } // namespace
@@ -40,14 +41,51 @@ __attribute__((noinline, noclone)) int Store(int value)
     return value;
 }
 
+__attribute__((noinline, noclone)) int Parse(const char* text)
+{
+    if (std::strlen(text) < 64) throw std::runtime_error(std::string("short input: ") + text); // the throw
+    return 0;
+}
+
+// Reports the exception Parse raises for `text`; the program goes on.
+bool ParseAndReport(const char* text)
+{
+    try {
+        return app::Parse(text) != 0;
+    } catch (const std::exception& e) {
+        return tavrellog::ReportException(e);
+    }
+}
+
 } // namespace app
 
 int main(int argc, char** argv)
 {
-    std::printf("capture before statics: %s\n", g_static.CaptureStarted ? "on" : "off");
-    std::fflush(stdout);
-    static crashreport::TReportFunctionHost host(&ReportStep);
-    crashreport::InstallReportHost(&host);
-    if (argc > 1 && std::strcmp(argv[1], "crash") == 0) return app::Store(5);
+    const char* ask = argc > 1 ? argv[1] : "";
+    Say(std::string("reporter before statics: ") + (g_static.Running ? "on" : "off"));
+    if (std::strcmp(ask, "crash") == 0) return app::Store(5);
+    if (std::strcmp(ask, "caught") == 0) {
+        tavrellog::SetCustomDataHandler([](const tavrellog::ExceptionInfo& e) {
+            return "order 4711 for [" + e.Message + "]";
+        });
+        tavrellog::SetExceptionHandler(
+            [](const tavrellog::ExceptionInfo& e) { return e.Message.find("quiet") == std::string::npos; });
+        Say(std::string("first reported: ") + (app::ParseAndReport("first") ? "yes" : "no"));
+        Say(std::string("quiet reported: ") + (app::ParseAndReport("quiet") ? "yes" : "no"));
+        std::string error;
+        const bool bad = tavrellog::SetOptions("SaveLog = false\nNoSuchOption = 1\n", &error);
+        Say(std::string("bad options: ") + (bad ? "taken" : "refused, " + error));
+        Say(std::string("no dialog: ") + (tavrellog::SetOptions("# nothing shown\nDialogFlags =\n") ? "taken" : "refused"));
+        Say(std::string("unshown reported: ") + (app::ParseAndReport("unshown") ? "yes" : "no"));
+        return 0;
+    }
+    if (std::strcmp(ask, "restart") == 0) {
+        tavrellog::Stop();
+        Say(std::string("stopped: running ") + (tavrellog::Running() ? "yes" : "no") + ", reported " +
+            (app::ParseAndReport("stopped") ? "yes" : "no"));
+        Say(std::string("started: ") + (tavrellog::Start() ? "yes" : "no"));
+        Say(std::string("restarted reported: ") + (app::ParseAndReport("restarted") ? "yes" : "no"));
+        return 0;
+    }
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "tools/options_text.h"
+#include "crashreport/options/options_text.h"
 
 #include <algorithm>
 #include <functional>
@@ -9,8 +9,8 @@
 #include "crashreport/codecs/stream.h"
 #include "platform/rtl/exception.h"
 
-namespace tools {
-namespace cr = crashreport;
+namespace crashreport {
+namespace cr = ::crashreport;
 namespace {
 
 std::string Trim(const std::string& s)
@@ -326,4 +326,4 @@ std::vector<std::uint8_t> WriteOptionsForm(const cr::TTavrelModuleOptions& optio
     return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
 }
 
-} // namespace tools
+} // namespace crashreport

@@ -1,6 +1,8 @@
 #pragma once
-// The readable options file the build takes: one "Name = value" line per
-// option, using the option and member names of the options record:
+// The readable options text: the options file the build takes, and the
+// text tavrellog::SetOptions applies while a program runs. One
+// "Name = value" line per option, using the option and member names of the
+// options record:
 //
 //   # comment
 //   MailMethod = mmSmtpClient
@@ -21,20 +23,20 @@
 
 #include "crashreport/options/module_options.h"
 
-namespace tools {
+namespace crashreport {
 
 struct TOptionsText {
     // Texts given in the file, by index; the others keep their defaults.
-    std::array<std::optional<std::string>, crashreport::CustomizedTextCount> Texts;
+    std::array<std::optional<std::string>, CustomizedTextCount> Texts;
 };
 
 // Applies the lines of `text` to `options`. `source` names the file in errors.
 TOptionsText ApplyOptionsText(const std::string& text, const std::string& source,
-                              crashreport::TTavrelModuleOptions& options);
+                              TTavrelModuleOptions& options);
 
 // The options' stream form of format version `version` (400 to 515), with
 // the file's texts in place of the record's.
-std::vector<std::uint8_t> WriteOptionsForm(const crashreport::TTavrelModuleOptions& options, const TOptionsText& texts,
+std::vector<std::uint8_t> WriteOptionsForm(const TTavrelModuleOptions& options, const TOptionsText& texts,
                                            std::uint16_t version);
 
-} // namespace tools
+} // namespace crashreport
