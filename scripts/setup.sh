@@ -18,6 +18,8 @@ packages=(
   ffmpeg xvfb xdotool xclip x11-utils shared-mime-info
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base openssl
   libzydis-dev binutils
+  # a GLib main loop for the freeze watch of programs that run one
+  libglib2.0-dev
   pngcheck imagemagick python3-pil
   libxml2-utils unrtf curl file iproute2 hostname
   # the check that network tests reach loopback only

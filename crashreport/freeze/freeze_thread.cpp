@@ -9,13 +9,11 @@
 
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/freeze/main_thread_probe.h"
 #include "crashreport/threads/thread_tracking.h"
 #include "crashreport/options/freeze_watch_hook.h"
 #include "crashreport/options/module_options.h"
 #include "platform/kernel/memory.h"
-#include "platform/ui/app_windows.h"
-#include "platform/ui/message_queue.h"
-#include "platform/ui/window.h"
 
 namespace crashreport {
 
@@ -104,26 +102,20 @@ bool TFreezeThread::Pause(int steps)
 
 void TFreezeThread::Execute()
 {
-    ui::HWND window = 0;
-    while (!Terminated() && (window = ui::FindApplicationWindow()) == 0) Pause(1);
+    std::unique_ptr<TMainThreadProbe> probe;
+    while (!Terminated() && !(probe = FindMainThreadProbe())) Pause(1);
     // True from the report of a freeze until the main thread answers again.
     bool freezeReported = false;
     while (!Terminated()) {
         std::chrono::steady_clock::duration unanswered{};
         while (!Terminated() && unanswered < limit_) {
             const auto sent = std::chrono::steady_clock::now();
-            ui::LRESULT result = 0;
-            const bool answered = ui::SendMessageTimeout(window, ui::WM_NULL, 0, 0, kFreezeProbeMs, &result);
-            const auto waited = std::chrono::steady_clock::now() - sent;
-            // Only a probe that waited out its time limit counts, as the time
-            // it waited. One refused at once finds a window whose thread has
-            // ended or is ending: that thread is not frozen.
-            if (!answered && waited >= std::chrono::milliseconds(kFreezeProbeMs * 4 / 5) && ui::IsWindow(window)) {
-                unanswered += waited;
+            if (probe->Ask(kFreezeProbeMs) == TProbeAnswer::paUnanswered) {
+                unanswered += std::chrono::steady_clock::now() - sent;
                 continue;
             }
-            // An answer ends a freeze; a window that is gone is not frozen
-            // (it is watched on: a new window is not looked for).
+            // An answer ends a freeze; what is gone is not frozen (it is
+            // watched on: a new window or loop is not looked for).
             freezeReported = false;
             unanswered = {};
             Pause(5);

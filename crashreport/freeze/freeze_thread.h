@@ -1,7 +1,9 @@
 #pragma once
 // The freeze watchdog: a thread of the reporter's own (TFreezeThread) that
-// keeps sending a null message with a 50 ms time limit to the application's
-// main window. When the window has not answered for FreezeSeconds, the main
+// keeps asking the main thread for an answer with a 50 ms time limit: a null
+// message to the application's main window, or an idle call on a GTK
+// program's GLib main loop (main_thread_probe.h). When the main thread has
+// not answered for FreezeSeconds, the main
 // thread is suspended, its registers are read, and an EFrozenApplication is
 // handed to the exception dispatch with that context, so that the report
 // shows where the main thread was stuck. One freeze is reported once: only

@@ -6,7 +6,8 @@
 //   REPORT <ms since the block began> <known function on the stack 0/1> <main thread 0/1> <class>: <message>
 //   STOPPED <ms the watchdog took to stop>
 //
-//   freeze_child headless|x11 SCENARIO FREEZE_SECONDS BLOCK_MS...
+//   freeze_child headless|x11|glib SCENARIO FREEZE_SECONDS BLOCK_MS...
+// "glib" runs the blocks on a GLib main loop (no form), "blocks" only.
 // Scenarios: "blocks" runs the blocks one after another with a second of
 // answering in between, then stops the watchdog; "exit" returns from main
 // while an object made before the watchdog blocks the exit for BLOCK_MS.
@@ -32,6 +33,10 @@
 #include "platform/ui/button.h"
 #include "platform/ui/form.h"
 #include "platform/ui/headless.h"
+
+#ifdef FREEZE_GLIB
+#include <glib.h>
+#endif
 
 extern "C" const char __start_freeze_known[];
 extern "C" const char __stop_freeze_known[];
@@ -113,9 +118,33 @@ struct ExitBlocker {
 
 } // namespace
 
+#ifdef FREEZE_GLIB
+// The "blocks" scenario on a GLib main loop instead of a form: each block
+// is a timeout callback of the loop, a second after the previous one.
+struct GLibBlocks {
+    std::vector<int> blocks;
+    size_t next = 0;
+    GMainLoop* loop = nullptr;
+};
+
+gboolean RunNextBlock(gpointer data)
+{
+    auto* run = static_cast<GLibBlocks*>(data);
+    if (run->next == run->blocks.size()) {
+        g_main_loop_quit(run->loop);
+        return G_SOURCE_REMOVE;
+    }
+    g_blockStart = Clock::now().time_since_epoch().count();
+    BlockMainThreadIn(run->blocks[run->next++]);
+    g_timeout_add(1000, &RunNextBlock, run);
+    return G_SOURCE_REMOVE;
+}
+#endif
+
 int main(int argc, char** argv)
 {
     if (argc < 5) return 2;
+    const bool glib = std::string(argv[1]) == "glib";
     const bool x11 = std::string(argv[1]) == "x11";
     const std::string scenario = argv[2];
     const int seconds = std::atoi(argv[3]);
@@ -136,6 +165,22 @@ int main(int argc, char** argv)
     static crashreport::TReportFunctionHost host(&Record);
     crashreport::InstallReportHost(&host);
     crashreport::InstallFreezeWatchControl();
+
+    if (glib) {
+#ifdef FREEZE_GLIB
+        GLibBlocks run;
+        run.blocks = blocks;
+        run.loop = g_main_loop_new(nullptr, FALSE);
+        crashreport::FreezeWatchControl()->StartFreezeWatch();
+        g_timeout_add(500, &RunNextBlock, &run);
+        g_main_loop_run(run.loop);
+        crashreport::FreezeWatchControl()->StopFreezeWatch();
+        Say("STOPPED 0 0\n");
+        return 0;
+#else
+        return 6;
+#endif
+    }
 
     // The form lives on to the process's end.
     auto* form = new ui::Form;

@@ -43,10 +43,10 @@ struct ChildRun {
 };
 
 // Runs the child under a hard time limit.
-ChildRun RunChild(const std::string& args, int limitSeconds)
+ChildRun RunChild(const std::string& args, int limitSeconds, const char* backend = kBackend)
 {
     ChildRun run;
-    const std::string cmd = "timeout -k 2 " + std::to_string(limitSeconds) + " '" FREEZE_CHILD "' " + kBackend + " " +
+    const std::string cmd = "timeout -k 2 " + std::to_string(limitSeconds) + " '" FREEZE_CHILD "' " + backend + " " +
         args + " 2>/dev/null";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return run;
@@ -159,6 +159,26 @@ TEST_F(FREEZE_SUITE, ExitingProcessIsNotReported)
     EXPECT_TRUE(run.Exited) << run.Output;
     EXPECT_TRUE(run.Reports.empty()) << run.Output;
 }
+
+#ifndef FREEZE_X11
+// A program whose main thread runs a GLib main loop (a GTK program) and no
+// window of our toolkit: a callback of the loop blocking for 3.5 s with
+// FreezeSeconds 1 is reported once, with the blocking function on the main
+// thread's stack; one blocking for 0.3 s is not.
+TEST(FreezeGLib, ABlockedMainLoopIsReportedOnceWithItsStack)
+{
+    const ChildRun probe = RunChild("blocks 1 10", 20, "glib");
+    if (probe.Status == 6 << 8) GTEST_SKIP() << "built without GLib";
+    const ChildRun run = RunChild("blocks 1 300 3500", 30, "glib");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.Reports.size(), 1u) << run.Output;
+    const Report& r = run.Reports[0];
+    EXPECT_GE(r.Ms, 1000) << run.Output;
+    EXPECT_TRUE(r.KnownFunctionOnStack) << run.Output;
+    EXPECT_TRUE(r.MainThread);
+    EXPECT_EQ(r.Message, "EFrozenApplication: Frozen in the test.");
+}
+#endif
 
 #ifndef FREEZE_X11
 // The options decide: FreezeWatch of the reporter's own record starts and
