@@ -115,7 +115,8 @@ TEST(SupportLink, AClickOpensThePageWithTheDesktopsOpener)
     const std::string log = bin / "opened.txt";
     {
         std::ofstream script(bin / "xdg-open");
-        script << "#!/bin/sh\nprintf '%s' \"$1\" > '" << log << "'\n";
+        // Written whole, then renamed: the file appears only with its text.
+        script << "#!/bin/sh\nprintf '%s' \"$1\" > '" << log << ".part' && mv '" << log << ".part' '" << log << "'\n";
     }
     ::chmod((bin / "xdg-open").c_str(), 0755);
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
