@@ -1,0 +1,43 @@
+#pragma once
+// The few GLib and GObject types the GTK interceptors use, declared here
+// because the reporter does not link GLib: it finds GLib's functions in the
+// loaded modules at run time. Only what GLib's public headers make part of
+// its stable interface: the leading fields of GSource and GClosure and the
+// callback types.
+
+namespace crashreport::glib {
+
+using gboolean = int;
+using gpointer = void*;
+using guint = unsigned int;
+
+struct GValue;
+struct GSourceFuncs;
+
+// The leading fields of GSource (gmain.h).
+struct GSource {
+    gpointer CallbackData;
+    void* CallbackFuncs;
+    const GSourceFuncs* SourceFuncs;
+};
+
+using GClosureMarshal = void (*)(struct GClosure* closure, GValue* returnValue, guint paramCount,
+                                 const GValue* params, gpointer invocationHint, gpointer marshalData);
+
+// The leading fields of GClosure (gclosure.h): the flags word, then the
+// marshal.
+struct GClosure {
+    guint Flags;
+    GClosureMarshal Marshal;
+};
+
+using GCallback = void (*)();
+using GClosureNotify = void (*)(gpointer data, GClosure* closure);
+using GSourceFunc = gboolean (*)(gpointer data);
+using GDestroyNotify = void (*)(gpointer data);
+
+using TCClosureNew = GClosure* (*)(GCallback callback, gpointer data, GClosureNotify destroy);
+using TSetMetaMarshal = void (*)(GClosure* closure, gpointer marshalData, GClosureMarshal metaMarshal);
+using TSourceSetCallback = void (*)(GSource* source, GSourceFunc callback, gpointer data, GDestroyNotify notify);
+
+} // namespace crashreport::glib
