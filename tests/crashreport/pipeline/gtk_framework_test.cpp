@@ -56,6 +56,13 @@ GtkWidget* g_window = nullptr;
 GtkWidget* g_throwButton = nullptr;
 GtkWidget* g_faultButton = nullptr;
 int g_step = 0;
+bool g_mapped = false; // the X server has mapped the window
+
+gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer)
+{
+    g_mapped = true;
+    return FALSE;
+}
 std::chrono::steady_clock::time_point g_deadline;
 
 void PrintFront() { vektest::WriteOut("FRONT\n"); }
@@ -88,7 +95,7 @@ gboolean Drive(gpointer)
     }
     switch (g_step) {
     case 0:
-        if (!gtk_widget_get_mapped(g_window)) return TRUE;
+        if (!g_mapped) return TRUE;
         Click(g_throwButton);
         break;
     case 1:
@@ -126,6 +133,7 @@ int RunGtkProgram(const std::string& folder)
     gtk_box_pack_start(GTK_BOX(box), g_faultButton, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(g_window), box);
     gtk_window_set_default_size(GTK_WINDOW(g_window), 240, 160);
+    g_signal_connect(g_window, "map-event", G_CALLBACK(&OnMapped), nullptr);
     gtk_widget_show_all(g_window);
     g_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
     g_timeout_add(50, &Drive, nullptr);
