@@ -5,6 +5,8 @@
 // handler reports (raiser kind 1: the reporter brings the application to
 // the front), with the handler's name and line in the stored report; the
 // main loop goes on, answers a later timeout and the program ends with 0.
+// With the reporter switched off the same failures only reach standard
+// error.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -116,11 +118,12 @@ gboolean Drive(gpointer)
     return TRUE;
 }
 
-int RunGtkProgram(const std::string& folder)
+int RunGtkProgram(const std::string& folder, bool reporterActive)
 {
     crashreport::TReporterParts parts;
     parts.Desktop.BringApplicationToFront = &PrintFront;
-    if (!pipelinetest::StartReporter(folder, {}, &parts)) return 9;
+    const auto configure = [&](crashreport::TTavrelModuleOptions& o) { o.SetReporterActive(reporterActive); };
+    if (!pipelinetest::StartReporter(folder, configure, &parts)) return 9;
     if (!crashreport::GtkInterceptorsInstalled()) return 8;
     if (!gtk_init_check(nullptr, nullptr)) return 77;
     g_window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
@@ -163,7 +166,7 @@ TEST(GtkFramework, FailingHandlersAndCallbacksAreReportedOnceAndTheLoopGoesOn)
 {
     testing_support::X11InputLock input;
     testing_support::TempDir dir;
-    const auto r = vektest::RunInChild([&] { return RunGtkProgram(dir.path()); }, 60);
+    const auto r = vektest::RunInChild([&] { return RunGtkProgram(dir.path(), true); }, 60);
     if (r.Exited && r.ExitCode == 77) GTEST_SKIP() << "no X display for GTK";
     ASSERT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
     EXPECT_NE(r.Output.find("LOOP GOES ON throw=1 fault=1 idle=1"), std::string::npos) << r.Output;
@@ -189,6 +192,23 @@ TEST(GtkFramework, FailingHandlersAndCallbacksAreReportedOnceAndTheLoopGoesOn)
         ASSERT_FALSE(row.empty()) << report;
         EXPECT_EQ(LineOf(row), c.line) << row;
     }
+}
+
+// With the reporter switched off the guards still keep the failures out of
+// GTK's frames: each message goes to standard error and the loop goes on.
+TEST(GtkFramework, WithTheReporterOffFailuresGoToStandardErrorAndTheLoopGoesOn)
+{
+    testing_support::X11InputLock input;
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] { return RunGtkProgram(dir.path(), false); }, 60);
+    if (r.Exited && r.ExitCode == 77) GTEST_SKIP() << "no X display for GTK";
+    ASSERT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_NE(r.Output.find("LOOP GOES ON throw=1 fault=1 idle=1"), std::string::npos) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "Exception in a GTK callback: "), 3) << r.Output;
+    EXPECT_NE(r.Output.find("Exception in a GTK callback: clicked handler failed"), std::string::npos) << r.Output;
+    EXPECT_NE(r.Output.find("Exception in a GTK callback: Access violation"), std::string::npos) << r.Output;
+    EXPECT_EQ(Occurrences(r.Output, "FRONT\n"), 0) << r.Output;
+    EXPECT_EQ(StoredReports(dir.path()), 0) << r.Output;
 }
 
 } // namespace
