@@ -178,7 +178,7 @@ int InstallLocked()
     void* setMeta = Find("g_closure_set_meta_marshal");
     void* idleFuncs = Find("g_idle_funcs");
     void* timeoutFuncs = Find("g_timeout_funcs");
-    if (!cclosureNew || !cclosureNewSwap || !setMeta || !idleFuncs || !timeoutFuncs) return 0; // not the GLib these interceptors know
+    if (!cclosureNewSwap || !setMeta || !idleFuncs || !timeoutFuncs) return 0; // a GLib unlike the one known here
     int made = 0;
     try {
         g_setMetaMarshal.store(reinterpret_cast<TSetMetaMarshal>(setMeta));
@@ -213,18 +213,18 @@ void RemoveLocked()
     g_cclosureNewTarget = g_cclosureNewSwapTarget = g_idleFuncs = g_timeoutFuncs = nullptr;
 }
 
+class TInstallingScope {
+public:
+    TInstallingScope() { t_installing = true; }
+    ~TInstallingScope() { t_installing = false; }
+    TInstallingScope(const TInstallingScope&) = delete;
+    TInstallingScope& operator=(const TInstallingScope&) = delete;
+};
+
 int InstallGuarded()
 {
-    t_installing = true;
-    int made = 0;
-    try {
-        made = InstallLocked();
-    } catch (...) {
-        t_installing = false;
-        throw;
-    }
-    t_installing = false;
-    return made;
+    TInstallingScope installing;
+    return InstallLocked();
 }
 
 // A library loaded by dlopen may have brought GTK in.
