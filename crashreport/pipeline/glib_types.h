@@ -10,6 +10,8 @@ namespace crashreport::glib {
 using gboolean = int;
 using gpointer = void*;
 using guint = unsigned int;
+using gulong = unsigned long;
+using GQuark = unsigned int;
 
 struct GValue;
 struct GSourceFuncs;
@@ -36,8 +38,15 @@ using GClosureNotify = void (*)(gpointer data, GClosure* closure);
 using GSourceFunc = gboolean (*)(gpointer data);
 using GDestroyNotify = void (*)(gpointer data);
 
+// GSignalMatchType's bits.
+enum : guint { kMatchClosure = 1u << 2, kMatchFunc = 1u << 3 };
+
 using TCClosureNew = GClosure* (*)(GCallback callback, gpointer data, GClosureNotify destroy);
 using TSetMetaMarshal = void (*)(GClosure* closure, gpointer marshalData, GClosureMarshal metaMarshal);
-using TSourceSetCallback = void (*)(GSource* source, GSourceFunc callback, gpointer data, GDestroyNotify notify);
+// g_signal_handlers_block_matched, _unblock_matched, _disconnect_matched.
+using THandlersMatched = guint (*)(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                                   gpointer func, gpointer data);
+using THandlerFind = gulong (*)(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                                gpointer func, gpointer data);
 
 } // namespace crashreport::glib

@@ -8,6 +8,7 @@
 #include "crashreport/hook/hook_engine.h"
 #include "crashreport/hook/module_loading.h"
 #include "crashreport/pipeline/glib_types.h"
+#include "crashreport/pipeline/gtk_closures.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/libraries.h"
 
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <typeinfo>
+#include <vector>
 
 namespace crashreport {
 namespace {
@@ -45,8 +47,12 @@ std::atomic<TCClosureNew> g_cclosureNewSwap{nullptr};
 std::atomic<TSetMetaMarshal> g_setMetaMarshal{nullptr};
 std::atomic<TSourceDispatch> g_idleDispatch{nullptr};
 std::atomic<TSourceDispatch> g_timeoutDispatch{nullptr};
-void* g_cclosureNewTarget = nullptr;
-void* g_cclosureNewSwapTarget = nullptr;
+std::atomic<THandlersMatched> g_blockMatched{nullptr};
+std::atomic<THandlersMatched> g_unblockMatched{nullptr};
+std::atomic<THandlersMatched> g_disconnectMatched{nullptr};
+std::atomic<THandlerFind> g_handlerFind{nullptr};
+// The procedures intercepted, for the removal.
+std::vector<void*> g_targets;
 void* g_idleFuncs = nullptr;
 void* g_timeoutFuncs = nullptr;
 
@@ -109,20 +115,42 @@ void GuardedMarshal(GClosure* closure, GValue* returnValue, guint paramCount, co
     }
 }
 
-GClosure* Guard(GClosure* closure)
-{
-    if (closure) g_setMetaMarshal.load()(closure, nullptr, &GuardedMarshal);
-    return closure;
-}
-
 GClosure* CClosureNewInterceptor(GCallback callback, gpointer data, GClosureNotify destroy)
 {
-    return Guard(g_cclosureNew.load()(callback, data, destroy));
+    return gtk::MakeGuardedClosure(g_cclosureNew.load(), g_setMetaMarshal.load(), &GuardedMarshal, callback, data,
+                                   destroy);
 }
 
 GClosure* CClosureNewSwapInterceptor(GCallback callback, gpointer data, GClosureNotify destroy)
 {
-    return Guard(g_cclosureNewSwap.load()(callback, data, destroy));
+    return gtk::MakeGuardedClosure(g_cclosureNewSwap.load(), g_setMetaMarshal.load(), &GuardedMarshal, callback,
+                                   data, destroy);
+}
+
+// GLib's handler matching, which finds a guarded handler by its closure
+// when asked for its function (gtk_closures.h).
+guint BlockMatchedInterceptor(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                              gpointer func, gpointer data)
+{
+    return gtk::MatchHandlers(g_blockMatched.load(), instance, mask, signalId, detail, closure, func, data);
+}
+
+guint UnblockMatchedInterceptor(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                                gpointer func, gpointer data)
+{
+    return gtk::MatchHandlers(g_unblockMatched.load(), instance, mask, signalId, detail, closure, func, data);
+}
+
+guint DisconnectMatchedInterceptor(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                                   gpointer func, gpointer data)
+{
+    return gtk::MatchHandlers(g_disconnectMatched.load(), instance, mask, signalId, detail, closure, func, data);
+}
+
+gulong HandlerFindInterceptor(gpointer instance, guint mask, guint signalId, GQuark detail, GClosure* closure,
+                              gpointer func, gpointer data)
+{
+    return gtk::FindHandler(g_handlerFind.load(), instance, mask, signalId, detail, closure, func, data);
 }
 
 // An idle or timeout source's dispatch: GLib's own calls the callback (or
@@ -155,11 +183,11 @@ gboolean GuardedTimeoutDispatch(GSource* source, GSourceFunc callback, gpointer 
 
 void* Find(const char* name) { return kernel::FindLibrarySymbol(kGtk, name); }
 
-template <typename T> void* Intercept(void* target, T replacement, std::atomic<T>& real, const char* name)
+template <typename T> void Intercept(void* target, T replacement, std::atomic<T>& real, const char* name)
 {
     real.store(reinterpret_cast<T>(
         hook::InterceptProcedure(target, reinterpret_cast<void*>(replacement), std::string("GTK ") + name)));
-    return target;
+    g_targets.push_back(target);
 }
 
 bool InterceptSlot(void* funcs, TSourceDispatch replacement, std::atomic<TSourceDispatch>& real)
@@ -178,27 +206,35 @@ int InstallLocked()
     void* setMeta = Find("g_closure_set_meta_marshal");
     void* idleFuncs = Find("g_idle_funcs");
     void* timeoutFuncs = Find("g_timeout_funcs");
-    if (!cclosureNewSwap || !setMeta || !idleFuncs || !timeoutFuncs) return 0; // a GLib unlike the one known here
+    void* blockMatched = Find("g_signal_handlers_block_matched");
+    void* unblockMatched = Find("g_signal_handlers_unblock_matched");
+    void* disconnectMatched = Find("g_signal_handlers_disconnect_matched");
+    void* handlerFind = Find("g_signal_handler_find");
+    if (!cclosureNewSwap || !setMeta || !idleFuncs || !timeoutFuncs || !blockMatched || !unblockMatched ||
+        !disconnectMatched || !handlerFind)
+        return 0; // a GLib unlike the one known here
     int made = 0;
     try {
         g_setMetaMarshal.store(reinterpret_cast<TSetMetaMarshal>(setMeta));
-        g_cclosureNewTarget = Intercept<TCClosureNew>(cclosureNew, &CClosureNewInterceptor, g_cclosureNew,
-                                                      "g_cclosure_new");
-        ++made;
-        g_cclosureNewSwapTarget = Intercept<TCClosureNew>(cclosureNewSwap, &CClosureNewSwapInterceptor,
-                                                          g_cclosureNewSwap, "g_cclosure_new_swap");
-        ++made;
-        if (InterceptSlot(idleFuncs, &GuardedIdleDispatch, g_idleDispatch)) {
-            g_idleFuncs = idleFuncs;
-            ++made;
-        }
-        if (InterceptSlot(timeoutFuncs, &GuardedTimeoutDispatch, g_timeoutDispatch)) {
-            g_timeoutFuncs = timeoutFuncs;
-            ++made;
-        }
+        g_targets.reserve(6);
+        // Matching first: a guarded closure must be found by its function
+        // from its first connection on.
+        Intercept<THandlersMatched>(blockMatched, &BlockMatchedInterceptor, g_blockMatched,
+                                    "g_signal_handlers_block_matched");
+        Intercept<THandlersMatched>(unblockMatched, &UnblockMatchedInterceptor, g_unblockMatched,
+                                    "g_signal_handlers_unblock_matched");
+        Intercept<THandlersMatched>(disconnectMatched, &DisconnectMatchedInterceptor, g_disconnectMatched,
+                                    "g_signal_handlers_disconnect_matched");
+        Intercept<THandlerFind>(handlerFind, &HandlerFindInterceptor, g_handlerFind, "g_signal_handler_find");
+        Intercept<TCClosureNew>(cclosureNew, &CClosureNewInterceptor, g_cclosureNew, "g_cclosure_new");
+        Intercept<TCClosureNew>(cclosureNewSwap, &CClosureNewSwapInterceptor, g_cclosureNewSwap,
+                                "g_cclosure_new_swap");
+        if (InterceptSlot(idleFuncs, &GuardedIdleDispatch, g_idleDispatch)) g_idleFuncs = idleFuncs;
+        if (InterceptSlot(timeoutFuncs, &GuardedTimeoutDispatch, g_timeoutDispatch)) g_timeoutFuncs = timeoutFuncs;
     } catch (const std::exception& e) {
         CaptureInternalError("InstallGtkInterceptors", e.what());
     }
+    made = static_cast<int>(g_targets.size()) + (g_idleFuncs ? 1 : 0) + (g_timeoutFuncs ? 1 : 0);
     g_installed.store(made > 0);
     return made;
 }
@@ -206,11 +242,13 @@ int InstallLocked()
 void RemoveLocked()
 {
     if (!g_installed.exchange(false)) return;
-    if (g_cclosureNewTarget) hook::RestoreProcedure(g_cclosureNewTarget);
-    if (g_cclosureNewSwapTarget) hook::RestoreProcedure(g_cclosureNewSwapTarget);
+    // The constructors first, the matching last: guarded closures stay
+    // findable while any can still be made.
+    for (auto target = g_targets.rbegin(); target != g_targets.rend(); ++target) hook::RestoreProcedure(*target);
+    g_targets.clear();
     if (g_idleFuncs) hook::RestoreVirtualMethod(g_idleFuncs, kDispatchSlot);
     if (g_timeoutFuncs) hook::RestoreVirtualMethod(g_timeoutFuncs, kDispatchSlot);
-    g_cclosureNewTarget = g_cclosureNewSwapTarget = g_idleFuncs = g_timeoutFuncs = nullptr;
+    g_idleFuncs = g_timeoutFuncs = nullptr;
 }
 
 class TInstallingScope {

@@ -211,4 +211,43 @@ TEST(GtkFramework, WithTheReporterOffFailuresGoToStandardErrorAndTheLoopGoesOn)
     EXPECT_EQ(StoredReports(dir.path()), 0) << r.Output;
 }
 
+int g_counted = 0;
+void CountChanged(GtkAdjustment*, gpointer) { ++g_counted; }
+void OtherChanged(GtkAdjustment*, gpointer) {}
+
+// A guarded handler is still found by its function, as GTK programs find
+// theirs to block, unblock or disconnect them.
+TEST(GtkFramework, GuardedHandlersAreFoundByTheirFunction)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] {
+        if (!pipelinetest::StartReporter(dir.path())) return 9;
+        if (!crashreport::GtkInterceptorsInstalled()) return 8;
+        GtkAdjustment* adjustment = gtk_adjustment_new(0, 0, 1, 1, 1, 0); // needs no display
+        g_object_ref_sink(adjustment);
+        const auto changed = [&] { g_signal_emit_by_name(adjustment, "value-changed"); };
+        const auto func = reinterpret_cast<gpointer>(&CountChanged);
+        int data = 0;
+        const gulong id = g_signal_connect(adjustment, "value-changed", G_CALLBACK(&CountChanged), &data);
+        g_signal_connect(adjustment, "value-changed", G_CALLBACK(&OtherChanged), nullptr);
+        const gulong found = g_signal_handler_find(adjustment, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr, func, nullptr);
+        const guint blocked = g_signal_handlers_block_by_func(adjustment, func, &data);
+        changed();
+        const int whileBlocked = g_counted;
+        const guint unblocked = g_signal_handlers_unblock_by_func(adjustment, func, &data);
+        changed();
+        const int afterUnblock = g_counted;
+        const guint disconnected = g_signal_handlers_disconnect_by_func(adjustment, func, &data);
+        changed();
+        std::printf("found=%d blocked=%u counted=%d unblocked=%u counted=%d disconnected=%u counted=%d\n",
+                    found == id ? 1 : 0, blocked, whileBlocked, unblocked, afterUnblock, disconnected, g_counted);
+        g_object_unref(adjustment);
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_NE(r.Output.find("found=1 blocked=1 counted=0 unblocked=1 counted=1 disconnected=1 counted=1"),
+              std::string::npos)
+        << r.Output;
+}
+
 } // namespace
