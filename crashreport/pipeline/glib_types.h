@@ -2,8 +2,8 @@
 // The few GLib and GObject types the GTK interceptors use, declared here
 // because the reporter does not link GLib: it finds GLib's functions in the
 // loaded modules at run time. Only what GLib's public headers make part of
-// its stable interface: the leading fields of GSource and GClosure and the
-// callback types.
+// its stable interface: the leading fields of GSource, GClosure and
+// GCClosure, and the callback types.
 
 namespace crashreport::glib {
 
@@ -26,14 +26,23 @@ struct GSource {
 using GClosureMarshal = void (*)(struct GClosure* closure, GValue* returnValue, guint paramCount,
                                  const GValue* params, gpointer invocationHint, gpointer marshalData);
 
-// The leading fields of GClosure (gclosure.h): the flags word, then the
-// marshal.
+// GClosure (gclosure.h): the flags word, the marshal, the data and the
+// notifiers.
 struct GClosure {
     guint Flags;
     GClosureMarshal Marshal;
+    gpointer Data;
+    void* Notifiers;
 };
 
 using GCallback = void (*)();
+
+// GCClosure (gclosure.h): the closure of a C function.
+struct GCClosure {
+    GClosure Closure;
+    gpointer Callback;
+};
+static_assert(sizeof(GClosure) == 32 && sizeof(GCClosure) == 40, "GLib's closure layout on x86-64");
 using GClosureNotify = void (*)(gpointer data, GClosure* closure);
 using GSourceFunc = gboolean (*)(gpointer data);
 using GDestroyNotify = void (*)(gpointer data);

@@ -1,6 +1,7 @@
 #include "crashreport/pipeline/gtk_closures.h"
 
 #include <map>
+#include <utility>
 #include <mutex>
 #include <vector>
 
@@ -9,12 +10,11 @@ namespace {
 
 using namespace glib;
 
-struct TGuardedClosure {
-    GCallback Callback = nullptr;
-    GClosureNotify Destroy = nullptr; // the caller's, called when GLib frees the closure
-};
+// By function, then closure; the caller's destroy notifier, called when
+// GLib frees the closure.
+using TGuardedClosures = std::map<std::pair<gpointer, GClosure*>, GClosureNotify>;
 
-using TGuardedClosures = std::map<GClosure*, TGuardedClosure>;
+gpointer CallbackOf(GClosure* closure) { return reinterpret_cast<GCClosure*>(closure)->Callback; }
 
 std::mutex g_lock;
 
@@ -33,9 +33,9 @@ void ForgetClosure(gpointer data, GClosure* closure)
     GClosureNotify destroy = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        const auto found = Guarded().find(closure);
+        const auto found = Guarded().find({CallbackOf(closure), closure});
         if (found != Guarded().end()) {
-            destroy = found->second.Destroy;
+            destroy = found->second;
             Guarded().erase(found);
         }
     }
@@ -46,9 +46,9 @@ std::vector<GClosure*> GuardedClosuresOf(gpointer func, GClosure* only)
 {
     std::vector<GClosure*> closures;
     std::lock_guard<std::mutex> lock(g_lock);
-    for (const auto& [closure, guarded] : Guarded())
-        if (reinterpret_cast<gpointer>(guarded.Callback) == func && (!only || closure == only))
-            closures.push_back(closure);
+    const TGuardedClosures& guarded = Guarded();
+    for (auto at = guarded.lower_bound({func, nullptr}); at != guarded.end() && at->first.first == func; ++at)
+        if (!only || at->first.second == only) closures.push_back(at->first.second);
     return closures;
 }
 
@@ -71,14 +71,14 @@ GClosure* MakeGuardedClosure(TCClosureNew make, TSetMetaMarshal setMeta, GClosur
     // GLib holds the notifier that frees it.
     TGuardedClosures node;
     try {
-        node.emplace(nullptr, TGuardedClosure{callback, destroy});
+        node.emplace(std::pair<gpointer, GClosure*>{}, destroy);
     } catch (...) {
         return make(callback, data, destroy);
     }
     GClosure* closure = make(callback, data, &ForgetClosure);
     if (!closure) return closure;
     auto record = node.extract(node.begin());
-    record.key() = closure;
+    record.key() = {CallbackOf(closure), closure};
     {
         std::lock_guard<std::mutex> lock(g_lock);
         Guarded().insert(std::move(record));

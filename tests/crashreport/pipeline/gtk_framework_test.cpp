@@ -216,7 +216,8 @@ void CountChanged(GtkAdjustment*, gpointer) { ++g_counted; }
 void OtherChanged(GtkAdjustment*, gpointer) {}
 
 // A guarded handler is still found by its function, as GTK programs find
-// theirs to block, unblock or disconnect them.
+// theirs to block, unblock or disconnect them; its data's destroy notifier
+// still runs when GLib frees it.
 TEST(GtkFramework, GuardedHandlersAreFoundByTheirFunction)
 {
     testing_support::TempDir dir;
@@ -229,7 +230,9 @@ TEST(GtkFramework, GuardedHandlersAreFoundByTheirFunction)
         const auto func = reinterpret_cast<gpointer>(&CountChanged);
         int data = 0;
         const gulong id = g_signal_connect(adjustment, "value-changed", G_CALLBACK(&CountChanged), &data);
-        g_signal_connect(adjustment, "value-changed", G_CALLBACK(&OtherChanged), nullptr);
+        int destroyed = 0;
+        g_signal_connect_data(adjustment, "value-changed", G_CALLBACK(&OtherChanged), &destroyed,
+                              [](gpointer d, GClosure*) { ++*static_cast<int*>(d); }, GConnectFlags(0));
         const gulong found = g_signal_handler_find(adjustment, G_SIGNAL_MATCH_FUNC, 0, 0, nullptr, func, nullptr);
         const guint blocked = g_signal_handlers_block_by_func(adjustment, func, &data);
         changed();
@@ -239,13 +242,14 @@ TEST(GtkFramework, GuardedHandlersAreFoundByTheirFunction)
         const int afterUnblock = g_counted;
         const guint disconnected = g_signal_handlers_disconnect_by_func(adjustment, func, &data);
         changed();
-        std::printf("found=%d blocked=%u counted=%d unblocked=%u counted=%d disconnected=%u counted=%d\n",
-                    found == id ? 1 : 0, blocked, whileBlocked, unblocked, afterUnblock, disconnected, g_counted);
         g_object_unref(adjustment);
+        std::printf("found=%d blocked=%u counted=%d unblocked=%u counted=%d disconnected=%u counted=%d destroyed=%d\n",
+                    found == id ? 1 : 0, blocked, whileBlocked, unblocked, afterUnblock, disconnected, g_counted,
+                    destroyed);
         return 0;
     });
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_NE(r.Output.find("found=1 blocked=1 counted=0 unblocked=1 counted=1 disconnected=1 counted=1"),
+    EXPECT_NE(r.Output.find("found=1 blocked=1 counted=0 unblocked=1 counted=1 disconnected=1 counted=1 destroyed=1"),
               std::string::npos)
         << r.Output;
 }
