@@ -6,12 +6,13 @@
 // handler reports (raiser kind 1); the main loop goes on.
 //
 // Nothing is linked: when libgtk-3 is loaded (at start-up, or later by
-// dlopen) GLib's g_cclosure_new, g_cclosure_new_swap and
-// g_source_set_callback are intercepted with the hooking engine. A C
-// closure gets a guarding meta marshal that calls its marshal inside a
-// catch; an idle or timeout source's callback is replaced by a guard that
-// calls it inside a catch and frees its record with the source. Not
-// signal-safe.
+// dlopen) GLib's g_cclosure_new and g_cclosure_new_swap are intercepted with
+// the hooking engine, and a new C closure gets a guarding meta marshal that
+// calls its marshal inside a catch; the dispatch slot of the idle and
+// timeout sources' functions is replaced by a guard that calls GLib's inside
+// a catch. The four functions that find handlers by their function are
+// intercepted too, so a guarded handler is still found (gtk_closures.h).
+// Not signal-safe.
 
 namespace crashreport {
 
