@@ -26,8 +26,8 @@ namespace {
 
 using namespace glib;
 
-// GTK 3 and the two libraries below it that hold the intercepted code; the
-// lookups search GTK's dependencies, so they find nothing without GTK.
+// GTK 3. The intercepted code is GLib's and GObject's; the lookups search
+// GTK and its dependencies, so they find nothing in a program without GTK.
 constexpr const char* kGtk = "libgtk-3.so.0";
 // The dispatch function's place in GSourceFuncs (prepare, check, dispatch).
 constexpr int kDispatchSlot = 2;
@@ -96,9 +96,9 @@ void ReportEscapedException(std::exception_ptr exception)
 }
 
 // The meta marshal of every C closure: the closure's own marshal calls the
-// handler, inside this catch. Between the handler and the catch lies only
-// the marshal's frame (the generic one with libffi's), which holds nothing
-// to clean up; g_closure_invoke and the signal emission above keep their
+// handler, inside this catch. Between the handler and the catch lie only
+// the marshal's frame (and libffi's under the generic marshal), which hold
+// nothing to clean up; g_closure_invoke and the signal emission above keep their
 // state. After an exception the return value stays as the emission made
 // it (FALSE for an event: not handled, so it goes on to the parent).
 void GuardedMarshal(GClosure* closure, GValue* returnValue, guint paramCount, const GValue* params,
