@@ -15,6 +15,7 @@ using GQuark = unsigned int;
 
 struct GValue;
 struct GSourceFuncs;
+struct GClosure;
 
 // The leading fields of GSource (gmain.h).
 struct GSource {
@@ -23,7 +24,7 @@ struct GSource {
     const GSourceFuncs* SourceFuncs;
 };
 
-using GClosureMarshal = void (*)(struct GClosure* closure, GValue* returnValue, guint paramCount,
+using GClosureMarshal = void (*)(GClosure* closure, GValue* returnValue, guint paramCount,
                                  const GValue* params, gpointer invocationHint, gpointer marshalData);
 
 // GClosure (gclosure.h): the flags word, the marshal, the data and the

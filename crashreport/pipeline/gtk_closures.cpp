@@ -87,6 +87,12 @@ GClosure* MakeGuardedClosure(TCClosureNew make, TSetMetaMarshal setMeta, GClosur
     return closure;
 }
 
+int GuardedClosureCount()
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    return static_cast<int>(Guarded().size());
+}
+
 guint MatchHandlers(THandlersMatched real, gpointer instance, guint mask, guint signalId, GQuark detail,
                     GClosure* closure, gpointer func, gpointer data)
 {

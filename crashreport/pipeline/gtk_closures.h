@@ -15,6 +15,9 @@ glib::GClosure* MakeGuardedClosure(glib::TCClosureNew make, glib::TSetMetaMarsha
                                    glib::GClosureMarshal guard, glib::GCallback callback, glib::gpointer data,
                                    glib::GClosureNotify destroy);
 
+// The guarded closures GLib has not freed yet (for diagnostics and tests).
+int GuardedClosureCount();
+
 // What `real` answers for the handlers the arguments match, guarded ones
 // matched by their function included: the number of handlers acted on.
 glib::guint MatchHandlers(glib::THandlersMatched real, glib::gpointer instance, glib::guint mask,

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include "crashreport/pipeline/gtk_closures.h"
 #include "crashreport/pipeline/gtk_interceptors.h"
 #include "crashreport/pipeline/pipeline_desktop.h"
 #include "pipeline_test_support.h"
@@ -18,9 +19,12 @@
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 using pipelinetest::Occurrences;
 using pipelinetest::StoredReport;
@@ -252,6 +256,41 @@ TEST(GtkFramework, GuardedHandlersAreFoundByTheirFunction)
     EXPECT_NE(r.Output.find("found=1 blocked=1 counted=0 unblocked=1 counted=1 disconnected=1 counted=1 destroyed=1"),
               std::string::npos)
         << r.Output;
+}
+
+void Notified(GObject*, GParamSpec*, gpointer) {}
+
+// Threads that connect handlers and disconnect them by their function at
+// once: every disconnection finds both of its object's handlers, and every
+// closure is forgotten once GLib frees it.
+TEST(GtkFramework, GuardedClosuresAreKeptAndForgottenOnManyThreadsAtOnce)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] {
+        if (!pipelinetest::StartReporter(dir.path())) return 9;
+        if (!crashreport::GtkInterceptorsInstalled()) return 8;
+        const int before = crashreport::gtk::GuardedClosureCount();
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                int data = 0;
+                for (int i = 0; i < 5000; ++i) {
+                    GObject* object = G_OBJECT(g_object_new(G_TYPE_OBJECT, nullptr));
+                    g_signal_connect(object, "notify", G_CALLBACK(&Notified), &data);
+                    g_signal_connect(object, "notify", G_CALLBACK(&Notified), &data);
+                    if (crashreport::gtk::GuardedClosureCount() - before < 2) ++wrong; // these two are guarded
+                    if (g_signal_handlers_disconnect_by_func(object, reinterpret_cast<gpointer>(&Notified), &data) != 2)
+                        ++wrong;
+                    g_object_unref(object);
+                }
+            });
+        for (std::thread& thread : threads) thread.join();
+        std::printf("wrong=%d left=%d\n", wrong.load(), crashreport::gtk::GuardedClosureCount() - before);
+        return 0;
+    }, 120);
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_NE(r.Output.find("wrong=0 left=0"), std::string::npos) << r.Output;
 }
 
 } // namespace
