@@ -6,7 +6,8 @@
 // the front), with the handler's name and line in the stored report; the
 // main loop goes on, answers a later timeout and the program ends with 0.
 // With the reporter switched off the same failures only reach standard
-// error.
+// error. Guarded handlers are still found by their function (also by many
+// threads at once), as GTK programs block and disconnect them.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
