@@ -16,6 +16,8 @@ packages=(
   fonts-dejavu-core fonts-noto-cjk
   # peers the tests run against
   ffmpeg xvfb xdotool xclip x11-utils shared-mime-info
+  # the GTK program the framework test runs
+  libgtk-3-dev
   python3 python3-aiosmtpd python3-pyftpdlib dnsmasq-base openssl
   libzydis-dev binutils
   # a GLib main loop for the freeze watch of programs that run one

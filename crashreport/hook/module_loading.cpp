@@ -29,6 +29,24 @@ std::vector<TLaterInterception>& LaterInterceptions()
     return *list;
 }
 
+std::vector<TModuleLoadObserver>& LoadObservers()
+{
+    static auto* list = new std::vector<TModuleLoadObserver>;
+    return *list;
+}
+
+// Outside the engine's lock: an observer may intercept procedures, and the
+// loading thread holds no lock of ours here.
+void NotifyLoadObservers()
+{
+    std::vector<TModuleLoadObserver> observers;
+    {
+        std::lock_guard<std::recursive_mutex> lock(detail::Engine().Lock);
+        observers = LoadObservers();
+    }
+    for (TModuleLoadObserver observer : observers) observer();
+}
+
 using TDlopen = void* (*)(const char*, int);
 using TDlmopen = void* (*)(Lmid_t, const char*, int);
 using TDlclose = int (*)(void*);
@@ -93,14 +111,20 @@ void ForgetUnloadedModules()
 void* FollowedDlopen(const char* file, int mode)
 {
     void* handle = g_dlopen.load()(file, mode);
-    if (handle) InterceptInLoadedModules();
+    if (handle) {
+        InterceptInLoadedModules();
+        NotifyLoadObservers();
+    }
     return handle;
 }
 
 void* FollowedDlmopen(Lmid_t namespaceId, const char* file, int mode)
 {
     void* handle = g_dlmopen.load()(namespaceId, file, mode);
-    if (handle) InterceptInLoadedModules();
+    if (handle) {
+        InterceptInLoadedModules();
+        NotifyLoadObservers();
+    }
     return handle;
 }
 
@@ -143,6 +167,13 @@ bool FollowModuleLoading()
     const bool close = Follow("dlclose", g_dlclose, &FollowedDlclose);
     Follow("dlmopen", g_dlmopen, &FollowedDlmopen); // not every C library has it
     return open && close;
+}
+
+void AddModuleLoadObserver(TModuleLoadObserver observer)
+{
+    std::lock_guard<std::recursive_mutex> lock(detail::Engine().Lock);
+    auto& observers = LoadObservers();
+    if (std::find(observers.begin(), observers.end(), observer) == observers.end()) observers.push_back(observer);
 }
 
 void ForgetLaterInterceptions(void* replacement)

@@ -18,6 +18,14 @@ int InterceptInEveryModule(void* real, void* replacement, const char* name);
 // engine's shut-down. Not signal-safe.
 bool FollowModuleLoading();
 
+// `observer` runs after every dlopen or dlmopen that loaded something (on
+// the loading thread, outside the engine's lock), so an interception that
+// depends on a library being present can be made when it arrives. Kept for
+// the process's lifetime; adding the same observer twice keeps one. Not
+// signal-safe.
+using TModuleLoadObserver = void (*)();
+void AddModuleLoadObserver(TModuleLoadObserver observer);
+
 // The interceptions of `replacement` (all of them, for null) are no longer
 // made in later modules; RestoreImports calls it, the shut-down with null.
 void ForgetLaterInterceptions(void* replacement);

@@ -3,6 +3,7 @@
 #include "crashreport/capture/capture_errors.h"
 #include "crashreport/hook/hook_engine.h"
 #include "crashreport/hook/module_loading.h"
+#include "crashreport/pipeline/gtk_interceptors.h"
 #include "crashreport/pipeline/last_page.h"
 #include "crashreport/report/web_page.h"
 #include "platform/kernel/modules.h"
@@ -98,6 +99,7 @@ bool FrameworkPresent(TFramework framework)
     case fwGUIApplication:
     case fwThreadClass:
     case fwCGI:
+    case fwGTK:
         return true;
     default:
         return false;
@@ -106,6 +108,7 @@ bool FrameworkPresent(TFramework framework)
 
 int InstallFrameworkInterceptors()
 {
+    InstallGtkInterceptors();
     if (!IsCGI() || g_installed.exchange(true)) return 0;
     int patched = InterceptInEveryModule<TWrite>("write", g_write, &WriteInterceptor);
     patched += InterceptInEveryModule<TWritev>("writev", g_writev, &WritevInterceptor);
@@ -117,6 +120,7 @@ int InstallFrameworkInterceptors()
 
 void RemoveFrameworkInterceptors()
 {
+    RemoveGtkInterceptors();
     if (!g_installed.exchange(false)) return;
     hook::RestoreImports(reinterpret_cast<void*>(&WriteInterceptor));
     hook::RestoreImports(reinterpret_cast<void*>(&WritevInterceptor));

@@ -3,17 +3,21 @@
 // text takes: write, writev, the C stream functions, std::cout), but not
 // the reporter's own error page; the frameworks that do not exist here
 // answer "not present"; a program that is no CGI program gets no
-// interceptor.
+// interceptor; a program without GTK gets none of GTK's until a dlopen
+// brings GTK in.
 #include <gtest/gtest.h>
 
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/hook/hook_engine.h"
 #include "crashreport/pipeline/framework_interceptors.h"
+#include "crashreport/pipeline/gtk_interceptors.h"
 #include "crashreport/pipeline/last_page.h"
 #include "pipeline_test_support.h"
 #include "platform/rtl/exception.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
+#include <dlfcn.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -31,6 +35,7 @@ TEST(Frameworks, OnlyTheOnesOfThisPlatformArePresent)
     EXPECT_TRUE(FrameworkPresent(fwGUIApplication));
     EXPECT_TRUE(FrameworkPresent(fwThreadClass));
     EXPECT_TRUE(FrameworkPresent(fwCGI));
+    EXPECT_TRUE(FrameworkPresent(fwGTK));
     EXPECT_FALSE(FrameworkPresent(fwWebApplication));
     EXPECT_FALSE(FrameworkPresent(fwWebServerModule));
     EXPECT_FALSE(FrameworkPresent(fwService));
@@ -83,6 +88,29 @@ TEST(Frameworks, AProgramThatIsNoCgiProgramKeepsNoPage)
     });
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
     EXPECT_TRUE(Has(r.Output, "KEPT=0")) << r.Output;
+}
+
+// This program does not link GTK: the reporter intercepts nothing of it
+// until GTK is loaded, then the two closure constructors, the four
+// handler-matching functions and the two sources' dispatch slots.
+TEST(Frameworks, GtkIsInterceptedOnlyOnceAProgramLoadsIt)
+{
+    testing_support::TempDir dir;
+    const auto r = vektest::RunInChild([&] {
+        if (!pipelinetest::StartReporter(dir.path())) return 9;
+        const int procedures = crashreport::hook::ProcedureHookCount();
+        const int slots = crashreport::hook::HookedMethodCount();
+        std::printf("\nBEFORE installed=%d\n", GtkInterceptorsInstalled() ? 1 : 0);
+        if (!dlopen("libgtk-3.so.0", RTLD_NOW | RTLD_LOCAL)) return 77;
+        std::printf("\nAFTER installed=%d procedures=%d slots=%d\n", GtkInterceptorsInstalled() ? 1 : 0,
+                    crashreport::hook::ProcedureHookCount() - procedures,
+                    crashreport::hook::HookedMethodCount() - slots);
+        return 0;
+    });
+    EXPECT_TRUE(Has(r.Output, "BEFORE installed=0")) << r.Output;
+    if (r.Exited && r.ExitCode == 77) GTEST_SKIP() << "GTK 3 is not installed";
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_TRUE(Has(r.Output, "AFTER installed=1 procedures=6 slots=2")) << r.Output;
 }
 
 } // namespace
