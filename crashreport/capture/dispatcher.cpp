@@ -227,4 +227,11 @@ bool Dispatch(TCapturedException& exception)
     return result;
 }
 
+TReportTryLock::TReportTryLock() : owned_(Capture().CaptureLock.try_lock()) {}
+
+TReportTryLock::~TReportTryLock()
+{
+    if (owned_) Capture().CaptureLock.unlock();
+}
+
 } // namespace crashreport

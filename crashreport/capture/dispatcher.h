@@ -35,4 +35,21 @@ void ReleaseReportThread();
 // True while the calling thread is inside the dispatcher.
 bool InsideDispatch();
 
+// For a thread that pauses another and then reports (the freeze watchdog):
+// tries for the dispatcher's lock without waiting. Owned() is false when a
+// report runs now; its thread waits in the dispatcher holding the lock, and
+// pausing it there would leave the new report waiting for it for ever.
+// While owned, no other report starts. Not signal-safe.
+class TReportTryLock {
+public:
+    TReportTryLock();
+    ~TReportTryLock();
+    TReportTryLock(const TReportTryLock&) = delete;
+    TReportTryLock& operator=(const TReportTryLock&) = delete;
+    bool Owned() const { return owned_; }
+
+private:
+    bool owned_;
+};
+
 } // namespace crashreport

@@ -121,16 +121,19 @@ void TFreezeThread::Execute()
             Pause(5);
         }
         if (Terminated() || g_exiting) break;
-        if (!freezeReported) {
-            ReportFreeze();
-            freezeReported = true;
-        }
+        // A freeze not reported because a report runs is watched on: its
+        // time starts again.
+        if (!freezeReported) freezeReported = ReportFreeze();
     }
 }
 
-void TFreezeThread::ReportFreeze()
+bool TFreezeThread::ReportFreeze()
 {
-    if (kernel::SuspendThread(mainThread_) == kernel::kSuspendFailed) return;
+    // A main thread that waits for a report (its dialog open, with no pump
+    // for the program's windows) is not frozen.
+    TReportTryLock noReportRuns;
+    if (!noReportRuns.Owned()) return false;
+    if (kernel::SuspendThread(mainThread_) == kernel::kSuspendFailed) return true;
     {
         TBusyReporting busy;
         kernel::TThreadContext context{};
@@ -147,6 +150,7 @@ void TFreezeThread::ReportFreeze()
         // Still marked busy: the resume goes straight to the kernel.
         ResumeThreadInterceptor(mainThread_);
     }
+    return true;
 }
 
 bool StartFreezeWatch()

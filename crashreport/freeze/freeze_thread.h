@@ -57,7 +57,8 @@ protected:
 private:
     // Sleeps `steps` steps of 50 ms; false when told to terminate meanwhile.
     bool Pause(int steps);
-    void ReportFreeze();
+    // False when a report runs now: the main thread may be waiting for it.
+    bool ReportFreeze();
 
     const std::chrono::milliseconds limit_;
     const std::string text_;

@@ -7,7 +7,9 @@
 //   STOPPED <ms the watchdog took to stop>
 //
 //   freeze_child headless|x11|glib SCENARIO FREEZE_SECONDS BLOCK_MS...
-// "glib" runs the blocks on a GLib main loop (no form), "blocks" only.
+// "glib" runs the blocks on a GLib main loop (no form), "blocks" only, or
+// "report": first a report that takes 3 s while the main thread waits for
+// it, then the blocks.
 // Scenarios: "blocks" runs the blocks one after another with a second of
 // answering in between, then stops the watchdog; "exit" returns from main
 // while an object made before the watchdog blocks the exit for BLOCK_MS.
@@ -20,11 +22,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "crashreport/capture/report_host.h"
 #include "crashreport/capture/dispatcher.h"
 #include "crashreport/capture/exception_capture.h"
+#include "crashreport/capture/exception_class.h"
 #include "crashreport/freeze/freeze_thread.h"
 #include "crashreport/stack/stack_scan.h"
 #include "crashreport/options/freeze_watch_hook.h"
@@ -92,6 +96,8 @@ bool Record(crashreport::TCapturedException& c)
     std::snprintf(line, sizeof line, "REPORT %lld %d %d %s: %s\n", static_cast<long long>(ms), found ? 1 : 0,
                   mainThread ? 1 : 0, c.ClassName, c.Message);
     Say(line);
+    // A report that takes its time, as one whose dialog waits for the user.
+    if (std::strcmp(c.Message, "slow report") == 0) std::this_thread::sleep_for(std::chrono::milliseconds(3000));
     return false;
 }
 
@@ -125,6 +131,7 @@ struct GLibBlocks {
     std::vector<int> blocks;
     size_t next = 0;
     GMainLoop* loop = nullptr;
+    bool slowReport = false; // first a report that takes 3 s
 };
 
 gboolean RunNextBlock(gpointer data)
@@ -135,7 +142,18 @@ gboolean RunNextBlock(gpointer data)
         return G_SOURCE_REMOVE;
     }
     g_blockStart = Clock::now().time_since_epoch().count();
-    BlockMainThreadIn(run->blocks[run->next++]);
+    if (run->slowReport) {
+        // The main thread waits in the dispatcher for a slow report.
+        run->slowReport = false;
+        crashreport::EFrozenApplication error("slow report");
+        crashreport::TCapturedException captured;
+        captured.Exception = crashreport::ExceptionObjectOf(error);
+        captured.Address = reinterpret_cast<void*>(&RunNextBlock);
+        captured.CaptureMode = crashreport::cmFullReport;
+        crashreport::Dispatch(captured);
+    } else {
+        BlockMainThreadIn(run->blocks[run->next++]);
+    }
     g_timeout_add(1000, &RunNextBlock, run);
     return G_SOURCE_REMOVE;
 }
@@ -170,6 +188,7 @@ int main(int argc, char** argv)
 #ifdef FREEZE_GLIB
         GLibBlocks run;
         run.blocks = blocks;
+        run.slowReport = scenario == "report";
         run.loop = g_main_loop_new(nullptr, FALSE);
         crashreport::FreezeWatchControl()->StartFreezeWatch();
         g_timeout_add(500, &RunNextBlock, &run);

@@ -178,6 +178,20 @@ TEST(FreezeGLib, ABlockedMainLoopIsReportedOnceWithItsStack)
     EXPECT_TRUE(r.MainThread);
     EXPECT_EQ(r.Message, "EFrozenApplication: Frozen in the test.");
 }
+
+// A main thread waiting 3 s for a report (as for its dialog), with nothing
+// to answer the loop meanwhile, is not frozen: the report is the only one,
+// and the watch goes on to report a later block (it once paused the main
+// thread inside the report and waited for it for ever).
+TEST(FreezeGLib, AMainThreadWaitingForAReportIsNotFrozen)
+{
+    const ChildRun run = RunChild("report 1 2500", 30, "glib");
+    if (run.Status == 6 << 8) GTEST_SKIP() << "built without GLib";
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    ASSERT_EQ(run.Reports.size(), 2u) << run.Output;
+    EXPECT_EQ(run.Reports[0].Message, "EFrozenApplication: slow report");
+    EXPECT_EQ(run.Reports[1].Message, "EFrozenApplication: Frozen in the test.");
+}
 #endif
 
 #ifndef FREEZE_X11
