@@ -77,11 +77,19 @@ std::string WaitWindow(pid_t pid, const std::string& name)
         std::string out =
             Xdotool("search --all --onlyvisible --pid " + std::to_string(pid) + " --name " + ShellQuote(name));
         if (!out.empty()) {
-            // Mapped; give the program a moment to take the keyboard focus,
-            // and let the double-click time pass during which a dialog
-            // ignores clicks (the rest of the click that opened it).
+            // Mapped. Keys typed before the program has given it the
+            // keyboard focus (as it handles the map, later under load) would
+            // go to the window that had it: wait for the focus, then let the
+            // double-click time pass during which a dialog ignores clicks
+            // (the rest of the click that opened it).
+            const std::string id = out.substr(0, out.find('\n'));
+            for (int j = 0; j < 100; ++j) {
+                std::string focus = Xdotool("getwindowfocus");
+                if (focus.substr(0, focus.find('\n')) == id) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(450));
-            return out.substr(0, out.find('\n'));
+            return id;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
