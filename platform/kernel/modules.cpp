@@ -80,13 +80,15 @@ const ElfW(Dyn) * TModuleImage::Dynamic() const
 std::string MainExecutablePath()
 {
     // The executable of a process never changes (exec starts a new image), so
-    // the link is read once: module lists are made often at start-up.
-    static const std::string path = [] {
+    // the link is read once: module lists are made often at start-up. Kept
+    // to the end of the process: libraries unloaded by exit's finalisers are
+    // followed after static objects are gone.
+    static const std::string* const path = [] {
         char buffer[PATH_MAX];
         const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        return n <= 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+        return new std::string(n <= 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n)));
     }();
-    return path;
+    return *path;
 }
 
 std::vector<TModuleImage> EnumerateModules()

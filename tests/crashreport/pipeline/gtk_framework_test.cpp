@@ -34,7 +34,9 @@ using pipelinetest::StoredReports;
 // The failing places: each k...Line is the line of the failing statement
 // three lines below it, the line the report must name.
 int g_throwCalls = 0, g_faultCalls = 0, g_idleCalls = 0;
-int* volatile g_nowhere = nullptr;
+// A page nothing is mapped at, not null: the fault must reach the processor
+// also where the sanitizer checks stores through null pointers.
+int* volatile g_nowhere = reinterpret_cast<int*>(0x40);
 
 // GtkButton has no class handler of "clicked": with one handler connected,
 // GLib would call it on its fast path, through the signal's va marshaller
