@@ -113,6 +113,21 @@ function(check_autostart built)
   if(NOT status EQUAL 0 OR out MATCHES "short input: stopped")
     message(FATAL_ERROR "autostart_app restart (${status}) reported while stopped:\n${out}\n${err}")
   endif()
+
+  # A plugin loaded with dlopen after the start, without the reporter: its
+  # uncaught throw is reported once, with the plugin as the raising module
+  # and the plugin's message, and ends the program. (The report's call stack
+  # lacks the plugin's and the program's frames: not checked here.)
+  get_filename_component(built_dir ${built} DIRECTORY)
+  execute_process(COMMAND ${program} plugin ${built_dir}/libautostart_plugin.so
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "autostart_app plugin ended with ${status}; it said:\n${out}")
+  expect_all("autostart_app plugin" "${out}" "2\\.3 Module : libautostart_plugin\\.so" "2\\.5 Message: the plugin failed")
+  string(REGEX MATCHALL "Call Stack Information:" reports "${out}")
+  list(LENGTH reports count)
+  if(status EQUAL 0 OR NOT count EQUAL 1)
+    message(FATAL_ERROR "autostart_app plugin (${status}) printed ${count} reports, not one:\n${out}\n${err}")
+  endif()
 endfunction()
 
 file(REMOVE_RECURSE ${WORK_DIR})

@@ -8,6 +8,8 @@
 //                          data, cancelled by its handler, after options
 //                          that show nothing; and gives bad options
 //   autostart_app restart  stops the reporter, then starts it again
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -78,6 +80,16 @@ int main(int argc, char** argv)
         Say(std::string("no dialog: ") + (tavrellog::SetOptions("# nothing shown\nDialogFlags =\n") ? "taken" : "refused"));
         Say(std::string("unshown reported: ") + (app::ParseAndReport("unshown") ? "yes" : "no"));
         return 0;
+    }
+    if (std::strcmp(ask, "plugin") == 0 && argc > 2) {
+        // A library loaded after the reporter started, whose throw nothing catches.
+        void* plugin = ::dlopen(argv[2], RTLD_NOW);
+        auto* run = plugin ? reinterpret_cast<int (*)(int)>(::dlsym(plugin, "PluginRun")) : nullptr;
+        if (!run) {
+            Say(std::string("no plugin: ") + ::dlerror());
+            return 3;
+        }
+        return run(3);
     }
     if (std::strcmp(ask, "restart") == 0) {
         tavrellog::Stop();
