@@ -115,14 +115,15 @@ function(check_autostart built)
   endif()
 
   # A plugin loaded with dlopen after the start, without the reporter: its
-  # uncaught throw is reported once, with the plugin as the raising module
-  # and the plugin's message, and ends the program. (The report's call stack
-  # lacks the plugin's and the program's frames: not checked here.)
+  # uncaught throw is reported once, with the plugin as the raising module,
+  # its message and the plugin's exported function on the call stack, and
+  # ends the program.
   get_filename_component(built_dir ${built} DIRECTORY)
   execute_process(COMMAND ${program} plugin ${built_dir}/libautostart_plugin.so
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "autostart_app plugin ended with ${status}; it said:\n${out}")
-  expect_all("autostart_app plugin" "${out}" "2\\.3 Module : libautostart_plugin\\.so" "2\\.5 Message: the plugin failed")
+  expect_all("autostart_app plugin" "${out}" "2\\.3 Module : libautostart_plugin\\.so" "2\\.5 Message: the plugin failed"
+    "\\|libautostart_plugin\\.so *\\| *\\| *\\|PluginRun *\\|")
   string(REGEX MATCHALL "Call Stack Information:" reports "${out}")
   list(LENGTH reports count)
   if(status EQUAL 0 OR NOT count EQUAL 1)
