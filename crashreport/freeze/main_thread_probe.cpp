@@ -43,14 +43,27 @@ struct TGLib {
     void (*ContextInvoke)(TGMainContext*, TSourceFunc, void*) = nullptr;
 };
 
+// GLib's functions once it is loaded (it is never unloaded: it marks
+// itself so); looked up again only while it is not. The watchdog looks
+// until it finds a probe, twenty times a second.
 bool FindGLib(TGLib& g)
 {
-    auto find = [](const char* name) { return kernel::FindLibrarySymbol("libglib-2.0.so.0", name); };
-    g.ContextDefault = reinterpret_cast<decltype(g.ContextDefault)>(find("g_main_context_default"));
-    g.ContextAcquire = reinterpret_cast<decltype(g.ContextAcquire)>(find("g_main_context_acquire"));
-    g.ContextRelease = reinterpret_cast<decltype(g.ContextRelease)>(find("g_main_context_release"));
-    g.ContextInvoke = reinterpret_cast<decltype(g.ContextInvoke)>(find("g_main_context_invoke"));
-    return g.ContextDefault && g.ContextAcquire && g.ContextRelease && g.ContextInvoke;
+    static std::mutex lock;
+    static TGLib found;
+    std::lock_guard guard(lock);
+    if (!found.ContextInvoke) {
+        auto find = [](const char* name) { return kernel::FindLibrarySymbol("libglib-2.0.so.0", name); };
+        TGLib f;
+        f.ContextDefault = reinterpret_cast<decltype(f.ContextDefault)>(find("g_main_context_default"));
+        if (!f.ContextDefault) return false; // not loaded
+        f.ContextAcquire = reinterpret_cast<decltype(f.ContextAcquire)>(find("g_main_context_acquire"));
+        f.ContextRelease = reinterpret_cast<decltype(f.ContextRelease)>(find("g_main_context_release"));
+        f.ContextInvoke = reinterpret_cast<decltype(f.ContextInvoke)>(find("g_main_context_invoke"));
+        if (!f.ContextAcquire || !f.ContextRelease || !f.ContextInvoke) return false;
+        found = f;
+    }
+    g = found;
+    return true;
 }
 
 // One question to the main loop at a time: a frozen loop would otherwise

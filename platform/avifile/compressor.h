@@ -21,6 +21,15 @@ struct CompressorSettings {
     DWORD keyFrameEvery = 0;
     DWORD rate = 25; // stream rate / scale: frames per second
     DWORD scale = 1;
+
+    // Bytes one frame may take under the data rate (at least 1); 0 without
+    // one. The compressors keep it and the writer counts frames above it.
+    size_t FrameShare() const
+    {
+        if (bytesPerSecond == 0) return 0;
+        const uint64_t share = uint64_t(bytesPerSecond) * (scale ? scale : 1) / (rate ? rate : 1);
+        return static_cast<size_t>(share ? share : 1);
+    }
 };
 
 class FrameSink {

@@ -164,10 +164,7 @@ private:
     // Bytes one frame may take under the data rate; 0 without one.
     size_t FrameBudget() const
     {
-        if (!QualityControlled(setup_.codec) || settings_.bytesPerSecond == 0) return 0;
-        const uint64_t perFrame = uint64_t(settings_.bytesPerSecond) * std::max<DWORD>(settings_.scale, 1) /
-            std::max<DWORD>(settings_.rate, 1);
-        return static_cast<size_t>(std::max<uint64_t>(perFrame, 1));
+        return QualityControlled(setup_.codec) ? settings_.FrameShare() : 0;
     }
 
     // One encoding of the picture at quantiser q into `out`; the encoder

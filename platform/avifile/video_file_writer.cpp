@@ -41,8 +41,7 @@ HRESULT VideoFileWriter::Begin(const VideoFileSettings& settings, const gdi::BIT
     compression.keyFrameEvery = settings.keyFrameEvery;
     compression.rate = settings.stream.rate;
     compression.scale = settings.stream.scale;
-    if (settings.bytesPerSecond > 0)
-        sink_.SetShare(std::max<size_t>(uint64_t(settings.bytesPerSecond) * settings.stream.scale / settings.stream.rate, 1));
+    sink_.SetShare(compression.FrameShare());
     CompressorInfo info;
     std::unique_ptr<VideoCompressor> first;
     HRESULT hr = CreateCompressor(settings.compressor, compression, first, &info);

@@ -581,49 +581,22 @@ TEST_F(MainWindow, AStoppedOrFailedRunKeepsTheOldFileAndResetsTheGauge)
 
 // SIGTERM during a run (a session ending, say): the unfinished file goes,
 // the file it would have replaced stays, and the program ends by the signal.
+// A signal during a run: held while the run goes on (the compression
+// dialog answered after it), or while a dialog of the run waits for the
+// user (nobody answers; the dialog goes). Either way nothing is written, the
+// file to be replaced stays, and the program ends by the signal.
 TEST(MainWindowSignals, ATerminationDuringARunLeavesNoPartialFile)
 {
-    TempDir dir;
-    WriteFile(dir / "in.vek", RandomVek(6, 16, 16, 7).Bytes());
-    WriteFile(dir / "out.avi", "old");
-    const vektest::TChildResult r = vektest::RunInChild([&]() -> int {
-        ui::SelectBackend(ui::BackendKind::bkHeadless);
-        ui::App().Initialize();
-        converter::InstallInterruptHandlers();
-        TForm1 form;
-        form.Show();
-        form.Edit1->SetText(dir / "in.vek");
-        ui::OnFileDialogShown = [&](ui::FileDialogForm& d) { SimulateText(d, dir / "out.avi\n"); };
-        ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
-            if (box.TextLabel()->Text().find("out.avi") != std::string::npos)
-                ui::SimulateClick(*box.Buttons()[0], 5, 5); // Yes, replace it
-            else
-                ::_exit(3); // a completion or error message: the run was not stopped
-        };
-        ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
-            ::raise(SIGTERM); // held while the run goes on
-            SimulateKey(d, ui::VK_RETURN);
-        };
-        ui::SimulateClick(*form.Button2, 10, 10);
-        ui::PumpPending(false);
-        ::_exit(4); // the run ended and the program went on
-    });
-    ASSERT_TRUE(r.Signaled) << "exit status " << (r.Exited ? r.ExitCode : -1) << ": " << r.Output;
-    EXPECT_EQ(r.Signal, SIGTERM);
-    EXPECT_EQ(ReadFile(dir / "out.avi"), "old");
-    EXPECT_EQ(ListDir(dir.path()), (std::vector<std::string>{"in.vek", "out.avi"}));
-}
-
-// A signal while a dialog of the run waits for the user (nobody answers):
-// the dialog goes, nothing is written and the program ends by the signal.
-TEST(MainWindowSignals, ATerminationWhileADialogWaitsEndsTheProgram)
-{
-    for (const char* waiting : {"save", "overwrite", "compression"}) {
-        SCOPED_TRACE(waiting);
+    struct Case {
+        const char* waiting; // the dialog that is shown when the signal comes
+        bool answered;       // and is then answered all the same
+    } cases[] = {{"compression", true}, {"save", false}, {"overwrite", false}, {"compression", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.waiting) + (c.answered ? ", answered" : ", waiting"));
+        const std::string waiting = c.waiting;
         TempDir dir;
         WriteFile(dir / "in.vek", RandomVek(3, 16, 16, 7).Bytes());
         WriteFile(dir / "out.avi", "old");
-        const std::string which = waiting;
         const vektest::TChildResult r = vektest::RunInChild([&]() -> int {
             ::alarm(30); // a dialog that stays ends the child by SIGALRM instead
             ui::SelectBackend(ui::BackendKind::bkHeadless);
@@ -633,18 +606,23 @@ TEST(MainWindowSignals, ATerminationWhileADialogWaitsEndsTheProgram)
             form.Show();
             form.Edit1->SetText(dir / "in.vek");
             ui::OnFileDialogShown = [&](ui::FileDialogForm& d) {
-                if (which == "save")
+                if (waiting == "save")
                     ::raise(SIGTERM);
                 else
                     SimulateText(d, dir / "out.avi\n");
             };
             ui::OnMessageBoxShown = [&](ui::MessageBoxForm& box) {
-                if (which == "overwrite")
+                if (box.TextLabel()->Text().find("out.avi") == std::string::npos)
+                    ::_exit(3); // a completion or error message: the run was not stopped
+                if (waiting == "overwrite")
                     ::raise(SIGTERM);
                 else
                     ui::SimulateClick(*box.Buttons()[0], 5, 5); // Yes, replace it
             };
-            ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm&) { ::raise(SIGTERM); };
+            ui::OnCompressionDialogShown = [&](ui::CompressionDialogForm& d) {
+                ::raise(SIGTERM);
+                if (c.answered) SimulateKey(d, ui::VK_RETURN);
+            };
             ui::SimulateClick(*form.Button2, 10, 10);
             ui::PumpPending(false);
             ::_exit(4); // the run ended and the program went on
