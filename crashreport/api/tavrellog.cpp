@@ -48,20 +48,7 @@ std::vector<std::unique_ptr<cr::TTavrelModuleInfo>>& Records()
 // (light mode: no debug data), or the defaults when it has none.
 cr::TTavrelModuleInfo* OwnModuleRecord()
 {
-    auto record = std::make_unique<cr::TTavrelModuleInfo>();
-    kernel::TModuleImage own;
-    if (kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own)) {
-        record->FileName = own.Path;
-        record->Handle = own.Handle;
-    } else {
-        record->FileName = kernel::MainExecutablePath();
-    }
-    record->Options = std::make_unique<cr::TTavrelModuleOptionsEx>(record->FileName, true);
-    if (record->Handle && cr::HasStoredData(record->Handle)) {
-        cr::TLightModeScope light;
-        cr::LoadStoredOptions(*record);
-    }
-    Records().push_back(std::move(record));
+    Records().push_back(cr::ModuleRecordWithStoredOptions(reinterpret_cast<const void*>(&Marker), true));
     return Records().back().get();
 }
 

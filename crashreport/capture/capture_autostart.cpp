@@ -29,16 +29,8 @@ void StopAtExit() { StopExceptionCaptureAtExit(); }
 // Priority 101 is the kernel layer's thread tables.
 __attribute__((constructor(102))) void StartReporterCapture()
 {
-    kernel::TModuleImage own;
-    if (!kernel::FindModuleByAddress(reinterpret_cast<const void*>(&Marker), own) || !HasStoredData(own.Handle)) return;
-    auto record = std::make_unique<TTavrelModuleInfo>();
-    record->FileName = own.Path;
-    record->Handle = own.Handle;
-    record->Options = std::make_unique<TTavrelModuleOptionsEx>(own.Path, true);
-    {
-        TLightModeScope light;
-        if (!LoadStoredOptions(*record)) return;
-    }
+    auto record = ModuleRecordWithStoredOptions(reinterpret_cast<const void*>(&Marker), false);
+    if (!record) return; // a program without stored options keeps the reporter off
     g_record = record.release();
     // The start patches code and import cells of every module, each patch
     // putting back the protection it changes: one reading of the memory map

@@ -8,6 +8,7 @@
 
 #include "crashreport/codecs/deflate_codec.h"
 #include "crashreport/options/module_identity.h"
+#include "crashreport/options/module_options_ex.h"
 #include "crashreport/options/published_options.h"
 #include "crashreport/codecs/stream.h"
 #include "crashreport/modules/byte_reader.h"
@@ -15,6 +16,7 @@
 #include "crashreport/modules/elf_sections.h"
 #include "crashreport/modules/module_identity_info.h"
 #include "crashreport/modules/stored_data_format.h"
+#include "platform/kernel/modules.h"
 #include "platform/kernel/process.h"
 
 namespace crashreport {
@@ -321,6 +323,26 @@ std::vector<TStoredSymbolEntry> ReporterSymbols()
 {
     std::lock_guard<std::mutex> lock(g_symbolsLock);
     return g_reporterSymbols;
+}
+
+std::unique_ptr<TTavrelModuleInfo> ModuleRecordWithStoredOptions(const void* address, bool defaultsWhenNone)
+{
+    auto record = std::make_unique<TTavrelModuleInfo>();
+    kernel::TModuleImage own;
+    if (kernel::FindModuleByAddress(address, own)) {
+        record->FileName = own.Path;
+        record->Handle = own.Handle;
+    } else {
+        record->FileName = kernel::MainExecutablePath();
+    }
+    const bool hasData = record->Handle && HasStoredData(record->Handle);
+    if (!hasData && !defaultsWhenNone) return nullptr;
+    record->Options = std::make_unique<TTavrelModuleOptionsEx>(record->FileName, true);
+    if (hasData) {
+        TLightModeScope light;
+        if (!LoadStoredOptions(*record) && !defaultsWhenNone) return nullptr;
+    }
+    return record;
 }
 
 } // namespace crashreport

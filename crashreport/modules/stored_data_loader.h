@@ -6,6 +6,7 @@
 // loading with false and is never read outside its bytes.
 // Not signal-safe: reads files, inflates, allocates.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ void SetPasswordRequests(const TPasswordRequests& requests);
 // Reads the stored data into the record (whose Options exist already), then
 // applies the published copy; returns whether stored data was found and read.
 bool LoadStoredOptions(TTavrelModuleInfo& record);
+
+// The record of the module that holds `address` (the main executable's
+// path when no module does), with its stored options read in light mode.
+// When it stores none: a record with the default options if
+// `defaultsWhenNone`, else null (and no options are made).
+std::unique_ptr<TTavrelModuleInfo> ModuleRecordWithStoredOptions(const void* address, bool defaultsWhenNone);
 
 // While one lives, records are built without debug data and without
 // password requests (module enumeration, the freeze watchdog's start).
