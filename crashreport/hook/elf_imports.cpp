@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace crashreport::hook {
@@ -40,6 +41,50 @@ bool Readable(const kernel::TModuleImage& m, const void* p, std::size_t n)
     return m.HoldsReadable(p, n) || kernel::IsMemoryReadable(p, n);
 }
 
+// One past the last byte of the readable segment holding p, or 0.
+std::uintptr_t ReadableEnd(const kernel::TModuleImage& m, const void* p)
+{
+    const auto a = reinterpret_cast<std::uintptr_t>(p);
+    for (const auto& s : m.Segments)
+        if (s.Readable && a >= s.Start && a < s.End) return s.End;
+    return 0;
+}
+
+// The GNU hash table's header, bloom words and buckets must lie in one
+// readable segment; the chains and symbols are bounded by theirs.
+TSymbolIndex ReadSymbolIndex(const kernel::TModuleImage& m, std::uintptr_t gnuHash, std::uintptr_t symtab,
+                             const char* strings, std::size_t strsz)
+{
+    TSymbolIndex index;
+    const auto* header = reinterpret_cast<const std::uint32_t*>(gnuHash);
+    if (!gnuHash || !m.HoldsReadable(header, 4 * sizeof(std::uint32_t))) return index;
+    const std::uint32_t buckets = header[0], offset = header[1], bloomSize = header[2], shift = header[3];
+    const auto* bloom = reinterpret_cast<const ElfW(Addr)*>(header + 4);
+    const auto* bucketTable = reinterpret_cast<const std::uint32_t*>(bloom + bloomSize);
+    const std::size_t tablesSize = bloomSize * sizeof(ElfW(Addr)) + std::size_t(buckets) * sizeof(std::uint32_t);
+    if (!buckets || !bloomSize || (bloomSize & (bloomSize - 1)) || bloomSize > (1u << 24) || buckets > (1u << 24) ||
+        !m.HoldsReadable(bloom, tablesSize))
+        return index;
+    const auto* symbols = reinterpret_cast<const ElfW(Sym)*>(symtab);
+    index.Symbols = symbols;
+    index.SymbolsEnd = ReadableEnd(m, symbols);
+    index.Strings = strings;
+    index.StringsSize = strsz;
+    index.Bloom = bloom;
+    index.Buckets = bucketTable;
+    index.Chains = bucketTable + buckets;
+    index.ChainsEnd = ReadableEnd(m, index.Chains);
+    index.BucketCount = buckets;
+    index.SymbolOffset = offset;
+    index.BloomSize = bloomSize;
+    index.BloomShift = shift;
+    index.Bias = m.Bias;
+    static std::atomic<std::uint64_t> serials{0};
+    index.Serial = ++serials;
+    if (!index.SymbolsEnd || !index.ChainsEnd) index = {};
+    return index;
+}
+
 } // namespace
 
 bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& imports)
@@ -47,7 +92,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
     imports = {};
     const ElfW(Dyn)* dyn = module.Dynamic();
     if (!dyn || !Readable(module, dyn, sizeof *dyn)) return false;
-    std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0;
+    std::uintptr_t strtab = 0, symtab = 0, jmprel = 0, rel = 0, gnuHash = 0;
     std::size_t strsz = 0, pltrelsz = 0, relsz = 0, relativeCount = 0;
     std::vector<std::uintptr_t> needed;
     for (const ElfW(Dyn)* d = dyn; Readable(module, d, sizeof *d) && d->d_tag != DT_NULL; ++d) {
@@ -55,6 +100,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
         case DT_STRTAB: strtab = Absolute(module, d->d_un.d_ptr); break;
         case DT_STRSZ: strsz = d->d_un.d_val; break;
         case DT_SYMTAB: symtab = Absolute(module, d->d_un.d_ptr); break;
+        case DT_GNU_HASH: gnuHash = Absolute(module, d->d_un.d_ptr); break;
         case DT_JMPREL: jmprel = Absolute(module, d->d_un.d_ptr); break;
         case DT_PLTRELSZ: pltrelsz = d->d_un.d_val; break;
 #if defined(__x86_64__)
@@ -72,6 +118,7 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
     }
     if (!strtab || !symtab || !Readable(module, reinterpret_cast<void*>(strtab), strsz)) return false;
     const char* strings = reinterpret_cast<const char*>(strtab);
+    imports.Definitions = ReadSymbolIndex(module, gnuHash, symtab, strings, strsz);
     for (std::uintptr_t offset : needed)
         if (offset < strsz) imports.Needed.emplace_back(strings + offset);
 
@@ -98,9 +145,11 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
     imports.Cells.reserve(pltrelsz / sizeof(Rel) + (relsz - skipped) / sizeof(Rel));
     walk(jmprel, pltrelsz);
     if (rel != jmprel) walk(rel ? rel + skipped : 0, relsz - skipped);
-    // Some linkers let DT_RELA cover the PLT relocations as well.
-    std::sort(imports.Cells.begin(), imports.Cells.end(),
-              [](const TImportCell& a, const TImportCell& b) { return a.Cell < b.Cell; });
+    // Some linkers let DT_RELA cover the PLT relocations as well. Each table
+    // is usually in address order already.
+    const auto byCell = [](const TImportCell& a, const TImportCell& b) { return a.Cell < b.Cell; };
+    if (!std::is_sorted(imports.Cells.begin(), imports.Cells.end(), byCell))
+        std::sort(imports.Cells.begin(), imports.Cells.end(), byCell);
     imports.Cells.erase(std::unique(imports.Cells.begin(), imports.Cells.end(),
                                     [](const TImportCell& a, const TImportCell& b) { return a.Cell == b.Cell; }),
                         imports.Cells.end());
@@ -118,6 +167,35 @@ bool ModuleNeeds(const TModuleImports& imports, const std::string& library)
             return true;
     }
     return false;
+}
+
+std::uint32_t GnuHash(const char* name)
+{
+    std::uint32_t h = 5381;
+    for (const auto* c = reinterpret_cast<const unsigned char*>(name); *c; ++c) h = h * 33 + *c;
+    return h;
+}
+
+const ElfW(Sym)* FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash)
+{
+    if (!index.Buckets) return nullptr;
+    constexpr std::uint32_t kBits = sizeof(ElfW(Addr)) * 8;
+    const ElfW(Addr) word = index.Bloom[(hash / kBits) & (index.BloomSize - 1)];
+    const ElfW(Addr) mask = (ElfW(Addr)(1) << (hash % kBits)) | (ElfW(Addr)(1) << ((hash >> index.BloomShift) % kBits));
+    if ((word & mask) != mask) return nullptr;
+    std::uint32_t i = index.Buckets[hash % index.BucketCount];
+    if (i < index.SymbolOffset) return nullptr;
+    for (;; ++i) {
+        const std::uint32_t* chain = index.Chains + (i - index.SymbolOffset);
+        const ElfW(Sym)* sym = index.Symbols + i;
+        if (reinterpret_cast<std::uintptr_t>(chain + 1) > index.ChainsEnd ||
+            reinterpret_cast<std::uintptr_t>(sym + 1) > index.SymbolsEnd)
+            return nullptr;
+        if (((*chain ^ hash) >> 1) == 0 && sym->st_name < index.StringsSize &&
+            std::strcmp(name, index.Strings + sym->st_name) == 0)
+            return sym->st_shndx == SHN_UNDEF ? nullptr : sym;
+        if (*chain & 1) return nullptr;
+    }
 }
 
 void* ResolveLazyCell(const kernel::TModuleImage& module, const TImportCell& cell)

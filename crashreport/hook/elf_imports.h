@@ -4,6 +4,7 @@
 // -fno-plt calls) relocations, with the names of their symbols.
 #include "platform/kernel/modules.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,11 +18,35 @@ struct TImportCell {
     // and interception made most of the start-up's work.
     void* LazyTarget = nullptr;
     bool LazyTargetKnown = false;
+    std::uint32_t NameHash = 0; // GnuHash(SymbolName), once asked
+    bool NameHashKnown = false;
+    // The symbol's definition in the module of the index whose Serial this
+    // is, once asked (interceptions come in runs of one defining module).
+    std::uint64_t DefinitionSerial = 0;
+    const ElfW(Sym)* Definition = nullptr;
+};
+
+// The module's own dynamic symbols, found by name through its GNU hash
+// table. Every pointer lies in the module's readable segments; the ends
+// bound the walks.
+struct TSymbolIndex {
+    const ElfW(Sym)* Symbols = nullptr;
+    std::uintptr_t SymbolsEnd = 0;
+    const char* Strings = nullptr;
+    std::size_t StringsSize = 0;
+    const ElfW(Addr)* Bloom = nullptr;
+    const std::uint32_t* Buckets = nullptr;
+    const std::uint32_t* Chains = nullptr;
+    std::uintptr_t ChainsEnd = 0;
+    std::uint32_t BucketCount = 0, SymbolOffset = 0, BloomSize = 0, BloomShift = 0;
+    std::uintptr_t Bias = 0;
+    std::uint64_t Serial = 0; // unique to each reading of a module's tables
 };
 
 struct TModuleImports {
     std::vector<std::string> Needed; // DT_NEEDED names, in order
     std::vector<TImportCell> Cells;
+    TSymbolIndex Definitions; // empty (no Buckets) without a GNU hash table
 };
 
 // Reads PT_DYNAMIC of the module. Returns false when it has none or when the
@@ -31,6 +56,12 @@ bool ReadModuleImports(const kernel::TModuleImage& module, TModuleImports& impor
 // True when the library name equals one of the module's DT_NEEDED entries
 // (case-insensitive; "libc" style names without version also match).
 bool ModuleNeeds(const TModuleImports& imports, const std::string& library);
+
+std::uint32_t GnuHash(const char* name);
+
+// The module's definition of the name (hash: GnuHash(name)), or null when it
+// defines none or has no GNU hash table.
+const ElfW(Sym)* FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash);
 
 // For a JUMP_SLOT cell that still holds a lazy-binding address inside its own
 // module: the address the loader will bind it to (global lookup of its

@@ -31,6 +31,11 @@ struct TEngineState {
     // Made on first use and kept to the end: interceptions may still be made
     // while static objects are destroyed.
     std::vector<TKnownImports>* KnownImports = nullptr;
+    // The definitions of the module holding the function intercepted last
+    // (a start intercepts each function in every module in turn). Forgotten
+    // whenever a module record is dropped.
+    const void* DefinitionsOf = nullptr;
+    TSymbolIndex Definitions;
 };
 
 // The module's import tables, read on the first call for the loaded module;

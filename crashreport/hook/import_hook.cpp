@@ -14,9 +14,46 @@
 namespace crashreport::hook {
 namespace {
 
+// A cell not yet bound can only be bound to function when the module holding
+// function defines the cell's name at function (an indirect function's
+// address is the loader's to find): most cells are passed over without a
+// global lookup.
+bool MayBindTo(const TSymbolIndex& definitions, TImportCell& c, const void* function)
+{
+    if (!definitions.Buckets) return true;
+    if (c.DefinitionSerial != definitions.Serial) {
+        if (!c.NameHashKnown) {
+            c.NameHash = GnuHash(c.SymbolName);
+            c.NameHashKnown = true;
+        }
+        c.Definition = FindDefinition(definitions, c.SymbolName, c.NameHash);
+        c.DefinitionSerial = definitions.Serial;
+    }
+    const ElfW(Sym)* sym = c.Definition;
+    if (!sym) return false;
+    return ELF64_ST_TYPE(sym->st_info) == STT_GNU_IFUNC ||
+           definitions.Bias + sym->st_value == reinterpret_cast<std::uintptr_t>(function);
+}
+
+// The definitions of the module holding function, copied: reading another
+// module's tables may move the records.
+TSymbolIndex DefinitionsAround(const void* function)
+{
+    auto& engine = detail::Engine();
+    if (engine.DefinitionsOf == function) return engine.Definitions;
+    TSymbolIndex definitions;
+    kernel::TModuleImage owner;
+    if (kernel::FindModuleByAddress(function, owner))
+        if (const TModuleImports* imports = detail::KnownModuleImports(owner)) definitions = imports->Definitions;
+    engine.DefinitionsOf = function;
+    engine.Definitions = definitions;
+    return definitions;
+}
+
 // Lists the import cells of the module that are bound, or will be bound, to
 // function.
-std::vector<void**> MatchingCells(const kernel::TModuleImage& module, TModuleImports& imports, void* function)
+std::vector<void**> MatchingCells(const kernel::TModuleImage& module, TModuleImports& imports, void* function,
+                                  const TSymbolIndex& definitions)
 {
     std::vector<void**> cells;
     for (TImportCell& c : imports.Cells) {
@@ -29,6 +66,7 @@ std::vector<void**> MatchingCells(const kernel::TModuleImage& module, TModuleImp
         // the loader will bind it to does not change while the module stays.
         if (!value || !module.Contains(value)) continue;
         if (!c.LazyTargetKnown) {
+            if (!MayBindTo(definitions, c, function)) continue;
             c.LazyTarget = ResolveLazyCell(module, c);
             c.LazyTargetKnown = true;
         }
@@ -49,6 +87,7 @@ TModuleImports* detail::KnownModuleImports(const kernel::TModuleImage& module)
             k.Path == module.Path)
             return k.Read ? &k.Imports : nullptr;
     std::erase_if(*engine.KnownImports, [&](const TKnownImports& k) { return k.Handle == module.Handle; });
+    engine.DefinitionsOf = nullptr;
     TKnownImports& k = engine.KnownImports->emplace_back();
     k.Handle = module.Handle;
     k.ImageEnd = module.ImageEnd;
@@ -78,8 +117,9 @@ void* detail::InterceptImportIn(const kernel::TModuleImage& module, const std::s
 
     TModuleImports* imports = nullptr;
     int patched = 0;
+    const TSymbolIndex definitions = module.Segments.empty() ? TSymbolIndex{} : DefinitionsAround(realFunction);
     if (!module.Segments.empty() && (imports = detail::KnownModuleImports(module)) && ModuleNeeds(*imports, dllName)) {
-        for (void** cell : MatchingCells(module, *imports, realFunction)) {
+        for (void** cell : MatchingCells(module, *imports, realFunction, definitions)) {
             // Under full RELRO the GOT is read-only; PatchCode lifts that for the write.
             if (!PatchCode(cell, &replacement, sizeof replacement)) continue;
             ++patched;

@@ -106,6 +106,7 @@ void ForgetUnloadedModules()
         });
     if (engine.KnownImports)
         std::erase_if(*engine.KnownImports, [&](const detail::TKnownImports& k) { return !loaded(k.Handle); });
+    engine.DefinitionsOf = nullptr;
 }
 
 void* FollowedDlopen(const char* file, int mode)

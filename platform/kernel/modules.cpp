@@ -10,16 +10,17 @@
 namespace kernel {
 namespace {
 
-std::string BaseName(const std::string& path)
+const char* BaseName(const char* path)
 {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    const char* slash = std::strrchr(path, '/');
+    return slash ? slash + 1 : path;
 }
 
-int Collect(dl_phdr_info* info, std::size_t, void* data)
+// The module's record; false for one without loaded segments. The first
+// listed module, without a name, is the executable.
+bool Describe(const dl_phdr_info* info, bool first, TModuleImage& m)
 {
-    auto& out = *static_cast<std::vector<TModuleImage>*>(data);
-    TModuleImage m;
+    m = {};
     m.Bias = info->dlpi_addr;
     m.ProgramHeaders = info->dlpi_phdr;
     m.ProgramHeaderCount = info->dlpi_phnum;
@@ -33,21 +34,77 @@ int Collect(dl_phdr_info* info, std::size_t, void* data)
         low = std::min(low, start);
         high = std::max(high, end);
     }
-    if (m.Segments.empty()) return 0;
+    if (m.Segments.empty()) return false;
     // The first PT_LOAD maps the file from offset 0, so its page start is the ELF header.
     m.ImageStart = low & ~static_cast<std::uintptr_t>(getpagesize() - 1);
     m.ImageEnd = high;
     m.Handle = m.ImageStart;
     const char* name = info->dlpi_name;
-    if (out.empty() && (!name || !*name)) {
+    if (first && (!name || !*name)) {
         m.IsMainExecutable = true;
         m.Path = MainExecutablePath();
     } else {
         m.Path = name ? name : "";
     }
-    // The vDSO has no file; it is still listed so that addresses in it resolve.
-    out.push_back(std::move(m));
-    return 0;
+    return true;
+}
+
+// What the lookups below test of each listed module before making its
+// record: its load base, whether an address lies in one of its loaded
+// segments, its name.
+std::uintptr_t LoadBase(const dl_phdr_info* info)
+{
+    std::uintptr_t low = UINTPTR_MAX;
+    for (int i = 0; i < info->dlpi_phnum; ++i)
+        if (info->dlpi_phdr[i].p_type == PT_LOAD) low = std::min<std::uintptr_t>(low, info->dlpi_addr + info->dlpi_phdr[i].p_vaddr);
+    return low == UINTPTR_MAX ? 0 : low & ~static_cast<std::uintptr_t>(getpagesize() - 1);
+}
+
+bool SegmentsHold(const dl_phdr_info* info, std::uintptr_t a)
+{
+    for (int i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        const std::uintptr_t start = info->dlpi_addr + ph.p_vaddr;
+        if (ph.p_type == PT_LOAD && a >= start && a < start + ph.p_memsz) return true;
+    }
+    return false;
+}
+
+// Lists the modules, making a record only of the first that `match` accepts
+// (match(info, first)), or of every module when there is no match.
+struct TSearch {
+    bool (*Match)(const dl_phdr_info*, bool, const void*) = nullptr;
+    const void* Key = nullptr;
+    TModuleImage* Found = nullptr;
+    std::vector<TModuleImage>* All = nullptr;
+    bool First = true;
+};
+
+int Visit(dl_phdr_info* info, std::size_t, void* data)
+{
+    auto& search = *static_cast<TSearch*>(data);
+    const bool first = search.First;
+    search.First = false;
+    if (search.All) {
+        TModuleImage m;
+        // The vDSO has no file; it is still listed so that addresses in it resolve.
+        if (Describe(info, first, m)) search.All->push_back(std::move(m));
+        return 0;
+    }
+    if (!search.Match(info, first, search.Key)) return 0;
+    return Describe(info, first, *search.Found) ? 1 : 0;
+}
+
+bool Find(bool (*match)(const dl_phdr_info*, bool, const void*), const void* key, TModuleImage& module)
+{
+    TModuleImage found;
+    TSearch search;
+    search.Match = match;
+    search.Key = key;
+    search.Found = &found;
+    if (!dl_iterate_phdr(Visit, &search)) return false;
+    module = std::move(found);
+    return true;
 }
 
 } // namespace
@@ -55,6 +112,7 @@ int Collect(dl_phdr_info* info, std::size_t, void* data)
 bool TModuleImage::Contains(const void* address) const
 {
     const auto a = reinterpret_cast<std::uintptr_t>(address);
+    if (a < ImageStart || a >= ImageEnd) return false; // most addresses asked about are elsewhere
     for (const auto& s : Segments)
         if (a >= s.Start && a < s.End) return true;
     return false;
@@ -94,42 +152,40 @@ std::string MainExecutablePath()
 std::vector<TModuleImage> EnumerateModules()
 {
     std::vector<TModuleImage> out;
-    dl_iterate_phdr(Collect, &out);
+    TSearch search;
+    search.All = &out;
+    dl_iterate_phdr(Visit, &search);
     return out;
 }
 
 bool FindModuleByAddress(const void* address, TModuleImage& module)
 {
-    for (auto& m : EnumerateModules())
-        if (m.Contains(address)) {
-            module = std::move(m);
-            return true;
-        }
-    return false;
+    return Find([](const dl_phdr_info* info, bool, const void* key) {
+        return SegmentsHold(info, reinterpret_cast<std::uintptr_t>(key));
+    }, address, module);
 }
 
 bool FindModuleByHandle(std::uintptr_t handle, TModuleImage& module)
 {
-    for (auto& m : EnumerateModules())
-        if (m.Handle == handle) {
-            module = std::move(m);
-            return true;
-        }
-    return false;
+    return Find([](const dl_phdr_info* info, bool, const void* key) {
+        return LoadBase(info) == reinterpret_cast<std::uintptr_t>(key);
+    }, reinterpret_cast<const void*>(handle), module);
 }
 
 bool FindModuleByName(const std::string& name, TModuleImage& module)
 {
-    for (auto& m : EnumerateModules()) {
-        const bool match = name.empty() ? m.IsMainExecutable
-                                        : (strcasecmp(m.Path.c_str(), name.c_str()) == 0 ||
-                                           strcasecmp(BaseName(m.Path).c_str(), name.c_str()) == 0);
-        if (match) {
-            module = std::move(m);
-            return true;
+    return Find([](const dl_phdr_info* info, bool first, const void* key) {
+        const std::string& wanted = *static_cast<const std::string*>(key);
+        const char* path = info->dlpi_name ? info->dlpi_name : "";
+        const bool executable = first && !*path;
+        if (wanted.empty()) return executable;
+        std::string executablePath;
+        if (executable) {
+            executablePath = MainExecutablePath();
+            path = executablePath.c_str();
         }
-    }
-    return false;
+        return strcasecmp(path, wanted.c_str()) == 0 || strcasecmp(BaseName(path), wanted.c_str()) == 0;
+    }, &name, module);
 }
 
 std::string GetModuleFileName(std::uintptr_t handle)

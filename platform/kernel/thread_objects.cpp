@@ -171,6 +171,15 @@ int GetThreadPriority(THandle handle)
 
 bool GetCurrentThreadStack(std::uintptr_t& top, std::uintptr_t& bottom)
 {
+    // A thread's stack stays where it is while the thread lives; for the
+    // main thread, glibc reads the whole memory map to answer, and several
+    // layers ask at start-up.
+    thread_local std::uintptr_t knownTop = 0, knownBottom = 0;
+    if (knownTop) {
+        top = knownTop;
+        bottom = knownBottom;
+        return true;
+    }
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) != 0) return false;
     void* address = nullptr;
@@ -180,6 +189,8 @@ bool GetCurrentThreadStack(std::uintptr_t& top, std::uintptr_t& bottom)
     if (!ok) return false;
     bottom = reinterpret_cast<std::uintptr_t>(address);
     top = bottom + size;
+    knownTop = top;
+    knownBottom = bottom;
     return true;
 }
 
