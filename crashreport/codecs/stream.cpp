@@ -144,8 +144,11 @@ std::size_t TFileStream::Write(const void* buffer, std::size_t count)
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin)
 {
-    const std::int64_t current = kernel::SeekFile(fd_.Get(), 0, kernel::TSeekFrom::sfCurrent);
-    const std::int64_t target = Resolve(offset, origin, current, Size());
+    // Only what the origin needs is asked of the kernel: readers seek from
+    // the beginning, often.
+    const std::int64_t current =
+        origin == TSeekOrigin::soCurrent ? kernel::SeekFile(fd_.Get(), 0, kernel::TSeekFrom::sfCurrent) : 0;
+    const std::int64_t target = Resolve(offset, origin, current, origin == TSeekOrigin::soEnd ? Size() : 0);
     const std::int64_t at = kernel::SeekFile(fd_.Get(), target, kernel::TSeekFrom::sfBeginning);
     return at < 0 ? 0 : at;
 }

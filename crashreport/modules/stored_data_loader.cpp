@@ -39,9 +39,29 @@ constexpr std::uint64_t kMaxDeflateRatio = 1032;
 enum class TStoredForm { sfSection, sfFileEnd };
 
 // The options lie at the start of the section, before the debug data: a
-// start-up that needs only them reads this much (the symbols of the reporter
-// and the compressed options take a few kilobytes).
-constexpr std::uint64_t kOptionsHead = 64u << 10;
+// start-up that needs only them reads this much first (the symbols of the
+// reporter and the compressed options take a kilobyte or a few), then as
+// much more as the lengths at its start say.
+constexpr std::uint64_t kOptionsHead = 4u << 10;
+constexpr int kOptionsHeadReads = 3;
+
+// How many bytes from the section's start hold the symbols and the options
+// (forms from 500 on), as far as the bytes read so far tell; 0 when they do
+// not tell (an older form, or damage).
+std::uint64_t OptionsExtent(const std::vector<std::uint8_t>& head)
+{
+    constexpr std::uint64_t kLengthAt = 4 + 2 + 8; // magic, version, build time
+    std::uint16_t version = 0;
+    std::uint32_t symbolsLength = 0, optionsLength = 0;
+    if (head.size() < kLengthAt + 4) return 0;
+    std::memcpy(&version, head.data() + 4, sizeof version);
+    if (version < st::kFirstSectionedVersion) return 0;
+    std::memcpy(&symbolsLength, head.data() + kLengthAt, sizeof symbolsLength);
+    const std::uint64_t optionsAt = kLengthAt + 4 + std::uint64_t(symbolsLength);
+    if (head.size() < optionsAt + 4) return optionsAt + 4;
+    std::memcpy(&optionsLength, head.data() + optionsAt, sizeof optionsLength);
+    return optionsAt + 4 + optionsLength;
+}
 
 struct TStoredBlock {
     TStoredForm Form = TStoredForm::sfSection;
@@ -300,7 +320,14 @@ bool LoadStoredOptions(TTavrelModuleInfo& record)
     const bool light = InLightMode();
     bool loaded = false;
     try {
-        if (auto block = FindSectionBlock(record.FileName, light ? kOptionsHead : 0)) {
+        auto block = FindSectionBlock(record.FileName, light ? kOptionsHead : 0);
+        // A head too short for the options: read as much as its lengths say.
+        for (int reads = 1; block && light && !block->Whole && reads < kOptionsHeadReads; ++reads) {
+            const std::uint64_t extent = OptionsExtent(block->Bytes);
+            if (extent <= block->Bytes.size() || extent > kMaxStoredSize) break;
+            block = FindSectionBlock(record.FileName, extent);
+        }
+        if (block) {
             loaded = LoadSectionForm(record, block->Bytes, light);
             // Options longer than the head: read the whole section.
             if (!loaded && !block->Whole && (block = FindSectionBlock(record.FileName)))
