@@ -9,7 +9,7 @@ function(vek_add_test)
   # debugging, with line tables and no types (two thirds of the suite's
   # compile time went to optimising GoogleTest's instantiations and writing
   # their full debug information). The code under test keeps its build
-  # type's flags; so do the child programs that tests make fail.
+  # type's flags; so do the separate programs the tests start.
   target_compile_options(${T_NAME} PRIVATE -Og -g1)
   if(T_LOOPBACK_ONLY)
     set_target_properties(${T_NAME} PROPERTIES

@@ -10,13 +10,15 @@ set -euo pipefail
 build="${1:-build}"
 runs="${RUNS:-300}"
 dir="$build/bench/startup"
-for p in startup_with_reporter startup_without_reporter vek2avi_without_reporter; do
+for p in startup_with_reporter startup_without_reporter startup_cxx_with_reporter startup_cxx_without_reporter \
+         vek2avi_without_reporter; do
   [ -x "$dir/$p" ] || { echo "no $dir/$p: build the benchmarks first (scripts/build.sh)"; exit 1; }
 done
 work=$(mktemp -d "${TMPDIR:-/tmp}/vekstart.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 # The reporter keeps its log beside the program: run copies in the work folder.
-cp "$dir/startup_with_reporter" "$dir/startup_without_reporter" "$dir/vek2avi_without_reporter" \
+cp "$dir/startup_with_reporter" "$dir/startup_without_reporter" "$dir/startup_cxx_with_reporter" \
+   "$dir/startup_cxx_without_reporter" "$dir/vek2avi_without_reporter" \
    "$build/converter/vek2avi" "$work/"
 "$work/vek2avi" --sample "$work/one.vek" --frames 1 --width 640 --height 480 >/dev/null
 
@@ -26,11 +28,16 @@ mean_ms() {  # hyperfine's JSON -> mean of each command in ms, one per line
 cd "$work"
 hyperfine -N -w 20 -r "$runs" --export-json minimal.json \
   ./startup_without_reporter ./startup_with_reporter >/dev/null
+hyperfine -N -w 20 -r "$runs" --export-json minimal_cxx.json \
+  ./startup_cxx_without_reporter ./startup_cxx_with_reporter >/dev/null
 hyperfine -N -w 5 -r $((runs / 3)) --export-json convert.json \
   "./vek2avi_without_reporter --force one.vek plain.avi" "./vek2avi --force one.vek carried.avi" >/dev/null
 read -r m0 m1 < <(mean_ms minimal.json | paste -sd' ')
+read -r x0 x1 < <(mean_ms minimal_cxx.json | paste -sd' ')
 read -r c0 c1 < <(mean_ms convert.json | paste -sd' ')
 echo "minimal program: ${m0} ms without the reporter, ${m1} ms with it:" \
   "$(echo "$m1 - $m0" | bc -l | xargs printf '%.2f') ms extra (goal <= 2)"
+echo "minimal C++ program (iostream): ${x0} ms without the reporter, ${x1} ms with it:" \
+  "$(echo "$x1 - $x0" | bc -l | xargs printf '%.2f') ms extra"
 echo "vek2avi, one 640x480 frame: ${c0} ms without the reporter, ${c1} ms with it:" \
   "$(echo "$c1 / $c0" | bc -l | xargs printf '%.2f')x (goal <= 1.1)"
