@@ -59,9 +59,16 @@ bool ModuleNeeds(const TModuleImports& imports, const std::string& library);
 
 std::uint32_t GnuHash(const char* name);
 
-// The module's definition of the name (hash: GnuHash(name)), or null when it
-// defines none or has no GNU hash table.
+// The module's first definition of the name (hash: GnuHash(name)), or null
+// when it defines none or has no GNU hash table. Other versions of the name
+// (memcpy@GLIBC_2.2.5 beside memcpy@@GLIBC_2.14) follow it in its chain.
 const ElfW(Sym)* FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash);
+
+// True when a version of the name, from its first definition on, lies at
+// the address or is an indirect function (whose address only the loader
+// knows).
+bool DefinesAt(const TSymbolIndex& index, const ElfW(Sym)* first, const char* name, std::uint32_t hash,
+               std::uintptr_t address);
 
 // For a JUMP_SLOT cell that still holds a lazy-binding address inside its own
 // module: the address the loader will bind it to (global lookup of its

@@ -15,9 +15,9 @@ namespace crashreport::hook {
 namespace {
 
 // A cell not yet bound can only be bound to function when the module holding
-// function defines the cell's name at function (an indirect function's
-// address is the loader's to find): most cells are passed over without a
-// global lookup.
+// function defines a version of the cell's name at function (an indirect
+// function's address is the loader's to find): most cells are passed over
+// without a global lookup.
 bool MayBindTo(const TSymbolIndex& definitions, TImportCell& c, const void* function)
 {
     if (!definitions.Buckets) return true;
@@ -29,10 +29,7 @@ bool MayBindTo(const TSymbolIndex& definitions, TImportCell& c, const void* func
         c.Definition = FindDefinition(definitions, c.SymbolName, c.NameHash);
         c.DefinitionSerial = definitions.Serial;
     }
-    const ElfW(Sym)* sym = c.Definition;
-    if (!sym) return false;
-    return ELF64_ST_TYPE(sym->st_info) == STT_GNU_IFUNC ||
-           definitions.Bias + sym->st_value == reinterpret_cast<std::uintptr_t>(function);
+    return DefinesAt(definitions, c.Definition, c.SymbolName, c.NameHash, reinterpret_cast<std::uintptr_t>(function));
 }
 
 // The definitions of the module holding function, copied: reading another

@@ -189,3 +189,34 @@ TEST_F(ImportHook, MissingEntriesAndLibraries)
 }
 
 } // namespace
+
+// A module's GNU hash table answers what the dynamic linker answers for the
+// names it defines: some version of a defined name lies at the address the
+// linker binds it to (or is an indirect function), none at another
+// function's; a name it does not define has no definition.
+TEST(ModuleDefinitions, TheHashTableAgreesWithTheDynamicLinker)
+{
+    kernel::TModuleImage libc;
+    ASSERT_TRUE(kernel::FindModuleByName("libc.so.6", libc));
+    TModuleImports imports;
+    ASSERT_TRUE(ReadModuleImports(libc, imports));
+    const TSymbolIndex& index = imports.Definitions;
+    ASSERT_NE(index.Buckets, nullptr) << "libc has a GNU hash table";
+    const auto other = reinterpret_cast<std::uintptr_t>(dlsym(RTLD_DEFAULT, "getppid"));
+    const struct {
+        const char* Name;
+        bool Defined;
+        bool Indirect; // a version is an indirect function: any address may be its
+    } cases[] = {{"getpgrp", true, false}, {"pthread_create", true, false}, {"dlopen", true, false},
+                 {"memcpy", true, true}, // a plain old version and an indirect current one
+                 {"ImportHookTestNoSuchName", false, false}, {"", false, false}};
+    for (const auto& c : cases) {
+        const std::uint32_t hash = GnuHash(c.Name);
+        const ElfW(Sym)* first = FindDefinition(index, c.Name, hash);
+        ASSERT_EQ(first != nullptr, c.Defined) << c.Name;
+        if (!first) continue;
+        const auto bound = reinterpret_cast<std::uintptr_t>(dlsym(RTLD_DEFAULT, c.Name));
+        EXPECT_TRUE(DefinesAt(index, first, c.Name, hash, bound)) << c.Name;
+        EXPECT_EQ(DefinesAt(index, first, c.Name, hash, other), c.Indirect) << c.Name;
+    }
+}
