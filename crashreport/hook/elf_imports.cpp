@@ -176,54 +176,32 @@ std::uint32_t GnuHash(const char* name)
     return h;
 }
 
-namespace {
-
-// Walks the hash chain from symbol i on: calls visit(sym) for each defined
-// symbol that bears the name, until visit answers true (then true) or the
-// chain ends (false).
-template <typename Visit>
-bool WalkChain(const TSymbolIndex& index, std::uint32_t i, const char* name, std::uint32_t hash, Visit visit)
+TDefinition FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash)
 {
-    for (;; ++i) {
+    TDefinition found;
+    if (!index.Buckets) return found;
+    constexpr std::uint32_t kBits = sizeof(ElfW(Addr)) * 8;
+    const ElfW(Addr) word = index.Bloom[(hash / kBits) & (index.BloomSize - 1)];
+    const ElfW(Addr) mask = (ElfW(Addr)(1) << (hash % kBits)) | (ElfW(Addr)(1) << ((hash >> index.BloomShift) % kBits));
+    if ((word & mask) != mask) return found;
+    // The versions of a name share its hash and so its chain.
+    for (std::uint32_t i = index.Buckets[hash % index.BucketCount]; i >= index.SymbolOffset; ++i) {
         const std::uint32_t* chain = index.Chains + (i - index.SymbolOffset);
         const ElfW(Sym)* sym = index.Symbols + i;
         if (reinterpret_cast<std::uintptr_t>(chain + 1) > index.ChainsEnd ||
             reinterpret_cast<std::uintptr_t>(sym + 1) > index.SymbolsEnd)
-            return false;
+            break;
         if (((*chain ^ hash) >> 1) == 0 && sym->st_name < index.StringsSize && sym->st_shndx != SHN_UNDEF &&
-            std::strcmp(name, index.Strings + sym->st_name) == 0 && visit(sym))
-            return true;
-        if (*chain & 1) return false;
+            std::strcmp(name, index.Strings + sym->st_name) == 0) {
+            const std::uintptr_t address = index.Bias + sym->st_value;
+            if (ELF64_ST_TYPE(sym->st_info) == STT_GNU_IFUNC || (found.Defined && found.Address != address))
+                found.Anywhere = true;
+            found.Defined = true;
+            found.Address = address;
+        }
+        if (*chain & 1) break;
     }
-}
-
-} // namespace
-
-const ElfW(Sym)* FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash)
-{
-    if (!index.Buckets) return nullptr;
-    constexpr std::uint32_t kBits = sizeof(ElfW(Addr)) * 8;
-    const ElfW(Addr) word = index.Bloom[(hash / kBits) & (index.BloomSize - 1)];
-    const ElfW(Addr) mask = (ElfW(Addr)(1) << (hash % kBits)) | (ElfW(Addr)(1) << ((hash >> index.BloomShift) % kBits));
-    if ((word & mask) != mask) return nullptr;
-    const std::uint32_t i = index.Buckets[hash % index.BucketCount];
-    if (i < index.SymbolOffset) return nullptr;
-    const ElfW(Sym)* found = nullptr;
-    WalkChain(index, i, name, hash, [&](const ElfW(Sym)* sym) {
-        found = sym;
-        return true;
-    });
     return found;
-}
-
-bool DefinesAt(const TSymbolIndex& index, const ElfW(Sym)* first, const char* name, std::uint32_t hash,
-               std::uintptr_t address)
-{
-    if (!first) return false;
-    const auto i = static_cast<std::uint32_t>(first - index.Symbols);
-    return WalkChain(index, i, name, hash, [&](const ElfW(Sym)* sym) {
-        return ELF64_ST_TYPE(sym->st_info) == STT_GNU_IFUNC || index.Bias + sym->st_value == address;
-    });
 }
 
 void* ResolveLazyCell(const kernel::TModuleImage& module, const TImportCell& cell)

@@ -10,6 +10,17 @@
 
 namespace crashreport::hook {
 
+// What a module defines under a name: nothing (Defined false, also without
+// a GNU hash table), one address (all its versions lie there), or anywhere
+// (versions at several addresses, or an indirect function, whose address
+// only the loader knows).
+struct TDefinition {
+    bool Defined = false;
+    bool Anywhere = false;
+    std::uintptr_t Address = 0;
+    bool MayBeAt(std::uintptr_t address) const { return Defined && (Anywhere || Address == address); }
+};
+
 struct TImportCell {
     void** Cell = nullptr;
     const char* SymbolName = "";
@@ -20,10 +31,10 @@ struct TImportCell {
     bool LazyTargetKnown = false;
     std::uint32_t NameHash = 0; // GnuHash(SymbolName), once asked
     bool NameHashKnown = false;
-    // The symbol's definition in the module of the index whose Serial this
-    // is, once asked (interceptions come in runs of one defining module).
+    // What the module of the index whose Serial this is defines under the
+    // name, once asked (interceptions come in runs of one defining module).
     std::uint64_t DefinitionSerial = 0;
-    const ElfW(Sym)* Definition = nullptr;
+    TDefinition Definition;
 };
 
 // The module's own dynamic symbols, found by name through its GNU hash
@@ -59,16 +70,9 @@ bool ModuleNeeds(const TModuleImports& imports, const std::string& library);
 
 std::uint32_t GnuHash(const char* name);
 
-// The module's first definition of the name (hash: GnuHash(name)), or null
-// when it defines none or has no GNU hash table. Other versions of the name
-// (memcpy@GLIBC_2.2.5 beside memcpy@@GLIBC_2.14) follow it in its chain.
-const ElfW(Sym)* FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash);
-
-// True when a version of the name, from its first definition on, lies at
-// the address or is an indirect function (whose address only the loader
-// knows).
-bool DefinesAt(const TSymbolIndex& index, const ElfW(Sym)* first, const char* name, std::uint32_t hash,
-               std::uintptr_t address);
+// The module's definitions of the name (hash: GnuHash(name)), every version
+// (memcpy@GLIBC_2.2.5 beside memcpy@@GLIBC_2.14) taken into account.
+TDefinition FindDefinition(const TSymbolIndex& index, const char* name, std::uint32_t hash);
 
 // For a JUMP_SLOT cell that still holds a lazy-binding address inside its own
 // module: the address the loader will bind it to (global lookup of its

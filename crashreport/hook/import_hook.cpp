@@ -29,7 +29,7 @@ bool MayBindTo(const TSymbolIndex& definitions, TImportCell& c, const void* func
         c.Definition = FindDefinition(definitions, c.SymbolName, c.NameHash);
         c.DefinitionSerial = definitions.Serial;
     }
-    return DefinesAt(definitions, c.Definition, c.SymbolName, c.NameHash, reinterpret_cast<std::uintptr_t>(function));
+    return c.Definition.MayBeAt(reinterpret_cast<std::uintptr_t>(function));
 }
 
 // The definitions of the module holding function, copied: reading another
