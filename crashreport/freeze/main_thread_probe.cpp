@@ -12,25 +12,26 @@
 namespace crashreport {
 namespace {
 
-// A null message with a time limit to the main window.
+// A null message to the main window. One stays outstanding until the main
+// thread handles it: an answer given while the watchdog was away (making a
+// report) still ends the freeze.
 class TWindowProbe final : public TMainThreadProbe {
 public:
     explicit TWindowProbe(ui::HWND window) : window_(window) {}
     TProbeAnswer Ask(unsigned timeoutMs) override
     {
-        const auto sent = std::chrono::steady_clock::now();
-        ui::LRESULT result = 0;
-        if (ui::SendMessageTimeout(window_, ui::WM_NULL, 0, 0, timeoutMs, &result)) return TProbeAnswer::paAnswered;
-        // Only a probe that waited out its time limit counts. One refused
-        // at once finds a window whose thread has ended or is ending.
-        const auto waited = std::chrono::steady_clock::now() - sent;
-        if (waited >= std::chrono::milliseconds(timeoutMs * 4 / 5) && ui::IsWindow(window_))
-            return TProbeAnswer::paUnanswered;
-        return TProbeAnswer::paGone;
+        // Refused at once: the window's thread has ended or is ending.
+        if (!outstanding_ && !(outstanding_ = ui::SendMessagePending(window_, ui::WM_NULL))) return TProbeAnswer::paGone;
+        if (outstanding_->Wait(timeoutMs)) {
+            outstanding_.reset();
+            return TProbeAnswer::paAnswered;
+        }
+        return ui::IsWindow(window_) ? TProbeAnswer::paUnanswered : TProbeAnswer::paGone;
     }
 
 private:
     const ui::HWND window_;
+    std::unique_ptr<ui::PendingSend> outstanding_;
 };
 
 // GLib's functions, by the C types they take (only pointers and ints).

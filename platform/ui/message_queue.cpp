@@ -199,6 +199,35 @@ bool MessageQueue::SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESU
     return true;
 }
 
+struct PendingSend::State {
+    std::shared_ptr<SentMessage> Sent;
+};
+
+PendingSend::PendingSend(std::shared_ptr<State> state) : state_(std::move(state)) {}
+PendingSend::~PendingSend() = default;
+
+bool PendingSend::Wait(unsigned timeoutMs)
+{
+    SentMessage& s = *state_->Sent;
+    std::unique_lock lock(s.mutex);
+    return s.cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return s.done; });
+}
+
+std::unique_ptr<PendingSend> MessageQueue::SendPending(const Msg& msg)
+{
+    assert(!IsOwnThread());
+    auto s = std::make_shared<SentMessage>();
+    s->msg = msg;
+    s->msg.time = TickCount();
+    {
+        std::lock_guard lock(impl_->mutex);
+        if (impl_->dead) return nullptr;
+        impl_->sent.push_back(s);
+    }
+    Wake();
+    return std::make_unique<PendingSend>(std::make_shared<PendingSend::State>(PendingSend::State{s}));
+}
+
 bool MessageQueue::HandleSentMessages()
 {
     bool any = false;
@@ -384,6 +413,13 @@ bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, u
         return true;
     }
     return q->SendFromOtherThread(m, timeoutMs, result);
+}
+
+std::unique_ptr<PendingSend> SendMessagePending(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto q = detail::QueueOf(hwnd);
+    if (!q || q->IsOwnThread()) return nullptr;
+    return q->SendPending(Msg{hwnd, message, wParam, lParam, TickCount()});
 }
 
 LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

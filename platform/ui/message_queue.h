@@ -49,6 +49,24 @@ LRESULT SendMessage(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 
 // its result is then discarded.
 bool SendMessageTimeout(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs, LRESULT* result);
 
+// A message handed to another thread's window without waiting: its answer is
+// awaited in turns, and one given while the sender looked away is kept.
+class PendingSend {
+public:
+    struct State;
+    explicit PendingSend(std::shared_ptr<State> state);
+    ~PendingSend();
+    // True once the window's thread has handled the message; waits at most
+    // timeoutMs for that.
+    bool Wait(unsigned timeoutMs);
+
+private:
+    std::shared_ptr<State> state_;
+};
+// Null when the window does not exist, its thread is ending, or it is the
+// calling thread's own.
+std::unique_ptr<PendingSend> SendMessagePending(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+
 // Looks for a message of this thread whose window is hwnd (0: any, including
 // thread messages) and whose number lies in [filterMin, filterMax] (both 0:
 // any). Messages sent from other threads are handled first, whatever the
@@ -96,6 +114,9 @@ public:
     void Post(const Msg& msg); // any thread
     // Any other thread: hand the message to this queue's thread and wait.
     bool SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESULT* result);
+    // Any other thread: hand the message to this queue's thread; null once
+    // the queue is shut down.
+    std::unique_ptr<PendingSend> SendPending(const Msg& msg);
 
     bool Peek(Msg& msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeFlags);
     void Wait(int timeoutMs);

@@ -149,6 +149,42 @@ TEST(MessageQueueThreads, SendTimesOutWhenTheOwnerDoesNotPump)
     EXPECT_FALSE(SendMessageTimeout(h, WM_USER + 1, 1, 0, 5000, &r));
 }
 
+// A pending send keeps an answer given while its sender was not waiting (the
+// freeze watchdog, away making a report while the main thread answered).
+TEST(MessageQueueThreads, APendingSendKeepsAnAnswerGivenWhileNobodyWaited)
+{
+    std::promise<HWND> made;
+    std::promise<void> pump, pumped, release;
+    std::atomic<int> handled{0};
+    std::thread owner([&] {
+        struct W : Window {
+            std::atomic<int>* handled;
+            LRESULT WndProc(UINT message, WPARAM, LPARAM) override
+            {
+                if (message == WM_USER + 1) ++*handled;
+                return 0;
+            }
+        } w;
+        w.handled = &handled;
+        made.set_value(w.Handle());
+        pump.get_future().wait(); // busy until told
+        PumpPending(false);
+        pumped.set_value();
+        release.get_future().wait();
+    });
+    const HWND h = made.get_future().get();
+    auto pending = SendMessagePending(h, WM_USER + 1);
+    ASSERT_NE(pending, nullptr);
+    EXPECT_FALSE(pending->Wait(30));
+    pump.set_value();
+    pumped.get_future().wait();
+    EXPECT_TRUE(pending->Wait(0));
+    EXPECT_EQ(handled.load(), 1);
+    release.set_value();
+    owner.join();
+    EXPECT_EQ(SendMessagePending(h, WM_USER + 1), nullptr); // the window has gone
+}
+
 TEST(MessageQueueThreads, SenderAnswersMessagesSentToItWhileWaiting)
 {
     // Thread B, while handling A's message, sends one back to A. A is
