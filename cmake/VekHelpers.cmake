@@ -27,6 +27,13 @@ function(vek_add_test)
   if("x11" IN_LIST T_LABELS)
     set(lock RESOURCE_LOCK x11_display)
   endif()
+  # The properties reach the discovered tests as one flat list of names and
+  # values, where a second label would take the place of a property's name
+  # (and the lock above would be lost): one label a test.
+  list(LENGTH T_LABELS label_count)
+  if(label_count GREATER 1)
+    message(FATAL_ERROR "vek_add_test(${T_NAME}): one label, not \"${T_LABELS}\"")
+  endif()
   gtest_discover_tests(${T_NAME} DISCOVERY_MODE PRE_TEST
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ${lock})
 endfunction()
