@@ -14,7 +14,6 @@ namespace crashreport {
 namespace detail {
 
 thread_local bool t_busyReporting = false;
-thread_local std::uintptr_t t_stackTop = 0;
 
 TTrackingState& Tracking()
 {
@@ -30,11 +29,9 @@ TTavrelThreadsList* ActiveThreads()
 
 std::uintptr_t CurrentStackTop()
 {
-    if (!t_stackTop) {
-        std::uintptr_t bottom = 0;
-        kernel::GetCurrentThreadStack(t_stackTop, bottom);
-    }
-    return t_stackTop;
+    std::uintptr_t top = 0, bottom = 0;
+    kernel::GetCurrentThreadStack(top, bottom); // asked of glibc once per thread
+    return top;
 }
 
 std::uint32_t RealResume(kernel::THandle handle)

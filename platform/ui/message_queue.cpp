@@ -92,6 +92,18 @@ struct MessageQueue::Impl {
     std::uintptr_t nextTimerId = 1;
     std::vector<HWND> paints;
     EventSource* source = nullptr;
+
+    // Queues a message sent from another thread; null once the queue is dead.
+    std::shared_ptr<SentMessage> Send(const Msg& msg)
+    {
+        auto s = std::make_shared<SentMessage>();
+        s->msg = msg;
+        s->msg.time = TickCount();
+        std::lock_guard lock(mutex);
+        if (dead) return nullptr;
+        sent.push_back(s);
+        return s;
+    }
     WakeFd wake;
 
     void Shutdown()
@@ -161,14 +173,8 @@ void MessageQueue::Quit(int exitCode)
 bool MessageQueue::SendFromOtherThread(const Msg& msg, unsigned timeoutMs, LRESULT* result)
 {
     assert(!IsOwnThread());
-    auto s = std::make_shared<SentMessage>();
-    s->msg = msg;
-    s->msg.time = TickCount();
-    {
-        std::lock_guard lock(impl_->mutex);
-        if (impl_->dead) return false;
-        impl_->sent.push_back(s);
-    }
+    const auto s = impl_->Send(msg);
+    if (!s) return false;
     Wake();
 
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -216,14 +222,8 @@ bool PendingSend::Wait(unsigned timeoutMs)
 std::unique_ptr<PendingSend> MessageQueue::SendPending(const Msg& msg)
 {
     assert(!IsOwnThread());
-    auto s = std::make_shared<SentMessage>();
-    s->msg = msg;
-    s->msg.time = TickCount();
-    {
-        std::lock_guard lock(impl_->mutex);
-        if (impl_->dead) return nullptr;
-        impl_->sent.push_back(s);
-    }
+    auto s = impl_->Send(msg);
+    if (!s) return nullptr;
     Wake();
     return std::make_unique<PendingSend>(std::make_shared<PendingSend::State>(PendingSend::State{s}));
 }
