@@ -7,7 +7,7 @@
 namespace crashreport {
 namespace {
 
-std::mutex g_lock;
+std::mutex g_hooksLock;
 TErrorLogHooks g_hooks;
 
 void WriteDebugLine(std::string_view line) { kernel::WriteDebugLine(line); }
@@ -18,7 +18,7 @@ TErrorLogHooks ErrorLogHooks()
 {
     TErrorLogHooks hooks;
     {
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(g_hooksLock);
         hooks = g_hooks;
     }
     if (hooks.DebuggerPresent == nullptr) hooks.DebuggerPresent = &kernel::IsDebuggerPresent;
@@ -28,7 +28,7 @@ TErrorLogHooks ErrorLogHooks()
 
 TErrorLogHooks SetErrorLogHooks(const TErrorLogHooks& hooks)
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_hooksLock);
     TErrorLogHooks previous = g_hooks;
     g_hooks = hooks;
     return previous;

@@ -10,7 +10,7 @@
 namespace crashreport {
 namespace {
 
-std::mutex g_lock;
+std::mutex g_warningLock;
 TLastWarning g_last;
 std::atomic<std::uint64_t> g_sendingWindow{0};
 
@@ -34,7 +34,7 @@ void Warning(TTavrelLogErrorCode code, const std::string& text)
 void RecordWarning(TTavrelLogErrorCode code, const std::string& message)
 {
     {
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(g_warningLock);
         g_last = TLastWarning{code, message};
     }
     const TErrorLogHooks hooks = ErrorLogHooks();
@@ -50,13 +50,13 @@ void RecordWarning(TTavrelLogErrorCode code, const std::string& message)
 
 void ClearWarning()
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_warningLock);
     g_last = TLastWarning{};
 }
 
 TLastWarning LastWarning()
 {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_warningLock);
     return g_last;
 }
 

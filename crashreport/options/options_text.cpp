@@ -327,3 +327,10 @@ std::vector<std::uint8_t> WriteOptionsForm(const cr::TTavrelModuleOptions& optio
 }
 
 } // namespace crashreport
+
+#undef LOG_FLAGS
+#undef SEND_FLAGS
+#undef DIALOG_FLAGS
+#undef STACK_FLAGS
+#undef BEHAVIOUR_FLAGS
+#undef TERMINATE_ACTIONS

@@ -18,11 +18,6 @@ constexpr int kHighestPriority = 2;
 
 thread_local bool t_workerThread = false;
 
-struct TQueuedJob {
-    std::unique_ptr<TSendJob> Job;
-    TDeliveryHold Hold;
-};
-
 // Keeps a thread off the capture list for its lifetime.
 class TCaptureOffScope {
 public:
@@ -38,6 +33,10 @@ private:
 } // namespace
 
 struct TDeliveryWorker::TState {
+    struct TQueuedJob {
+        std::unique_ptr<TSendJob> Job;
+        TDeliveryHold Hold;
+    };
     std::mutex Lock;
     std::condition_variable Changed;
     std::deque<TQueuedJob> Queue;
@@ -89,7 +88,7 @@ bool TDeliveryWorker::Submit(std::unique_ptr<TSendJob>& job)
         thread->SetPriority(kHighestPriority);
         thread->Resume();
     }
-    s.Queue.push_back(TQueuedJob{std::move(job), TDeliveryHold()});
+    s.Queue.push_back(TState::TQueuedJob{std::move(job), TDeliveryHold()});
     s.Changed.notify_all();
     return true;
 }
@@ -98,7 +97,7 @@ void TDeliveryWorker::Work()
 {
     TState& s = state_;
     for (;;) {
-        TQueuedJob item;
+        TState::TQueuedJob item;
         bool keepOnly = false;
         {
             std::unique_lock<std::mutex> lock(s.Lock);

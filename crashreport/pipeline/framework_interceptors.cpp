@@ -89,7 +89,7 @@ template <typename T> int InterceptInEveryModule(const char* name, std::atomic<T
     return hook::InterceptInEveryModule(reinterpret_cast<void*>(function), reinterpret_cast<void*>(replacement), name);
 }
 
-std::atomic<bool> g_installed{false};
+std::atomic<bool> g_cgiInstalled{false};
 
 } // namespace
 
@@ -109,7 +109,7 @@ bool FrameworkPresent(TFramework framework)
 int InstallFrameworkInterceptors()
 {
     InstallGtkInterceptors();
-    if (!IsCGI() || g_installed.exchange(true)) return 0;
+    if (!IsCGI() || g_cgiInstalled.exchange(true)) return 0;
     int patched = InterceptInEveryModule<TWrite>("write", g_write, &WriteInterceptor);
     patched += InterceptInEveryModule<TWritev>("writev", g_writev, &WritevInterceptor);
     patched += InterceptInEveryModule<TFwrite>("fwrite", g_fwrite, &FwriteInterceptor);
@@ -121,7 +121,7 @@ int InstallFrameworkInterceptors()
 void RemoveFrameworkInterceptors()
 {
     RemoveGtkInterceptors();
-    if (!g_installed.exchange(false)) return;
+    if (!g_cgiInstalled.exchange(false)) return;
     hook::RestoreImports(reinterpret_cast<void*>(&WriteInterceptor));
     hook::RestoreImports(reinterpret_cast<void*>(&WritevInterceptor));
     hook::RestoreImports(reinterpret_cast<void*>(&FwriteInterceptor));

@@ -35,7 +35,7 @@ constexpr int kDispatchSlot = 2;
 using TSourceDispatch = gboolean (*)(GSource* source, GSourceFunc callback, gpointer data);
 
 std::mutex g_installLock; // serialises installation, removal and the load observer
-std::atomic<bool> g_installed{false};
+std::atomic<bool> g_gtkInstalled{false};
 std::atomic<bool> g_following{false};
 // The lookups below load nothing but pass through the followed dlopen,
 // which calls the load observer on the same thread.
@@ -199,7 +199,7 @@ bool InterceptSlot(void* funcs, TSourceDispatch replacement, std::atomic<TSource
 
 int InstallLocked()
 {
-    if (g_installed.load()) return 0;
+    if (g_gtkInstalled.load()) return 0;
     void* cclosureNew = Find("g_cclosure_new");
     if (!cclosureNew) return 0; // no GTK
     void* cclosureNewSwap = Find("g_cclosure_new_swap");
@@ -235,13 +235,13 @@ int InstallLocked()
         CaptureInternalError("InstallGtkInterceptors", e.what());
     }
     made = static_cast<int>(g_targets.size()) + (g_idleFuncs ? 1 : 0) + (g_timeoutFuncs ? 1 : 0);
-    g_installed.store(made > 0);
+    g_gtkInstalled.store(made > 0);
     return made;
 }
 
 void RemoveLocked()
 {
-    if (!g_installed.exchange(false)) return;
+    if (!g_gtkInstalled.exchange(false)) return;
     // The constructors first, the matching last: guarded closures stay
     // findable while any can still be made.
     for (auto target = g_targets.rbegin(); target != g_targets.rend(); ++target) hook::RestoreProcedure(*target);
@@ -268,7 +268,7 @@ int InstallGuarded()
 // A library loaded by dlopen may have brought GTK in.
 void OnModuleLoaded()
 {
-    if (t_installing || g_installed.load()) return;
+    if (t_installing || g_gtkInstalled.load()) return;
     std::lock_guard<std::mutex> lock(g_installLock);
     if (g_following.load()) InstallGuarded();
 }
@@ -290,6 +290,6 @@ void RemoveGtkInterceptors()
     RemoveLocked();
 }
 
-bool GtkInterceptorsInstalled() { return g_installed.load(); }
+bool GtkInterceptorsInstalled() { return g_gtkInstalled.load(); }
 
 } // namespace crashreport

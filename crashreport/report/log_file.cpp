@@ -17,7 +17,6 @@ namespace crashreport {
 
 namespace {
 
-constexpr const char* kCRLF = "\r\n";
 constexpr const char* kReportEnd = "\r\n\r\n\r\n\r\n";
 
 std::string TrimRightLineEnds(std::string text)

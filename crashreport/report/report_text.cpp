@@ -13,7 +13,6 @@ namespace crashreport {
 
 namespace {
 
-constexpr const char* kCRLF = "\r\n";
 constexpr int kPointerDigits = static_cast<int>(sizeof(void*) * 2);
 
 std::vector<std::string> SplitLines(const std::string& text)

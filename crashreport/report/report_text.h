@@ -17,6 +17,9 @@
 
 namespace crashreport {
 
+// The line end of every report text and of the log file.
+inline constexpr const char* kCRLF = "\r\n";
+
 inline constexpr const char* kReportBanner = "TavrelLog 5.1.5";
 
 // Every character below 32 other than CR and LF becomes one space.

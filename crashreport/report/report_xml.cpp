@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "crashreport/report/log_file.h"
+#include "crashreport/report/report_text.h"
 #include "crashreport/stack/debug_info.h"
 #include "platform/rtl/strings.h"
 
@@ -12,7 +13,6 @@ namespace crashreport {
 
 namespace {
 
-constexpr const char* kCRLF = "\r\n";
 
 std::vector<std::string> Lines(const std::string& text)
 {

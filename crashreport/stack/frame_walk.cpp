@@ -27,28 +27,28 @@ bool IsSignalTrampoline(std::uintptr_t pc, const TUnwindModules& modules)
         std::memcmp(reinterpret_cast<const void*>(pc), kRestoreRt, sizeof kRestoreRt) == 0;
 }
 
-std::uint8_t At(std::uintptr_t a) { return *reinterpret_cast<const std::uint8_t*>(a); }
+std::uint8_t CodeByte(std::uintptr_t a) { return *reinterpret_cast<const std::uint8_t*>(a); }
 
 // The call before a return address the walk recovered, in code the module
 // table knows to be readable: only the call's length is in question.
 // Signal-safe.
 std::uintptr_t KnownCallSite(std::uintptr_t v, const TUnwindModules& modules)
 {
-    auto rex = [&](std::uintptr_t a) { return modules.Readable(a, 1) && (At(a) & 0xF0) == 0x40 ? a : a + 1; };
-    if (At(v - 5) == 0xE8) {
+    auto rex = [&](std::uintptr_t a) { return modules.Readable(a, 1) && (CodeByte(a) & 0xF0) == 0x40 ? a : a + 1; };
+    if (CodeByte(v - 5) == 0xE8) {
         std::int32_t displacement;
         std::memcpy(&displacement, reinterpret_cast<const void*>(v - 4), 4);
         if (modules.Readable(v + std::uintptr_t(std::intptr_t(displacement)), 1)) return v - 5;
     }
-    const std::uint8_t m2 = At(v - 1), m3 = At(v - 2), m6 = At(v - 5);
-    if (At(v - 2) == 0xFF && (m2 & 0x38) == 0x10 && (m2 >> 6 == 3 || (m2 >> 6 == 0 && (m2 & 7) != 4 && (m2 & 7) != 5)))
+    const std::uint8_t m2 = CodeByte(v - 1), m3 = CodeByte(v - 2), m6 = CodeByte(v - 5);
+    if (CodeByte(v - 2) == 0xFF && (m2 & 0x38) == 0x10 && (m2 >> 6 == 3 || (m2 >> 6 == 0 && (m2 & 7) != 4 && (m2 & 7) != 5)))
         return rex(v - 3);
-    if (At(v - 3) == 0xFF && (m3 & 0xF8) == 0x50 && (m3 & 7) != 4) return rex(v - 4);
-    if (At(v - 6) == 0xFF && (m6 & 0xF8) == 0x90 && (m6 & 7) != 4) return rex(v - 7);
-    if (At(v - 6) == 0xFF && m6 == 0x15) return v - 6;
-    if (At(v - 3) == 0xFF && m3 == 0x14) return rex(v - 4);
-    if (At(v - 4) == 0xFF && At(v - 3) == 0x54) return rex(v - 5);
-    if (At(v - 7) == 0xFF && At(v - 6) == 0x94) return rex(v - 8);
+    if (CodeByte(v - 3) == 0xFF && (m3 & 0xF8) == 0x50 && (m3 & 7) != 4) return rex(v - 4);
+    if (CodeByte(v - 6) == 0xFF && (m6 & 0xF8) == 0x90 && (m6 & 7) != 4) return rex(v - 7);
+    if (CodeByte(v - 6) == 0xFF && m6 == 0x15) return v - 6;
+    if (CodeByte(v - 3) == 0xFF && m3 == 0x14) return rex(v - 4);
+    if (CodeByte(v - 4) == 0xFF && CodeByte(v - 3) == 0x54) return rex(v - 5);
+    if (CodeByte(v - 7) == 0xFF && CodeByte(v - 6) == 0x94) return rex(v - 8);
     return v - 1;
 }
 

@@ -15,7 +15,7 @@ void TavrelLog_CallCreateThread(const TTavrelThreadRecord* record)
     if (!threads || !record) return;
     threads->Purge();
     crashreport::TThreadRecordOwner r = TTavrelThreadsList::NewRecord();
-    std::memcpy(r.get(), record, crashreport::kThreadRecordCopySize);
+    std::memcpy(static_cast<void*>(r.get()), record, crashreport::kThreadRecordCopySize);
     r->StackCopyNotOwned = record->StackCopyNotOwned;
     r->OwnsHandle = false;
     crashreport::TThreadsListWriteLock lock(*threads);
@@ -31,7 +31,7 @@ void TavrelLog_CallResumeThread(kernel::THandle handle, const TTavrelThreadRecor
     if (i >= 0) {
         TTavrelThreadRecord* r = threads->Get(i);
         TTavrelThreadsList::FreeStarterStack(*r);
-        std::memcpy(r, record, crashreport::kThreadRecordCopySize);
+        std::memcpy(static_cast<void*>(r), record, crashreport::kThreadRecordCopySize);
         r->StackCopyNotOwned = 1;
     }
 }

@@ -209,3 +209,5 @@ void ExitThreadInterceptor(void* result)
 }
 
 } // namespace crashreport
+
+#undef TAVREL_CALLER_STACK

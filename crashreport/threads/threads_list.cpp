@@ -19,7 +19,7 @@ std::unique_ptr<TTavrelThreadsList> TTavrelThreadsList::PrivateCopy(TTavrelThrea
     TThreadsListReadLock lock(source);
     for (const auto& r : source.records_) {
         TThreadRecordOwner c = NewRecord();
-        std::memcpy(c.get(), r.get(), kThreadRecordCopySize);
+        std::memcpy(static_cast<void*>(c.get()), r.get(), kThreadRecordCopySize);
         c->OwnsHandle = false;
         // The copy's stack is always its own duplicate (also of a stack that
         // another module owns), so the copy frees it and nothing else.

@@ -18,8 +18,6 @@ constexpr int kSimpleMaxWidth = 640; // the simple window's widest outer width
 constexpr int kFrame = 0;            // the frame lies outside the client area here
 constexpr int kMaxMessageLineChars = 4000;
 
-bool SendConfigured(const TTavrelModuleOptions& o) { return o.MailMethod() != mmNone || o.WebMethod() != wmNone; }
-
 std::string WithoutAmpersands(const std::string& s)
 {
     std::string out;

@@ -3,21 +3,13 @@
 #include <algorithm>
 
 #include "crashreport/ui/dialog_fonts.h"
+#include "platform/rtl/strings.h"
 #include "platform/ui/dialog_units.h"
 
 namespace crashreport::ui {
 
 namespace {
 constexpr unsigned kAutoCloseTimer = 2;
-
-std::string Trim(const std::string& s)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    std::size_t b = 0, e = s.size();
-    while (b < e && blank(s[b])) ++b;
-    while (e > b && blank(s[e - 1])) --e;
-    return s.substr(b, e - b);
-}
 } // namespace
 
 TRequestDialog::TRequestDialog(const TTavrelModuleOptions& options) : options_(options)
@@ -77,7 +69,7 @@ bool TRequestDialog::Execute(std::string& text)
     const int result = ShowModal();
     ::ui::KillTimer(Handle(), kAutoCloseTimer);
     if (result != ::ui::mrOk) return false;
-    text = Trim(edit_->Text());
+    text = rtl::Trim(edit_->Text());
     return true;
 }
 

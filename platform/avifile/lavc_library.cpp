@@ -15,6 +15,8 @@ namespace {
 constexpr const char* kAvutil = "libavutil.so." VEK_STRINGIFY(LIBAVUTIL_VERSION_MAJOR);
 constexpr const char* kAvcodec = "libavcodec.so." VEK_STRINGIFY(LIBAVCODEC_VERSION_MAJOR);
 constexpr const char* kSwscale = "libswscale.so." VEK_STRINGIFY(LIBSWSCALE_VERSION_MAJOR);
+#undef VEK_STRINGIFY
+#undef VEK_STRINGIFY2
 
 template <typename T> bool Bind(const kernel::TLibraryHandle& library, const char* name, T& function)
 {

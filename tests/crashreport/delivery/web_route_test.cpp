@@ -28,7 +28,7 @@ using testing_support::FileExists;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 
-const std::string kPassword = "w3b-Secret!";
+const std::string kWebPassword = "w3b-Secret!";
 
 TEST(WebURL, SchemeUserPasswordHostAndPath)
 {
@@ -78,7 +78,7 @@ protected:
     WebRoute() : options_("", false)
     {
         options_.SetWebUser("uploader");
-        options_.SetWebUserPassword(kPassword);
+        options_.SetWebUserPassword(kWebPassword);
         png_ = PatternBytes(70000, 11);
         bin_ = PatternBytes(1500, 12);
         testing_support::WriteFile(files_ / "Screenshot.png", png_);
@@ -112,7 +112,7 @@ protected:
         EXPECT_EQ(ReadFile(at + "/defects"), "");
         EXPECT_EQ(ReadFile(at + "/content_type").rfind("multipart/form-data; boundary=---------------------------", 0),
                   0u);
-        EXPECT_EQ(ReadFile(at + "/authorization"), "Basic " + codecs::EncodeBase64("uploader:" + kPassword));
+        EXPECT_EQ(ReadFile(at + "/authorization"), "Basic " + codecs::EncodeBase64("uploader:" + kWebPassword));
         EXPECT_EQ(ReadFile(at + "/fields/product"), "Vek to avi Converter");
         EXPECT_EQ(ReadFile(at + "/fields/note"), "non-ASCII \xC3\xBC and \"quotes\"");
         EXPECT_EQ(ReadFile(at + "/files/tl_upload_file_0/Screenshot.png"), png_);
@@ -190,7 +190,7 @@ TEST_F(WebRoute, HttpsServerWhoseCertificateDoesNotVerifyIsRefusedUnlessAllowed)
                                      0),
                   0u)
             << last.Message;
-        EXPECT_FALSE(ShowsSecret(warnings.All(), kPassword)) << warnings.All();
+        EXPECT_FALSE(ShowsSecret(warnings.All(), kWebPassword)) << warnings.All();
     }
     TDeliverySettings settings;
     settings.AcceptUnverifiedCertificates = true;
@@ -213,7 +213,7 @@ TEST_F(WebRoute, ServerErrorStatusIsTheResultWithItsText)
         << last.Message;
     EXPECT_NE(last.Message.find("< HTTP/1.1 500 Internal Server Error"), std::string::npos) << last.Message;
     EXPECT_NE(last.Message.find("> Authorization: ********"), std::string::npos) << last.Message;
-    EXPECT_FALSE(ShowsSecret(warnings.All(), kPassword)) << warnings.All();
+    EXPECT_FALSE(ShowsSecret(warnings.All(), kWebPassword)) << warnings.All();
 }
 
 TEST_F(WebRoute, RedirectLoopIsNotFollowed)
@@ -337,9 +337,9 @@ protected:
 
 TEST_F(FtpRoute, UploadsEachExistingFileUnderItsAttachmentName)
 {
-    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kPassword});
+    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kWebPassword});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
-    UseFtp(peer.Port(), "uploader", kPassword, "reports");
+    UseFtp(peer.Port(), "uploader", kWebPassword, "reports");
     options_.SetSendFlags(options_.SendFlags() + TSendFlags{sfTimestampFileNames});
     report_.ExceptionTime = 38777.0 + (14 * 3600 + 5 * 60 + 9) / 86400.0;
     TWarningCollector warnings;
@@ -353,22 +353,22 @@ TEST_F(FtpRoute, UploadsEachExistingFileUnderItsAttachmentName)
 
 TEST_F(FtpRoute, RefusedUploadCarriesTheServersReply)
 {
-    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kPassword});
+    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kWebPassword});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
-    UseFtp(peer.Port(), "reader", kPassword, "reports");
+    UseFtp(peer.Port(), "reader", kWebPassword, "reports");
     TWarningCollector warnings;
     EXPECT_FALSE(SendByWeb(options_, report_));
     const TLastWarning last = LastWarning();
     EXPECT_EQ(last.Code, eeWebFTPError);
     EXPECT_EQ(last.Message.rfind("FTP error code: 12003 (550 ", 0), 0u) << last.Message;
     EXPECT_NE(last.Message.find("> PASS ********"), std::string::npos) << last.Message;
-    EXPECT_FALSE(ShowsSecret(warnings.All(), kPassword)) << warnings.All();
+    EXPECT_FALSE(ShowsSecret(warnings.All(), kWebPassword)) << warnings.All();
     EXPECT_FALSE(FileExists(store_ / "home/reports/Screenshot.png"));
 }
 
 TEST_F(FtpRoute, WrongPasswordIsALogInFailureAndNeverShown)
 {
-    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kPassword});
+    TPeerProcess peer(kPython, {PeerScript("ftp_peer.py"), store_.path(), "uploader", kWebPassword});
     ASSERT_NE(peer.Port(), 0) << peer.Output();
     const std::string wrong = "not-the-Pa55word";
     UseFtp(peer.Port(), "uploader", wrong, "reports");

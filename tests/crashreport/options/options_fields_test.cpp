@@ -13,19 +13,9 @@
 
 using namespace crashreport;
 using optiontest::OwnProgramFile;
+using optiontest::TCountingOptions;
 
 namespace {
-
-// A record of the reporter's own module that counts its Changed calls.
-class TCountingOptions : public TTavrelModuleOptions {
-public:
-    explicit TCountingOptions(const std::string& moduleFile = OwnProgramFile(), bool publish = true)
-        : TTavrelModuleOptions(moduleFile, publish)
-    {
-    }
-    void Changed() override { ++changes; }
-    int changes = 0;
-};
 
 std::string LibcFile()
 {

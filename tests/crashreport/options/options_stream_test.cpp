@@ -10,15 +10,10 @@
 #include "options_test_support.h"
 
 using namespace crashreport;
+using optiontest::Saved;
+using optiontest::TCountingOptions;
 
 namespace {
-
-std::string Saved(const TTavrelModuleOptions& o)
-{
-    TMemoryStream s;
-    o.SaveToStream(s);
-    return s.Bytes();
-}
 
 // Counts reads that ask for bytes past the end of the data.
 class TSpyStream : public TByteViewStream {
@@ -30,13 +25,6 @@ public:
         return TByteViewStream::Read(buffer, count);
     }
     int readsPastEnd = 0;
-};
-
-class TCountingOptions : public TTavrelModuleOptions {
-public:
-    TCountingOptions() : TTavrelModuleOptions(optiontest::OwnProgramFile(), true) {}
-    void Changed() override { ++changes; }
-    int changes = 0;
 };
 
 // The stored string at `offset` of a stream form: length, then key-combined bytes.

@@ -166,4 +166,11 @@ void ExpectSameOptions(const TTavrelModuleOptions& e, const TTavrelModuleOptions
 
 std::string OwnProgramFile() { return ProgramFileName(); }
 
+std::string Saved(const crashreport::TTavrelModuleOptions& o)
+{
+    crashreport::TMemoryStream s;
+    o.SaveToStream(s);
+    return s.Bytes();
+}
+
 } // namespace optiontest

@@ -25,4 +25,18 @@ void ExpectSameOptions(const crashreport::TTavrelModuleOptions& expected,
 // The running program's own file, which names the reporter's module.
 std::string OwnProgramFile();
 
+// The stream form the options save.
+std::string Saved(const crashreport::TTavrelModuleOptions& o);
+
+// A record (of the reporter's own module by default) that counts its Changed calls.
+class TCountingOptions : public crashreport::TTavrelModuleOptions {
+public:
+    explicit TCountingOptions(const std::string& moduleFile = OwnProgramFile(), bool publish = true)
+        : TTavrelModuleOptions(moduleFile, publish)
+    {
+    }
+    void Changed() override { ++changes; }
+    int changes = 0;
+};
+
 } // namespace optiontest

@@ -16,6 +16,7 @@
 #include "platform/kernel/shared_memory.h"
 
 using namespace crashreport;
+using optiontest::Saved;
 
 namespace {
 
@@ -32,13 +33,6 @@ std::string Hex(const std::string& bytes)
         out += b;
     }
     return out;
-}
-
-std::string Saved(const TTavrelModuleOptions& o)
-{
-    TMemoryStream s;
-    o.SaveToStream(s);
-    return s.Bytes();
 }
 
 struct TReaderResult {

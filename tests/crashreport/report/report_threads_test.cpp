@@ -73,16 +73,16 @@ namespace {
 using namespace crashreport;
 using reporttest::SplitCRLF;
 
-std::string g_reportPath;
-TTavrelModuleOptions* g_options = nullptr;
+std::string g_threadsReportPath;
+TTavrelModuleOptions* g_threadsOptions = nullptr;
 
-bool ReportPipeline(TCapturedException& exception)
+bool ThreadsReportPipeline(TCapturedException& exception)
 {
     TGatherOptions gather;
     gather.RunningThreads = true;
     gather.ReadSystemInformation = false;
-    const TErrorReport report = BuildCapturedReport(exception, *g_options, gather);
-    const int fd = ::open(g_reportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const TErrorReport report = BuildCapturedReport(exception, *g_threadsOptions, gather);
+    const int fd = ::open(g_threadsReportPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
         ssize_t ignored = ::write(fd, report.Text.data(), report.Text.size());
         (void)ignored;
@@ -140,16 +140,16 @@ TEST(ReportThreads, EachStackFlagShowsItsThreadsFollowedByTheirStartersStacks)
     for (const TFlagsCase& c : cases) {
         SCOPED_TRACE(c.Name);
         testing_support::TempDir dir;
-        g_reportPath = dir / "report.txt";
+        g_threadsReportPath = dir / "report.txt";
         const TStackFlags flags = c.Flags;
         const auto r = vektest::RunInChild(
             [flags] {
-                g_options = new TTavrelModuleOptions("", false);
-                g_options->SetStackFlags(flags + TStackFlags{stDllFrames});
-                static TReportFunctionHost host(&ReportPipeline);
+                g_threadsOptions = new TTavrelModuleOptions("", false);
+                g_threadsOptions->SetStackFlags(flags + TStackFlags{stDllFrames});
+                static TReportFunctionHost host(&ThreadsReportPipeline);
                 InstallReportHost(&host);
                 TCaptureStartup startup;
-                startup.Options = g_options;
+                startup.Options = g_threadsOptions;
                 startup.Force = true;
                 if (!StartExceptionCapture(startup)) return 9;
                 rtl::TThread* framework = threadchain::StartFrameworkWaiter();
@@ -162,7 +162,7 @@ TEST(ReportThreads, EachStackFlagShowsItsThreadsFollowedByTheirStartersStacks)
                 return 0;
             },
             60);
-        const std::string text = testing_support::ReadFile(g_reportPath);
+        const std::string text = testing_support::ReadFile(g_threadsReportPath);
         ASSERT_FALSE(text.empty()) << r.Output;
         unsigned frameworkId = 0;
         ASSERT_EQ(std::sscanf(r.Output.substr(r.Output.find("FRAMEWORK ")).c_str(), "FRAMEWORK %u", &frameworkId), 1)

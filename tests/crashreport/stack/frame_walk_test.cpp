@@ -16,7 +16,7 @@ namespace {
 
 using namespace crashreport;
 
-std::uintptr_t StackTop()
+std::uintptr_t ThreadStackTop()
 {
     pthread_attr_t attr;
     void* base = nullptr;
@@ -41,7 +41,7 @@ TWalked Walk(const kernel::TThreadContext& context, const std::uint8_t* copy = n
     TStackAddresses out;
     TThreadStack stack;
     stack.Context = &context;
-    stack.Top = StackTop();
+    stack.Top = ThreadStackTop();
     stack.Copy = copy;
     stack.CopyStart = copyStart;
     stack.CopyLength = copyLength;
@@ -169,7 +169,7 @@ __attribute__((noinline)) void CopyHere()
     getcontext(&uc);
     kernel::ContextFromSignal(&uc, g_copyContext);
     g_copyStart = g_copyContext.Rsp;
-    const std::uintptr_t top = StackTop();
+    const std::uintptr_t top = ThreadStackTop();
     CopyLiveStack(g_copyStart, top);
     asm volatile("");
 }

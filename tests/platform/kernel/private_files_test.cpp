@@ -101,7 +101,7 @@ TEST(KernelPrivateFiles, APlantedLinkIsNotFollowedToMakeOrEmptyItsTarget)
     EXPECT_FALSE(OpenFile(dir / "dangling", TFileOpen::foOpenAlways).Valid());
     TFileLock lock;
     EXPECT_FALSE(lock.Lock(dir / "dangling", 1000));
-    EXPECT_FALSE(FileExists(missing));
+    EXPECT_FALSE(kernel::FileExists(missing));
 
     // A link to a file: refused where links are refused, the file untouched.
     errno = 0;

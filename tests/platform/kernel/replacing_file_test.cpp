@@ -30,7 +30,9 @@ TEST(ReplacingFile, CommitReplacesDiscardAndEndLeaveTheOldFile)
             struct stat st {};
             ASSERT_EQ(::fstat(file.Fd(), &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0600u); // the creation mode asked for
-            if (end == End::Commit) EXPECT_EQ(file.Commit(), 0);
+            if (end == End::Commit) {
+                EXPECT_EQ(file.Commit(), 0);
+            }
             if (end == End::Discard) file.Discard();
         }
         EXPECT_EQ(ReadFile(target), end == End::Commit ? "new" : "old");
