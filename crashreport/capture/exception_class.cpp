@@ -138,9 +138,9 @@ unsigned ClassFlags(const std::type_info* type)
         for (const TFlagsEntry& e : g_flags)
             if (e.Type == type) return e.Flags;
     }
-    const unsigned flags = cfKnown | (ClassDescendsFromNameUncached(type, "EAbort") ? cfAbort : 0) |
-        (ClassDescendsFromNameUncached(type, "EExternal") ? cfExternal : 0) |
-        (ClassDescendsFromNameUncached(type, "EStackOverflow") ? cfStackOverflow : 0);
+    const unsigned flags = cfKnown | (ClassDescendsFromNameUncached(type, "EAbort") ? unsigned(cfAbort) : 0u) |
+        (ClassDescendsFromNameUncached(type, "EExternal") ? unsigned(cfExternal) : 0u) |
+        (ClassDescendsFromNameUncached(type, "EStackOverflow") ? unsigned(cfStackOverflow) : 0u);
     TFlagsLock lock;
     g_flags[g_flagsNext.fetch_add(1) % kFlagsCacheSize] = TFlagsEntry{type, flags};
     return flags;

@@ -11,6 +11,7 @@
 #include "crashreport/pipeline/gtk_closures.h"
 #include "platform/kernel/files.h"
 #include "platform/kernel/libraries.h"
+#include "platform/kernel/modules.h"
 
 #include <cxxabi.h>
 
@@ -200,6 +201,9 @@ bool InterceptSlot(void* funcs, TSourceDispatch replacement, std::atomic<TSource
 int InstallLocked()
 {
     if (g_gtkInstalled.load()) return 0;
+    // Most programs have no GTK: the loader's list says so without the
+    // search of its cache and folders that a lookup by name makes.
+    if (!kernel::AnyModuleFileNameStartsWith("libgtk-3.")) return 0;
     void* cclosureNew = Find("g_cclosure_new");
     if (!cclosureNew) return 0; // no GTK
     void* cclosureNewSwap = Find("g_cclosure_new_swap");

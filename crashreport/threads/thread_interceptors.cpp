@@ -157,7 +157,7 @@ int CreateThreadInterceptor(pthread_t* thread, const pthread_attr_t* attr, void*
     }
     frameworkStart.release(); // the new thread's wrapper owns it now
 
-    record->ThreadID = kernel::WaitForThreadId(handle);
+    record->ThreadID = kernel::PublishCreatedThreadId(handle, *thread);
     record->Handle = handle;
     if (untracked) {
         record.reset();

@@ -188,6 +188,23 @@ bool FindModuleByName(const std::string& name, TModuleImage& module)
     }, &name, module);
 }
 
+bool AnyModuleFileNameStartsWith(const char* prefix)
+{
+    struct TSearch {
+        const char* Prefix;
+        std::size_t Length;
+        bool Found;
+    } search{prefix, std::strlen(prefix), false};
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            auto* s = static_cast<TSearch*>(data);
+            s->Found = std::strncmp(BaseName(info->dlpi_name ? info->dlpi_name : ""), s->Prefix, s->Length) == 0;
+            return s->Found ? 1 : 0;
+        },
+        &search);
+    return search.Found;
+}
+
 std::string GetModuleFileName(std::uintptr_t handle)
 {
     TModuleImage m;

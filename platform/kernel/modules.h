@@ -44,6 +44,9 @@ bool FindModuleByHandle(std::uintptr_t handle, TModuleImage& module);
 // the executable's file name gives the main executable.
 bool FindModuleByName(const std::string& name, TModuleImage& module);
 std::string GetModuleFileName(std::uintptr_t handle);
+// True when a loaded module's file name (without folder) starts with
+// `prefix`. Reads only the loader's list: no file and no loader cache.
+bool AnyModuleFileNameStartsWith(const char* prefix);
 std::string MainExecutablePath();
 
 } // namespace kernel

@@ -50,6 +50,24 @@ std::uint32_t WaitForThreadId(THandle handle)
     return object->Tid;
 }
 
+std::uint32_t PublishCreatedThreadId(THandle handle, pthread_t thread)
+{
+    // Linux names a thread's processor-time clock ~tid << 3 | 6 (per thread,
+    // scheduler time); glibc fills the tid in before pthread_create returns
+    // and clears it when the thread has ended.
+    clockid_t clock;
+    if (pthread_getcpuclockid(thread, &clock) != 0 || (clock & 7) != 6) return WaitForThreadId(handle);
+    const int tid = ~(clock >> 3);
+    if (tid <= 0) return WaitForThreadId(handle);
+    TObjectPtr object = FindObject(handle);
+    if (!object) return 0;
+    RegisterThread(static_cast<std::uint32_t>(tid), object);
+    TLock lock(object->Lock);
+    if (object->Tid == 0) object->Tid = static_cast<std::uint32_t>(tid);
+    object->Changed.notify_all();
+    return object->Tid;
+}
+
 void* RuntimeThreadWrapper(void* startBlock)
 {
     const TThreadStartBlock block = *static_cast<TThreadStartBlock*>(startBlock);
@@ -66,18 +84,17 @@ THandle CreateThread(TThreadStart start, void* parameter, std::uint32_t flags, s
     if (!start) return 0;
     const THandle handle = PrepareThread((flags & CREATE_SUSPENDED) != 0);
     auto* block = new TThreadStartBlock{start, parameter, handle};
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    // Joinable until its ID is read: the pthread stays valid even if the
+    // thread has already ended.
     pthread_t thread;
-    const int rc = pthread_create(&thread, &attr, RuntimeThreadWrapper, block);
-    pthread_attr_destroy(&attr);
+    const int rc = pthread_create(&thread, nullptr, RuntimeThreadWrapper, block);
     if (rc != 0) {
         delete block;
         CloseHandle(handle);
         return 0;
     }
-    const std::uint32_t tid = WaitForThreadId(handle);
+    const std::uint32_t tid = PublishCreatedThreadId(handle, thread);
+    pthread_detach(thread);
     if (threadId) *threadId = tid;
     return handle;
 }

@@ -6,6 +6,8 @@
 // no code of its own until it is resumed. A running thread is suspended by a
 // real-time signal whose handler saves the interrupted context and waits on
 // a semaphore; suspend counts nest as on Windows. Thread IDs are kernel TIDs.
+#include <pthread.h>
+
 #include <cstdint>
 
 namespace kernel {
@@ -50,6 +52,11 @@ void MarkThreadEnded(THandle handle);
 // The ID of a prepared or created thread, waiting until the thread has
 // published it. 0 when the handle is unknown.
 std::uint32_t WaitForThreadId(THandle handle);
+// The ID of the thread just created for a prepared handle, read from its
+// pthread (which must still be valid: joinable, or held at its gate) and
+// published as the thread would, so the creator need not wait for the new
+// thread to be scheduled. Waits as WaitForThreadId when it cannot be read.
+std::uint32_t PublishCreatedThreadId(THandle handle, pthread_t thread);
 
 // Marks the thread ended when it leaves the scope, also by pthread_exit's unwinding.
 class TThreadExitMark {

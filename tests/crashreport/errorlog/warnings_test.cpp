@@ -12,15 +12,12 @@
 
 using namespace crashreport;
 
-namespace {
-
+// Outside the anonymous namespace: the tests derived from it are not in one.
 class Warnings : public ::testing::Test {
 protected:
     void TearDown() override { SetSendingProgressWindow(0); }
     errorlog_testing::TWarningCollector collector_{{.MessageBoxes = true, .ExceptionAddress = 0x1234ABCD}};
 };
-
-} // namespace
 
 TEST_F(Warnings, MessageFormsFollowTheExceptionBeingHandled)
 {

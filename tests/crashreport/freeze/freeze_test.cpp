@@ -76,6 +76,9 @@ ChildRun RunChild(const std::string& args, int limitSeconds, const char* backend
     return run;
 }
 
+} // namespace
+
+// Outside the anonymous namespace: the tests derived from it are not in one.
 struct Freeze : ::testing::Test {
 #ifdef FREEZE_X11
     // The child's form shares the screen with the tests that look at it.
@@ -88,8 +91,6 @@ struct Freeze : ::testing::Test {
 #endif
     }
 };
-
-} // namespace
 
 // The two builds of this file register their cases under names of their own.
 #ifdef FREEZE_X11

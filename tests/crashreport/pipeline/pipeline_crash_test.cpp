@@ -181,7 +181,9 @@ TEST_F(PipelineCrash, ACaptureStartedWithoutOptionsReportsWithTheDefaults)
     // The defaults: the dialog (here the console), the log beside the program.
     EXPECT_TRUE(Has(r.Output, "2.5 Message: no options.")) << r.Output;
     EXPECT_TRUE(kernel::FileExists(log));
-    if (kernel::FileExists(log)) EXPECT_EQ(crashreport::TLogFile(log, true).Count(), 1);
+    if (kernel::FileExists(log)) {
+        EXPECT_EQ(crashreport::TLogFile(log, true).Count(), 1);
+    }
     kernel::DeleteFile(log);
     kernel::DeleteFile(log + ".lock");
 }

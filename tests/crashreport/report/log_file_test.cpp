@@ -279,7 +279,9 @@ TEST(LogFile, PlantedLinksSendNoWriteElsewhere)
         EXPECT_EQ(testing_support::ListDir(elsewhere.path()),
                   plant.TargetExists ? std::vector<std::string>{"victim"} : std::vector<std::string>{})
             << plant.Where;
-        if (plant.TargetExists) EXPECT_EQ(testing_support::ReadFile(target), "precious") << plant.Where;
+        if (plant.TargetExists) {
+            EXPECT_EQ(testing_support::ReadFile(target), "precious") << plant.Where;
+        }
     }
 }
 

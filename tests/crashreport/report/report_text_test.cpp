@@ -79,8 +79,12 @@ TEST(ReportText, SectionsComeInOrderWithTheirLabelsAndTablesKeepTheirWidth)
     EXPECT_TRUE(Contains(text, "  6.5 DNS 2     : \r\n")) << text;
     // No bare line feed and no lone carriage return anywhere.
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n') ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << i;
-        if (text[i] == '\r') ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
+        if (text[i] == '\n') {
+            ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << i;
+        }
+        if (text[i] == '\r') {
+            ASSERT_TRUE(i + 1 < text.size() && text[i + 1] == '\n') << i;
+        }
     }
     // Every row of the call-stack table is as long as its separator.
     const std::string stack = text.substr(text.find("Call Stack Information:"));

@@ -148,12 +148,15 @@ TEST(SystemInformation, ComputerValuesAgreeWithTheSystemsCommands)
 
     const std::string upTime = GetUpTime();
     const long procSeconds = std::strtol(ShellLine("cut -d. -f1 /proc/uptime").c_str(), nullptr, 10);
-    if (procSeconds % 60 >= 5) // the second reading is not in a later minute than the first
+    if (procSeconds % 60 >= 5) { // the second reading is not in a later minute than the first
         EXPECT_EQ(upTime.substr(0, upTime.rfind(", ")),
                   FormatUpTime(std::uint64_t(procSeconds) * 1000).substr(0, upTime.rfind(", ")));
+    }
 
     const std::string name = ShellLine("awk -F': *' '/^model name/ {print $2; exit}' /proc/cpuinfo");
-    if (!name.empty()) EXPECT_EQ(GetProcessorName(), name);
+    if (!name.empty()) {
+        EXPECT_EQ(GetProcessorName(), name);
+    }
 }
 
 TEST(SystemInformation, OperatingSystemValuesAgreeWithUnameAndOsRelease)

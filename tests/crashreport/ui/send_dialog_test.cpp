@@ -69,7 +69,9 @@ TEST(EmptyReport, TheDialogShowsWithoutReportSourcesOrMessage)
     for (int tab = 0; tab < static_cast<int>(dialog.VisiblePages().size()); ++tab) {
         dialog.SelectPage(tab);
         dialog.PaintNow();
-        if (dialog.Page()->List()) EXPECT_EQ(dialog.Page()->List()->ItemCount(), 0);
+        if (dialog.Page()->List()) {
+            EXPECT_EQ(dialog.Page()->List()->ItemCount(), 0);
+        }
     }
 }
 

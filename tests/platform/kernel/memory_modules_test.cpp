@@ -85,6 +85,9 @@ TEST(KernelModules, ListAndLookUp)
     EXPECT_TRUE(FindModuleByHandle(m.Handle, byHandle));
     EXPECT_EQ(byHandle.Path, m.Path);
     EXPECT_FALSE(FindModuleByName("libno-such-module.so", m));
+    EXPECT_TRUE(AnyModuleFileNameStartsWith("libc.so"));
+    EXPECT_FALSE(AnyModuleFileNameStartsWith("libc.so.6/")) << "a whole name is not a prefix of more";
+    EXPECT_FALSE(AnyModuleFileNameStartsWith("libno-such-module"));
     int onStack = 0;
     EXPECT_FALSE(FindModuleByAddress(&onStack, m));
 }
