@@ -25,21 +25,37 @@ void SetSignalBlocked(bool blocked)
 }
 
 TSuspendSafeMutex g_tableLock;
-// Made before any other static object: the crash reporter starts from its
-// module initialisation and makes threads there.
-__attribute__((init_priority(101))) std::unordered_map<THandle, TObjectPtr> g_handles;
+// The tables are made on first use (the crash reporter makes threads from
+// its module initialisation) and never destroyed: threads still start, end
+// and look up their objects while the program's static objects are
+// destroyed at exit.
+std::unordered_map<THandle, TObjectPtr>& Handles()
+{
+    static auto* handles = new std::unordered_map<THandle, TObjectPtr>;
+    return *handles;
+}
+
 // Every object whose thread may still run, by TID: keeps objects alive while
 // their thread can sit in the signal handler.
-__attribute__((init_priority(101))) std::unordered_map<std::uint32_t, TObjectPtr> g_byTid;
-std::vector<TObjectPtr> g_lostSignals;
+std::unordered_map<std::uint32_t, TObjectPtr>& ObjectsByTid()
+{
+    static auto* byTid = new std::unordered_map<std::uint32_t, TObjectPtr>;
+    return *byTid;
+}
+
+std::vector<TObjectPtr>& LostSignals()
+{
+    static auto* lost = new std::vector<TObjectPtr>;
+    return *lost;
+}
 THandle g_nextHandle = 0x100;
 
 // Drops objects of threads that are gone and that no handle names.
 void PruneLocked()
 {
-    for (auto it = g_byTid.begin(); it != g_byTid.end();) {
+    for (auto it = ObjectsByTid().begin(); it != ObjectsByTid().end();) {
         if (it->second.use_count() == 1 && it->second->SignalState.load() == kIdle && !TidAlive(it->first))
-            it = g_byTid.erase(it);
+            it = ObjectsByTid().erase(it);
         else
             ++it;
     }
@@ -70,15 +86,15 @@ bool TidAlive(std::uint32_t tid)
 TObjectPtr FindObject(THandle h)
 {
     TLock lock(g_tableLock);
-    auto it = g_handles.find(h);
-    return it == g_handles.end() ? nullptr : it->second;
+    auto it = Handles().find(h);
+    return it == Handles().end() ? nullptr : it->second;
 }
 
 THandle AddHandle(const TObjectPtr& object)
 {
     TLock lock(g_tableLock);
     const THandle h = g_nextHandle++;
-    g_handles.emplace(h, object);
+    Handles().emplace(h, object);
     return h;
 }
 
@@ -86,13 +102,13 @@ void RegisterThread(std::uint32_t tid, const TObjectPtr& object)
 {
     TLock lock(g_tableLock);
     PruneLocked();
-    g_byTid[tid] = object;
+    ObjectsByTid()[tid] = object;
 }
 
 void KeepForLateSignal(const TObjectPtr& object)
 {
     TLock lock(g_tableLock);
-    g_lostSignals.push_back(object);
+    LostSignals().push_back(object);
 }
 
 } // namespace detail
@@ -108,8 +124,8 @@ THandle OpenThread(std::uint32_t threadId)
     {
         TLock lock(detail::g_tableLock);
         detail::PruneLocked();
-        auto it = detail::g_byTid.find(threadId);
-        if (it != detail::g_byTid.end()) object = it->second;
+        auto it = detail::ObjectsByTid().find(threadId);
+        if (it != detail::ObjectsByTid().end()) object = it->second;
     }
     if (!object) {
         if (!TidAlive(threadId)) return 0;
@@ -117,7 +133,7 @@ THandle OpenThread(std::uint32_t threadId)
         object->Tid = threadId;
         object->Started = true;
         TLock lock(detail::g_tableLock);
-        auto [it, inserted] = detail::g_byTid.emplace(threadId, object);
+        auto [it, inserted] = detail::ObjectsByTid().emplace(threadId, object);
         if (!inserted) object = it->second;
     }
     return AddHandle(object);
@@ -128,10 +144,10 @@ bool CloseHandle(THandle handle)
     TObjectPtr object;
     {
         TLock lock(detail::g_tableLock);
-        auto it = detail::g_handles.find(handle);
-        if (it == detail::g_handles.end()) return false;
+        auto it = detail::Handles().find(handle);
+        if (it == detail::Handles().end()) return false;
         object = std::move(it->second);
-        detail::g_handles.erase(it);
+        detail::Handles().erase(it);
     }
     return true;
 }

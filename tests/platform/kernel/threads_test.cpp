@@ -2,11 +2,14 @@
 // counts, the context of the interrupted instruction, and ended threads.
 #include "platform/kernel/threads.h"
 
+#include "tests/support/child_process.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <pthread.h>
 #include <signal.h>
@@ -180,6 +183,24 @@ TEST(KernelThreads, SuspendingAThreadThatIsEndingNeverHangs)
         CloseHandle(h);
     }
     std::printf("suspended %d of 200 ending threads before they ended\n", suspended);
+}
+
+TEST(KernelThreads, AProgramEndingWhileItsThreadsStartEndsCleanly)
+{
+    // The creator does not wait for a new thread to run, so the program may
+    // end (and destroy its static objects) while its threads are still
+    // starting, ending or waiting at their gates.
+    for (int run = 0; run < 100; ++run) {
+        const vektest::TChildResult child = vektest::RunInChild(
+            [] {
+                static TCounter counter;
+                for (int i = 0; i < 16; ++i) CreateThread(CountOnce, &counter, i % 2 ? CREATE_SUSPENDED : 0, nullptr);
+                std::exit(0);
+                return 1;
+            },
+            20);
+        ASSERT_TRUE(child.Exited && child.ExitCode == 0) << "run " << run << ":\n" << child.Output;
+    }
 }
 
 TEST(KernelThreads, ThreadThatBlocksTheSignalIsNotWaitedForForever)
