@@ -18,15 +18,33 @@ THandle PrepareThread(bool suspended)
     return AddHandle(object);
 }
 
+namespace {
+
+// Records a thread's ID in its object and the table by ID, once: the
+// creator (from the pthread) and the thread itself (from the kernel) each
+// publish it, whichever comes first; the thread's own answer stands.
+// Returns the ID in force.
+std::uint32_t PublishThreadId(const TObjectPtr& object, std::uint32_t tid, bool byTheThread)
+{
+    {
+        TLock lock(object->Lock);
+        if (object->Tid == tid || (object->Tid != 0 && !byTheThread)) return object->Tid;
+    }
+    RegisterThread(tid, object);
+    TLock lock(object->Lock);
+    if (byTheThread || object->Tid == 0) object->Tid = tid;
+    object->Changed.notify_all();
+    return object->Tid;
+}
+
+} // namespace
+
 bool EnterThread(THandle handle)
 {
     TObjectPtr object = FindObject(handle);
     if (!object) return false;
-    const std::uint32_t tid = GetCurrentThreadId();
-    RegisterThread(tid, object);
+    PublishThreadId(object, GetCurrentThreadId(), true);
     TUniqueLock lock(object->Lock);
-    object->Tid = tid;
-    object->Changed.notify_all();
     object->Changed.wait(lock, [&] { return object->SuspendCount == 0; });
     object->Started = true;
     return true;
@@ -61,11 +79,7 @@ std::uint32_t PublishCreatedThreadId(THandle handle, pthread_t thread)
     if (tid <= 0) return WaitForThreadId(handle);
     TObjectPtr object = FindObject(handle);
     if (!object) return 0;
-    RegisterThread(static_cast<std::uint32_t>(tid), object);
-    TLock lock(object->Lock);
-    if (object->Tid == 0) object->Tid = static_cast<std::uint32_t>(tid);
-    object->Changed.notify_all();
-    return object->Tid;
+    return PublishThreadId(object, static_cast<std::uint32_t>(tid), false);
 }
 
 void* RuntimeThreadWrapper(void* startBlock)
