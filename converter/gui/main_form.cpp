@@ -126,7 +126,7 @@ void TForm1::Button2Click()
         if (run.framesOverDataRate > 0)
             text += "\n\n" + DataRateNotKeptText(run.dataRate, run.framesOverDataRate, run.frames, chinese);
         ui::MessageBox(this, text, CompletionCaption(chinese),
-                       ui::MB_OK | (run.framesOverDataRate > 0 ? ui::MB_ICONWARNING : 0));
+                       ui::MB_OK | (run.framesOverDataRate > 0 ? ui::MB_ICONWARNING : ui::MB_OK));
     };
     // A signal to end the program during the run stops the run first, so
     // that its unfinished file goes, and then ends the program by it.

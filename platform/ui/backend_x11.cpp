@@ -214,8 +214,8 @@ void X11Window::ApplyFrameHints()
             kDecorMenu = 16,
             kDecorMinimize = 32
         };
-        long hints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose | (dialogFrame_ ? 0 : kFuncMinimize),
-                         kDecorBorder | kDecorTitle | kDecorMenu | (dialogFrame_ ? 0 : kDecorMinimize), 0, 0};
+        long hints[5] = {kFunctions | kDecorations, kFuncMove | kFuncClose | (dialogFrame_ ? 0L : long{kFuncMinimize}),
+                         kDecorBorder | kDecorTitle | kDecorMenu | (dialogFrame_ ? 0L : long{kDecorMinimize}), 0, 0};
         XChangeProperty(c_.dpy(), xid_, c_.atoms.motifHints, c_.atoms.motifHints, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(hints), 5);
     } else if (!maximizeBox_) {

@@ -300,7 +300,7 @@ void Form::InjectText(const std::string& utf8)
             vk = VK_TAB;
         else if (cp == ' ')
             vk = VK_SPACE;
-        InjectKey(vk, (cp >= 'A' && cp <= 'Z') ? kmShift : 0, cp);
+        InjectKey(vk, (cp >= 'A' && cp <= 'Z') ? unsigned{kmShift} : 0u, cp);
     }
 }
 

@@ -77,7 +77,9 @@ TEST(OutputChecksums, EveryCompressorWritesTheSameFileAsBefore)
                        " " + ShellQuote(out) + " 2>/dev/null",
                    &status);
         ASSERT_EQ(status, 0) << c.sample << " " << c.codec;
-        if (!c.fileSha256.empty()) EXPECT_EQ(Sha256(out), c.fileSha256) << c.sample << " " << c.codec;
+        if (!c.fileSha256.empty()) {
+            EXPECT_EQ(Sha256(out), c.fileSha256) << c.sample << " " << c.codec;
+        }
         EXPECT_EQ(DecodedMd5(out), c.decodedMd5) << c.sample << " " << c.codec;
     }
 }

@@ -187,7 +187,9 @@ TEST(DebugDataEncoding, TruncatedOrDamagedDataNeverReadsOutside)
             EXPECT_TRUE(procedures.count(hit->ProcedureName)) << what << ": " << hit->ProcedureName;
             EXPECT_TRUE(lines.count(hit->Line)) << what << ": " << hit->Line;
         }
-        if (n < 4) EXPECT_TRUE(data.Units().empty()) << what << ": not even the unit count fits";
+        if (n < 4) {
+            EXPECT_TRUE(data.Units().empty()) << what << ": not even the unit count fits";
+        }
     }
     EXPECT_GE(hits, 4) << "the whole data resolves every address";
 
