@@ -2,8 +2,30 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace gdi {
+
+Bitmap::Pixels Bitmap::Allocate(size_t bytes)
+{
+    if (bytes == 0) return nullptr;
+    Pixels pixels(static_cast<uint8_t*>(std::calloc(bytes, 1)));
+    if (!pixels) throw std::bad_alloc();
+    return pixels;
+}
+
+Bitmap::Bitmap(const Bitmap& other)
+    : width_(other.width_), height_(other.height_), stride_(other.stride_),
+      pixels_(Allocate(other.stride_ * static_cast<size_t>(other.height_)))
+{
+    if (pixels_) std::memcpy(pixels_.get(), other.pixels_.get(), stride_ * static_cast<size_t>(height_));
+}
+
+Bitmap& Bitmap::operator=(const Bitmap& other)
+{
+    if (this != &other) *this = Bitmap(other);
+    return *this;
+}
 
 void Bitmap::SetSize(int width, int height)
 {
@@ -11,16 +33,16 @@ void Bitmap::SetSize(int width, int height)
     height = std::max(height, 0);
     if (width == width_ && height == height_) return;
     size_t stride = StrideFor(width);
-    std::vector<uint8_t> pixels(stride * static_cast<size_t>(height), 0);
+    Pixels pixels = Allocate(stride * static_cast<size_t>(height));
     size_t keep = std::min(stride, stride_);
     for (int row = 0; row < std::min(height, height_); ++row)
-        std::memcpy(pixels.data() + static_cast<size_t>(row) * stride, ScanLine(row), keep);
+        std::memcpy(pixels.get() + static_cast<size_t>(row) * stride, ScanLine(row), keep);
     // Padding bytes beyond the old width must stay zero.
     if (width > width_ && keep > 0)
         for (int row = 0; row < std::min(height, height_); ++row)
-            std::memset(pixels.data() + static_cast<size_t>(row) * stride + static_cast<size_t>(width_) * 3, 0,
+            std::memset(pixels.get() + static_cast<size_t>(row) * stride + static_cast<size_t>(width_) * 3, 0,
                         stride - static_cast<size_t>(width_) * 3);
-    pixels_.swap(pixels);
+    pixels_ = std::move(pixels);
     width_ = width;
     height_ = height;
     stride_ = stride;

@@ -7,7 +7,8 @@
 // new or enlarged area are black.
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 namespace gdi {
 
@@ -17,6 +18,10 @@ class Bitmap {
 public:
     Bitmap() = default;
     Bitmap(int width, int height) { SetSize(width, height); }
+    Bitmap(const Bitmap& other);
+    Bitmap& operator=(const Bitmap& other);
+    Bitmap(Bitmap&&) noexcept = default;
+    Bitmap& operator=(Bitmap&&) noexcept = default;
 
     int Width() const { return width_; }
     int Height() const { return height_; }
@@ -33,8 +38,8 @@ public:
     size_t Stride() const { return stride_; }
     static size_t StrideFor(int width) { return width <= 0 ? 0 : ((static_cast<size_t>(width) * 24 + 31) / 32) * 4; }
 
-    uint8_t* ScanLine(int row) { return pixels_.data() + static_cast<size_t>(row) * stride_; }
-    const uint8_t* ScanLine(int row) const { return pixels_.data() + static_cast<size_t>(row) * stride_; }
+    uint8_t* ScanLine(int row) { return pixels_.get() + static_cast<size_t>(row) * stride_; }
+    const uint8_t* ScanLine(int row) const { return pixels_.get() + static_cast<size_t>(row) * stride_; }
 
     // Copies src onto this bitmap with its top-left corner at (x, y);
     // whatever falls outside this bitmap is clipped.
@@ -44,10 +49,19 @@ public:
     void FillRect(int left, int top, int right, int bottom, uint8_t r, uint8_t g, uint8_t b);
 
 private:
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+    using Pixels = std::unique_ptr<uint8_t[], Free>;
+    // Black pixels from calloc: a large area comes as zero pages from the
+    // kernel, touched only where something is drawn (a recorder's frame
+    // that nothing draws on costs no clearing).
+    static Pixels Allocate(size_t bytes);
+
     int width_ = 0;
     int height_ = 0;
     size_t stride_ = 0;
-    std::vector<uint8_t> pixels_;
+    Pixels pixels_;
 };
 
 } // namespace gdi
