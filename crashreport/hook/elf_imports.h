@@ -21,12 +21,19 @@ struct TDefinition {
     bool MayBeAt(std::uintptr_t address) const { return Defined && (Anywhere || Address == address); }
 };
 
+// Small, as a load may bring in a hundred modules with 15,000 cells: what
+// is kept about a cell found not yet bound lies in its module's Lookups.
 struct TImportCell {
     void** Cell = nullptr;
     const char* SymbolName = "";
     bool PltSlot = false; // JUMP_SLOT: may still hold the lazy-binding address
-    // ResolveLazyCell's answer, kept once asked: a global lookup per cell
-    // and interception made most of the start-up's work.
+    std::uint32_t Lookup = 0; // 1 + its index in TModuleImports::Lookups, or 0
+};
+
+// The answers kept for a cell not yet bound, once asked.
+struct TCellLookup {
+    // ResolveLazyCell's answer: a global lookup per cell and interception
+    // made most of the start-up's work.
     void* LazyTarget = nullptr;
     bool LazyTargetKnown = false;
     std::uint32_t NameHash = 0; // GnuHash(SymbolName), once asked
@@ -57,6 +64,7 @@ struct TSymbolIndex {
 struct TModuleImports {
     std::vector<std::string> Needed; // DT_NEEDED names, in order
     std::vector<TImportCell> Cells;
+    std::vector<TCellLookup> Lookups;
     TSymbolIndex Definitions; // empty (no Buckets) without a GNU hash table
 };
 

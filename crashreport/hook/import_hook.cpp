@@ -18,15 +18,15 @@ namespace {
 // function defines a version of the cell's name at function (an indirect
 // function's address is the loader's to find): most cells are passed over
 // without a global lookup.
-bool MayBindTo(const TSymbolIndex& definitions, TImportCell& c, const void* function)
+bool MayBindTo(const TSymbolIndex& definitions, const TImportCell& cell, TCellLookup& c, const void* function)
 {
     if (!definitions.Buckets) return true;
     if (c.DefinitionSerial != definitions.Serial) {
         if (!c.NameHashKnown) {
-            c.NameHash = GnuHash(c.SymbolName);
+            c.NameHash = GnuHash(cell.SymbolName);
             c.NameHashKnown = true;
         }
-        c.Definition = FindDefinition(definitions, c.SymbolName, c.NameHash);
+        c.Definition = FindDefinition(definitions, cell.SymbolName, c.NameHash);
         c.DefinitionSerial = definitions.Serial;
     }
     return c.Definition.MayBeAt(reinterpret_cast<std::uintptr_t>(function));
@@ -53,21 +53,32 @@ std::vector<void**> MatchingCells(const kernel::TModuleImage& module, TModuleImp
                                   const TSymbolIndex& definitions)
 {
     std::vector<void**> cells;
-    for (TImportCell& c : imports.Cells) {
-        void* value = *c.Cell;
+    for (TImportCell& cell : imports.Cells) {
+        void* value = *cell.Cell;
         if (value == function) {
-            cells.push_back(c.Cell);
+            cells.push_back(cell.Cell);
             continue;
         }
-        // A cell not yet bound holds an address inside its own module; what
-        // the loader will bind it to does not change while the module stays.
-        if (!value || !module.Contains(value)) continue;
+        // A PLT cell not yet bound holds an address inside its own module;
+        // what the loader will bind it to does not change while the module
+        // stays. (Any other cell was bound at load time.)
+        if (!cell.PltSlot || !value || !module.Contains(value)) continue;
+        if (!cell.Lookup) {
+            // Room for every PLT cell at once: growing by steps would touch
+            // fresh memory again at each step.
+            if (imports.Lookups.empty())
+                imports.Lookups.reserve(static_cast<std::size_t>(std::count_if(
+                    imports.Cells.begin(), imports.Cells.end(), [](const TImportCell& c) { return c.PltSlot; })));
+            imports.Lookups.emplace_back();
+            cell.Lookup = static_cast<std::uint32_t>(imports.Lookups.size());
+        }
+        TCellLookup& c = imports.Lookups[cell.Lookup - 1];
         if (!c.LazyTargetKnown) {
-            if (!MayBindTo(definitions, c, function)) continue;
-            c.LazyTarget = ResolveLazyCell(module, c);
+            if (!MayBindTo(definitions, cell, c, function)) continue;
+            c.LazyTarget = ResolveLazyCell(module, cell);
             c.LazyTargetKnown = true;
         }
-        if (c.LazyTarget == function) cells.push_back(c.Cell);
+        if (c.LazyTarget == function) cells.push_back(cell.Cell);
     }
     return cells;
 }
