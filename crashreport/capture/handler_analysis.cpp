@@ -152,7 +152,10 @@ _Unwind_Reason_Code VisitFrame(_Unwind_Context* context, void* argument)
     h->adjustedPtr = saved.adjustedPtr;
     if (rc != _URC_HANDLER_FOUND) return _URC_NO_REASON;
     if (switchValue <= 0) { // terminate: a noexcept frame, or a throw() list the type is not in
-        walk.Answer.Terminates = true;
+        // Above a handler that takes the exception the unwinder never looks:
+        // a call it cannot throw through (a noexcept callee leaves no entry
+        // in its caller's table) only means terminate for a new raise.
+        if (walk.Answer.Taking == 0) walk.Answer.Terminates = true;
         walk.Stop = true;
         return _URC_END_OF_STACK;
     }

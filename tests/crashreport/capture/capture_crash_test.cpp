@@ -98,6 +98,71 @@ TEST(CaptureCrash, TypeFilteredCatchOfAnotherClassDoesNotTakeTheException)
     EXPECT_TRUE(r.Exited && r.ExitCode == 1) << r.Output;
 }
 
+// The exception dispatcher idiom: the current exception is thrown again
+// inside a noexcept function that catches it itself, called from a catch.
+__attribute__((noinline)) int Classify() noexcept
+{
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return 1;
+    } catch (const rtl::Exception&) {
+        return 2;
+    } catch (...) {
+        return 3;
+    }
+}
+
+TEST(CaptureCrash, RethrowCaughtInsideANoexceptFunctionIsNotReported)
+{
+    const auto r = RunInChild([] {
+        if (!StartForTest()) return 9;
+        int kinds = 0;
+        for (int i = 0; i < 2; ++i) try {
+                Throw("dispatched");
+            } catch (...) {
+                kinds += Classify();
+            }
+        try {
+            throw 7;
+        } catch (...) {
+            kinds += Classify();
+        }
+        std::printf("kinds=%d\n", kinds);
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "kinds=7")) << r.Output;
+}
+
+TEST(CaptureCrash, ThrowCaughtBelowANoexceptFrameIsNotReported)
+{
+    // A destructor is noexcept: what is thrown and caught in the functions
+    // it calls never reaches it.
+    struct TClosing {
+        int* caught;
+        ~TClosing()
+        {
+            try {
+                Throw("while closing");
+            } catch (const rtl::Exception&) {
+                ++*caught;
+            }
+        }
+    };
+    const auto r = RunInChild([] {
+        if (!StartForTest()) return 9;
+        int caught = 0;
+        { TClosing closing{&caught}; }
+        std::printf("caught=%d\n", caught);
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "caught=1")) << r.Output;
+}
+
 TEST(CaptureCrash, EAbortIsNeverReported)
 {
     const auto r = RunInChild([] {
