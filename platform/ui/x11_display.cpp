@@ -1,5 +1,6 @@
 #include "platform/ui/x11_display.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,19 +12,38 @@
 
 namespace ui::x11 {
 namespace {
+
+// Xlib's error handlers serve every connection of the process, the host
+// program's too: ours report errors of our own connections and hand the
+// others to the handler that was there before (the host's, or Xlib's own).
+std::mutex g_displaysMutex;
+std::set<Display*> g_ours;
+std::set<Display*> g_lost;
+std::atomic<XErrorHandler> g_previousError{nullptr};
+std::atomic<XIOErrorHandler> g_previousIOError{nullptr};
+
+bool IsOurs(Display* d)
+{
+    std::lock_guard lock(g_displaysMutex);
+    return g_ours.count(d) != 0;
+}
+
 int ReportError(Display* d, XErrorEvent* e)
 {
+    if (!IsOurs(d)) {
+        const XErrorHandler previous = g_previousError.load();
+        return previous ? previous(d, e) : 0;
+    }
     char text[256] = {};
     XGetErrorText(d, e->error_code, text, sizeof text);
     std::fprintf(stderr, "ui: X error %s (request %d.%d)\n", text, e->request_code, e->minor_code);
     return 0;
 }
 
-std::mutex g_lostMutex;
-std::set<Display*> g_lost;
-
-int ReportIOError(Display*)
+int ReportIOError(Display* d)
 {
+    if (!IsOurs(d))
+        if (const XIOErrorHandler previous = g_previousIOError.load()) return previous(d);
     std::fprintf(stderr, "ui: the display connection was lost\n");
     return 0;
 }
@@ -32,31 +52,36 @@ int ReportIOError(Display*)
 // lost and Xlib returns to its caller, which then leaves it alone.
 void ConnectionBroken(Display* d, void*)
 {
-    std::lock_guard lock(g_lostMutex);
+    std::lock_guard lock(g_displaysMutex);
     g_lost.insert(d);
 }
 
-void InitOnce()
+// At each opening, as a host may have set its own handlers since.
+void InstallErrorHandlers()
 {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        XInitThreads();
-        XSetErrorHandler(ReportError);
-        XSetIOErrorHandler(ReportIOError);
-    });
+    static std::mutex installing;
+    std::lock_guard lock(installing);
+    const XErrorHandler previous = XSetErrorHandler(ReportError);
+    if (previous != ReportError) g_previousError = previous;
+    const XIOErrorHandler previousIO = XSetIOErrorHandler(ReportIOError);
+    if (previousIO != ReportIOError) g_previousIOError = previousIO;
 }
 } // namespace
 
 DisplayPtr OpenDisplay()
 {
-    InitOnce();
+    static std::once_flag once;
+    std::call_once(once, [] { XInitThreads(); });
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return nullptr;
+    InstallErrorHandlers();
     // A server whose last client just left resets itself and refuses
     // connections for a moment (Xvfb does): try again briefly.
     for (int attempt = 0;; ++attempt) {
         if (Display* d = XOpenDisplay(nullptr)) {
             XSetIOErrorExitHandler(d, ConnectionBroken, nullptr);
+            std::lock_guard lock(g_displaysMutex);
+            g_ours.insert(d);
             return DisplayPtr(d);
         }
         if (attempt == 10) return nullptr;
@@ -64,15 +89,27 @@ DisplayPtr OpenDisplay()
     }
 }
 
+void CloseDisplay(Display* display)
+{
+    if (!display) return;
+    XCloseDisplay(display);
+    // Only now: the closing may still report errors of this connection, and
+    // a later connection may be given the same address.
+    std::lock_guard lock(g_displaysMutex);
+    g_ours.erase(display);
+    g_lost.erase(display);
+}
+
 bool DisplayLost(Display* display)
 {
-    std::lock_guard lock(g_lostMutex);
+    std::lock_guard lock(g_displaysMutex);
     return g_lost.count(display) != 0;
 }
 
 void ForgetDisplay(Display* display)
 {
-    std::lock_guard lock(g_lostMutex);
+    std::lock_guard lock(g_displaysMutex);
+    g_ours.erase(display);
     g_lost.erase(display);
 }
 

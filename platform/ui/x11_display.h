@@ -1,17 +1,16 @@
 #pragma once
 // Internal to the X11 backend: an owned display connection, opened after
-// XInitThreads and with an error handler that reports instead of exiting.
+// XInitThreads and with an error handler that reports its errors instead of
+// exiting (the errors of the host program's connections go to the host's).
 #include <X11/Xlib.h>
 
 #include <memory>
 
 namespace ui::x11 {
 
+void CloseDisplay(Display* display);
 struct DisplayCloser {
-    void operator()(Display* d) const
-    {
-        if (d) XCloseDisplay(d);
-    }
+    void operator()(Display* d) const { CloseDisplay(d); }
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 

@@ -12,6 +12,7 @@
 #include "platform/ui/edit.h"
 #include "platform/ui/form.h"
 #include "platform/ui/screen_capture.h"
+#include "platform/ui/x11_display.h"
 #include "tests/platform/ui/x11_close.h"
 #include "tests/platform/ui/x11_input_lock.h"
 #include "tests/support/run_command.h"
@@ -216,4 +217,41 @@ TEST_F(X11, CloseBoxAsksTheFormAndItsHandlerMayRefuse)
     PumpFor(100);
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(f.Visible());
+}
+
+namespace {
+int g_hostErrors = 0;
+int CountHostError(Display*, XErrorEvent*)
+{
+    ++g_hostErrors;
+    return 0;
+}
+
+// A request that fails: the attributes of a window that does not exist.
+void FailOneRequest(Display* d)
+{
+    XWindowAttributes attributes;
+    XGetWindowAttributes(d, 0x7ffffff0, &attributes);
+    XSync(d, False);
+}
+} // namespace
+
+TEST(X11Errors, TheHostProgramsConnectionsKeepTheirErrorHandler)
+{
+    if (!X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
+    // A host program with a handler of its own, then our connection opened
+    // after it, as when the reporter's dialog opens in a running program.
+    Display* host = XOpenDisplay(nullptr);
+    ASSERT_NE(host, nullptr);
+    XSetErrorHandler(CountHostError);
+    x11::DisplayPtr ours = x11::OpenDisplay();
+    ASSERT_NE(ours, nullptr);
+    FailOneRequest(host);
+    EXPECT_EQ(g_hostErrors, 1) << "the host's error went elsewhere";
+    FailOneRequest(ours.get());
+    EXPECT_EQ(g_hostErrors, 1) << "our error went to the host";
+    ours.reset();
+    FailOneRequest(host);
+    EXPECT_EQ(g_hostErrors, 2);
+    XCloseDisplay(host);
 }
