@@ -22,6 +22,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
+#include <future>
+#include <exception>
 #include <string>
 #include <thread>
 
@@ -150,6 +153,57 @@ TEST(CaptureCrash, ExceptionsCaughtInsideNoexceptFunctionsAreNotReported)
     EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
     EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
     EXPECT_TRUE(Contains(r.Output, "kinds=7 caught=1")) << r.Output;
+}
+
+TEST(CaptureCrash, CaughtExceptionsOfTheStandardLibrarysIdiomsAreNotReported)
+{
+    const auto r = RunInChild([] {
+        if (!StartForTest()) return 9;
+        int caught = 0;
+        std::exception_ptr kept;
+        try {
+            Throw("kept");
+        } catch (...) {
+            kept = std::current_exception();
+        }
+        try {
+            std::rethrow_exception(kept);
+        } catch (const rtl::Exception&) {
+            ++caught;
+        }
+        try {
+            try {
+                Throw("inner");
+            } catch (...) {
+                std::throw_with_nested(std::runtime_error("outer"));
+            }
+        } catch (const std::exception& e) {
+            ++caught;
+            try {
+                std::rethrow_if_nested(e);
+            } catch (const rtl::Exception&) {
+                ++caught;
+            }
+        }
+        auto result = std::async(std::launch::async, [] { Throw("on another thread"); });
+        try {
+            result.get();
+        } catch (const rtl::Exception&) {
+            ++caught;
+        }
+        std::thread([&] {
+            try {
+                std::vector<int>().at(3);
+            } catch (const std::out_of_range&) {
+                ++caught;
+            }
+        }).join();
+        std::printf("caught=%d\n", caught);
+        return 0;
+    });
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, "caught=5")) << r.Output;
 }
 
 TEST(CaptureCrash, EAbortIsNeverReported)
