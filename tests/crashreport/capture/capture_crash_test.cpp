@@ -51,6 +51,14 @@ volatile int g_sink;
 
 __attribute__((noinline)) void Throw(const char* text) { throw rtl::Exception(text); }
 
+// A child that ended normally and unreported, having printed `marker`.
+void ExpectEndedUnreported(const vektest::TChildResult& r, const char* marker)
+{
+    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
+    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
+    EXPECT_TRUE(Contains(r.Output, marker)) << r.Output;
+}
+
 TEST(CaptureCrash, ThrowCaughtInTheSameFunctionIsNotReported)
 {
     const auto r = RunInChild([] {
@@ -66,9 +74,7 @@ TEST(CaptureCrash, ThrowCaughtInTheSameFunctionIsNotReported)
         std::printf("done\n");
         return 0;
     });
-    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
-    EXPECT_TRUE(Contains(r.Output, "done")) << r.Output;
+    ExpectEndedUnreported(r, "done");
 }
 
 TEST(CaptureCrash, TypeFilteredCatchOfAnotherClassDoesNotTakeTheException)
@@ -150,9 +156,7 @@ TEST(CaptureCrash, ExceptionsCaughtInsideNoexceptFunctionsAreNotReported)
         std::printf("kinds=%d caught=%d %zu\n", kinds, caught, cleanedUp.size());
         return 0;
     });
-    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
-    EXPECT_TRUE(Contains(r.Output, "kinds=7 caught=1")) << r.Output;
+    ExpectEndedUnreported(r, "kinds=7 caught=1");
 }
 
 TEST(CaptureCrash, CaughtExceptionsOfTheStandardLibrarysIdiomsAreNotReported)
@@ -201,9 +205,7 @@ TEST(CaptureCrash, CaughtExceptionsOfTheStandardLibrarysIdiomsAreNotReported)
         std::printf("caught=%d\n", caught);
         return 0;
     });
-    EXPECT_TRUE(r.Exited && r.ExitCode == 0) << r.Output;
-    EXPECT_EQ(CountReports(r.Output), 0) << r.Output;
-    EXPECT_TRUE(Contains(r.Output, "caught=5")) << r.Output;
+    ExpectEndedUnreported(r, "caught=5");
 }
 
 TEST(CaptureCrash, EAbortIsNeverReported)
