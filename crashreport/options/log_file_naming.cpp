@@ -70,7 +70,8 @@ std::string TTavrelModuleOptions::LogFileNameFor(const std::string& name, const 
         const std::string file = ExtractFileName(result);
         const auto dot = file.rfind('.');
         const std::size_t at = dot == std::string::npos ? result.size() : result.size() - file.size() + dot;
-        result.insert(at, "_" + ComputerNameForFileName(computerName));
+        result.insert(at, ComputerNameForFileName(computerName));
+        result.insert(at, 1, '_');
     }
     return result;
 }

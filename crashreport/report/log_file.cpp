@@ -225,7 +225,7 @@ bool TLogFile::IsDuplicate(const std::vector<std::string>& fieldNumbers, const s
                 std::size_t end = rest.find(kCRLF, start);
                 std::string line = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
                 if (lineNo > 0) {
-                    if (rtl::IsBlank(line)) line = ".";
+                    if (rtl::IsBlank(line)) line.assign(1, '.');
                     expected += kCRLF + std::string(colon - lineStart + 2, ' ');
                 }
                 expected += line;
