@@ -68,6 +68,17 @@ void InstallErrorHandlers()
 }
 } // namespace
 
+Display* ConnectToServer()
+{
+    // A server whose last client just left resets itself and refuses
+    // connections for a moment (Xvfb does): try again briefly.
+    for (int attempt = 0;; ++attempt) {
+        if (Display* d = XOpenDisplay(nullptr)) return d;
+        if (attempt == 10) return nullptr;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+}
+
 DisplayPtr OpenDisplay()
 {
     static std::once_flag once;
@@ -75,18 +86,12 @@ DisplayPtr OpenDisplay()
     const char* name = std::getenv("DISPLAY");
     if (!name || !*name) return nullptr;
     InstallErrorHandlers();
-    // A server whose last client just left resets itself and refuses
-    // connections for a moment (Xvfb does): try again briefly.
-    for (int attempt = 0;; ++attempt) {
-        if (Display* d = XOpenDisplay(nullptr)) {
-            XSetIOErrorExitHandler(d, ConnectionBroken, nullptr);
-            std::lock_guard lock(g_displaysMutex);
-            g_ours.insert(d);
-            return DisplayPtr(d);
-        }
-        if (attempt == 10) return nullptr;
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
+    Display* d = ConnectToServer();
+    if (!d) return nullptr;
+    XSetIOErrorExitHandler(d, ConnectionBroken, nullptr);
+    std::lock_guard lock(g_displaysMutex);
+    g_ours.insert(d);
+    return DisplayPtr(d);
 }
 
 void CloseDisplay(Display* display)

@@ -14,6 +14,10 @@ struct DisplayCloser {
 };
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
+// A plain connection to $DISPLAY, tried again for a moment while the server
+// resets; nullptr when it cannot be made. Not one of ours: its errors go to
+// whatever handler the process had.
+Display* ConnectToServer();
 // Opens $DISPLAY; nullptr when it cannot be opened. A connection that
 // breaks later (the server ends) does not end the process: it is marked
 // lost, and its owner stops using it.

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
 #include "platform/ui/backend.h"
@@ -228,17 +227,6 @@ int CountHostError(Display*, XErrorEvent*)
     return 0;
 }
 
-// The host program's own connection. A server whose last client just left
-// (X11DisplayReachable's) resets and refuses connections for a moment.
-Display* OpenHostDisplay()
-{
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        if (Display* d = XOpenDisplay(nullptr)) return d;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return nullptr;
-}
-
 // A request that fails: the attributes of a window that does not exist.
 void FailOneRequest(Display* d)
 {
@@ -253,7 +241,7 @@ TEST(X11Errors, TheHostProgramsConnectionsKeepTheirErrorHandler)
     if (!X11DisplayReachable()) GTEST_SKIP() << "no X display reachable";
     // A host program with a handler of its own, then our connection opened
     // after it, as when the reporter's dialog opens in a running program.
-    Display* host = OpenHostDisplay();
+    Display* host = x11::ConnectToServer();
     ASSERT_NE(host, nullptr);
     XSetErrorHandler(CountHostError);
     x11::DisplayPtr ours = x11::OpenDisplay();
